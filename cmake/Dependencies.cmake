@@ -1,0 +1,36 @@
+# Imported targets for the Debian packages scripts/install-deps.sh installs.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(APR REQUIRED IMPORTED_TARGET apr-1)
+pkg_check_modules(APRUTIL REQUIRED IMPORTED_TARGET apr-util-1)
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(EXPAT REQUIRED IMPORTED_TARGET expat)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(LOG4CXX REQUIRED IMPORTED_TARGET liblog4cxx)
+pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil)
+pkg_check_modules(MAGICKCORE REQUIRED IMPORTED_TARGET MagickCore)
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+
+# Adds a static library made of every source in the calling folder.
+# Each folder group is one library; the folder is its include root.
+function(ml_folder_library name)
+  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${ML_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_LINK})
+endfunction()
+
+# Adds one GoogleTest executable made of every test source in the calling
+# folder, discovered by CTest.
+function(ml_test_suite name)
+  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${sources})
+  target_compile_options(${name} PRIVATE ${ML_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} testsupport GTest::gtest GTest::gtest_main)
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,10 @@
+// The per-thread formatting buffers behind log4c_sprintf (internal to log4c).
+//
+// A process-wide table of at most LOG4C_MAX_THREADS entries, appended to and
+// never shrunk; each entry pairs a 4096-byte heap block with the id of the
+// thread that owns it. The table is always guarded: by the host's lock
+// callbacks when installed, by a lock of the layer's own otherwise.
+#pragma once
+
+// True when text is the calling thread's formatting buffer.
+bool log4c_is_thread_buffer(const char *text);

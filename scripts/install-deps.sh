@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project builds, tests and benchmarks with.
+# Idempotent: prints nothing and changes nothing when all are present. Run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libapr1-dev libaprutil1-dev libaprutil1-dbd-sqlite3
+  libsqlite3-dev libexpat1-dev libcurl4-openssl-dev liblog4cxx-dev
+  libtag1-dev libavformat-dev libavcodec-dev libavutil-dev
+  libmagickcore-6.q16-dev
+  ffmpeg imagemagick sqlite3 python3 iso-codes time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]}; run this script as root" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
