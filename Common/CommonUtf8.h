@@ -1,0 +1,37 @@
+// CommonUtf8: UTF-8 checks and conversions (legacy encodings to UTF-8, UTF-8
+// to and from UTF-16 and UCS-4).
+//
+// text_to_utf8 returns pool text; the UTF-16 conversions return heap blocks
+// the caller releases with free(). Stateless and re-entrant.
+#pragma once
+
+#include <apr_pools.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// 1 when text is well-formed UTF-8 (sequences complete, lead bytes up to
+// 0xF4) without a control byte XML forbids (below 0x20 other than tab, LF,
+// CR); else 0. Null counts as 0.
+int utf8_is_xml_text(const char *text);
+// As utf8_is_xml_text for length bytes of data (NUL is a forbidden byte).
+int utf8_is_xml_text_n(const char *data, std::size_t length);
+
+// length bytes of text converted from encoding (null: the system encoding)
+// to UTF-8, at most 8192 bytes. Gives common_empty_string after ERROR "Could
+// not initialize conversion to utf8" or WARN "Could not convert %s from %s
+// encoding to utf8".
+const char *text_to_utf8(apr_pool_t *pool, const char *encoding, const char *text,
+                         std::size_t length);
+
+// NUL-terminated UTF-16 copy of UTF-8 text (heap, free()). Null after ERROR
+// "Could not allocate memory" or "Could not convert from UTF8 to unicode".
+char16_t *utf8_to_utf16(const char *text);
+// NUL-terminated UTF-8 copy of UTF-16 text (heap, free()). Null after ERROR
+// "Could not allocate memory" or "Could not convert from unicode to UTF8".
+char *utf16_to_utf8(const char16_t *text);
+// Converts text into buffer (capacity 32-bit units, NUL included) and returns
+// the number of units before the NUL; -1 after the internal-error text when
+// capacity is smaller than the text's byte length + 1, or after ERROR "Could
+// not convert from UTF8 to UCS4".
+int utf8_to_ucs4(const char *text, std::uint32_t *buffer, std::size_t capacity);
