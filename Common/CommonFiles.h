@@ -32,7 +32,8 @@ apr_off_t path_size(const char *path, int recursive);
 char path_drive_letter(const char *path);
 
 // Creates or truncates path and takes an exclusive non-blocking lock on it;
-// a lock held by another process fails at once. Returns 0 and the open file
+// while another process, or another acquire in this one, holds the lock it
+// fails at once. Returns 0 and the open file
 // in *file; else the APR status after ERROR "Unable to create and/or
 // truncate file (%s), reason: %s" or "Unable to lock file (%s), reason: %s".
 int lock_file_acquire(apr_pool_t *pool, const char *path, apr_file_t **file);
@@ -49,7 +50,8 @@ int drive_list(apr_pool_t *pool, int *count, const char ***drives);
 // folder (with '/' added), name with "*/:<>?\| replaced by '_', suffix.
 // An overlong name is cut from the front and prefixed with its MD5. Null
 // (after the internal-error text) when folder plus suffix exceed 205
-// characters. folder and suffix may be null.
+// characters, or when a name that must be cut leaves no room for the MD5.
+// folder and suffix may be null.
 char *safe_file_name(apr_pool_t *pool, const char *name, const char *folder, const char *suffix);
 
 // Parses "k=v&k2=v2" (XML-unescaped first) into hash: keys in path_canonical

@@ -1,0 +1,162 @@
+#include "CommonEscape.h"
+
+#include <apr_lib.h>
+#include <apr_strings.h>
+
+#include <cstring>
+#include <string_view>
+#include <strings.h>
+
+#include "Common.h"
+#include "log4c.h"
+
+namespace {
+struct Entity {
+  std::string_view name;
+  char byte;
+};
+
+// The five XML entities; escaping and unescaping both use this table.
+constexpr Entity kXmlEntities[] = {
+    {"&apos;", '\''}, {"&gt;", '>'}, {"&lt;", '<'}, {"&amp;", '&'}, {"&quot;", '"'}};
+
+// HTML entities in the order they are tried; accented letters decode to their
+// plain letter and the em dash to its Windows-1252 byte.
+constexpr Entity kHtmlEntities[] = {
+    {"&lt;", '<'},       {"&gt;", '>'},       {"&amp;", '&'},      {"&nbsp;", ' '},
+    {"&#8212;", '\x97'}, {"&quot;", '"'},     {"&apos;", '\''},    {"&Eacute;", 'E'},
+    {"&eacute;", 'e'},   {"&Ntilde;", 'N'},   {"&ntilde;", 'n'},   {"&Uuml;", 'U'},
+    {"&uuml;", 'u'},     {"&Uacute;", 'U'},   {"&uacute;", 'u'},   {"&Egrave;", 'E'},
+    {"&egrave;", 'e'},   {"&Iacute;", 'I'},   {"&iacute;", 'i'},   {"&Iuml;", 'I'},
+    {"&iuml;", 'i'},     {"&Oacute;", 'O'},   {"&oacute;", 'o'},   {"&Aacute;", 'A'},
+    {"&aacute;", 'a'},   {"&Atilde;", 'A'},   {"&atilde;", 'a'},   {"&Agrave;", 'A'},
+    {"&agrave;", 'a'},   {"&Ccedil;", 'C'},   {"&ccedil;", 'c'},   {"&rsaquo;", '>'},
+    {"&lsaquo;", '<'},   {"&acute;", '\''}};
+
+constexpr std::size_t kHtmlBufferSize = 4096;
+constexpr std::size_t kUrlBufferSize = 4096;
+
+// The XML entity text starts with (any case), or null.
+const Entity *xml_entity_at(const char *text) {
+  for (const Entity &entity : kXmlEntities)
+    if (strncasecmp(text, entity.name.data(), entity.name.size()) == 0) return &entity;
+  return nullptr;
+}
+
+// The XML escape of one character, or null when it is copied as it is.
+const char *xml_escape_of(const char *text) {
+  if (*text == '&') return xml_entity_at(text) != nullptr ? nullptr : "&amp;";
+  for (const Entity &entity : kXmlEntities)
+    if (entity.byte != '&' && entity.byte == *text) return entity.name.data();
+  return nullptr;
+}
+
+const Entity *html_entity_at(const char *text) {
+  for (const Entity &entity : kHtmlEntities)
+    if (std::strncmp(text, entity.name.data(), entity.name.size()) == 0) return &entity;
+  return nullptr;
+}
+
+bool url_keeps(unsigned char c) { return apr_isalnum(c) || std::strchr("!()*-._~", c) != nullptr; }
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+char *xml_escape(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return nullptr;
+  std::size_t length = 0;
+  for (const char *p = text; *p != '\0'; ++p) {
+    const char *escape = xml_escape_of(p);
+    length += escape != nullptr ? std::strlen(escape) : 1;
+  }
+  char *result = static_cast<char *>(apr_palloc(pool, length + 1));
+  char *out = result;
+  for (const char *p = text; *p != '\0'; ++p) {
+    const char *escape = xml_escape_of(p);
+    if (escape == nullptr) {
+      *out++ = *p;
+    } else {
+      std::size_t size = std::strlen(escape);
+      std::memcpy(out, escape, size);
+      out += size;
+    }
+  }
+  *out = '\0';
+  return result;
+}
+
+char *xml_unescape(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return nullptr;
+  char *result = static_cast<char *>(apr_palloc(pool, std::strlen(text) + 1));
+  char *out = result;
+  while (*text != '\0') {
+    const Entity *entity = *text == '&' ? xml_entity_at(text) : nullptr;
+    *out++ = entity != nullptr ? entity->byte : *text;
+    text += entity != nullptr ? entity->name.size() : 1;
+  }
+  *out = '\0';
+  return result;
+}
+
+char *html_unescape(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return nullptr;
+  char buffer[kHtmlBufferSize];
+  std::size_t used = 0;
+  while (*text != '\0') {
+    if (used + 1 >= kHtmlBufferSize) {
+      LOG4C(COMMON_MODULE, LOG4C_ERROR, "Internal static buffer too small, truncating...");
+      return nullptr;
+    }
+    const Entity *entity = *text == '&' ? html_entity_at(text) : nullptr;
+    buffer[used++] = entity != nullptr ? entity->byte : *text;
+    text += entity != nullptr ? entity->name.size() : 1;
+  }
+  return apr_pstrmemdup(pool, buffer, used);
+}
+
+char *url_encode(apr_pool_t *pool, const char *text, int plus) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  if (text == nullptr) return nullptr;
+  char buffer[kUrlBufferSize];
+  std::size_t used = 0;
+  for (; *text != '\0'; ++text) {
+    unsigned char c = static_cast<unsigned char>(*text);
+    bool single = url_keeps(c) || (plus && c == ' ');
+    if (used + (single ? 1 : 3) >= kUrlBufferSize) {
+      LOG4C(COMMON_MODULE, LOG4C_ERROR, log4c_sprintf("URI %s is too long, trimming...", text));
+      break;
+    }
+    if (single) {
+      buffer[used++] = c == ' ' ? '+' : static_cast<char>(c);
+    } else {
+      buffer[used++] = '%';
+      buffer[used++] = kHex[c >> 4];
+      buffer[used++] = kHex[c & 0x0F];
+    }
+  }
+  return apr_pstrmemdup(pool, buffer, used);
+}
+
+char *url_decode(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return nullptr;
+  char *result = static_cast<char *>(apr_palloc(pool, std::strlen(text) + 1));
+  char *out = result;
+  while (*text != '\0') {
+    int high = *text == '%' ? hex_value(text[1]) : -1;
+    int low = high >= 0 ? hex_value(text[2]) : -1;
+    if (low >= 0) {
+      *out++ = static_cast<char>(high * 16 + low);
+      text += 3;
+    } else {
+      *out++ = *text == '+' ? ' ' : *text;
+      ++text;
+    }
+  }
+  *out = '\0';
+  return result;
+}
