@@ -82,6 +82,12 @@ long next_utf16(const char16_t **text) {
   *text = p + 1;
   return code;
 }
+
+void *allocate_or_log(std::size_t size) {
+  void *block = std::malloc(size);
+  if (block == nullptr) LOG4C(COMMON_MODULE, LOG4C_ERROR, "Could not allocate memory");
+  return block;
+}
 }  // namespace
 
 int utf8_is_xml_text_n(const char *data, std::size_t length) {
@@ -130,11 +136,8 @@ const char *text_to_utf8(apr_pool_t *pool, const char *encoding, const char *tex
 
 char16_t *utf8_to_utf16(const char *text) {
   std::size_t length = std::strlen(text);
-  auto *result = static_cast<char16_t *>(std::malloc(2 * (length + 1)));
-  if (result == nullptr) {
-    LOG4C(COMMON_MODULE, LOG4C_ERROR, "Could not allocate memory");
-    return nullptr;
-  }
+  auto *result = static_cast<char16_t *>(allocate_or_log(2 * (length + 1)));
+  if (result == nullptr) return nullptr;
   const auto *p = reinterpret_cast<const unsigned char *>(text);
   char16_t *out = result;
   while (*p != 0) {
@@ -157,11 +160,8 @@ char16_t *utf8_to_utf16(const char *text) {
 
 char *utf16_to_utf8(const char16_t *text) {
   std::size_t units = std::char_traits<char16_t>::length(text);
-  auto *result = static_cast<char *>(std::malloc(3 * units + 1));
-  if (result == nullptr) {
-    LOG4C(COMMON_MODULE, LOG4C_ERROR, "Could not allocate memory");
-    return nullptr;
-  }
+  auto *result = static_cast<char *>(allocate_or_log(3 * units + 1));
+  if (result == nullptr) return nullptr;
   char *out = result;
   while (*text != 0) {
     long code = next_utf16(&text);
