@@ -1,0 +1,180 @@
+// Per-thread connection pairs through apr_dbd's sqlite3 driver.
+#include "MSDBConnection.h"
+
+#include <apr_file_info.h>
+#include <apr_strings.h>
+
+#include <initializer_list>
+
+#include "CommonThreadInit.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDB";
+constexpr const char *kPragmas = "PRAGMA synchronous = OFF;PRAGMA temp_store = MEMORY;";
+
+void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
+
+apr_status_t close_connections(void *data) {
+  auto *conn = static_cast<DBThreadConnection *>(data);
+  for (DbLink *link : {&conn->medialib, &conn->admin}) {
+    if (link->handle == nullptr) continue;
+    if (apr_dbd_close(link->driver, link->handle) != 0) {
+      log_error(link == &conn->medialib ? "Could not close medialib db connection"
+                                        : "Could not close admin db connection");
+    }
+    link->handle = nullptr;
+  }
+  return APR_SUCCESS;
+}
+
+void thread_exit_cleanup(void *user_data) {
+  auto *db = static_cast<MediaLibraryDB *>(user_data);
+  void *value = nullptr;
+  if (apr_threadkey_private_get(&value, db->key) != APR_SUCCESS) {
+    log_error("Could not get thread private memory");
+    return;
+  }
+  if (value == nullptr) return;
+  if (apr_threadkey_private_set(nullptr, db->key) != APR_SUCCESS) {
+    log_error("Could not reset thread private memory to NULL, thread recycling is likely to lead to a crash");
+  }
+  apr_pool_destroy(static_cast<DBThreadConnection *>(value)->pool);
+}
+
+// SQLite creates a missing file on open; a library that is not there must
+// stay an error instead of becoming an empty database.
+bool open_link(MediaLibraryDB *db, apr_pool_t *pool, const char *path, DbLink *link) {
+  apr_finfo_t info;
+  const char *error = nullptr;
+  link->driver = db->driver;
+  if (apr_stat(&info, path, APR_FINFO_TYPE, pool) != APR_SUCCESS || info.filetype != APR_REG ||
+      apr_dbd_open_ex(db->driver, pool, path, &link->handle, &error) != APR_SUCCESS) {
+    link->handle = nullptr;
+    log_error(log4c_sprintf("Could not open db %s", path));
+    return false;
+  }
+  db_link_retry_busy(pool, link);
+  return true;
+}
+
+DBThreadConnection *open_connection(MediaLibraryDB *db) {
+  apr_pool_t *pool = pool_create_or_die(db->pool, kModule);
+  auto *conn = static_cast<DBThreadConnection *>(apr_pcalloc(pool, sizeof(DBThreadConnection)));
+  conn->pool = pool;
+  apr_pool_cleanup_register(pool, conn, close_connections, apr_pool_cleanup_null);
+  if (!open_link(db, pool, db->admin_path, &conn->admin) ||
+      !open_link(db, pool, db->medialib_path, &conn->medialib)) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  const char *reason = nullptr;
+  if (db_exec_reason(conn->medialib, kPragmas, nullptr, &reason) != APR_SUCCESS) {
+    log_error(log4c_sprintf("Could not turn SQLite synchronous off or set temp store to memory, reason: %s", reason));
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  if (apr_threadkey_private_set(conn, db->key) != APR_SUCCESS) {
+    log_error("Could not set thread private memory");
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  return conn;
+}
+
+struct TransactionTexts {
+  const char *sql;
+  const char *failure;
+};
+constexpr TransactionTexts kBegin{"BEGIN TRANSACTION", "Could not begin transaction, reason: %s"};
+constexpr TransactionTexts kCommit{"COMMIT", "Could not commit transaction, reason: %s"};
+constexpr TransactionTexts kRollback{"ROLLBACK", "Could not rollback transaction, reason: %s"};
+
+int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &texts) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  int &flag = medialib ? conn->medialib_in_transaction : conn->admin_in_transaction;
+  bool begin = &texts == &kBegin;
+  if (begin && flag) {
+    log_error("Nested transactions are not allowed");
+    return APR_EGENERAL;
+  }
+  if (!begin && !flag) {
+    log_error("No transaction is in effect for this session");
+    return APR_EGENERAL;
+  }
+  if (db_exec(medialib ? conn->medialib : conn->admin, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  flag = begin ? 1 : 0;
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+int msdb_init(apr_pool_t *pool, const char *medialib_path, const char *admin_path,
+              MediaLibraryDB **out) {
+  *out = nullptr;
+  if (pool == nullptr) return APR_EGENERAL;
+  apr_pool_t *own = pool_create_or_die(pool, kModule);
+  auto *db = static_cast<MediaLibraryDB *>(apr_pcalloc(own, sizeof(MediaLibraryDB)));
+  db->pool = own;
+  db->medialib_path = apr_pstrdup(own, medialib_path);
+  db->admin_path = apr_pstrdup(own, admin_path);
+  apr_status_t rv = apr_dbd_init(own);
+  if (rv == APR_SUCCESS) rv = apr_dbd_get_driver(own, "sqlite3", &db->driver);
+  if (rv != APR_SUCCESS) {
+    char reason[256];
+    log_error(log4c_sprintf("Could not load database driver sqlite3, reason: %s",
+                            apr_strerror(rv, reason, sizeof reason)));
+    apr_pool_destroy(own);
+    return APR_EGENERAL;
+  }
+  if (apr_threadkey_private_create(&db->key, nullptr, own) != APR_SUCCESS) {
+    log_error("Could not create threadkey");
+    apr_pool_destroy(own);
+    return APR_EGENERAL;
+  }
+  if (thread_hooks_register(nullptr, thread_exit_cleanup, db, &db->cleanup_hook) != APR_SUCCESS) {
+    log_error("Could not register thread cleanup function");
+    apr_threadkey_private_delete(db->key);
+    apr_pool_destroy(own);
+    return APR_EGENERAL;
+  }
+  *out = db;
+  return APR_SUCCESS;
+}
+
+void msdb_terminate(MediaLibraryDB *db) {
+  if (db == nullptr) return;
+  if (thread_hooks_unregister(db->cleanup_hook) != APR_SUCCESS) {
+    log_error("Could not unregister thread cleanup function");
+  }
+  if (apr_threadkey_private_delete(db->key) != APR_SUCCESS) log_error("Could not delete threadkey");
+  apr_pool_destroy(db->pool);
+}
+
+DBThreadConnection *msdb_thread_connection(MediaLibraryDB *db) {
+  void *value = nullptr;
+  if (apr_threadkey_private_get(&value, db->key) != APR_SUCCESS) {
+    log_error("Could not get thread private memory");
+    return nullptr;
+  }
+  if (value != nullptr) return static_cast<DBThreadConnection *>(value);
+  return open_connection(db);
+}
+
+DBThreadConnection *msdb_connection_or_log(MediaLibraryDB *db) {
+  DBThreadConnection *conn = msdb_thread_connection(db);
+  if (conn == nullptr) log_error("Could not get private thread connection to the database");
+  return conn;
+}
+
+int msdb_medialib_begin(MediaLibraryDB *db) { return transaction_step(db, true, kBegin); }
+int msdb_medialib_commit(MediaLibraryDB *db) { return transaction_step(db, true, kCommit); }
+int msdb_medialib_rollback(MediaLibraryDB *db) { return transaction_step(db, true, kRollback); }
+int msdb_admin_begin(MediaLibraryDB *db) { return transaction_step(db, false, kBegin); }
+int msdb_admin_commit(MediaLibraryDB *db) { return transaction_step(db, false, kCommit); }
+int msdb_admin_rollback(MediaLibraryDB *db) { return transaction_step(db, false, kRollback); }

@@ -1,0 +1,68 @@
+// MSDBConnection: the library handle, per-thread connection pairs and transactions.
+//
+// One MediaLibraryDB per process, from msdb_init to msdb_terminate, owns a
+// pool and the two database paths. Each thread gets its own pair of
+// connections (admin and medialib) on its first call, kept under a thread key
+// and closed by the thread-exit hook (CommonThreadInit) or with the handle's
+// pool; nothing here is shared between threads, so there is no lock.
+// Transactions are per thread and per database; database operations never
+// open them, their callers do.
+#pragma once
+
+#include <apr_pools.h>
+#include <apr_thread_proc.h>
+
+#include "MSDBHelper.h"
+
+struct ThreadHook;
+
+struct MediaLibraryDB {
+  apr_pool_t *pool = nullptr;
+  const char *medialib_path = nullptr;
+  const char *admin_path = nullptr;
+  const apr_dbd_driver_t *driver = nullptr;
+  apr_threadkey_t *key = nullptr;
+  ThreadHook *cleanup_hook = nullptr;
+};
+
+struct DBThreadConnection {
+  apr_pool_t *pool = nullptr;
+  DbLink medialib;
+  DbLink admin;
+  int admin_in_transaction = 0;
+  int medialib_in_transaction = 0;
+};
+
+// Creates the handle in a child of pool, loads the sqlite3 driver, creates
+// the thread key and registers the thread-exit clean-up. Connections open
+// lazily. Returns 0, or 20014 (null pool; "Could not load database driver
+// sqlite3, reason: %s"; "Could not create threadkey"; "Could not register
+// thread cleanup function").
+int msdb_init(apr_pool_t *pool, const char *medialib_path, const char *admin_path,
+              MediaLibraryDB **db);
+
+// Unregisters the clean-up, deletes the key and destroys the handle's pool
+// (closing every connection still open). Failures are only logged.
+void msdb_terminate(MediaLibraryDB *db);
+
+// The calling thread's connection pair, opened on first use (admin first,
+// then medialib; a missing file is an error and is never created), or null
+// after a logged failure ("Could not open db %s", ...).
+DBThreadConnection *msdb_thread_connection(MediaLibraryDB *db);
+
+// As msdb_thread_connection, logging "Could not get private thread
+// connection to the database" on "MSDB" when there is none: the first step of
+// every database operation.
+DBThreadConnection *msdb_connection_or_log(MediaLibraryDB *db);
+
+// Transactions. begin: 0, or 20014 ("Nested transactions are not allowed",
+// "Could not begin transaction, reason: %s"). commit / rollback: 0, or 20014
+// ("No transaction is in effect for this session", "Could not commit
+// transaction, reason: %s", "Could not rollback transaction, reason: %s"); a
+// failed commit leaves the transaction open for a rollback.
+int msdb_medialib_begin(MediaLibraryDB *db);
+int msdb_medialib_commit(MediaLibraryDB *db);
+int msdb_medialib_rollback(MediaLibraryDB *db);
+int msdb_admin_begin(MediaLibraryDB *db);
+int msdb_admin_commit(MediaLibraryDB *db);
+int msdb_admin_rollback(MediaLibraryDB *db);

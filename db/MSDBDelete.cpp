@@ -1,0 +1,273 @@
+// Deletion and mark-and-sweep.
+//
+// The victim select is pasted into each statement, so it is evaluated per
+// statement: it must not depend on rows an earlier statement removes (the
+// callers give selects over temporary tables or the mark table).
+#include "MSDBDelete.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "CommonNumbers.h"
+#include "CommonPropNames.h"
+#include "CommonUserMessage.h"
+#include "MSDBProps.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDB";
+constexpr int kCancelled = 4;
+constexpr int kDeleteFlag = 1;
+
+int fail(const char *message) {
+  LOG4C(kModule, LOG4C_ERROR, message);
+  return APR_EGENERAL;
+}
+
+bool cancelled(CancelCheck cancel, void *context) { return cancel != nullptr && cancel(context) != 0; }
+
+// The statements that remove victims from edges, ancestors, properties and
+// sources, in the order that keeps the ancestor paths resolvable.
+constexpr const char *kDetachStatements[] = {
+    "delete from edge where parentObjectOid in (%s)",
+    "delete from edge where objectOid in (%s)",
+    "delete from ancestor where path in (select ancpath||objpath from ((%s) inner join (select objectOid as obj, "
+    "path as ancpath from ancestor) on obj=deleteoid inner join (select ancestorObjectOid as anc, path as objpath "
+    "from ancestor) on anc=deleteoid))",
+    "delete from ancestor where objectOid in (%s)",
+    "delete from ancestor where ancestorObjectOid in (%s)",
+    "delete from prop where objectOid in (%s)",
+    "delete from objms where objectOid in (%s)",
+};
+
+// Lowers each surviving parent's child count by its number of victim children.
+int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const char *victims,
+                     CancelCheck cancel, void *context) {
+  const char *select = db_sql(pool,
+                              "select parentObjectOid from edge where objectOid in (%s) and parentObjectOid not in (%s) "
+                              "order by parentObjectOid",
+                              victims, victims);
+  DbCursor cursor;
+  const char *parent = nullptr;
+  if (db_select_value(pool, link, select, &parent, &cursor) != APR_SUCCESS) {
+    return fail("get the parent oid(s) of the object");
+  }
+  while (parent != nullptr) {
+    if (cancelled(cancel, context)) return kCancelled;
+    const char *next = db_next_value(pool, &cursor);
+    int removed = 1;
+    for (; next != nullptr && std::strcmp(next, parent) == 0; next = db_next_value(pool, &cursor)) ++removed;
+    if (msdb_increment_prop(pool, db, &parent, 1, PROP_CHILD_COUNT, nullptr, -removed) != APR_SUCCESS) {
+      return fail("Could not decrement the child count of the parent(s)");
+    }
+    parent = next;
+  }
+  return APR_SUCCESS;
+}
+
+// Runs a statement, logging the driver's reason on failure.
+int run(DbLink link, const char *sql) { return db_exec(link, sql, nullptr); }
+
+int count_rows(apr_pool_t *pool, DbLink link, const char *sql, int *count) {
+  const char *value = nullptr;
+  if (db_select_value(pool, link, sql, &value, nullptr) != APR_SUCCESS) {
+    return fail("Could not get the number of objects that are to be deleted");
+  }
+  if (value == nullptr || !parse_int(value, count)) return fail(INTERNAL_ERROR_TEXT);
+  return APR_SUCCESS;
+}
+
+// One pass of msdb_delete_source_leaves; *found receives the leaves removed.
+int delete_leaves_pass(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const char *source,
+                       CancelCheck cancel, void *context, int *found) {
+  const char *create = db_sql(pool,
+                              "create temp table leaves_%s as select objms.objectOid as deleteoid from objms inner join "
+                              "prop on sourceOid=%s and objms.objectOid=prop.objectoid and nameoid=(select oid from "
+                              "propname where name='%s') and valueOid in (select oid from propValue where value='0');",
+                              source, source, prop_name(PROP_CHILD_COUNT));
+  if (run(link, create) != APR_SUCCESS) return APR_EGENERAL;
+  int status = count_rows(pool, link, db_sql(pool, "select count(*) from leaves_%s", source), found);
+  if (status == APR_SUCCESS && *found > 0) {
+    status = msdb_delete_objects(pool, db, db_sql(pool, "select deleteoid as deleteoid from leaves_%s", source), cancel,
+                                 context);
+  }
+  if (status != APR_SUCCESS && status != kCancelled) return status;
+  if (run(link, db_sql(pool, "drop table leaves_%s", source)) != APR_SUCCESS) return APR_EGENERAL;
+  return status;
+}
+
+}  // namespace
+
+int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victims,
+                        CancelCheck cancel, void *context) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  int status = uncount_children(pool, db, link, victims, cancel, context);
+  if (status != APR_SUCCESS) return status;
+  for (const char *statement : kDetachStatements) {
+    if (cancelled(cancel, context)) return kCancelled;
+    if (db_exec(link, db_sql(pool, statement, victims), nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  }
+  return db_exec(link, db_sql(pool, "delete from object where oid in (%s);", victims), nullptr);
+}
+
+int msdb_delete_source_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *source,
+                               CancelCheck cancel, void *context) {
+  if (!db_oid_valid(source)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  const char *unshare = db_sql(pool,
+                               "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
+                               "objectoid as sourceobjoid from objms where sourceOid=%s) inner join objms as objms1 on "
+                               "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
+                               source, source, source);
+  if (run(link, unshare) != APR_SUCCESS) return APR_EGENERAL;
+  if (run(link,
+           db_sql(pool, "create temp table delete_%s as select objectoid as deleteoid from objms where sourceOid=%s",
+                  source, source)) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  int status = msdb_delete_objects(pool, db, db_sql(pool, "select deleteoid as deleteoid from delete_%s", source),
+                                   cancel, context);
+  int dropped = run(link, db_sql(pool, "drop table delete_%s", source));
+  if (status == kCancelled) return status;
+  if (status != APR_SUCCESS) return fail("Could not delete the objects of the media source that are no longer needed");
+  return dropped;
+}
+
+int msdb_delete_all_objects(apr_pool_t *pool, MediaLibraryDB *db, CancelCheck cancel,
+                            void *context) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  if (run(link,
+           db_sql(pool, "create temp table dont_delete as select objectoid from objms where sourceOid=%s", "0")) !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  int status = msdb_delete_objects(
+      pool, db, "select oid as deleteoid from object where deleteoid not in (select * from dont_delete)", cancel, context);
+  int dropped = run(link, "drop table dont_delete");
+  if (status == kCancelled) return status;
+  if (status != APR_SUCCESS) return fail("Could not delete all media source objects");
+  return dropped;
+}
+
+int msdb_delete_source_leaves(apr_pool_t *pool, MediaLibraryDB *db, const char *source,
+                              CancelCheck cancel, void *context) {
+  if (!db_oid_valid(source)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  for (;;) {
+    int found = 0;
+    int status = delete_leaves_pass(pool, db, link, source, cancel, context, &found);
+    if (status == kCancelled) return status;
+    if (status != APR_SUCCESS) {
+      run(link, db_sql(pool, "drop table if exists leaves_%s", source));
+      return APR_EGENERAL;
+    }
+    if (found == 0) return APR_SUCCESS;
+  }
+}
+
+int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  return db_exec(conn->medialib,
+                 "create temp table markObjects (oid integer primary key autoincrement, markObjectOid integer unique, "
+                 "flag integer);",
+                 nullptr, "Could not create temporary table for saving oids, reason: %s");
+}
+
+int msdb_drop_marks(apr_pool_t *, MediaLibraryDB *db) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  return db_exec(conn->medialib, "drop table if exists markObjects;", nullptr,
+                 "Could not drop temporary table, reason: %s");
+}
+
+int msdb_is_marked(apr_pool_t *pool, MediaLibraryDB *db, const char *object) {
+  if (!db_oid_valid(object)) return 0;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return 0;
+  const char *oid = nullptr;
+  if (db_select_value(pool, conn->medialib, db_sql(pool, "select oid from markObjects where markObjectOid=%s", object),
+                      &oid, nullptr) != APR_SUCCESS) {
+    LOG4C(kModule, LOG4C_ERROR, "Could not determine if object is marked");
+    return 0;
+  }
+  return oid != nullptr ? 1 : 0;
+}
+
+int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag) {
+  if (!db_oid_valid(object)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *failure = "Could not insert to temporary table, reason: %s";
+  int rows = 0;
+  const char *insert =
+      db_sql(pool, "insert or replace into markObjects (oid, markObjectOid, flag) values(null, %s, %d);", object, flag);
+  if (db_exec(conn->medialib, insert, &rows, failure) != APR_SUCCESS) return APR_EGENERAL;
+  return rows > 0 ? APR_SUCCESS : fail(log4c_sprintf(failure, "no row was inserted"));
+}
+
+int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag) {
+  if (!db_oid_valid(object)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *insert = db_sql(pool,
+                              "insert or replace into markObjects (oid, markObjectOid, flag) select null, oid, %d from "
+                              "(select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select "
+                              "%s as oid);",
+                              flag, object, object);
+  return db_exec(conn->medialib, insert, nullptr, "Could not mark subtree, reason: %s");
+}
+
+int msdb_sweep_marked(apr_pool_t *pool, MediaLibraryDB *db, int *count, CancelCheck cancel,
+                      void *context) {
+  *count = 0;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  if (count_rows(pool, link, db_sql(pool, "select count(*) from markObjects where flag=%d", kDeleteFlag), count) !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (*count < 1) return APR_SUCCESS;
+  int status = msdb_delete_objects(
+      pool, db, db_sql(pool, "select markObjectOid as deleteoid from markObjects where flag=%d", kDeleteFlag), cancel,
+      context);
+  if (status != APR_SUCCESS) return status;
+  return run(link, db_sql(pool, "delete from markObjects where flag=%d", kDeleteFlag));
+}
+
+int msdb_sweep_source(apr_pool_t *pool, MediaLibraryDB *db, const char *source, int *stale,
+                      int *other, CancelCheck cancel, void *context) {
+  *stale = 0;
+  *other = 0;
+  if (!db_oid_valid(source)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  const char *unshare = db_sql(pool,
+                               "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
+                               "objectoid as sourceobjoid from objms where sourceOid=%s and objectoid not in (select "
+                               "markObjectOid from markObjects)) inner join objms as objms1 on "
+                               "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
+                               source, source, source);
+  if (run(link, unshare) != APR_SUCCESS) return APR_EGENERAL;
+  const char *mark = db_sql(pool,
+                            "insert into markObjects (oid, markObjectOid, flag) select null, objectOid, %d from objms "
+                            "where sourceOid=%s and objectOid not in (select markObjectOid from markObjects)",
+                            kDeleteFlag, source);
+  if (db_exec(link, mark, stale) != APR_SUCCESS) return APR_EGENERAL;
+  int marked = 0;
+  int status = msdb_sweep_marked(pool, db, &marked, cancel, context);
+  *other = marked - *stale;
+  return status;
+}

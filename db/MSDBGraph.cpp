@@ -1,0 +1,332 @@
+// Objects, edges and the ancestor closure.
+//
+// An edge parent -> child adds one ancestor row for every pair (A, D) where A
+// is the parent or one of its ancestors and D the child or one of its
+// descendants, so every route through the new edge is recorded once.
+#include "MSDBGraph.h"
+
+#include <apr_strings.h>
+
+#include "CommonNumbers.h"
+#include "CommonSortKey.h"
+#include "CommonUserMessage.h"
+#include "MSDBObjectSources.h"
+#include "MSDBProps.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDB";
+constexpr const char *kLastRowid = "select last_insert_rowid();";
+
+void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
+
+int fail(const char *message) {
+  log_error(message);
+  return APR_EGENERAL;
+}
+
+// The largest ordinal of parent's children plus one, as ten digits.
+int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char **ordinal) {
+  const char *max = nullptr;
+  if (db_select_value(pool, link,
+                      db_sql(pool, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", parent),
+                      &max, nullptr) != APR_SUCCESS) {
+    return fail("Could not get max ordinal");
+  }
+  apr_int64_t last = 0;
+  if (max != nullptr && !parse_int64(max, &last)) {
+    log_error(INTERNAL_ERROR_TEXT);
+    last = 0;
+  }
+  *ordinal = apr_psprintf(pool, "%010" APR_INT64_T_FMT, last + 1);
+  return APR_SUCCESS;
+}
+
+int add_ancestors(apr_pool_t *pool, DbLink link, const char *parent, const char *child) {
+  const char *sql = db_sql(
+      pool,
+      "insert into ancestor (oid, ancestorObjectOid, objectOid, path) select null, anc, obj, "
+      "ancpath||'%s/'||objpath from (select ancestorObjectOid as anc, path as ancpath from ancestor "
+      "where objectOid=%s union select %s as anc, '' as ancpath) inner join (select objectOid as obj, "
+      "path as objpath from ancestor where ancestorObjectOid=%s union select %s as obj, '' as objpath);",
+      parent, parent, parent, child, child);
+  int rows = 0;
+  const char *failure = "Could not add ancestor for the given edge, reason: %s";
+  if (db_exec(link, sql, &rows, failure) != APR_SUCCESS) return APR_EGENERAL;
+  if (rows < 1) return fail(log4c_sprintf(failure, "no row was added"));
+  return APR_SUCCESS;
+}
+
+int count_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
+  const char *parents[] = {parent};
+  if (msdb_increment_prop(pool, db, parents, 1, PROP_CHILD_COUNT, nullptr, 1) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
+  if (msdb_add_prop(pool, db, nullptr, parent, PROP_CHILD_COUNT, nullptr, "1", nullptr) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
+  return fail("Could not insert or increment the child count of the parent");
+}
+
+// quoted_ordinal is ready to paste (already escaped and quoted), or null for
+// an appended ordinal.
+int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                    int check, const char *quoted_ordinal, const char **edge_oid) {
+  if (edge_oid != nullptr) *edge_oid = nullptr;
+  if (!db_oid_valid(parent) || !db_oid_valid(child)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  const char *found = nullptr;
+  if (check) {
+    if (db_select_value(pool, link,
+                        db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent, child),
+                        &found, nullptr) != APR_SUCCESS) {
+      return fail("Could not check if edge already exists");
+    }
+    if (found != nullptr) {
+      if (edge_oid != nullptr) *edge_oid = found;
+      return APR_EEXIST;
+    }
+  }
+  if (quoted_ordinal == nullptr && next_ordinal(pool, link, parent, &quoted_ordinal) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  const char *insert = db_sql(pool,
+                              "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, '%s');",
+                              parent, child, quoted_ordinal);
+  if (db_insert_and_fetch(pool, link, insert, kLastRowid, &found) != APR_SUCCESS) {
+    return fail("Could not insert edge");
+  }
+  if (add_ancestors(pool, link, parent, child) != APR_SUCCESS) return APR_EGENERAL;
+  if (count_child(pool, db, parent) != APR_SUCCESS) return APR_EGENERAL;
+  if (edge_oid != nullptr) *edge_oid = found;
+  return APR_SUCCESS;
+}
+
+// The child's sort key for names; property values are raw (escaped) text.
+const char *sort_ordinal(apr_pool_t *pool, MediaLibraryDB *db, const char *child,
+                         const char *const *names, int count, int ascending,
+                         SortValueTransform transform) {
+  const char *joined = nullptr;
+  for (int i = 0; i < count; ++i) {
+    const char *value = nullptr;
+    if (msdb_get_prop(pool, db, child, 0, names[i], 1, &value, nullptr) != APR_SUCCESS ||
+        value == nullptr) {
+      log_error(log4c_sprintf("Can't get value for property, oid: %s", child));
+      return "";
+    }
+    if (transform != nullptr) value = transform(pool, value);
+    joined = joined == nullptr ? value : apr_pstrcat(pool, joined, " ", value, nullptr);
+  }
+  return db_quote(pool, sort_key(pool, joined, ascending));
+}
+
+struct LinkLoop {
+  const char *select;
+  int columns;         // 1: child oid only; 2: oid and ordinal
+  bool child_is_row;   // the row's oid is the child (else the parent)
+  bool keep_ordinal;
+};
+
+// Runs select and links each row: shared by copy_parents, copy_children and
+// append_children, whose only difference is which end the row names.
+int link_rows(apr_pool_t *pool, MediaLibraryDB *db, const LinkLoop &loop, const char *fixed) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *row[2] = {nullptr, nullptr};
+  DbCursor cursor;
+  if (db_select_row(pool, conn->medialib, loop.select, loop.columns, row, &cursor) != APR_SUCCESS) {
+    return fail("Could not get first parent");
+  }
+  while (row[0] != nullptr) {
+    const char *parent = loop.child_is_row ? fixed : row[0];
+    const char *child = loop.child_is_row ? row[0] : fixed;
+    const char *ordinal = loop.keep_ordinal ? db_quote(pool, row[1]) : nullptr;
+    if (add_edge_quoted(pool, db, parent, child, 1, ordinal, nullptr) != APR_SUCCESS) {
+      return fail("Could not insert edge");
+    }
+    if (!db_next_row(pool, &cursor, loop.columns, row)) row[0] = nullptr;
+  }
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *source,
+                       const char *signature, const char **oid) {
+  *oid = nullptr;
+  if ((parent != nullptr && !db_oid_valid(parent)) || (source != nullptr && !db_oid_valid(source))) {
+    return APR_EGENERAL;
+  }
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *insert =
+      signature != nullptr
+          ? db_sql(pool, "insert into object (oid, signature) values(null, '%s')", db_quote(pool, signature))
+          : "insert into object (oid, signature) values(null, null)";
+  const char *created = nullptr;
+  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastRowid, &created) != APR_SUCCESS) {
+    return fail("Could not insert object");
+  }
+  if (source != nullptr && msdb_add_object_source(pool, db, created, source, nullptr) != APR_SUCCESS) {
+    return fail("Could not insert object media source relation");
+  }
+  if (parent != nullptr && msdb_add_edge(pool, db, parent, created, 0, nullptr, nullptr) != APR_SUCCESS) {
+    return fail("Could not insert edge");
+  }
+  *oid = created;
+  return APR_SUCCESS;
+}
+
+int msdb_find_objects_by_signature(apr_pool_t *pool, MediaLibraryDB *db, const char *signature,
+                                   const char **oids, int *count) {
+  int capacity = *count;
+  *count = 0;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbCursor cursor;
+  const char *oid = nullptr;
+  if (db_select_value(pool, conn->medialib,
+                      db_sql(pool, "select oid from object where signature='%s';", db_quote(pool, signature)),
+                      &oid, &cursor) != APR_SUCCESS) {
+    return fail("Could not get object with given signature");
+  }
+  for (; oid != nullptr; oid = db_next_value(pool, &cursor)) {
+    if (oids != nullptr) {
+      if (*count >= capacity) break;
+      oids[*count] = oid;
+    }
+    ++*count;
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, int children_only,
+                     int skip_scope_test, int count, const char *const *names,
+                     const char *const *values, int like, const char *source, const char **oid,
+                     const char **signature) {
+  *oid = nullptr;
+  if (signature != nullptr) *signature = nullptr;
+  if (count < 1) return fail(INTERNAL_ERROR_TEXT);
+  if ((scope != nullptr && !db_oid_valid(scope, true)) || (source != nullptr && !db_oid_valid(source))) {
+    return APR_EGENERAL;
+  }
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  const char *from = "";
+  const char *where = "";
+  for (int i = 0; i < count; ++i) {
+    bool last = i == count - 1;
+    from = apr_psprintf(pool, "%s prop p%d %s", from, i, last ? "" : ",");
+    const char *joiner = last ? "" : apr_psprintf(pool, "and p%d.objectoid=p%d.objectoid and", i, i + 1);
+    where = apr_psprintf(pool,
+                         "%s p%d.valueOid in (select oid from propValue where value %s '%s') and "
+                         "p%d.nameOid=(select oid from propName where name='%s') %s",
+                         where, i, like ? "like" : "=", db_escape(pool, values[i]), i, names[i], joiner);
+  }
+  if (source != nullptr) {
+    from = apr_psprintf(pool, "%s, objms", from);
+    where = apr_psprintf(pool, "%s and sourceOid=%s and objms.objectOid=p0.objectOid", where, source);
+  }
+  bool has_scope = scope != nullptr && apr_strnatcmp(scope, "-1") != 0;
+  const char *found = nullptr;
+  if (has_scope && !skip_scope_test) {
+    if (db_select_value(pool, link, db_sql(pool, "select p0.objectOid from %s where %s and p0.objectOid=%s", from, where, scope),
+                        &found, nullptr) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  if (found == nullptr) {
+    if (children_only && !has_scope) {
+      where = apr_psprintf(pool, "%s and p0.objectOid not in (select objectOid from edge)", where);
+    } else if (children_only) {
+      from = apr_psprintf(pool, "%s, edge", from);
+      where = apr_psprintf(pool, "%s and edge.objectOid=p0.objectOid and edge.parentObjectOid=%s", where, scope);
+    } else if (has_scope) {
+      from = apr_psprintf(pool, "%s, ancestor", from);
+      where = apr_psprintf(pool, "%s and ancestor.objectOid=p0.objectOid and ancestor.ancestorObjectOid=%s", where, scope);
+    }
+    if (db_select_value(pool, link, db_sql(pool, "select max(p0.objectOid) from %s where %s", from, where), &found,
+                        nullptr) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  if (found == nullptr) return APR_SUCCESS;
+  *oid = found;
+  if (signature == nullptr) return APR_SUCCESS;
+  return db_select_value(pool, link, db_sql(pool, "select signature from object where oid=%s;", found), signature,
+                         nullptr);
+}
+
+int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                  int check, const char *ordinal, const char **edge_oid) {
+  return add_edge_quoted(pool, db, parent, child, check,
+                         ordinal == nullptr ? nullptr : db_escape(pool, ordinal), edge_oid);
+}
+
+int msdb_add_sorted_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
+                         const char *child, int check, const char *const *names, int count,
+                         int ascending, SortValueTransform transform, const char **edge_oid) {
+  if (!db_oid_valid(child)) return APR_EGENERAL;
+  const char *ordinal = sort_ordinal(pool, db, child, names, count, ascending, transform);
+  int status = add_edge_quoted(pool, db, parent, child, check, ordinal, edge_oid);
+  return status == APR_EEXIST ? APR_SUCCESS : status;
+}
+
+int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, const char *edge_oid,
+                     const char *const *names, int count, int ascending,
+                     SortValueTransform transform) {
+  if (!db_oid_valid(child) || !db_oid_valid(edge_oid)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *ordinal = sort_ordinal(pool, db, child, names, count, ascending, transform);
+  const char *failure = "Could not execute SQL statement - ordinal was not updated, reason: %s";
+  int rows = 0;
+  if (db_exec(conn->medialib, db_sql(pool, "update edge set ordinal='%s' where oid=%s;", ordinal, edge_oid), &rows,
+              failure) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return rows == 1 ? APR_SUCCESS : fail(log4c_sprintf(failure, "no row was changed"));
+}
+
+int msdb_find_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                   const char **edge_oid) {
+  *edge_oid = nullptr;
+  if (!db_oid_valid(parent) || !db_oid_valid(child)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  if (db_select_value(pool, conn->medialib,
+                      db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent, child),
+                      edge_oid, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return *edge_oid == nullptr ? APR_NOTFOUND : APR_SUCCESS;
+}
+
+int msdb_copy_parents(apr_pool_t *pool, MediaLibraryDB *db, const char *from_object,
+                      const char *to_object) {
+  if (!db_oid_valid(from_object) || !db_oid_valid(to_object)) return APR_EGENERAL;
+  const char *select = db_sql(pool,
+                              "select parentObjectOid, ordinal from (select parentObjectOid, ordinal from edge where "
+                              "objectOid=%s) inner join objms on parentObjectOid=objms.objectOid where sourceOid > %s",
+                              from_object, "1");
+  return link_rows(pool, db, LinkLoop{select, 2, false, true}, to_object);
+}
+
+int msdb_copy_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_container,
+                       const char *to_container) {
+  if (!db_oid_valid(from_container) || !db_oid_valid(to_container)) return APR_EGENERAL;
+  const char *select = db_sql(pool, "select objectOid, ordinal from edge where parentObjectOid=%s", from_container);
+  return link_rows(pool, db, LinkLoop{select, 2, true, true}, to_container);
+}
+
+int msdb_append_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_container,
+                         const char *to_container) {
+  if (!db_oid_valid(from_container) || !db_oid_valid(to_container)) return APR_EGENERAL;
+  const char *select =
+      db_sql(pool, "select objectOid from edge where parentObjectOid=%s order by ordinal %s", from_container, "");
+  return link_rows(pool, db, LinkLoop{select, 1, true, false}, to_container);
+}

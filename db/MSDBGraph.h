@@ -1,0 +1,80 @@
+// MSDBGraph: objects and containment edges of the medialib graph, with the
+// ancestor closure that edges keep up to date.
+//
+// Every call runs on the calling thread's medialib connection inside the
+// transaction its caller opened; a call that fails halfway leaves its earlier
+// statements in that transaction for the caller to roll back. Oids are
+// decimal text; those given by callers are checked before use. Results are
+// copied into the pool passed. Failures are logged on "MSDB".
+// Statuses: 0 success, 20014 failure (logged), 17 already exists, 70015 not found.
+#pragma once
+
+#include <apr_pools.h>
+
+#include "MSDBConnection.h"
+
+// Creates an object (signature may be null), associates it with source and
+// appends it under parent when given. Returns 0 with the new oid, or 20014.
+int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *source,
+                       const char *signature, const char **oid);
+
+// Oids of the objects with this signature, at most *count of them into oids
+// (or only counted when oids is null); *count receives the number found.
+// Returns 0 or 20014.
+int msdb_find_objects_by_signature(apr_pool_t *pool, MediaLibraryDB *db, const char *signature,
+                                   const char **oids, int *count);
+
+// Newest object whose properties match every (names[i], values[i]) pair, by
+// equality or, with like set, by SQL like. scope null or "-1" means the whole
+// library; children_only limits the search to the scope's children (root
+// objects for "-1"), else to its subtree. Unless skip_scope_test is set the
+// scope object itself is tried first. source (may be null) limits the match
+// to that source's objects. *oid is null when nothing matches; signature
+// (may be null) receives the match's signature. Returns 0 or 20014 (also for
+// count < 1).
+int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, int children_only,
+                     int skip_scope_test, int count, const char *const *names,
+                     const char *const *values, int like, const char *source, const char **oid,
+                     const char **signature);
+
+// Links child under parent with ordinal (null: appended after the largest
+// ordinal), extends the ancestor closure and counts the child in the
+// parent's "@childCount". With check set, an existing edge is returned with
+// status 17 and nothing changes. edge_oid may be null. Returns 0, 17 or 20014.
+int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                  int check, const char *ordinal, const char **edge_oid);
+
+// Turns one raw property value into the text it is sorted by.
+using SortValueTransform = const char *(*)(apr_pool_t *pool, const char *value);
+
+// As msdb_add_edge, with the ordinal made from the child's first value of
+// each named property (through transform when given) joined by spaces and
+// passed through sort_key. An existing edge gives 0. Returns 0 or 20014.
+int msdb_add_sorted_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
+                         const char *child, int check, const char *const *names, int count,
+                         int ascending, SortValueTransform transform, const char **edge_oid);
+
+// Recomputes the sort key of edge_oid from child's properties. Returns 0 or 20014.
+int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, const char *edge_oid,
+                     const char *const *names, int count, int ascending,
+                     SortValueTransform transform);
+
+// The edge from parent to child. Returns 0, 70015 when there is none, or 20014.
+int msdb_find_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                   const char **edge_oid);
+
+// Links to_object under every parent of from_object that belongs to a real
+// media source (oid above 1), keeping the ordinals. Returns 0 or 20014 (also
+// when one of the edges exists already).
+int msdb_copy_parents(apr_pool_t *pool, MediaLibraryDB *db, const char *from_object,
+                      const char *to_object);
+
+// Links every child of from_container under to_container with its ordinal.
+// Returns 0 or 20014 (also when one of the edges exists already).
+int msdb_copy_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_container,
+                       const char *to_container);
+
+// Appends the children of from_container, in ordinal order, to to_container.
+// Returns 0 or 20014 (also when one of the edges exists already).
+int msdb_append_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_container,
+                         const char *to_container);

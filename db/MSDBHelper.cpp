@@ -1,0 +1,183 @@
+// Query helpers over apr_dbd: formatting, quoting and the select/insert idioms.
+#include "MSDBHelper.h"
+
+#include <apr_strings.h>
+#include <apr_time.h>
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstring>
+
+#include "CommonEscape.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDBHelper";
+constexpr const char *kSelectFailed = "Could not execute SQL statement, reason: %s";
+constexpr int kBusyRetries = 15;
+constexpr apr_interval_time_t kBusySleep = 100000;
+
+int busy_handler(void *data, int) {
+  int *budget = static_cast<int *>(data);
+  if (*budget <= 0) return 0;
+  --*budget;
+  apr_sleep(kBusySleep);
+  return 1;
+}
+
+// Gives the statement about to run its full retry budget.
+void arm(DbLink link) {
+  if (link.busy_budget != nullptr) *link.busy_budget = kBusyRetries;
+}
+
+const char *copy_entry(apr_pool_t *pool, DbCursor *cursor, apr_dbd_row_t *row, int column) {
+  const char *value = apr_dbd_get_entry(cursor->link.driver, row, column);
+  return value == nullptr ? nullptr : apr_pstrdup(pool, value);
+}
+
+int open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
+  arm(link);
+  cursor->link = link;
+  cursor->results = nullptr;
+  return apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
+}
+
+}  // namespace
+
+void db_link_retry_busy(apr_pool_t *pool, DbLink *link) {
+  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link->driver, link->handle));
+  link->busy_budget = static_cast<int *>(apr_pcalloc(pool, sizeof(int)));
+  sqlite3_busy_handler(native, busy_handler, link->busy_budget);
+}
+
+char *db_sql(apr_pool_t *pool, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  char *sql = apr_pvsprintf(pool, format, args);
+  va_end(args);
+  return sql;
+}
+
+char *db_quote(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return apr_pstrdup(pool, "");
+  std::size_t quotes = 0;
+  for (const char *p = text; *p != '\0'; ++p) quotes += *p == '\'';
+  char *out = static_cast<char *>(apr_palloc(pool, std::strlen(text) + quotes + 1));
+  char *q = out;
+  for (const char *p = text; *p != '\0'; ++p) {
+    *q++ = *p;
+    if (*p == '\'') *q++ = '\'';
+  }
+  *q = '\0';
+  return out;
+}
+
+char *db_escape(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return apr_pstrdup(pool, "");
+  return db_quote(pool, xml_escape(pool, text));
+}
+
+char *db_unescape(apr_pool_t *pool, const char *text) {
+  return text == nullptr ? nullptr : xml_unescape(pool, text);
+}
+
+const char *db_error(DbLink link, int status) {
+  const char *text = apr_dbd_error(link.driver, link.handle, status);
+  return text == nullptr ? "unknown error" : text;
+}
+
+bool db_oid_valid(const char *oid, bool allow_root_parent) {
+  if (oid != nullptr && allow_root_parent && std::strcmp(oid, "-1") == 0) return true;
+  bool digits = oid != nullptr && *oid != '\0';
+  for (const char *p = oid; digits && *p != '\0'; ++p) digits = std::isdigit(static_cast<unsigned char>(*p));
+  if (!digits) {
+    LOG4C("MSDB", LOG4C_ERROR, log4c_sprintf("Invalid object id \"%s\"", oid == nullptr ? "(null)" : oid));
+  }
+  return digits;
+}
+
+int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reason) {
+  int rows = 0;
+  arm(link);
+  int rv = apr_dbd_query(link.driver, link.handle, &rows, sql);
+  if (changed != nullptr) *changed = rows;
+  if (rv == 0) return APR_SUCCESS;
+  *reason = db_error(link, rv);
+  return APR_EGENERAL;
+}
+
+int db_exec(DbLink link, const char *sql, int *changed, const char *failure_format) {
+  const char *reason = nullptr;
+  if (db_exec_reason(link, sql, changed, &reason) == APR_SUCCESS) return APR_SUCCESS;
+  LOG4C("MSDB", LOG4C_ERROR, log4c_sprintf(failure_format != nullptr ? failure_format : kSelectFailed, reason));
+  return APR_EGENERAL;
+}
+
+int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char **value,
+                    DbCursor *cursor) {
+  DbCursor local;
+  DbCursor *c = cursor != nullptr ? cursor : &local;
+  *value = nullptr;
+  int rv = open_select(pool, link, sql, c);
+  if (rv != 0) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, db_error(link, rv)));
+    return APR_EGENERAL;
+  }
+  *value = db_next_value(pool, c);
+  return APR_SUCCESS;
+}
+
+const char *db_next_value(apr_pool_t *pool, DbCursor *cursor) {
+  apr_dbd_row_t *row = nullptr;
+  if (cursor->results == nullptr ||
+      apr_dbd_get_row(cursor->link.driver, pool, cursor->results, &row, -1) != 0) {
+    return nullptr;
+  }
+  return copy_entry(pool, cursor, row, 0);
+}
+
+int db_select_row(apr_pool_t *pool, DbLink link, const char *sql, int n, const char **values,
+                  DbCursor *cursor) {
+  DbCursor local;
+  DbCursor *c = cursor != nullptr ? cursor : &local;
+  for (int i = 0; i < n; ++i) values[i] = nullptr;
+  int rv = open_select(pool, link, sql, c);
+  if (rv != 0) {
+    LOG4C(kModule, LOG4C_ERROR,
+          log4c_sprintf("Could not execute SQL statement, reason: %s, sql: %s", db_error(link, rv), sql));
+    return APR_EGENERAL;
+  }
+  db_next_row(pool, c, n, values);
+  return APR_SUCCESS;
+}
+
+int db_next_row(apr_pool_t *pool, DbCursor *cursor, int n, const char **values) {
+  apr_dbd_row_t *row = nullptr;
+  if (cursor->results == nullptr ||
+      apr_dbd_get_row(cursor->link.driver, pool, cursor->results, &row, -1) != 0) {
+    return 0;
+  }
+  for (int i = 0; i < n; ++i) values[i] = copy_entry(pool, cursor, row, i);
+  return 1;
+}
+
+int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const char *select,
+                        const char **value) {
+  *value = nullptr;
+  int rows = 0;
+  const char *reason = "no row was inserted";
+  if (db_exec_reason(link, insert, &rows, &reason) != APR_SUCCESS || rows < 1) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, reason));
+    return APR_EGENERAL;
+  }
+  return db_select_value(pool, link, select, value, nullptr);
+}
+
+int db_find_or_insert(apr_pool_t *pool, DbLink link, const char *select, const char *insert,
+                      const char **value) {
+  int status = db_select_value(pool, link, select, value, nullptr);
+  if (status != APR_SUCCESS || *value != nullptr) return status;
+  return db_insert_and_fetch(pool, link, insert, select, value);
+}

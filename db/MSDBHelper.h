@@ -1,0 +1,90 @@
+// MSDBHelper: the small query helpers every database module builds on.
+//
+// A DbLink is one open connection (driver plus handle), used by one thread.
+// Statements are SQL text; db_sql formats them in the caller's pool at any
+// length, so a long statement is never cut. Every value handed back is a copy
+// in the caller's pool; the SQLite driver copies whole result sets into the
+// pool passed to a select, so large queries deserve their own sub-pool.
+// Failures are logged on "MSDBHelper" (or the module named by the caller).
+#pragma once
+
+#include <apr_dbd.h>
+#include <apr_pools.h>
+
+struct DbLink {
+  const apr_dbd_driver_t *driver = nullptr;
+  apr_dbd_t *handle = nullptr;
+  // Sleeps of 100 ms left for the statement being run (see db_link_retry_busy).
+  int *busy_budget = nullptr;
+};
+
+// Makes link wait out a database that another connection or process holds
+// locked: each statement gets at most 15 sleeps of 100 ms, shared between
+// preparing it (which SQLite does not retry by itself) and the driver's own
+// retries of its steps, after which it fails with "database is locked".
+void db_link_retry_busy(apr_pool_t *pool, DbLink *link);
+
+// An open result set, read row by row with db_next_value or db_next_row.
+struct DbCursor {
+  DbLink link;
+  apr_dbd_results_t *results = nullptr;
+};
+
+// Formats a statement in pool; never truncates.
+char *db_sql(apr_pool_t *pool, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// text with every single quote doubled (SQLite's %q rule); null gives "".
+char *db_quote(apr_pool_t *pool, const char *text);
+
+// text entity-escaped (xml_escape) and then quoted; null gives "".
+char *db_escape(apr_pool_t *pool, const char *text);
+
+// text entity-unescaped on its way out of the database; null stays null.
+char *db_unescape(apr_pool_t *pool, const char *text);
+
+// The driver's error text for status on link.
+const char *db_error(DbLink link, int status);
+
+// True when oid is a non-empty run of decimal digits (or "-1" when
+// allow_root_parent is set). Otherwise logs ERROR "Invalid object id \"%s\""
+// on "MSDB" and returns false; every oid that comes from outside the database
+// layer passes here before it is pasted into a statement.
+bool db_oid_valid(const char *oid, bool allow_root_parent = false);
+
+// Runs a statement that returns no rows without logging: on failure *reason
+// receives the driver's text. Returns 0 or 20014.
+int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reason);
+
+// Runs a statement that returns no rows; changed (may be null) receives the
+// number of changed rows. On failure logs failure_format (with the driver's
+// text for its one %s; null: "Could not execute SQL statement, reason: %s")
+// on "MSDB". Returns 0 or 20014.
+int db_exec(DbLink link, const char *sql, int *changed, const char *failure_format = nullptr);
+
+// First column of the first row into value (null when there is no row), the
+// open result into cursor (may be null). Returns 0, or 20014 after
+// "Could not execute SQL statement, reason: %s".
+int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char **value,
+                    DbCursor *cursor);
+
+// First column of the next row, null at the end.
+const char *db_next_value(apr_pool_t *pool, DbCursor *cursor);
+
+// The first n columns of the first row into values (all null when there is no
+// row). Returns 0, or 20014 after "Could not execute SQL statement, reason: %s, sql: %s".
+int db_select_row(apr_pool_t *pool, DbLink link, const char *sql, int n, const char **values,
+                  DbCursor *cursor);
+
+// The next row's first n columns. Returns 1 with values set, 0 at the end.
+int db_next_row(apr_pool_t *pool, DbCursor *cursor, int n, const char **values);
+
+// Runs insert, and when it changed at least one row, select; value is the
+// select's first value. Returns 0, or 20014 after "Could not execute SQL
+// statement, reason: %s" with value null.
+int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const char *select,
+                        const char **value);
+
+// Runs select; when it has a row its first value is the answer, otherwise
+// db_insert_and_fetch(insert, select). Returns 0 or 20014.
+int db_find_or_insert(apr_pool_t *pool, DbLink link, const char *select, const char *insert,
+                      const char **value);

@@ -1,0 +1,441 @@
+// Property rows, interning and the container flag.
+#include "MSDBProps.h"
+
+#include <apr_hash.h>
+#include <apr_strings.h>
+
+#include <cstring>
+#include <strings.h>
+
+#include "CommonEscape.h"
+#include "CommonNumbers.h"
+#include "CommonText.h"
+#include "CommonUserMessage.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDB";
+constexpr const char *kNotDeleted = "Could not execute SQL statement - prop was not deleted, reason: %s";
+
+int fail(const char *message) {
+  LOG4C(kModule, LOG4C_ERROR, message);
+  return APR_EGENERAL;
+}
+
+const char *resolve_name(int slot, const char *name) {
+  if (name != nullptr) return name;
+  const char *known = prop_name(slot);
+  if (known == nullptr) LOG4C(kModule, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
+  return known;
+}
+
+// "is null" or "= <oid>": how statements test the parentOid column.
+struct ParentTest {
+  const char *op;
+  const char *oid;
+};
+ParentTest parent_test(const char *parent_prop) {
+  return parent_prop == nullptr ? ParentTest{"is null", ""} : ParentTest{"=", parent_prop};
+}
+
+bool oids_valid(const char *object, const char *parent_prop) {
+  return db_oid_valid(object) && (parent_prop == nullptr || db_oid_valid(parent_prop));
+}
+
+// The select that finds an existing row: same name and value, or (any_value)
+// same name only.
+const char *row_lookup(apr_pool_t *pool, const char *object, const char *name_oid,
+                       const char *value_oid, const char *parent_prop, bool any_value) {
+  ParentTest parent = parent_test(parent_prop);
+  if (any_value) {
+    return db_sql(pool, "select oid from prop where (objectOid=%s) and (nameOid=%s) and (parentOid %s %s);", object,
+                  name_oid, parent.op, parent.oid);
+  }
+  return db_sql(pool,
+                "select oid from prop where (objectOid=%s) and (nameOid=%s) and (valueOid=%s) and (parentOid %s %s);",
+                object, name_oid, value_oid, parent.op, parent.oid);
+}
+
+int find_or_insert_row(apr_pool_t *pool, DbLink link, const char *object, const char *name_oid,
+                       const char *value_oid, const char *parent_prop, bool any_value,
+                       const char **prop_oid) {
+  const char *select = row_lookup(pool, object, name_oid, value_oid, parent_prop, any_value);
+  const char *insert =
+      db_sql(pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
+             parent_prop == nullptr ? "null" : parent_prop, name_oid, object, value_oid);
+  const char *row = nullptr;
+  if (db_find_or_insert(pool, link, select, insert, &row) != APR_SUCCESS) return fail("Could not insert prop");
+  if (prop_oid != nullptr) *prop_oid = row;
+  return APR_SUCCESS;
+}
+
+int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value,
+                const char **name_oid, const char **value_oid) {
+  if (msdb_intern_name(pool, db, name, name_oid) != APR_SUCCESS) {
+    return fail("Could not find prop name or insert it");
+  }
+  if (value != nullptr && msdb_intern_value(pool, db, xml_escape(pool, value), value_oid) != APR_SUCCESS) {
+    return fail("Could not find prop value or insert it");
+  }
+  return APR_SUCCESS;
+}
+
+// Keeps "zentoria:isContainer" in step with a class written to object. A null
+// name means the property written is not known, so the value alone decides.
+int update_is_container(apr_pool_t *pool, MediaLibraryDB *db, const char *object, const char *name,
+                        const char *value) {
+  if (value == nullptr || (name != nullptr && std::strcmp(name, prop_name(PROP_UPNP_CLASS)) != 0)) {
+    return APR_SUCCESS;
+  }
+  const char *flag = nullptr;
+  if (strncasecmp(value, "object.container", 16) == 0) {
+    flag = "1";
+  } else if (strncasecmp(value, "object.item", 11) == 0) {
+    flag = "0";
+  } else {
+    return APR_SUCCESS;
+  }
+  if (msdb_set_prop(pool, db, nullptr, object, PROP_ZENTORIA_IS_CONTAINER, nullptr, flag, nullptr) != APR_SUCCESS) {
+    return fail(log4c_sprintf("Could not alter the %s property to %s", prop_name(PROP_ZENTORIA_IS_CONTAINER), flag));
+  }
+  return APR_SUCCESS;
+}
+
+int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop, const char *object,
+                  int slot, const char *name, const char *value, bool any_value,
+                  const char **prop_oid) {
+  if (prop_oid != nullptr) *prop_oid = nullptr;
+  name = resolve_name(slot, name);
+  if (name == nullptr || value == nullptr || !oids_valid(object, parent_prop)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *name_oid = nullptr;
+  const char *value_oid = nullptr;
+  const char *row = nullptr;
+  if (intern_both(pool, db, name, value, &name_oid, &value_oid) != APR_SUCCESS ||
+      find_or_insert_row(pool, conn->medialib, object, name_oid, value_oid, parent_prop, any_value, &row) !=
+          APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
+    return fail("Could not update the isContainer flag");
+  }
+  if (prop_oid != nullptr) *prop_oid = row;
+  return APR_SUCCESS;
+}
+
+int delete_named(apr_pool_t *pool, DbLink link, const char *name_oid, const char *object,
+                 const char *parent_prop) {
+  ParentTest parent = parent_test(parent_prop);
+  const char *attributes = db_sql(pool,
+                                  "delete from prop where parentOid in (select oid from prop where (nameOid=%s) and "
+                                  "(objectOid=%s) and (parentOid %s %s))",
+                                  name_oid, object, parent.op, parent.oid);
+  const char *rows = db_sql(pool, "delete from prop where (nameOid=%s) and (objectOid=%s) and (parentOid %s %s)",
+                            name_oid, object, parent.op, parent.oid);
+  if (db_exec(link, attributes, nullptr, kNotDeleted) != APR_SUCCESS) return APR_EGENERAL;
+  return db_exec(link, rows, nullptr, kNotDeleted);
+}
+
+int replace_value(apr_pool_t *pool, DbLink link, const char *name_oid, const char *value_oid,
+                  const char *object, const char *parent_prop, const char **prop_oid) {
+  ParentTest parent = parent_test(parent_prop);
+  const char *update = db_sql(pool,
+                              "update prop set valueOid=%s where oid in (select oid from prop where (nameOid=%s) and "
+                              "(objectOid=%s) and (parentOid %s %s))",
+                              value_oid, name_oid, object, parent.op, parent.oid);
+  int rows = 0;
+  if (db_exec(link, update, &rows) != APR_SUCCESS) return APR_EGENERAL;
+  if (rows > 1) return fail(INTERNAL_ERROR_TEXT);
+  if (rows == 0) return find_or_insert_row(pool, link, object, name_oid, value_oid, parent_prop, false, prop_oid);
+  if (prop_oid == nullptr) return APR_SUCCESS;
+  if (db_select_value(pool, link, row_lookup(pool, object, name_oid, value_oid, parent_prop, false), prop_oid,
+                      nullptr) != APR_SUCCESS) {
+    return fail("Could not get prop oid");
+  }
+  return APR_SUCCESS;
+}
+
+const char *value_select(apr_pool_t *pool, const char *columns, const char *name, const char *object) {
+  return db_sql(pool,
+                "select %s from prop inner join propValue on valueOid=propValue.oid where nameOid=(select oid from "
+                "propName where name='%s') and objectOid=%s",
+                columns, db_quote(pool, name), object);
+}
+
+// Pass 1 of msdb_add_prop_list stores elements, pass 2 attributes.
+int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, PropList *list,
+                  bool attributes, apr_hash_t *element_rows) {
+  for (apr_hash_index_t *it = apr_hash_first(pool, list); it != nullptr; it = apr_hash_next(it)) {
+    const void *key = nullptr;
+    void *value = nullptr;
+    apr_hash_this(it, &key, nullptr, &value);
+    const char *name = nullptr;
+    int instance = -1;
+    prop_split_key(static_cast<const char *>(key), &name, &instance);
+    if (instance < 0) continue;
+    const char *at = std::strchr(name, '@');
+    bool is_attribute = at != nullptr && at != name;
+    if (is_attribute != attributes) continue;
+    auto *text = static_cast<const char *>(value);
+    const char *row = nullptr;
+    if (!attributes) {
+      if (msdb_add_prop(pool, db, nullptr, object, 0, name, text, &row) != APR_SUCCESS) {
+        return fail(log4c_sprintf("Could not add property %s with value %s", name, text));
+      }
+      apr_hash_set(element_rows, key, APR_HASH_KEY_STRING, row);
+      continue;
+    }
+    const char *element_key = apr_psprintf(pool, "%d/%.*s", instance, static_cast<int>(at - name), name);
+    auto *parent = static_cast<const char *>(apr_hash_get(element_rows, element_key, APR_HASH_KEY_STRING));
+    if (parent == nullptr || msdb_add_prop(pool, db, parent, object, 0, name, text, &row) != APR_SUCCESS) {
+      return fail(log4c_sprintf("Could not add subproperty %s with value %s", name, text));
+    }
+  }
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+int msdb_intern_name(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char **oid) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *quoted = db_quote(pool, name);
+  return db_find_or_insert(pool, conn->medialib, db_sql(pool, "select oid from propName where name = '%s';", quoted),
+                           db_sql(pool, "insert into propName (oid, name) values(null,'%s');", quoted), oid);
+}
+
+int msdb_intern_value(apr_pool_t *pool, MediaLibraryDB *db, const char *escaped_value,
+                      const char **oid) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *quoted = db_quote(pool, escaped_value);
+  return db_find_or_insert(pool, conn->medialib,
+                           db_sql(pool, "select oid from propValue where value = '%s';", quoted),
+                           db_sql(pool, "insert into propValue (oid, value) values(null,'%s');", quoted), oid);
+}
+
+int msdb_add_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop, const char *object,
+                  int slot, const char *name, const char *value, const char **prop_oid) {
+  return add_or_ensure(pool, db, parent_prop, object, slot, name, value, false, prop_oid);
+}
+
+int msdb_ensure_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
+                     const char *object, int slot, const char *name, const char *value,
+                     const char **prop_oid) {
+  return add_or_ensure(pool, db, parent_prop, object, slot, name, value, true, prop_oid);
+}
+
+int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop, const char *object,
+                  int slot, const char *name, const char *value, const char **prop_oid) {
+  if (prop_oid != nullptr) *prop_oid = nullptr;
+  name = resolve_name(slot, name);
+  if (name == nullptr || !oids_valid(object, parent_prop)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *name_oid = nullptr;
+  const char *value_oid = nullptr;
+  if (intern_both(pool, db, name, value, &name_oid, &value_oid) != APR_SUCCESS) return APR_EGENERAL;
+  if (value == nullptr) return delete_named(pool, conn->medialib, name_oid, object, parent_prop);
+  if (replace_value(pool, conn->medialib, name_oid, value_oid, object, parent_prop, prop_oid) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
+    return fail("Could not update the isContainer flag");
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_set_prop_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int slot,
+                          const char *name, const char *value) {
+  if (!db_oid_valid(object)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbCursor cursor;
+  const char *oid = nullptr;
+  const char *select =
+      db_sql(pool, "select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select %s as oid",
+             object, object);
+  if (db_select_value(pool, conn->medialib, select, &oid, &cursor) != APR_SUCCESS) {
+    return fail("Could not get subtree oids");
+  }
+  for (; oid != nullptr; oid = db_next_value(pool, &cursor)) {
+    if (msdb_set_prop(pool, db, nullptr, oid, slot, name, value, nullptr) != APR_SUCCESS) {
+      return fail(log4c_sprintf("Could not get alter prop for object oid %s", oid));
+    }
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char *object,
+                               const char *prop_oid, const char *value) {
+  if (value == nullptr || !db_oid_valid(object) || !db_oid_valid(prop_oid)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *value_oid = nullptr;
+  if (msdb_intern_value(pool, db, xml_escape(pool, value), &value_oid) != APR_SUCCESS) {
+    return fail("Could not find prop value or insert it");
+  }
+  const char *failure = "Could not execute SQL statement - prop was not updated, reason: %s";
+  int rows = 0;
+  if (db_exec(conn->medialib, db_sql(pool, "update prop set valueOid=%s where oid=%s;", value_oid, prop_oid), &rows,
+              failure) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (rows < 1) return fail(log4c_sprintf(failure, "no row was changed"));
+  if (update_is_container(pool, db, object, nullptr, value) != APR_SUCCESS) {
+    return fail("Could not update the isContainer flag");
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_delete_prop_row(apr_pool_t *pool, MediaLibraryDB *db, const char *prop_oid) {
+  if (!db_oid_valid(prop_oid)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  int rows = 0;
+  if (db_exec(conn->medialib, db_sql(pool, "delete from prop where (parentOid=%s) or (oid=%s);", prop_oid, prop_oid),
+              &rows, kNotDeleted) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return rows > 0 ? APR_SUCCESS : fail(log4c_sprintf(kNotDeleted, "no row was deleted"));
+}
+
+int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const *objects, int count,
+                        int slot, const char *name, int delta) {
+  name = resolve_name(slot, name);
+  if (name == nullptr || count < 1) return APR_EGENERAL;
+  for (int i = 0; i < count; ++i) {
+    if (!db_oid_valid(objects[i])) return APR_EGENERAL;
+  }
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbLink link = conn->medialib;
+  const char *list = str_join(pool, objects, count);
+  const char *quoted_name = db_quote(pool, name);
+  const char *current = nullptr;
+  const char *read = db_sql(pool,
+                            "select value from propValue where oid=(select valueOid from prop where objectOid in (%s) "
+                            "and nameOid=(select oid from propName where name='%s'))",
+                            list, quoted_name);
+  if (db_select_value(pool, link, read, &current, nullptr) != APR_SUCCESS) return fail("Could not get prop value");
+  apr_int64_t number = 0;
+  if (current == nullptr) {
+    current = "0";
+  } else if (!parse_int64(current, &number)) {
+    // The counter is pasted into the statement unquoted, so it must be a number.
+    return fail(INTERNAL_ERROR_TEXT);
+  }
+  const char *value_oid = nullptr;
+  if (db_find_or_insert(pool, link, db_sql(pool, "select oid from propValue where value = %d + %s", delta, current),
+                        db_sql(pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, current),
+                        &value_oid) != APR_SUCCESS) {
+    return fail("Could not get prop value");
+  }
+  const char *update = db_sql(pool,
+                              "update prop set valueOid=%s where objectOid in (%s) and nameOid=(select oid from "
+                              "propName where name='%s');",
+                              value_oid, list, quoted_name);
+  int rows = 0;
+  if (db_exec(link, update, &rows, "Could not execute SQL statement - prop was not incremented, reason: %s") !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return rows > 0 ? APR_SUCCESS : APR_EGENERAL;
+}
+
+int msdb_get_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int slot,
+                  const char *name, int raw, const char **value, const char **prop_oid) {
+  *value = nullptr;
+  if (prop_oid != nullptr) *prop_oid = nullptr;
+  name = resolve_name(slot, name);
+  if (name == nullptr || !db_oid_valid(object)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *row[2];
+  if (db_select_row(pool, conn->medialib, value_select(pool, "propValue.value, prop.oid", name, object), 2, row,
+                    nullptr) != APR_SUCCESS) {
+    return fail("Could not get prop value");
+  }
+  *value = raw ? row[0] : db_unescape(pool, row[0]);
+  if (prop_oid != nullptr) *prop_oid = row[1];
+  return APR_SUCCESS;
+}
+
+int msdb_get_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int slot,
+                         const char *name, int raw, const char **values, int *count) {
+  int capacity = *count;
+  *count = 0;
+  name = resolve_name(slot, name);
+  if (name == nullptr || !db_oid_valid(object)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbCursor cursor;
+  const char *value = nullptr;
+  const char *select = apr_pstrcat(pool, value_select(pool, "propValue.value", name, object), ";", nullptr);
+  if (db_select_value(pool, conn->medialib, select, &value, &cursor) != APR_SUCCESS) {
+    return fail("Could not get values of property");
+  }
+  for (; value != nullptr && *count < capacity; value = db_next_value(pool, &cursor)) {
+    values[(*count)++] = raw ? value : db_unescape(pool, value);
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_find_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
+                   const char *object, int slot, const char *value, int like,
+                   const char **prop_oid) {
+  *prop_oid = nullptr;
+  const char *name = resolve_name(slot, nullptr);
+  if (name == nullptr || !oids_valid(object, parent_prop)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  ParentTest parent = parent_test(parent_prop);
+  const char *select = db_sql(pool,
+                              "select oid from prop where parentOid %s %s and objectOid=%s and valueOid in (select oid "
+                              "from propValue where value %s '%s') and nameOid=(select oid from propName where name='%s')",
+                              parent.op, parent.oid, object, like ? "like" : "=", db_escape(pool, value), name);
+  return db_select_value(pool, conn->medialib, select, prop_oid, nullptr);
+}
+
+int msdb_add_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *object, PropList *list) {
+  if (!db_oid_valid(object)) return APR_EGENERAL;
+  apr_hash_t *element_rows = apr_hash_make(pool);
+  if (add_list_pass(pool, db, object, list, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
+  return add_list_pass(pool, db, object, list, true, element_rows);
+}
+
+int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *value_oids,
+                      int count, int *counts) {
+  for (int i = 0; i < count; ++i) {
+    counts[i] = 0;
+    if (!db_oid_valid(value_oids[i])) return APR_EGENERAL;
+  }
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *select = db_sql(pool,
+                              "select prop.valueoid, count(prop.objectoid) from prop where prop.valueoid in (%s) group "
+                              "by prop.valueoid",
+                              str_join(pool, value_oids, count));
+  const char *row[2];
+  DbCursor cursor;
+  if (db_select_row(pool, conn->medialib, select, 2, row, &cursor) != APR_SUCCESS) {
+    return fail("could not get counts from the db");
+  }
+  if (row[0] == nullptr) {
+    LOG4C(kModule, LOG4C_WARN, "db is empty, could not find any objects in the medialib");
+    return APR_SUCCESS;
+  }
+  do {
+    int position = -1;
+    for (int i = 0; i < count && position < 0; ++i) position = std::strcmp(value_oids[i], row[0]) == 0 ? i : -1;
+    int number = 0;
+    if (position < 0 || !parse_int(row[1], &number)) {
+      LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("unknown item oid \"%s\", ignoring", row[0]));
+      continue;
+    }
+    counts[position] = number;
+  } while (db_next_row(pool, &cursor, 2, row));
+  return APR_SUCCESS;
+}

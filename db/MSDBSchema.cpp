@@ -1,0 +1,163 @@
+// Schema creation through the sqlite3 DBD driver.
+//
+// Uniqueness the statements rely on: propName.name, propValue.value and
+// objms (objectOid, sourceOid); accounts are unique per (domain, username)
+// so that inserting an existing account fails and the caller updates it.
+#include "MSDBSchema.h"
+
+#include <apr_dbd.h>
+#include <apr_file_info.h>
+#include <apr_file_io.h>
+#include <apr_strings.h>
+
+#include <initializer_list>
+#include <iterator>
+
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDB";
+
+constexpr const char *kMedialibSchema[] = {
+    "create table object (oid INTEGER PRIMARY KEY, signature TEXT)",
+    "create table edge (oid INTEGER PRIMARY KEY, parentObjectOid INTEGER, objectOid INTEGER, ordinal TEXT)",
+    "create table ancestor (oid INTEGER PRIMARY KEY, ancestorObjectOid INTEGER, objectOid INTEGER, path TEXT)",
+    "create table prop (oid INTEGER PRIMARY KEY, parentOid INTEGER, nameOid INTEGER, objectOid INTEGER, "
+    "valueOid INTEGER)",
+    "create table propName (oid INTEGER PRIMARY KEY, name TEXT UNIQUE)",
+    "create table propValue (oid INTEGER PRIMARY KEY, value TEXT UNIQUE)",
+    "create table objms (oid INTEGER PRIMARY KEY, objectOid INTEGER, sourceOid INTEGER, "
+    "UNIQUE (objectOid, sourceOid))",
+    "create index prop_object_name on prop (objectOid, nameOid)",
+    "create index prop_value on prop (valueOid)",
+    "create index prop_parent on prop (parentOid)",
+    "create index edge_parent_ordinal on edge (parentObjectOid, ordinal)",
+    "create index edge_object on edge (objectOid)",
+    "create index ancestor_object on ancestor (objectOid)",
+    "create index ancestor_ancestor on ancestor (ancestorObjectOid)",
+    "create index ancestor_path on ancestor (path)",
+    "create index object_signature on object (signature)",
+    "create index objms_source on objms (sourceOid)",
+};
+
+constexpr const char *kAdminSchema[] = {
+    "create table mediaSource (oid INTEGER PRIMARY KEY, name TEXT, url TEXT, tags TEXT, type TEXT, "
+    "is_public INTEGER, lookfor_audio INTEGER, lookfor_video INTEGER, lookfor_photo INTEGER, "
+    "is_recursive INTEGER, transcode_when TEXT)",
+    "create table tag (oid INTEGER PRIMARY KEY, sourceOid INTEGER, tag TEXT)",
+    "create table useraccount (oid INTEGER PRIMARY KEY, username TEXT, password TEXT, domain TEXT, "
+    "description TEXT, UNIQUE (domain, username))",
+    "create table URIProps (oid INTEGER PRIMARY KEY, is_recursive INTEGER, propvalue TEXT, URI TEXT, "
+    "propname TEXT, instanceid TEXT)",
+    "create index tag_source on tag (sourceOid)",
+    "create index tag_tag on tag (tag)",
+    "create index uriprops_uri on URIProps (URI, propname)",
+    "insert into mediaSource (oid, name, url, tags, type, is_public, lookfor_audio, lookfor_video, "
+    "lookfor_photo, is_recursive, transcode_when) values (1, 'Zentoria', '', '', 'internal', 0, 1, 1, 1, 1, '')",
+};
+
+struct FixedObject {
+  const char *oid;
+  const char *parent;  // null for a root object
+  const char *title;
+  const char *child_count;
+};
+
+constexpr FixedObject kFixedObjects[] = {
+    {"0", nullptr, "Zentoria", "3"},       {"1", "0", "Audio", "0"},          {"2", "0", "Photos", "0"},
+    {"3", "0", "Video", "0"},              {"100", nullptr, "Users", "0"},    {"200", nullptr, "Zentoria Folders", "0"},
+    {"300", nullptr, "Zentoria Custom", "0"}, {"400", nullptr, "Hidden", "0"},
+};
+
+constexpr const char *kFixedClass = "object.container";
+
+apr_status_t run(const apr_dbd_driver_t *driver, apr_dbd_t *handle, const char *sql, const char **reason) {
+  int rows = 0;
+  int rv = apr_dbd_query(driver, handle, &rows, sql);
+  if (rv != 0) *reason = apr_dbd_error(driver, handle, rv);
+  return rv == 0 ? APR_SUCCESS : APR_EGENERAL;
+}
+
+// The statements that store one property of a fixed object.
+const char *property_sql(apr_pool_t *pool, const char *oid, const char *name, const char *value) {
+  return apr_psprintf(pool,
+                      "insert or ignore into propName (oid, name) values (null, '%s');"
+                      "insert or ignore into propValue (oid, value) values (null, '%s');"
+                      "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) select null, null, "
+                      "(select oid from propName where name='%s'), %s, (select oid from propValue where value='%s');",
+                      name, value, name, oid, value);
+}
+
+const char *fixed_object_sql(apr_pool_t *pool, const FixedObject &object, int ordinal) {
+  const char *sql = apr_psprintf(pool,
+                                 "insert into object (oid, signature) values (%s, null);"
+                                 "insert into objms (oid, objectOid, sourceOid) values (null, %s, 0);",
+                                 object.oid, object.oid);
+  if (object.parent != nullptr) {
+    sql = apr_psprintf(pool,
+                       "%sinsert into edge (oid, parentObjectOid, objectOid, ordinal) values (null, %s, %s, '%010d');"
+                       "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values (null, %s, %s, '%s/');",
+                       sql, object.parent, object.oid, ordinal, object.parent, object.oid, object.parent);
+  }
+  return apr_pstrcat(pool, sql, property_sql(pool, object.oid, "dc:title", object.title),
+                     property_sql(pool, object.oid, "upnp:class", kFixedClass),
+                     property_sql(pool, object.oid, "@childCount", object.child_count),
+                     property_sql(pool, object.oid, "zentoria:isContainer", "1"), nullptr);
+}
+
+apr_status_t create_file(apr_pool_t *pool, const apr_dbd_driver_t *driver, const char *path,
+                         const char *const *statements, std::size_t count, bool fixed_objects) {
+  apr_dbd_t *handle = nullptr;
+  const char *reason = "cannot open";
+  apr_status_t status = apr_dbd_open_ex(driver, pool, path, &handle, &reason);
+  if (status == APR_SUCCESS) status = run(driver, handle, "BEGIN TRANSACTION", &reason);
+  for (std::size_t i = 0; status == APR_SUCCESS && i < count; ++i) status = run(driver, handle, statements[i], &reason);
+  int ordinal = 0;
+  for (const FixedObject &object : kFixedObjects) {
+    if (status != APR_SUCCESS || !fixed_objects) break;
+    if (object.parent != nullptr) ++ordinal;
+    status = run(driver, handle, fixed_object_sql(pool, object, ordinal), &reason);
+  }
+  if (status == APR_SUCCESS) status = run(driver, handle, "COMMIT", &reason);
+  if (status != APR_SUCCESS) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not create library database %s, reason: %s", path, reason));
+  }
+  if (handle != nullptr) apr_dbd_close(driver, handle);
+  return status;
+}
+
+bool exists(apr_pool_t *pool, const char *path) {
+  apr_finfo_t info;
+  return apr_stat(&info, path, APR_FINFO_TYPE, pool) == APR_SUCCESS;
+}
+
+}  // namespace
+
+int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *admin_path) {
+  for (const char *path : {medialib_path, admin_path}) {
+    if (exists(pool, path)) {
+      LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Library database %s exists already", path));
+      return APR_EEXIST;
+    }
+  }
+  const apr_dbd_driver_t *driver = nullptr;
+  apr_status_t status = apr_dbd_init(pool);
+  if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
+  if (status == APR_SUCCESS) {
+    status = create_file(pool, driver, medialib_path, kMedialibSchema, std::size(kMedialibSchema), true);
+  }
+  if (status == APR_SUCCESS) {
+    status = create_file(pool, driver, admin_path, kAdminSchema, std::size(kAdminSchema), false);
+  }
+  if (status != APR_SUCCESS) {
+    if (driver == nullptr) {
+      LOG4C(kModule, LOG4C_ERROR,
+            log4c_sprintf("Could not create library database %s, reason: %s", medialib_path, "no sqlite3 driver"));
+    }
+    apr_file_remove(medialib_path, pool);
+    apr_file_remove(admin_path, pool);
+    return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}

@@ -1,0 +1,146 @@
+// Connections, transactions, the schema and the mended statement faults.
+#include <apr_file_info.h>
+#include <apr_thread_proc.h>
+#include <sqlite3.h>
+
+#include <thread>
+
+#include "CommonThreadInit.h"
+#include "DbFixture.h"
+#include "MSDBSchema.h"
+
+namespace {
+
+bool file_exists(apr_pool_t *pool, const std::string &path) {
+  apr_finfo_t info;
+  return apr_stat(&info, path.c_str(), APR_FINFO_TYPE, pool) == APR_SUCCESS;
+}
+
+}  // namespace
+
+TEST_F(DbTest, FreshLibraryPassesIntegrityCheckAndHoldsFixedObjects) {
+  EXPECT_TRUE(violations().empty());
+  EXPECT_EQ(rows("select oid from object order by oid"),
+            (std::vector<std::string>{"0", "1", "2", "3", "100", "200", "300", "400"}));
+  EXPECT_EQ(value("select count(*) from objms where sourceOid=0"), "8");
+  const char *count = nullptr;
+  ASSERT_EQ(msdb_get_prop(pool_, db_, "0", PROP_CHILD_COUNT, nullptr, 0, &count, nullptr), 0);
+  EXPECT_STREQ(count, "3");
+  EXPECT_EQ(value("select oid from mediaSource", true), "1");
+}
+
+TEST_F(DbTest, SchemaRefusesToOverwriteAnExistingLibrary) {
+  EXPECT_EQ(msdb_schema_create(pool_, medialib_path_.c_str(), dir_.file("other.db").c_str()), APR_EEXIST);
+  EXPECT_FALSE(file_exists(pool_, dir_.file("other.db")));
+}
+
+TEST_F(DbTest, NestedBeginAndCommitWithoutBeginFail) {
+  EXPECT_EQ(msdb_medialib_commit(db_), APR_EGENERAL);
+  EXPECT_EQ(log_.count("MSDB", 3, "No transaction is in effect for this session"), 1);
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  EXPECT_EQ(msdb_medialib_begin(db_), APR_EGENERAL);
+  EXPECT_EQ(log_.count("MSDB", 3, "Nested transactions are not allowed"), 1);
+  EXPECT_EQ(msdb_admin_begin(db_), 0);
+  EXPECT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(msdb_admin_rollback(db_), 0);
+}
+
+TEST_F(DbTest, ThreadsHaveTheirOwnConnectionsAndTransactionFlags) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  DBThreadConnection *mine = msdb_thread_connection(db_);
+  DBThreadConnection *theirs = nullptr;
+  int their_begin = -1;
+  std::thread worker([&] {
+    thread_attach();
+    theirs = msdb_thread_connection(db_);
+    their_begin = theirs != nullptr ? theirs->medialib_in_transaction : -1;
+    thread_detach();
+  });
+  worker.join();
+  EXPECT_NE(mine, theirs);
+  EXPECT_EQ(their_begin, 0);
+  EXPECT_EQ(msdb_medialib_rollback(db_), 0);
+}
+
+TEST_F(DbTest, MissingDatabaseFileFailsWithoutCreatingIt) {
+  MediaLibraryDB *other = nullptr;
+  std::string missing_admin = dir_.file("missing-admin.db");
+  std::string missing_medialib = dir_.file("missing-medialib.db");
+  ASSERT_EQ(msdb_init(pool_, missing_medialib.c_str(), missing_admin.c_str(), &other), 0);
+  std::thread worker([&] {
+    thread_attach();
+    EXPECT_EQ(msdb_thread_connection(other), nullptr);
+    const char *oid = nullptr;
+    EXPECT_EQ(msdb_create_object(pool_, other, nullptr, nullptr, nullptr, &oid), APR_EGENERAL);
+    thread_detach();
+  });
+  worker.join();
+  msdb_terminate(other);
+  EXPECT_GE(log_.count("MSDB", 3, "Could not open db " + missing_admin), 1);
+  EXPECT_EQ(log_.count("MSDB", 3, "Could not open db " + missing_medialib), 0);
+  EXPECT_TRUE(log_.contains("Could not get private thread connection to the database"));
+  EXPECT_FALSE(file_exists(pool_, missing_admin));
+  EXPECT_FALSE(file_exists(pool_, missing_medialib));
+}
+
+TEST_F(DbTest, StatementLongerThanTheOldBufferRunsWhole) {
+  std::string title(20000, 'x');
+  title += "'&<>\"\xc3\xa9 end";
+  std::string oid = create("1");
+  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_DC_TITLE, nullptr, title.c_str(), nullptr), 0);
+  const char *back = nullptr;
+  ASSERT_EQ(msdb_get_prop(pool_, db_, oid.c_str(), PROP_DC_TITLE, nullptr, 0, &back, nullptr), 0);
+  EXPECT_EQ(std::string(back), title);
+}
+
+TEST_F(DbTest, OidsFromOutsideMustBeDigits) {
+  std::string oid = create("1");
+  const char *edge = nullptr;
+  EXPECT_EQ(msdb_add_edge(pool_, db_, "1 or 1=1", oid.c_str(), 1, nullptr, &edge), APR_EGENERAL);
+  EXPECT_EQ(log_.count("MSDB", 3, "Invalid object id \"1 or 1=1\""), 1);
+  EXPECT_EQ(msdb_delete_source_objects(pool_, db_, "5; drop table object", nullptr, nullptr), APR_EGENERAL);
+  const char *found = nullptr;
+  const char *names[] = {"dc:title"};
+  const char *values[] = {"Audio"};
+  EXPECT_EQ(msdb_find_object(pool_, db_, "-1", 0, 0, 1, names, values, 0, nullptr, &found, nullptr), 0);
+  EXPECT_STREQ(found, "1");
+  EXPECT_EQ(msdb_find_object(pool_, db_, "x", 0, 0, 1, names, values, 0, nullptr, &found, nullptr), APR_EGENERAL);
+  EXPECT_TRUE(msdb_id_path_valid("0/1/23"));
+  EXPECT_TRUE(msdb_id_path_valid("-1"));
+  EXPECT_FALSE(msdb_id_path_valid("0//1"));
+  EXPECT_FALSE(msdb_id_path_valid("0/1'"));
+  EXPECT_EQ(value("select count(*) from edge"), "4");
+}
+
+TEST_F(DbTest, RollbackLeavesTheFilesAsTheyWere) {
+  std::string before = read_file(medialib_path_);
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string parent = create("1");
+  create(parent.c_str());
+  // A failing statement in the middle leaves the earlier ones for the caller to undo.
+  EXPECT_EQ(msdb_delete_objects(pool_, db_, "select nonsense as deleteoid from nowhere", nullptr, nullptr), APR_EGENERAL);
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+  msdb_terminate(db_);
+  db_ = nullptr;
+  EXPECT_EQ(read_file(medialib_path_), before);
+  ASSERT_EQ(msdb_init(pool_, medialib_path_.c_str(), admin_path_.c_str(), &db_), 0);
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(DbTest, BusyDatabaseIsRetriedThenFailsCleanly) {
+  ASSERT_NE(msdb_thread_connection(db_), nullptr);
+  // Another connection (as another process would) holds the write lock.
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(sqlite3_open(medialib_path_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  const char *oid = nullptr;
+  EXPECT_EQ(msdb_create_object(pool_, db_, "1", "5", nullptr, &oid), APR_EGENERAL);
+  EXPECT_TRUE(log_.contains("Could not insert object"));
+  EXPECT_EQ(msdb_medialib_rollback(db_), 0);
+  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  EXPECT_EQ(msdb_create_object(pool_, db_, "1", "5", nullptr, &oid), 0);
+  EXPECT_EQ(msdb_medialib_commit(db_), 0);
+}
