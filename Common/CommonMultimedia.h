@@ -1,0 +1,39 @@
+// CommonMultimedia: the constant table of file types every file, URL and
+// download is classified by, and its look-ups by extension and MIME type.
+//
+// The table is constant and shared by all threads without a lock; the
+// look-ups never fail (an unknown key gives the default row) and return
+// pointers into the table, valid for the whole process.
+#pragma once
+
+#include <cstdint>
+
+enum MediaClass : std::int32_t {
+  MEDIA_VIDEO = 1,
+  MEDIA_AUDIO = 2,
+  MEDIA_AUDIO_OR_VIDEO = 3,  // ASF, Ogg, 3GP, RealMedia...: decided from the content
+  MEDIA_IMAGE = 4,
+  MEDIA_UNKNOWN = 5,
+  MEDIA_METAFILE = 6,  // playlists, metafiles and feeds
+  MEDIA_TEXT = 7,
+};
+
+struct MediaTypeEntry {
+  std::int32_t media_class;
+  const char *extension;  // lower case, no dot; null on the default row
+  const char *mime_type;
+};
+
+inline constexpr int MEDIA_TYPE_COUNT = 180;
+// Row 0 is the default row {MEDIA_UNKNOWN, null, "application/octet-stream"}.
+// An extension or MIME type listed on several rows maps to its first row.
+extern const MediaTypeEntry MEDIA_TYPE_TABLE[MEDIA_TYPE_COUNT];
+
+// The first row whose extension equals the first length characters of
+// extension (length -1: all of it), ignoring case; the default row when none
+// matches or extension is null.
+const MediaTypeEntry *media_type_by_extension(const char *extension, int length);
+
+// As media_type_by_extension for a MIME type; parameters after a ';' within
+// the first length characters are ignored ("audio/mpeg; charset=x").
+const MediaTypeEntry *media_type_by_mime(const char *mime_type, int length);

@@ -1,0 +1,154 @@
+// stream_probe: opens a media file, reads its streams within 5 seconds and
+// reports the facts the scan stores.
+#include <apr_strings.h>
+#include <apr_time.h>
+#include <strings.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "CommonPath.h"
+#include "CommonUtf8.h"
+#include "MSCodecCommonInternal.h"
+#include "MSCodecCommonStreams.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr apr_time_t kStreamInfoLimit = 5000000;  // microseconds
+
+// Module state: when the stream-information step in progress began (0: none).
+apr_time_t probe_start = 0;
+
+int interrupt_check(void *) {
+  return probe_start != 0 && apr_time_now() - probe_start > kStreamInfoLimit ? 1 : 0;
+}
+
+void log_error(const char *format, const char *path) {
+  if (log4c_is_enabled[LOG4C_ERROR](CODEC_MODULE)) {
+    LOG4C(CODEC_MODULE, LOG4C_ERROR, log4c_sprintf(format, path));
+  }
+}
+
+// WavPack files seen in the wild are often MP3 in disguise, and an MP3 with
+// a large ID3v2 tag can defeat detection: both are read as MP3.
+const AVInputFormat *forced_format(const char *extension) {
+  if (extension && (strcasecmp(extension, "wv") == 0 || strcasecmp(extension, "mp3") == 0)) {
+    return av_find_input_format("mp3");
+  }
+  return nullptr;
+}
+
+int open_and_read_streams(const char *path, const char *extension, AVFormatContext **input) {
+  if (ffmpeg_open_input(path, forced_format(extension), AVIOInterruptCB{interrupt_check, nullptr},
+                        input) != 0) {
+    log_error("Could not open media file %s, codec parameters will not be read", path);
+    return APR_EGENERAL;
+  }
+  probe_start = apr_time_now();
+  int status = avformat_find_stream_info(*input, nullptr);
+  probe_start = 0;
+  if (status < 0) {
+    log_error("Could not find codec parameters for media file %s", path);
+    ffmpeg_close_input(input);
+    return APR_EGENERAL;
+  }
+  return 0;
+}
+
+void choose_streams(apr_pool_t *pool, const AVFormatContext *input, const char *extension,
+                    VideoInfo *video, AudioInfo *audio, const char **video_codec,
+                    const char **audio_codec) {
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream *stream = input->streams[i];
+    const char *language = stream_language(pool, stream, extension);
+    AVMediaType type = stream->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_AUDIO) {
+      std::int32_t codec = codec_legacy_id(stream->codecpar->codec_id);
+      if (!audio->present ||
+          audio_stream_beats(codec, language, audio->codec_id, audio->language)) {
+        stream_take_audio(pool, stream, language, audio, audio_codec);
+      }
+    } else if (type == AVMEDIA_TYPE_VIDEO && !video->present) {
+      stream_take_video(pool, stream, video, video_codec);
+    }
+  }
+}
+
+// A container tag as valid UTF-8 ("" when absent); tags in a legacy code page
+// are converted from the system's.
+const char *tag_text(apr_pool_t *pool, const AVFormatContext *input, const char *key) {
+  const AVDictionaryEntry *entry = av_dict_get(input->metadata, key, nullptr, 0);
+  if (!entry) return "";
+  if (utf8_is_xml_text(entry->value)) return apr_pstrdup(pool, entry->value);
+  return text_to_utf8(pool, nullptr, entry->value, std::strlen(entry->value));
+}
+
+// The leading number of the first of the keys present ("2009-07-14" is 2009).
+int tag_number(const AVFormatContext *input, const char *key, const char *other_key) {
+  const AVDictionaryEntry *entry = av_dict_get(input->metadata, key, nullptr, 0);
+  if (!entry && other_key) entry = av_dict_get(input->metadata, other_key, nullptr, 0);
+  return entry ? std::atoi(entry->value) : 0;
+}
+
+struct TagOutputs {
+  const char **title, **author, **copyright, **comment, **album, **genre;
+  int *year, *track;
+};
+
+void report_tags(apr_pool_t *pool, const AVFormatContext *input, const TagOutputs &out) {
+  if (out.title) *out.title = tag_text(pool, input, "title");
+  if (out.author) {
+    *out.author = tag_text(pool, input, "artist");
+    if (**out.author == '\0') *out.author = tag_text(pool, input, "author");
+  }
+  if (out.copyright) *out.copyright = tag_text(pool, input, "copyright");
+  if (out.comment) *out.comment = tag_text(pool, input, "comment");
+  if (out.album) *out.album = tag_text(pool, input, "album");
+  if (out.genre) *out.genre = tag_text(pool, input, "genre");
+  if (out.year) *out.year = tag_number(input, "date", "year");
+  if (out.track) *out.track = tag_number(input, "track", nullptr);
+}
+
+// The caller's cancel check, polled after the streams were read and on the
+// way out of a failure.
+bool cancelled(ReadCancelFn cancel, void *context) {
+  if (!cancel) return false;
+  set_read_cancel(nullptr, nullptr);
+  return cancel(context) != 0;
+}
+
+}  // namespace
+
+int stream_probe(apr_pool_t *pool, const char *path, VideoInfo *video, AudioInfo *audio,
+                 std::int64_t *duration, std::int64_t *file_size, const char **video_codec,
+                 const char **audio_codec, const char **title, const char **author,
+                 const char **copyright, const char **comment, const char **album,
+                 const char **genre, int *year, int *track, ReadCancelFn cancel,
+                 void *cancel_context) {
+  // Cleared whole: the rate arithmetic reads the records even when no stream
+  // of a kind is found.
+  *video = VideoInfo{};
+  *audio = AudioInfo{};
+  audio->language = "";
+  if (cancel) set_read_cancel(cancel, cancel_context);
+  const char *extension = path_extension(path, 0);
+  AVFormatContext *input = nullptr;
+  if (open_and_read_streams(path, extension, &input) != 0) {
+    return cancelled(cancel, cancel_context) ? APR_EINTR : APR_EGENERAL;
+  }
+  if (cancelled(cancel, cancel_context)) {
+    ffmpeg_close_input(&input);
+    return APR_EINTR;
+  }
+  choose_streams(pool, input, extension, video, audio, video_codec, audio_codec);
+  std::int64_t length = input->duration;
+  std::int64_t size = avio_size(input->pb);
+  stream_rates_settle(&length, size, input->bit_rate, video, audio);
+  if (duration) *duration = length;
+  if (file_size) *file_size = size;
+  report_tags(pool, input,
+              TagOutputs{title, author, copyright, comment, album, genre, year, track});
+  ffmpeg_close_input(&input);
+  return 0;
+}

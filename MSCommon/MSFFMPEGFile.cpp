@@ -1,0 +1,167 @@
+// The "file" input: an AVIOContext reader over an APR file, with the content
+// guard, and the opening and closing of inputs through it.
+//
+// Each open input owns a ProtocolHandle in a pool of its own (a child of the
+// module pool); the handle, the file and the reader's buffer all go when the
+// input is closed. A read that fails marks the handle failed, and every later
+// read of that handle fails without another attempt.
+#include <apr_file_io.h>
+#include <apr_strings.h>
+#include <strings.h>
+
+#include <cstring>
+
+#include "CommonTextFile.h"
+#include "MSFFMPEG.h"
+#include "MSFFMPEGInternal.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr int kBufferSize = 32768;
+// Only the start of a stream is inspected for text documents.
+constexpr std::int64_t kGuardedBytes = 2000;
+
+struct ProtocolHandle {
+  apr_pool_t *pool;
+  apr_file_t *file;
+  int failed;
+  std::int64_t bytes_read;
+  std::int64_t position;
+};
+
+// True when the chunk starts (after printable text) like a web page or an
+// XML playlist or feed.
+bool looks_like_document(const std::uint8_t *chunk, int size) {
+  const char *text = reinterpret_cast<const char *>(chunk);
+  return text_is_html(text, size, 0, 1) || text_is_playlist_xml(text, size, 0, 1);
+}
+
+int read_packet(void *opaque, std::uint8_t *buffer, int size) {
+  auto *handle = static_cast<ProtocolHandle *>(opaque);
+  if (!handle || handle->failed) return AVERROR(EIO);
+  apr_size_t count = size;
+  apr_status_t status = apr_file_read(handle->file, buffer, &count);
+  if (status == APR_EOF) return AVERROR_EOF;
+  if (status != APR_SUCCESS) {
+    char reason[1024];
+    LOG4C(FFMPEG_MODULE, LOG4C_ERROR,
+          log4c_sprintf("Read failed, reason: %s", apr_strerror(status, reason, sizeof reason)));
+    handle->failed = 1;
+    return AVERROR(EIO);
+  }
+  if (handle->bytes_read < kGuardedBytes && looks_like_document(buffer, static_cast<int>(count))) {
+    handle->failed = 1;
+    return AVERROR_INVALIDDATA;
+  }
+  handle->bytes_read += count;
+  handle->position += count;
+  return static_cast<int>(count);
+}
+
+std::int64_t seek(void *opaque, std::int64_t offset, int whence) {
+  auto *handle = static_cast<ProtocolHandle *>(opaque);
+  if (!handle) return -1;
+  if (whence == AVSEEK_SIZE) {
+    apr_finfo_t info;
+    if (apr_file_info_get(&info, APR_FINFO_SIZE, handle->file) != APR_SUCCESS) return -1;
+    return info.size;
+  }
+  apr_seek_where_t where = APR_SET;
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      where = APR_SET;
+      break;
+    case SEEK_CUR:
+      where = APR_CUR;
+      break;
+    case SEEK_END:
+      where = APR_END;
+      break;
+    default:
+      return -1;
+  }
+  apr_off_t position = offset;
+  if (apr_file_seek(handle->file, where, &position) != APR_SUCCESS) return -1;
+  handle->position = position;
+  return position;
+}
+
+// A plain path, or the path of a "file:" URL ("file:///a" and "file:/a").
+const char *local_path(const char *path) {
+  if (strncasecmp(path, "file://", 7) == 0) return path + 7;
+  if (strncasecmp(path, "file:", 5) == 0) return path + 5;
+  return path;
+}
+
+ProtocolHandle *handle_open(const char *path) {
+  apr_pool_t *pool = pool_create_or_die(ffmpeg_module_pool(), FFMPEG_MODULE);
+  auto *handle = static_cast<ProtocolHandle *>(apr_pcalloc(pool, sizeof(ProtocolHandle)));
+  handle->pool = pool;
+  if (apr_file_open(&handle->file, local_path(path), APR_FOPEN_READ | APR_FOPEN_BINARY,
+                    APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  return handle;
+}
+
+void handle_close(ProtocolHandle *handle) {
+  apr_file_close(handle->file);
+  apr_pool_destroy(handle->pool);
+}
+
+AVIOContext *reader_create(ProtocolHandle *handle) {
+  auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+  if (!buffer) return nullptr;
+  AVIOContext *io = avio_alloc_context(buffer, kBufferSize, 0, handle, read_packet, nullptr, seek);
+  if (!io) av_free(buffer);
+  return io;
+}
+
+void reader_free(AVIOContext *io) {
+  if (!io) return;
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+}  // namespace
+
+int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterruptCB interrupt,
+                      AVFormatContext **context) {
+  *context = nullptr;
+  ProtocolHandle *handle = handle_open(path);
+  if (!handle) return AVERROR(ENOENT);
+  AVIOContext *io = reader_create(handle);
+  AVFormatContext *input = io ? avformat_alloc_context() : nullptr;
+  if (!input) {
+    reader_free(io);
+    handle_close(handle);
+    return AVERROR(ENOMEM);
+  }
+  input->pb = io;
+  input->interrupt_callback = interrupt;
+  int status = avformat_open_input(&input, path, format, nullptr);
+  if (status < 0) {
+    // avformat_open_input has freed the context but not a caller's reader.
+    reader_free(io);
+    handle_close(handle);
+    return status;
+  }
+  *context = input;
+  return 0;
+}
+
+void ffmpeg_close_input(AVFormatContext **context) {
+  if (!*context) return;
+  AVIOContext *io = (*context)->pb;
+  auto *handle = static_cast<ProtocolHandle *>(io->opaque);
+  avformat_close_input(context);
+  reader_free(io);
+  handle_close(handle);
+}
+
+std::int64_t ffmpeg_input_bytes_read(const AVFormatContext *context) {
+  return static_cast<const ProtocolHandle *>(context->pb->opaque)->bytes_read;
+}

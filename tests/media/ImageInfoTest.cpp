@@ -1,0 +1,168 @@
+// Image size and EXIF date through MagickCore's ping.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "LogCapture.h"
+#include "MSImage.h"
+#include "MediaFixtures.h"
+
+namespace {
+
+void put16(std::string &s, int v) {
+  s += static_cast<char>(v >> 8);
+  s += static_cast<char>(v & 0xff);
+}
+void put32(std::string &s, std::uint32_t v) {
+  put16(s, static_cast<int>(v >> 16));
+  put16(s, static_cast<int>(v & 0xffff));
+}
+
+// A JPEG with an APP1 EXIF segment holding IFD0 with only DateTime (0x0132).
+std::string with_exif_date(const std::string &jpeg, const std::string &date) {
+  std::string value = date + '\0';
+  std::string tiff = "MM";
+  put16(tiff, 42);
+  put32(tiff, 8);       // IFD0 offset
+  put16(tiff, 1);       // one entry
+  put16(tiff, 0x0132);  // DateTime
+  put16(tiff, 2);       // ASCII
+  put32(tiff, static_cast<std::uint32_t>(value.size()));
+  put32(tiff, 26);  // value offset: after the IFD
+  put32(tiff, 0);   // no next IFD
+  tiff += value;
+  std::string app1 = std::string("Exif\0\0", 6) + tiff;
+  std::string segment = "\xFF\xE1";
+  put16(segment, static_cast<int>(app1.size() + 2));
+  return jpeg.substr(0, 2) + segment + app1 + jpeg.substr(2);
+}
+
+class ImageInfo : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new TempDir();
+    jpeg_ = make_image(folder_->path(), "plain.jpg", "-size 64x48 xc:red");
+    gif_ = make_image(folder_->path(), "anim.gif",
+                      "-delay 10 -size 32x16 xc:red xc:blue xc:green -loop 0");
+  }
+  static void TearDownTestSuite() { delete folder_; }
+
+  int read(const std::string &path) { return image_info_read(path.c_str(), &info_, &exif_); }
+
+  TestPool apr_;  // APR must be up before a call
+  ImageInfoRecord info_{};
+  ExifTime exif_{};
+  static TempDir *folder_;
+  static std::string jpeg_, gif_;
+};
+
+TempDir *ImageInfo::folder_ = nullptr;
+std::string ImageInfo::jpeg_, ImageInfo::gif_;
+
+TEST_F(ImageInfo, JpegWithoutExifGivesSizeAndNoTime) {
+  ASSERT_FALSE(jpeg_.empty());
+  ASSERT_EQ(read(jpeg_), 0);
+  EXPECT_EQ(info_.present, 1);
+  EXPECT_EQ(info_.width, 64);
+  EXPECT_EQ(info_.height, 48);
+  EXPECT_EQ(exif_.time, 0);
+  EXPECT_EQ(exif_.exploded.tm_year, 0);
+}
+
+TEST_F(ImageInfo, ExifDateTimeIsTakenAsUtc) {
+  std::string path = folder_->file("exif.jpg");
+  write_file(path, with_exif_date(read_file(jpeg_), "2009:07:14 10:22:05"));
+  ASSERT_EQ(read(path), 0);
+  EXPECT_EQ(info_.width, 64);
+  EXPECT_EQ(exif_.time, apr_time_from_sec(1247566925));
+  EXPECT_EQ(exif_.exploded.tm_year, 109);
+  EXPECT_EQ(exif_.exploded.tm_mon, 6);
+  EXPECT_EQ(exif_.exploded.tm_hour, 10);
+}
+
+TEST_F(ImageInfo, DateOnlyExifIsAWrongFormat) {
+  LogCapture log;
+  std::string path = folder_->file("dateonly.jpg");
+  write_file(path, with_exif_date(read_file(jpeg_), "2009:07:14"));
+  ASSERT_EQ(read(path), 0);
+  EXPECT_EQ(info_.present, 1);
+  EXPECT_EQ(exif_.time, 0);
+  EXPECT_EQ(log.count("MSImage", 2, "wrong exif format"), 1);
+  EXPECT_EQ(log.count("Common", 3, "wrong exif date: 2009:07:14"), 1);
+}
+
+TEST_F(ImageInfo, AnimatedGifReportsTheFirstFrameAndWarns) {
+  ASSERT_FALSE(gif_.empty());
+  LogCapture log;
+  ASSERT_EQ(read(gif_), 0);
+  EXPECT_EQ(info_.width, 32);
+  EXPECT_EQ(info_.height, 16);
+  EXPECT_EQ(log.count("MSImage", 2, "Image sequence encounterd, ignoring all except first..."), 1);
+}
+
+TEST_F(ImageInfo, FileUrlsAndPngWork) {
+  std::string png = make_image(folder_->path(), "pic.png", "-size 7x5 xc:blue");
+  ASSERT_FALSE(png.empty());
+  ASSERT_EQ(read("file://" + png), 0);
+  EXPECT_EQ(info_.width, 7);
+  EXPECT_EQ(info_.height, 5);
+}
+
+TEST_F(ImageInfo, EmptyAndOversizedFilesAreRefusedBeforeReading) {
+  LogCapture log;
+  std::string empty = folder_->file("empty.jpg");
+  write_file(empty, "");
+  EXPECT_EQ(read(empty), 20014);
+  EXPECT_EQ(info_.present, 0);
+  EXPECT_EQ(log.count("MSImage", 3, "Invalid image file size 0"), 1);
+  EXPECT_EQ(log.count("MSImage", 3, "Could not read image " + empty), 2);
+
+  std::string huge = folder_->file("huge.jpg");
+  write_file(huge, read_file(jpeg_));
+  ASSERT_EQ(truncate(huge.c_str(), IMAGE_FILE_MAX_SIZE + 1), 0);
+  EXPECT_EQ(read(huge), 20014);
+  EXPECT_EQ(log.count("MSImage", 3, "Invalid image file size 100000001"), 1);
+}
+
+TEST_F(ImageInfo, CorruptAndTruncatedImagesFailWithTheLibrarysReason) {
+  LogCapture log;
+  std::string text = folder_->file("notes.jpg");
+  write_file(text, "just some text, not a picture\n");
+  EXPECT_EQ(read(text), 20014);
+  EXPECT_EQ(log.count("MSImage", 3, "Could not read image " + text), 1);
+  EXPECT_TRUE(log.contains("ImageMagic Exception, Reason: "));
+
+  std::string cut = folder_->file("cut.png");
+  std::string png = read_file(make_image(folder_->path(), "whole.png", "-size 40x40 xc:red"));
+  write_file(cut, png.substr(0, 20));
+  EXPECT_EQ(read(cut), 20014);
+  EXPECT_EQ(info_.present, 0);
+}
+
+TEST(ImageExceptionLog, MapsSeverityToLevel) {
+  LogCapture log;
+  const struct {
+    int severity;
+    int level;
+  } cases[] = {{0, 2}, {1, 0}, {299, 0}, {300, 2}, {399, 2}, {400, 3}, {700, 3}};
+  for (const auto &c : cases) {
+    log.clear();
+    image_exception_log(c.severity, "r", "d");
+    EXPECT_EQ(log.count("MSImage", c.level, "ImageMagic Exception, Reason: r, Description: d"), 1)
+        << c.severity;
+  }
+}
+
+TEST(ExifDateParse, NeedsExactlyNineteenCharacters) {
+  apr_time_t time = 1;
+  apr_time_exp_t exploded{};
+  EXPECT_EQ(exif_date_parse("2009-07-14T10:22:05", &time, &exploded), 0);
+  EXPECT_EQ(time, apr_time_from_sec(1247566925));
+  EXPECT_EQ(exif_date_parse("2009:07:14 10:22:0", &time, &exploded), 20014);
+  EXPECT_EQ(exif_date_parse("2009:07:14 10:22:05 ", &time, &exploded), 20014);
+  EXPECT_EQ(time, 0);
+}
+
+}  // namespace
