@@ -1,6 +1,7 @@
 // The user log ring, its error-report throttle and its change counter.
 #include "CommonUserLog.h"
 
+#include <apr_strings.h>
 #include <apr_thread_proc.h>
 #include <apr_thread_rwlock.h>
 
@@ -32,6 +33,29 @@ UserLog g_log;
 std::atomic<uint32_t> g_change_count{0};
 
 void free_report_time(void *time) { delete static_cast<apr_time_t *>(time); }
+
+constexpr apr_size_t kAttributeSize = 1024;
+
+// Formats the event time into text with format, in local time.
+const char *local_time_text(char (&text)[kAttributeSize], apr_time_t time, const char *format) {
+  apr_time_exp_t local{};
+  apr_size_t length = 0;
+  text[0] = '\0';
+  if (apr_time_exp_lt(&local, time) == APR_SUCCESS) apr_strftime(text, &length, sizeof text, format, &local);
+  return text;
+}
+
+void serialize_entry(const UserLogEntry &entry, void *context) {
+  auto *buffer = static_cast<SerializeBuffer *>(context);
+  char text[kAttributeSize];
+  serialize_new_record(buffer, "message");
+  apr_snprintf(text, sizeof text, "%d", entry.code);
+  serialize_add(buffer, "@code", 0, text);
+  serialize_add(buffer, "@category", 0, user_log_category_name(entry.category));
+  serialize_add_escaped(buffer, "@text", 0, entry.text);
+  serialize_add(buffer, "@date", 0, local_time_text(text, entry.time, "%Y-%m-%d"));
+  serialize_add(buffer, "@time", 0, local_time_text(text, entry.time, "%X"));
+}
 
 }  // namespace
 
@@ -113,4 +137,9 @@ int user_log_for_each(void (*visit)(const UserLogEntry &entry, void *context), v
     visit(g_log.entries[i], context);
   apr_thread_rwlock_unlock(g_log.lock);
   return visited;
+}
+
+int user_log_serialize(SerializeBuffer *buffer) {
+  user_log_for_each(serialize_entry, buffer);
+  return APR_SUCCESS;
 }

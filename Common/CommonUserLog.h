@@ -13,6 +13,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "CommonSerialize.h"
+
 inline constexpr int USER_LOG_SLOTS = 101;
 inline constexpr int USER_LOG_TEXT_SIZE = 512;
 
@@ -54,3 +56,8 @@ const char *user_log_category_name(int category);
 // Calls visit for every event, oldest first, under the read lock. Returns the
 // number of events visited.
 int user_log_for_each(void (*visit)(const UserLogEntry &entry, void *context), void *context);
+
+// Adds one "message" record per event, oldest first, with the attributes
+// code, category, text, date ("%Y-%m-%d") and time ("%X") in local time.
+// Returns 0.
+int user_log_serialize(SerializeBuffer *buffer);
