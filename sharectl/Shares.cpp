@@ -1,0 +1,130 @@
+// The actions of sharectl's option loop that go through the scan engine, and
+// the account option.
+#include "Shares.h"
+
+#include <apr_strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "MSMediaScan.h"
+#include "Messages.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr const char *kModule = "Main";
+
+const char *or_default(const char *text, const char *fallback) { return text ? text : fallback; }
+
+// Records the URL; then, when asked, fetches and indexes it.
+int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const char *type, int *added) {
+  MediaSource found{};
+  bool exists = msms_find_media_source(pool, url, &found) != nullptr;
+  MediaSource request{};
+  request.oid = exists ? found.oid : nullptr;
+  request.name = or_default(run.title, url);
+  request.type = type;
+  request.url = url;
+  request.tags = or_default(run.tags, "");
+  request.is_public = 1;
+  request.transcode_when = "";
+  const char *user_message = nullptr;
+  *added = 0;
+  if (msms_share_url(pool, &request, 0, !exists, exists, 0, nullptr, nullptr, added, &user_message) != 0) {
+    log4c_log(kModule, LOG4C_ERROR, log4c_sprintf("Could not add/update: %s", url), "main", __LINE__);
+    return APR_EGENERAL;
+  }
+  if (!run.refresh_after_share) return 0;
+  return msms_share_url(pool, &request, 1, !exists, exists, 1, nullptr, nullptr, added, &user_message) == 0
+             ? 0
+             : APR_EGENERAL;
+}
+
+// Fills the request for a new source, or the stored record for an existing one.
+int record_path(RunState &run, apr_pool_t *pool, const char *path, int audio, int video, int photo,
+                MediaSource *source) {
+  const char *user_message = nullptr;
+  if (msms_find_media_source(pool, path, source)) {
+    source->name = or_default(run.title, path);
+    source->url = path;
+    if (run.tags) source->tags = run.tags;
+    source->type = nullptr;
+    return msms_update_media_source(pool, source, &user_message);
+  }
+  *source = MediaSource{};
+  source->name = or_default(run.title, path);
+  source->url = path;
+  source->tags = or_default(run.tags, "");
+  source->lookfor_audio = audio;
+  source->lookfor_video = video;
+  source->lookfor_photo = photo;
+  source->is_recursive = 1;
+  source->transcode_when = "";
+  return msms_add_media_source(pool, source, &user_message);
+}
+
+}  // namespace
+
+int share_url(RunState &run, const char *url, const char *type) {
+  Pool pool(run.root, kModule);
+  int added = 0;
+  if (record_and_fetch_url(run, pool, url, type, &added) != 0) {
+    std::fputs(MSG_URL_FAILED, stdout);
+    return APR_EGENERAL;
+  }
+  run.items_added += added;
+  run.done = 1;
+  std::fputs(MSG_URL_ADDED, stdout);
+  return 0;
+}
+
+int share_path(RunState &run, const char *path, int audio, int video, int photo) {
+  Pool pool(run.root, kModule);
+  MediaSource source{};
+  if (record_path(run, pool, path, audio, video, photo, &source) != 0) return APR_EGENERAL;
+  int added = 0;
+  int removed = 0;
+  if (run.refresh_after_share &&
+      msms_refresh_media_source(source.oid, 1, 1, &added, &removed, nullptr, nullptr) != 0)
+    return APR_EGENERAL;
+  run.items_added += added;
+  run.items_removed += removed;
+  run.done = 1;
+  return 0;
+}
+
+int unshare(RunState &run, const char *url) {
+  Pool pool(run.root, kModule);
+  std::fputs(MSG_PLEASE_WAIT, stdout);
+  const char *user_message = nullptr;
+  if (msms_remove_media_source(pool, url, 1, &user_message, nullptr, nullptr) == 0) {
+    std::printf("\n'%s' was removed.\n", url);
+    return 0;
+  }
+  std::printf(
+      "\nCould not delete '%s', please check again the name of the folder/file against the list displayed "
+      "when using the -L (or --list) flag. Also, this may happen when the media server is refreshing the "
+      "library, in which case you need to try again later, or stop the media server.\n",
+      url);
+  return APR_EGENERAL;
+}
+
+int list_sources(RunState &) {
+  if (msms_list_media_sources() == 0) return 0;
+  std::fputs("\n\nError encountered while retrieving the media sources.\n", stdout);
+  return APR_EGENERAL;
+}
+
+int refresh_all(RunState &run) {
+  if (msms_refresh_all(&run.items_added, &run.items_removed, nullptr, nullptr) == 0) {
+    run.done = 1;
+    return 0;
+  }
+  std::fputs(
+      "\n\nCould not refresh, this is probably because the media server is already in a middle of a refresh "
+      "or you have another instance of this application running. You can try again later.\n",
+      stdout);
+  return APR_EGENERAL;
+}

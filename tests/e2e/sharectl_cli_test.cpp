@@ -1,0 +1,73 @@
+// sharectl's command line as a user meets it: hints, usage, bad options,
+// stray arguments and the exit status.
+#include <gtest/gtest.h>
+
+#include "LogCapture.h"
+#include "ProgramRun.h"
+
+namespace {
+
+constexpr const char *kUseHelp = "Please use -H or --help for a listing of command line arguments.\n";
+constexpr const char *kInvalidArgs = "Invalid (some) command line arguments, please use -H or --help for help.\n";
+constexpr const char *kPleaseWait = "\nPlease wait, this may take a while...\n\n";
+
+class SharectlCli : public ::testing::Test {
+ protected:
+  ProgramResult sharectl(const std::vector<std::string> &args) {
+    return run_program(built_program("sharectl/sharectl"), args, folder.path());
+  }
+  TempDir folder;
+};
+
+}  // namespace
+
+TEST_F(SharectlCli, NoArgumentsPrintsTheHintAndSucceeds) {
+  ProgramResult r = sharectl({});
+  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(SharectlCli, HelpListsTheUserOptionsOnly) {
+  for (const char *flag : {"-H", "--help"}) {
+    ProgramResult r = sharectl({flag});
+    EXPECT_EQ(r.status, 0);
+    for (const char *listed : {"-S,", "-A,", "-I,", "-V,", "-B,", "-J,", "-W,", "-T,", "-G,", "-U,", "-L,", "-R,", "-H,"})
+      EXPECT_NE(r.out.find(listed), std::string::npos) << listed;
+    for (const char *hidden : {"-D,", "-K,", "-X,", "-Y,", "-N,", "-C,"})
+      EXPECT_EQ(r.out.find(hidden), std::string::npos) << hidden;
+  }
+}
+
+TEST_F(SharectlCli, UnknownOptionIsSkippedWithTheHintAndFails) {
+  ProgramResult r = sharectl({"-Z"});
+  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_NE(r.err.find("Z"), std::string::npos);  // APR's own diagnostic
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(SharectlCli, PlainArgumentStartingWithDashAfterBadOptionGetsTheHint) {
+  ProgramResult r = sharectl({"--bogus", "-"});
+  EXPECT_EQ(r.out, kUseHelp);
+}
+
+TEST_F(SharectlCli, StrayArgumentAfterAnOptionIsRefused) {
+  ProgramResult r = sharectl({"-H", "stray"});
+  EXPECT_EQ(r.out.substr(r.out.size() - std::string(kInvalidArgs).size()), kInvalidArgs);
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(SharectlCli, AccountWithoutDomainDoesNothing) {
+  for (const char *account : {"alice:secret", "alice:secret@", "alice:secret@ \t\r\n\f"}) {
+    ProgramResult r = sharectl({"-C", account});
+    EXPECT_EQ(r.out, "") << account;
+    EXPECT_EQ(r.status, 0) << account;
+  }
+}
+
+TEST_F(SharectlCli, FailedShareReportsFailureInTheExitStatus) {
+  ProgramResult r = sharectl({"-S", folder.path()});
+  EXPECT_EQ(r.out.rfind(kPleaseWait, 0), 0u);
+  EXPECT_NE(r.out.find("Could not add/update file/folder(s)"), std::string::npos);
+  EXPECT_EQ(r.out.find("item(s) were updated/added"), std::string::npos);
+  EXPECT_EQ(r.status, 1);
+}
