@@ -79,7 +79,7 @@ int file_stat(const char *path, apr_off_t *size, apr_time_t *mtime) {
   Pool pool(nullptr);
   apr_finfo_t info;
   apr_status_t status = apr_stat(&info, path, APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_MTIME, pool);
-  if (status != APR_SUCCESS) return status;
+  if (status != APR_SUCCESS) return APR_EGENERAL;
   if (info.filetype != APR_REG) {
     LOG4C(COMMON_MODULE, LOG4C_WARN, log4c_sprintf("%s is not a regular file (maybe it is a folder)", path));
     return APR_ENODIR;

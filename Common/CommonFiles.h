@@ -18,7 +18,8 @@
 int file_exists(const char *path);
 // For a regular file stores its size and modification time and returns 0.
 // Returns 20008 (APR_ENODIR) after WARN "%s is not a regular file (maybe it
-// is a folder)" for anything else, the APR status when it cannot be queried.
+// is a folder)" for anything else, 20014 (no message) when it cannot be
+// queried.
 int file_stat(const char *path, apr_off_t *size, apr_time_t *mtime);
 // Size of a regular file, else 0.
 apr_off_t file_size(const char *path);

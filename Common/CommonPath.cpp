@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include "Common.h"
+#include "PlatformExecutable.h"
 #include "log4c.h"
 
 namespace {
@@ -163,7 +164,10 @@ char *path_join(apr_pool_t *pool, const char *folder, const char *subfolder, con
 const char *exe_dir(apr_pool_t *pool, int argc, const char *const *argv) {
   if (argc <= 0 || argv == nullptr || argv[0] == nullptr) return common_empty_string;
   char *full = nullptr;
-  if (apr_filepath_merge(&full, nullptr, argv[0], APR_FILEPATH_NATIVE, pool) == APR_SUCCESS) {
+  // A bare program name was found on PATH, not in the current folder.
+  if (std::strchr(argv[0], '/') == nullptr) full = platform_executable_path(pool);
+  if (full != nullptr ||
+      apr_filepath_merge(&full, nullptr, argv[0], APR_FILEPATH_NATIVE, pool) == APR_SUCCESS) {
     char *separator = std::strrchr(full, '/');
     if (separator != nullptr) {
       separator[separator == full ? 1 : 0] = '\0';

@@ -48,7 +48,8 @@ const char *path_extension(const char *path, int query);
 // folder or subfolder; with both empty the current folder and name. Null
 // after ERROR "Could not get default path".
 char *path_join(apr_pool_t *pool, const char *folder, const char *subfolder, const char *name);
-// Folder of the executable from argv[0] and the current folder; falls back to
+// Folder of the executable from argv[0] and the current folder (a bare
+// program name, found on PATH, is asked of the platform); falls back to
 // the current folder (WARN "Unable to locate executable path.") and then ""
 // (ERROR "Unable to locate current working path."). argc 0 gives
 // common_empty_string.

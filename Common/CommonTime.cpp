@@ -72,7 +72,8 @@ char *time_rfc822(apr_pool_t *pool, apr_time_t time) {
 }
 
 char *time_iso8601(apr_pool_t *pool, const apr_time_exp_t *time) {
-  return apr_psprintf(pool, "%d-%d-%dT%2d:%2d:%2d", time->tm_year + 1900, time->tm_mon + 1,
+  // Zero-padded, so that time_iso8601_parse and other readers take it back.
+  return apr_psprintf(pool, "%04d-%02d-%02dT%02d:%02d:%02d", time->tm_year + 1900, time->tm_mon + 1,
                       time->tm_mday, time->tm_hour, time->tm_min, time->tm_sec);
 }
 

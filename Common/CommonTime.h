@@ -8,7 +8,7 @@
 
 // "%a, %d %b %Y %H:%M:%S GMT"; null for a negative time.
 char *time_rfc822(apr_pool_t *pool, apr_time_t time);
-// "Y-M-DTHH:MM:SS" from a broken-down time (month 1-12 in the text).
+// "YYYY-MM-DDTHH:MM:SS" (zero-padded) from a broken-down time.
 char *time_iso8601(apr_pool_t *pool, const apr_time_exp_t *time);
 // "%Y-%m-%d" in local time of an RFC 822 date; null when it does not parse.
 char *time_date_only(apr_pool_t *pool, const char *rfc822);

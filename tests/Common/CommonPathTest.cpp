@@ -12,6 +12,7 @@
 #include "CommonPath.h"
 #include "CommonUserMessage.h"
 #include "LogCapture.h"
+#include "PlatformExecutable.h"
 #include "ScopedLocale.h"
 
 namespace {
@@ -98,6 +99,9 @@ TEST(PathHelpers, JoinAndExecutableFolder) {
   const char *relative[] = {"tools/sharectl", nullptr};
   EXPECT_EQ(std::string(exe_dir(pool, 1, relative)), std::string(current) + "/tools");
   EXPECT_EQ(exe_dir(pool, 0, nullptr), common_empty_string);
+  const char *bare[] = {"common_tests", nullptr};
+  EXPECT_EQ(std::string(exe_dir(pool, 1, bare)) + "/common_tests", platform_executable_path(pool))
+      << "a name found on PATH is not in the current folder";
 }
 
 TEST(SafeFileName, ReplacesUnsafeCharacters) {
