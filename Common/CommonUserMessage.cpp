@@ -1,6 +1,7 @@
 // The user-message table and its look-ups.
 #include "CommonUserMessage.h"
 
+#include "CommonLang.h"
 #include "log4c.h"
 
 namespace {
@@ -127,9 +128,6 @@ constexpr const char *kLanguage0[USER_MESSAGE_CODES] = {
 
 constexpr const char *const *kLanguages[USER_MESSAGE_LANGUAGES] = {kLanguage0};
 
-// The user-interface language; only language 0 exists so far.
-constexpr int kCurrentLanguage = 0;
-
 }  // namespace
 
 const char *user_message_get(int language, int code) {
@@ -141,4 +139,4 @@ const char *user_message_get(int language, int code) {
   return text ? text : kLanguage0[code];
 }
 
-const char *user_message_current(int code) { return user_message_get(kCurrentLanguage, code); }
+const char *user_message_current(int code) { return user_message_get(lang_current(), code); }

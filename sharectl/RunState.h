@@ -8,6 +8,7 @@
 #include <apr_time.h>
 
 struct MediaLibraryDB;
+struct MSConfig;
 
 struct RunState {
   int argc = 0;
@@ -15,7 +16,8 @@ struct RunState {
 
   apr_pool_t *root = nullptr;
   apr_getopt_t *options = nullptr;
-  MediaLibraryDB *db = nullptr;  // the process-wide library handle
+  const MSConfig *config = nullptr;  // read-only for the whole run
+  MediaLibraryDB *db = nullptr;      // the process-wide library handle
 
   // Consumed by the next share action.
   const char *title = nullptr;

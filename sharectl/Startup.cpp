@@ -8,6 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Common.h"
+#include "CommonLang.h"
+#include "CommonScheduler.h"
+#include "CommonTagLib.h"
+#include "CommonThreadInit.h"
+#include "CommonTimeout.h"
+#include "MSConfig.h"
+#include "MSDB.h"
+#include "MSFFMPEG.h"
 #include "Messages.h"
 #include "PlatformErrorMode.h"
 #include "log4c.h"
@@ -63,6 +72,90 @@ StartResult start_options(RunState &run) {
   return StartResult::started;
 }
 
+StartResult start_thread_hooks(RunState &run) {
+  if (thread_init_module(run.root) != 0) {
+    log_main(LOG4C_ERROR, "Could not initialize CommonThreadInit");
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_thread_hooks(RunState &) { thread_terminate_module(); }
+
+// The record stays in use for the whole run; the lock is only taken to see
+// that loading finished.
+StartResult start_config(RunState &run) {
+  const MSConfig *config = nullptr;
+  if (msconfig_load(run.root, ".", run.argv[0]) != 0 || msconfig_get(&config) != 0) {
+    log_main(LOG4C_ERROR, "Could not initialize from configuration file");
+    std::fputs(
+        "Invalid configuration file or file doesn't exist. You must run this application from the "
+        "installation folder of the software.\n",
+        stdout);
+    return StartResult::failed;
+  }
+  msconfig_release();
+  run.config = config;
+  return StartResult::started;
+}
+
+void stop_config(RunState &run) {
+  msconfig_unload();
+  run.config = nullptr;
+}
+
+StartResult start_languages(RunState &run) {
+  if (lang_init(run.root) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize CommonLang");
+    return StartResult::failed;
+  }
+  lang_set_current(str_index_of(run.config->lang, LANG_UI_NAMES, LANG_UI_COUNT, 0));
+  return StartResult::started;
+}
+
+// These modules cannot fail in a way that should stop the run.
+StartResult start_media_helpers(RunState &run) {
+  common_init(run.root, nullptr);
+  ffmpeg_init(run.root);
+  taglib_debug_on();
+  timeout_init(run.root, thread_attach, thread_detach);
+  return StartResult::started;
+}
+
+void stop_media_helpers(RunState &) {
+  timeout_stop();
+  taglib_debug_off();
+  ffmpeg_term();
+  common_terminate();
+}
+
+StartResult start_scheduler(RunState &run) {
+  if (scheduler_init(run.root) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize CommonScheduler");
+    std::fputs(MSG_FAILED_TO_INITIALIZE, stdout);
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_scheduler(RunState &) { scheduler_term(); }
+
+// Opening the main thread's connections here makes a wrong installation
+// folder fail at start-up rather than in the middle of an action.
+StartResult start_database(RunState &run) {
+  const char *content = run.config->content_db_path ? run.config->content_db_path : "";
+  if (msdb_init(run.root, content, run.config->admin_db_path, &run.db) != 0 || !msdb_thread_connection(run.db)) {
+    log_main(LOG4C_ERROR, log4c_sprintf("Could not open DB %s", content));
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_database(RunState &run) {
+  msdb_terminate(run.db);
+  run.db = nullptr;
+}
+
 // libcurl is initialised with its default flags, which include SSL.
 StartResult start_curl(RunState &) {
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
@@ -91,7 +184,13 @@ constexpr Module kModules[] = {
     {start_apr, nullptr},  // apr_terminate runs at process exit
     {start_root_pool, stop_root_pool},
     {start_options, nullptr},
+    {start_thread_hooks, stop_thread_hooks},
+    {start_config, stop_config},
+    {start_languages, nullptr},
+    {start_media_helpers, stop_media_helpers},
+    {start_scheduler, stop_scheduler},
     {start_curl, stop_curl},
+    {start_database, stop_database},
     {take_start_time, nullptr},
 };
 
