@@ -23,15 +23,13 @@ constexpr Entity kXmlEntities[] = {
 // HTML entities in the order they are tried; accented letters decode to their
 // plain letter and the em dash to its Windows-1252 byte.
 constexpr Entity kHtmlEntities[] = {
-    {"&lt;", '<'},       {"&gt;", '>'},       {"&amp;", '&'},      {"&nbsp;", ' '},
-    {"&#8212;", '\x97'}, {"&quot;", '"'},     {"&apos;", '\''},    {"&Eacute;", 'E'},
-    {"&eacute;", 'e'},   {"&Ntilde;", 'N'},   {"&ntilde;", 'n'},   {"&Uuml;", 'U'},
-    {"&uuml;", 'u'},     {"&Uacute;", 'U'},   {"&uacute;", 'u'},   {"&Egrave;", 'E'},
-    {"&egrave;", 'e'},   {"&Iacute;", 'I'},   {"&iacute;", 'i'},   {"&Iuml;", 'I'},
-    {"&iuml;", 'i'},     {"&Oacute;", 'O'},   {"&oacute;", 'o'},   {"&Aacute;", 'A'},
-    {"&aacute;", 'a'},   {"&Atilde;", 'A'},   {"&atilde;", 'a'},   {"&Agrave;", 'A'},
-    {"&agrave;", 'a'},   {"&Ccedil;", 'C'},   {"&ccedil;", 'c'},   {"&rsaquo;", '>'},
-    {"&lsaquo;", '<'},   {"&acute;", '\''}};
+    {"&lt;", '<'},     {"&gt;", '>'},     {"&amp;", '&'},    {"&nbsp;", ' '},   {"&#8212;", '\x97'},
+    {"&quot;", '"'},   {"&apos;", '\''},  {"&Eacute;", 'E'}, {"&eacute;", 'e'}, {"&Ntilde;", 'N'},
+    {"&ntilde;", 'n'}, {"&Uuml;", 'U'},   {"&uuml;", 'u'},   {"&Uacute;", 'U'}, {"&uacute;", 'u'},
+    {"&Egrave;", 'E'}, {"&egrave;", 'e'}, {"&Iacute;", 'I'}, {"&iacute;", 'i'}, {"&Iuml;", 'I'},
+    {"&iuml;", 'i'},   {"&Oacute;", 'O'}, {"&oacute;", 'o'}, {"&Aacute;", 'A'}, {"&aacute;", 'a'},
+    {"&Atilde;", 'A'}, {"&atilde;", 'a'}, {"&Agrave;", 'A'}, {"&agrave;", 'a'}, {"&Ccedil;", 'C'},
+    {"&ccedil;", 'c'}, {"&rsaquo;", '>'}, {"&lsaquo;", '<'}, {"&acute;", '\''}};
 
 constexpr std::size_t kHtmlBufferSize = 4096;
 constexpr std::size_t kUrlBufferSize = 4096;

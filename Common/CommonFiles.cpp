@@ -39,7 +39,8 @@ apr_off_t folder_size(const char *path, int recursive, apr_pool_t *pool) {
   }
   apr_off_t total = 0;
   apr_finfo_t entry;
-  while (apr_dir_read(&entry, APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_NAME, dir) == APR_SUCCESS) {
+  while (apr_dir_read(&entry, APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_NAME, dir) ==
+         APR_SUCCESS) {
     if (entry.filetype == APR_REG) {
       total += entry.size;
     } else if (recursive && entry.filetype == APR_DIR && std::strcmp(entry.name, ".") != 0 &&
@@ -69,19 +70,23 @@ char *safe_name_part(apr_pool_t *pool, const char *name, std::size_t room, const
 int file_exists(const char *path) {
   Pool pool(nullptr);
   apr_file_t *file = nullptr;
-  if (apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) return 0;
+  if (apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS)
+    return 0;
   apr_status_t status = apr_file_close(file);
-  if (status != APR_SUCCESS) log_status("Unable to close file (%s), reason: %s", path, status, pool);
+  if (status != APR_SUCCESS)
+    log_status("Unable to close file (%s), reason: %s", path, status, pool);
   return 1;
 }
 
 int file_stat(const char *path, apr_off_t *size, apr_time_t *mtime) {
   Pool pool(nullptr);
   apr_finfo_t info;
-  apr_status_t status = apr_stat(&info, path, APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_MTIME, pool);
+  apr_status_t status =
+      apr_stat(&info, path, APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_MTIME, pool);
   if (status != APR_SUCCESS) return APR_EGENERAL;
   if (info.filetype != APR_REG) {
-    LOG4C(COMMON_MODULE, LOG4C_WARN, log4c_sprintf("%s is not a regular file (maybe it is a folder)", path));
+    LOG4C(COMMON_MODULE, LOG4C_WARN,
+          log4c_sprintf("%s is not a regular file (maybe it is a folder)", path));
     return APR_ENODIR;
   }
   *size = info.size;
@@ -123,9 +128,9 @@ char path_drive_letter(const char *path) {
 
 int lock_file_acquire(apr_pool_t *pool, const char *path, apr_file_t **file) {
   apr_file_t *opened = nullptr;
-  apr_status_t status =
-      apr_file_open(&opened, path, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE | APR_FOPEN_BINARY,
-                    APR_FPROT_OS_DEFAULT, pool);
+  apr_status_t status = apr_file_open(
+      &opened, path, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE | APR_FOPEN_BINARY,
+      APR_FPROT_OS_DEFAULT, pool);
   if (status != APR_SUCCESS) {
     log_status("Unable to create and/or truncate file (%s), reason: %s", path, status, pool);
     return status;
@@ -134,7 +139,8 @@ int lock_file_acquire(apr_pool_t *pool, const char *path, apr_file_t **file) {
   if (status != APR_SUCCESS) {
     log_status("Unable to lock file (%s), reason: %s", path, status, pool);
     apr_status_t closed = apr_file_close(opened);
-    if (closed != APR_SUCCESS) log_status("Unable to close file (%s), reason: %s", path, closed, pool);
+    if (closed != APR_SUCCESS)
+      log_status("Unable to close file (%s), reason: %s", path, closed, pool);
     return status;
   }
   *file = opened;
@@ -184,13 +190,15 @@ char *safe_file_name(apr_pool_t *pool, const char *name, const char *folder, con
   if (name == nullptr) name = "";
   char md5[33];
   common_md5_hex(md5, name, std::strlen(name));
-  char *part = fixed < kMaxSafePath ? safe_name_part(pool, name, kMaxSafePath - fixed, md5) : nullptr;
+  char *part =
+      fixed < kMaxSafePath ? safe_name_part(pool, name, kMaxSafePath - fixed, md5) : nullptr;
   if (part == nullptr) {
     LOG4C(COMMON_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
     return nullptr;
   }
   char *path = apr_pstrcat(pool, prefix, part, tail, nullptr);
-  if (!utf8_is_xml_text(path)) path = const_cast<char *>(text_to_utf8(pool, nullptr, path, std::strlen(path)));
+  if (!utf8_is_xml_text(path))
+    path = const_cast<char *>(text_to_utf8(pool, nullptr, path, std::strlen(path)));
   if (*path == '\0') path = apr_pstrcat(pool, prefix, md5, tail, nullptr);
   return path;
 }
@@ -198,9 +206,11 @@ char *safe_file_name(apr_pool_t *pool, const char *name, const char *folder, con
 int property_string_parse(apr_pool_t *pool, const char *text, apr_hash_t *hash) {
   char *plain = xml_unescape(pool, text);
   char *state = nullptr;
-  for (char *pair = apr_strtok(plain, "&", &state); pair != nullptr; pair = apr_strtok(nullptr, "&", &state)) {
+  for (char *pair = apr_strtok(plain, "&", &state); pair != nullptr;
+       pair = apr_strtok(nullptr, "&", &state)) {
     if (pair[std::strspn(pair, "=")] == '\0') {
-      LOG4C(COMMON_MODULE, LOG4C_ERROR, log4c_sprintf("illegal property structure: '%s' in '%s'", pair, text));
+      LOG4C(COMMON_MODULE, LOG4C_ERROR,
+            log4c_sprintf("illegal property structure: '%s' in '%s'", pair, text));
       return APR_EGENERAL;
     }
     char *equals = std::strchr(pair, '=');
@@ -217,7 +227,8 @@ int property_string_parse(apr_pool_t *pool, const char *text, apr_hash_t *hash) 
 int file_read_all(const char *path, char *buffer, std::size_t *size) {
   Pool pool(nullptr);
   apr_file_t *file = nullptr;
-  apr_status_t status = apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT, pool);
+  apr_status_t status =
+      apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT, pool);
   if (status != APR_SUCCESS) {
     log_status("Unable to open file (%s) for reading, reason: %s", path, status, pool);
     return status;

@@ -53,7 +53,8 @@ void replace_placeholder(char *text, std::size_t length, char *start, std::size_
   std::size_t rest_length = std::strlen(rest);
   std::memmove(start + used, rest, rest_length);
   char *end = start + used + rest_length;
-  std::memset(end, 0, static_cast<std::size_t>(text + length - end) < gap ? text + length - end : gap);
+  std::memset(end, 0,
+              static_cast<std::size_t>(text + length - end) < gap ? text + length - end : gap);
 }
 
 // The text of variable i, or null for an unknown type.
@@ -66,7 +67,8 @@ const char *variable_text(apr_pool_t *pool, const void *value, int type) {
 
 int find_name(const char *placeholder, std::size_t size, const char *const *names, int count) {
   for (int i = 0; i < count; ++i)
-    if (names[i] != nullptr && std::strlen(names[i]) == size && strncasecmp(names[i], placeholder, size) == 0)
+    if (names[i] != nullptr && std::strlen(names[i]) == size &&
+        strncasecmp(names[i], placeholder, size) == 0)
       return i;
   return -1;
 }
@@ -78,7 +80,8 @@ std::size_t separator_length(const char *p) {
 }
 
 int bad_arguments(const char *url, const char *at) {
-  LOG4C(COMMON_MODULE, LOG4C_ERROR, log4c_sprintf("Invalid URL arguments for url %s at %s", url, at));
+  LOG4C(COMMON_MODULE, LOG4C_ERROR,
+        log4c_sprintf("Invalid URL arguments for url %s at %s", url, at));
   return APR_EGENERAL;
 }
 }  // namespace
@@ -92,7 +95,8 @@ int protocol_info_split(apr_pool_t *pool, const char *text, char **protocol, cha
   const char *third = second != nullptr ? std::strchr(second + 1, ':') : nullptr;
   if (third == nullptr) {
     LOG4C(COMMON_MODULE, LOG4C_ERROR,
-          log4c_sprintf("Invalid value of protocolInfo attribute %s", text != nullptr ? text : "(null)"));
+          log4c_sprintf("Invalid value of protocolInfo attribute %s",
+                        text != nullptr ? text : "(null)"));
     return APR_EGENERAL;
   }
   *protocol = apr_pstrndup(pool, text, static_cast<apr_size_t>(first - text));
@@ -189,7 +193,8 @@ int url_args_parse(apr_pool_t *pool, const char *text, const char **names, const
       return APR_SUCCESS;
     }
     names[*count] = apr_pstrndup(pool, p, static_cast<apr_size_t>(equals - p));
-    values[*count] = url_decode(pool, apr_pstrndup(pool, equals + 1, static_cast<apr_size_t>(end - equals - 1)));
+    values[*count] =
+        url_decode(pool, apr_pstrndup(pool, equals + 1, static_cast<apr_size_t>(end - equals - 1)));
     ++*count;
     p = end + separator_length(end);
   }

@@ -88,7 +88,9 @@ int parse_bool(const char *text, int *out) {
 
 const char *bool_name(int value) { return value ? "true" : "false"; }
 
-char *str_from_uint(apr_pool_t *pool, unsigned int value) { return apr_psprintf(pool, "%u", value); }
+char *str_from_uint(apr_pool_t *pool, unsigned int value) {
+  return apr_psprintf(pool, "%u", value);
+}
 
 char *str_from_int(apr_pool_t *pool, int value) { return apr_psprintf(pool, "%d", value); }
 

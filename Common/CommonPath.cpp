@@ -45,8 +45,10 @@ void copy_prefix(Canonical &c) {
 void drop_last_component(Canonical &c) {
   std::size_t i = c.used;
   while (i > c.floor && c.out[i - 1] != '/' && c.out[i - 1] != ':') --i;
-  if (i > c.floor && c.out[i - 1] == '/') c.used = i - 1;
-  else if (i == c.floor) c.used = c.floor;
+  if (i > c.floor && c.out[i - 1] == '/')
+    c.used = i - 1;
+  else if (i == c.floor)
+    c.used = c.floor;
 }
 
 // Handles the separator at c.pos; returns false when the result ends here.
@@ -112,7 +114,8 @@ int path_is_absolute(const char *path) {
 const char *path_last_component(const char *path) {
   const char *last = path;
   for (const char *p = path; *p != '\0' && *p != '?'; ++p)
-    if (is_any_separator(*p) && !is_any_separator(p[1]) && p[1] != '\0' && p[1] != '?') last = p + 1;
+    if (is_any_separator(*p) && !is_any_separator(p[1]) && p[1] != '\0' && p[1] != '?')
+      last = p + 1;
   return last;
 }
 
@@ -155,8 +158,9 @@ char *path_join(apr_pool_t *pool, const char *folder, const char *subfolder, con
     if (part == nullptr) continue;
     // A part that already ends in a separator (the root "/") needs no other.
     bool needs_separator = joined != nullptr && !is_any_separator(joined[std::strlen(joined) - 1]);
-    joined = joined == nullptr ? apr_pstrdup(pool, part)
-                               : apr_pstrcat(pool, joined, needs_separator ? "/" : "", part, nullptr);
+    joined = joined == nullptr
+                 ? apr_pstrdup(pool, part)
+                 : apr_pstrcat(pool, joined, needs_separator ? "/" : "", part, nullptr);
   }
   return joined;
 }

@@ -16,8 +16,8 @@ constexpr const char *kSkippedLead = " \t\n\r\f()[]{}\"'`!@#$%^*~+-=/\\.,;";
 constexpr std::size_t kPadWidth = 12;
 
 // Leading words and entities dropped in this order, each at most once.
-constexpr std::string_view kDroppedPrefixes[] = {"and ",    "the ",   "a ",   "&quot;",
-                                                 "&apos;",  "&amp;",  "&lt;", "&gt;"};
+constexpr std::string_view kDroppedPrefixes[] = {"and ",   "the ",  "a ",   "&quot;",
+                                                 "&apos;", "&amp;", "&lt;", "&gt;"};
 
 // Copy of text with its leading run of digits padded to kPadWidth.
 char *pad_leading_number(apr_pool_t *pool, const char *text) {

@@ -84,7 +84,8 @@ bool plain_before(const char *data, const char *match) {
 }
 
 template <std::size_t N>
-int find_any(const char *const (&marks)[N], const char *data, std::size_t length, int whole, int strict) {
+int find_any(const char *const (&marks)[N], const char *data, std::size_t length, int whole,
+             int strict) {
   if (data == nullptr) return 0;
   std::size_t searched = whole ? length : std::min(length, kSniffLength);
   for (const char *mark : marks) {
@@ -102,13 +103,15 @@ std::string_view attribute_value(const char *element, const char *end, const cha
   if (at == nullptr) return {};
   const char *quote = at + wanted.size();
   if (*quote != '"' && *quote != '\'') return {};
-  const char *close = static_cast<const char *>(std::memchr(quote + 1, *quote, static_cast<std::size_t>(end - quote - 1)));
+  const char *close = static_cast<const char *>(
+      std::memchr(quote + 1, *quote, static_cast<std::size_t>(end - quote - 1)));
   if (close == nullptr) return {};
   return {quote + 1, static_cast<std::size_t>(close - quote - 1)};
 }
 
 bool equals_ignoring_case(std::string_view value, const char *expected) {
-  return value.size() == std::strlen(expected) && strncasecmp(value.data(), expected, value.size()) == 0;
+  return value.size() == std::strlen(expected) &&
+         strncasecmp(value.data(), expected, value.size()) == 0;
 }
 }  // namespace
 
@@ -123,7 +126,8 @@ int text_read_line(apr_file_t *file, char *buffer, int size, int skip) {
     if (status != APR_SUCCESS) {
       char reason[256];
       LOG4C(COMMON_MODULE, LOG4C_ERROR,
-            log4c_sprintf("Error reading meta file, reason: %s", apr_strerror(status, reason, sizeof reason)));
+            log4c_sprintf("Error reading meta file, reason: %s",
+                          apr_strerror(status, reason, sizeof reason)));
       return 0;
     }
     read_any = true;
@@ -149,7 +153,8 @@ int text_read_block(apr_file_t *file, char *buffer, int size) {
   while (size - used > 1) {
     int separator = used > 0 ? 1 : 0;
     char *line = buffer + used + separator;
-    if (size - used - separator < 2 || !text_read_line(file, line, size - used - separator, 0)) break;
+    if (size - used - separator < 2 || !text_read_line(file, line, size - used - separator, 0))
+      break;
     if (is_blank(line)) {
       if (used > 0) break;
       continue;
@@ -192,7 +197,8 @@ int text_is_playlist_xml(const char *data, std::size_t length, int whole, int st
 char *html_find_feed_link(apr_pool_t *pool, const char *page) {
   if (page == nullptr) return nullptr;
   const char *end_of_page = page + std::strlen(page);
-  for (const char *at = page; (at = str_find_n(at, "<link", static_cast<std::size_t>(end_of_page - at))) != nullptr;
+  for (const char *at = page;
+       (at = str_find_n(at, "<link", static_cast<std::size_t>(end_of_page - at))) != nullptr;
        at += 5) {
     const char *close = std::strchr(at, '>');
     const char *element_end = close != nullptr ? close : end_of_page;

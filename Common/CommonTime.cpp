@@ -113,7 +113,8 @@ const char *duration_normalize(apr_pool_t *pool, const char *text) {
   if (text != nullptr && std::strchr(text, ':') != nullptr) return text;
   int seconds = 0;
   if (text == nullptr || parse_int(text, &seconds) != 1 || seconds < 0) {
-    LOG4C(COMMON_MODULE, LOG4C_ERROR, log4c_sprintf("Invalid duration string %s", text != nullptr ? text : "(null)"));
+    LOG4C(COMMON_MODULE, LOG4C_ERROR,
+          log4c_sprintf("Invalid duration string %s", text != nullptr ? text : "(null)"));
     return nullptr;
   }
   return duration_format(pool, seconds);

@@ -12,10 +12,10 @@ constexpr const char *kFallback = "ISO-8859-1";
 // object. Plain ASCII ("C" locale) is absent on purpose: it cannot hold the
 // bytes above 0x7F that legacy text carries, so it reads as Latin-1.
 constexpr const char *kKnownCodesets[] = {
-    "UTF-8",       "ISO-8859-1",  "ISO-8859-2", "ISO-8859-5", "ISO-8859-7", "ISO-8859-9",
-    "ISO-8859-15", "CP1251",      "CP1252",     "KOI8-R",     "KOI8-U",     "EUC-JP",
-    "EUC-KR",      "GB2312",      "GBK",        "GB18030",    "BIG5",       "BIG5-HKSCS",
-    "SHIFT_JIS",   "TIS-620",     "ARMSCII-8",  "GEORGIAN-PS"};
+    "UTF-8",       "ISO-8859-1", "ISO-8859-2", "ISO-8859-5", "ISO-8859-7", "ISO-8859-9",
+    "ISO-8859-15", "CP1251",     "CP1252",     "KOI8-R",     "KOI8-U",     "EUC-JP",
+    "EUC-KR",      "GB2312",     "GBK",        "GB18030",    "BIG5",       "BIG5-HKSCS",
+    "SHIFT_JIS",   "TIS-620",    "ARMSCII-8",  "GEORGIAN-PS"};
 
 const char *known_codeset(const char *codeset) {
   if (codeset == nullptr) return kFallback;

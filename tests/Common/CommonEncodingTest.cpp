@@ -57,7 +57,8 @@ TEST(TextToUtf8, FailuresGiveTheSharedEmptyString) {
 TEST(TextToUtf8, OutputIsLimitedTo8192Bytes) {
   TestPool pool;
   std::string latin(5000, '\xE9');
-  EXPECT_EQ(std::string(text_to_utf8(pool, "ISO-8859-1", latin.data(), latin.size())).size(), 8192u);
+  EXPECT_EQ(std::string(text_to_utf8(pool, "ISO-8859-1", latin.data(), latin.size())).size(),
+            8192u);
 }
 
 TEST(Utf16, RoundTripWithSurrogates) {

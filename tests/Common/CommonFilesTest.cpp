@@ -19,7 +19,9 @@ namespace {
 
 apr_file_t *open_read(apr_pool_t *pool, const std::string &path) {
   apr_file_t *file = nullptr;
-  EXPECT_EQ(apr_file_open(&file, path.c_str(), APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT, pool), 0);
+  EXPECT_EQ(apr_file_open(&file, path.c_str(), APR_FOPEN_READ | APR_FOPEN_BINARY,
+                          APR_FPROT_OS_DEFAULT, pool),
+            0);
   return file;
 }
 
@@ -61,7 +63,8 @@ TEST(FileQuestions, FoldersAndMissingPathsAreReported) {
   apr_off_t size = 7;
   apr_time_t mtime = 0;
   EXPECT_EQ(file_stat(dir.path().c_str(), &size, &mtime), APR_ENODIR);
-  EXPECT_EQ(log.count("Common", 2, dir.path() + " is not a regular file (maybe it is a folder)"), 1);
+  EXPECT_EQ(log.count("Common", 2, dir.path() + " is not a regular file (maybe it is a folder)"),
+            1);
   EXPECT_EQ(size, 7);
   EXPECT_EQ(file_stat(dir.file("none").c_str(), &size, &mtime), APR_EGENERAL);
   EXPECT_EQ(file_size(dir.path().c_str()), 0);
@@ -168,14 +171,10 @@ struct BomCase {
 
 TEST(ByteOrderMark, CompleteAndPartialMarks) {
   const BomCase cases[] = {
-      {"\xEF\xBB\xBFhi", "utf-8", "", "hi"},
-      {"\xFF\xFEh", "utf-16", "", "h"},
-      {"\xFE\xFFh", "utf-16be", "", "h"},
-      {"plain", nullptr, "", "plain"},
-      {"\xEF\xBBX", nullptr, "\xEF\xBB", "X"},
-      {"\xEFX", nullptr, "\xEF", "X"},
-      {"\xFFX", nullptr, "\xFF", "X"},
-      {"\xFE", nullptr, "\xFE", ""},
+      {"\xEF\xBB\xBFhi", "utf-8", "", "hi"},   {"\xFF\xFEh", "utf-16", "", "h"},
+      {"\xFE\xFFh", "utf-16be", "", "h"},      {"plain", nullptr, "", "plain"},
+      {"\xEF\xBBX", nullptr, "\xEF\xBB", "X"}, {"\xEFX", nullptr, "\xEF", "X"},
+      {"\xFFX", nullptr, "\xFF", "X"},         {"\xFE", nullptr, "\xFE", ""},
   };
   for (const BomCase &c : cases) {
     TestPool pool;
@@ -212,7 +211,8 @@ TEST(Sniffing, HtmlAndPlaylistMarks) {
   EXPECT_EQ(text_is_html(late.data(), late.size(), 1, 0), 1);
   std::string binary = std::string("\x01\x02junk", 6) + "<rss version='2.0'>";
   EXPECT_EQ(text_is_playlist_xml(binary.data(), binary.size(), 0, 0), 1);
-  EXPECT_EQ(text_is_playlist_xml(binary.data(), binary.size(), 0, 1), 0) << "strict wants text before";
+  EXPECT_EQ(text_is_playlist_xml(binary.data(), binary.size(), 0, 1), 0)
+      << "strict wants text before";
   std::string smil = "<?xml version='1.0'?>\n<SMIL>";
   EXPECT_EQ(text_is_playlist_xml(smil.data(), smil.size(), 0, 1), 1);
 }

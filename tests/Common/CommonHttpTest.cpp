@@ -19,20 +19,23 @@ namespace {
 TEST(ProtocolInfo, SplitJoinAndDefault) {
   TestPool pool;
   char *protocol, *network, *format, *info;
-  ASSERT_EQ(protocol_info_split(pool, "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;X=a:b", &protocol, &network,
-                                &format, &info),
+  ASSERT_EQ(protocol_info_split(pool, "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;X=a:b", &protocol,
+                                &network, &format, &info),
             0);
   EXPECT_STREQ(protocol, "http-get");
   EXPECT_STREQ(network, "*");
   EXPECT_STREQ(format, "audio/mpeg");
   EXPECT_STREQ(info, "DLNA.ORG_PN=MP3;X=a:b");
-  EXPECT_STREQ(protocol_info_join(pool, protocol, network, format, info), "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;X=a:b");
+  EXPECT_STREQ(protocol_info_join(pool, protocol, network, format, info),
+               "http-get:*:audio/mpeg:DLNA.ORG_PN=MP3;X=a:b");
   EXPECT_STREQ(protocol_info_http(pool, "video/mp4"), "http-get:*:video/mp4:*");
   LogCapture log;
-  EXPECT_EQ(protocol_info_split(pool, "http-get:*:audio/mpeg", &protocol, &network, &format, &info), APR_EGENERAL);
+  EXPECT_EQ(protocol_info_split(pool, "http-get:*:audio/mpeg", &protocol, &network, &format, &info),
+            APR_EGENERAL);
   EXPECT_EQ(protocol, nullptr);
   EXPECT_EQ(info, nullptr);
-  EXPECT_EQ(log.count("Common", 3, "Invalid value of protocolInfo attribute http-get:*:audio/mpeg"), 1);
+  EXPECT_EQ(log.count("Common", 3, "Invalid value of protocolInfo attribute http-get:*:audio/mpeg"),
+            1);
 }
 
 TEST(ByteRanges, FormsOfTheRangeHeader) {
@@ -165,8 +168,10 @@ TEST(Times, Rfc822AndIso8601Texts) {
   setenv("TZ", "EET-2", 1);
   tzset();
   EXPECT_STREQ(time_date_only(pool, "Tue, 14 Nov 2023 22:13:20 GMT"), "2023-11-15");
-  if (saved != nullptr) setenv("TZ", old_zone.c_str(), 1);
-  else unsetenv("TZ");
+  if (saved != nullptr)
+    setenv("TZ", old_zone.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
@@ -183,8 +188,16 @@ TEST(Times, Iso8601ParseZonesAndDates) {
 }
 
 TEST(Times, Iso8601MalformedIsMinusOne) {
-  const char *bad[] = {"", "2023", "2023-11", "2023-11-14T", "2023-11-14T10:00", "2023-11-14 10:00:00",
-                       "2023-11-14T10:00:00+05", "2023-11-14T10:00:00Zx", "2023-13-01", "x023-11-14",
+  const char *bad[] = {"",
+                       "2023",
+                       "2023-11",
+                       "2023-11-14T",
+                       "2023-11-14T10:00",
+                       "2023-11-14 10:00:00",
+                       "2023-11-14T10:00:00+05",
+                       "2023-11-14T10:00:00Zx",
+                       "2023-13-01",
+                       "x023-11-14",
                        "2023-11-14T10:00:00."};
   for (const char *text : bad) EXPECT_EQ(time_iso8601_parse(text), -1) << text;
   EXPECT_EQ(time_iso8601_parse(nullptr), -1);

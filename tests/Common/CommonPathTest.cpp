@@ -19,7 +19,9 @@ namespace {
 
 class CanonicalPath : public ::testing::Test {
  protected:
-  std::string windows(const char *path) { return path_canonical_rule(pool_, path, PATH_RULE_WINDOWS); }
+  std::string windows(const char *path) {
+    return path_canonical_rule(pool_, path, PATH_RULE_WINDOWS);
+  }
   std::string posix(const char *path) { return path_canonical_rule(pool_, path, PATH_RULE_POSIX); }
   TestPool pool_;
 };
@@ -93,7 +95,8 @@ TEST(PathHelpers, JoinAndExecutableFolder) {
   EXPECT_STREQ(path_join(pool, "/", nullptr, "f.txt"), "/f.txt");
   char *current = nullptr;
   ASSERT_EQ(apr_filepath_get(&current, 0, pool), APR_SUCCESS);
-  EXPECT_EQ(std::string(path_join(pool, nullptr, nullptr, "f.txt")), std::string(current) + "/f.txt");
+  EXPECT_EQ(std::string(path_join(pool, nullptr, nullptr, "f.txt")),
+            std::string(current) + "/f.txt");
   const char *argv[] = {"/opt/zen/bin/sharectl", nullptr};
   EXPECT_STREQ(exe_dir(pool, 1, argv), "/opt/zen/bin");
   const char *relative[] = {"tools/sharectl", nullptr};
@@ -106,7 +109,8 @@ TEST(PathHelpers, JoinAndExecutableFolder) {
 
 TEST(SafeFileName, ReplacesUnsafeCharacters) {
   TestPool pool;
-  EXPECT_STREQ(safe_file_name(pool, "http://a/b?c=<d>|\"*\\", "/dl", ".xml"), "/dl/http___a_b_c=_d_____.xml");
+  EXPECT_STREQ(safe_file_name(pool, "http://a/b?c=<d>|\"*\\", "/dl", ".xml"),
+               "/dl/http___a_b_c=_d_____.xml");
   EXPECT_STREQ(safe_file_name(pool, "x", "/dl/", nullptr), "/dl/x");
   EXPECT_STREQ(safe_file_name(pool, "x", nullptr, ".s"), "x.s");
 }
@@ -123,7 +127,8 @@ TEST(SafeFileName, KeepsTheWholePathWithin206Characters) {
   std::string result = safe_file_name(pool, name.c_str(), folder.c_str(), ".mp3");
   EXPECT_EQ(result.size(), 206u);
   EXPECT_EQ(result.substr(0, 100 + 32), folder + "/" + md5);
-  EXPECT_EQ(result.substr(result.size() - 8), "tail.mp3") << "the name loses its head, not its tail";
+  EXPECT_EQ(result.substr(result.size() - 8), "tail.mp3")
+      << "the name loses its head, not its tail";
 }
 
 TEST(SafeFileName, RefusesFoldersWithoutRoom) {
@@ -149,7 +154,8 @@ TEST(SafeFileName, NamesThatAreNotUtf8ReadInTheSystemEncoding) {
   ScopedLocale utf8("C.UTF-8");
   char md5[33];
   ASSERT_EQ(common_md5_hex(md5, "caf\xE9", 4), 0);
-  EXPECT_EQ(std::string(safe_file_name(pool, "caf\xE9", "/dl", nullptr)), std::string("/dl/") + md5);
+  EXPECT_EQ(std::string(safe_file_name(pool, "caf\xE9", "/dl", nullptr)),
+            std::string("/dl/") + md5);
 }
 
 TEST(PropertyString, PairsWithCanonicalKeys) {
@@ -157,7 +163,9 @@ TEST(PropertyString, PairsWithCanonicalKeys) {
   apr_hash_t *hash = apr_hash_make(pool);
   ASSERT_EQ(property_string_parse(pool, "a=1&amp;B/./c=x=y&flag", hash), 0);
   EXPECT_STREQ(static_cast<const char *>(apr_hash_get(hash, "a", APR_HASH_KEY_STRING)), "1");
-  EXPECT_STREQ(static_cast<const char *>(apr_hash_get(hash, path_canonical(pool, "B/c"), APR_HASH_KEY_STRING)), "x=y");
+  EXPECT_STREQ(static_cast<const char *>(
+                   apr_hash_get(hash, path_canonical(pool, "B/c"), APR_HASH_KEY_STRING)),
+               "x=y");
   EXPECT_STREQ(static_cast<const char *>(apr_hash_get(hash, "flag", APR_HASH_KEY_STRING)), "");
 }
 

@@ -191,9 +191,13 @@ TEST(SortKey, TwelveDigitsAreLeftAndWarned) {
   TestPool pool;
   LogCapture log;
   EXPECT_STREQ(sort_key(pool, "12345678901 x", 1), "012345678901 x");
-  EXPECT_EQ(log.count("Common", 2, "Zero padding of sorting keys failed - sequence of digits is too long"), 0);
+  EXPECT_EQ(log.count("Common", 2,
+                      "Zero padding of sorting keys failed - sequence of digits is too long"),
+            0);
   EXPECT_STREQ(sort_key(pool, "123456789012 x", 1), "123456789012 x");
-  EXPECT_EQ(log.count("Common", 2, "Zero padding of sorting keys failed - sequence of digits is too long"), 1);
+  EXPECT_EQ(log.count("Common", 2,
+                      "Zero padding of sorting keys failed - sequence of digits is too long"),
+            1);
 }
 
 TEST(SortKey, DescendingKeysReverseTheOrder) {

@@ -13,8 +13,10 @@ class ScopedLocale {
     setenv("LC_ALL", name, 1);
   }
   ~ScopedLocale() {
-    if (saved_) setenv("LC_ALL", saved_->c_str(), 1);
-    else unsetenv("LC_ALL");
+    if (saved_)
+      setenv("LC_ALL", saved_->c_str(), 1);
+    else
+      unsetenv("LC_ALL");
   }
   ScopedLocale(const ScopedLocale &) = delete;
   ScopedLocale &operator=(const ScopedLocale &) = delete;
