@@ -1,0 +1,104 @@
+// MSDBQuery: the read paths that turn the object graph into documents:
+// browse (children of containers), metadata of one object, and search below
+// containers by UPnP ContentDirectory criteria.
+//
+// Each query runs one or two statements returning rows of (id text, property
+// order, name, value) and serialize_db_result groups them into one property
+// list per object. Request ids and criteria come from network clients: ids
+// are checked to be decimal id paths, criteria operands reach SQL only
+// quoted. Everything runs on the calling thread's medialib connection;
+// documents live in the caller's pool. Own-namespace ("zentoria...")
+// properties never leave through these documents. Logs on "MSDB" (criteria
+// errors on "MSDBHelper"). Statuses: 0 success, 20014 failure (logged).
+#pragma once
+
+#include <apr_pools.h>
+
+#include "CommonProp.h"
+#include "CommonSerialize.h"
+#include "MSDBConnection.h"
+#include "MSDBHelper.h"
+
+inline constexpr int MSDB_MAX_REQUEST_IDS = 100;
+
+// The serializer's options plus the query's own: a mode starting with
+// "x_by_val" sorts FORMAT_BY_VALUE lines by value (ignoring case); minimal is
+// set by a browse filter starting with "x_minimal:".
+struct DbSerializeOptions {
+  SerializeOptions serialize;
+  const char *mode;
+  int minimal;
+};
+
+// Receives each object's list before it is written; returns the list to
+// write (possibly changed) or null to drop the object. Not called in minimal
+// mode.
+using DbObjectCallback = PropList *(*)(apr_pool_t *pool, void *value, PropList *list);
+
+// Escapes one criteria operand for SQL (db_escape).
+using DbEscapeFn = char *(*)(apr_pool_t *pool, const char *text);
+
+// Children of the containers ids[0..id_count) (1..100 id paths; exactly "-1"
+// lists the root objects in oid order), from offset, at most count of them
+// (0: all). filter: "*", a comma-separated list of names, or "x_minimal:"
+// and a list. callback, value, options and total may be null. *returned
+// receives the objects written, *total the sum of the containers' child
+// counts. Returns 0 or 20014 (bad id or id count, "Could not get value of
+// child count property", "Could not get the total matches for the root count
+// query", "Could not execute SQL statement").
+int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,
+                                 int id_count, const char *filter, unsigned int offset,
+                                 unsigned int count, DbObjectCallback callback, void *value,
+                                 SerializeFormat format, const DbSerializeOptions *options,
+                                 int *returned, long *total, const char **document);
+
+// The document of the one object id_path names. Returns 0 or 20014 (bad id,
+// "Could not execute SQL statement").
+int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
+                        const char *filter, DbObjectCallback callback, void *value,
+                        SerializeFormat format, const DbSerializeOptions *options,
+                        const char **document);
+
+// The object's properties (values unescaped) with the synthetic attributes,
+// in pool; an object without properties gives an empty list. Returns 0 or
+// 20014 (bad id, "Could not execute SQL statement").
+int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
+                         PropList **list);
+
+// Objects below the containers (any depth, or only their children with
+// direct_children set) that match criteria, ordered by lower-cased title
+// (subtree search finds only objects with a title). Paging, callback and
+// counts as for browsing. Returns 0 or 20014 ("Invalid search criteria %s",
+// "Could not execute SQL statement, reason: %s", "Could not get the total
+// matches for the search query").
+int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                const char *criteria, const char *filter, unsigned int offset, unsigned int count,
+                int direct_children, DbObjectCallback callback, void *value, SerializeFormat format,
+                const DbSerializeOptions *options, int *returned, long *total,
+                const char **document);
+
+// The select of the oids (column searchObjectOid) that criteria describes,
+// or null after one of "Invalid search criteria", "Invalid search criteria %s
+// at %s", "Invalid search criteria %s", "Invalid search criteria exists
+// operator has %s instead of true / false" or "Invalid object id \"%s\"" (an
+// @parentID that is not an id path). Every operand passes through escape.
+const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape);
+
+// Writes the rows of an open result (id text, property order, name, value;
+// rows of one object consecutive) as a document: one record per object with
+// "@id" (the request id it lies under, joined with the rest of its id text),
+// "@parentID", "@restricted" and, for containers, "@childCount",
+// "@searchable" and "upnp:writeStatus". Only names the filter admits and
+// that do not start with "zentoria" are written. *objects receives the
+// number of records. Never fails: the document may be empty.
+const char *serialize_db_result(DbCursor *rows, apr_pool_t *pool, DbObjectCallback callback,
+                                void *value, const char *filter, const char *const *ids,
+                                int id_count, SerializeFormat format,
+                                const DbSerializeOptions *options, int *objects);
+
+// Whether filter admits name: "*" admits all; in minimal mode only the
+// listed names and "@id"; otherwise the listed names, the element of each
+// listed element@attribute, "res@protocolInfo" when res is admitted, and
+// "@id", "@parentID", "dc:title", "upnp:class", "@restricted",
+// "upnp:storageUsed". Names compare ignoring case.
+bool msdb_prop_filter_admits(const char *filter, const char *name, int minimal);

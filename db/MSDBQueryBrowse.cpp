@@ -1,0 +1,193 @@
+// Browse (children of containers, paged by child, not by property row) and
+// the metadata of one object.
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "CommonNumbers.h"
+#include "CommonText.h"
+#include "CommonUserMessage.h"
+#include "MSDBIdPath.h"
+#include "MSDBProps.h"
+#include "MSDBQuery.h"
+#include "MSDBQueryRows.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr const char *kModule = "MSDB";
+
+constexpr const char *kRootChildren =
+    "select -1 as edgeParentOid, oid as edgeObjectOid, oid as ordinal from object where not exists "
+    "(select oid from edge where edge.objectOid=edgeObjectOid)";
+constexpr const char *kContainerChildren =
+    "select edge.parentObjectOid as edgeParentOid, edge.objectOid as edgeObjectOid, ordinal as ordinal "
+    "from edge where edge.parentObjectOid in (%s)";
+constexpr const char *kRootCount =
+    "select count(*) from object where not exists (select oid from edge where edge.objectOid=object.oid)";
+constexpr const char *kBrowse =
+    "select edgeParentOid||'/'||edgeObjectOid, ifnull(prop.parentOid, prop.oid) as propOrder, "
+    "propName.name, propValue.value from (%s order by ordinal %s limit %ld offset %u) inner join prop on "
+    "prop.objectOid=edgeObjectOid inner join propName on prop.nameOid=propName.oid inner join propValue on "
+    "prop.valueOid=propValue.oid %s order by ordinal %s, edgeParentOid, prop.objectOid, propOrder;";
+constexpr const char *kMetadata =
+    "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
+    "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
+    "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
+    "prop.objectOid=%s) inner join propName on propNameOid=propName.oid inner join propValue on "
+    "propValueOid=propValue.oid order by propOrder;";
+constexpr const char *kMinimalPrefix = "x_minimal:";
+
+int fail(const char *message) {
+  LOG4C(kModule, LOG4C_ERROR, message);
+  return APR_EGENERAL;
+}
+
+bool is_root_mode(const char *const *ids, int id_count) {
+  return id_count == 1 && std::strcmp(ids[0], "-1") == 0;
+}
+
+// Sum of the child counts of the distinct containers.
+int children_total(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count, long *total) {
+  *total = 0;
+  for (int i = 0; i < count; i++) {
+    bool seen = false;
+    for (int j = 0; j < i && !seen; j++) seen = std::strcmp(oids[i], oids[j]) == 0;
+    if (seen) continue;
+    const char *text = nullptr;
+    if (msdb_get_prop(pool, db, oids[i], PROP_CHILD_COUNT, nullptr, 1, &text, nullptr) != APR_SUCCESS) {
+      return fail("Could not get value of child count property");
+    }
+    int children = 0;
+    if (text != nullptr && !parse_int(text, &children)) return fail(INTERNAL_ERROR_TEXT);
+    *total += children;
+  }
+  return APR_SUCCESS;
+}
+
+int root_total(apr_pool_t *pool, DbLink link, long *total) {
+  const char *text = nullptr;
+  apr_int64_t count = 0;
+  if (db_select_value(pool, link, kRootCount, &text, nullptr) != APR_SUCCESS || !parse_int64(text, &count)) {
+    return fail("Could not get the total matches for the root count query");
+  }
+  *total = static_cast<long>(count);
+  return APR_SUCCESS;
+}
+
+// "where prop.nameOid in (...)" for the names of a minimal filter.
+const char *minimal_clause(apr_pool_t *pool, const char *filter) {
+  char *names = apr_pstrdup(pool, filter + std::strlen(kMinimalPrefix));
+  const char *quoted = nullptr;
+  char *state = nullptr;
+  for (char *name = apr_strtok(names, ",", &state); name != nullptr; name = apr_strtok(nullptr, ",", &state)) {
+    const char *item = apr_psprintf(pool, "'%s'", db_quote(pool, str_trim(name)));
+    quoted = quoted == nullptr ? item : apr_pstrcat(pool, quoted, ",", item, nullptr);
+  }
+  if (quoted == nullptr) quoted = "''";
+  return apr_psprintf(pool, "where prop.nameOid in (select oid from propname where name in (%s))", quoted);
+}
+
+}  // namespace
+
+int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const char ***oids,
+                  const char **joined) {
+  if (ids == nullptr || id_count < 1 || id_count > MSDB_MAX_REQUEST_IDS) return fail(INTERNAL_ERROR_TEXT);
+  auto **out = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * id_count));
+  *joined = "";
+  for (int i = 0; i < id_count; i++) {
+    if (!msdb_id_path_valid(ids[i])) return APR_EGENERAL;
+    msdb_id_split(pool, ids[i], nullptr, &out[i]);
+    *joined = i == 0 ? out[i] : apr_pstrcat(pool, *joined, ",", out[i], nullptr);
+  }
+  *oids = out;
+  return APR_SUCCESS;
+}
+
+int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
+  cursor->link = link;
+  cursor->results = nullptr;
+  int rv = apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
+  if (rv == 0) return APR_SUCCESS;
+  LOG4C(kModule, LOG4C_DEBUG, db_error(link, rv));
+  return fail("Could not execute SQL statement");
+}
+
+int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,
+                                 int id_count, const char *filter, unsigned int offset,
+                                 unsigned int count, DbObjectCallback callback, void *value,
+                                 SerializeFormat format, const DbSerializeOptions *options,
+                                 int *returned, long *total, const char **document) {
+  *returned = 0;
+  *document = nullptr;
+  Pool scratch(pool, kModule);
+  const char **oids = nullptr;
+  const char *joined = nullptr;
+  if (db_query_oids(scratch, ids, id_count, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const bool root = is_root_mode(ids, id_count);
+  long matches = 0;
+  if (total != nullptr || count == 0) {
+    int status = root ? root_total(scratch, conn->medialib, &matches)
+                      : children_total(scratch, db, oids, id_count, &matches);
+    if (status != APR_SUCCESS) return status;
+    if (total != nullptr) *total = matches;
+  }
+  DbSerializeOptions local{};
+  if (options != nullptr) local = *options;
+  const bool minimal = filter != nullptr && std::strncmp(filter, kMinimalPrefix, std::strlen(kMinimalPrefix)) == 0;
+  local.minimal = minimal;
+  DbCursor rows{conn->medialib, nullptr};
+  const long limit = count == 0 ? matches : static_cast<long>(count);
+  if (limit > 0) {
+    const char *children = root ? kRootChildren : apr_psprintf(scratch, kContainerChildren, joined);
+    const char *sql = apr_psprintf(scratch, kBrowse, children, "", limit, offset,
+                                   minimal ? minimal_clause(scratch, filter) : "", "");
+    if (db_query_rows(scratch, conn->medialib, sql, &rows) != APR_SUCCESS) return APR_EGENERAL;
+  }
+  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after SQL");
+  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: before serialize");
+  *document = serialize_db_result(&rows, pool, callback, value, filter, ids, id_count, format, &local, returned);
+  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after serialize");
+  return APR_SUCCESS;
+}
+
+int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
+                        const char *filter, DbObjectCallback callback, void *value,
+                        SerializeFormat format, const DbSerializeOptions *options,
+                        const char **document) {
+  *document = nullptr;
+  Pool scratch(pool, kModule);
+  const char **oids = nullptr;
+  const char *joined = nullptr;
+  if (db_query_oids(scratch, &id_path, 1, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbCursor rows;
+  if (db_query_rows(scratch, conn->medialib, apr_psprintf(scratch, kMetadata, oids[0]), &rows) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  int objects = 0;
+  *document = serialize_db_result(&rows, pool, callback, value, filter, &id_path, 1, format, options, &objects);
+  return APR_SUCCESS;
+}
+
+int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path, PropList **list) {
+  *list = nullptr;
+  const char **oids = nullptr;
+  const char *joined = nullptr;
+  if (db_query_oids(pool, &id_path, 1, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  DbRowReader reader{};
+  if (db_query_rows(pool, conn->medialib, apr_psprintf(pool, kMetadata, oids[0]), &reader.cursor) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  db_rows_start(pool, &reader);
+  const char *id_text = nullptr;
+  if (!db_rows_next_object(pool, &reader, 1, list, &id_text)) *list = prop_list_create(pool);
+  db_add_synthetic_props(pool, *list, id_path);
+  return APR_SUCCESS;
+}

@@ -1,0 +1,39 @@
+// MSDBQueryRows: shared by the query modules only. Reads result rows of
+// (id text, property order, name, value) object by object into property
+// lists. A reader belongs to one thread; lists and texts live in the pool
+// passed to each call.
+#pragma once
+
+#include <apr_pools.h>
+
+#include "CommonProp.h"
+#include "MSDBHelper.h"
+
+struct DbRowReader {
+  DbCursor cursor;
+  const char *row[4];
+  bool have_row;
+};
+
+// Checks 1..100 request ids (id paths or "-1") and gives their object oids,
+// also joined by ",". Returns 0 or 20014 (logged).
+int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const char ***oids,
+                  const char **joined);
+
+// Opens the rows of sql for reading. Returns 0, or 20014 after "Could not
+// execute SQL statement".
+int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor);
+
+// Reads the first row.
+void db_rows_start(apr_pool_t *pool, DbRowReader *reader);
+
+// The next object's properties (values unescaped when unescape is set) and
+// its id text; false when the rows are exhausted. A row whose property order
+// differs from the previous one starts a new instance of its name, so
+// attribute rows land on the instance of their element.
+bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
+                         const char **id_text);
+
+// "@id", "@parentID", "@restricted" and, for a container, "@childCount" (0
+// when absent), "@searchable" and "upnp:writeStatus".
+void db_add_synthetic_props(apr_pool_t *pool, PropList *list, const char *id_path);

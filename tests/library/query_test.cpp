@@ -1,0 +1,343 @@
+// Browse, metadata and search over a small library built through the graph
+// operations: paging and totals, synthetic attributes, filter admission, the
+// own namespace, and the search-criteria translator's precedence and errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "LibraryFixture.h"
+#include "MSDBQuery.h"
+
+namespace {
+
+constexpr const char *kTrack = "object.item.audioItem.musicTrack";
+constexpr const char *kPhoto = "object.item.imageItem.photo";
+constexpr const char *kDidlFooter = "</DIDL-Lite>";
+
+class QueryTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    in_transaction([&] {
+      box_ = object("1", "Box", "object.container");
+      for (const char *title : {"e", "d", "c", "b", "a"}) children_.push_back(object(box_.c_str(), title, kTrack));
+    });
+    box_path_ = "0/1/" + box_;
+  }
+
+  struct Browse {
+    int status;
+    int returned;
+    long total;
+    std::string document;
+  };
+  Browse browse(std::vector<const char *> ids, unsigned offset, unsigned count, const char *filter = "*",
+                SerializeFormat format = FORMAT_DIDL_LITE, DbObjectCallback callback = nullptr,
+                void *value = nullptr, const DbSerializeOptions *options = nullptr) {
+    Browse b{};
+    const char *document = nullptr;
+    b.status = cds_metadata_fetch_children2(pool_, db_, ids.data(), static_cast<int>(ids.size()), filter, offset,
+                                            count, callback, value, format, options, &b.returned, &b.total, &document);
+    b.document = document ? document : "";
+    return b;
+  }
+  Browse search(const char *criteria, unsigned offset = 0, unsigned count = 0, const char *id = "0/1") {
+    Browse b{};
+    const char *document = nullptr;
+    b.status = msdb_search(pool_, db_, &id, 1, criteria, "*", offset, count, 0, nullptr, nullptr,
+                           FORMAT_DIDL_LITE, nullptr, &b.returned, &b.total, &document);
+    b.document = document ? document : "";
+    return b;
+  }
+  // The search's hits as titles, with a few extra objects below Audio.
+  void add_search_items() {
+    in_transaction([&] {
+      object(box_.c_str(), "Love Me", kTrack);
+      object(box_.c_str(), "Glove", "object.item.audioItem");
+      object(box_.c_str(), "Lovely", kPhoto);
+      object(box_.c_str(), "Hate", kTrack);
+    });
+  }
+
+  std::string box_, box_path_;
+  std::vector<std::string> children_;
+};
+
+PropList *drop_title_b(apr_pool_t *pool, void *calls, PropList *list) {
+  ++*static_cast<int *>(calls);
+  const char *title = prop_get(pool, list, PROP_DC_TITLE, 0);
+  return title != nullptr && std::string(title) == "b" ? nullptr : list;
+}
+
+PropList *add_own_property(apr_pool_t *pool, void *, PropList *list) {
+  prop_add(pool, list, "zentoria:secret", "leak");
+  return list;
+}
+
+}  // namespace
+
+TEST_F(QueryTest, RootModeListsParentlessObjectsInOidOrder) {
+  Browse b = browse({"-1"}, 0, 0);
+  ASSERT_EQ(b.status, 0);
+  EXPECT_EQ(b.total, 5);
+  EXPECT_EQ(b.returned, 5);
+  EXPECT_EQ(ids_of(b.document), (std::vector<std::string>{"0", "100", "200", "300", "400"}));
+  EXPECT_NE(b.document.find("parentID=\"-1\""), std::string::npos);
+}
+
+TEST_F(QueryTest, PagingCountsChildrenNotPropertyRows) {
+  Browse page = browse({box_path_.c_str()}, 1, 2);
+  ASSERT_EQ(page.status, 0);
+  EXPECT_EQ(page.returned, 2);
+  EXPECT_EQ(page.total, 5);
+  EXPECT_EQ(ids_of(page.document), (std::vector<std::string>{box_path_ + "/" + children_[1], box_path_ + "/" + children_[2]}));
+  EXPECT_EQ(titles_of(page.document), (std::vector<std::string>{"d", "c"}));
+
+  Browse all = browse({box_path_.c_str()}, 0, 0);
+  EXPECT_EQ(all.returned, 5);
+  EXPECT_EQ(titles_of(all.document), (std::vector<std::string>{"e", "d", "c", "b", "a"}));
+
+  Browse beyond = browse({box_path_.c_str()}, 10, 5);
+  EXPECT_EQ(beyond.status, 0);
+  EXPECT_EQ(beyond.returned, 0);
+  EXPECT_EQ(beyond.total, 5);
+  EXPECT_TRUE(beyond.document.ends_with(">" + std::string(kDidlFooter)));
+  EXPECT_EQ(beyond.document.find("<item"), std::string::npos);
+}
+
+TEST_F(QueryTest, SeveralContainersSumTheirChildCountsAndKeepTheirIdPaths) {
+  std::string other;
+  in_transaction([&] {
+    other = object("2", "Roll", "object.container");
+    object(other.c_str(), "x", kPhoto);
+  });
+  const std::string other_path = "0/2/" + other;
+  Browse b = browse({box_path_.c_str(), other_path.c_str(), box_path_.c_str()}, 0, 100);
+  ASSERT_EQ(b.status, 0);
+  EXPECT_EQ(b.total, 6);
+  std::vector<std::string> ids = ids_of(b.document);
+  ASSERT_EQ(ids.size(), 6u);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), other_path + "/" + std::to_string(std::stoi(other) + 1)), 1);
+}
+
+TEST_F(QueryTest, EmptyContainerStillCarriesChildCountSearchableAndRestricted) {
+  std::string empty;
+  in_transaction([&] { empty = object(box_.c_str(), "Empty", "object.container.album.musicAlbum"); });
+  const char *document = nullptr;
+  const std::string path = box_path_ + "/" + empty;
+  ASSERT_EQ(msdb_fetch_metadata(pool_, db_, path.c_str(), "*", nullptr, nullptr, FORMAT_DIDL_LITE, nullptr, &document), 0);
+  const std::string text = document;
+  EXPECT_NE(text.find("<container id=\"" + path + "\" parentID=\"" + box_path_ +
+                      "\" childCount=\"0\" restricted=\"true\" searchable=\"true\">"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("<upnp:writeStatus>UNKNOWN</upnp:writeStatus>"), std::string::npos);
+}
+
+TEST_F(QueryTest, OwnNamespaceNeverLeavesEvenWhenCallbackAddsIt) {
+  in_transaction([&] {
+    object(box_.c_str(), "f", kTrack, {{"zentoria:basePath", "/music"}, {"zentoria:filename", "f.mp3"}});
+  });
+  Browse b = browse({box_path_.c_str()}, 0, 0, "*", FORMAT_DIDL_LITE, add_own_property);
+  ASSERT_EQ(b.returned, 6);
+  EXPECT_EQ(b.document.find("zentoria"), std::string::npos) << b.document;
+  EXPECT_EQ(b.document.find("leak"), std::string::npos);
+}
+
+TEST_F(QueryTest, FilterAdmitsListedNamesTheirElementsProtocolInfoAndFixedList) {
+  const char *filter = "dc:title,res@size";
+  for (const char *name : {"dc:title", "res", "res@size", "RES@PROTOCOLINFO", "@id", "@parentID", "upnp:class",
+                           "@restricted", "upnp:storageUsed"}) {
+    EXPECT_TRUE(msdb_prop_filter_admits(filter, name, 0)) << name;
+  }
+  for (const char *name : {"res@duration", "upnp:artist", "@childCount", "dc:titl"}) {
+    EXPECT_FALSE(msdb_prop_filter_admits(filter, name, 0)) << name;
+  }
+  EXPECT_TRUE(msdb_prop_filter_admits("*", "upnp:artist", 0));
+  EXPECT_TRUE(msdb_prop_filter_admits("x_minimal:dc:title", "@id", 1));
+  EXPECT_FALSE(msdb_prop_filter_admits("x_minimal:dc:title", "upnp:class", 1));
+}
+
+TEST_F(QueryTest, FilteredBrowseWritesOnlyAdmittedLinesWithTheirAttributes) {
+  std::string item;
+  in_transaction([&] {
+    item = object(box_.c_str(), "f", kTrack, {{"upnp:artist", "Someone"}});
+    const char *res = nullptr;
+    ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, item.c_str(), PROP_RES, nullptr, "http://h/f.mp3", &res), 0);
+    ASSERT_EQ(msdb_add_prop(pool_, db_, res, item.c_str(), PROP_RES_SIZE, nullptr, "1234", nullptr), 0);
+    ASSERT_EQ(msdb_add_prop(pool_, db_, res, item.c_str(), PROP_RES_DURATION, nullptr, "0:01:00", nullptr), 0);
+    ASSERT_EQ(msdb_add_prop(pool_, db_, res, item.c_str(), PROP_RES_PROTOCOL_INFO, nullptr, "http-get:*:audio/mpeg:*", nullptr), 0);
+  });
+  Browse b = browse({box_path_.c_str()}, 5, 1, "dc:title,res@size");
+  EXPECT_NE(b.document.find("<res protocolInfo=\"http-get:*:audio/mpeg:*\" size=\"1234\">http://h/f.mp3</res>"),
+            std::string::npos)
+      << b.document;
+  EXPECT_EQ(b.document.find("duration"), std::string::npos);
+  EXPECT_EQ(b.document.find("Someone"), std::string::npos);
+}
+
+TEST_F(QueryTest, MinimalFilterSelectsOnlyListedNamesAndSkipsCallback) {
+  int calls = 0;
+  Browse b = browse({box_path_.c_str()}, 0, 2, "x_minimal:dc:title", FORMAT_RESULTSET, drop_title_b, &calls);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(b.returned, 2);
+  EXPECT_EQ(b.document, "<resultset><result id=\"" + box_path_ + "/" + children_[0] + "\"><dc:title>e</dc:title></result>"
+                        "<result id=\"" + box_path_ + "/" + children_[1] + "\"><dc:title>d</dc:title></result></resultset>");
+}
+
+TEST_F(QueryTest, CallbackMayDropObjects) {
+  int calls = 0;
+  Browse b = browse({box_path_.c_str()}, 0, 0, "*", FORMAT_DIDL_LITE, drop_title_b, &calls);
+  EXPECT_EQ(calls, 5);
+  EXPECT_EQ(b.returned, 4);
+  EXPECT_EQ(titles_of(b.document), (std::vector<std::string>{"e", "d", "c", "a"}));
+}
+
+TEST_F(QueryTest, ByValueModeSortsLinesByValue) {
+  DbSerializeOptions options{{nullptr, nullptr, "|", nullptr}, "x_by_val", 0};
+  Browse b = browse({box_path_.c_str()}, 0, 0, "dc:title", FORMAT_BY_VALUE, nullptr, nullptr, &options);
+  std::vector<std::string> titles;
+  for (size_t at = b.document.find("|dc:title|"); at != std::string::npos; at = b.document.find("|dc:title|", at + 1)) {
+    titles.push_back(b.document.substr(at + 10, 1));
+  }
+  EXPECT_EQ(titles, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+}
+
+TEST_F(QueryTest, MalformedIdsAreRefusedBeforeAnySql) {
+  const char *too_many[MSDB_MAX_REQUEST_IDS + 1];
+  std::fill(std::begin(too_many), std::end(too_many), "1");
+  for (const char *bad : {"1x", "0/1;drop table prop", "", "0//1", "-2"}) {
+    log_.clear();
+    EXPECT_EQ(browse({bad}, 0, 0).status, 20014) << bad;
+    EXPECT_TRUE(log_.contains("Invalid object id")) << bad;
+  }
+  const char *document = nullptr;
+  int returned = 0;
+  EXPECT_EQ(cds_metadata_fetch_children2(pool_, db_, too_many, MSDB_MAX_REQUEST_IDS + 1, "*", 0, 0, nullptr, nullptr,
+                                         FORMAT_DIDL_LITE, nullptr, &returned, nullptr, &document),
+            20014);
+  EXPECT_EQ(cds_metadata_fetch_children2(pool_, db_, too_many, 0, "*", 0, 0, nullptr, nullptr, FORMAT_DIDL_LITE,
+                                         nullptr, &returned, nullptr, &document),
+            20014);
+  EXPECT_EQ(msdb_fetch_metadata(pool_, db_, "1 or 1=1", "*", nullptr, nullptr, FORMAT_DIDL_LITE, nullptr, &document),
+            20014);
+}
+
+TEST_F(QueryTest, ValuesLeaveEscapedInDocumentsAndUnescapedInPropLists) {
+  std::string item;
+  in_transaction([&] { item = object(box_.c_str(), "Rock & Roll <live>", kTrack); });
+  const std::string path = box_path_ + "/" + item;
+  const char *document = nullptr;
+  ASSERT_EQ(msdb_fetch_metadata(pool_, db_, path.c_str(), "*", nullptr, nullptr, FORMAT_DIDL_LITE, nullptr, &document), 0);
+  EXPECT_NE(std::string(document).find("<dc:title>Rock &amp; Roll &lt;live&gt;</dc:title>"), std::string::npos);
+  PropList *list = nullptr;
+  ASSERT_EQ(msdb_fetch_prop_list(pool_, db_, path.c_str(), &list), 0);
+  EXPECT_STREQ(prop_get(pool_, list, PROP_DC_TITLE, 0), "Rock & Roll <live>");
+  EXPECT_STREQ(prop_get(pool_, list, PROP_ID, 0), path.c_str());
+  EXPECT_STREQ(prop_get(pool_, list, PROP_PARENT_ID, 0), box_path_.c_str());
+}
+
+TEST_F(QueryTest, DerivedFromAndContainsFindAudioItemsWithTheWordInAnyCase) {
+  add_search_items();
+  Browse b = search("upnp:class derivedfrom \"object.item.audioItem\" and dc:title contains \"LOVE\"");
+  ASSERT_EQ(b.status, 0);
+  EXPECT_EQ(titles_of(b.document), (std::vector<std::string>{"Glove", "Love Me"}));
+  EXPECT_EQ(b.total, 2);
+  for (const std::string &id : ids_of(b.document)) EXPECT_TRUE(id.starts_with(box_path_ + "/")) << id;
+}
+
+TEST_F(QueryTest, AndBindsTighterThanOrAndParenthesesRegroup) {
+  add_search_items();
+  EXPECT_EQ(titles_of(search("dc:title = \"hate\" or upnp:class derivedfrom \"object.item.audioItem\" and "
+                             "dc:title contains \"love\"").document),
+            (std::vector<std::string>{"Glove", "Hate", "Love Me"}));
+  EXPECT_EQ(titles_of(search("(dc:title = \"hate\" or upnp:class derivedfrom \"object.item.audioItem\") and "
+                             "dc:title contains \"love\"").document),
+            (std::vector<std::string>{"Glove", "Love Me"}));
+}
+
+TEST_F(QueryTest, SearchPagesSortedHitsAndCountsAll) {
+  add_search_items();
+  Browse b = search("dc:title contains \"^lov\"", 1, 1);
+  EXPECT_EQ(b.total, 2);
+  EXPECT_EQ(b.returned, 1);
+  EXPECT_EQ(titles_of(b.document), (std::vector<std::string>{"Lovely"}));
+}
+
+TEST_F(QueryTest, UntitledObjectsAreNeverFoundBySubtreeSearch) {
+  in_transaction([&] {
+    const char *oid = nullptr;
+    ASSERT_EQ(msdb_create_object(pool_, db_, box_.c_str(), "2", nullptr, &oid), 0);
+    ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, oid, PROP_UPNP_CLASS, nullptr, kTrack, nullptr), 0);
+  });
+  EXPECT_EQ(search("upnp:class exists true").total, 6);  // the box and its five titled tracks
+  EXPECT_EQ(search("upnp:class exists false").total, 0);
+}
+
+TEST_F(QueryTest, ParentIdCriterionFindsChildrenAndRejectsNonIds) {
+  const std::string criteria = "@parentID = \"" + box_path_ + "\"";
+  EXPECT_EQ(search(criteria.c_str()).total, 5);
+  log_.clear();
+  EXPECT_EQ(search("@parentID = \"1 or 1=1\"").status, 20014);
+  EXPECT_TRUE(log_.contains("Invalid object id"));
+}
+
+TEST_F(QueryTest, QuotesInOperandsStayInsideTheirStringLiteral) {
+  add_search_items();
+  Browse b = search("dc:title = \"x' or '1'='1\" or dc:title = 'Hate'");
+  ASSERT_EQ(b.status, 0);
+  EXPECT_EQ(b.total, 0);
+  EXPECT_EQ(search("\"select oid from object\" and \"x\"").status, 20014);
+  EXPECT_EQ(search("dc:title = \"a\" and \"(select 1)\"").status, 20014);
+}
+
+TEST(SearchCriteria, TranslatesDerivedFromToOneSelect) {
+  TestPool pool;
+  EXPECT_STREQ(msdb_search_criteria_to_sql(pool, "upnp:class derivedfrom \"object.item.audioItem\"", db_escape),
+               "select objectoid as searchObjectOid from prop where nameOid=(select oid from propName where "
+               "name='upnp:class') and valueOid in (select oid from propValue where value like 'object.item.audioItem%')");
+}
+
+TEST(SearchCriteria, ShortNamesResolveAndKeywordsNeedAWordBoundary) {
+  TestPool pool;
+  LogCapture log;
+  std::string sql = msdb_search_criteria_to_sql(pool, "title = orwell", db_escape);
+  EXPECT_NE(sql.find("name='dc:title'"), std::string::npos);
+  EXPECT_NE(sql.find("= 'orwell' COLLATE NOCASE"), std::string::npos);
+  sql = msdb_search_criteria_to_sql(pool, "nosuch:prop != \"it's\"", db_escape);
+  EXPECT_NE(sql.find("name='nosuch:prop'"), std::string::npos);
+  EXPECT_NE(sql.find("!= 'it&apos;s'"), std::string::npos);
+  EXPECT_EQ(log.count("MSDBHelper", 3, "Invalid property nosuch:prop in search criteria"), 1);
+}
+
+TEST(SearchCriteria, EveryMalformedCriteriaFailsWithItsMessage) {
+  TestPool pool;
+  struct Case {
+    const char *criteria;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"dc:title =", "Invalid search criteria"},
+      {"= \"x\"", "Invalid search criteria"},
+      {"dc:title = \"x\" y", "Invalid search criteria dc:title = \"x\" y at y"},
+      {"dc:title = = \"x\"", "Invalid search criteria dc:title = = \"x\" at = \"x\""},
+      {"dc:title = )", "Invalid search criteria dc:title = ) at )"},
+      {"dc:title = \"x\" (", "Invalid search criteria dc:title = \"x\" ( at ("},
+      {"dc:title = \"x\")", "Invalid search criteria dc:title = \"x\") at )"},
+      {"(dc:title = \"x\"", "Invalid search criteria (dc:title = \"x\""},
+      {"dc:title", "Invalid search criteria dc:title"},
+      {"", "Invalid search criteria "},
+      {"dc:title = \"open", "Invalid search criteria dc:title = \"open at \"open"},
+      {"dc:title ! \"x\"", "Invalid search criteria dc:title ! \"x\" at ! \"x\""},
+      {"upnp:class exists maybe", "Invalid search criteria exists operator has maybe instead of true / false"},
+      {"dc:title and upnp:class", "Invalid search criteria dc:title and upnp:class"},
+  };
+  for (const Case &c : cases) {
+    LogCapture log;
+    EXPECT_EQ(msdb_search_criteria_to_sql(pool, c.criteria, db_escape), nullptr) << c.criteria;
+    EXPECT_EQ(log.count("MSDBHelper", 3, c.message), 1) << c.criteria;
+  }
+}
