@@ -3,8 +3,8 @@
 //
 // The table is constant and shared by all threads without a lock. The current
 // language index is written at start-up and read by any thread under a
-// read-write lock created by lang_init in the pool it is given, which must
-// outlive every later call. Before lang_init the index reads as 0.
+// read-write lock that lang_init creates in the pool it is given; before
+// lang_init (or once that pool is gone) the index is read without the lock.
 #pragma once
 
 #include <apr_pools.h>
