@@ -203,14 +203,14 @@ TEST_F(StreamProbe, BadFilesFailWithoutCrashing) {
 
   std::string playlist = folder_->file("list.mp3");
   write_file(playlist, "#EXTM3U\n#EXTINF:10,Song\nhttp://127.0.0.1/song.mp3\n");
-  int status = probe(playlist, &p);
-  EXPECT_TRUE(status == 20014 || p.audio.present == 0);
+  EXPECT_EQ(probe(playlist, &p), 20014);
+  EXPECT_EQ(probe(folder_->path(), &p), 20014);
 
   std::string noise = folder_->file("noise.avi");
   std::string bytes;
   for (int i = 0; i < 50000; ++i) bytes += static_cast<char>((i * 7919) % 251);
   write_file(noise, bytes);
-  status = probe(noise, &p);
+  int status = probe(noise, &p);
   EXPECT_TRUE(status == 0 || status == 20014);
 }
 
