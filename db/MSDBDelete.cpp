@@ -21,10 +21,6 @@ constexpr const char *kModule = "MSDB";
 constexpr int kCancelled = 4;
 constexpr int kDeleteFlag = 1;
 
-int fail(const char *message) {
-  LOG4C(kModule, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
 
 bool cancelled(CancelCheck cancel, void *context) { return cancel != nullptr && cancel(context) != 0; }
 
@@ -52,7 +48,7 @@ int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const ch
   DbCursor cursor;
   const char *parent = nullptr;
   if (db_select_value(pool, link, select, &parent, &cursor) != APR_SUCCESS) {
-    return fail("get the parent oid(s) of the object");
+    return db_fail("get the parent oid(s) of the object");
   }
   while (parent != nullptr) {
     if (cancelled(cancel, context)) return kCancelled;
@@ -60,7 +56,7 @@ int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const ch
     int removed = 1;
     for (; next != nullptr && std::strcmp(next, parent) == 0; next = db_next_value(pool, &cursor)) ++removed;
     if (msdb_increment_prop(pool, db, &parent, 1, PROP_CHILD_COUNT, nullptr, -removed) != APR_SUCCESS) {
-      return fail("Could not decrement the child count of the parent(s)");
+      return db_fail("Could not decrement the child count of the parent(s)");
     }
     parent = next;
   }
@@ -73,9 +69,9 @@ int run(DbLink link, const char *sql) { return db_exec(link, sql, nullptr); }
 int count_rows(apr_pool_t *pool, DbLink link, const char *sql, int *count) {
   const char *value = nullptr;
   if (db_select_value(pool, link, sql, &value, nullptr) != APR_SUCCESS) {
-    return fail("Could not get the number of objects that are to be deleted");
+    return db_fail("Could not get the number of objects that are to be deleted");
   }
-  if (value == nullptr || !parse_int(value, count)) return fail(INTERNAL_ERROR_TEXT);
+  if (value == nullptr || !parse_int(value, count)) return db_fail(INTERNAL_ERROR_TEXT);
   return APR_SUCCESS;
 }
 
@@ -135,7 +131,7 @@ int msdb_delete_source_objects(apr_pool_t *pool, MediaLibraryDB *db, const char 
                                    cancel, context);
   int dropped = run(link, db_sql(pool, "drop table delete_%s", source));
   if (status == kCancelled) return status;
-  if (status != APR_SUCCESS) return fail("Could not delete the objects of the media source that are no longer needed");
+  if (status != APR_SUCCESS) return db_fail("Could not delete the objects of the media source that are no longer needed");
   return dropped;
 }
 
@@ -153,7 +149,7 @@ int msdb_delete_all_objects(apr_pool_t *pool, MediaLibraryDB *db, CancelCheck ca
       pool, db, "select oid as deleteoid from object where deleteoid not in (select * from dont_delete)", cancel, context);
   int dropped = run(link, "drop table dont_delete");
   if (status == kCancelled) return status;
-  if (status != APR_SUCCESS) return fail("Could not delete all media source objects");
+  if (status != APR_SUCCESS) return db_fail("Could not delete all media source objects");
   return dropped;
 }
 
@@ -213,7 +209,7 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   const char *insert =
       db_sql(pool, "insert or replace into markObjects (oid, markObjectOid, flag) values(null, %s, %d);", object, flag);
   if (db_exec(conn->medialib, insert, &rows, failure) != APR_SUCCESS) return APR_EGENERAL;
-  return rows > 0 ? APR_SUCCESS : fail(log4c_sprintf(failure, "no row was inserted"));
+  return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was inserted"));
 }
 
 int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag) {

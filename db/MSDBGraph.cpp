@@ -21,18 +21,13 @@ constexpr const char *kLastRowid = "select last_insert_rowid();";
 
 void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
 
-int fail(const char *message) {
-  log_error(message);
-  return APR_EGENERAL;
-}
-
 // The largest ordinal of parent's children plus one, as ten digits.
 int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char **ordinal) {
   const char *max = nullptr;
   if (db_select_value(pool, link,
                       db_sql(pool, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", parent),
                       &max, nullptr) != APR_SUCCESS) {
-    return fail("Could not get max ordinal");
+    return db_fail("Could not get max ordinal");
   }
   apr_int64_t last = 0;
   if (max != nullptr && !parse_int64(max, &last)) {
@@ -54,7 +49,7 @@ int add_ancestors(apr_pool_t *pool, DbLink link, const char *parent, const char 
   int rows = 0;
   const char *failure = "Could not add ancestor for the given edge, reason: %s";
   if (db_exec(link, sql, &rows, failure) != APR_SUCCESS) return APR_EGENERAL;
-  if (rows < 1) return fail(log4c_sprintf(failure, "no row was added"));
+  if (rows < 1) return db_fail(log4c_sprintf(failure, "no row was added"));
   return APR_SUCCESS;
 }
 
@@ -66,7 +61,7 @@ int count_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
   if (msdb_add_prop(pool, db, nullptr, parent, PROP_CHILD_COUNT, nullptr, "1", nullptr) == APR_SUCCESS) {
     return APR_SUCCESS;
   }
-  return fail("Could not insert or increment the child count of the parent");
+  return db_fail("Could not insert or increment the child count of the parent");
 }
 
 // quoted_ordinal is ready to paste (already escaped and quoted), or null for
@@ -83,7 +78,7 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
     if (db_select_value(pool, link,
                         db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent, child),
                         &found, nullptr) != APR_SUCCESS) {
-      return fail("Could not check if edge already exists");
+      return db_fail("Could not check if edge already exists");
     }
     if (found != nullptr) {
       if (edge_oid != nullptr) *edge_oid = found;
@@ -97,7 +92,7 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
                               "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, '%s');",
                               parent, child, quoted_ordinal);
   if (db_insert_and_fetch(pool, link, insert, kLastRowid, &found) != APR_SUCCESS) {
-    return fail("Could not insert edge");
+    return db_fail("Could not insert edge");
   }
   if (add_ancestors(pool, link, parent, child) != APR_SUCCESS) return APR_EGENERAL;
   if (count_child(pool, db, parent) != APR_SUCCESS) return APR_EGENERAL;
@@ -138,14 +133,14 @@ int link_rows(apr_pool_t *pool, MediaLibraryDB *db, const LinkLoop &loop, const 
   const char *row[2] = {nullptr, nullptr};
   DbCursor cursor;
   if (db_select_row(pool, conn->medialib, loop.select, loop.columns, row, &cursor) != APR_SUCCESS) {
-    return fail("Could not get first parent");
+    return db_fail("Could not get first parent");
   }
   while (row[0] != nullptr) {
     const char *parent = loop.child_is_row ? fixed : row[0];
     const char *child = loop.child_is_row ? row[0] : fixed;
     const char *ordinal = loop.keep_ordinal ? db_quote(pool, row[1]) : nullptr;
     if (add_edge_quoted(pool, db, parent, child, 1, ordinal, nullptr) != APR_SUCCESS) {
-      return fail("Could not insert edge");
+      return db_fail("Could not insert edge");
     }
     if (!db_next_row(pool, &cursor, loop.columns, row)) row[0] = nullptr;
   }
@@ -168,13 +163,13 @@ int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
           : "insert into object (oid, signature) values(null, null)";
   const char *created = nullptr;
   if (db_insert_and_fetch(pool, conn->medialib, insert, kLastRowid, &created) != APR_SUCCESS) {
-    return fail("Could not insert object");
+    return db_fail("Could not insert object");
   }
   if (source != nullptr && msdb_add_object_source(pool, db, created, source, nullptr) != APR_SUCCESS) {
-    return fail("Could not insert object media source relation");
+    return db_fail("Could not insert object media source relation");
   }
   if (parent != nullptr && msdb_add_edge(pool, db, parent, created, 0, nullptr, nullptr) != APR_SUCCESS) {
-    return fail("Could not insert edge");
+    return db_fail("Could not insert edge");
   }
   *oid = created;
   return APR_SUCCESS;
@@ -191,7 +186,7 @@ int msdb_find_objects_by_signature(apr_pool_t *pool, MediaLibraryDB *db, const c
   if (db_select_value(pool, conn->medialib,
                       db_sql(pool, "select oid from object where signature='%s';", db_quote(pool, signature)),
                       &oid, &cursor) != APR_SUCCESS) {
-    return fail("Could not get object with given signature");
+    return db_fail("Could not get object with given signature");
   }
   for (; oid != nullptr; oid = db_next_value(pool, &cursor)) {
     if (oids != nullptr) {
@@ -209,7 +204,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
                      const char **signature) {
   *oid = nullptr;
   if (signature != nullptr) *signature = nullptr;
-  if (count < 1) return fail(INTERNAL_ERROR_TEXT);
+  if (count < 1) return db_fail(INTERNAL_ERROR_TEXT);
   if ((scope != nullptr && !db_oid_valid(scope, true)) || (source != nullptr && !db_oid_valid(source))) {
     return APR_EGENERAL;
   }
@@ -289,7 +284,7 @@ int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, co
               failure) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return rows == 1 ? APR_SUCCESS : fail(log4c_sprintf(failure, "no row was changed"));
+  return rows == 1 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was changed"));
 }
 
 int msdb_find_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,

@@ -9,10 +9,6 @@ namespace {
 constexpr const char *kModule = "MSDB";
 constexpr int kMaxSourcesForTags = 100;
 
-int fail(const char *message) {
-  LOG4C(kModule, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
 
 // Reads every first-column value of select into values, at most *count.
 int read_values(apr_pool_t *pool, DbLink link, const char *select, const char **values, int *count,
@@ -40,13 +36,13 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
   if (db_select_value(pool, conn->medialib,
                       db_sql(pool, "select oid from objms where (objectOid = %s) and (sourceOid = %s)", object, source),
                       &existing, nullptr) != APR_SUCCESS) {
-    return fail("Could not check if an object - media source relation already exists");
+    return db_fail("Could not check if an object - media source relation already exists");
   }
   if (existing != nullptr) return APR_SUCCESS;
   const char *insert = db_sql(pool, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);", object, source);
   const char *created = nullptr;
   if (db_insert_and_fetch(pool, conn->medialib, insert, "select last_insert_rowid();", &created) != APR_SUCCESS) {
-    return fail("Could not insert relation");
+    return db_fail("Could not insert relation");
   }
   if (row_oid != nullptr) *row_oid = created;
   return APR_SUCCESS;
@@ -91,11 +87,11 @@ int msdb_copy_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *f
   DbCursor cursor;
   const char *source = nullptr;
   if (db_select_value(pool, conn->medialib, select, &source, &cursor) != APR_SUCCESS) {
-    return fail("Could not get first media source");
+    return db_fail("Could not get first media source");
   }
   for (; source != nullptr; source = db_next_value(pool, &cursor)) {
     if (msdb_add_object_source(pool, db, to_object, source, nullptr) != APR_SUCCESS) {
-      return fail("Could insert object media source relation");
+      return db_fail("Could insert object media source relation");
     }
   }
   return APR_SUCCESS;
@@ -111,7 +107,7 @@ int msdb_get_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *ob
   if (conn == nullptr) return APR_EGENERAL;
   if (read_values(pool, conn->medialib, db_sql(pool, "select sourceoid from objms where objectoid=%s;", object), sources,
                   count, false) != APR_SUCCESS) {
-    return fail("Could not get media source ids for given object");
+    return db_fail("Could not get media source ids for given object");
   }
   return APR_SUCCESS;
 }
@@ -130,7 +126,7 @@ int msdb_get_object_tags(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   *count = capacity;
   if (read_values(pool, conn->admin, db_sql(pool, "select tag from tag where sourceoid in (%s);", str_join(pool, sources, found)),
                   tags, count, true) != APR_SUCCESS) {
-    return fail("Could not get tags for media sources of given object");
+    return db_fail("Could not get tags for media sources of given object");
   }
   return APR_SUCCESS;
 }

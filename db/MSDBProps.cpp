@@ -18,10 +18,6 @@ namespace {
 constexpr const char *kModule = "MSDB";
 constexpr const char *kNotDeleted = "Could not execute SQL statement - prop was not deleted, reason: %s";
 
-int fail(const char *message) {
-  LOG4C(kModule, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
 
 const char *resolve_name(int slot, const char *name) {
   if (name != nullptr) return name;
@@ -65,7 +61,7 @@ int find_or_insert_row(apr_pool_t *pool, DbLink link, const char *object, const 
       db_sql(pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
              parent_prop == nullptr ? "null" : parent_prop, name_oid, object, value_oid);
   const char *row = nullptr;
-  if (db_find_or_insert(pool, link, select, insert, &row) != APR_SUCCESS) return fail("Could not insert prop");
+  if (db_find_or_insert(pool, link, select, insert, &row) != APR_SUCCESS) return db_fail("Could not insert prop");
   if (prop_oid != nullptr) *prop_oid = row;
   return APR_SUCCESS;
 }
@@ -73,10 +69,10 @@ int find_or_insert_row(apr_pool_t *pool, DbLink link, const char *object, const 
 int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value,
                 const char **name_oid, const char **value_oid) {
   if (msdb_intern_name(pool, db, name, name_oid) != APR_SUCCESS) {
-    return fail("Could not find prop name or insert it");
+    return db_fail("Could not find prop name or insert it");
   }
   if (value != nullptr && msdb_intern_value(pool, db, xml_escape(pool, value), value_oid) != APR_SUCCESS) {
-    return fail("Could not find prop value or insert it");
+    return db_fail("Could not find prop value or insert it");
   }
   return APR_SUCCESS;
 }
@@ -97,7 +93,7 @@ int update_is_container(apr_pool_t *pool, MediaLibraryDB *db, const char *object
     return APR_SUCCESS;
   }
   if (msdb_set_prop(pool, db, nullptr, object, PROP_ZENTORIA_IS_CONTAINER, nullptr, flag, nullptr) != APR_SUCCESS) {
-    return fail(log4c_sprintf("Could not alter the %s property to %s", prop_name(PROP_ZENTORIA_IS_CONTAINER), flag));
+    return db_fail(log4c_sprintf("Could not alter the %s property to %s", prop_name(PROP_ZENTORIA_IS_CONTAINER), flag));
   }
   return APR_SUCCESS;
 }
@@ -119,7 +115,7 @@ int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
     return APR_EGENERAL;
   }
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
-    return fail("Could not update the isContainer flag");
+    return db_fail("Could not update the isContainer flag");
   }
   if (prop_oid != nullptr) *prop_oid = row;
   return APR_SUCCESS;
@@ -147,12 +143,12 @@ int replace_value(apr_pool_t *pool, DbLink link, const char *name_oid, const cha
                               value_oid, name_oid, object, parent.op, parent.oid);
   int rows = 0;
   if (db_exec(link, update, &rows) != APR_SUCCESS) return APR_EGENERAL;
-  if (rows > 1) return fail(INTERNAL_ERROR_TEXT);
+  if (rows > 1) return db_fail(INTERNAL_ERROR_TEXT);
   if (rows == 0) return find_or_insert_row(pool, link, object, name_oid, value_oid, parent_prop, false, prop_oid);
   if (prop_oid == nullptr) return APR_SUCCESS;
   if (db_select_value(pool, link, row_lookup(pool, object, name_oid, value_oid, parent_prop, false), prop_oid,
                       nullptr) != APR_SUCCESS) {
-    return fail("Could not get prop oid");
+    return db_fail("Could not get prop oid");
   }
   return APR_SUCCESS;
 }
@@ -182,7 +178,7 @@ int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Prop
     const char *row = nullptr;
     if (!attributes) {
       if (msdb_add_prop(pool, db, nullptr, object, 0, name, text, &row) != APR_SUCCESS) {
-        return fail(log4c_sprintf("Could not add property %s with value %s", name, text));
+        return db_fail(log4c_sprintf("Could not add property %s with value %s", name, text));
       }
       apr_hash_set(element_rows, key, APR_HASH_KEY_STRING, row);
       continue;
@@ -190,7 +186,7 @@ int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Prop
     const char *element_key = apr_psprintf(pool, "%d/%.*s", instance, static_cast<int>(at - name), name);
     auto *parent = static_cast<const char *>(apr_hash_get(element_rows, element_key, APR_HASH_KEY_STRING));
     if (parent == nullptr || msdb_add_prop(pool, db, parent, object, 0, name, text, &row) != APR_SUCCESS) {
-      return fail(log4c_sprintf("Could not add subproperty %s with value %s", name, text));
+      return db_fail(log4c_sprintf("Could not add subproperty %s with value %s", name, text));
     }
   }
   return APR_SUCCESS;
@@ -242,7 +238,7 @@ int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
     return APR_EGENERAL;
   }
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
-    return fail("Could not update the isContainer flag");
+    return db_fail("Could not update the isContainer flag");
   }
   return APR_SUCCESS;
 }
@@ -258,11 +254,11 @@ int msdb_set_prop_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *obje
       db_sql(pool, "select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select %s as oid",
              object, object);
   if (db_select_value(pool, conn->medialib, select, &oid, &cursor) != APR_SUCCESS) {
-    return fail("Could not get subtree oids");
+    return db_fail("Could not get subtree oids");
   }
   for (; oid != nullptr; oid = db_next_value(pool, &cursor)) {
     if (msdb_set_prop(pool, db, nullptr, oid, slot, name, value, nullptr) != APR_SUCCESS) {
-      return fail(log4c_sprintf("Could not get alter prop for object oid %s", oid));
+      return db_fail(log4c_sprintf("Could not get alter prop for object oid %s", oid));
     }
   }
   return APR_SUCCESS;
@@ -275,7 +271,7 @@ int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char 
   if (conn == nullptr) return APR_EGENERAL;
   const char *value_oid = nullptr;
   if (msdb_intern_value(pool, db, xml_escape(pool, value), &value_oid) != APR_SUCCESS) {
-    return fail("Could not find prop value or insert it");
+    return db_fail("Could not find prop value or insert it");
   }
   const char *failure = "Could not execute SQL statement - prop was not updated, reason: %s";
   int rows = 0;
@@ -283,9 +279,9 @@ int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char 
               failure) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  if (rows < 1) return fail(log4c_sprintf(failure, "no row was changed"));
+  if (rows < 1) return db_fail(log4c_sprintf(failure, "no row was changed"));
   if (update_is_container(pool, db, object, nullptr, value) != APR_SUCCESS) {
-    return fail("Could not update the isContainer flag");
+    return db_fail("Could not update the isContainer flag");
   }
   return APR_SUCCESS;
 }
@@ -299,7 +295,7 @@ int msdb_delete_prop_row(apr_pool_t *pool, MediaLibraryDB *db, const char *prop_
               &rows, kNotDeleted) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return rows > 0 ? APR_SUCCESS : fail(log4c_sprintf(kNotDeleted, "no row was deleted"));
+  return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(kNotDeleted, "no row was deleted"));
 }
 
 int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const *objects, int count,
@@ -319,19 +315,19 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
                             "select value from propValue where oid=(select valueOid from prop where objectOid in (%s) "
                             "and nameOid=(select oid from propName where name='%s'))",
                             list, quoted_name);
-  if (db_select_value(pool, link, read, &current, nullptr) != APR_SUCCESS) return fail("Could not get prop value");
+  if (db_select_value(pool, link, read, &current, nullptr) != APR_SUCCESS) return db_fail("Could not get prop value");
   apr_int64_t number = 0;
   if (current == nullptr) {
     current = "0";
   } else if (!parse_int64(current, &number)) {
     // The counter is pasted into the statement unquoted, so it must be a number.
-    return fail(INTERNAL_ERROR_TEXT);
+    return db_fail(INTERNAL_ERROR_TEXT);
   }
   const char *value_oid = nullptr;
   if (db_find_or_insert(pool, link, db_sql(pool, "select oid from propValue where value = %d + %s", delta, current),
                         db_sql(pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, current),
                         &value_oid) != APR_SUCCESS) {
-    return fail("Could not get prop value");
+    return db_fail("Could not get prop value");
   }
   const char *update = db_sql(pool,
                               "update prop set valueOid=%s where objectOid in (%s) and nameOid=(select oid from "
@@ -356,7 +352,7 @@ int msdb_get_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int 
   const char *row[2];
   if (db_select_row(pool, conn->medialib, value_select(pool, "propValue.value, prop.oid", name, object), 2, row,
                     nullptr) != APR_SUCCESS) {
-    return fail("Could not get prop value");
+    return db_fail("Could not get prop value");
   }
   *value = raw ? row[0] : db_unescape(pool, row[0]);
   if (prop_oid != nullptr) *prop_oid = row[1];
@@ -375,7 +371,7 @@ int msdb_get_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   const char *value = nullptr;
   const char *select = apr_pstrcat(pool, value_select(pool, "propValue.value", name, object), ";", nullptr);
   if (db_select_value(pool, conn->medialib, select, &value, &cursor) != APR_SUCCESS) {
-    return fail("Could not get values of property");
+    return db_fail("Could not get values of property");
   }
   for (; value != nullptr && *count < capacity; value = db_next_value(pool, &cursor)) {
     values[(*count)++] = raw ? value : db_unescape(pool, value);
@@ -421,7 +417,7 @@ int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *v
   const char *row[2];
   DbCursor cursor;
   if (db_select_row(pool, conn->medialib, select, 2, row, &cursor) != APR_SUCCESS) {
-    return fail("could not get counts from the db");
+    return db_fail("could not get counts from the db");
   }
   if (row[0] == nullptr) {
     LOG4C(kModule, LOG4C_WARN, "db is empty, could not find any objects in the medialib");

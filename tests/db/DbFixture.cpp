@@ -32,6 +32,12 @@ std::vector<std::string> DbTest::rows(const char *sql, bool admin) {
   return out;
 }
 
+void DbTest::exec(const char *sql, bool admin) {
+  DBThreadConnection *conn = msdb_thread_connection(db_);
+  ASSERT_NE(conn, nullptr);
+  ASSERT_EQ(db_exec(admin ? conn->admin : conn->medialib, sql, nullptr), 0) << sql;
+}
+
 std::string DbTest::value(const char *sql, bool admin) {
   std::vector<std::string> found = rows(sql, admin);
   return found.empty() ? "(none)" : found.front();

@@ -17,6 +17,8 @@ class DbTest : public ::testing::Test {
 
   // Runs a select on the medialib file and returns each row's columns joined by "|".
   std::vector<std::string> rows(const char *sql, bool admin = false);
+  // Runs a statement that returns no rows; fails the test when it fails.
+  void exec(const char *sql, bool admin = false);
   // The first column of the first row, or "(none)".
   std::string value(const char *sql, bool admin = false);
   // Creates an object under parent (null: a root) held by source.

@@ -1,0 +1,128 @@
+// Deletion by victim set, by source, empty-container passes and sweeps.
+#include "DbFixture.h"
+
+namespace {
+
+int always_cancel(void *) { return 1; }
+
+}  // namespace
+
+class DeleteTest : public DbTest {
+ protected:
+  std::string count_of(const std::string &oid) {
+    const char *text = nullptr;
+    EXPECT_EQ(msdb_get_prop(pool_, db_, oid.c_str(), PROP_CHILD_COUNT, nullptr, 0, &text, nullptr), 0);
+    return text == nullptr ? "(none)" : text;
+  }
+  bool exists(const std::string &oid) {
+    return value(("select count(*) from object where oid=" + oid).c_str()) == "1";
+  }
+  void empty_container(const std::string &oid) {
+    ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_CHILD_COUNT, nullptr, "0", nullptr), 0);
+  }
+  std::string temp_tables() {
+    std::string names;
+    for (const std::string &name : rows("select name from sqlite_temp_master where type='table'")) names += name + " ";
+    return names;
+  }
+};
+
+TEST_F(DeleteTest, ItemInTwoContainersDecrementsBoth) {
+  std::string a = create("1");
+  std::string b = create("1");
+  std::string item = create(a.c_str());
+  ASSERT_EQ(msdb_add_edge(pool_, db_, b.c_str(), item.c_str(), 1, nullptr, nullptr), 0);
+  std::string victims = "select " + item + " as deleteoid";
+  ASSERT_EQ(msdb_delete_objects(pool_, db_, victims.c_str(), nullptr, nullptr), 0);
+  EXPECT_EQ(count_of(a), "0");
+  EXPECT_EQ(count_of(b), "0");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(DeleteTest, MiddleContainerLosesRoutesButDescendantsRemain) {
+  std::string top = create("1");
+  std::string middle = create(top.c_str());
+  std::string leaf = create(middle.c_str());
+  std::string victims = "select " + middle + " as deleteoid";
+  ASSERT_EQ(msdb_delete_objects(pool_, db_, victims.c_str(), nullptr, nullptr), 0);
+  EXPECT_TRUE(exists(leaf));
+  EXPECT_EQ(value(("select count(*) from ancestor where objectOid=" + leaf).c_str()), "0");
+  EXPECT_EQ(count_of(top), "0");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(DeleteTest, ObjectSharedByTwoSourcesSurvivesOneSourcesDeletion) {
+  std::string folder = create("1", "5");
+  std::string shared = create(folder.c_str(), "5");
+  ASSERT_EQ(msdb_add_object_source(pool_, db_, shared.c_str(), "6", nullptr), 0);
+  ASSERT_EQ(msdb_delete_source_objects(pool_, db_, "5", nullptr, nullptr), 0);
+  EXPECT_FALSE(exists(folder));
+  EXPECT_TRUE(exists(shared));
+  EXPECT_EQ(rows(("select sourceOid from objms where objectOid=" + shared).c_str()), std::vector<std::string>{"6"});
+  EXPECT_EQ(temp_tables(), "");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(DeleteTest, ChainOfEmptyContainersGoesOneLevelPerPass) {
+  std::string outer = create("1", "5");
+  std::string middle = create(outer.c_str(), "5");
+  std::string inner = create(middle.c_str(), "5");
+  empty_container(inner);
+  std::string kept = create("1", "5");
+  create(kept.c_str(), "5");
+  ASSERT_EQ(msdb_delete_source_leaves(pool_, db_, "5", nullptr, nullptr), 0);
+  EXPECT_FALSE(exists(outer));
+  EXPECT_FALSE(exists(middle));
+  EXPECT_FALSE(exists(inner));
+  EXPECT_TRUE(exists(kept));
+  EXPECT_EQ(count_of("1"), "1");
+  EXPECT_EQ(temp_tables(), "");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(DeleteTest, CancelledOperationsReturn4AndDropTheirTables) {
+  std::string folder = create("1", "5");
+  empty_container(folder);
+  EXPECT_EQ(msdb_delete_source_objects(pool_, db_, "5", always_cancel, nullptr), 4);
+  EXPECT_EQ(temp_tables(), "");
+  EXPECT_EQ(msdb_delete_source_leaves(pool_, db_, "5", always_cancel, nullptr), 4);
+  EXPECT_EQ(temp_tables(), "");
+  EXPECT_EQ(msdb_delete_all_objects(pool_, db_, always_cancel, nullptr), 4);
+  EXPECT_EQ(temp_tables(), "");
+}
+
+TEST_F(DeleteTest, DeleteAllKeepsTheServersOwnObjects) {
+  std::string folder = create("1", "5");
+  create(folder.c_str(), "6");
+  ASSERT_EQ(msdb_delete_all_objects(pool_, db_, nullptr, nullptr), 0);
+  EXPECT_EQ(value("select count(*) from object"), "8");
+  EXPECT_EQ(count_of("1"), "0");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(DeleteTest, SweepSourceRemovesUnmarkedAndMarkedForDeletion) {
+  std::string seen = create("1", "5");
+  std::string gone = create("1", "5");
+  std::string doomed = create("1", "5");
+  std::string shared = create("1", "5");
+  ASSERT_EQ(msdb_add_object_source(pool_, db_, shared.c_str(), "6", nullptr), 0);
+  ASSERT_EQ(msdb_create_marks(pool_, db_), 0);
+  ASSERT_EQ(msdb_mark_object(pool_, db_, seen.c_str(), 2), 0);
+  ASSERT_EQ(msdb_mark_object(pool_, db_, doomed.c_str(), 1), 0);
+  int stale = -1;
+  int other = -1;
+  ASSERT_EQ(msdb_sweep_source(pool_, db_, "5", &stale, &other, nullptr, nullptr), 0);
+  EXPECT_EQ(stale, 1);
+  EXPECT_EQ(other, 1);
+  EXPECT_TRUE(exists(seen));
+  EXPECT_FALSE(exists(gone));
+  EXPECT_FALSE(exists(doomed));
+  EXPECT_TRUE(exists(shared));
+  ASSERT_EQ(msdb_mark_object(pool_, db_, seen.c_str(), 2), 0);
+  ASSERT_EQ(msdb_sweep_source(pool_, db_, "5", &stale, &other, nullptr, nullptr), 0);
+  EXPECT_EQ(stale, 0);
+  EXPECT_EQ(other, 0);
+  ASSERT_EQ(msdb_drop_marks(pool_, db_), 0);
+  EXPECT_EQ(count_of("1"), "2");
+  EXPECT_TRUE(violations().empty());
+}
