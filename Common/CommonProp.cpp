@@ -5,6 +5,7 @@
 #include <apr_strings.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <strings.h>
@@ -25,6 +26,7 @@ std::string_view base_name(const char *name) {
 }
 
 int count_of(PropList *list, const char *name) {
+  if (name == nullptr) return 0;
   std::string_view base = base_name(name);
   void *count = apr_hash_get(list, base.data(), static_cast<apr_ssize_t>(base.size()));
   return static_cast<int>(reinterpret_cast<intptr_t>(count));
@@ -44,6 +46,13 @@ void store_value(apr_pool_t *pool, PropList *list, const char *name, int instanc
   apr_hash_set(list, value_key(pool, name, instance), APR_HASH_KEY_STRING, value);
 }
 
+// The name of a slot; an empty or unknown slot is a caller's error.
+const char *slot_name(int slot) {
+  const char *name = prop_name(slot);
+  if (name == nullptr) LOG4C(kModule, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
+  return name;
+}
+
 bool matches(std::string_view candidate, const char *name, int prefix_length) {
   size_t length = prefix_length > 0 ? static_cast<size_t>(prefix_length) : std::string_view::npos;
   std::string_view wanted(name);
@@ -60,14 +69,16 @@ bool matches(std::string_view candidate, const char *name, int prefix_length) {
 PropList *prop_list_create(apr_pool_t *pool) { return apr_hash_make(pool); }
 
 void prop_add_instance(apr_pool_t *pool, PropList *list, const char *name) {
+  if (name == nullptr) return;
   store_count(pool, list, name, count_of(list, name) + 1);
 }
 
 void prop_add_instance(apr_pool_t *pool, PropList *list, int slot) {
-  prop_add_instance(pool, list, prop_name(slot));
+  prop_add_instance(pool, list, slot_name(slot));
 }
 
 void prop_set(apr_pool_t *pool, PropList *list, const char *name, const char *value) {
+  if (name == nullptr) return;
   int count = count_of(list, name);
   if (count == 0) {
     LOG4C(kModule, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
@@ -77,20 +88,21 @@ void prop_set(apr_pool_t *pool, PropList *list, const char *name, const char *va
 }
 
 void prop_set(apr_pool_t *pool, PropList *list, int slot, const char *value) {
-  prop_set(pool, list, prop_name(slot), value);
+  prop_set(pool, list, slot_name(slot), value);
 }
 
 void prop_add(apr_pool_t *pool, PropList *list, const char *name, const char *value) {
+  if (name == nullptr) return;
   prop_add_instance(pool, list, name);
   prop_set(pool, list, name, value);
 }
 
 void prop_add(apr_pool_t *pool, PropList *list, int slot, const char *value) {
-  prop_add(pool, list, prop_name(slot), value);
+  prop_add(pool, list, slot_name(slot), value);
 }
 
 void prop_set_at(apr_pool_t *pool, PropList *list, int slot, int instance, const char *value) {
-  store_value(pool, list, prop_name(slot), instance, value);
+  if (const char *name = slot_name(slot)) store_value(pool, list, name, instance, value);
 }
 
 void prop_set_all(apr_pool_t *pool, PropList *list, const char *name, const char *value) {
@@ -99,7 +111,7 @@ void prop_set_all(apr_pool_t *pool, PropList *list, const char *name, const char
 }
 
 void prop_set_all(apr_pool_t *pool, PropList *list, int slot, const char *value) {
-  prop_set_all(pool, list, prop_name(slot), value);
+  prop_set_all(pool, list, slot_name(slot), value);
 }
 
 void prop_set_single(apr_pool_t *pool, PropList *list, const char *name, const char *value) {
@@ -118,15 +130,16 @@ void prop_set_single(apr_pool_t *pool, PropList *list, const char *name, const c
 }
 
 void prop_set_single(apr_pool_t *pool, PropList *list, int slot, const char *value) {
-  prop_set_single(pool, list, prop_name(slot), value);
+  prop_set_single(pool, list, slot_name(slot), value);
 }
 
 const char *prop_get(apr_pool_t *pool, PropList *list, const char *name, int instance) {
+  if (name == nullptr) return nullptr;
   return static_cast<const char *>(apr_hash_get(list, value_key(pool, name, instance), APR_HASH_KEY_STRING));
 }
 
 const char *prop_get(apr_pool_t *pool, PropList *list, int slot, int instance) {
-  return prop_get(pool, list, prop_name(slot), instance);
+  return prop_get(pool, list, slot_name(slot), instance);
 }
 
 const char *prop_get_last(apr_pool_t *pool, PropList *list, int slot) {
@@ -141,7 +154,8 @@ const char *prop_get_last(apr_pool_t *pool, PropList *list, int slot) {
 int prop_count(PropList *list, int slot) { return count_of(list, prop_name(slot)); }
 
 int prop_delete(apr_pool_t *pool, PropList *list, int first, int end, int force) {
-  const char *first_name = prop_name(first);
+  const char *first_name = slot_name(first);
+  if (first_name == nullptr) return APR_EGENERAL;
   int count = count_of(list, first_name);
   if (count > 1 || force > 0) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("trying to delete a multi valued property %s - failed", first_name));
@@ -178,7 +192,7 @@ void prop_split_key(const char *key, const char **name, int *instance) {
   *name = slash + 1;
   int number = 0;
   for (const char *digit = key; digit < slash; ++digit) {
-    if (!isdigit(static_cast<unsigned char>(*digit))) {
+    if (!isdigit(static_cast<unsigned char>(*digit)) || number > (INT_MAX - 9) / 10) {
       *instance = -1;
       return;
     }

@@ -16,6 +16,9 @@ using PropList = apr_hash_t;
 
 PropList *prop_list_create(apr_pool_t *pool);
 
+// The slot forms take a slot of PropNameTable; an empty or unknown slot logs
+// the internal-error text and changes nothing (prop_count gives 0 for it).
+
 // Adds an instance of the name's base name (the text before its first "@",
 // or the whole name when it has none or starts with "@").
 void prop_add_instance(apr_pool_t *pool, PropList *list, const char *name);

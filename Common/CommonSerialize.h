@@ -66,7 +66,8 @@ struct SerializeOptions {
   SerializeCompare compare;
 };
 
-// The buffer, in a new child pool of parent.
+// The buffer, in a new child pool of parent. A value outside the formats
+// logs the internal-error text and writes nothing (as FORMAT_UNUSED).
 SerializeBuffer *serialize_create(apr_pool_t *parent, SerializeFormat format);
 
 // Appends a record and makes it current. Without an element name the

@@ -95,6 +95,10 @@ SerializeBuffer *serialize_create(apr_pool_t *parent, SerializeFormat format) {
   auto *buffer = static_cast<SerializeBuffer *>(apr_pcalloc(pool, sizeof(SerializeBuffer)));
   buffer->pool = pool;
   buffer->format = format;
+  if (format < FORMAT_DIDL_LITE || format > FORMAT_BY_VALUE) {
+    LOG4C(kModule, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
+    buffer->format = FORMAT_UNUSED;
+  }
   return buffer;
 }
 

@@ -42,8 +42,9 @@ int xml_elem_set_text(apr_pool_t *pool, apr_xml_elem *elem, const char *text);
 int xml_parse_buffer_to_hash(apr_pool_t *pool, const char *buffer, apr_size_t length, apr_hash_t **hash);
 
 // Streams the file at path through expat with the given handlers and
-// user_data. Without an encoding handler, xml_unknown_encoding_handler reads
-// single-byte encodings that expat does not know.
+// user_data (a caller's encoding handler gets user_data too). Without an
+// encoding handler, xml_unknown_encoding_handler reads single-byte encodings
+// that expat does not know.
 // Returns 0, or 20014 when the file cannot be opened or read, or the document
 // is not well-formed (the user is told "Bad XML file encountered,
 // skipping...").

@@ -117,9 +117,20 @@ TEST(PropKeys, SplitReadsInstanceAndName) {
   EXPECT_STREQ(name, "dc:title");
   prop_split_key("1x/dc:title", &name, &instance);
   EXPECT_EQ(instance, -1);
+  prop_split_key("99999999999/dc:title", &name, &instance);
+  EXPECT_EQ(instance, -1) << "no overflow";
   prop_split_key("dc:title", &name, &instance);
   EXPECT_EQ(instance, -1);
   EXPECT_STREQ(name, "dc:title");
+}
+
+TEST_F(PropListTest, EmptySlotsChangeNothing) {
+  prop_add(pool, list, 57, "x");
+  prop_set_at(pool, list, 0, 0, "x");
+  EXPECT_EQ(prop_get(pool, list, 91, 0), nullptr);
+  EXPECT_EQ(prop_delete(pool, list, 57, 58, 0), APR_EGENERAL);
+  EXPECT_EQ(apr_hash_count(list), 0u);
+  EXPECT_EQ(log.count("CommonProp", 3, INTERNAL_ERROR_TEXT), 4);
 }
 
 TEST_F(PropListTest, DumpShowsCountsAndValues) {

@@ -7,6 +7,7 @@
 
 #include "CommonSerialize.h"
 #include "CommonUserLog.h"
+#include "CommonUserMessage.h"
 #include "LogCapture.h"
 
 namespace {
@@ -97,6 +98,14 @@ TEST_F(SerializeTest, EmptyBufferIsHeaderAndFooter) {
   EXPECT_EQ(output(serialize_create(pool, FORMAT_SMIL)), "<smil><head></head><body><seq></seq></body></smil>");
   SerializeOptions options{"<a>", "</a>", nullptr, nullptr};
   EXPECT_EQ(output(serialize_create(pool, FORMAT_RSS), &options), "<a></a>");
+}
+
+TEST_F(SerializeTest, UnusedFormatsOpenNoRecords) {
+  SerializeBuffer *buffer = serialize_create(pool, static_cast<SerializeFormat>(12));
+  serialize_new_record(buffer, "x");
+  serialize_add(buffer, "dc:title", 0, "dropped");
+  EXPECT_EQ(output(buffer), "");
+  EXPECT_EQ(log.count("CommonSerialize", 3, INTERNAL_ERROR_TEXT), 3);
 }
 
 TEST_F(SerializeTest, XhtmlListWrapsRecordsInAList) {
