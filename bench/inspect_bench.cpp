@@ -53,9 +53,8 @@ void make_corpus(const fs::path &folder, int copies) {
   fs::create_directories(folder);
   for (const auto &original : kOriginals) {
     fs::path first = folder / ("0-" + original[0]);
-    std::string quiet = original[1].rfind("ffmpeg", 0) == 0
-                            ? " -hide_banner -loglevel error -nostdin -y"
-                            : "";
+    std::string quiet =
+        original[1].rfind("ffmpeg", 0) == 0 ? " -hide_banner -loglevel error -nostdin -y" : "";
     std::string command = original[1].substr(0, original[1].find(' ')) + quiet +
                           original[1].substr(original[1].find(' ')) + " '" + first.string() + "'";
     if (std::system(command.c_str()) != 0) {
@@ -93,8 +92,8 @@ bool inspect(apr_pool_t *pool, const std::string &path) {
   const char *title, *artist, *comment, *album, *album_artist, *genre, *collection;
   int year, track, length;
   if (is_tag_file(extension)) {
-    tags_read(pool, path.c_str(), &title, &artist, &comment, &album, &album_artist, &genre,
-              &year, &track, &length, &collection);
+    tags_read(pool, path.c_str(), &title, &artist, &comment, &album, &album_artist, &genre, &year,
+              &track, &length, &collection);
   }
   VideoInfo video;
   AudioInfo audio;
@@ -137,10 +136,11 @@ int main(int argc, char **argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     double n = static_cast<double>(files[kind].size());
     double read = static_cast<double>(bytes_read_so_far() - before);
-    std::printf("%s: %.0f files in %.2f s, %.1f files/s; read %.0f bytes per file, mean size %.0f "
-                "(%.2f%%)\n",
-                kinds[kind], n, seconds, n / seconds, read / n, total_size / n,
-                100.0 * read / static_cast<double>(total_size));
+    std::printf(
+        "%s: %.0f files in %.2f s, %.1f files/s; read %.0f bytes per file, mean size %.0f "
+        "(%.2f%%)\n",
+        kinds[kind], n, seconds, n / seconds, read / n, total_size / n,
+        100.0 * read / static_cast<double>(total_size));
   }
   std::printf("failures %d\n", failures);
   ffmpeg_term();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "CommonLang.h"
@@ -228,6 +229,42 @@ TEST_F(StreamProbe, HugeFileIsProbedFromItsHeaders) {
   Probe p;
   EXPECT_EQ(probe(huge, &p), 0);
   EXPECT_EQ(p.size, 3000000000LL);
+}
+
+TEST_F(StreamProbe, ContainerTagsInALegacyCodePageBecomeUtf8) {
+  std::string avi =
+      make_media(folder_->path(), "latin1.avi",
+                 std::string(kTone) + "-c:a mp2 -metadata title=\"$(printf 'caf\\351')\"");
+  ASSERT_FALSE(avi.empty());
+  // A "C" locale reads legacy text as ISO-8859-1.
+  const char *saved = std::getenv("LC_ALL");
+  std::string previous = saved ? saved : "";
+  setenv("LC_ALL", "C", 1);
+  Probe p;
+  int status = probe(avi, &p);
+  if (saved) {
+    setenv("LC_ALL", previous.c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
+  }
+  ASSERT_EQ(status, 0);
+  EXPECT_STREQ(p.title, "caf\xC3\xA9");
+}
+
+TEST_F(StreamProbe, LibraryLevelsMapToOurs) {
+  LogCapture log;
+  av_log(nullptr, AV_LOG_PANIC, "panic line\n");
+  av_log(nullptr, AV_LOG_WARNING, "warning %d\n", 7);
+  av_log(nullptr, AV_LOG_VERBOSE, "verbose\n");
+  av_log(nullptr, AV_LOG_TRACE, "trace\n");
+  EXPECT_EQ(log.count("MSFFMPEG", 4, "panic line"), 1);
+  EXPECT_EQ(log.count("MSFFMPEG", 2, "warning 7"), 1);
+  EXPECT_EQ(log.count("MSFFMPEG", 1, "verbose"), 1);
+  EXPECT_EQ(log.count("MSFFMPEG", 0, "trace"), 1);
+  EXPECT_FALSE(log.contains("Internal server error"));
+  av_log(nullptr, 20, "odd level\n");
+  EXPECT_EQ(log.count("MSFFMPEG", 0, "odd level"), 1);
+  EXPECT_TRUE(log.contains("Internal server error"));
 }
 
 int cancel_always(void *calls) {
