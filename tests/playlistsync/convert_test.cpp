@@ -10,15 +10,12 @@
 
 #include "LibraryText.h"
 #include "LogCapture.h"
+#include "log4c.h"
 #include "itunesConversionUtils.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kError = 3;
-constexpr int kWarn = 2;
-constexpr int kInfo = 1;
 
 std::string md5_hex(const std::string &bytes) {
   unsigned char digest[APR_MD5_DIGESTSIZE];
@@ -111,16 +108,6 @@ TEST_F(Conversion, SeparateSplitsMoviesFromMusicByFileType) {
   EXPECT_EQ(content("Clips.pls.md5").substr(0, 32), md5_hex(content("Clips.pls")));
 }
 
-TEST_F(Conversion, WithoutSeparateAMixedPlaylistStaysWhole) {
-  ASSERT_EQ(convert(LibraryText()
-                        .track(1, "Talk", local_file("talk.asf"))
-                        .track(2, "Song", local_file("song.mp3"))
-                        .playlist("Mix", {1, 2})),
-            0);
-  EXPECT_EQ(names(), (std::set<std::string>{"Mix.pls", "Mix.pls.md5"}));
-  EXPECT_NE(content("Mix.pls").find("NumberOfEntries=2\n"), std::string::npos);
-}
-
 TEST_F(Conversion, ProtectedAndLocationlessTracksAreLeftOut) {
   ASSERT_EQ(convert(LibraryText()
                         .track(1, "Bought", local_file("b.m4p"), "\t\t\t<key>Protected</key><true/>\n")
@@ -138,14 +125,14 @@ TEST_F(Conversion, ProtectedAndLocationlessTracksAreLeftOut) {
 
 TEST_F(Conversion, PlaylistWithoutTracksIsIgnored) {
   ASSERT_EQ(convert(road_trip().playlist("Nothing", {})), 0);
-  EXPECT_EQ(log.count("itunesConversionUtils", kError, "playlist with no tracks: Nothing - ignoring playlist"), 1);
+  EXPECT_EQ(log.count("itunesConversionUtils", LOG4C_ERROR, "playlist with no tracks: Nothing - ignoring playlist"), 1);
   EXPECT_EQ(names(), (std::set<std::string>{"Road Trip.pls", "Road Trip.pls.md5"}));
 }
 
 TEST_F(Conversion, MissingTrackDropsOnlyItsPlaylistAndFailsTheRun) {
   EXPECT_EQ(convert(road_trip().playlist("Broken", {100, 999})), 20014);
   EXPECT_TRUE(log.contains("could not find track, playlist Broken, total number 2, current track- 2 : 999"));
-  EXPECT_EQ(log.count("itunesConversionUtils", kWarn, "errors in playlist Broken, moving to next file"), 1);
+  EXPECT_EQ(log.count("itunesConversionUtils", LOG4C_WARN, "errors in playlist Broken, moving to next file"), 1);
   EXPECT_EQ(names(), (std::set<std::string>{"Road Trip.pls", "Road Trip.pls.md5"}));
 }
 
@@ -199,7 +186,7 @@ TEST_F(Conversion, FilesThisProgramDidNotWriteAreNeverDeleted) {
                                             "checksums.md5"}));
   for (const char *name : {"holiday.mp3", "notes.txt", "checksums.md5"}) {
     EXPECT_EQ(content(name), "user data");
-    EXPECT_EQ(log.count("Common", kWarn, in_target(name) + " is not a playlist file - leaving it in dir"), 1) << name;
+    EXPECT_EQ(log.count("Common", LOG4C_WARN, in_target(name) + " is not a playlist file - leaving it in dir"), 1) << name;
   }
 }
 
@@ -210,7 +197,7 @@ TEST_F(Conversion, NameThatWouldLeaveTheFolderIsRefusedAlone) {
   EXPECT_FALSE(fs::exists(dir.file("escaped.pls")));
   int refused = 0;
   for (const LoggedEvent &event : log.events())
-    if (event.level == kError && event.message.starts_with("could not create file ")) ++refused;
+    if (event.level == LOG4C_ERROR && event.message.starts_with("could not create file ")) ++refused;
   EXPECT_EQ(refused, 3);
 }
 

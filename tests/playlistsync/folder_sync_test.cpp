@@ -10,14 +10,12 @@
 
 #include "CommonFolderSync.h"
 #include "LogCapture.h"
+#include "log4c.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kError = 3;
-constexpr int kWarn = 2;
-constexpr int kInfo = 1;
 constexpr const char *kDigest = "0123456789abcdef0123456789abcdef";
 
 class FolderSync : public ::testing::Test {
@@ -86,7 +84,7 @@ TEST_F(FolderSync, EmptyFileGetsNoSidecar) {
   apr_file_t *file = create(path);
   EXPECT_EQ(md5_sidecar_write(pool, file, path.c_str(), &md5, 0), 0);
   EXPECT_FALSE(fs::exists(path + ".md5"));
-  EXPECT_EQ(log.count("Common", kInfo, "not creating md5 for empty file file " + path), 1);
+  EXPECT_EQ(log.count("Common", LOG4C_INFO, "not creating md5 for empty file file " + path), 1);
 }
 
 TEST_F(FolderSync, ShortOrMissingSidecarHasNoDigest) {
@@ -94,9 +92,9 @@ TEST_F(FolderSync, ShortOrMissingSidecarHasNoDigest) {
   char *digest = reinterpret_cast<char *>(1);
   EXPECT_EQ(md5_sidecar_read(pool, dir.file("short.md5").c_str(), &digest), 20014);
   EXPECT_EQ(digest, nullptr);
-  EXPECT_EQ(log.count("Common", kError, "could not read 32 bytes from file " + dir.file("short.md5")), 1);
+  EXPECT_EQ(log.count("Common", LOG4C_ERROR, "could not read 32 bytes from file " + dir.file("short.md5")), 1);
   EXPECT_NE(md5_sidecar_read(pool, dir.file("none.md5").c_str(), &digest), 0);
-  EXPECT_EQ(log.count("Common", kError, "could not open file " + dir.file("none.md5")), 1);
+  EXPECT_EQ(log.count("Common", LOG4C_ERROR, "could not open file " + dir.file("none.md5")), 1);
 }
 
 TEST_F(FolderSync, ListingHoldsRegularFilesOnly) {
@@ -139,7 +137,7 @@ TEST_F(FolderSync, SourceFileWithoutSidecarIsNotCopied) {
   write_file(target() + "/bare.pls", "old");
   ASSERT_EQ(folder_sync(source().c_str(), target().c_str()), 0);
   EXPECT_EQ(read_file(target() + "/bare.pls"), "old");
-  EXPECT_EQ(log.count("Common", kWarn, "mo md5 file for " + source() + "/bare.pls - ignoring file (not copying)"), 1);
+  EXPECT_EQ(log.count("Common", LOG4C_WARN, "mo md5 file for " + source() + "/bare.pls - ignoring file (not copying)"), 1);
 }
 
 TEST_F(FolderSync, OnlyPlaylistsAndTheirSidecarsAreDeleted) {
@@ -153,14 +151,8 @@ TEST_F(FolderSync, OnlyPlaylistsAndTheirSidecarsAreDeleted) {
     EXPECT_FALSE(fs::exists(target() + "/" + name)) << name;
   for (const char *name : {"song.mp3", "sums.md5"}) {
     EXPECT_TRUE(fs::exists(target() + "/" + name)) << name;
-    EXPECT_EQ(log.count("Common", kWarn, target() + "/" + name + " is not a playlist file - leaving it in dir"), 1);
+    EXPECT_EQ(log.count("Common", LOG4C_WARN, target() + "/" + name + " is not a playlist file - leaving it in dir"), 1);
   }
-}
-
-TEST_F(FolderSync, MissingFolderStopsTheSync) {
-  put(source(), "a.pls", "a");
-  EXPECT_NE(folder_sync(source().c_str(), dir.file("nowhere").c_str()), 0);
-  EXPECT_EQ(log.count("Common", kError, "could not read dir " + dir.file("nowhere")), 1);
 }
 
 TEST_F(FolderSync, RemoveTakesNestedFoldersButNotHiddenOnes) {
@@ -173,5 +165,5 @@ TEST_F(FolderSync, RemoveTakesNestedFoldersButNotHiddenOnes) {
   fs::create_directories(target() + "/.keep");
   EXPECT_NE(folder_remove(nullptr, target().c_str()), 0);
   EXPECT_TRUE(fs::exists(target() + "/.keep"));
-  EXPECT_EQ(log.count("Common", kError, "could not remove dir " + target()), 1);
+  EXPECT_EQ(log.count("Common", LOG4C_ERROR, "could not remove dir " + target()), 1);
 }

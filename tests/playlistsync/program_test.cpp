@@ -50,6 +50,7 @@ TEST_F(Program, ConvertsAndSeparates) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(fs::exists(dir.file("out/Both.pls.md5")));
+  EXPECT_NE(read_file(dir.file("out/Both.pls")).find("NumberOfEntries=2\n"), std::string::npos);
   r = playlistsync({"--SEPARATE", "lib.xml", "out"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(fs::exists(dir.file("out/Both.pls")));
