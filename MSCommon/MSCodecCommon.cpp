@@ -30,8 +30,9 @@ void log_error(const char *format, const char *path) {
   }
 }
 
-// WavPack files seen in the wild are often MP3 in disguise, and an MP3 with
-// a large ID3v2 tag can defeat detection: both are read as MP3.
+// An MP3 with a large tag or leading junk can defeat detection by content, so
+// ".mp3" files (and ".wv" ones, as the library has always read them) are read
+// with the MP3 demuxer.
 const AVInputFormat *forced_format(const char *extension) {
   if (extension && (strcasecmp(extension, "wv") == 0 || strcasecmp(extension, "mp3") == 0)) {
     return av_find_input_format("mp3");
