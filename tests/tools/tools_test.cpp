@@ -1,0 +1,71 @@
+// mlsetup and mlcheck run as programs on a temporary installation folder.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "LogCapture.h"
+
+namespace {
+
+struct Result {
+  int status;
+  std::string output;
+};
+
+Result run(const std::string &command) {
+  Result result{-1, ""};
+  FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.output += buffer;
+  int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+void sql(const std::string &path, const char *statement) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+}  // namespace
+
+TEST(ToolsTest, SetupMakesACleanLibraryAndCheckFindsDamage) {
+  TempDir dir;
+  std::string install = dir.file("install");
+  Result setup = run(std::string(MLSETUP_PATH) + " " + install);
+  ASSERT_EQ(setup.status, 0) << setup.output;
+  for (const char *file : {"/config.xml", "/data/db/admin.db", "/data/medialib.db"}) {
+    EXPECT_FALSE(read_file(install + file).empty()) << file;
+  }
+  std::string check_command = "cd " + install + " && " + MLCHECK_PATH;
+  Result check = run(check_command);
+  EXPECT_EQ(check.status, 0) << check.output;
+  sql(install + "/data/medialib.db", "delete from edge where objectOid=2");
+  check = run(check_command);
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.output.find("object 0: @childCount is 3 but it has 2 child edges"), std::string::npos) << check.output;
+  EXPECT_NE(check.output.find("ancestor rows not backed by edges: 0 above 2 by path 0/"), std::string::npos);
+}
+
+TEST(ToolsTest, SetupRefusesAnExistingLibrary) {
+  TempDir dir;
+  std::string install = dir.file("install");
+  ASSERT_EQ(run(std::string(MLSETUP_PATH) + " " + install).status, 0);
+  std::string before = read_file(install + "/data/medialib.db");
+  Result again = run(std::string(MLSETUP_PATH) + " " + install);
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.output.find("already holds a library"), std::string::npos) << again.output;
+  EXPECT_EQ(read_file(install + "/data/medialib.db"), before);
+}
+
+TEST(ToolsTest, CheckOutsideAnInstallationFails) {
+  TempDir dir;
+  Result check = run("cd " + dir.path() + " && " + MLCHECK_PATH);
+  EXPECT_EQ(check.status, 2) << check.output;
+}
