@@ -3,8 +3,8 @@
 //
 // A run reads the library, writes a complete new set into a fresh temporary
 // folder and synchronises the target folder from it, so that unchanged
-// playlists keep their files untouched. Each call works in a pool of its
-// own; calls may run on several threads for different target folders.
+// playlists keep their files untouched. Each call works in a child pool of
+// the caller's, destroyed before it returns; one run at a time per target.
 #pragma once
 
 #include <apr_pools.h>
