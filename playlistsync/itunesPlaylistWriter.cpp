@@ -7,6 +7,7 @@
 #include <apr_md5.h>
 #include <apr_strings.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
