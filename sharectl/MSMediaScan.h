@@ -16,9 +16,24 @@
 // Returns non-zero when a long operation must stop.
 using CancelCheck = int (*)(void *context);
 
-// Takes the library lock and builds the skeleton and the views. 0 or 20014.
-int msms_init(apr_pool_t *pool, apr_time_t refresh_start, apr_interval_time_t refresh_interval);
-void msms_terminate();
+struct MediaLibraryDB;
+
+// Starts the engine once per process on the open library db: under the
+// library lock, in one transaction, finds or creates the standard
+// containers and builds the views from the configuration; then registers
+// the automatic-refresh timeout (never due when refresh_interval is 0).
+// Needs the configuration, CommonTimeout and the scheduler. Returns 0, or
+// 20014 (logged; "Could not acquire DB modification mutex" at once when
+// another process holds the lock). A failed start cannot be retried before
+// msms_terminate.
+int msms_init(apr_pool_t *pool, MediaLibraryDB *db, apr_time_t refresh_start,
+              apr_interval_time_t refresh_interval);
+
+// Removes the refresh timeout and stops the scheduler's priorities. Returns
+// 0, or 20014 at the first failure ("Could not remove timeout for automatic
+// media library refresh", "Could not cleanup priority") or when the engine
+// was not started once.
+int msms_terminate();
 
 // Looks a source up by url (normalised unless it has a scheme). Returns
 // source, filled, when it exists, else null.

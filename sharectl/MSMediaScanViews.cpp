@@ -1,0 +1,270 @@
+// Library views: parsing of the configuration's `index` elements and the
+// filing of one item into the views, key by key.
+//
+// Values of the keys zentoria:systagLibView and zentoria:tagLibView are
+// dotted container paths (an item's system view path names its standard
+// container); every other key value is one container title. A triggered
+// view whose parent text starts with a reserved name or standard title (as
+// the example configuration's "Zentoria.Audio.Music Indexes.Artists" does)
+// is filed under that absolute container; any other parent text is resolved
+// below the leaf that triggered it. A triggered view is never applied again
+// inside its own filing, so a view whose parent lies under its own trigger
+// cannot recurse without end.
+#include "MSMediaScanViews.h"
+
+#include <apr_strings.h>
+#include <strings.h>
+
+#include <cstring>
+#include <vector>
+
+#include "CommonPath.h"
+#include "CommonProp.h"
+#include "CommonText.h"
+#include "CommonUserMessage.h"
+#include "MSDBGraph.h"
+#include "MSDBProps.h"
+#include "MSMediaScanState.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr int kMaxKeyValues = 10;
+constexpr int kMaxFilterValues = 20;
+
+LibraryView *g_untriggered = nullptr;
+LibraryView *g_triggered = nullptr;
+
+// The item being filed and the triggered views already applied above.
+struct Filing {
+  apr_pool_t *pool;
+  MediaLibraryDB *db;
+  const char *oid;
+  const char *item_class;
+  int sort_folder_by_file_name;
+  std::vector<const LibraryView *> active;
+};
+
+void parse_keys(apr_pool_t *pool, const char *props, LibraryView *view, int *status) {
+  char *state = nullptr;
+  int count = 0;
+  for (char *entry = apr_strtok(apr_pstrdup(pool, props), ",", &state); entry && count < VIEW_MAX_KEYS;
+       entry = apr_strtok(nullptr, ",", &state)) {
+    entry = str_trim(entry);
+    if (entry[0] == '=') {
+      view->keys[count] = VIEW_KEY_CONSTANT;
+      view->constants[count++] = entry + 1;
+      continue;
+    }
+    int slot = prop_index_of(entry, 0);
+    if (slot == 0) {
+      LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Invalid property name %s in index", entry));
+      *status = APR_EGENERAL;
+      return;
+    }
+    view->keys[count++] = slot;
+  }
+}
+
+void parse_filters(apr_pool_t *pool, const char *filter, LibraryView *view) {
+  char *state = nullptr;
+  for (char *item = apr_strtok(apr_pstrdup(pool, filter), ",", &state);
+       item != nullptr && view->filter_count < VIEW_MAX_FILTERS; item = apr_strtok(nullptr, ",", &state)) {
+    char *equals = std::strchr(item, '=');
+    if (equals == nullptr) continue;
+    *equals = '\0';
+    int slot = prop_index_of(str_rtrim(item), 0);
+    if (slot == 0) continue;
+    view->filter_slots[view->filter_count] = slot;
+    view->filter_values[view->filter_count++] = str_skip_space(equals + 1);
+  }
+}
+
+void set_parent_and_trigger(apr_pool_t *pool, const MSConfigView *index, LibraryView *view) {
+  const bool has_parent = index->parent != nullptr && index->parent[0] != '\0';
+  view->parent = has_parent ? index->parent : nullptr;
+  view->parent_length = has_parent ? static_cast<int>(std::strlen(index->parent)) : 0;
+  const char *trigger = index->trigger != nullptr && index->trigger[0] != '\0' ? index->trigger : nullptr;
+  const char *last_dot = has_parent ? std::strrchr(index->parent, '.') : nullptr;
+  if (trigger == nullptr && last_dot != nullptr) trigger = apr_pstrndup(pool, index->parent, last_dot - index->parent);
+  view->trigger = trigger;
+  view->trigger_length = trigger != nullptr ? static_cast<int>(std::strlen(trigger)) : 0;
+}
+
+// A filter passes when one of the item's values equals it ignoring case; a
+// failed read lets the item pass.
+bool passes_filters(Filing &f, const LibraryView *view) {
+  for (int i = 0; i < view->filter_count; i++) {
+    const char *values[kMaxFilterValues];
+    int count = kMaxFilterValues;
+    const int slot = view->filter_slots[i];
+    if (msdb_get_prop_values(f.pool, f.db, f.oid, slot, nullptr, 0, values, &count) != APR_SUCCESS) {
+      LOG4C(MSMS_MODULE, LOG4C_ERROR,
+            log4c_sprintf("Could not get values of prop %s for object %s", prop_name(slot), f.oid));
+      return true;
+    }
+    bool matched = false;
+    for (int v = 0; v < count && !matched; v++) matched = strcasecmp(values[v], view->filter_values[i]) == 0;
+    if (!matched) return false;
+  }
+  return true;
+}
+
+bool is_path_key(int key) { return key == PROP_ZENTORIA_SYSTAG_LIB_VIEW || key == PROP_ZENTORIA_TAG_LIB_VIEW; }
+
+// Album art on music albums, the full path on folders made for zentoria:folder.
+int copy_container_props(Filing &f, const char *container, int key, const char *cls, const char *value) {
+  if (std::strcmp(cls, "object.container.album.musicAlbum") == 0) {
+    for (int slot : {PROP_ZENTORIA_ART_LARGE, PROP_ZENTORIA_ART_SMALL}) {
+      const char *art = nullptr;
+      if (msdb_get_prop(f.pool, f.db, f.oid, slot, nullptr, 0, &art, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+      if (art != nullptr && msdb_set_prop(f.pool, f.db, nullptr, container, slot, nullptr, art, nullptr) != APR_SUCCESS) {
+        return APR_EGENERAL;
+      }
+    }
+  }
+  if (key != PROP_ZENTORIA_FOLDER) return APR_SUCCESS;
+  const char *base = nullptr;
+  if (msdb_get_prop(f.pool, f.db, f.oid, PROP_ZENTORIA_BASE_PATH, nullptr, 0, &base, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  const char *full = apr_pstrcat(f.pool, "file://", path_canonical(f.pool, apr_pstrcat(f.pool, base ? base : "", value, nullptr)), nullptr);
+  return msdb_set_prop(f.pool, f.db, nullptr, container, PROP_ZENTORIA_FULL_PATH, nullptr, full, nullptr);
+}
+
+int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text);
+
+// The grouping container of one key value, filed into at the next depth.
+int file_value(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text,
+               const char *value) {
+  const int key = view->keys[depth];
+  const char *cls = msms_view_container_class(key, f.item_class);
+  const char *child = nullptr;
+  int status = container == nullptr || is_path_key(key)
+                   ? msms_find_or_create_path(f.pool, container, value, &child)
+                   : msms_find_or_create_child(f.pool, container, value, cls, key, &child);
+  if (status == APR_SUCCESS && !is_path_key(key)) status = copy_container_props(f, child, key, cls, value);
+  if (status != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
+    return APR_EGENERAL;
+  }
+  const char *text = path_text != nullptr ? apr_pstrcat(f.pool, path_text, ".", value, nullptr) : value;
+  return file_at_depth(f, view, depth + 1, child, text);
+}
+
+int file_by_key(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text) {
+  const int key = view->keys[depth];
+  const char *values[kMaxKeyValues];
+  int count = kMaxKeyValues;
+  if (key == VIEW_KEY_CONSTANT) {
+    values[0] = view->constants[depth];
+    count = 1;
+  } else if (msdb_get_prop_values(f.pool, f.db, f.oid, key, nullptr, 0, values, &count) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (count == 0) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG,
+          log4c_sprintf("Could not index object by property %s since it was not assigned a value", prop_name(key)));
+    return APR_SUCCESS;
+  }
+  for (int i = 0; i < count; i++) {
+    if (file_value(f, view, depth, container, path_text, values[i]) != APR_SUCCESS) return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+bool is_active(const Filing &f, const LibraryView *view) {
+  for (const LibraryView *active : f.active) {
+    if (active == view) return true;
+  }
+  return false;
+}
+
+// Applies the triggered views whose trigger starts the leaf's path text.
+int apply_triggered(Filing &f, const char *leaf, const char *path_text) {
+  for (const LibraryView *view = g_triggered; view != nullptr; view = view->next) {
+    if (path_text == nullptr || std::strncmp(view->trigger, path_text, view->trigger_length) != 0) continue;
+    if (is_active(f, view) || !passes_filters(f, view)) continue;
+    const char *container = nullptr;
+    if (view->parent != nullptr && msms_find_or_create_path(f.pool, leaf, view->parent, &container) != APR_SUCCESS) {
+      LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch/create object by path");
+      return APR_EGENERAL;
+    }
+    f.active.push_back(view);
+    int status = file_at_depth(f, view, 0, view->parent != nullptr ? container : leaf, view->parent);
+    f.active.pop_back();
+    if (status != APR_SUCCESS) return status;
+  }
+  return APR_SUCCESS;
+}
+
+int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text) {
+  if (depth < VIEW_MAX_KEYS && view->keys[depth] != 0) return file_by_key(f, view, depth, container, path_text);
+  if (container == nullptr) return APR_SUCCESS;  // a view with neither parent nor keys holds nothing
+  ViewSort sort = msms_view_item_sort(depth > 0 ? view->keys[depth - 1] : 0, f.sort_folder_by_file_name);
+  if (msdb_add_sorted_edge(f.pool, f.db, container, f.oid, 1, sort.names, sort.count, sort.ascending, nullptr,
+                           nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return apply_triggered(f, container, path_text);
+}
+
+int sort_folder_by_file_name() {
+  const MSConfig *config = nullptr;
+  int value = 1;
+  if (msconfig_get(&config) == APR_SUCCESS) {
+    value = config->sort_folder_by_file_name;
+    msconfig_release();
+  }
+  return value;
+}
+
+}  // namespace
+
+int msms_view_parse(apr_pool_t *pool, const MSConfigView *index, LibraryView **view) {
+  auto *made = static_cast<LibraryView *>(apr_pcalloc(pool, sizeof(LibraryView)));
+  int status = APR_SUCCESS;
+  if (index->props != nullptr) parse_keys(pool, index->props, made, &status);
+  if (status != APR_SUCCESS) return status;
+  if (index->filter != nullptr) parse_filters(pool, index->filter, made);
+  set_parent_and_trigger(pool, index, made);
+  *view = made;
+  return APR_SUCCESS;
+}
+
+int msms_views_build(apr_pool_t *pool, const MSConfigView *views) {
+  msms_views_reset();
+  LibraryView **untriggered_tail = &g_untriggered, **triggered_tail = &g_triggered;
+  for (const MSConfigView *index = views; index != nullptr; index = index->next) {
+    LibraryView *view = nullptr;
+    if (msms_view_parse(pool, index, &view) != APR_SUCCESS) return APR_EGENERAL;
+    LibraryView ***tail = view->trigger != nullptr ? &triggered_tail : &untriggered_tail;
+    **tail = view;
+    *tail = &view->next;
+  }
+  return APR_SUCCESS;
+}
+
+void msms_views_reset() {
+  g_untriggered = nullptr;
+  g_triggered = nullptr;
+}
+
+int msms_index_object(apr_pool_t *pool, const char *oid, const char *item_class) {
+  Filing f{pool, msms_library(), oid, item_class, sort_folder_by_file_name(), {}};
+  if (f.db == nullptr) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
+    return APR_EGENERAL;
+  }
+  int status = APR_SUCCESS;
+  for (const LibraryView *view = g_untriggered; view != nullptr && status == APR_SUCCESS; view = view->next) {
+    if (!passes_filters(f, view)) continue;
+    const char *container = nullptr;
+    if (view->parent != nullptr && msms_find_or_create_path(pool, nullptr, view->parent, &container) != APR_SUCCESS) {
+      LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not get/create %s, skipping...", view->parent));
+      continue;
+    }
+    status = file_at_depth(f, view, 0, container, view->parent);
+  }
+  return status;
+}

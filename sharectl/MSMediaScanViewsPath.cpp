@@ -1,0 +1,82 @@
+// Resolution of container titles and dotted title paths to containers.
+//
+// Design of a dotted path ("Zentoria.Audio.Music Indexes.Artists"): the path
+// is split at every "."; empty elements are ignored. The first element is
+// looked up without the database when it is a reserved top-level name or the
+// title of a standard container; such a path is absolute wherever it is
+// used. Otherwise the path starts at the given container, or, for a path
+// resolved from the root, at the root object "0" (so a view's own top-level
+// container becomes a child of the root). Every further element is the child
+// container of the previous one with exactly that title, found by
+// (dc:title, zentoria:isContainer = 1) among the children only, newest first,
+// and created when missing. The same path therefore always yields the same
+// container, and two paths share their common prefix. Titles are never split
+// anywhere else: a key value such as "Mr. Big" names one container.
+#include <apr_strings.h>
+
+#include "CommonPropNames.h"
+#include "MSDBGraph.h"
+#include "MSDBProps.h"
+#include "MSMediaScanState.h"
+#include "MSMediaScanViews.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kViewSource = "1";
+constexpr const char *kRoot = "0";
+
+int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *title, const char *cls,
+                 int key_slot, const char **oid) {
+  if (msdb_create_object(pool, db, nullptr, kViewSource, nullptr, oid) != APR_SUCCESS ||
+      msdb_add_prop(pool, db, nullptr, *oid, PROP_DC_TITLE, nullptr, title, nullptr) != APR_SUCCESS ||
+      msdb_add_prop(pool, db, nullptr, *oid, PROP_UPNP_CLASS, nullptr, cls, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  ViewSort sort = msms_view_container_sort(key_slot);
+  return msdb_add_sorted_edge(pool, db, parent, *oid, 0, sort.names, sort.count, sort.ascending, nullptr, nullptr);
+}
+
+}  // namespace
+
+int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *title, const char *cls,
+                              int key_slot, const char **oid) {
+  MediaLibraryDB *db = msms_library();
+  const char *names[] = {prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER)};
+  const char *values[] = {title, "1"};
+  *oid = nullptr;
+  if (db == nullptr ||
+      msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
+    return APR_EGENERAL;
+  }
+  if (*oid != nullptr) return APR_SUCCESS;
+  if (create_child(pool, db, parent, title, cls, key_slot, oid) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
+    return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+int msms_find_or_create_path(apr_pool_t *pool, const char *start, const char *path, const char **oid) {
+  char *elements = apr_pstrdup(pool, path);
+  char *state = nullptr;
+  char *element = apr_strtok(elements, ".", &state);
+  if (element == nullptr) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not fetch/create object by path %s", path));
+    return APR_EGENERAL;
+  }
+  const char *current = msms_top_level_oid(element);
+  if (current != nullptr) {
+    element = apr_strtok(nullptr, ".", &state);
+  } else {
+    current = start != nullptr ? start : kRoot;
+  }
+  for (; element != nullptr; element = apr_strtok(nullptr, ".", &state)) {
+    if (msms_find_or_create_child(pool, current, element, "object.container", 0, &current) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  *oid = current;
+  return APR_SUCCESS;
+}
