@@ -40,6 +40,7 @@ std::vector<std::string> read_lines(const std::string &content, int size, int sk
 using Lines = std::vector<std::string>;
 
 TEST(FileQuestions, ExistsStatAndSizes) {
+  TestPool apr;  // the helpers make pools of their own
   TempDir dir;
   write_file(dir.file("a.bin"), "12345");
   ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
@@ -58,6 +59,7 @@ TEST(FileQuestions, ExistsStatAndSizes) {
 }
 
 TEST(FileQuestions, FoldersAndMissingPathsAreReported) {
+  TestPool apr;  // the helpers make pools of their own
   TempDir dir;
   LogCapture log;
   apr_off_t size = 7;
@@ -76,6 +78,7 @@ TEST(FileQuestions, FoldersAndMissingPathsAreReported) {
 }
 
 TEST(FileReadAll, ReadsUpToTheGivenSize) {
+  TestPool apr;  // the helpers make pools of their own
   TempDir dir;
   write_file(dir.file("f"), "hello world");
   char buffer[64];

@@ -83,6 +83,7 @@ class TemplateExpand : public ::testing::Test {
   int expand(char *text, std::size_t length) {
     return template_expand(text, length, names_, values_, types_, 3);
   }
+  TestPool apr_;  // the expander works in a pool of its own
   int track_ = 7;
   const char *const names_[3] = {"${Title}", "${track}", "${long}"};
   const void *values_[3] = {"Song", &track_, "a very long value"};
