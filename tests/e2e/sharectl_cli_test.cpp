@@ -2,7 +2,7 @@
 // stray arguments and the exit status.
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
+#include "InstallFolder.h"
 #include "ProgramRun.h"
 
 namespace {
@@ -14,9 +14,9 @@ constexpr const char *kPleaseWait = "\nPlease wait, this may take a while...\n\n
 class SharectlCli : public ::testing::Test {
  protected:
   ProgramResult sharectl(const std::vector<std::string> &args) {
-    return run_program(built_program("sharectl/sharectl"), args, folder.path());
+    return run_program(built_program("sharectl/sharectl"), args, install.path());
   }
-  TempDir folder;
+  InstallFolder install;
 };
 
 }  // namespace
@@ -65,9 +65,31 @@ TEST_F(SharectlCli, AccountWithoutDomainDoesNothing) {
 }
 
 TEST_F(SharectlCli, FailedShareReportsFailureInTheExitStatus) {
-  ProgramResult r = sharectl({"-S", folder.path()});
+  ProgramResult r = sharectl({"-S", install.scratch().file("missing-folder")});
   EXPECT_EQ(r.out.rfind(kPleaseWait, 0), 0u);
   EXPECT_NE(r.out.find("Could not add/update file/folder(s)"), std::string::npos);
   EXPECT_EQ(r.out.find("item(s) were updated/added"), std::string::npos);
   EXPECT_EQ(r.status, 1);
+}
+
+TEST(SharectlOutsideInstallation, ConfigurationMissingIsReportedAndFails) {
+  TempDir elsewhere;
+  ProgramResult r = run_program(built_program("sharectl/sharectl"), {"-L"}, elsewhere.path());
+  EXPECT_EQ(r.out,
+            "Invalid configuration file or file doesn't exist. You must run this application from the "
+            "installation folder of the software.\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(SharectlCli, AccountIsRecordedThenItsPasswordUpdated) {
+  ASSERT_EQ(sharectl({"-C", "alice:secret@home"}).status, 0);
+  ProgramResult again = sharectl({"-C", "alice:n3w:pass@word@home"});
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.status, 0);
+  ProgramResult rows = run_program("/usr/bin/sqlite3",
+                                   {install.file("data/db/admin.db"),
+                                    "select username, password, domain, description from useraccount"},
+                                   install.path());
+  // The password splits at the first colon and the domain at the last at sign.
+  EXPECT_EQ(rows.out, "alice|bjN3OnBhc3NAd29yZA==|home|home\n");
 }
