@@ -7,6 +7,8 @@
 
 #include <apr_strings.h>
 
+#include <cstring>
+
 #include "CommonNumbers.h"
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
@@ -118,6 +120,37 @@ const char *sort_ordinal(apr_pool_t *pool, MediaLibraryDB *db, const char *child
   return db_quote(pool, sort_key(pool, joined, ascending));
 }
 
+// The FROM and WHERE parts that match every (names[i], values[i]) pair on
+// aliases p0..p(count-1) of prop, all on one object.
+void criteria_clauses(apr_pool_t *pool, int count, const char *const *names, const char *const *values,
+                      int like, const char **from, const char **where) {
+  for (int i = 0; i < count; ++i) {
+    bool last = i == count - 1;
+    *from = apr_psprintf(pool, "%s prop p%d %s", *from, i, last ? "" : ",");
+    const char *joiner = last ? "" : apr_psprintf(pool, "and p%d.objectoid=p%d.objectoid and", i, i + 1);
+    *where = apr_psprintf(pool,
+                          "%s p%d.valueOid in (select oid from propValue where value %s '%s') and "
+                          "p%d.nameOid=(select oid from propName where name='%s') %s",
+                          *where, i, like ? "like" : "=", db_escape(pool, values[i]), i, db_quote(pool, names[i]),
+                          joiner);
+  }
+}
+
+// Limits a search to scope's children (root objects without a scope) or,
+// unless children_only, to scope's subtree (everything without a scope).
+void scope_clauses(apr_pool_t *pool, const char *scope, int children_only, const char **from, const char **where) {
+  if (children_only && scope == nullptr) {
+    *where = apr_psprintf(pool, "%s and p0.objectOid not in (select objectOid from edge)", *where);
+  } else if (children_only) {
+    *from = apr_psprintf(pool, "%s, edge", *from);
+    *where = apr_psprintf(pool, "%s and edge.objectOid=p0.objectOid and edge.parentObjectOid=%s", *where, scope);
+  } else if (scope != nullptr) {
+    *from = apr_psprintf(pool, "%s, ancestor", *from);
+    *where =
+        apr_psprintf(pool, "%s and ancestor.objectOid=p0.objectOid and ancestor.ancestorObjectOid=%s", *where, scope);
+  }
+}
+
 struct LinkLoop {
   const char *select;
   int columns;         // 1: child oid only; 2: oid and ordinal
@@ -213,20 +246,12 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
   DbLink link = conn->medialib;
   const char *from = "";
   const char *where = "";
-  for (int i = 0; i < count; ++i) {
-    bool last = i == count - 1;
-    from = apr_psprintf(pool, "%s prop p%d %s", from, i, last ? "" : ",");
-    const char *joiner = last ? "" : apr_psprintf(pool, "and p%d.objectoid=p%d.objectoid and", i, i + 1);
-    where = apr_psprintf(pool,
-                         "%s p%d.valueOid in (select oid from propValue where value %s '%s') and "
-                         "p%d.nameOid=(select oid from propName where name='%s') %s",
-                         where, i, like ? "like" : "=", db_escape(pool, values[i]), i, names[i], joiner);
-  }
+  criteria_clauses(pool, count, names, values, like, &from, &where);
   if (source != nullptr) {
     from = apr_psprintf(pool, "%s, objms", from);
     where = apr_psprintf(pool, "%s and sourceOid=%s and objms.objectOid=p0.objectOid", where, source);
   }
-  bool has_scope = scope != nullptr && apr_strnatcmp(scope, "-1") != 0;
+  bool has_scope = scope != nullptr && std::strcmp(scope, "-1") != 0;
   const char *found = nullptr;
   if (has_scope && !skip_scope_test) {
     if (db_select_value(pool, link, db_sql(pool, "select p0.objectOid from %s where %s and p0.objectOid=%s", from, where, scope),
@@ -235,15 +260,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
     }
   }
   if (found == nullptr) {
-    if (children_only && !has_scope) {
-      where = apr_psprintf(pool, "%s and p0.objectOid not in (select objectOid from edge)", where);
-    } else if (children_only) {
-      from = apr_psprintf(pool, "%s, edge", from);
-      where = apr_psprintf(pool, "%s and edge.objectOid=p0.objectOid and edge.parentObjectOid=%s", where, scope);
-    } else if (has_scope) {
-      from = apr_psprintf(pool, "%s, ancestor", from);
-      where = apr_psprintf(pool, "%s and ancestor.objectOid=p0.objectOid and ancestor.ancestorObjectOid=%s", where, scope);
-    }
+    scope_clauses(pool, has_scope ? scope : nullptr, children_only, &from, &where);
     if (db_select_value(pool, link, db_sql(pool, "select max(p0.objectOid) from %s where %s", from, where), &found,
                         nullptr) != APR_SUCCESS) {
       return APR_EGENERAL;
