@@ -79,7 +79,7 @@ int make_logs_folder(apr_pool_t *pool, const char **lock_path) {
 
 // Skeleton and views, under the module's write lock; 0 or 20014.
 int build_state(apr_pool_t *pool) {
-  apr_thread_rwlock_wrlock(g_engine.lock);
+  msms_state_write_lock();
   int status = msms_skeleton_create(pool, g_engine.db);
   if (status == APR_SUCCESS) {
     const MSConfig *config = nullptr;
@@ -89,7 +89,7 @@ int build_state(apr_pool_t *pool) {
       msconfig_release();
     }
   }
-  apr_thread_rwlock_unlock(g_engine.lock);
+  msms_state_unlock();
   return status;
 }
 
@@ -173,27 +173,40 @@ int msms_terminate() {
 
 MediaLibraryDB *msms_library() { return g_engine.db; }
 
+// The lock's file handle is engine state: threads of this process take it
+// under the module's write lock, so a second holder fails at once as a
+// second process does.
 int msms_lock_library() {
-  if (g_engine.lock_path == nullptr || g_engine.lock_file != nullptr) {
-    return fail("Could not acquire DB modification mutex");
+  msms_state_write_lock();
+  int status = APR_EGENERAL;
+  if (g_engine.lock_path != nullptr && g_engine.lock_file == nullptr) {
+    g_engine.lock_pool = pool_create_or_die(g_engine.pool, MSMS_MODULE);
+    status = lock_file_acquire(g_engine.lock_pool, g_engine.lock_path, &g_engine.lock_file);
+    if (status != APR_SUCCESS) {
+      apr_pool_destroy(g_engine.lock_pool);
+      g_engine.lock_pool = nullptr;
+      g_engine.lock_file = nullptr;
+    }
   }
-  g_engine.lock_pool = pool_create_or_die(g_engine.pool, MSMS_MODULE);
-  if (lock_file_acquire(g_engine.lock_pool, g_engine.lock_path, &g_engine.lock_file) != APR_SUCCESS) {
-    apr_pool_destroy(g_engine.lock_pool);
-    g_engine.lock_pool = nullptr;
-    g_engine.lock_file = nullptr;
-    return fail("Could not acquire DB modification mutex");
-  }
-  return APR_SUCCESS;
+  msms_state_unlock();
+  return status == APR_SUCCESS ? APR_SUCCESS : fail("Could not acquire DB modification mutex");
 }
 
 int msms_unlock_library() {
-  if (g_engine.lock_file == nullptr) return fail("Could not unlock DB modification mutex");
-  int status = lock_file_release(g_engine.lock_file);
-  apr_pool_destroy(g_engine.lock_pool);
-  g_engine.lock_pool = nullptr;
-  g_engine.lock_file = nullptr;
+  msms_state_write_lock();
+  int status = APR_EGENERAL;
+  if (g_engine.lock_file != nullptr) {
+    status = lock_file_release(g_engine.lock_file);
+    apr_pool_destroy(g_engine.lock_pool);
+    g_engine.lock_pool = nullptr;
+    g_engine.lock_file = nullptr;
+  }
+  msms_state_unlock();
   return status == APR_SUCCESS ? APR_SUCCESS : fail("Could not unlock DB modification mutex");
+}
+
+void msms_state_write_lock() {
+  if (g_engine.lock != nullptr) apr_thread_rwlock_wrlock(g_engine.lock);
 }
 
 void msms_state_read_lock() {

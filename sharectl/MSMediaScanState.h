@@ -53,8 +53,8 @@ MediaLibraryDB *msms_library();
 
 // Takes the library lock (an exclusive, non-blocking lock on
 // "zentoria.ZentoriaMediaLibLock" in the logs folder). Returns 0, or 20014
-// at once when another holder has it ("Could not acquire DB modification
-// mutex").
+// at once when another process or thread holds it ("Could not acquire DB
+// modification mutex").
 int msms_lock_library();
 
 // Releases the library lock. Returns 0, or 20014 ("Could not unlock DB
@@ -97,6 +97,8 @@ int msms_find_or_create_path(apr_pool_t *pool, const char *start, const char *pa
 void msms_skeleton_reset();
 int msms_skeleton_create(apr_pool_t *pool, MediaLibraryDB *db);
 
-// The module's read lock around table and view readers.
+// The module's read-write lock: readers of the tables take the read lock,
+// start-up and the library lock's bookkeeping the write lock.
 void msms_state_read_lock();
+void msms_state_write_lock();
 void msms_state_unlock();

@@ -44,10 +44,11 @@ class QueryTest : public LibraryTest {
     b.document = document ? document : "";
     return b;
   }
-  Browse search(const char *criteria, unsigned offset = 0, unsigned count = 0, const char *id = "0/1") {
+  Browse search(const char *criteria, unsigned offset = 0, unsigned count = 0, const char *id = "0/1",
+                int direct_children = 0) {
     Browse b{};
     const char *document = nullptr;
-    b.status = msdb_search(pool_, db_, &id, 1, criteria, "*", offset, count, 0, nullptr, nullptr,
+    b.status = msdb_search(pool_, db_, &id, 1, criteria, "*", offset, count, direct_children, nullptr, nullptr,
                            FORMAT_DIDL_LITE, nullptr, &b.returned, &b.total, &document);
     b.document = document ? document : "";
     return b;
@@ -265,6 +266,15 @@ TEST_F(QueryTest, SearchPagesSortedHitsAndCountsAll) {
   EXPECT_EQ(b.total, 2);
   EXPECT_EQ(b.returned, 1);
   EXPECT_EQ(titles_of(b.document), (std::vector<std::string>{"Lovely"}));
+}
+
+TEST_F(QueryTest, DirectChildrenSearchKeepsContainerOrderAndIdPaths) {
+  add_search_items();
+  Browse below_audio = search("dc:title contains \"love\"", 0, 0, "0/1", 1);
+  EXPECT_EQ(below_audio.total, 0);  // the hits are grandchildren of Audio
+  Browse in_box = search("dc:title contains \"love\"", 0, 0, box_path_.c_str(), 1);
+  EXPECT_EQ(titles_of(in_box.document), (std::vector<std::string>{"Love Me", "Glove", "Lovely"}));
+  for (const std::string &id : ids_of(in_box.document)) EXPECT_TRUE(id.starts_with(box_path_ + "/")) << id;
 }
 
 TEST_F(QueryTest, UntitledObjectsAreNeverFoundBySubtreeSearch) {

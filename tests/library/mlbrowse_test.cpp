@@ -1,0 +1,61 @@
+// mlbrowse run as a user runs it, from an installation folder made by
+// mlsetup: documents on standard output, counts on standard error, clear
+// refusals of bad ids, criteria and options.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "LogCapture.h"
+#include "ProgramRun.h"
+
+namespace {
+
+class MlbrowseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ProgramResult setup = run_program(built_program("tools/mlsetup"), {"inst"}, dir_.path());
+    ASSERT_EQ(setup.status, 0) << setup.err;
+    install_ = dir_.file("inst");
+  }
+  ProgramResult mlbrowse(const std::vector<std::string> &args) {
+    return run_program(built_program("tools/mlbrowse"), args, install_);
+  }
+  TempDir dir_;
+  std::string install_;
+};
+
+}  // namespace
+
+TEST_F(MlbrowseTest, BrowsePrintsTheRootsChildrenAndCounts) {
+  ProgramResult result = mlbrowse({"browse", "0"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("<container id=\"0/1\" parentID=\"0\""), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("<dc:title>Video</dc:title>"), std::string::npos);
+  EXPECT_NE(result.err.find("returned 3, total 3"), std::string::npos) << result.err;
+}
+
+TEST_F(MlbrowseTest, OptionsChooseFormatFilterAndPage) {
+  ProgramResult result = mlbrowse({"-o", "resultset", "-f", "dc:title", "-s", "1", "-c", "1", "browse", "0"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "<resultset><result id=\"0/2\" parentID=\"0\" restricted=\"true\"><upnp:class>object.container"
+            "</upnp:class><dc:title>Photos</dc:title></result></resultset>\n");
+  EXPECT_NE(result.err.find("returned 1, total 3"), std::string::npos);
+  EXPECT_EQ(mlbrowse({"meta", "0/3"}).status, 0);
+  ProgramResult search = mlbrowse({"search", "0", "dc:title contains \"o\""});
+  EXPECT_EQ(search.status, 0);
+  EXPECT_NE(search.err.find("returned 3, total 3"), std::string::npos) << search.err;  // Audio, Photos, Video
+}
+
+TEST_F(MlbrowseTest, BadIdsCriteriaAndOptionsFailWithAReason) {
+  ProgramResult bad_id = mlbrowse({"browse", "1 or 1=1"});
+  EXPECT_EQ(bad_id.status, 1);
+  EXPECT_NE(bad_id.err.find("Invalid object id \"1 or 1=1\""), std::string::npos) << bad_id.err;
+  ProgramResult bad_criteria = mlbrowse({"search", "0", "dc:title = \"x\" y"});
+  EXPECT_EQ(bad_criteria.status, 1);
+  EXPECT_NE(bad_criteria.err.find("Invalid search criteria dc:title = \"x\" y at y"), std::string::npos);
+  EXPECT_EQ(mlbrowse({"-o", "pdf", "browse", "0"}).status, 2);
+  EXPECT_EQ(mlbrowse({"browse"}).status, 2);
+  EXPECT_EQ(mlbrowse({"list", "0"}).status, 2);
+  EXPECT_EQ(mlbrowse({"-c", "-5", "browse", "0"}).status, 2);
+}
