@@ -1,0 +1,315 @@
+// One file of a walk: classification, the existing-object path (kept, brought
+// up to date, or marked as replaced) and the creation path with the copy of
+// the replaced object's parents and sources.
+#include "MSMediaScanItem.h"
+
+#include <apr_strings.h>
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "CommonMultimedia.h"
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "MSConfig.h"
+#include "MSDB.h"
+#include "MSDBQuery.h"
+#include "MSMediaScanAlbumArt.h"
+#include "MSMediaScanItemProps.h"
+#include "MSMediaScanItemTags.h"
+#include "MSMediaScanState.h"
+#include "MSMediaScanViews.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr const char *kTranscodeWhen[] = {"never", "pprofile", "always"};
+constexpr int kSeenFlag = 2;
+constexpr int kReplacedFlag = 1;
+
+enum class Existing { kept, ignored, replaced, failed };
+
+int fail(const char *message) {
+  LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
+  return APR_EGENERAL;
+}
+
+bool wants(const ScanContext *scan, int media_class) {
+  switch (media_class) {
+    case MEDIA_VIDEO: return scan->lookfor_video != 0;
+    case MEDIA_AUDIO: return scan->lookfor_audio != 0;
+    case MEDIA_AUDIO_OR_VIDEO: return scan->lookfor_audio != 0 || scan->lookfor_video != 0;
+    case MEDIA_IMAGE: return scan->lookfor_photo != 0;
+    default: return true;
+  }
+}
+
+bool is_scanned_class(int media_class) {
+  return media_class == MEDIA_VIDEO || media_class == MEDIA_AUDIO || media_class == MEDIA_AUDIO_OR_VIDEO ||
+         media_class == MEDIA_IMAGE || media_class == MEDIA_METAFILE;
+}
+
+// Per file: what the walk knows plus the decisions of the first steps.
+struct FileWork {
+  ItemSource item;
+  bool album_art;
+  const char *mtime;  // the signature
+};
+
+void remember_video(FolderScan *folder, const char *path, const char *oid) {
+  apr_hash_set(folder->videos, apr_pstrdup(folder->pool, path), APR_HASH_KEY_STRING, apr_pstrdup(folder->pool, oid));
+}
+
+const char *stored_value(apr_pool_t *pool, PropList *stored, int slot) {
+  return prop_count(stored, slot) > 0 ? prop_get(pool, stored, slot, 0) : nullptr;
+}
+
+bool has_folder(apr_pool_t *pool, PropList *stored, const char *relative) {
+  const int count = prop_count(stored, PROP_ZENTORIA_FOLDER);
+  for (int i = 0; i < count; ++i) {
+    if (str_compare(prop_get(pool, stored, PROP_ZENTORIA_FOLDER, i), relative) == 0) return true;
+  }
+  return false;
+}
+
+// Recomputes an up-to-date track's art; *changed when it differs from the stored one.
+int refresh_art(apr_pool_t *pool, const FileWork &work, const char *oid, PropList *stored, bool *changed) {
+  const char *album = stored_value(pool, stored, PROP_ZENTORIA_RAW_ALBUM);
+  if (album == nullptr) album = stored_value(pool, stored, PROP_UPNP_ALBUM);
+  if (str_compare(album, "Unknown Album") == 0) album = nullptr;
+  AlbumArt art = msms_find_album_art(pool, work.item.scan->art_cache, work.item.path, album,
+                                     stored_value(pool, stored, PROP_ZENTORIA_WMP_GUID));
+  const char *large = art.large != nullptr ? art.large : "";
+  const char *small = art.small != nullptr ? art.small : "";
+  const char *old_large = stored_value(pool, stored, PROP_ZENTORIA_ART_LARGE);
+  const char *old_small = stored_value(pool, stored, PROP_ZENTORIA_ART_SMALL);
+  if (std::strcmp(large, old_large ? old_large : "") == 0 && std::strcmp(small, old_small ? old_small : "") == 0) {
+    return APR_SUCCESS;
+  }
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG,
+        log4c_sprintf("Audio file up to date, but album art changed. Modifying. File: %s", work.item.path));
+  *changed = true;
+  MediaLibraryDB *db = work.item.scan->db;
+  if (msdb_set_prop(pool, db, nullptr, oid, PROP_ZENTORIA_ART_LARGE, nullptr, large, nullptr) != APR_SUCCESS ||
+      msdb_set_prop(pool, db, nullptr, oid, PROP_ZENTORIA_ART_SMALL, nullptr, small, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+int reindex(apr_pool_t *pool, const char *oid, const char *item_class) {
+  if (msms_index_object(pool, oid, msms_index_class(item_class)) == APR_SUCCESS) return APR_SUCCESS;
+  return fail(log4c_sprintf("Could not index object %s", oid));
+}
+
+int keep_seen(apr_pool_t *pool, ScanContext *scan, const char *oid) {
+  if (msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return APR_EGENERAL;
+  if (msdb_add_object_source(pool, scan->db, oid, scan->source_oid, nullptr) != APR_SUCCESS) {
+    return fail("Could not add media source - object relation");
+  }
+  return APR_SUCCESS;
+}
+
+// The kind an existing object stands for: audio-or-video formats by its class.
+int existing_class(apr_pool_t *pool, const FileWork &work, PropList *stored, const char **item_class) {
+  *item_class = stored_value(pool, stored, PROP_UPNP_CLASS);
+  const int media_class = work.item.type->media_class;
+  if (media_class != MEDIA_AUDIO_OR_VIDEO) return media_class;
+  return *item_class != nullptr && std::strncmp(*item_class, "object.item.video", 17) == 0 ? MEDIA_VIDEO : MEDIA_AUDIO;
+}
+
+Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, PropList *stored,
+                         int media_class, const char *item_class, bool reindex_needed) {
+  ScanContext *scan = work.item.scan;
+  if (!has_folder(pool, stored, work.item.relative)) {
+    if (msdb_add_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_FOLDER, nullptr, work.item.relative, nullptr) !=
+        APR_SUCCESS) {
+      return Existing::failed;
+    }
+    reindex_needed = true;
+  }
+  if (media_class == MEDIA_AUDIO && scan->handle_album_art &&
+      refresh_art(pool, work, oid, stored, &reindex_needed) != APR_SUCCESS) {
+    return Existing::failed;
+  }
+  if (reindex_needed && reindex(pool, oid, item_class) != APR_SUCCESS) return Existing::failed;
+  if (keep_seen(pool, scan, oid) != APR_SUCCESS) return Existing::failed;
+  scan->up_to_date[media_class]++;
+  if (media_class == MEDIA_VIDEO) remember_video(folder, work.item.path, oid);
+  return Existing::kept;
+}
+
+Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const char *signature) {
+  ScanContext *scan = work.item.scan;
+  PropList *stored = nullptr;
+  if (msdb_fetch_prop_list(pool, scan->db, oid, &stored) != APR_SUCCESS) return Existing::failed;
+  const char *item_class = nullptr;
+  const int media_class = existing_class(pool, work, stored, &item_class);
+  if (!wants(scan, media_class)) return Existing::ignored;
+  if (media_class == MEDIA_IMAGE && work.album_art && !scan->allow_album_art_as_photo) return Existing::ignored;
+  bool rebuild = false;
+  bool reindex_needed = false;
+  if (msms_sync_tags(pool, scan, oid, stored, &rebuild, &reindex_needed) != APR_SUCCESS) return Existing::failed;
+  if (!rebuild && str_compare(signature, work.mtime) == 0) {
+    return keep_up_to_date(pool, work, folder, oid, stored, media_class, item_class, reindex_needed);
+  }
+  if (msdb_mark_object(pool, scan->db, oid, kReplacedFlag) != APR_SUCCESS) return Existing::failed;
+  return Existing::replaced;
+}
+
+// Builds the new item's properties; *skip when the file's kind is not wanted.
+int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_class, bool *skip) {
+  ScanContext *scan = work.item.scan;
+  *media_class = work.item.type->media_class;
+  *skip = !wants(scan, *media_class);
+  if (*media_class == MEDIA_IMAGE) {
+    *skip = *skip || (work.album_art && !scan->allow_album_art_as_photo);
+    return *skip ? APR_SUCCESS : msms_image_item_props(pool, work.item, list);
+  }
+  if (*skip) return APR_SUCCESS;
+  int status = msms_media_item_props(pool, work.item, list, media_class);
+  *skip = status == APR_SUCCESS && !wants(scan, *media_class);
+  return status;
+}
+
+int link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
+  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) {
+    return fail("Could not copy parents from old to new object");
+  }
+  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
+    return fail("Could not copy media sources from old to new object");
+  }
+  return APR_SUCCESS;
+}
+
+int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *old_oid) {
+  ScanContext *scan = work.item.scan;
+  PropList *list = nullptr;
+  int media_class = 0;
+  bool skip = false;
+  int status = build_item(pool, work, &list, &media_class, &skip);
+  if (status != APR_SUCCESS || skip) return status;
+  const char *oid = nullptr;
+  if (msdb_create_object(pool, scan->db, nullptr, scan->source_oid, work.mtime, &oid) != APR_SUCCESS) {
+    return fail("Could not create object");
+  }
+  if (msdb_add_prop_list(pool, scan->db, oid, list) != APR_SUCCESS ||
+      msms_store_tags(pool, scan, oid) != APR_SUCCESS ||
+      msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (reindex(pool, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0)) != APR_SUCCESS) return APR_EGENERAL;
+  if (old_oid != nullptr && link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
+  scan->created[media_class]++;
+  scan->up_to_date[media_class]++;
+  if (media_class == MEDIA_VIDEO) remember_video(folder, work.item.path, oid);
+  return APR_SUCCESS;
+}
+
+void note_subtitle(FolderScan *folder, const char *name) {
+  const bool table = folder->subtitles != nullptr;
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG,
+        log4c_sprintf("found srt file - %s - %s", name, table ? "adding to hash" : "ignoring, no hash found"));
+  if (table) apr_hash_set(folder->subtitles, apr_pstrdup(folder->pool, name), APR_HASH_KEY_STRING, "auto");
+}
+
+// Steps after the name checks, in the file's own pool.
+int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
+  ScanContext *scan = work.item.scan;
+  const int media_class = work.item.type->media_class;
+  if (media_class == MEDIA_METAFILE) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist files are not read yet, ignoring file %s", work.item.path));
+    return APR_SUCCESS;
+  }
+  const char *names[] = {"res"};
+  const char *values[] = {work.item.url};
+  const char *old_oid = nullptr, *signature = nullptr;
+  if (msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, scan->source_oid, &old_oid, &signature) !=
+      APR_SUCCESS) {
+    return fail("Can't fetch object by its property");
+  }
+  if (old_oid != nullptr) {
+    switch (check_existing(pool, work, folder, old_oid, signature)) {
+      case Existing::kept:
+      case Existing::ignored: return APR_SUCCESS;
+      case Existing::failed: return APR_EGENERAL;
+      case Existing::replaced: break;
+    }
+  }
+  return create_item(pool, work, folder, old_oid);
+}
+
+}  // namespace
+
+int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *source, const char *root,
+                           CancelCheck cancel, void *context, ScanContext *scan) {
+  *scan = ScanContext{};
+  const MSConfig *config = nullptr;
+  if (msconfig_get(&config) != APR_SUCCESS) return APR_EGENERAL;
+  scan->pretty_tags = config->pretty_tags;
+  scan->long_title = config->long_title;
+  scan->read_avi_tags = config->read_avi_tags;
+  scan->handle_album_art = config->handle_album_art;
+  scan->allow_album_art_as_photo = config->allow_album_art_as_photo;
+  msconfig_release();
+  scan->pool = pool;
+  scan->db = db;
+  scan->source_oid = source->oid;
+  scan->root = root;
+  scan->lookfor_audio = source->lookfor_audio;
+  scan->lookfor_video = source->lookfor_video;
+  scan->lookfor_photo = source->lookfor_photo;
+  for (const char *name : kTranscodeWhen) {
+    if (source->transcode_when != nullptr && strcasecmp(source->transcode_when, name) == 0) scan->transcode_when = name;
+  }
+  msms_parse_source_tags(pool, source->tags, scan->pretty_tags, &scan->tags, &scan->view_tags);
+  scan->art_cache = apr_hash_make(pool);
+  scan->cancel = cancel;
+  scan->cancel_context = context;
+  return APR_SUCCESS;
+}
+
+int msms_scan_created(const ScanContext *scan) {
+  int sum = 0;
+  for (int count : scan->created) sum += count;
+  return sum;
+}
+
+int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file) {
+  const char *extension = path_extension(file->name, 0);
+  if (extension == nullptr || extension[0] == '\0') {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Cannot process files without extension, ignoring file %s\n", file->name));
+    return APR_SUCCESS;
+  }
+  if (file->size <= 0) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Ignoring file of size zero %s\n", file->name));
+    return APR_SUCCESS;
+  }
+  if (scan->print) std::printf("\r%-79.79s", file->name);
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG,
+        log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
+  if (strcasecmp(extension, "srt") == 0) {
+    note_subtitle(folder, file->name);
+    return APR_SUCCESS;
+  }
+  const MediaTypeEntry *type = media_type_by_extension(extension, -1);
+  if (!is_scanned_class(type->media_class)) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Unknown file format %s, ignoring file...\n", file->name));
+    return APR_SUCCESS;
+  }
+  Pool pool(folder->pool, MSMS_MODULE);
+  const char *relative = folder->relative[0] != '\0' ? folder->relative : "/";
+  const char *path = path_canonical(pool, apr_pstrcat(pool, scan->root, "/", folder->relative, "/", file->name, nullptr));
+  FileWork work{{scan, folder, file, relative, path, apr_pstrcat(pool, "file://", path, nullptr), extension, type},
+                false,
+                apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(file->mtime))};
+  if (type->media_class == MEDIA_IMAGE &&
+      ((scan->lookfor_photo && !scan->allow_album_art_as_photo) || scan->handle_album_art) &&
+      msms_is_album_art(file->name)) {
+    work.album_art = true;
+    msms_art_cache_note(scan->art_cache, path);
+  }
+  return process_media(pool, work, folder);
+}

@@ -1,0 +1,114 @@
+// Tags of a source on its items. An item keeps the tags it was made with; a
+// tag added to the source is added to its items on the next scan, while a
+// tag removed from the source makes its items be rebuilt, which is the one
+// way to take a value out of every view it was filed in.
+#include "MSMediaScanItemTags.h"
+
+#include <apr_strings.h>
+#include <strings.h>
+
+#include <cstring>
+
+#include "CommonText.h"
+#include "MSDBProps.h"
+#include "MSMediaScanState.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char kViewPrefix[] = "_zentoria.libview.";
+constexpr std::size_t kViewPrefixLength = sizeof kViewPrefix - 1;
+constexpr int kMaxTagValues = 100;
+
+bool listed(const apr_array_header_t *values, const char *value) {
+  for (int i = 0; i < values->nelts; ++i) {
+    if (std::strcmp(APR_ARRAY_IDX(values, i, const char *), value) == 0) return true;
+  }
+  return false;
+}
+
+int add_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, int slot,
+             const apr_array_header_t *values) {
+  for (int i = 0; i < values->nelts; ++i) {
+    if (msdb_add_prop(pool, scan->db, nullptr, oid, slot, nullptr, APR_ARRAY_IDX(values, i, const char *),
+                      nullptr) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  return APR_SUCCESS;
+}
+
+// Adds the source's values the object lacks; sets *rebuild when the object
+// has a value the source no longer lists.
+int sync_slot(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored, int slot,
+              const apr_array_header_t *wanted, bool *rebuild, bool *reindex) {
+  apr_array_header_t *have = apr_array_make(pool, 4, sizeof(const char *));
+  const int count = prop_count(stored, slot);
+  for (int i = 0; i < count && i < kMaxTagValues; ++i) {
+    const char *value = prop_get(pool, stored, slot, i);
+    if (value == nullptr) continue;
+    APR_ARRAY_PUSH(have, const char *) = value;
+    if (!listed(wanted, value)) *rebuild = true;
+  }
+  for (int i = 0; i < wanted->nelts; ++i) {
+    const char *value = APR_ARRAY_IDX(wanted, i, const char *);
+    if (listed(have, value)) continue;
+    if (msdb_add_prop(pool, scan->db, nullptr, oid, slot, nullptr, value, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+    *reindex = true;
+  }
+  return APR_SUCCESS;
+}
+
+int sync_transcode(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored) {
+  const char *current = prop_count(stored, PROP_ZENTORIA_TRANSCODE_WHEN) > 0
+                            ? prop_get(pool, stored, PROP_ZENTORIA_TRANSCODE_WHEN, 0)
+                            : nullptr;
+  if (str_compare(current, scan->transcode_when) == 0) return APR_SUCCESS;
+  if (msdb_set_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_TRANSCODE_WHEN, nullptr, scan->transcode_when,
+                    nullptr) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not alter the value of property zentoria:transcodeWhen");
+    return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+void msms_parse_source_tags(apr_pool_t *pool, const char *text, int pretty,
+                            apr_array_header_t **tags, apr_array_header_t **view_tags) {
+  *tags = apr_array_make(pool, 4, sizeof(const char *));
+  *view_tags = apr_array_make(pool, 2, sizeof(const char *));
+  if (text == nullptr) return;
+  char *state = nullptr;
+  for (char *item = apr_strtok(apr_pstrdup(pool, text), ",", &state); item != nullptr;
+       item = apr_strtok(nullptr, ",", &state)) {
+    item = str_trim(item);
+    if (item[0] == '\0') continue;
+    if (strncasecmp(item, kViewPrefix, kViewPrefixLength) == 0 && item[kViewPrefixLength] != '\0') {
+      APR_ARRAY_PUSH(*view_tags, const char *) = item + kViewPrefixLength;
+      continue;
+    }
+    const char *tag = pretty ? msms_tidy(pool, item) : item;
+    if (!listed(*tags, tag)) APR_ARRAY_PUSH(*tags, const char *) = tag;
+  }
+}
+
+int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid) {
+  if (add_tags(pool, scan, oid, PROP_ZENTORIA_TAG, scan->tags) != APR_SUCCESS ||
+      add_tags(pool, scan, oid, PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (scan->transcode_when == nullptr) return APR_SUCCESS;
+  return msdb_set_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_TRANSCODE_WHEN, nullptr, scan->transcode_when,
+                       nullptr);
+}
+
+int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored,
+                   bool *rebuild, bool *reindex) {
+  if (sync_slot(pool, scan, oid, stored, PROP_ZENTORIA_TAG, scan->tags, rebuild, reindex) != APR_SUCCESS ||
+      sync_slot(pool, scan, oid, stored, PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags, rebuild, reindex) !=
+          APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return sync_transcode(pool, scan, oid, stored);
+}

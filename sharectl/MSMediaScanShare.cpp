@@ -1,0 +1,314 @@
+// Sharing files and folders: recording a source (checked, normalised, typed
+// by what the path is) and scanning it under the library lock in one
+// medialib transaction with mark and sweep. URL and feed sources are handed
+// to msms_share_url.
+#include "MSMediaScanShare.h"
+
+#include <apr_file_info.h>
+#include <apr_strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "CommonUserMessage.h"
+#include "MSDB.h"
+#include "MSMediaScanItem.h"
+#include "MSMediaScanState.h"
+#include "MSMediaScanWalk.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+// User-message codes.
+constexpr int kMsgAdded = 28;
+constexpr int kMsgUpdated = 29;
+constexpr int kMsgInvalidPath = 40;
+constexpr int kMsgNotCreated = 41;
+constexpr int kMsgNotUpdated = 42;
+constexpr int kMsgNotFound = 44;
+constexpr int kMsgExists = 45;
+constexpr int kMsgNoFile = 46;
+constexpr int kMsgWrongType = 47;
+constexpr int kMsgScanFailed = 48;
+constexpr int kMsgSweepFailed = 49;
+constexpr int kMsgLeavesFailed = 50;
+constexpr int kMsgNoTransaction = 51;
+constexpr int kMsgNoCommit = 52;
+constexpr int kMsgMarkFailed = 32;
+
+int fail(const char **user_message, int code, const char *message) {
+  LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
+  msms_user_message(user_message, code);
+  return APR_EGENERAL;
+}
+
+bool all_digits(const char *text) {
+  if (text == nullptr || text[0] == '\0') return false;
+  for (const char *c = text; *c != '\0'; ++c) {
+    if (!std::isdigit(static_cast<unsigned char>(*c))) return false;
+  }
+  return true;
+}
+
+bool is_local_path(const char *url) { return url != nullptr && path_is_absolute(url) && !url_is_remote(url); }
+
+int check_path(const char *url, const char **user_message) {
+  if (is_local_path(url) && std::strncmp(url, "file://", 7) != 0) return APR_SUCCESS;
+  std::printf("Invalid %s, please use -A or -I or -V to add audio/image/video URLs, or -B or -J or -W to add "
+              "audio/image/video Feeds\n",
+              url != nullptr ? url : "");
+  return fail(user_message, kMsgInvalidPath, log4c_sprintf("Invalid pathname \"%s\".", url != nullptr ? url : ""));
+}
+
+// "file", "folder", or null for anything else (and when the path cannot be read).
+int path_type(apr_pool_t *pool, const char *path, const char **type) {
+  apr_finfo_t info;
+  *type = nullptr;
+  if (apr_stat(&info, path, APR_FINFO_TYPE, pool) != APR_SUCCESS) return APR_EGENERAL;
+  if (info.filetype == APR_REG) *type = "file";
+  if (info.filetype == APR_DIR) *type = "folder";
+  return APR_SUCCESS;
+}
+
+// Checks the requested type against the one found; allow_fs accepts "fs" for either.
+int settle_type(MediaSource *source, const char *found, bool allow_fs, const char **user_message) {
+  const bool any = source->type == nullptr || source->type[0] == '\0' || (allow_fs && str_icompare(source->type, "fs") == 0);
+  if (!any && str_icompare(source->type, found) != 0) {
+    return fail(user_message, kMsgWrongType, log4c_sprintf("Pathname \"%s\" is not a \"%s\".", source->url, source->type));
+  }
+  source->type = found;
+  return APR_SUCCESS;
+}
+
+int admin_rollback(MediaLibraryDB *db) {
+  if (msdb_admin_rollback(db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the admin db");
+  return APR_EGENERAL;
+}
+
+int record_new(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const char **user_message) {
+  if (check_path(source->url, user_message) != APR_SUCCESS) return APR_EGENERAL;
+  const char *url = path_canonical(pool, source->url);
+  MediaSource existing{};
+  if (msdb_get_media_source_by_url(pool, db, url, &existing) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch media source by its url from the DB");
+  } else if (existing.oid != nullptr) {
+    return fail(user_message, kMsgExists, log4c_sprintf("Pathname %s already exists in the media library.", url));
+  }
+  const char *found = nullptr;
+  if (path_type(pool, url, &found) != APR_SUCCESS) {
+    return fail(user_message, kMsgNoFile, log4c_sprintf("Could not find file/folder \"%s\"", url));
+  }
+  source->url = url;
+  if (settle_type(source, found, true, user_message) != APR_SUCCESS) return APR_EGENERAL;
+  source->oid = nullptr;
+  source->is_public = 0;
+  if (source->transcode_when == nullptr) source->transcode_when = "";
+  if (msdb_add_media_source(pool, db, source) != APR_SUCCESS || source->oid == nullptr) {
+    return fail(user_message, kMsgNotCreated, log4c_sprintf("Could not create new media source entity for %s", url));
+  }
+  return APR_SUCCESS;
+}
+
+int record_update(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const char **user_message) {
+  if (check_path(source->url, user_message) != APR_SUCCESS) return APR_EGENERAL;
+  const char *url = path_canonical(pool, source->url);
+  MediaSource existing{};
+  if (msdb_get_media_source_by_url(pool, db, url, &existing) == APR_SUCCESS && existing.oid != nullptr &&
+      str_compare(existing.oid, source->oid) != 0) {
+    return fail(user_message, kMsgExists, log4c_sprintf("Pathname %s already exists in the media library.", url));
+  }
+  MediaSource stored{};
+  if (source->oid == nullptr || msdb_get_media_source_by_oid(pool, db, source->oid, &stored) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch media source from the DB");
+  }
+  if (stored.oid == nullptr) return fail(user_message, kMsgNotFound, "Could not find the media source");
+  const char *found = nullptr;
+  if (path_type(pool, url, &found) != APR_SUCCESS) {
+    return fail(user_message, kMsgNoFile, log4c_sprintf("Path %s does not exist for existing media source, skipping...", url));
+  }
+  source->url = url;
+  if (settle_type(source, found, false, user_message) != APR_SUCCESS) return APR_EGENERAL;
+  source->is_public = 0;
+  if (source->transcode_when == nullptr) source->transcode_when = "";
+  if (msdb_update_media_source(pool, db, source) != APR_SUCCESS) {
+    return fail(user_message, kMsgNotUpdated, log4c_sprintf("Could not update media source entity for %s", url));
+  }
+  return APR_SUCCESS;
+}
+
+using RecordFn = int (*)(apr_pool_t *, MediaLibraryDB *, MediaSource *, const char **);
+
+// One admin transaction around a record step.
+int in_admin_transaction(apr_pool_t *pool, MediaSource *source, const char **user_message, RecordFn record, int done_code) {
+  MediaLibraryDB *db = msms_library();
+  if (db == nullptr) return fail(user_message, 0, INTERNAL_ERROR_TEXT);
+  if (msdb_admin_begin(db) != APR_SUCCESS) {
+    return fail(user_message, kMsgNoTransaction, "Could not start a transaction on the admin db");
+  }
+  if (record(pool, db, source, user_message) != APR_SUCCESS) return admin_rollback(db);
+  if (msdb_admin_commit(db) != APR_SUCCESS) {
+    fail(user_message, kMsgNoCommit, "Could not commit transaction on the admin db");
+    return admin_rollback(db);
+  }
+  msms_user_message(user_message, done_code);
+  return APR_SUCCESS;
+}
+
+struct Refresh {
+  apr_pool_t *pool;
+  MediaLibraryDB *db;
+  MediaSource source;
+  int full;
+  int print;
+  int *added;
+  int *removed;
+  CancelCheck cancel;
+  void *context;
+  bool marking;
+};
+
+int scan_source(Refresh &r, ScanContext *scan) {
+  const char *type = nullptr;
+  path_type(r.pool, r.source.url, &type);
+  if (type != nullptr && std::strcmp(type, "file") == 0) {
+    apr_finfo_t info;
+    if (apr_stat(&info, r.source.url, APR_FINFO_SIZE | APR_FINFO_MTIME, r.pool) != APR_SUCCESS) {
+      return fail(nullptr, kMsgNoFile, log4c_sprintf("Path %s does not exist for existing media source, skipping...", r.source.url));
+    }
+    scan->root = path_canonical(r.pool, path_dirname(r.pool, r.source.url));
+    ScanFile file{path_last_component(r.source.url), info.size, info.mtime};
+    int status = msms_scan_single_file(r.pool, scan, &file);
+    if (status != APR_SUCCESS && status != 4) {
+      return fail(nullptr, kMsgScanFailed, log4c_sprintf("Could not successfully scan the file %s", r.source.url));
+    }
+    return status;
+  }
+  if (type != nullptr) {
+    int status = msms_walk(r.pool, scan, r.source.is_recursive);
+    if (status != APR_SUCCESS && status != 4) {
+      return fail(nullptr, kMsgScanFailed, log4c_sprintf("Could not successfully scan the folder %s", r.source.url));
+    }
+    return status;
+  }
+  return fail(nullptr, kMsgWrongType, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", r.source.url));
+}
+
+// Steps inside the medialib transaction: mark, walk, sweep, drop marks, leaves.
+int scan_in_transaction(Refresh &r) {
+  if (check_path(r.source.url, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  const char *type = nullptr;
+  if (path_type(r.pool, r.source.url, &type) != APR_SUCCESS) {
+    return fail(nullptr, kMsgNoFile, log4c_sprintf("Path %s does not exist for existing media source, skipping...", r.source.url));
+  }
+  if (msdb_create_marks(r.pool, r.db) != APR_SUCCESS) return fail(nullptr, kMsgMarkFailed, "Could not start mark");
+  r.marking = true;
+  ScanContext scan;
+  if (msms_scan_context_init(r.pool, r.db, &r.source, r.source.url, r.cancel, r.context, &scan) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  scan.print = r.print;
+  int status = scan_source(r, &scan);
+  if (status != APR_SUCCESS) return status;
+  *r.added = msms_scan_created(&scan);
+  int other = 0;
+  status = msdb_sweep_source(r.pool, r.db, r.source.oid, r.removed, &other, r.cancel, r.context);
+  if (status != APR_SUCCESS) return status == 4 ? 4 : fail(nullptr, kMsgSweepFailed, "Could not remove the objects of files that are gone");
+  r.marking = false;
+  if (msdb_drop_marks(r.pool, r.db) != APR_SUCCESS) return fail(nullptr, kMsgMarkFailed, "Could not end mark");
+  if (!r.full) return APR_SUCCESS;
+  status = msdb_delete_source_leaves(r.pool, r.db, "1", r.cancel, r.context);
+  return status == APR_SUCCESS || status == 4 ? status : fail(nullptr, kMsgLeavesFailed, "Could not delete empty containers");
+}
+
+int scan_locked(Refresh &r) {
+  *r.added = 0;
+  *r.removed = 0;
+  if (msdb_medialib_begin(r.db) != APR_SUCCESS) return fail(nullptr, kMsgNoTransaction, "Could not start a transaction on the db");
+  int status = scan_in_transaction(r);
+  if (status == APR_SUCCESS && msdb_medialib_commit(r.db) != APR_SUCCESS) {
+    status = fail(nullptr, kMsgNoCommit, "Could not commit transaction on the db");
+  }
+  if (status == APR_SUCCESS) return APR_SUCCESS;
+  *r.added = 0;
+  *r.removed = 0;
+  if (msdb_medialib_rollback(r.db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the db");
+  if (r.marking && msdb_drop_marks(r.pool, r.db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_WARN, "Could not end mark");
+  return status == 4 ? 4 : APR_EGENERAL;
+}
+
+int refresh_local(Refresh &r) {
+  const apr_time_t start = apr_time_now();
+  if (msms_lock_library() != APR_SUCCESS) return APR_EBUSY;
+  int status = scan_locked(r);
+  if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;
+  if (status == APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG,
+          log4c_sprintf("Refresh time %f seconds", static_cast<double>(apr_time_now() - start) / APR_USEC_PER_SEC));
+  }
+  return status;
+}
+
+}  // namespace
+
+void msms_user_message(const char **out, int code) {
+  if (out != nullptr && code != 0) *out = user_message_current(code);
+}
+
+int msms_fetch_source(apr_pool_t *pool, const char *oid_or_url, MediaSource *source) {
+  *source = MediaSource{};
+  MediaLibraryDB *db = msms_library();
+  if (db == nullptr || oid_or_url == nullptr) return APR_EGENERAL;
+  if (all_digits(oid_or_url)) {
+    if (msdb_get_media_source_by_oid(pool, db, oid_or_url, source) != APR_SUCCESS) return APR_EGENERAL;
+  } else {
+    const char *url = url_is_remote(oid_or_url) ? oid_or_url : path_canonical(pool, oid_or_url);
+    if (msdb_get_media_source_by_url(pool, db, url, source) != APR_SUCCESS) return APR_EGENERAL;
+  }
+  return source->oid != nullptr ? APR_SUCCESS : APR_NOTFOUND;
+}
+
+MediaSource *msms_find_media_source(apr_pool_t *pool, const char *url, MediaSource *source) {
+  if (url == nullptr || url[0] == '\0' || all_digits(url)) return nullptr;
+  return msms_fetch_source(pool, url, source) == APR_SUCCESS ? source : nullptr;
+}
+
+int msms_add_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message) {
+  return in_admin_transaction(pool, source, user_message, record_new, kMsgAdded);
+}
+
+int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message) {
+  return in_admin_transaction(pool, source, user_message, record_update, kMsgUpdated);
+}
+
+int msms_refresh_media_source(const char *source, int full, int print, int *added, int *removed, CancelCheck cancel,
+                              void *context) {
+  *added = 0;
+  *removed = 0;
+  MediaLibraryDB *db = msms_library();
+  if (db == nullptr) return fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  Pool pool(db->pool, MSMS_MODULE);
+  Refresh r{pool, db, {}, full, print, added, removed, cancel, context, false};
+  if (msms_fetch_source(pool, source, &r.source) != APR_SUCCESS) return fail(nullptr, 0, "Could not fetch media source");
+  if (print) std::printf("\n\nRefreshing %s\n", r.source.url);
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Refreshing Media Source \"%s\"", r.source.url));
+  if (!is_local_path(r.source.url)) {
+    return msms_share_url(pool, &r.source, 1, 0, 0, full, cancel, context, added, nullptr);
+  }
+  int status = refresh_local(r);
+  if (status != APR_SUCCESS && status != 4 && status != APR_EBUSY) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not refresh media source %s", r.source.url));
+  }
+  return status;
+}
+
+int msms_share_url(apr_pool_t *, MediaSource *source, int, int, int, int, CancelCheck, void *, int *added,
+                   const char **user_message) {
+  *added = 0;
+  return fail(user_message, kMsgInvalidPath,
+              log4c_sprintf("Sharing URLs and feeds is not available in this build: %s",
+                            source != nullptr && source->url != nullptr ? source->url : ""));
+}
