@@ -1,19 +1,21 @@
 // Album art: the fixed names, the album and GUID file names and the order in
-// which candidates are tried. A candidate's existence is remembered for the
-// whole scan, so a folder of twenty tracks costs one disk look-up per name.
+// which candidates are tried. The images of a folder are listed once per
+// scan, so a folder of twenty tracks costs one listing, not a look-up per
+// track and candidate.
 #include "MSMediaScanAlbumArt.h"
 
+#include <apr_file_info.h>
 #include <apr_strings.h>
 #include <strings.h>
 
 #include <cstring>
 #include <string_view>
 
-#include "CommonFiles.h"
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSMediaScanState.h"
 #include "log4c.h"
+#include "log4c_pool.h"
 
 namespace {
 
@@ -51,23 +53,40 @@ bool has_prefix(const char *name, const char *prefix) {
   return strncasecmp(name, prefix, std::strlen(prefix)) == 0;
 }
 
-bool exists_cached(apr_hash_t *cache, const char *path) {
-  if (const void *known = apr_hash_get(cache, path, APR_HASH_KEY_STRING)) {
-    return std::strcmp(static_cast<const char *>(known), "1") == 0;
-  }
-  const bool exists = file_exists(path) != 0;
-  apr_hash_set(cache, apr_pstrdup(apr_hash_pool_get(cache), path), APR_HASH_KEY_STRING,
-               exists ? "1" : "0");
-  return exists;
+bool is_art_extension(const char *name) {
+  const char *extension = path_extension(name, 0);
+  return extension != nullptr && (strcasecmp(extension, "jpg") == 0 || strcasecmp(extension, "gif") == 0);
 }
 
-// Sets *url to the candidate's url when the file exists; true when it did.
+// The folder's jpg and gif files, lower-cased name -> name as stored, read
+// once per scan. Candidates are matched ignoring case, as the names are
+// defined, whatever the file system does.
+apr_hash_t *folder_images(apr_hash_t *cache, const char *folder) {
+  if (void *known = apr_hash_get(cache, folder, APR_HASH_KEY_STRING)) return static_cast<apr_hash_t *>(known);
+  apr_pool_t *pool = apr_hash_pool_get(cache);
+  apr_hash_t *images = apr_hash_make(pool);
+  Pool scratch(pool, MSMS_MODULE);
+  apr_dir_t *dir = nullptr;
+  if (apr_dir_open(&dir, folder, scratch) == APR_SUCCESS) {
+    apr_finfo_t info;
+    while (apr_dir_read(&info, APR_FINFO_NAME, dir) == APR_SUCCESS) {
+      if (!is_art_extension(info.name)) continue;
+      apr_hash_set(images, str_lower(pool, info.name), APR_HASH_KEY_STRING, apr_pstrdup(pool, info.name));
+    }
+    apr_dir_close(dir);
+  }
+  apr_hash_set(cache, apr_pstrdup(pool, folder), APR_HASH_KEY_STRING, images);
+  return images;
+}
+
+// Sets *url to the candidate's url when the folder holds it; true when it did.
 bool try_candidate(apr_pool_t *pool, apr_hash_t *cache, const char *folder, const char *name,
                    const char **url) {
   if (name == nullptr) return false;
-  const char *path = apr_pstrcat(pool, folder, name, nullptr);
-  if (!exists_cached(cache, path)) return false;
-  *url = apr_pstrcat(pool, "file://", path, nullptr);
+  const auto *stored = static_cast<const char *>(
+      apr_hash_get(folder_images(cache, folder), str_lower(pool, name), APR_HASH_KEY_STRING));
+  if (stored == nullptr) return false;
+  *url = apr_pstrcat(pool, "file://", folder, stored, nullptr);
   return true;
 }
 
@@ -84,10 +103,8 @@ void try_fixed_names(apr_pool_t *pool, apr_hash_t *cache, const char *folder, Al
 }  // namespace
 
 bool msms_is_album_art(const char *name) {
-  const char *extension = path_extension(name, 0);
-  if (extension == nullptr) return false;
-  const bool jpg = strcasecmp(extension, "jpg") == 0;
-  if (!jpg && strcasecmp(extension, "gif") != 0) return false;
+  if (!is_art_extension(name)) return false;
+  const bool jpg = strcasecmp(path_extension(name, 0), "jpg") == 0;
   if (jpg) {
     for (const char *prefix : kJpgPrefixes) {
       if (has_prefix(name, prefix)) return true;
@@ -98,10 +115,6 @@ bool msms_is_album_art(const char *name) {
     if (pair.small != nullptr && strcasecmp(name, pair.small) == 0) return true;
   }
   return false;
-}
-
-void msms_art_cache_note(apr_hash_t *cache, const char *path) {
-  apr_hash_set(cache, apr_pstrdup(apr_hash_pool_get(cache), path), APR_HASH_KEY_STRING, "1");
 }
 
 const char *msms_album_key(apr_pool_t *pool, const char *album) {

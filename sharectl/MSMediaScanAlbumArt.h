@@ -1,8 +1,8 @@
 // MSMediaScanAlbumArt: which images beside music are album art, and the art
 // of one audio item found by the folder's file names.
 //
-// The existence cache is one hash per scan, created in the scan's pool: every
-// candidate file is looked up on disk at most once per scan. Keys are copied
+// The existence cache is one hash per scan, created in the scan's pool: the
+// jpg and gif names of each folder are read from disk at most once per scan,
 // into the cache's own pool; the art urls handed back live in the caller's
 // pool. One scan uses its cache from one thread. Logs on "MSMediaScan".
 #pragma once
@@ -20,9 +20,6 @@ struct AlbumArt {
 // "cover.jpg", "albumart.<album>.jpg", "albumart_{<guid>}_large.jpg" and the
 // other names of the fixed table.
 bool msms_is_album_art(const char *name);
-
-// Enters the canonical path of an image met by the walk as existing.
-void msms_art_cache_note(apr_hash_t *cache, const char *path);
 
 // The file name key of an album: quotes and characters that cannot stand in
 // file names replaced, everything else lower-cased.

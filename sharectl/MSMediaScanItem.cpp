@@ -309,7 +309,6 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
       ((scan->lookfor_photo && !scan->allow_album_art_as_photo) || scan->handle_album_art) &&
       msms_is_album_art(file->name)) {
     work.album_art = true;
-    msms_art_cache_note(scan->art_cache, path);
   }
   return process_media(pool, work, folder);
 }
