@@ -15,21 +15,8 @@
 
 namespace {
 
-constexpr int kMsgInvalidUrl = 40;
-constexpr int kMsgNotDeleted = 43;
-constexpr int kMsgNotFound = 44;
-constexpr int kMsgLeavesFailed = 50;
-constexpr int kMsgNoTransaction = 51;
-constexpr int kMsgNoCommit = 52;
-constexpr int kMsgBusy = 53;
 constexpr int kAdminAttempts = 11;
 constexpr apr_interval_time_t kAdminRetryWait = apr_time_from_msec(500);
-
-int fail(const char **user_message, int code, const char *message, int level = LOG4C_ERROR) {
-  LOG4C(MSMS_MODULE, level, message);
-  msms_user_message(user_message, code);
-  return APR_EGENERAL;
-}
 
 // One source of refresh-all; false when the walk over sources must stop.
 bool refresh_one(const char *url, int *added, int *removed, CancelCheck cancel, void *context, int *status) {
@@ -55,16 +42,16 @@ bool refresh_one(const char *url, int *added, int *removed, CancelCheck cancel, 
 int delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *oid, int full, const char **user_message,
                    CancelCheck cancel, void *context) {
   if (msdb_medialib_begin(db) != APR_SUCCESS) {
-    return fail(user_message, kMsgNoTransaction, "Could not start a transaction on the db");
+    return msms_source_fail(user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the db");
   }
   int status = msdb_delete_source_objects(pool, db, oid, cancel, context);
-  if (status != APR_SUCCESS && status != 4) status = fail(user_message, kMsgNotDeleted, "Could not delete the media source objects");
+  if (status != APR_SUCCESS && status != 4) status = msms_source_fail(user_message, SOURCE_MSG_NOT_DELETED, "Could not delete the media source objects");
   if (status == APR_SUCCESS && full) {
     status = msdb_delete_source_leaves(pool, db, "1", cancel, context);
-    if (status != APR_SUCCESS && status != 4) status = fail(user_message, kMsgLeavesFailed, "Could not delete empty containers");
+    if (status != APR_SUCCESS && status != 4) status = msms_source_fail(user_message, SOURCE_MSG_LEAVES_FAILED, "Could not delete empty containers");
   }
   if (status == APR_SUCCESS && msdb_medialib_commit(db) != APR_SUCCESS) {
-    status = fail(user_message, kMsgNoCommit, "Could not commit transaction on the db");
+    status = msms_source_fail(user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the db");
   }
   if (status == APR_SUCCESS) return APR_SUCCESS;
   if (status == 4) LOG4C(MSMS_MODULE, LOG4C_DEBUG, "Deletion aborted due to interruption");
@@ -76,23 +63,23 @@ int delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *oid, int fu
 int delete_row(apr_pool_t *pool, MediaLibraryDB *db, const char *oid, const char **user_message) {
   for (int attempt = 0;; ++attempt) {
     if (msdb_admin_begin(db) != APR_SUCCESS) {
-      return fail(user_message, kMsgNoTransaction, "Could not start a transaction on the admin db");
+      return msms_source_fail(user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the admin db");
     }
     if (msdb_delete_media_source(pool, db, oid) == APR_SUCCESS) {
       if (msdb_admin_commit(db) == APR_SUCCESS) return APR_SUCCESS;
-      fail(user_message, kMsgNoCommit, "Could not commit transaction on the admin db");
+      msms_source_fail(user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the admin db");
       if (msdb_admin_rollback(db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the admin db");
       return APR_EGENERAL;
     }
     if (msdb_admin_rollback(db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the admin db");
-    if (attempt + 1 >= kAdminAttempts) return fail(user_message, kMsgNotDeleted, "Could not delete the media source");
+    if (attempt + 1 >= kAdminAttempts) return msms_source_fail(user_message, SOURCE_MSG_NOT_DELETED, "Could not delete the media source");
     apr_sleep(kAdminRetryWait);
   }
 }
 
 // Finds the source to unshare; logs as the lookup by oid or by url requires.
 int find_for_removal(apr_pool_t *pool, const char *source, MediaSource *found, const char **user_message) {
-  if (source == nullptr || source[0] == '\0') return fail(user_message, kMsgInvalidUrl, "Invalid media source url");
+  if (source == nullptr || source[0] == '\0') return msms_source_fail(user_message, SOURCE_MSG_INVALID, "Invalid media source url");
   const int status = msms_fetch_source(pool, source, found);
   if (status == APR_SUCCESS) return APR_SUCCESS;
   const bool by_oid = std::strspn(source, "0123456789") == std::strlen(source);
@@ -100,7 +87,7 @@ int find_for_removal(apr_pool_t *pool, const char *source, MediaSource *found, c
     LOG4C(MSMS_MODULE, LOG4C_ERROR,
           by_oid ? "Could not fetch media source from the DB" : "Could not fetch media source by its url from the DB");
   }
-  return fail(user_message, kMsgNotFound, "Could not find the media source", by_oid ? LOG4C_ERROR : LOG4C_WARN);
+  return msms_source_fail(user_message, SOURCE_MSG_NOT_FOUND, "Could not find the media source", by_oid ? LOG4C_ERROR : LOG4C_WARN);
 }
 
 }  // namespace
@@ -109,15 +96,15 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
   *added = 0;
   *removed = 0;
   MediaLibraryDB *db = msms_library();
-  if (db == nullptr) return fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  if (db == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
   const apr_time_t start = apr_time_now();
   Pool pool(db->pool, MSMS_MODULE);
   DbCursor *cursor = nullptr;
   const char *url = nullptr;
-  if (msdb_source_urls(pool, db, &cursor, &url) != APR_SUCCESS) return fail(nullptr, 0, "Could not get first media source");
+  if (msdb_source_urls(pool, db, &cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get first media source");
   int status = APR_SUCCESS;
   while (url != nullptr && refresh_one(url, added, removed, cancel, context, &status)) {
-    if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return fail(nullptr, 0, "Could not get next media source");
+    if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get next media source");
   }
   if (status == 4) return 4;
   if (msms_lock_library() != APR_SUCCESS) return APR_EGENERAL;
@@ -136,9 +123,9 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
 int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, const char **user_message,
                              CancelCheck cancel, void *context) {
   MediaLibraryDB *db = msms_library();
-  if (db == nullptr) return fail(user_message, 0, INTERNAL_ERROR_TEXT);
+  if (db == nullptr) return msms_source_fail(user_message, 0, INTERNAL_ERROR_TEXT);
   if (msms_lock_library() != APR_SUCCESS) {
-    msms_user_message(user_message, kMsgBusy);
+    msms_user_message(user_message, SOURCE_MSG_BUSY);
     return APR_EGENERAL;
   }
   Pool work(pool, MSMS_MODULE);
@@ -152,14 +139,14 @@ int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, con
 
 int msms_list_media_sources() {
   MediaLibraryDB *db = msms_library();
-  if (db == nullptr) return fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  if (db == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
   Pool pool(db->pool, MSMS_MODULE);
   DbCursor *cursor = nullptr;
   const char *url = nullptr;
-  if (msdb_source_urls(pool, db, &cursor, &url) != APR_SUCCESS) return fail(nullptr, 0, "Could not get first media source");
+  if (msdb_source_urls(pool, db, &cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get first media source");
   while (url != nullptr) {
     std::printf("%s\n", url);
-    if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return fail(nullptr, 0, "Could not get next media source");
+    if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get next media source");
   }
   return APR_SUCCESS;
 }

@@ -23,28 +23,6 @@
 
 namespace {
 
-// User-message codes.
-constexpr int kMsgAdded = 28;
-constexpr int kMsgUpdated = 29;
-constexpr int kMsgInvalidPath = 40;
-constexpr int kMsgNotCreated = 41;
-constexpr int kMsgNotUpdated = 42;
-constexpr int kMsgNotFound = 44;
-constexpr int kMsgExists = 45;
-constexpr int kMsgNoFile = 46;
-constexpr int kMsgWrongType = 47;
-constexpr int kMsgScanFailed = 48;
-constexpr int kMsgSweepFailed = 49;
-constexpr int kMsgLeavesFailed = 50;
-constexpr int kMsgNoTransaction = 51;
-constexpr int kMsgNoCommit = 52;
-constexpr int kMsgMarkFailed = 32;
-
-int fail(const char **user_message, int code, const char *message) {
-  LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
-  msms_user_message(user_message, code);
-  return APR_EGENERAL;
-}
 
 bool all_digits(const char *text) {
   if (text == nullptr || text[0] == '\0') return false;
@@ -61,7 +39,7 @@ int check_path(const char *url, const char **user_message) {
   std::printf("Invalid %s, please use -A or -I or -V to add audio/image/video URLs, or -B or -J or -W to add "
               "audio/image/video Feeds\n",
               url != nullptr ? url : "");
-  return fail(user_message, kMsgInvalidPath, log4c_sprintf("Invalid pathname \"%s\".", url != nullptr ? url : ""));
+  return msms_source_fail(user_message, SOURCE_MSG_INVALID, log4c_sprintf("Invalid pathname \"%s\".", url != nullptr ? url : ""));
 }
 
 // "file", "folder", or null for anything else (and when the path cannot be read).
@@ -78,7 +56,7 @@ int path_type(apr_pool_t *pool, const char *path, const char **type) {
 int settle_type(MediaSource *source, const char *found, bool allow_fs, const char **user_message) {
   const bool any = source->type == nullptr || source->type[0] == '\0' || (allow_fs && str_icompare(source->type, "fs") == 0);
   if (!any && str_icompare(source->type, found) != 0) {
-    return fail(user_message, kMsgWrongType, log4c_sprintf("Pathname \"%s\" is not a \"%s\".", source->url, source->type));
+    return msms_source_fail(user_message, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("Pathname \"%s\" is not a \"%s\".", source->url, source->type));
   }
   source->type = found;
   return APR_SUCCESS;
@@ -96,11 +74,11 @@ int record_new(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const 
   if (msdb_get_media_source_by_url(pool, db, url, &existing) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch media source by its url from the DB");
   } else if (existing.oid != nullptr) {
-    return fail(user_message, kMsgExists, log4c_sprintf("Pathname %s already exists in the media library.", url));
+    return msms_source_fail(user_message, SOURCE_MSG_EXISTS, log4c_sprintf("Pathname %s already exists in the media library.", url));
   }
   const char *found = nullptr;
   if (path_type(pool, url, &found) != APR_SUCCESS) {
-    return fail(user_message, kMsgNoFile, log4c_sprintf("Could not find file/folder \"%s\"", url));
+    return msms_source_fail(user_message, SOURCE_MSG_NO_FILE, log4c_sprintf("Could not find file/folder \"%s\"", url));
   }
   source->url = url;
   if (settle_type(source, found, true, user_message) != APR_SUCCESS) return APR_EGENERAL;
@@ -108,7 +86,7 @@ int record_new(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const 
   source->is_public = 0;
   if (source->transcode_when == nullptr) source->transcode_when = "";
   if (msdb_add_media_source(pool, db, source) != APR_SUCCESS || source->oid == nullptr) {
-    return fail(user_message, kMsgNotCreated, log4c_sprintf("Could not create new media source entity for %s", url));
+    return msms_source_fail(user_message, SOURCE_MSG_NOT_CREATED, log4c_sprintf("Could not create new media source entity for %s", url));
   }
   return APR_SUCCESS;
 }
@@ -119,23 +97,23 @@ int record_update(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, con
   MediaSource existing{};
   if (msdb_get_media_source_by_url(pool, db, url, &existing) == APR_SUCCESS && existing.oid != nullptr &&
       str_compare(existing.oid, source->oid) != 0) {
-    return fail(user_message, kMsgExists, log4c_sprintf("Pathname %s already exists in the media library.", url));
+    return msms_source_fail(user_message, SOURCE_MSG_EXISTS, log4c_sprintf("Pathname %s already exists in the media library.", url));
   }
   MediaSource stored{};
   if (source->oid == nullptr || msdb_get_media_source_by_oid(pool, db, source->oid, &stored) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch media source from the DB");
   }
-  if (stored.oid == nullptr) return fail(user_message, kMsgNotFound, "Could not find the media source");
+  if (stored.oid == nullptr) return msms_source_fail(user_message, SOURCE_MSG_NOT_FOUND, "Could not find the media source");
   const char *found = nullptr;
   if (path_type(pool, url, &found) != APR_SUCCESS) {
-    return fail(user_message, kMsgNoFile, log4c_sprintf("Path %s does not exist for existing media source, skipping...", url));
+    return msms_source_fail(user_message, SOURCE_MSG_NO_FILE, log4c_sprintf("Path %s does not exist for existing media source, skipping...", url));
   }
   source->url = url;
   if (settle_type(source, found, false, user_message) != APR_SUCCESS) return APR_EGENERAL;
   source->is_public = 0;
   if (source->transcode_when == nullptr) source->transcode_when = "";
   if (msdb_update_media_source(pool, db, source) != APR_SUCCESS) {
-    return fail(user_message, kMsgNotUpdated, log4c_sprintf("Could not update media source entity for %s", url));
+    return msms_source_fail(user_message, SOURCE_MSG_NOT_UPDATED, log4c_sprintf("Could not update media source entity for %s", url));
   }
   return APR_SUCCESS;
 }
@@ -145,13 +123,13 @@ using RecordFn = int (*)(apr_pool_t *, MediaLibraryDB *, MediaSource *, const ch
 // One admin transaction around a record step.
 int in_admin_transaction(apr_pool_t *pool, MediaSource *source, const char **user_message, RecordFn record, int done_code) {
   MediaLibraryDB *db = msms_library();
-  if (db == nullptr) return fail(user_message, 0, INTERNAL_ERROR_TEXT);
+  if (db == nullptr) return msms_source_fail(user_message, 0, INTERNAL_ERROR_TEXT);
   if (msdb_admin_begin(db) != APR_SUCCESS) {
-    return fail(user_message, kMsgNoTransaction, "Could not start a transaction on the admin db");
+    return msms_source_fail(user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the admin db");
   }
   if (record(pool, db, source, user_message) != APR_SUCCESS) return admin_rollback(db);
   if (msdb_admin_commit(db) != APR_SUCCESS) {
-    fail(user_message, kMsgNoCommit, "Could not commit transaction on the admin db");
+    msms_source_fail(user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the admin db");
     return admin_rollback(db);
   }
   msms_user_message(user_message, done_code);
@@ -177,24 +155,24 @@ int scan_source(Refresh &r, ScanContext *scan) {
   if (type != nullptr && std::strcmp(type, "file") == 0) {
     apr_finfo_t info;
     if (apr_stat(&info, r.source.url, APR_FINFO_SIZE | APR_FINFO_MTIME, r.pool) != APR_SUCCESS) {
-      return fail(nullptr, kMsgNoFile, log4c_sprintf("Path %s does not exist for existing media source, skipping...", r.source.url));
+      return msms_source_fail(nullptr, SOURCE_MSG_NO_FILE, log4c_sprintf("Path %s does not exist for existing media source, skipping...", r.source.url));
     }
     scan->root = path_canonical(r.pool, path_dirname(r.pool, r.source.url));
     ScanFile file{path_last_component(r.source.url), info.size, info.mtime};
     int status = msms_scan_single_file(r.pool, scan, &file);
     if (status != APR_SUCCESS && status != 4) {
-      return fail(nullptr, kMsgScanFailed, log4c_sprintf("Could not successfully scan the file %s", r.source.url));
+      return msms_source_fail(nullptr, SOURCE_MSG_SCAN_FAILED, log4c_sprintf("Could not successfully scan the file %s", r.source.url));
     }
     return status;
   }
   if (type != nullptr) {
     int status = msms_walk(r.pool, scan, r.source.is_recursive);
     if (status != APR_SUCCESS && status != 4) {
-      return fail(nullptr, kMsgScanFailed, log4c_sprintf("Could not successfully scan the folder %s", r.source.url));
+      return msms_source_fail(nullptr, SOURCE_MSG_SCAN_FAILED, log4c_sprintf("Could not successfully scan the folder %s", r.source.url));
     }
     return status;
   }
-  return fail(nullptr, kMsgWrongType, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", r.source.url));
+  return msms_source_fail(nullptr, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", r.source.url));
 }
 
 // Steps inside the medialib transaction: mark, walk, sweep, drop marks, leaves.
@@ -202,9 +180,9 @@ int scan_in_transaction(Refresh &r) {
   if (check_path(r.source.url, nullptr) != APR_SUCCESS) return APR_EGENERAL;
   const char *type = nullptr;
   if (path_type(r.pool, r.source.url, &type) != APR_SUCCESS) {
-    return fail(nullptr, kMsgNoFile, log4c_sprintf("Path %s does not exist for existing media source, skipping...", r.source.url));
+    return msms_source_fail(nullptr, SOURCE_MSG_NO_FILE, log4c_sprintf("Path %s does not exist for existing media source, skipping...", r.source.url));
   }
-  if (msdb_create_marks(r.pool, r.db) != APR_SUCCESS) return fail(nullptr, kMsgMarkFailed, "Could not start mark");
+  if (msdb_create_marks(r.pool, r.db) != APR_SUCCESS) return msms_source_fail(nullptr, SOURCE_MSG_MARK_FAILED, "Could not start mark");
   r.marking = true;
   ScanContext scan;
   if (msms_scan_context_init(r.pool, r.db, &r.source, r.source.url, r.cancel, r.context, &scan) != APR_SUCCESS) {
@@ -216,21 +194,21 @@ int scan_in_transaction(Refresh &r) {
   *r.added = msms_scan_created(&scan);
   int other = 0;
   status = msdb_sweep_source(r.pool, r.db, r.source.oid, r.removed, &other, r.cancel, r.context);
-  if (status != APR_SUCCESS) return status == 4 ? 4 : fail(nullptr, kMsgSweepFailed, "Could not remove the objects of files that are gone");
+  if (status != APR_SUCCESS) return status == 4 ? 4 : msms_source_fail(nullptr, SOURCE_MSG_SWEEP_FAILED, "Could not remove the objects of files that are gone");
   r.marking = false;
-  if (msdb_drop_marks(r.pool, r.db) != APR_SUCCESS) return fail(nullptr, kMsgMarkFailed, "Could not end mark");
+  if (msdb_drop_marks(r.pool, r.db) != APR_SUCCESS) return msms_source_fail(nullptr, SOURCE_MSG_MARK_FAILED, "Could not end mark");
   if (!r.full) return APR_SUCCESS;
   status = msdb_delete_source_leaves(r.pool, r.db, "1", r.cancel, r.context);
-  return status == APR_SUCCESS || status == 4 ? status : fail(nullptr, kMsgLeavesFailed, "Could not delete empty containers");
+  return status == APR_SUCCESS || status == 4 ? status : msms_source_fail(nullptr, SOURCE_MSG_LEAVES_FAILED, "Could not delete empty containers");
 }
 
 int scan_locked(Refresh &r) {
   *r.added = 0;
   *r.removed = 0;
-  if (msdb_medialib_begin(r.db) != APR_SUCCESS) return fail(nullptr, kMsgNoTransaction, "Could not start a transaction on the db");
+  if (msdb_medialib_begin(r.db) != APR_SUCCESS) return msms_source_fail(nullptr, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the db");
   int status = scan_in_transaction(r);
   if (status == APR_SUCCESS && msdb_medialib_commit(r.db) != APR_SUCCESS) {
-    status = fail(nullptr, kMsgNoCommit, "Could not commit transaction on the db");
+    status = msms_source_fail(nullptr, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the db");
   }
   if (status == APR_SUCCESS) return APR_SUCCESS;
   *r.added = 0;
@@ -258,6 +236,12 @@ void msms_user_message(const char **out, int code) {
   if (out != nullptr && code != 0) *out = user_message_current(code);
 }
 
+int msms_source_fail(const char **user_message, int code, const char *message, int level) {
+  LOG4C(MSMS_MODULE, level, message);
+  msms_user_message(user_message, code);
+  return APR_EGENERAL;
+}
+
 int msms_fetch_source(apr_pool_t *pool, const char *oid_or_url, MediaSource *source) {
   *source = MediaSource{};
   MediaLibraryDB *db = msms_library();
@@ -277,11 +261,11 @@ MediaSource *msms_find_media_source(apr_pool_t *pool, const char *url, MediaSour
 }
 
 int msms_add_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message) {
-  return in_admin_transaction(pool, source, user_message, record_new, kMsgAdded);
+  return in_admin_transaction(pool, source, user_message, record_new, SOURCE_MSG_ADDED);
 }
 
 int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message) {
-  return in_admin_transaction(pool, source, user_message, record_update, kMsgUpdated);
+  return in_admin_transaction(pool, source, user_message, record_update, SOURCE_MSG_UPDATED);
 }
 
 int msms_refresh_media_source(const char *source, int full, int print, int *added, int *removed, CancelCheck cancel,
@@ -289,10 +273,10 @@ int msms_refresh_media_source(const char *source, int full, int print, int *adde
   *added = 0;
   *removed = 0;
   MediaLibraryDB *db = msms_library();
-  if (db == nullptr) return fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  if (db == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
   Pool pool(db->pool, MSMS_MODULE);
   Refresh r{pool, db, {}, full, print, added, removed, cancel, context, false};
-  if (msms_fetch_source(pool, source, &r.source) != APR_SUCCESS) return fail(nullptr, 0, "Could not fetch media source");
+  if (msms_fetch_source(pool, source, &r.source) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not fetch media source");
   if (print) std::printf("\n\nRefreshing %s\n", r.source.url);
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Refreshing Media Source \"%s\"", r.source.url));
   if (!is_local_path(r.source.url)) {
@@ -308,7 +292,7 @@ int msms_refresh_media_source(const char *source, int full, int print, int *adde
 int msms_share_url(apr_pool_t *, MediaSource *source, int, int, int, int, CancelCheck, void *, int *added,
                    const char **user_message) {
   *added = 0;
-  return fail(user_message, kMsgInvalidPath,
+  return msms_source_fail(user_message, SOURCE_MSG_INVALID,
               log4c_sprintf("Sharing URLs and feeds is not available in this build: %s",
                             source != nullptr && source->url != nullptr ? source->url : ""));
 }
