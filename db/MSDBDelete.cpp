@@ -66,6 +66,16 @@ int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const ch
 // Runs a statement, logging the driver's reason on failure.
 int run(DbLink link, const char *sql) { return db_exec(link, sql, nullptr); }
 
+// Objects of source (those also matching condition) that another source
+// holds too only lose their association with source.
+int unshare(apr_pool_t *pool, DbLink link, const char *source, const char *condition) {
+  return run(link, db_sql(pool,
+                          "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
+                          "objectoid as sourceobjoid from objms where sourceOid=%s%s) inner join objms as objms1 on "
+                          "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
+                          source, source, condition, source));
+}
+
 int count_rows(apr_pool_t *pool, DbLink link, const char *sql, int *count) {
   const char *value = nullptr;
   if (db_select_value(pool, link, sql, &value, nullptr) != APR_SUCCESS) {
@@ -116,12 +126,7 @@ int msdb_delete_source_objects(apr_pool_t *pool, MediaLibraryDB *db, const char 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
-  const char *unshare = db_sql(pool,
-                               "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
-                               "objectoid as sourceobjoid from objms where sourceOid=%s) inner join objms as objms1 on "
-                               "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
-                               source, source, source);
-  if (run(link, unshare) != APR_SUCCESS) return APR_EGENERAL;
+  if (unshare(pool, link, source, "") != APR_SUCCESS) return APR_EGENERAL;
   if (run(link,
            db_sql(pool, "create temp table delete_%s as select objectoid as deleteoid from objms where sourceOid=%s",
                   source, source)) != APR_SUCCESS) {
@@ -250,13 +255,9 @@ int msdb_sweep_source(apr_pool_t *pool, MediaLibraryDB *db, const char *source, 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
-  const char *unshare = db_sql(pool,
-                               "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
-                               "objectoid as sourceobjoid from objms where sourceOid=%s and objectoid not in (select "
-                               "markObjectOid from markObjects)) inner join objms as objms1 on "
-                               "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
-                               source, source, source);
-  if (run(link, unshare) != APR_SUCCESS) return APR_EGENERAL;
+  if (unshare(pool, link, source, " and objectoid not in (select markObjectOid from markObjects)") != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
   const char *mark = db_sql(pool,
                             "insert into markObjects (oid, markObjectOid, flag) select null, objectOid, %d from objms "
                             "where sourceOid=%s and objectOid not in (select markObjectOid from markObjects)",
