@@ -104,6 +104,20 @@ TEST_F(ScanEngineTest, RefreshTimeoutIsRegisteredAndRemoved) {
   EXPECT_TRUE(log_.contains(", every 1440 minutes"));
 }
 
+TEST_F(ScanEngineTest, DueRefreshTimeoutRunsTheAutorefreshJobInTheBackground) {
+  // Whatever the random offset (under two hours), a start 200 minutes ago is
+  // past, so the entry falls due on its one-second grid.
+  const apr_time_t start = apr_time_now() - apr_time_from_sec(200 * 60);
+  ASSERT_EQ(msms_init(pool_, db_, start, apr_time_from_sec(1)), 0);
+  engine_started_ = true;
+  bool refreshed = false;
+  for (int i = 0; i < 100 && !refreshed; i++) {
+    apr_sleep(apr_time_from_msec(100));
+    refreshed = log_.contains("Refesh all time");
+  }
+  EXPECT_TRUE(refreshed);
+}
+
 TEST_F(ScanEngineTest, IndexElementsBecomeKeysConstantsFiltersAndTriggers) {
   LibraryView *view = parse(pool_, "A.B.C", "", "upnp:genre, =Fixed", "upnp:class = x,bogus=1,noequals,title= y,genre=z,artist=w");
   ASSERT_NE(view, nullptr);
