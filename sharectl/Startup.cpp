@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "Common.h"
+#include "CommonFile.h"
 #include "CommonLang.h"
 #include "CommonScheduler.h"
 #include "CommonTagLib.h"
@@ -17,6 +18,7 @@
 #include "MSConfig.h"
 #include "MSDB.h"
 #include "MSFFMPEG.h"
+#include "MSMediaScan.h"
 #include "Messages.h"
 #include "PlatformErrorMode.h"
 #include "log4c.h"
@@ -129,6 +131,18 @@ void stop_media_helpers(RunState &) {
   common_terminate();
 }
 
+constexpr apr_uint64_t kCyclicFileSize = 18874368;  // 18 MiB
+constexpr apr_uint64_t kCyclicFileGap = 1048576;    // 1 MiB
+
+StartResult start_shared_files(RunState &run) {
+  auto minutes = static_cast<apr_uint32_t>(run.config->timeshift_interval_ms / 60000);
+  if (common_file_init(run.root, kCyclicFileSize, kCyclicFileGap, minutes) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize CommonFile");
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
 StartResult start_scheduler(RunState &run) {
   if (scheduler_init(run.root) != 0) {
     log_main(LOG4C_FATAL, "Could not initialize CommonScheduler");
@@ -155,6 +169,25 @@ void stop_database(RunState &run) {
   msdb_terminate(run.db);
   run.db = nullptr;
 }
+
+StartResult start_scan_engine(RunState &run) {
+  if (msms_init(run.root, run.db, 0, 0) != 0) {
+    log_main(LOG4C_ERROR, "Could not access media library");
+    std::fputs(
+        "\nInvalid, missing or locked media library, possible reasons are:\n\n"
+        "- The media server is doing a periodic refresh of the media library, in such a case you should try "
+        "again later or stop the media server.\n"
+        "- You are trying to run more than one instance of this application at a time.\n"
+        "- You are not running this application from the installation folder of the software.\n"
+        "- If none of the above is true the media library may have got corrupted, in such a case you should "
+        "reset your shares, please also report this error in the Zentoria Support forums.\n",
+        stdout);
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_scan_engine(RunState &) { msms_terminate(); }
 
 // libcurl is initialised with its default flags, which include SSL.
 StartResult start_curl(RunState &) {
@@ -188,9 +221,11 @@ constexpr Module kModules[] = {
     {start_config, stop_config},
     {start_languages, nullptr},
     {start_media_helpers, stop_media_helpers},
+    {start_shared_files, nullptr},
     {start_scheduler, stop_scheduler},
     {start_curl, stop_curl},
     {start_database, stop_database},
+    {start_scan_engine, stop_scan_engine},
     {take_start_time, nullptr},
 };
 
