@@ -1,13 +1,10 @@
-// CommonScheduler: background jobs on three worker threads, one per priority
-// (0 most urgent .. 2), so that urgent work never waits behind long jobs.
-//
-// Workers share one mutex while a job runs, so one job runs at a time; a job
-// that asks should_yield and gives way (returns 4) waits on a shared condition
-// until a more urgent queue empties, the scheduler resumes or its priority is
-// interrupted. Each job lives in a pool of its own, freed after completion.
-// All calls are thread-safe; scheduler_pause and scheduler_resume must be
-// paired on one thread, and a thread that holds a pause must not call
-// scheduler_interrupt or scheduler_stop. Logs on "CommonScheduler".
+// CommonScheduler: background jobs on three workers, one per priority (0
+// most urgent .. 2). One shared mutex lets one job run at a time; a job that
+// gives way (returns 4) waits on a shared condition until more urgent work is
+// done or the scheduler resumes. Each job lives in a pool of its own, freed
+// after completion. Thread-safe; pause and resume are paired on one thread,
+// which must not interrupt or stop a priority while it holds the pause. Logs
+// on "CommonScheduler".
 #pragma once
 
 #include <apr_pools.h>

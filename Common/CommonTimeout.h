@@ -1,12 +1,9 @@
-// CommonTimeout: functions called periodically from one timer thread.
-//
-// Each entry is keyed by its function and fires when its due time has come,
-// then every interval after (on the grid start + k * interval). The timer
-// thread checks once a second. Entries live in the module's pool from
-// timeout_init to timeout_stop (a removed entry's memory is kept until then).
-// The list is guarded by a read-write lock; timeout functions run on the
-// timer thread under the read lock and so must not add, change or remove
-// timeouts. Logs on "CommonTimeout".
+// CommonTimeout: functions called periodically from one timer thread that
+// checks once a second. Each entry is keyed by its function and fires on the
+// grid start + k * interval. Entries live in the module's pool from
+// timeout_init to timeout_stop. A read-write lock guards the list; timeout
+// functions run on the timer thread under the read lock and must not add,
+// change or remove timeouts. Logs on "CommonTimeout".
 #pragma once
 
 #include <apr_pools.h>

@@ -1,15 +1,10 @@
-// MSDBQuery: the read paths that turn the object graph into documents:
-// browse (children of containers), metadata of one object, and search below
-// containers by UPnP ContentDirectory criteria.
-//
-// Each query runs one or two statements returning rows of (id text, property
-// order, name, value) and serialize_db_result groups them into one property
-// list per object. Request ids and criteria come from network clients: ids
-// are checked to be decimal id paths, criteria operands reach SQL only
-// quoted. Everything runs on the calling thread's medialib connection;
-// documents live in the caller's pool. Own-namespace ("zentoria...")
-// properties never leave through these documents. Logs on "MSDB" (criteria
-// errors on "MSDBHelper"). Statuses: 0 success, 20014 failure (logged).
+// MSDBQuery: browse, metadata and search, the read paths that turn the
+// object graph into documents (one property list per object, written by the
+// serializer). Ids and criteria come from network clients: ids must be
+// decimal id paths and criteria operands reach SQL only quoted; "zentoria"
+// properties never leave through these documents. Runs on the calling
+// thread's medialib connection; documents live in the caller's pool. Logs on
+// "MSDB" (criteria on "MSDBHelper"). Statuses: 0, or 20014 after a log line.
 #pragma once
 
 #include <apr_pools.h>

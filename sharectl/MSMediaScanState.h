@@ -1,13 +1,10 @@
-// MSMediaScanState: what the scan engine sets up once per process and its
-// operations share: the library handle, the library lock, the standard
-// container tables of the skeleton, the system view paths and the
-// resolution of dotted container paths.
-//
-// The tables are filled by msms_init under the module's write lock and read
-// under its read lock; they and every text handed out live in the pool given
-// to msms_init (or the caller's pool) until it is destroyed. The library
-// lock is a file lock that excludes other processes (and other holders in
-// this one). Logs on "MSMediaScan".
+// MSMediaScanState: what the scan engine sets up once and its operations
+// share: the library handle and lock, the standard container tables, system
+// view paths and dotted container paths. The tables are filled by msms_init
+// under the module's write lock, read under its read lock, and live in the
+// pool given to msms_init; other texts live in the caller's pool. The
+// library lock is a file lock that excludes other processes and threads.
+// Logs on "MSMediaScan".
 #pragma once
 
 #include <apr_pools.h>

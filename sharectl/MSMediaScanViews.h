@@ -1,13 +1,10 @@
 // MSMediaScanViews: the library views (the configuration's `index`
-// elements) and the filing of items into them.
-//
-// A view groups items under a parent container by up to six keys (property
-// values or constants), optionally only items passing up to three filters;
-// views with a trigger are applied below the leaf containers of other views
-// whose path text starts with the trigger. The lists are built once by
-// msms_init in its pool and are read-only afterwards; filing runs
-// in the caller's medialib transaction on the calling thread. Logs on
-// "MSMediaScan".
+// elements) and the filing of items into them. A view groups the items that
+// pass its filters under a parent container by up to six keys; triggered
+// views are applied below the leaves of views whose path text starts with
+// their trigger. The lists are built once by msms_init in its pool and are
+// read-only afterwards; filing runs in the caller's medialib transaction on
+// the calling thread. Logs on "MSMediaScan".
 #pragma once
 
 #include <apr_pools.h>
