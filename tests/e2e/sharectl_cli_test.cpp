@@ -2,6 +2,7 @@
 // stray arguments and the exit status.
 #include <gtest/gtest.h>
 
+#include "CommonFiles.h"
 #include "InstallFolder.h"
 #include "ProgramRun.h"
 
@@ -92,4 +93,17 @@ TEST_F(SharectlCli, AccountIsRecordedThenItsPasswordUpdated) {
                                    install.path());
   // The password splits at the first colon and the domain at the last at sign.
   EXPECT_EQ(rows.out, "alice|bjN3OnBhc3NAd29yZA==|home|home\n");
+}
+
+TEST_F(SharectlCli, LibraryLockedByAnotherWriterIsRefusedAtOnce) {
+  TestPool pool;
+  apr_file_t *lock = nullptr;
+  ASSERT_EQ(lock_file_acquire(pool, install.file("logs/zentoria.ZentoriaMediaLibLock").c_str(), &lock), 0);
+  ProgramResult r = sharectl({"-L"});
+  lock_file_release(lock);
+  EXPECT_EQ(r.out.rfind("\nInvalid, missing or locked media library, possible reasons are:\n\n", 0), 0u);
+  EXPECT_NE(r.out.find("- You are trying to run more than one instance of this application at a time.\n"),
+            std::string::npos);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(sharectl({"-L"}).status, 0);
 }
