@@ -45,8 +45,10 @@ AccountParts split_account(apr_pool_t *pool, const char *text) {
 int save_account(apr_pool_t *pool, MediaLibraryDB *db, const AccountParts &parts) {
   UserAccount account{nullptr, parts.domain, nullptr, parts.user, parts.password};
   if (msdb_save_user_account(pool, db, 1, &account) == 0) {
-    // The domain may have no anonymous account; that is no failure.
-    msdb_delete_user_account(pool, db, parts.domain, nullptr);
+    // A named account replaces the domain's anonymous one, which may not
+    // exist (no failure). An anonymous account just inserted is that very
+    // row and must stay.
+    if (*parts.user) msdb_delete_user_account(pool, db, parts.domain, nullptr);
     return 0;
   }
   return msdb_save_user_account(pool, db, 0, &account);

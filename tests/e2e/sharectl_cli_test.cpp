@@ -107,3 +107,16 @@ TEST_F(SharectlCli, LibraryLockedByAnotherWriterIsRefusedAtOnce) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(sharectl({"-L"}).status, 0);
 }
+
+TEST_F(SharectlCli, AnonymousAccountIsKeptUntilANamedOneReplacesIt) {
+  auto accounts = [&] {
+    return run_program("/usr/bin/sqlite3",
+                       {install.file("data/db/admin.db"), "select username, domain from useraccount order by oid"},
+                       install.path())
+        .out;
+  };
+  ASSERT_EQ(sharectl({"-C", ":guest@media.example"}).status, 0);
+  EXPECT_EQ(accounts(), "|media.example\n");
+  ASSERT_EQ(sharectl({"-C", "bob:pw@media.example"}).status, 0);
+  EXPECT_EQ(accounts(), "bob|media.example\n");
+}
