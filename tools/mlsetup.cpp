@@ -1,7 +1,8 @@
 // mlsetup DIR [CONFIG]: creates an installation folder with an empty library.
 //
 // DIR receives config.xml (a copy of CONFIG, by default the example
-// configuration of this source tree), data/ with the content database named
+// configuration of this source tree), log4cxx.properties (logging into
+// logs/medialib.log), data/ with the content database named
 // by the configuration and data/db/admin.db, both made from the schema,
 // data/download/ and logs/. A folder that already holds a configuration or a
 // data folder is left untouched. Exit status: 0 done, 1 failure, 2 usage.
@@ -21,6 +22,7 @@ namespace {
 
 constexpr const char *kProgram = "mlsetup";
 constexpr const char *kExampleConfig = ML_EXAMPLE_CONFIG;
+constexpr const char *kExampleLogging = ML_EXAMPLE_LOGGING;
 
 bool exists(apr_pool_t *pool, const char *path) {
   apr_finfo_t info;
@@ -35,6 +37,14 @@ bool make_dir(apr_pool_t *pool, const char *path) {
   return false;
 }
 
+bool copy_file(apr_pool_t *pool, const char *from, const char *to) {
+  apr_status_t status = apr_file_copy(from, to, APR_FPROT_FILE_SOURCE_PERMS, pool);
+  if (status == APR_SUCCESS) return true;
+  char reason[256];
+  std::fprintf(stderr, "%s: cannot copy %s to %s: %s\n", kProgram, from, to, apr_strerror(status, reason, sizeof reason));
+  return false;
+}
+
 int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) {
   apr_pool_t *pool = run.pool();
   const char *config_copy = apr_pstrcat(pool, dir, "/config.xml", nullptr);
@@ -45,13 +55,9 @@ int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) 
     return 1;
   }
   if (!make_dir(pool, dir)) return 1;
-  apr_status_t status = apr_file_copy(config, config_copy, APR_FPROT_FILE_SOURCE_PERMS, pool);
-  if (status != APR_SUCCESS) {
-    char reason[256];
-    std::fprintf(stderr, "%s: cannot copy %s to %s: %s\n", kProgram, config, config_copy,
-                 apr_strerror(status, reason, sizeof reason));
+  if (!copy_file(pool, config, config_copy) ||
+      !copy_file(pool, kExampleLogging, apr_pstrcat(pool, dir, "/log4cxx.properties", nullptr)))
     return 1;
-  }
   const char *content_db = nullptr;
   const char *admin_db = nullptr;
   if (!run.library_paths(dir, argv0, &content_db, &admin_db)) return 1;
