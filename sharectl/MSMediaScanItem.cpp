@@ -215,6 +215,31 @@ void note_subtitle(FolderScan *folder, const char *name) {
   if (table) apr_hash_set(folder->subtitles, apr_pstrdup(folder->pool, name), APR_HASH_KEY_STRING, "auto");
 }
 
+bool held_by(apr_pool_t *pool, const ScanContext *scan, const char *oid) {
+  const char *sources[16];
+  int count = 16;
+  if (msdb_get_object_sources(pool, scan->db, oid, sources, &count) != APR_SUCCESS) return false;
+  for (int i = 0; i < count; ++i) {
+    if (std::strcmp(sources[i], scan->source_oid) == 0) return true;
+  }
+  return false;
+}
+
+// The source's newest object for url. The look-up by value alone follows
+// the property index; limited to a source, the query walks every object of
+// the source, which made a scan quadratic in the size of the source. The
+// newest object of the whole library is also the source's newest when the
+// source holds it; only a file shared by two sources needs the slow form.
+int find_existing(apr_pool_t *pool, const ScanContext *scan, const char *url, const char **oid, const char **signature) {
+  const char *names[] = {"res"};
+  const char *values[] = {url};
+  if (msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, nullptr, oid, signature) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (*oid == nullptr || held_by(pool, scan, *oid)) return APR_SUCCESS;
+  return msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, scan->source_oid, oid, signature);
+}
+
 // Steps after the name checks, in the file's own pool.
 int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
   ScanContext *scan = work.item.scan;
@@ -223,11 +248,8 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
     LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist files are not read yet, ignoring file %s", work.item.path));
     return APR_SUCCESS;
   }
-  const char *names[] = {"res"};
-  const char *values[] = {work.item.url};
   const char *old_oid = nullptr, *signature = nullptr;
-  if (msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, scan->source_oid, &old_oid, &signature) !=
-      APR_SUCCESS) {
+  if (find_existing(pool, scan, work.item.url, &old_oid, &signature) != APR_SUCCESS) {
     return fail("Can't fetch object by its property");
   }
   if (old_oid != nullptr) {
