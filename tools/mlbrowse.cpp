@@ -88,6 +88,7 @@ bool parse_arguments(apr_pool_t *pool, int argc, const char *const *argv, Reques
   apr_getopt_t *getopt = nullptr;
   apr_getopt_init(&getopt, pool, argc, argv);
   getopt->errfn = nullptr;
+  getopt->interleave = 1;  // options may also follow the command
   int option = 0;
   const char *argument = nullptr;
   apr_status_t status;
@@ -96,7 +97,7 @@ bool parse_arguments(apr_pool_t *pool, int argc, const char *const *argv, Reques
   }
   if (status != APR_EOF) return usage_error("invalid option", "");
   const int left = argc - getopt->ind;
-  const char *const *rest = argv + getopt->ind;
+  const char *const *rest = getopt->argv + getopt->ind;  // the permuted copy
   request.command = left > 0 ? rest[0] : "";
   const bool search = std::strcmp(request.command, "search") == 0;
   const bool known = search || std::strcmp(request.command, "browse") == 0 || std::strcmp(request.command, "meta") == 0;
