@@ -1,0 +1,81 @@
+// sharectl as a user runs it: a second sharectl during a scan is refused by
+// the library lock, and a scan killed with SIGKILL leaves a library that the
+// next scan completes and mlcheck finds consistent.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "ProgramRun.h"
+#include "ShareFixture.h"
+
+namespace {
+
+class SharectlProgram : public ShareTest {
+ protected:
+  std::string sharectl_ = built_program("sharectl/sharectl");
+
+  // Starts sharectl with args in the installation folder, output discarded.
+  pid_t start(const std::vector<std::string> &args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int null_fd = open("/dev/null", O_RDWR);
+      dup2(null_fd, 0);
+      dup2(null_fd, 1);
+      dup2(null_fd, 2);
+      if (chdir(install_.c_str()) != 0) _exit(126);
+      std::vector<char *> argv{const_cast<char *>(sharectl_.c_str())};
+      for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(sharectl_.c_str(), argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // Waits until the library holds more than n objects (committed by another process).
+  bool wait_for_objects(int n) {
+    for (int i = 0; i < 3000; ++i) {
+      if (count("select count(*) from object") > n) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+};
+
+TEST_F(SharectlProgram, SecondInstanceIsRefusedAndAKilledScanIsCompletedByTheNext) {
+  const std::string first = mp3("many/t0.mp3", "");
+  for (int i = 1; i < 400; ++i) {
+    std::filesystem::copy_file(first, media_ + "/many/t" + std::to_string(i) + ".mp3");
+  }
+  const int skeleton = count("select count(*) from object");
+
+  pid_t scan = start({"-S", media_ + "/many"});
+  ASSERT_GT(scan, 0);
+  // More than the first hundred items are committed once the object count
+  // passes the skeleton by far.
+  ASSERT_TRUE(wait_for_objects(skeleton + 150));
+  ProgramResult second = run_program(sharectl_, {"-L"}, install_);
+  EXPECT_NE(second.out.find("Invalid, missing or locked media library"), std::string::npos) << second.out;
+
+  kill(scan, SIGKILL);
+  int status = 0;
+  waitpid(scan, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the scan ended before it could be killed";
+  EXPECT_EQ(mlcheck(), "");
+
+  ProgramResult again = run_program(sharectl_, {"-R"}, install_);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_NE(again.out.find("item(s) were updated/added"), std::string::npos) << again.out;
+  EXPECT_EQ(mlcheck(), "");
+  ProgramResult list = run_program(sharectl_, {"-L"}, install_);
+  EXPECT_EQ(list.out, media_ + "/many\n");
+  const std::string source = column("select max(sourceOid) from objms").at(0);
+  EXPECT_EQ(items_of(source), 400);
+}
+
+}  // namespace
