@@ -324,7 +324,7 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
   Pool pool(folder->pool, MSMS_MODULE);
   const char *relative = folder->relative[0] != '\0' ? folder->relative : "/";
   const char *path = path_canonical(pool, apr_pstrcat(pool, scan->root, "/", folder->relative, "/", file->name, nullptr));
-  FileWork work{{scan, folder, file, relative, path, apr_pstrcat(pool, "file://", path, nullptr), extension, type},
+  FileWork work{{scan, file, relative, path, apr_pstrcat(pool, "file://", path, nullptr), extension, type},
                 false,
                 apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(file->mtime))};
   if (type->media_class == MEDIA_IMAGE &&

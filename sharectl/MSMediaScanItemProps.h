@@ -15,7 +15,6 @@
 // What the item builders know of the file being processed.
 struct ItemSource {
   ScanContext *scan;
-  const FolderScan *folder;
   const ScanFile *file;
   const char *relative;   // "/" for the source root
   const char *path;       // canonical full path
