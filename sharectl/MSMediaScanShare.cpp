@@ -149,9 +149,8 @@ struct Refresh {
   bool marking;
 };
 
-int scan_source(Refresh &r, ScanContext *scan) {
-  const char *type = nullptr;
-  path_type(r.pool, r.source.url, &type);
+// type: what the source's path is now ("file", "folder" or null).
+int scan_source(Refresh &r, ScanContext *scan, const char *type) {
   if (type != nullptr && std::strcmp(type, "file") == 0) {
     apr_finfo_t info;
     if (apr_stat(&info, r.source.url, APR_FINFO_SIZE | APR_FINFO_MTIME, r.pool) != APR_SUCCESS) {
@@ -189,7 +188,7 @@ int scan_in_transaction(Refresh &r) {
     return APR_EGENERAL;
   }
   scan.print = r.print;
-  int status = scan_source(r, &scan);
+  int status = scan_source(r, &scan, type);
   if (status != APR_SUCCESS) return status;
   *r.added = msms_scan_created(&scan);
   int other = 0;

@@ -131,6 +131,25 @@ TEST_F(Sources, RefreshAllTakesFilesBeforeFoldersAndSkipsVanishedSources) {
   EXPECT_TRUE(log_.contains("Failed to refresh " + gone + ", skipping..."));
 }
 
+TEST_F(Sources, RefreshAllGoesOnPastUrlSourcesItCannotFetchYet) {
+  mp3("f/a.mp3", "A");
+  ASSERT_FALSE(share(media_ + "/f").empty());
+  MediaSource url{};
+  url.name = "radio";
+  url.type = "audurl";
+  url.url = "http://127.0.0.1:9/stream.mp3";
+  url.tags = "";
+  url.is_public = 1;
+  url.transcode_when = "";
+  ASSERT_EQ(msdb_admin_begin(db_), 0);
+  ASSERT_EQ(msdb_add_media_source(pool_, db_, &url), 0);
+  ASSERT_EQ(msdb_admin_commit(db_), 0);
+  int added = -1, removed = -1;
+  EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(added, 1);
+  EXPECT_TRUE(log_.contains("Failed to refresh http://127.0.0.1:9/stream.mp3, skipping..."));
+}
+
 TEST_F(Sources, RefreshAllWithoutSourcesCountsNothing) {
   int added = -1, removed = -1;
   EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 0);
