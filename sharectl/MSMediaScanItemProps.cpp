@@ -286,7 +286,9 @@ int msms_image_item_props(apr_pool_t *pool, const ItemSource &item, PropList **l
   *list = common_rows(pool, item, kPhotoClass);
   prop_set(pool, *list, PROP_RES_SIZE, apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(item.file->size)));
   prop_add(pool, *list, PROP_DC_TITLE, msms_item_title(pool, item.scan, item.relative, nullptr, item.file->name, true));
-  prop_add(pool, *list, PROP_UPNP_ALBUM, folder_album(pool, item.relative));
+  // Photos at the source root have no folder to name their album after.
+  const char *album = folder_album(pool, item.relative);
+  if (album[0] != '\0') prop_add(pool, *list, PROP_UPNP_ALBUM, album);
   ImageInfoRecord info{};
   ExifTime exif{};
   if (image_info_read(item.path, &info, &exif) != APR_SUCCESS || !info.present) {

@@ -146,6 +146,13 @@ TEST_F(Scan, NonRecursiveSourceIgnoresMediaInSubfolders) {
   EXPECT_EQ(prop(item(media_ + "/top.mp3"), "zentoria:folder"), "/");
 }
 
+TEST_F(Scan, PhotoAtTheSourceRootHasNoEmptyAlbum) {
+  const std::string photo = jpg("root.jpg");
+  ASSERT_EQ(scan(share(media_)).status, 0);
+  EXPECT_TRUE(props(item(photo), "upnp:album").empty());
+  EXPECT_EQ(count("select count(*) from propValue join prop on prop.valueOid=propValue.oid where value=''"), 0);
+}
+
 TEST_F(Scan, SingleFileSourceScansThatFile) {
   const std::string path = mp3("alone/single.mp3", "Single");
   mp3("alone/other.mp3", "Other");
