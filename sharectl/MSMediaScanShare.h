@@ -1,7 +1,7 @@
-// MSMediaScanShare: what the refresh of all sources and the unshare need of
-// the sharing module beside the engine interface (MSMediaScan.h), which
-// this module implements for file and folder sources: find, add, update and
-// the scan of one source.
+// MSMediaScanShare: the sharing module implements the engine interface
+// (MSMediaScan.h) for file and folder sources: find, add, update and the scan
+// of one source. This header holds what the refresh, unshare and list module
+// shares with it: the source look-up and the user-message codes.
 //
 // Runs on the calling thread; temporary memory lives in pools below the
 // library handle's pool. Logs on "MSMediaScan".
@@ -14,7 +14,7 @@
 
 // The source whose oid (all digits) or url (normalised unless it has a
 // scheme) is given, in source. Returns 0 when found, 70015 when not, 20014
-// after a failed query (logged as from_oid or by-url says).
+// when the query failed (logged by the database layer only).
 int msms_fetch_source(apr_pool_t *pool, const char *oid_or_url, MediaSource *source);
 
 // Codes of the user-message table that the source operations hand back.
