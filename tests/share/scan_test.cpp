@@ -146,6 +146,17 @@ TEST_F(Scan, NonRecursiveSourceIgnoresMediaInSubfolders) {
   EXPECT_EQ(prop(item(media_ + "/top.mp3"), "zentoria:folder"), "/");
 }
 
+TEST_F(Scan, UntaggedFilesGetUnknownTagsAndTheirNameAsTitle) {
+  const std::string song = mp3("plain/no tags.mp3", "");
+  ASSERT_EQ(scan(share(media_)).status, 0);
+  const std::string oid = item(song);
+  EXPECT_EQ(prop(oid, "dc:title"), "No Tags");  // prettyTags is on in the example configuration
+  EXPECT_EQ(prop(oid, "upnp:artist"), "Unknown Artist");
+  EXPECT_EQ(prop(oid, "zentoria:albumArtist"), "Unknown Artist");
+  EXPECT_EQ(prop(oid, "upnp:album"), "Unknown Album");
+  EXPECT_EQ(prop(oid, "res@duration"), "00:00:01.000");
+}
+
 TEST_F(Scan, PhotoAtTheSourceRootHasNoEmptyAlbum) {
   const std::string photo = jpg("root.jpg");
   ASSERT_EQ(scan(share(media_)).status, 0);
