@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommonFiles.h"
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
 #include "CommonText.h"
@@ -186,6 +187,12 @@ int link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, 
 
 int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *old_oid) {
   ScanContext *scan = work.item.scan;
+  // An item made of a file nobody may read would keep its empty facts after
+  // the permissions are mended, since that does not change its signature.
+  if (!file_exists(work.item.path)) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not read %s, skipping...", work.item.path));
+    return APR_SUCCESS;
+  }
   PropList *list = nullptr;
   int media_class = 0;
   bool skip = false;

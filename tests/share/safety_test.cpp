@@ -1,6 +1,8 @@
 // Bad input: awkward names, unreadable folders, files vanishing mid-scan,
 // link loops, non-media disguised as media, a held library lock and
 // interrupted scans. Nothing may crash, lose or corrupt the library.
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,6 +14,29 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// While alive, the process obeys file permissions even when run as root, by
+// lowering the two capabilities that let root read anything.
+class PermissionsBind {
+ public:
+  PermissionsBind() {
+    header_.version = _LINUX_CAPABILITY_VERSION_3;
+    if (syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+    lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    lowered_ = syscall(SYS_capset, &header_, lowered) == 0;
+  }
+  ~PermissionsBind() {
+    if (lowered_) syscall(SYS_capset, &header_, saved_);
+  }
+  PermissionsBind(const PermissionsBind &) = delete;
+  PermissionsBind &operator=(const PermissionsBind &) = delete;
+
+ private:
+  __user_cap_header_struct header_{};
+  __user_cap_data_struct saved_[2]{};
+  bool lowered_ = false;
+};
 
 class Safety : public ShareTest {
  protected:
@@ -40,26 +65,38 @@ TEST_F(Safety, AwkwardNamesBecomeItemsTitledAsWritten) {
 }
 
 TEST_F(Safety, UnreadableFolderIsSkippedWithItsNameAndTheRestIsScanned) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   mp3("open/a.mp3", "A");
   mp3("closed/b.mp3", "B");
+  const std::string source = share(media_);
   fs::permissions(media_ + "/closed", fs::perms::none);
-  ScanCounts counts = scan(share(media_));
+  ScanCounts counts;
+  {
+    PermissionsBind bind;
+    counts = scan(source);
+  }
   fs::permissions(media_ + "/closed", fs::perms::owner_all);
   ASSERT_EQ(counts.status, 0);
   EXPECT_EQ(counts.added, 1);
   EXPECT_TRUE(log_.contains("Could not open folder " + media_ + "/closed, skipping..."));
 }
 
-TEST_F(Safety, UnreadableFileFailsAloneNamingIt) {
-  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+TEST_F(Safety, UnreadableFileIsSkippedNamingItUntilItCanBeRead) {
   mp3("a.mp3", "A");
   const std::string locked = mp3("b.mp3", "B");
+  const std::string source = share(media_);
   fs::permissions(locked, fs::perms::none);
-  ScanCounts counts = scan(share(media_));
+  ScanCounts counts;
+  {
+    PermissionsBind bind;
+    counts = scan(source);
+  }
   fs::permissions(locked, fs::perms::owner_all);
   ASSERT_EQ(counts.status, 0);
-  EXPECT_TRUE(log_.contains(locked));
+  EXPECT_EQ(counts.added, 1);
+  EXPECT_TRUE(log_.contains("Could not read " + locked + ", skipping..."));
+  // Once readable, the file becomes an item with its tags.
+  EXPECT_EQ(scan(source).added, 1);
+  EXPECT_EQ(prop(item(locked), "dc:title"), "B");
   EXPECT_EQ(mlcheck(), "");
 }
 
