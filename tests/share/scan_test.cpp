@@ -200,6 +200,22 @@ TEST_F(Scan, SourceTagsAndViewTagsReachItemsAndFollowTheSource) {
   EXPECT_EQ(mlcheck(), "");
 }
 
+TEST_F(Scan, TranscodeSettingFollowsTheSourceWithoutRebuildingItems) {
+  const std::string path = mp3("t.mp3", "T");
+  const std::string source = share(media_);
+  ASSERT_EQ(scan(source).status, 0);
+  const std::string oid = item(path);
+  EXPECT_TRUE(props(oid, "zentoria:transcodeWhen").empty());
+  MediaSource stored{};
+  ASSERT_NE(msms_find_media_source(pool_, media_.c_str(), &stored), nullptr);
+  stored.transcode_when = "always";
+  stored.type = nullptr;
+  ASSERT_EQ(msms_update_media_source(pool_, &stored, nullptr), 0);
+  EXPECT_EQ(scan(source).added, 0);
+  EXPECT_EQ(item(path), oid);
+  EXPECT_EQ(prop(oid, "zentoria:transcodeWhen"), "always");
+}
+
 TEST_F(Scan, SharingAnAlreadySharedPathFails) {
   ASSERT_FALSE(share(media_).empty());
   EXPECT_EQ(share(media_ + "/"), "");
