@@ -5,7 +5,9 @@
 # some flac, ogg and m4a) with covers, 1,000 dated photos in year/event
 # folders, 60 short videos (half with subtitles), and 300 files a scan must
 # skip (text, playlists, thumbnails databases, empty and extension-less
-# files, a web page and a playlist named as music).
+# files, a web page and a playlist named as music). Scale 0 is a small
+# sample of each (the README's demo): 2 artists of 2 albums of 4 tracks,
+# 12 photos, 2 videos, 10 files to skip.
 set -eu
 out=${1:?usage: make-corpus.sh OUT [SCALE]}
 scale=${2:-1}
@@ -88,14 +90,19 @@ def exif_jpeg(jpeg, date):
 mp3, flac_t, mp4, jpg, cover = read("t.mp3"), read("t.flac"), read("t.mp4"), read("t.jpg"), read("cover.jpg")
 retag = []  # (template, path, tags) for ogg and m4a, tagged by ffmpeg
 counts = {"tracks": 0, "covers": 0, "photos": 0, "videos": 0, "junk": 0}
+# artists, albums per artist, tracks per album, photos, videos, skipped files
+if scale == 0:
+    ARTISTS, ALBUMS, TRACKS, PHOTOS, VIDEOS, JUNK = 2, 2, 4, 12, 2, 10
+else:
+    ARTISTS, ALBUMS, TRACKS, PHOTOS, VIDEOS, JUNK = 40 * scale, 3, 12, 1000 * scale, 60 * scale, 300 * scale
 
-for a in range(40 * scale):
+for a in range(ARTISTS):
     artist = f"{phrase(2)} {a:03d}"
-    for b in range(3):
+    for b in range(ALBUMS):
         album = f"{phrase(2)} {b + 1}"
         folder = os.path.join(out, "Music", artist, album)
         genre, year = rng.choice(GENRES), rng.randint(1960, 2025)
-        for t in range(12):
+        for t in range(TRACKS):
             title = phrase(3)
             fmt = rng.choices(["mp3", "flac", "ogg", "m4a"], [70, 10, 10, 10])[0]
             path = os.path.join(folder, f"{t + 1:02d} {title}.{fmt}")
@@ -115,14 +122,14 @@ for a in range(40 * scale):
             write(os.path.join(folder, "AlbumArtSmall.jpg"), cover)
             counts["covers"] += 1
 
-for p in range(1000 * scale):
+for p in range(PHOTOS):
     year = 2005 + p % 20
     event = f"{year} {rng.choice(WORDS).title()} {p // 40:03d}"
     date = f"{year}:{rng.randint(1, 12):02d}:{rng.randint(1, 28):02d} {rng.randint(0, 23):02d}:{rng.randint(0, 59):02d}:00"
     write(os.path.join(out, "Photos", str(year), event, f"IMG_{p:05d}.jpg"), exif_jpeg(jpg, date))
     counts["photos"] += 1
 
-for v in range(60 * scale):
+for v in range(VIDEOS):
     folder = os.path.join(out, "Videos", f"Series {v // 10:02d}")
     write(os.path.join(folder, f"Episode {v:03d}.mp4"), mp4)
     if v % 2 == 0:
@@ -133,7 +140,7 @@ junk = [("notes.txt", b"shopping list\n"), ("info.nfo", b"release info\n"), ("Th
         ("desktop.ini", b"[.ShellClassInfo]\n"), ("empty.mp3", b""), ("README", b"no extension\n"),
         ("page.mp3", b"<html><body>not music</body></html>\n"), ("list.mp3", b"#EXTM3U\nnothing.mp3\n"),
         ("party.m3u", b"#EXTM3U\n../a.mp3\n"), ("scan.log", b"log\n")]
-for j in range(300 * scale):
+for j in range(JUNK):
     name, data = junk[j % len(junk)]
     write(os.path.join(out, "Misc", f"box {j // len(junk):03d}", name), data)
     counts["junk"] += 1
