@@ -10,7 +10,8 @@ packages=(
   libsqlite3-dev libexpat1-dev libcurl4-openssl-dev liblog4cxx-dev
   libtag1-dev libavformat-dev libavcodec-dev libavutil-dev
   libmagickcore-6.q16-dev
-  ffmpeg imagemagick sqlite3 python3 iso-codes time
+  ffmpeg imagemagick sqlite3 python3 iso-codes time bc
+  minidlna
 )
 
 missing=()
@@ -25,5 +26,13 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# MiniDLNA is only a benchmark baseline, started by bench/scan.sh on
+# 127.0.0.1: its package must not start a server on the machine's network.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' > "$policy"
+  chmod +x "$policy"
+  trap 'rm -f "$policy"' EXIT
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
