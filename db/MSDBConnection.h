@@ -13,6 +13,7 @@
 #include <apr_thread_proc.h>
 
 #include "MSDBHelper.h"
+#include "MSDBInternCache.h"
 
 struct ThreadHook;
 
@@ -31,6 +32,13 @@ struct DBThreadConnection {
   DbLink admin;
   int admin_in_transaction = 0;
   int medialib_in_transaction = 0;
+  // Interned oids of the medialib connection (emptied by a rollback).
+  InternCache *intern = nullptr;
+  // Moves on whenever oids remembered from the medialib connection may have
+  // gone stale: a transaction begun or rolled back, objects or property rows
+  // deleted. Epochs are unique in the process, never reused by another
+  // connection.
+  apr_uint64_t graph_epoch = 0;
 };
 
 // Creates the handle in a child of pool, loads the sqlite3 driver, creates
@@ -54,6 +62,15 @@ DBThreadConnection *msdb_thread_connection(MediaLibraryDB *db);
 // connection to the database" on "MSDB" when there is none: the first step of
 // every database operation.
 DBThreadConnection *msdb_connection_or_log(MediaLibraryDB *db);
+
+// The calling thread's graph epoch (see DBThreadConnection): a cache of
+// object oids (such as containers found by title) stays valid while the
+// epoch it was filled under is current. Returns 0, or 20014 without a
+// connection (logged).
+int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch);
+
+// Moves the calling thread's graph epoch on: objects were deleted.
+void msdb_graph_changed(DBThreadConnection *conn);
 
 // Transactions. begin: 0, or 20014 ("Nested transactions are not allowed",
 // "Could not begin transaction, reason: %s"). commit / rollback: 0, or 20014

@@ -111,6 +111,7 @@ int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victim
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
+  msdb_graph_changed(conn);
   int status = uncount_children(pool, db, link, victims, cancel, context);
   if (status != APR_SUCCESS) return status;
   for (const char *statement : kDetachStatements) {

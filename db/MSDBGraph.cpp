@@ -19,7 +19,6 @@
 namespace {
 
 constexpr const char *kModule = "MSDB";
-constexpr const char *kLastRowid = "select last_insert_rowid();";
 
 void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
 
@@ -93,7 +92,7 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
   const char *insert = db_sql(pool,
                               "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, '%s');",
                               parent, child, quoted_ordinal);
-  if (db_insert_and_fetch(pool, link, insert, kLastRowid, &found) != APR_SUCCESS) {
+  if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &found) != APR_SUCCESS) {
     return db_fail("Could not insert edge");
   }
   if (add_ancestors(pool, link, parent, child) != APR_SUCCESS) return APR_EGENERAL;
@@ -195,7 +194,7 @@ int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
           ? db_sql(pool, "insert into object (oid, signature) values(null, '%s')", db_quote(pool, signature))
           : "insert into object (oid, signature) values(null, null)";
   const char *created = nullptr;
-  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastRowid, &created) != APR_SUCCESS) {
+  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
     return db_fail("Could not insert object");
   }
   if (source != nullptr && msdb_add_object_source(pool, db, created, source, nullptr) != APR_SUCCESS) {

@@ -168,14 +168,35 @@ int db_next_row(apr_pool_t *pool, DbCursor *cursor, int n, const char **values) 
   return 1;
 }
 
-int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const char *select,
-                        const char **value) {
-  *value = nullptr;
+namespace {
+
+// Runs insert; logs and fails unless it added a row.
+int insert_row(DbLink link, const char *insert) {
   int rows = 0;
   const char *reason = "no row was inserted";
   if (db_exec_reason(link, insert, &rows, &reason) != APR_SUCCESS || rows < 1) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, reason));
     return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+// The row id of the last insert, read from the connection: preparing
+// "select last_insert_rowid();" for every row cost more than the insert.
+const char *last_rowid(apr_pool_t *pool, DbLink link) {
+  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle));
+  return apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(sqlite3_last_insert_rowid(native)));
+}
+
+}  // namespace
+
+int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const char *select,
+                        const char **value) {
+  *value = nullptr;
+  if (insert_row(link, insert) != APR_SUCCESS) return APR_EGENERAL;
+  if (std::strcmp(select, kLastInsertRowid) == 0) {
+    *value = last_rowid(pool, link);
+    return APR_SUCCESS;
   }
   return db_select_value(pool, link, select, value, nullptr);
 }
@@ -184,5 +205,8 @@ int db_find_or_insert(apr_pool_t *pool, DbLink link, const char *select, const c
                       const char **value) {
   int status = db_select_value(pool, link, select, value, nullptr);
   if (status != APR_SUCCESS || *value != nullptr) return status;
-  return db_insert_and_fetch(pool, link, insert, select, value);
+  // select found nothing, so the one row it finds now is the row just added.
+  if (insert_row(link, insert) != APR_SUCCESS) return APR_EGENERAL;
+  *value = last_rowid(pool, link);
+  return APR_SUCCESS;
 }

@@ -81,6 +81,10 @@ int db_select_row(apr_pool_t *pool, DbLink link, const char *sql, int n, const c
 // The next row's first n columns. Returns 1 with values set, 0 at the end.
 int db_next_row(apr_pool_t *pool, DbCursor *cursor, int n, const char **values);
 
+// The follow-up select of an insert that wants the new row's id; its answer
+// is taken from the connection without running a statement.
+inline constexpr const char *kLastInsertRowid = "select last_insert_rowid();";
+
 // Runs insert, and when it changed at least one row, select; value is the
 // select's first value. Returns 0, or 20014 after "Could not execute SQL
 // statement, reason: %s" with value null.
@@ -88,6 +92,9 @@ int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const
                         const char **value);
 
 // Runs select; when it has a row its first value is the answer, otherwise
-// db_insert_and_fetch(insert, select). Returns 0 or 20014.
+// insert runs and the answer is the row id of the row it added (insert must
+// add exactly the row that select looks for, so that running select again
+// would give that id). Returns 0, or 20014 after "Could not execute SQL
+// statement, reason: %s".
 int db_find_or_insert(apr_pool_t *pool, DbLink link, const char *select, const char *insert,
                       const char **value);

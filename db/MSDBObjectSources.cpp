@@ -41,7 +41,7 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
   if (existing != nullptr) return APR_SUCCESS;
   const char *insert = db_sql(pool, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);", object, source);
   const char *created = nullptr;
-  if (db_insert_and_fetch(pool, conn->medialib, insert, "select last_insert_rowid();", &created) != APR_SUCCESS) {
+  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
     return db_fail("Could not insert relation");
   }
   if (row_oid != nullptr) *row_oid = created;

@@ -121,8 +121,11 @@ int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   return APR_SUCCESS;
 }
 
-int delete_named(apr_pool_t *pool, DbLink link, const char *name_oid, const char *object,
+int delete_named(apr_pool_t *pool, DBThreadConnection *conn, const char *name_oid, const char *object,
                  const char *parent_prop) {
+  DbLink link = conn->medialib;
+  // A container that lost its title no longer answers to it.
+  msdb_graph_changed(conn);
   ParentTest parent = parent_test(parent_prop);
   const char *attributes = db_sql(pool,
                                   "delete from prop where parentOid in (select oid from prop where (nameOid=%s) and "
@@ -160,9 +163,60 @@ const char *value_select(apr_pool_t *pool, const char *columns, const char *name
                 columns, db_quote(pool, name), object);
 }
 
+// What msdb_add_prop_list knows while it stores a list.
+struct ListStore {
+  apr_pool_t *pool;
+  MediaLibraryDB *db;
+  DBThreadConnection *conn;
+  const char *object;
+  // The object had no property row before the list: the only rows it can
+  // hold are those stored from the list, kept in rows by
+  // "name oid/value oid/parent", so no look-up is needed before an insert.
+  bool fresh;
+  apr_hash_t *rows;
+};
+
+int open_list_store(apr_pool_t *pool, MediaLibraryDB *db, const char *object, ListStore *store) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *any = nullptr;
+  if (db_select_value(pool, conn->medialib, db_sql(pool, "select oid from prop where objectOid=%s limit 1", object),
+                      &any, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  *store = ListStore{pool, db, conn, object, any == nullptr, apr_hash_make(pool)};
+  return APR_SUCCESS;
+}
+
+// msdb_add_prop for one entry of the list. The container flag is written by
+// msdb_set_prop behind the store's back, so that name always takes the
+// checked way.
+int store_entry(ListStore &store, const char *parent_prop, const char *name, const char *value, const char **row) {
+  if (!store.fresh || std::strcmp(name, prop_name(PROP_ZENTORIA_IS_CONTAINER)) == 0) {
+    return msdb_add_prop(store.pool, store.db, parent_prop, store.object, 0, name, value, row);
+  }
+  const char *name_oid = nullptr;
+  const char *value_oid = nullptr;
+  if (intern_both(store.pool, store.db, name, value, &name_oid, &value_oid) != APR_SUCCESS) return APR_EGENERAL;
+  const char *key = apr_pstrcat(store.pool, name_oid, "/", value_oid, "/", parent_prop, nullptr);
+  *row = static_cast<const char *>(apr_hash_get(store.rows, key, APR_HASH_KEY_STRING));
+  if (*row != nullptr) return APR_SUCCESS;
+  const char *insert =
+      db_sql(store.pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
+             parent_prop == nullptr ? "null" : parent_prop, name_oid, store.object, value_oid);
+  if (db_insert_and_fetch(store.pool, store.conn->medialib, insert, kLastInsertRowid, row) != APR_SUCCESS) {
+    return db_fail("Could not insert prop");
+  }
+  apr_hash_set(store.rows, key, APR_HASH_KEY_STRING, *row);
+  if (update_is_container(store.pool, store.db, store.object, name, value) != APR_SUCCESS) {
+    return db_fail("Could not update the isContainer flag");
+  }
+  return APR_SUCCESS;
+}
+
 // Pass 1 of msdb_add_prop_list stores elements, pass 2 attributes.
-int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, PropList *list,
-                  bool attributes, apr_hash_t *element_rows) {
+int add_list_pass(ListStore &store, PropList *list, bool attributes, apr_hash_t *element_rows) {
+  apr_pool_t *pool = store.pool;
   for (apr_hash_index_t *it = apr_hash_first(pool, list); it != nullptr; it = apr_hash_next(it)) {
     const void *key = nullptr;
     void *value = nullptr;
@@ -177,7 +231,7 @@ int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Prop
     auto *text = static_cast<const char *>(value);
     const char *row = nullptr;
     if (!attributes) {
-      if (msdb_add_prop(pool, db, nullptr, object, 0, name, text, &row) != APR_SUCCESS) {
+      if (store_entry(store, nullptr, name, text, &row) != APR_SUCCESS) {
         return db_fail(log4c_sprintf("Could not add property %s with value %s", name, text));
       }
       apr_hash_set(element_rows, key, APR_HASH_KEY_STRING, row);
@@ -185,11 +239,36 @@ int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Prop
     }
     const char *element_key = apr_psprintf(pool, "%d/%.*s", instance, static_cast<int>(at - name), name);
     auto *parent = static_cast<const char *>(apr_hash_get(element_rows, element_key, APR_HASH_KEY_STRING));
-    if (parent == nullptr || msdb_add_prop(pool, db, parent, object, 0, name, text, &row) != APR_SUCCESS) {
+    if (parent == nullptr || store_entry(store, parent, name, text, &row) != APR_SUCCESS) {
       return db_fail(log4c_sprintf("Could not add subproperty %s with value %s", name, text));
     }
   }
   return APR_SUCCESS;
+}
+
+struct InternTexts {
+  const char *select;
+  const char *insert;
+};
+constexpr InternTexts kInternName{"select oid from propName where name = '%s';",
+                                  "insert into propName (oid, name) values(null,'%s');"};
+constexpr InternTexts kInternValue{"select oid from propValue where value = '%s';",
+                                   "insert into propValue (oid, value) values(null,'%s');"};
+
+// Find-or-insert of a name or an escaped value, answered from the
+// connection's cache when the oid is known already.
+int intern(apr_pool_t *pool, DBThreadConnection *conn, InternKind kind, const char *text, const char **oid) {
+  const char *cached = intern_cache_get(conn->intern, kind, text);
+  if (cached != nullptr) {
+    *oid = apr_pstrdup(pool, cached);
+    return APR_SUCCESS;
+  }
+  const InternTexts &texts = kind == InternKind::name ? kInternName : kInternValue;
+  const char *quoted = db_quote(pool, text);
+  int status = db_find_or_insert(pool, conn->medialib, db_sql(pool, texts.select, quoted),
+                                 db_sql(pool, texts.insert, quoted), oid);
+  if (status == APR_SUCCESS && *oid != nullptr) intern_cache_put(conn->intern, kind, text, *oid);
+  return status;
 }
 
 }  // namespace
@@ -197,19 +276,14 @@ int add_list_pass(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Prop
 int msdb_intern_name(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char **oid) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *quoted = db_quote(pool, name);
-  return db_find_or_insert(pool, conn->medialib, db_sql(pool, "select oid from propName where name = '%s';", quoted),
-                           db_sql(pool, "insert into propName (oid, name) values(null,'%s');", quoted), oid);
+  return intern(pool, conn, InternKind::name, name, oid);
 }
 
 int msdb_intern_value(apr_pool_t *pool, MediaLibraryDB *db, const char *escaped_value,
                       const char **oid) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *quoted = db_quote(pool, escaped_value);
-  return db_find_or_insert(pool, conn->medialib,
-                           db_sql(pool, "select oid from propValue where value = '%s';", quoted),
-                           db_sql(pool, "insert into propValue (oid, value) values(null,'%s');", quoted), oid);
+  return intern(pool, conn, InternKind::value, escaped_value, oid);
 }
 
 int msdb_add_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop, const char *object,
@@ -233,7 +307,7 @@ int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   const char *name_oid = nullptr;
   const char *value_oid = nullptr;
   if (intern_both(pool, db, name, value, &name_oid, &value_oid) != APR_SUCCESS) return APR_EGENERAL;
-  if (value == nullptr) return delete_named(pool, conn->medialib, name_oid, object, parent_prop);
+  if (value == nullptr) return delete_named(pool, conn, name_oid, object, parent_prop);
   if (replace_value(pool, conn->medialib, name_oid, value_oid, object, parent_prop, prop_oid) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
@@ -290,6 +364,7 @@ int msdb_delete_prop_row(apr_pool_t *pool, MediaLibraryDB *db, const char *prop_
   if (!db_oid_valid(prop_oid)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
+  msdb_graph_changed(conn);
   int rows = 0;
   if (db_exec(conn->medialib, db_sql(pool, "delete from prop where (parentOid=%s) or (oid=%s);", prop_oid, prop_oid),
               &rows, kNotDeleted) != APR_SUCCESS) {
@@ -323,11 +398,17 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
     // The counter is pasted into the statement unquoted, so it must be a number.
     return db_fail(INTERNAL_ERROR_TEXT);
   }
-  const char *value_oid = nullptr;
-  if (db_find_or_insert(pool, link, db_sql(pool, "select oid from propValue where value = %d + %s", delta, current),
-                        db_sql(pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, current),
-                        &value_oid) != APR_SUCCESS) {
-    return db_fail("Could not get prop value");
+  // SQLite stores the sum as its decimal text, so a sum interned before is
+  // known by that text.
+  const char *sum = apr_psprintf(pool, "%" APR_INT64_T_FMT, number + delta);
+  const char *value_oid = intern_cache_get(conn->intern, InternKind::value, sum);
+  if (value_oid == nullptr) {
+    if (db_find_or_insert(pool, link, db_sql(pool, "select oid from propValue where value = %d + %s", delta, current),
+                          db_sql(pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, current),
+                          &value_oid) != APR_SUCCESS) {
+      return db_fail("Could not get prop value");
+    }
+    intern_cache_put(conn->intern, InternKind::value, sum, value_oid);
   }
   const char *update = db_sql(pool,
                               "update prop set valueOid=%s where objectOid in (%s) and nameOid=(select oid from "
@@ -397,9 +478,11 @@ int msdb_find_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop
 
 int msdb_add_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *object, PropList *list) {
   if (!db_oid_valid(object)) return APR_EGENERAL;
+  ListStore store;
+  if (open_list_store(pool, db, object, &store) != APR_SUCCESS) return APR_EGENERAL;
   apr_hash_t *element_rows = apr_hash_make(pool);
-  if (add_list_pass(pool, db, object, list, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
-  return add_list_pass(pool, db, object, list, true, element_rows);
+  if (add_list_pass(store, list, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
+  return add_list_pass(store, list, true, element_rows);
 }
 
 int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *value_oids,

@@ -37,7 +37,7 @@ int store_tags(apr_pool_t *pool, DbLink link, const char *source_oid, const char
     const char *insert =
         db_sql(pool, "insert into tag (oid, sourceOid, tag) values (null, %s, '%s');", source_oid, db_quote(pool, tag));
     const char *oid = nullptr;
-    if (db_insert_and_fetch(pool, link, insert, "select last_insert_rowid();", &oid) != APR_SUCCESS) {
+    if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &oid) != APR_SUCCESS) {
       return db_fail(log4c_sprintf("Could not insert media source tag %s", tag));
     }
   }
@@ -137,7 +137,7 @@ int msdb_add_media_source(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *sou
                               q.name, q.url, q.tags, q.type, source->is_public, source->lookfor_audio,
                               source->lookfor_video, source->lookfor_photo, source->is_recursive, q.transcode_when);
   const char *oid = nullptr;
-  if (db_insert_and_fetch(pool, link, insert, "select last_insert_rowid();", &oid) != APR_SUCCESS) {
+  if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &oid) != APR_SUCCESS) {
     return db_fail("Could not insert media source");
   }
   if (store_tags(pool, link, oid, q.tags) != APR_SUCCESS) return db_fail("Could not insert media source tags");
