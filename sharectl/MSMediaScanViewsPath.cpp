@@ -12,7 +12,17 @@
 // and created when missing. The same path therefore always yields the same
 // container, and two paths share their common prefix. Titles are never split
 // anywhere else: a key value such as "Mr. Big" names one container.
+//
+// Every item is filed into the same few dozen containers, so each thread
+// remembers the containers it found or created by (parent, title). The
+// memory holds while the database's graph epoch stays (see MSDBConnection):
+// a new or rolled-back transaction, or deleted objects or properties, empty
+// it. Only this file creates such containers during a scan, and it
+// remembers each one it creates, so the newest match stays the remembered one.
 #include <apr_strings.h>
+
+#include <string>
+#include <unordered_map>
 
 #include "CommonPropNames.h"
 #include "MSDBGraph.h"
@@ -37,6 +47,27 @@ int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const
   return msdb_add_sorted_edge(pool, db, parent, *oid, 0, sort.names, sort.count, sort.ascending, nullptr, nullptr);
 }
 
+struct ChildMemory {
+  apr_uint64_t epoch = 0;
+  std::unordered_map<std::string, std::string> oids;  // parent "\n" title -> child
+};
+thread_local ChildMemory t_children;
+
+std::string child_key(const char *parent, const char *title) { return std::string(parent) + '\n' + title; }
+
+// The remembered child, or null; forgets everything when the epoch moved.
+const char *remembered_child(apr_pool_t *pool, MediaLibraryDB *db, const std::string &key) {
+  apr_uint64_t epoch = 0;
+  if (msdb_graph_epoch(db, &epoch) != APR_SUCCESS) return nullptr;
+  if (epoch != t_children.epoch) {
+    t_children.oids.clear();
+    t_children.epoch = epoch;
+    return nullptr;
+  }
+  auto found = t_children.oids.find(key);
+  return found == t_children.oids.end() ? nullptr : apr_pstrdup(pool, found->second.c_str());
+}
+
 }  // namespace
 
 int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *title, const char *cls,
@@ -45,16 +76,18 @@ int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *
   const char *names[] = {prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER)};
   const char *values[] = {title, "1"};
   *oid = nullptr;
+  const std::string key = child_key(parent, title);
+  if (db != nullptr && (*oid = remembered_child(pool, db, key)) != nullptr) return APR_SUCCESS;
   if (db == nullptr ||
       msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
     return APR_EGENERAL;
   }
-  if (*oid != nullptr) return APR_SUCCESS;
-  if (create_child(pool, db, parent, title, cls, key_slot, oid) != APR_SUCCESS) {
+  if (*oid == nullptr && create_child(pool, db, parent, title, cls, key_slot, oid) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
     return APR_EGENERAL;
   }
+  t_children.oids[key] = *oid;
   return APR_SUCCESS;
 }
 
