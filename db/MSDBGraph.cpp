@@ -101,22 +101,25 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
   return APR_SUCCESS;
 }
 
-// The child's sort key for names; property values are raw (escaped) text.
+// The key from the child's first value of each name (raw, escaped text). A
+// property the child lacks counts as empty text: a photo filed where tracks
+// are sorted by number has none, which is no fault. Only a failed read makes
+// the whole key empty.
 const char *sort_ordinal(apr_pool_t *pool, MediaLibraryDB *db, const char *child,
                          const char *const *names, int count, int ascending,
                          SortValueTransform transform) {
   const char *joined = nullptr;
   for (int i = 0; i < count; ++i) {
     const char *value = nullptr;
-    if (msdb_get_prop(pool, db, child, 0, names[i], 1, &value, nullptr) != APR_SUCCESS ||
-        value == nullptr) {
+    if (msdb_get_prop(pool, db, child, 0, names[i], 1, &value, nullptr) != APR_SUCCESS) {
       log_error(log4c_sprintf("Can't get value for property, oid: %s", child));
       return "";
     }
+    if (value == nullptr) value = "";
     if (transform != nullptr) value = transform(pool, value);
     joined = joined == nullptr ? value : apr_pstrcat(pool, joined, " ", value, nullptr);
   }
-  return db_quote(pool, sort_key(pool, joined, ascending));
+  return sort_key(pool, joined, ascending);
 }
 
 // The FROM and WHERE parts that match every (names[i], values[i]) pair on
@@ -282,8 +285,20 @@ int msdb_add_sorted_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *paren
                          const char *child, int check, const char *const *names, int count,
                          int ascending, SortValueTransform transform, const char **edge_oid) {
   if (!db_oid_valid(child)) return APR_EGENERAL;
-  const char *ordinal = sort_ordinal(pool, db, child, names, count, ascending, transform);
-  int status = add_edge_quoted(pool, db, parent, child, check, ordinal, edge_oid);
+  const char *key = sort_ordinal(pool, db, child, names, count, ascending, transform);
+  return msdb_add_keyed_edge(pool, db, parent, child, check, key, edge_oid);
+}
+
+const char *msdb_sort_key(apr_pool_t *pool, MediaLibraryDB *db, const char *child,
+                          const char *const *names, int count, int ascending,
+                          SortValueTransform transform) {
+  if (!db_oid_valid(child)) return "";
+  return sort_ordinal(pool, db, child, names, count, ascending, transform);
+}
+
+int msdb_add_keyed_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                        int check, const char *key, const char **edge_oid) {
+  int status = add_edge_quoted(pool, db, parent, child, check, db_quote(pool, key), edge_oid);
   return status == APR_EEXIST ? APR_SUCCESS : status;
 }
 
@@ -293,7 +308,7 @@ int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, co
   if (!db_oid_valid(child) || !db_oid_valid(edge_oid)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *ordinal = sort_ordinal(pool, db, child, names, count, ascending, transform);
+  const char *ordinal = db_quote(pool, sort_ordinal(pool, db, child, names, count, ascending, transform));
   const char *failure = "Could not execute SQL statement - ordinal was not updated, reason: %s";
   int rows = 0;
   if (db_exec(conn->medialib, db_sql(pool, "update edge set ordinal='%s' where oid=%s;", ordinal, edge_oid), &rows,

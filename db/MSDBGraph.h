@@ -49,10 +49,23 @@ using SortValueTransform = const char *(*)(apr_pool_t *pool, const char *value);
 
 // As msdb_add_edge, with the ordinal made from the child's first value of
 // each named property (through transform when given) joined by spaces and
-// passed through sort_key. An existing edge gives 0. Returns 0 or 20014.
+// passed through sort_key; a property the child lacks counts as empty text,
+// a failed read (ERROR "Can't get value for property, oid: %s") gives the
+// empty ordinal. An existing edge gives 0. Returns 0 or 20014.
 int msdb_add_sorted_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
                          const char *child, int check, const char *const *names, int count,
                          int ascending, SortValueTransform transform, const char **edge_oid);
+
+// The ordinal msdb_add_sorted_edge would give child ("" for an invalid oid,
+// logged), for callers that link one child into many containers.
+const char *msdb_sort_key(apr_pool_t *pool, MediaLibraryDB *db, const char *child,
+                          const char *const *names, int count, int ascending,
+                          SortValueTransform transform);
+
+// msdb_add_sorted_edge with the ordinal key made by msdb_sort_key already.
+// Returns 0 or 20014.
+int msdb_add_keyed_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
+                        int check, const char *key, const char **edge_oid);
 
 // Recomputes the sort key of edge_oid from child's properties. Returns 0 or 20014.
 int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, const char *edge_oid,

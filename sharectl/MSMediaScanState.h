@@ -79,6 +79,11 @@ const char *msms_top_level_oid(const char *name);
 int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *title,
                               const char *cls, int key_slot, const char **oid);
 
+// msdb_set_prop of a single-valued property of a view container, skipped
+// when this thread set the same value on it since the database's graph
+// epoch last moved. Returns 0 or 20014 (logged).
+int msms_set_container_prop(apr_pool_t *pool, const char *container, int slot, const char *value);
+
 // Resolves a dotted path of container titles to a container, creating what
 // is missing. With start null the path is absolute: its first element is a
 // reserved name or a standard title, or else a child of the root "0". With

@@ -15,7 +15,10 @@
 #include <apr_strings.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "CommonPath.h"
@@ -36,6 +39,8 @@ LibraryView *g_untriggered = nullptr;
 LibraryView *g_triggered = nullptr;
 
 // The item being filed and the triggered views already applied above.
+// Filing writes only containers and links, never the item's own
+// properties, so what it reads of the item is read once per filing.
 struct Filing {
   apr_pool_t *pool;
   MediaLibraryDB *db;
@@ -43,7 +48,34 @@ struct Filing {
   const char *item_class;
   int sort_folder_by_file_name;
   std::vector<const LibraryView *> active;
+  std::unordered_map<int, std::vector<const char *>> values;  // by slot, at most kMaxFilterValues
+  std::unordered_map<std::string, const char *> sort_keys;    // by sort specification
 };
+
+// Up to kMaxFilterValues values of the item's property slot, read on first use.
+int item_values(Filing &f, int slot, const std::vector<const char *> **values) {
+  auto known = f.values.find(slot);
+  if (known == f.values.end()) {
+    const char *read[kMaxFilterValues];
+    int count = kMaxFilterValues;
+    if (msdb_get_prop_values(f.pool, f.db, f.oid, slot, nullptr, 0, read, &count) != APR_SUCCESS) return APR_EGENERAL;
+    known = f.values.emplace(slot, std::vector<const char *>(read, read + count)).first;
+  }
+  *values = &known->second;
+  return APR_SUCCESS;
+}
+
+// Links the item under container with the ordinal of sort, made once per filing.
+int link_item(Filing &f, const char *container, const ViewSort &sort) {
+  std::string spec = std::to_string(sort.ascending);
+  for (int i = 0; i < sort.count; i++) spec.append("\n").append(sort.names[i]);
+  auto known = f.sort_keys.find(spec);
+  if (known == f.sort_keys.end()) {
+    const char *key = msdb_sort_key(f.pool, f.db, f.oid, sort.names, sort.count, sort.ascending, nullptr);
+    known = f.sort_keys.emplace(spec, key).first;
+  }
+  return msdb_add_keyed_edge(f.pool, f.db, container, f.oid, 1, known->second, nullptr);
+}
 
 void parse_keys(apr_pool_t *pool, const char *props, LibraryView *view, int *status) {
   char *state = nullptr;
@@ -95,41 +127,45 @@ void set_parent_and_trigger(apr_pool_t *pool, const MSConfigView *index, Library
 // failed read lets the item pass.
 bool passes_filters(Filing &f, const LibraryView *view) {
   for (int i = 0; i < view->filter_count; i++) {
-    const char *values[kMaxFilterValues];
-    int count = kMaxFilterValues;
+    const std::vector<const char *> *values = nullptr;
     const int slot = view->filter_slots[i];
-    if (msdb_get_prop_values(f.pool, f.db, f.oid, slot, nullptr, 0, values, &count) != APR_SUCCESS) {
+    if (item_values(f, slot, &values) != APR_SUCCESS) {
       LOG4C(MSMS_MODULE, LOG4C_ERROR,
             log4c_sprintf("Could not get values of prop %s for object %s", prop_name(slot), f.oid));
       return true;
     }
-    bool matched = false;
-    for (int v = 0; v < count && !matched; v++) matched = strcasecmp(values[v], view->filter_values[i]) == 0;
-    if (!matched) return false;
+    const char *wanted = view->filter_values[i];
+    if (std::none_of(values->begin(), values->end(), [wanted](const char *v) { return strcasecmp(v, wanted) == 0; })) {
+      return false;
+    }
   }
   return true;
 }
 
 bool is_path_key(int key) { return key == PROP_ZENTORIA_SYSTAG_LIB_VIEW || key == PROP_ZENTORIA_TAG_LIB_VIEW; }
 
+// The item's first value of slot, null when it has none.
+int first_value(Filing &f, int slot, const char **value) {
+  const std::vector<const char *> *values = nullptr;
+  if (item_values(f, slot, &values) != APR_SUCCESS) return APR_EGENERAL;
+  *value = values->empty() ? nullptr : values->front();
+  return APR_SUCCESS;
+}
+
 // Album art on music albums, the full path on folders made for zentoria:folder.
 int copy_container_props(Filing &f, const char *container, int key, const char *cls, const char *value) {
   if (std::strcmp(cls, "object.container.album.musicAlbum") == 0) {
     for (int slot : {PROP_ZENTORIA_ART_LARGE, PROP_ZENTORIA_ART_SMALL}) {
       const char *art = nullptr;
-      if (msdb_get_prop(f.pool, f.db, f.oid, slot, nullptr, 0, &art, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-      if (art != nullptr && msdb_set_prop(f.pool, f.db, nullptr, container, slot, nullptr, art, nullptr) != APR_SUCCESS) {
-        return APR_EGENERAL;
-      }
+      if (first_value(f, slot, &art) != APR_SUCCESS) return APR_EGENERAL;
+      if (art != nullptr && msms_set_container_prop(f.pool, container, slot, art) != APR_SUCCESS) return APR_EGENERAL;
     }
   }
   if (key != PROP_ZENTORIA_FOLDER) return APR_SUCCESS;
   const char *base = nullptr;
-  if (msdb_get_prop(f.pool, f.db, f.oid, PROP_ZENTORIA_BASE_PATH, nullptr, 0, &base, nullptr) != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
+  if (first_value(f, PROP_ZENTORIA_BASE_PATH, &base) != APR_SUCCESS) return APR_EGENERAL;
   const char *full = apr_pstrcat(f.pool, "file://", path_canonical(f.pool, apr_pstrcat(f.pool, base ? base : "", value, nullptr)), nullptr);
-  return msdb_set_prop(f.pool, f.db, nullptr, container, PROP_ZENTORIA_FULL_PATH, nullptr, full, nullptr);
+  return msms_set_container_prop(f.pool, container, PROP_ZENTORIA_FULL_PATH, full);
 }
 
 int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text);
@@ -154,13 +190,13 @@ int file_value(Filing &f, const LibraryView *view, int depth, const char *contai
 
 int file_by_key(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text) {
   const int key = view->keys[depth];
-  const char *values[kMaxKeyValues];
-  int count = kMaxKeyValues;
-  if (key == VIEW_KEY_CONSTANT) {
-    values[0] = view->constants[depth];
-    count = 1;
-  } else if (msdb_get_prop_values(f.pool, f.db, f.oid, key, nullptr, 0, values, &count) != APR_SUCCESS) {
-    return APR_EGENERAL;
+  const char *const *values = &view->constants[depth];
+  int count = 1;
+  if (key != VIEW_KEY_CONSTANT) {
+    const std::vector<const char *> *read = nullptr;
+    if (item_values(f, key, &read) != APR_SUCCESS) return APR_EGENERAL;
+    values = read->data();
+    count = std::min(static_cast<int>(read->size()), kMaxKeyValues);
   }
   if (count == 0) {
     LOG4C(MSMS_MODULE, LOG4C_DEBUG,
@@ -202,10 +238,7 @@ int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *con
   if (depth < VIEW_MAX_KEYS && view->keys[depth] != 0) return file_by_key(f, view, depth, container, path_text);
   if (container == nullptr) return APR_SUCCESS;  // a view with neither parent nor keys holds nothing
   ViewSort sort = msms_view_item_sort(depth > 0 ? view->keys[depth - 1] : 0, f.sort_folder_by_file_name);
-  if (msdb_add_sorted_edge(f.pool, f.db, container, f.oid, 1, sort.names, sort.count, sort.ascending, nullptr,
-                           nullptr) != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
+  if (link_item(f, container, sort) != APR_SUCCESS) return APR_EGENERAL;
   return apply_triggered(f, container, path_text);
 }
 
@@ -251,7 +284,7 @@ void msms_views_reset() {
 }
 
 int msms_index_object(apr_pool_t *pool, const char *oid, const char *item_class) {
-  Filing f{pool, msms_library(), oid, item_class, sort_folder_by_file_name(), {}};
+  Filing f{pool, msms_library(), oid, item_class, sort_folder_by_file_name(), {}, {}, {}};
   if (f.db == nullptr) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
     return APR_EGENERAL;

@@ -14,13 +14,15 @@
 // anywhere else: a key value such as "Mr. Big" names one container.
 //
 // Every item is filed into the same few dozen containers, so each thread
-// remembers the containers it found or created by (parent, title). The
+// remembers the containers it found or created by (parent, title), and the
+// properties it copied onto them (msms_set_container_prop). The
 // memory holds while the database's graph epoch stays (see MSDBConnection):
 // a new or rolled-back transaction, or deleted objects or properties, empty
 // it. Only this file creates such containers during a scan, and it
 // remembers each one it creates, so the newest match stays the remembered one.
 #include <apr_strings.h>
 
+#include <cstring>
 #include <string>
 #include <unordered_map>
 
@@ -47,25 +49,29 @@ int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const
   return msdb_add_sorted_edge(pool, db, parent, *oid, 0, sort.names, sort.count, sort.ascending, nullptr, nullptr);
 }
 
-struct ChildMemory {
+// What this thread found or wrote: "c" parent "\n" title -> child container,
+// "p" container "\n" slot -> the value last set.
+struct ViewMemory {
   apr_uint64_t epoch = 0;
-  std::unordered_map<std::string, std::string> oids;  // parent "\n" title -> child
+  std::unordered_map<std::string, std::string> texts;
 };
-thread_local ChildMemory t_children;
+thread_local ViewMemory t_memory;
 
-std::string child_key(const char *parent, const char *title) { return std::string(parent) + '\n' + title; }
+std::string memory_key(char kind, const char *owner, const char *name) {
+  return std::string(1, kind) + owner + '\n' + name;
+}
 
-// The remembered child, or null; forgets everything when the epoch moved.
-const char *remembered_child(apr_pool_t *pool, MediaLibraryDB *db, const std::string &key) {
+// The remembered text, or null; forgets everything when the epoch moved.
+const char *recall(apr_pool_t *pool, MediaLibraryDB *db, const std::string &key) {
   apr_uint64_t epoch = 0;
   if (msdb_graph_epoch(db, &epoch) != APR_SUCCESS) return nullptr;
-  if (epoch != t_children.epoch) {
-    t_children.oids.clear();
-    t_children.epoch = epoch;
+  if (epoch != t_memory.epoch) {
+    t_memory.texts.clear();
+    t_memory.epoch = epoch;
     return nullptr;
   }
-  auto found = t_children.oids.find(key);
-  return found == t_children.oids.end() ? nullptr : apr_pstrdup(pool, found->second.c_str());
+  auto found = t_memory.texts.find(key);
+  return found == t_memory.texts.end() ? nullptr : apr_pstrdup(pool, found->second.c_str());
 }
 
 }  // namespace
@@ -76,8 +82,8 @@ int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *
   const char *names[] = {prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER)};
   const char *values[] = {title, "1"};
   *oid = nullptr;
-  const std::string key = child_key(parent, title);
-  if (db != nullptr && (*oid = remembered_child(pool, db, key)) != nullptr) return APR_SUCCESS;
+  const std::string key = memory_key('c', parent, title);
+  if (db != nullptr && (*oid = recall(pool, db, key)) != nullptr) return APR_SUCCESS;
   if (db == nullptr ||
       msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
@@ -87,7 +93,18 @@ int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
     return APR_EGENERAL;
   }
-  t_children.oids[key] = *oid;
+  t_memory.texts[key] = *oid;
+  return APR_SUCCESS;
+}
+
+int msms_set_container_prop(apr_pool_t *pool, const char *container, int slot, const char *value) {
+  MediaLibraryDB *db = msms_library();
+  if (db == nullptr) return APR_EGENERAL;
+  const std::string key = memory_key('p', container, prop_name(slot));
+  const char *known = recall(pool, db, key);
+  if (known != nullptr && std::strcmp(known, value) == 0) return APR_SUCCESS;
+  if (msdb_set_prop(pool, db, nullptr, container, slot, nullptr, value, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  t_memory.texts[key] = value;
   return APR_SUCCESS;
 }
 
