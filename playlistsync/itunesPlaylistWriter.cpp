@@ -115,13 +115,12 @@ std::string length_text(const ItunesTrack &track) {
   return std::to_string(milliseconds / 1000);
 }
 
-void put_entry(OutputFile &out, const ItunesTrack &track) {
-  std::string n = std::to_string(++out.entries);
-  std::string lines;
-  lines.append("File").append(n).append("=").append(track.location).append("\n");
-  lines.append("Title").append(n).append("=").append(track.title != nullptr ? track.title : "").append("\n");
-  lines.append("Length").append(n).append("=").append(length_text(track)).append("\n\n");
-  put(out, lines);
+// scratch holds the formatted lines until the next entry clears it.
+void put_entry(apr_pool_t *scratch, OutputFile &out, const ItunesTrack &track) {
+  int n = ++out.entries;
+  put(out, apr_psprintf(scratch, "File%d=%s\n", n, track.location));
+  put(out, apr_psprintf(scratch, "Title%d=%s\n", n, track.title != nullptr ? track.title : ""));
+  put(out, apr_psprintf(scratch, "Length%d=%s\n\n", n, length_text(track).c_str()));
 }
 
 // The playlist's tracks in item order; false (after the errors) when an item
@@ -132,8 +131,8 @@ bool collect_tracks(const PlaylistFiles &playlist, const ItunesLibrary &library,
     const char *id = APR_ARRAY_IDX(items, i, const char *);
     auto *track = static_cast<const ItunesTrack *>(apr_hash_get(library.tracks, id, APR_HASH_KEY_STRING));
     if (track == nullptr) {
-      log_error(log4c_sprintf("could not find track, playlist %s, total number %d, current track- %d : %s",
-                              playlist.name, items->nelts, i + 1, id));
+      log_error(log4c_sprintf("could not find track, playlist %s, total number %d, current track- %s : %s",
+                              playlist.name, items->nelts, apr_itoa(playlist.pool, i + 1), id));
       LOG4C(ITUNES_MODULE, LOG4C_WARN, log4c_sprintf("errors in playlist %s, moving to next file", playlist.name));
       return false;
     }
@@ -144,9 +143,11 @@ bool collect_tracks(const PlaylistFiles &playlist, const ItunesLibrary &library,
 
 void put_tracks(PlaylistFiles &playlist, const std::vector<const ItunesTrack *> &tracks) {
   bool separate = playlist.files.size() > 1;
+  Pool scratch(playlist.pool, ITUNES_MODULE);
   for (const ItunesTrack *track : tracks) {
     if (track->is_protected || track->location == nullptr) continue;
-    put_entry(playlist.files[separate && is_movie(*track) ? kMovies : kMusic], *track);
+    put_entry(scratch, playlist.files[separate && is_movie(*track) ? kMovies : kMusic], *track);
+    scratch.clear();
   }
   for (OutputFile &out : playlist.files)
     put(out, log4c_sprintf("NumberOfEntries=%d\n\nVersion=2\n", out.entries));
