@@ -65,20 +65,35 @@ bool read_image(const apr_xml_elem *elem, MSConfigImageLimits &limits) {
   return read_bound(elem, "height", &limits.height) && ok;
 }
 
-void report_bound(const apr_xml_elem *elem, bool ok) {
+// Names as the configuration documents them: the report uses these rather
+// than the element's own spelling, which may differ in case.
+constexpr char kMaxVideoInfo[] = "maxVideoInfo";
+constexpr char kMinVideoInfo[] = "minVideoInfo";
+constexpr char kMaxAudioInfo[] = "maxAudioInfo";
+constexpr char kMinAudioInfo[] = "minAudioInfo";
+constexpr char kMaxImageInfo[] = "maxImageInfo";
+constexpr char kMinImageInfo[] = "minImageInfo";
+
+void report_bound(const char *name, bool ok) {
   if (!ok) {
     LOG4C(kConfigModule, LOG4C_ERROR,
-          log4c_sprintf("There were errors extracting %s from the configuration file", elem->name));
+          log4c_sprintf("There were errors extracting %s from the configuration file", name));
   }
 }
 
 constexpr MSConfigChildHandler kBounds[] = {
-    {"maxVideoInfo", [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(e, read_video(e, l.config->max_video)); }},
-    {"minVideoInfo", [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(e, read_video(e, l.config->min_video)); }},
-    {"maxAudioInfo", [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(e, read_audio(e, l.config->max_audio)); }},
-    {"minAudioInfo", [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(e, read_audio(e, l.config->min_audio)); }},
-    {"maxImageInfo", [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(e, read_image(e, l.config->max_image)); }},
-    {"minImageInfo", [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(e, read_image(e, l.config->min_image)); }},
+    {kMaxVideoInfo,
+     [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(kMaxVideoInfo, read_video(e, l.config->max_video)); }},
+    {kMinVideoInfo,
+     [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(kMinVideoInfo, read_video(e, l.config->min_video)); }},
+    {kMaxAudioInfo,
+     [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(kMaxAudioInfo, read_audio(e, l.config->max_audio)); }},
+    {kMinAudioInfo,
+     [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(kMinAudioInfo, read_audio(e, l.config->min_audio)); }},
+    {kMaxImageInfo,
+     [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(kMaxImageInfo, read_image(e, l.config->max_image)); }},
+    {kMinImageInfo,
+     [](MSConfigLoader &l, const apr_xml_elem *e) { report_bound(kMinImageInfo, read_image(e, l.config->min_image)); }},
 };
 
 template <typename Table>

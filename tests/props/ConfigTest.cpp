@@ -135,9 +135,9 @@ TEST_F(ConfigTest, TranscodeValuesOutsideTheirTablesFallBackWithAMessage) {
   EXPECT_EQ(messages_at_or_above(LOG4C_ERROR), 4);
 }
 
-TEST_F(ConfigTest, BadBoundElementIsReportedByName) {
+TEST_F(ConfigTest, BadBoundElementIsReportedByItsDocumentedName) {
   const MSConfig &c = loaded(
-      "<transcode><maxVideoInfo width='800' height='x'/><minImageInfo width='-1'/><colour/></transcode>");
+      "<transcode><maxVideoInfo width='800' height='x'/><MINIMAGEINFO width='-1'/><colour/></transcode>");
   EXPECT_EQ(c.max_video.width, 800u);
   EXPECT_EQ(c.max_video.height, 480u);
   EXPECT_EQ(log.count("MSConfig", LOG4C_ERROR, "There were errors extracting maxVideoInfo from the configuration file"),
