@@ -163,3 +163,24 @@ TEST_F(GraphTest, IdPaths) {
   EXPECT_TRUE(msdb_id_is_ancestor("0/1", "0/1", true));
   EXPECT_TRUE(msdb_id_is_ancestor("-1", "5", false));
 }
+
+TEST_F(GraphTest, SortKeyCountsAMissingPropertyAsEmptyWithoutAnError) {
+  std::string album = create("1");
+  std::string photo = create(nullptr);
+  std::string track = create(nullptr);
+  ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, photo.c_str(), PROP_DC_TITLE, nullptr, "Beach", nullptr), 0);
+  ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, track.c_str(), PROP_UPNP_ORIGINAL_TRACK_NUMBER, nullptr, "7", nullptr), 0);
+  const char *number[] = {"upnp:originalTrackNumber"};
+  ASSERT_EQ(msdb_add_sorted_edge(pool_, db_, album.c_str(), photo.c_str(), 1, number, 1, 1, nullptr, nullptr), 0);
+  ASSERT_EQ(msdb_add_sorted_edge(pool_, db_, album.c_str(), track.c_str(), 1, number, 1, 1, nullptr, nullptr), 0);
+  EXPECT_EQ(ordinal(album, photo), "");
+  EXPECT_EQ(ordinal(album, track), "000000000007");
+  // The missing value keeps its place in a key of several properties.
+  const char *number_then_title[] = {"upnp:originalTrackNumber", "dc:title"};
+  std::string folder = create("1");
+  ASSERT_EQ(msdb_add_sorted_edge(pool_, db_, folder.c_str(), photo.c_str(), 1, number_then_title, 2, 1, nullptr, nullptr),
+            0);
+  EXPECT_EQ(ordinal(folder, photo), "beach");
+  EXPECT_FALSE(log_.contains("Can't get value for property"));
+  EXPECT_STREQ(msdb_sort_key(pool_, db_, track.c_str(), number_then_title, 2, 1, nullptr), "000000000007 ");
+}

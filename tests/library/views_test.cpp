@@ -185,3 +185,36 @@ TEST_F(ViewsTest, AlbumListsTracksByNumberAndArtistListsTitlesWithoutArticles) {
             (std::vector<std::string>{"9 Lives", "10 Songs", "Apple", "The Zoo"}));
   EXPECT_EQ(browse_titles(artists.path), (std::vector<std::string>{"Artist A", "Artist B"}));
 }
+
+// Filing remembers the containers it found; a container deleted or rolled
+// back must be made again, not reused from memory.
+TEST_F(ViewsTest, GroupingContainerSweptMidTransactionIsMadeAgain) {
+  use_views({{"Genres Here", "", "upnp:genre", "", nullptr}});
+  std::string first, second, swept;
+  in_transaction([&] {
+    first = object(nullptr, "First", kTrack, {{"upnp:genre", "Rock"}});
+    ASSERT_EQ(msms_index_object(pool_, first.c_str(), kTrack), 0);
+    swept = below("0", {"Genres Here", "Rock"});
+    ASSERT_EQ(msdb_delete_objects(pool_, db_, ("select " + swept + " as deleteoid").c_str(), nullptr, nullptr), 0);
+    second = object(nullptr, "Second", kTrack, {{"upnp:genre", "Rock"}});
+    ASSERT_EQ(msms_index_object(pool_, second.c_str(), kTrack), 0);
+  });
+  const std::string rock = below("0", {"Genres Here", "Rock"});
+  ASSERT_NE(rock, "");
+  EXPECT_NE(rock, swept);
+  EXPECT_EQ(children(rock), std::vector<std::string>{second});
+  EXPECT_EQ(prop(rock, PROP_UPNP_CLASS), "object.container.genre.musicGenre");
+}
+
+TEST_F(ViewsTest, GroupingContainerOfARolledBackFilingIsMadeAgain) {
+  use_views({{"Genres Here", "", "upnp:genre", "", nullptr}});
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string lost = object(nullptr, "Lost", kTrack, {{"upnp:genre", "Jazz"}});
+  ASSERT_EQ(msms_index_object(pool_, lost.c_str(), kTrack), 0);
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+  const std::string kept = index_item("Kept", kTrack, {{"upnp:genre", "Jazz"}});
+  const std::string jazz = below("0", {"Genres Here", "Jazz"});
+  ASSERT_NE(jazz, "");
+  EXPECT_EQ(children(jazz), std::vector<std::string>{kept});
+  EXPECT_EQ(prop(jazz, PROP_DC_TITLE), "Jazz");
+}
