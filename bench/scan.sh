@@ -37,11 +37,14 @@ run() {
   (cd "$work/inst" && /usr/bin/time -v -o "$work/$name.time" "$@" > "$work/$name.out")
 }
 seconds() { awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i]; print s }' "$work/$1.time"; }
+# CPU seconds (user + system): steadier than the wall clock on a shared machine.
+cpu_seconds() { awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.2f", s }' "$work/$1.time"; }
 peak_mib() { awk -F': ' '/Maximum resident set size/ { printf "%.1f", $2 / 1024 }' "$work/$1.time"; }
 added() { sed -n 's/^\([0-9]*\) item(s) were updated\/added.*/\1/p' "$work/$1.out"; }
 removed() { sed -n 's/^\([0-9]*\) item(s) were removed.*/\1/p' "$work/$1.out"; }
 
 touch_media restore > /dev/null
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 rm -rf "$work/inst"
 "$build/tools/mlsetup" "$work/inst" > /dev/null
 run first "$build/sharectl/sharectl" -S "$corpus"
@@ -85,7 +88,8 @@ touched_s=$(seconds touched)
 echo "| measure | value |"
 echo "|---|---|"
 echo "| corpus | $(find "$corpus" -type f | wc -l) files, scale $scale |"
-echo "| first scan | $(added first) items in ${first} s: $(echo "scale=1; $(added first) / $first" | bc) items/s, peak $(peak_mib first) MiB |"
+echo "| load average at start | $load |"
+echo "| first scan | $(added first) items in ${first} s: $(echo "scale=1; $(added first) / $first" | bc) items/s, $(cpu_seconds first) s CPU, peak $(peak_mib first) MiB |"
 echo "| unchanged rescan | ${rescan} s ($(echo "scale=1; 100 * $rescan / $first" | bc)% of the first), $(added rescan) added, $(removed rescan) removed, peak $(peak_mib rescan) MiB |"
 echo "| rescan after touching $touched files | ${touched_s} s, $(added touched) added, $(removed touched) removed, peak $(peak_mib touched) MiB |"
 echo "| medialib.db | $db_mib MiB |"
