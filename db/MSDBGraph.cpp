@@ -356,3 +356,25 @@ int msdb_append_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_
       db_sql(pool, "select objectOid from edge where parentObjectOid=%s order by ordinal %s", from_container, "");
   return link_rows(pool, db, LinkLoop{select, 1, true, false}, to_container);
 }
+
+int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
+                          void (*found)(void *context, const char *escaped_title, const char *oid),
+                          void *context) {
+  if (!db_oid_valid(parent)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *select = db_sql(pool,
+                              "select max(edge.objectOid), v.value from edge, prop p0, propValue v, prop p1 where "
+                              "edge.parentObjectOid=%s and p0.objectOid=edge.objectOid and p0.nameOid=(select oid "
+                              "from propName where name='%s') and v.oid=p0.valueOid and p1.objectOid=edge.objectOid "
+                              "and p1.nameOid=(select oid from propName where name='%s') and p1.valueOid in (select "
+                              "oid from propValue where value='1') group by v.value",
+                              parent, prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER));
+  const char *row[2];
+  DbCursor cursor;
+  if (db_select_row(pool, conn->medialib, select, 2, row, &cursor) != APR_SUCCESS) {
+    return db_fail("Could not get the child containers");
+  }
+  for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row)) found(context, row[1], row[0]);
+  return APR_SUCCESS;
+}

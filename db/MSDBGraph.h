@@ -91,3 +91,12 @@ int msdb_copy_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_co
 // Returns 0 or 20014 (also when one of the edges exists already).
 int msdb_append_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_container,
                          const char *to_container);
+
+// Calls found once per distinct title among parent's child containers
+// (children whose "zentoria:isContainer" is "1"), with the title as stored
+// (escaped) and the newest such child: what msdb_find_object of (dc:title,
+// zentoria:isContainer = 1) among parent's children answers for that title,
+// for all titles in one statement. Returns 0 or 20014.
+int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
+                          void (*found)(void *context, const char *escaped_title, const char *oid),
+                          void *context);

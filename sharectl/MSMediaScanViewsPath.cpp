@@ -26,6 +26,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "CommonEscape.h"
 #include "CommonPropNames.h"
 #include "MSDBGraph.h"
 #include "MSDBProps.h"
@@ -74,6 +75,22 @@ const char *recall(apr_pool_t *pool, MediaLibraryDB *db, const std::string &key)
   return found == t_memory.texts.end() ? nullptr : apr_pstrdup(pool, found->second.c_str());
 }
 
+void remember_child(void *context, const char *escaped_title, const char *oid) {
+  t_memory.texts[memory_key('e', static_cast<const char *>(context), escaped_title)] = oid;
+}
+
+// True when the titles of parent's child containers are remembered (under
+// their escaped form, as the database compares them), reading them all in
+// one statement the first time: a parent that holds hundreds of containers
+// would otherwise be searched child by child for every title it lacks.
+bool know_children(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
+  const std::string key = memory_key('l', parent, "");
+  if (recall(pool, db, key) != nullptr) return true;
+  if (msdb_child_containers(pool, db, parent, remember_child, const_cast<char *>(parent)) != APR_SUCCESS) return false;
+  t_memory.texts[key] = "1";
+  return true;
+}
+
 }  // namespace
 
 int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *title, const char *cls,
@@ -84,8 +101,14 @@ int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *
   *oid = nullptr;
   const std::string key = memory_key('c', parent, title);
   if (db != nullptr && (*oid = recall(pool, db, key)) != nullptr) return APR_SUCCESS;
+  const std::string escaped_key = memory_key('e', parent, xml_escape(pool, title));
+  bool known = false;
+  if (db != nullptr && know_children(pool, db, parent)) {
+    known = true;
+    *oid = recall(pool, db, escaped_key);
+  }
   if (db == nullptr ||
-      msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr) != APR_SUCCESS) {
+      (!known && msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr) != APR_SUCCESS)) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
     return APR_EGENERAL;
   }
@@ -94,6 +117,7 @@ int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *
     return APR_EGENERAL;
   }
   t_memory.texts[key] = *oid;
+  if (known) t_memory.texts[escaped_key] = *oid;
   return APR_SUCCESS;
 }
 

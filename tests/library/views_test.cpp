@@ -218,3 +218,22 @@ TEST_F(ViewsTest, GroupingContainerOfARolledBackFilingIsMadeAgain) {
   EXPECT_EQ(children(jazz), std::vector<std::string>{kept});
   EXPECT_EQ(prop(jazz, PROP_DC_TITLE), "Jazz");
 }
+
+// Titles are compared as stored (entity-escaped): one container per title
+// however it is written, and a title that looks escaped is not another's.
+TEST_F(ViewsTest, ContainersWithEscapedTitlesAreFoundAgainInLaterTransactions) {
+  use_views({{"Genres Here", "", "upnp:genre", "", nullptr}});
+  const char *genres[] = {"R&B <\"Live\">", "Drum &amp; Bass", "Drum & Bass", "it's"};
+  std::vector<std::string> first, second;
+  for (const char *genre : genres) first.push_back(index_item("A", kTrack, {{"upnp:genre", genre}}));
+  for (const char *genre : genres) second.push_back(index_item("B", kTrack, {{"upnp:genre", genre}}));
+  const std::string view = below("0", {"Genres Here"});
+  std::vector<std::string> containers = children(view);
+  EXPECT_EQ(containers.size(), 3u);  // "Drum &amp; Bass" is stored as "Drum & Bass" is
+  const char *shown[] = {genres[0], "Drum & Bass", genres[2], genres[3]};
+  for (size_t i = 0; i < 4; ++i) {
+    const std::string genre = below(view, {shown[i]});
+    ASSERT_NE(genre, "") << genres[i];
+    EXPECT_TRUE(contains(children(genre), first[i]) && contains(children(genre), second[i])) << genres[i];
+  }
+}
