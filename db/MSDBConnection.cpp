@@ -122,7 +122,7 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
     log_error("No transaction is in effect for this session");
     return APR_EGENERAL;
   }
-  if (medialib && !(&texts == &kCommit)) msdb_graph_changed(conn);
+  if (medialib && &texts != &kCommit) msdb_graph_changed(conn);
   // Even a failed rollback may have undone the rows the cache knows.
   if (medialib && &texts == &kRollback) intern_cache_clear(conn->intern);
   if (db_exec(medialib ? conn->medialib : conn->admin, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {

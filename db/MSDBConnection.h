@@ -6,7 +6,8 @@
 // and closed by the thread-exit hook (CommonThreadInit) or with the handle's
 // pool; nothing here is shared between threads, so there is no lock.
 // Transactions are per thread and per database; database operations never
-// open them, their callers do.
+// open them, their callers do. Each connection pair also carries what its
+// thread may remember between statements: interned oids and a graph epoch.
 #pragma once
 
 #include <apr_pools.h>
@@ -69,7 +70,7 @@ DBThreadConnection *msdb_connection_or_log(MediaLibraryDB *db);
 // connection (logged).
 int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch);
 
-// Moves the calling thread's graph epoch on: objects were deleted.
+// Moves conn's graph epoch on: objects or property rows were deleted.
 void msdb_graph_changed(DBThreadConnection *conn);
 
 // Transactions. begin: 0, or 20014 ("Nested transactions are not allowed",

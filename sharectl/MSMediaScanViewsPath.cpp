@@ -14,7 +14,8 @@
 // anywhere else: a key value such as "Mr. Big" names one container.
 //
 // Every item is filed into the same few dozen containers, so each thread
-// remembers the containers it found or created by (parent, title), and the
+// remembers the containers it found or created by (parent, title), the
+// titles of every child container of a parent it searched, and the
 // properties it copied onto them (msms_set_container_prop). The
 // memory holds while the database's graph epoch stays (see MSDBConnection):
 // a new or rolled-back transaction, or deleted objects or properties, empty
@@ -50,8 +51,10 @@ int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const
   return msdb_add_sorted_edge(pool, db, parent, *oid, 0, sort.names, sort.count, sort.ascending, nullptr, nullptr);
 }
 
-// What this thread found or wrote: "c" parent "\n" title -> child container,
-// "p" container "\n" slot -> the value last set.
+// What this thread found or wrote: "c" parent "\n" title -> child
+// container; "e" parent "\n" escaped title -> child container, complete for
+// a parent once "l" parent "\n" is set; "p" container "\n" slot -> the value
+// last set.
 struct ViewMemory {
   apr_uint64_t epoch = 0;
   std::unordered_map<std::string, std::string> texts;
