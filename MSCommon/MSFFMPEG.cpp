@@ -33,6 +33,8 @@ int log_level_of(int library_level) {
   for (const LevelMapping &m : kLevels) {
     if (m.library_level == library_level) return m.log_level;
   }
+  // Some demuxers trace below TRACE (level 72 and up); that is tracing too.
+  if (library_level > AV_LOG_TRACE) return LOG4C_DEBUG;
   LOG4C(FFMPEG_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
   return LOG4C_DEBUG;
 }

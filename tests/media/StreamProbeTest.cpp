@@ -257,7 +257,9 @@ TEST_F(StreamProbe, LibraryLevelsMapToOurs) {
   av_log(nullptr, AV_LOG_WARNING, "warning %d\n", 7);
   av_log(nullptr, AV_LOG_VERBOSE, "verbose\n");
   av_log(nullptr, AV_LOG_TRACE, "trace\n");
+  av_log(nullptr, 72, "finer trace\n");  // what the mp3 demuxer logs for every file
   EXPECT_EQ(log.count("MSFFMPEG", 4, "panic line"), 1);
+  EXPECT_EQ(log.count("MSFFMPEG", 0, "finer trace"), 1);
   EXPECT_EQ(log.count("MSFFMPEG", 2, "warning 7"), 1);
   EXPECT_EQ(log.count("MSFFMPEG", 1, "verbose"), 1);
   EXPECT_EQ(log.count("MSFFMPEG", 0, "trace"), 1);
