@@ -107,6 +107,9 @@ void read_tags(apr_pool_t *pool, const ItemSource &item, const ProbeFacts &probe
   tags->read = tags_read(pool, item.path, &tags->title, &tags->artist, &comment, &tags->album,
                          &tags->album_artist, &tags->genre, &tags->year, &tags->track, &tags->length,
                          &tags->guid) == APR_SUCCESS;
+  // The tag reader says nothing about an unreadable or untagged file; the
+  // item is still made, from the probe and the file name.
+  if (!tags->read) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not get tags via TagLib for %s", item.path));
 }
 
 int probe_file(apr_pool_t *pool, const ItemSource &item, ProbeFacts *probe) {
