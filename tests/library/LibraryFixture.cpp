@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "CommonThreadInit.h"
+#include "DbColumn.h"
 #include "MSConfig.h"
 #include "MSDBSchema.h"
 
@@ -52,15 +53,7 @@ std::string LibraryTest::object(const char *parent, const std::string &title, co
   return oid;
 }
 
-std::vector<std::string> LibraryTest::column(const std::string &sql) {
-  DBThreadConnection *conn = msdb_thread_connection(db_);
-  std::vector<std::string> out;
-  const char *value = nullptr;
-  DbCursor cursor;
-  if (conn == nullptr || db_select_value(pool_, conn->medialib, sql.c_str(), &value, &cursor) != 0) return out;
-  for (; value != nullptr; value = db_next_value(pool_, &cursor)) out.push_back(value);
-  return out;
-}
+std::vector<std::string> LibraryTest::column(const std::string &sql) { return db_column(pool_, db_, sql); }
 
 std::vector<std::string> LibraryTest::ids_of(const std::string &document) {
   return matches(document, std::regex("<(?:item|container) id=\"([^\"]*)\""));

@@ -11,6 +11,7 @@
 #include "CommonScheduler.h"
 #include "CommonThreadInit.h"
 #include "CommonTimeout.h"
+#include "DbColumn.h"
 #include "MSConfig.h"
 #include "MSFFMPEG.h"
 #include "ProgramRun.h"
@@ -127,15 +128,7 @@ ScanCounts ShareTest::scan(const std::string &source) {
   return counts;
 }
 
-std::vector<std::string> ShareTest::column(const std::string &sql) {
-  DBThreadConnection *conn = msdb_thread_connection(db_);
-  std::vector<std::string> out;
-  const char *value = nullptr;
-  DbCursor cursor;
-  if (conn == nullptr || db_select_value(pool_, conn->medialib, sql.c_str(), &value, &cursor) != 0) return out;
-  for (; value != nullptr; value = db_next_value(pool_, &cursor)) out.push_back(value);
-  return out;
-}
+std::vector<std::string> ShareTest::column(const std::string &sql) { return db_column(pool_, db_, sql); }
 
 int ShareTest::count(const std::string &sql) {
   std::vector<std::string> values = column(sql);
