@@ -107,6 +107,7 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
     return nullptr;
   }
   conn->intern = intern_cache_create(pool);
+  conn->memory = object_memory_create(pool);
   msdb_graph_changed(conn);
   if (apr_threadkey_private_set(conn, db->key) != APR_SUCCESS) {
     log_error("Could not set thread private memory");
@@ -216,6 +217,12 @@ int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch) {
 }
 
 void msdb_graph_changed(DBThreadConnection *conn) { conn->graph_epoch = ++g_epochs; }
+
+ObjectMemory *msdb_object_memory(DBThreadConnection *conn) {
+  if (!conn->medialib_in_transaction) return nullptr;
+  object_memory_sync(conn->memory, conn->graph_epoch);
+  return conn->memory;
+}
 
 int msdb_medialib_begin(MediaLibraryDB *db) { return transaction_step(db, true, kBegin); }
 int msdb_medialib_commit(MediaLibraryDB *db) { return transaction_step(db, true, kCommit); }

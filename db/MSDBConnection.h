@@ -7,7 +7,8 @@
 // pool; nothing here is shared between threads, so there is no lock.
 // Transactions are per thread and per database; database operations never
 // open them, their callers do. Each connection pair also carries what its
-// thread may remember between statements: interned oids and a graph epoch.
+// thread may remember between statements: interned oids, a graph epoch and
+// the objects it created in its transaction.
 #pragma once
 
 #include <apr_pools.h>
@@ -15,6 +16,7 @@
 
 #include "MSDBHelper.h"
 #include "MSDBInternCache.h"
+#include "MSDBObjectMemory.h"
 
 struct ThreadHook;
 
@@ -40,6 +42,8 @@ struct DBThreadConnection {
   // deleted. Epochs are unique in the process, never reused by another
   // connection.
   apr_uint64_t graph_epoch = 0;
+  // Fresh objects and counters of the current epoch (see msdb_object_memory).
+  ObjectMemory *memory = nullptr;
 };
 
 // Creates the handle in a child of pool, loads the sqlite3 driver, creates
@@ -72,6 +76,10 @@ int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch);
 
 // Moves conn's graph epoch on: objects or property rows were deleted.
 void msdb_graph_changed(DBThreadConnection *conn);
+
+// conn's memory of fresh objects and counters, brought to the current epoch,
+// or null outside a medialib transaction (where it may not answer).
+ObjectMemory *msdb_object_memory(DBThreadConnection *conn);
 
 // Transactions. begin: 0, or 20014 ("Nested transactions are not allowed",
 // "Could not begin transaction, reason: %s"). commit / rollback: 0, or 20014

@@ -74,11 +74,15 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
+  ObjectMemory *memory = msdb_object_memory(conn);
   const char *found = nullptr;
   if (check) {
-    if (db_select_value(pool, link,
-                        db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent, child),
-                        &found, nullptr) != APR_SUCCESS) {
+    if (memory != nullptr && object_memory_find_edge(memory, parent, child, &found)) {
+      if (found != nullptr) found = apr_pstrdup(pool, found);
+    } else if (db_select_value(pool, link,
+                               db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent,
+                                      child),
+                               &found, nullptr) != APR_SUCCESS) {
       return db_fail("Could not check if edge already exists");
     }
     if (found != nullptr) {
@@ -95,6 +99,7 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
   if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &found) != APR_SUCCESS) {
     return db_fail("Could not insert edge");
   }
+  if (memory != nullptr) object_memory_edge_added(memory, parent, child, found);
   if (add_ancestors(pool, link, parent, child) != APR_SUCCESS) return APR_EGENERAL;
   if (count_child(pool, db, parent) != APR_SUCCESS) return APR_EGENERAL;
   if (edge_oid != nullptr) *edge_oid = found;
@@ -200,6 +205,7 @@ int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
   if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
     return db_fail("Could not insert object");
   }
+  if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_created(memory, created);
   if (source != nullptr && msdb_add_object_source(pool, db, created, source, nullptr) != APR_SUCCESS) {
     return db_fail("Could not insert object media source relation");
   }

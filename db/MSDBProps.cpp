@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <strings.h>
+#include <vector>
 
 #include "CommonEscape.h"
 #include "CommonNumbers.h"
@@ -39,6 +40,11 @@ bool oids_valid(const char *object, const char *parent_prop) {
   return db_oid_valid(object) && (parent_prop == nullptr || db_oid_valid(parent_prop));
 }
 
+// A row of name was written other than by msdb_increment_prop.
+void forget_counter(DBThreadConnection *conn, const char *object, const char *name) {
+  if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_forget_counter(memory, object, name);
+}
+
 // The select that finds an existing row: same name and value, or (any_value)
 // same name only.
 const char *row_lookup(apr_pool_t *pool, const char *object, const char *name_oid,
@@ -53,25 +59,71 @@ const char *row_lookup(apr_pool_t *pool, const char *object, const char *name_oi
                 object, name_oid, value_oid, parent.op, parent.oid);
 }
 
-int find_or_insert_row(apr_pool_t *pool, DbLink link, const char *object, const char *name_oid,
-                       const char *value_oid, const char *parent_prop, bool any_value,
+// One property row as the statements name it.
+struct RowSpec {
+  const char *object;
+  const char *name;
+  const char *name_oid;
+  const char *value;  // escaped, as stored
+  const char *value_oid;
+  const char *parent_prop;  // null for an element row
+};
+
+const char *row_insert(apr_pool_t *pool, const RowSpec &row) {
+  return db_sql(pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
+                row.parent_prop == nullptr ? "null" : row.parent_prop, row.name_oid, row.object, row.value_oid);
+}
+
+bool same_parent(const RememberedRow &row, const char *parent_prop) {
+  return parent_prop == nullptr ? row.parent_prop.empty() : row.parent_prop == parent_prop;
+}
+
+// Inserts a row known to be new, remembered when its object is fresh.
+int insert_row(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const RowSpec &spec, const char **row_oid) {
+  if (db_insert_and_fetch(pool, link, row_insert(pool, spec), kLastInsertRowid, row_oid) != APR_SUCCESS) {
+    return db_fail("Could not insert prop");
+  }
+  if (memory == nullptr) return APR_SUCCESS;
+  object_memory_row_added(memory, spec.object,
+                          {*row_oid, spec.name_oid, spec.value_oid, spec.parent_prop ? spec.parent_prop : "",
+                           spec.name, spec.value});
+  return APR_SUCCESS;
+}
+
+int find_or_insert_row(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec &spec, bool any_value,
                        const char **prop_oid) {
-  const char *select = row_lookup(pool, object, name_oid, value_oid, parent_prop, any_value);
-  const char *insert =
-      db_sql(pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
-             parent_prop == nullptr ? "null" : parent_prop, name_oid, object, value_oid);
   const char *row = nullptr;
-  if (db_find_or_insert(pool, link, select, insert, &row) != APR_SUCCESS) return db_fail("Could not insert prop");
+  ObjectMemory *memory = msdb_object_memory(conn);
+  if (const std::vector<RememberedRow> *rows = memory ? object_memory_rows(memory, spec.object) : nullptr) {
+    for (const RememberedRow &known : *rows) {
+      if (known.name_oid == spec.name_oid && same_parent(known, spec.parent_prop) &&
+          (any_value || known.value_oid == spec.value_oid)) {
+        row = apr_pstrdup(pool, known.row_oid.c_str());
+        break;
+      }
+    }
+    if (row == nullptr && insert_row(pool, conn->medialib, memory, spec, &row) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  } else {
+    const char *select = row_lookup(pool, spec.object, spec.name_oid, spec.value_oid, spec.parent_prop, any_value);
+    if (db_find_or_insert(pool, conn->medialib, select, row_insert(pool, spec), &row) != APR_SUCCESS) {
+      return db_fail("Could not insert prop");
+    }
+  }
   if (prop_oid != nullptr) *prop_oid = row;
   return APR_SUCCESS;
 }
 
-int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value,
-                const char **name_oid, const char **value_oid) {
-  if (msdb_intern_name(pool, db, name, name_oid) != APR_SUCCESS) {
+// Interns name and (unless null) value, filling spec's texts and oids.
+int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value, RowSpec *spec) {
+  spec->name = name;
+  if (msdb_intern_name(pool, db, name, &spec->name_oid) != APR_SUCCESS) {
     return db_fail("Could not find prop name or insert it");
   }
-  if (value != nullptr && msdb_intern_value(pool, db, xml_escape(pool, value), value_oid) != APR_SUCCESS) {
+  if (value == nullptr) return APR_SUCCESS;
+  spec->value = xml_escape(pool, value);
+  if (msdb_intern_value(pool, db, spec->value, &spec->value_oid) != APR_SUCCESS) {
     return db_fail("Could not find prop value or insert it");
   }
   return APR_SUCCESS;
@@ -106,14 +158,13 @@ int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   if (name == nullptr || value == nullptr || !oids_valid(object, parent_prop)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *name_oid = nullptr;
-  const char *value_oid = nullptr;
+  RowSpec spec{object, nullptr, nullptr, nullptr, nullptr, parent_prop};
   const char *row = nullptr;
-  if (intern_both(pool, db, name, value, &name_oid, &value_oid) != APR_SUCCESS ||
-      find_or_insert_row(pool, conn->medialib, object, name_oid, value_oid, parent_prop, any_value, &row) !=
-          APR_SUCCESS) {
+  if (intern_both(pool, db, name, value, &spec) != APR_SUCCESS ||
+      find_or_insert_row(pool, conn, spec, any_value, &row) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
+  forget_counter(conn, object, name);
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
     return db_fail("Could not update the isContainer flag");
   }
@@ -137,19 +188,47 @@ int delete_named(apr_pool_t *pool, DBThreadConnection *conn, const char *name_oi
   return db_exec(link, rows, nullptr, kNotDeleted);
 }
 
-int replace_value(apr_pool_t *pool, DbLink link, const char *name_oid, const char *value_oid,
-                  const char *object, const char *parent_prop, const char **prop_oid) {
-  ParentTest parent = parent_test(parent_prop);
+// The one remembered row of spec's name (any parent) of a fresh object,
+// when that row has spec's parent: the row an update of the name and parent
+// changes. Null when the object has no row of the name; sets *unknown when
+// the memory cannot tell (not fresh, or several rows).
+const RememberedRow *single_named_row(ObjectMemory *memory, const RowSpec &spec, bool *unknown) {
+  const std::vector<RememberedRow> *rows = memory ? object_memory_rows(memory, spec.object) : nullptr;
+  *unknown = rows == nullptr;
+  if (rows == nullptr) return nullptr;
+  const RememberedRow *found = nullptr;
+  for (const RememberedRow &row : *rows) {
+    if (row.name_oid != spec.name_oid) continue;
+    if (found != nullptr || !same_parent(row, spec.parent_prop)) *unknown = true;
+    found = &row;
+  }
+  if (*unknown) object_memory_forget(memory, spec.object);
+  return *unknown ? nullptr : found;
+}
+
+int replace_value(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec &spec, const char **prop_oid) {
+  ObjectMemory *memory = msdb_object_memory(conn);
+  bool unknown = true;
+  const RememberedRow *known = single_named_row(memory, spec, &unknown);
+  // A fresh object without the row: the update would change nothing.
+  if (!unknown && known == nullptr) return find_or_insert_row(pool, conn, spec, false, prop_oid);
+  ParentTest parent = parent_test(spec.parent_prop);
   const char *update = db_sql(pool,
                               "update prop set valueOid=%s where oid in (select oid from prop where (nameOid=%s) and "
                               "(objectOid=%s) and (parentOid %s %s))",
-                              value_oid, name_oid, object, parent.op, parent.oid);
+                              spec.value_oid, spec.name_oid, spec.object, parent.op, parent.oid);
   int rows = 0;
-  if (db_exec(link, update, &rows) != APR_SUCCESS) return APR_EGENERAL;
+  if (db_exec(conn->medialib, update, &rows) != APR_SUCCESS) return APR_EGENERAL;
   if (rows > 1) return db_fail(INTERNAL_ERROR_TEXT);
-  if (rows == 0) return find_or_insert_row(pool, link, object, name_oid, value_oid, parent_prop, false, prop_oid);
+  if (rows == 0) return find_or_insert_row(pool, conn, spec, false, prop_oid);
+  if (known != nullptr) {
+    if (prop_oid != nullptr) *prop_oid = apr_pstrdup(pool, known->row_oid.c_str());
+    object_memory_set_value(memory, spec.object, spec.name, spec.value_oid, spec.value);
+    return APR_SUCCESS;
+  }
   if (prop_oid == nullptr) return APR_SUCCESS;
-  if (db_select_value(pool, link, row_lookup(pool, object, name_oid, value_oid, parent_prop, false), prop_oid,
+  if (db_select_value(pool, conn->medialib,
+                      row_lookup(pool, spec.object, spec.name_oid, spec.value_oid, spec.parent_prop, false), prop_oid,
                       nullptr) != APR_SUCCESS) {
     return db_fail("Could not get prop oid");
   }
@@ -179,12 +258,18 @@ struct ListStore {
 int open_list_store(apr_pool_t *pool, MediaLibraryDB *db, const char *object, ListStore *store) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *any = nullptr;
-  if (db_select_value(pool, conn->medialib, db_sql(pool, "select oid from prop where objectOid=%s limit 1", object),
-                      &any, nullptr) != APR_SUCCESS) {
-    return APR_EGENERAL;
+  ObjectMemory *memory = msdb_object_memory(conn);
+  const std::vector<RememberedRow> *known = memory ? object_memory_rows(memory, object) : nullptr;
+  bool empty = known != nullptr && known->empty();
+  if (known == nullptr) {
+    const char *any = nullptr;
+    if (db_select_value(pool, conn->medialib, db_sql(pool, "select oid from prop where objectOid=%s limit 1", object),
+                        &any, nullptr) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    empty = any == nullptr;
   }
-  *store = ListStore{pool, db, conn, object, any == nullptr, apr_hash_make(pool)};
+  *store = ListStore{pool, db, conn, object, empty, apr_hash_make(pool)};
   return APR_SUCCESS;
 }
 
@@ -195,18 +280,15 @@ int store_entry(ListStore &store, const char *parent_prop, const char *name, con
   if (!store.fresh || std::strcmp(name, prop_name(PROP_ZENTORIA_IS_CONTAINER)) == 0) {
     return msdb_add_prop(store.pool, store.db, parent_prop, store.object, 0, name, value, row);
   }
-  const char *name_oid = nullptr;
-  const char *value_oid = nullptr;
-  if (intern_both(store.pool, store.db, name, value, &name_oid, &value_oid) != APR_SUCCESS) return APR_EGENERAL;
-  const char *key = apr_pstrcat(store.pool, name_oid, "/", value_oid, "/", parent_prop, nullptr);
+  RowSpec spec{store.object, nullptr, nullptr, nullptr, nullptr, parent_prop};
+  if (intern_both(store.pool, store.db, name, value, &spec) != APR_SUCCESS) return APR_EGENERAL;
+  const char *key = apr_pstrcat(store.pool, spec.name_oid, "/", spec.value_oid, "/", parent_prop, nullptr);
   *row = static_cast<const char *>(apr_hash_get(store.rows, key, APR_HASH_KEY_STRING));
   if (*row != nullptr) return APR_SUCCESS;
-  const char *insert =
-      db_sql(store.pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
-             parent_prop == nullptr ? "null" : parent_prop, name_oid, store.object, value_oid);
-  if (db_insert_and_fetch(store.pool, store.conn->medialib, insert, kLastInsertRowid, row) != APR_SUCCESS) {
-    return db_fail("Could not insert prop");
+  if (insert_row(store.pool, store.conn->medialib, msdb_object_memory(store.conn), spec, row) != APR_SUCCESS) {
+    return APR_EGENERAL;
   }
+  forget_counter(store.conn, store.object, name);
   apr_hash_set(store.rows, key, APR_HASH_KEY_STRING, *row);
   if (update_is_container(store.pool, store.db, store.object, name, value) != APR_SUCCESS) {
     return db_fail("Could not update the isContainer flag");
@@ -271,6 +353,37 @@ int intern(apr_pool_t *pool, DBThreadConnection *conn, InternKind kind, const ch
   return status;
 }
 
+// The first remembered value of name: a fresh object's row (null when it has
+// none), else a counter written before. False when the memory cannot tell.
+bool remembered_counter(apr_pool_t *pool, const ObjectMemory *memory, const char *object, const char *name,
+                        const char **value) {
+  *value = nullptr;
+  if (const std::vector<RememberedRow> *rows = object_memory_rows(memory, object)) {
+    for (const RememberedRow &row : *rows) {
+      if (row.name != name) continue;
+      *value = apr_pstrdup(pool, row.value.c_str());
+      break;
+    }
+    return true;
+  }
+  const char *counter = object_memory_counter(memory, object, name);
+  if (counter != nullptr) *value = apr_pstrdup(pool, counter);
+  return counter != nullptr;
+}
+
+// The remembered rows of name of a fresh object, in row order; false when
+// the object is not fresh (or outside a transaction).
+bool remembered_values(DBThreadConnection *conn, const char *object, const char *name,
+                       std::vector<const RememberedRow *> *found) {
+  ObjectMemory *memory = msdb_object_memory(conn);
+  const std::vector<RememberedRow> *rows = memory ? object_memory_rows(memory, object) : nullptr;
+  if (rows == nullptr) return false;
+  for (const RememberedRow &row : *rows) {
+    if (row.name == name) found->push_back(&row);
+  }
+  return true;
+}
+
 }  // namespace
 
 int msdb_intern_name(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char **oid) {
@@ -304,13 +417,11 @@ int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   if (name == nullptr || !oids_valid(object, parent_prop)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *name_oid = nullptr;
-  const char *value_oid = nullptr;
-  if (intern_both(pool, db, name, value, &name_oid, &value_oid) != APR_SUCCESS) return APR_EGENERAL;
-  if (value == nullptr) return delete_named(pool, conn, name_oid, object, parent_prop);
-  if (replace_value(pool, conn->medialib, name_oid, value_oid, object, parent_prop, prop_oid) != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
+  RowSpec spec{object, nullptr, nullptr, nullptr, nullptr, parent_prop};
+  if (intern_both(pool, db, name, value, &spec) != APR_SUCCESS) return APR_EGENERAL;
+  if (value == nullptr) return delete_named(pool, conn, spec.name_oid, object, parent_prop);
+  forget_counter(conn, object, name);
+  if (replace_value(pool, conn, spec, prop_oid) != APR_SUCCESS) return APR_EGENERAL;
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
     return db_fail("Could not update the isContainer flag");
   }
@@ -346,6 +457,11 @@ int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char 
   const char *value_oid = nullptr;
   if (msdb_intern_value(pool, db, xml_escape(pool, value), &value_oid) != APR_SUCCESS) {
     return db_fail("Could not find prop value or insert it");
+  }
+  // The row's name is not known here.
+  if (ObjectMemory *memory = msdb_object_memory(conn)) {
+    object_memory_forget(memory, object);
+    object_memory_forget_counters(memory);
   }
   const char *failure = "Could not execute SQL statement - prop was not updated, reason: %s";
   int rows = 0;
@@ -383,14 +499,26 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
+  ObjectMemory *memory = msdb_object_memory(conn);
   const char *list = str_join(pool, objects, count);
   const char *quoted_name = db_quote(pool, name);
   const char *current = nullptr;
+  bool known = false;
+  if (memory != nullptr && count == 1) {
+    known = remembered_counter(pool, memory, objects[0], name, &current);
+  } else if (memory != nullptr) {
+    for (int i = 0; i < count; ++i) object_memory_forget(memory, objects[i]);
+    object_memory_forget_counters(memory);
+  }
+  // An object known to lack the row: the update below would change nothing.
+  if (known && current == nullptr) return APR_EGENERAL;
   const char *read = db_sql(pool,
                             "select value from propValue where oid=(select valueOid from prop where objectOid in (%s) "
                             "and nameOid=(select oid from propName where name='%s'))",
                             list, quoted_name);
-  if (db_select_value(pool, link, read, &current, nullptr) != APR_SUCCESS) return db_fail("Could not get prop value");
+  if (!known && db_select_value(pool, link, read, &current, nullptr) != APR_SUCCESS) {
+    return db_fail("Could not get prop value");
+  }
   apr_int64_t number = 0;
   if (current == nullptr) {
     current = "0";
@@ -419,7 +547,12 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
       APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return rows > 0 ? APR_SUCCESS : APR_EGENERAL;
+  if (rows < 1) return APR_EGENERAL;
+  if (memory != nullptr && count == 1) {
+    object_memory_set_counter(memory, objects[0], name, sum);
+    object_memory_set_value(memory, objects[0], name, value_oid, sum);
+  }
+  return APR_SUCCESS;
 }
 
 int msdb_get_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int slot,
@@ -430,11 +563,18 @@ int msdb_get_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int 
   if (name == nullptr || !db_oid_valid(object)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *row[2];
-  if (db_select_row(pool, conn->medialib, value_select(pool, "propValue.value, prop.oid", name, object), 2, row,
-                    nullptr) != APR_SUCCESS) {
+  const char *row[2] = {nullptr, nullptr};
+  std::vector<const RememberedRow *> known;
+  if (remembered_values(conn, object, name, &known)) {
+    if (!known.empty()) {
+      row[0] = apr_pstrdup(pool, known.front()->value.c_str());
+      row[1] = apr_pstrdup(pool, known.front()->row_oid.c_str());
+    }
+  } else if (db_select_row(pool, conn->medialib, value_select(pool, "propValue.value, prop.oid", name, object), 2, row,
+                           nullptr) != APR_SUCCESS) {
     return db_fail("Could not get prop value");
   }
+  if (row[0] == nullptr) return APR_SUCCESS;
   *value = raw ? row[0] : db_unescape(pool, row[0]);
   if (prop_oid != nullptr) *prop_oid = row[1];
   return APR_SUCCESS;
@@ -448,6 +588,15 @@ int msdb_get_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   if (name == nullptr || !db_oid_valid(object)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
+  std::vector<const RememberedRow *> known;
+  if (remembered_values(conn, object, name, &known)) {
+    for (const RememberedRow *row : known) {
+      if (*count == capacity) break;
+      const char *value = apr_pstrdup(pool, row->value.c_str());
+      values[(*count)++] = raw ? value : db_unescape(pool, value);
+    }
+    return APR_SUCCESS;
+  }
   DbCursor cursor;
   const char *value = nullptr;
   const char *select = apr_pstrcat(pool, value_select(pool, "propValue.value", name, object), ";", nullptr);

@@ -1,0 +1,116 @@
+// The connection's memory of fresh objects and counters, in standard
+// containers owned through a pool clean-up. Both halves are bounded: a scan
+// that creates or counts more than they hold starts them again empty, which
+// only costs the look-ups they saved.
+#include "MSDBObjectMemory.h"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMaxFreshObjects = 1024;
+constexpr std::size_t kMaxCounters = 8192;
+
+std::string pair_key(const char *first, const char *second) { return std::string(first) + '/' + second; }
+
+}  // namespace
+
+struct ObjectMemory {
+  apr_uint64_t epoch = 0;
+  std::unordered_map<std::string, std::vector<RememberedRow>> fresh;
+  std::unordered_map<std::string, std::string> edges;  // "parent/child" -> edge oid
+  std::unordered_map<std::string, std::string> counters;  // "object/name" -> decimal text
+
+  void forget_objects() {
+    fresh.clear();
+    edges.clear();
+  }
+};
+
+namespace {
+
+apr_status_t destroy_memory(void *data) {
+  delete static_cast<ObjectMemory *>(data);
+  return APR_SUCCESS;
+}
+
+std::vector<RememberedRow> *rows_of(ObjectMemory *memory, const char *object) {
+  auto found = memory->fresh.find(object);
+  return found == memory->fresh.end() ? nullptr : &found->second;
+}
+
+}  // namespace
+
+ObjectMemory *object_memory_create(apr_pool_t *pool) {
+  auto *memory = new ObjectMemory;
+  apr_pool_cleanup_register(pool, memory, destroy_memory, apr_pool_cleanup_null);
+  return memory;
+}
+
+void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch) {
+  if (memory->epoch == epoch) return;
+  memory->forget_objects();
+  memory->counters.clear();
+  memory->epoch = epoch;
+}
+
+void object_memory_created(ObjectMemory *memory, const char *oid) {
+  if (memory->fresh.size() >= kMaxFreshObjects) memory->forget_objects();
+  memory->fresh[oid].clear();
+}
+
+bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return memory->fresh.count(oid) != 0; }
+
+void object_memory_forget(ObjectMemory *memory, const char *oid) { memory->fresh.erase(oid); }
+
+void object_memory_row_added(ObjectMemory *memory, const char *object, const RememberedRow &row) {
+  if (std::vector<RememberedRow> *rows = rows_of(memory, object)) rows->push_back(row);
+}
+
+const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object) {
+  auto found = memory->fresh.find(object);
+  return found == memory->fresh.end() ? nullptr : &found->second;
+}
+
+void object_memory_set_value(ObjectMemory *memory, const char *object, const char *name, const char *value_oid,
+                             const char *value) {
+  std::vector<RememberedRow> *rows = rows_of(memory, object);
+  if (rows == nullptr) return;
+  for (RememberedRow &row : *rows) {
+    if (row.name != name) continue;
+    row.value_oid = value_oid;
+    row.value = value;
+  }
+}
+
+void object_memory_edge_added(ObjectMemory *memory, const char *parent, const char *child, const char *edge_oid) {
+  if (object_memory_fresh(memory, parent) || object_memory_fresh(memory, child)) {
+    memory->edges[pair_key(parent, child)] = edge_oid;
+  }
+}
+
+bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, const char *child,
+                             const char **edge_oid) {
+  if (!object_memory_fresh(memory, parent) && !object_memory_fresh(memory, child)) return false;
+  auto found = memory->edges.find(pair_key(parent, child));
+  *edge_oid = found == memory->edges.end() ? nullptr : found->second.c_str();
+  return true;
+}
+
+const char *object_memory_counter(const ObjectMemory *memory, const char *object, const char *name) {
+  auto found = memory->counters.find(pair_key(object, name));
+  return found == memory->counters.end() ? nullptr : found->second.c_str();
+}
+
+void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text) {
+  if (memory->counters.size() >= kMaxCounters) memory->counters.clear();
+  memory->counters[pair_key(object, name)] = text;
+}
+
+void object_memory_forget_counter(ObjectMemory *memory, const char *object, const char *name) {
+  memory->counters.erase(pair_key(object, name));
+}
+
+void object_memory_forget_counters(ObjectMemory *memory) { memory->counters.clear(); }

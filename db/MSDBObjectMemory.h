@@ -1,0 +1,70 @@
+// MSDBObjectMemory: what one medialib connection knows for certain, inside
+// its current transaction, about the objects it created there and the
+// counters it wrote, so that storing and filing an item does not ask the
+// database what the connection itself has just written.
+//
+// A fresh object is one created by this connection in the current graph
+// epoch: every property row and edge it has was written through this
+// connection since, and is remembered here. Writes the memory does not model
+// make the object an ordinary one again (forgotten), and anything that moves
+// the graph epoch (a transaction begun or rolled back, deletions) empties the
+// whole memory. Counters (such as "@childCount") of any object are
+// remembered by object and name once read or written.
+//
+// One memory per DBThreadConnection, owned by the connection's pool and used
+// by its thread only, and only inside a transaction: what it knows would go
+// stale once another writer may run. Texts are copied in.
+#pragma once
+
+#include <apr.h>
+#include <apr_pools.h>
+
+#include <string>
+#include <vector>
+
+struct ObjectMemory;
+
+// A new, empty memory, destroyed with pool.
+ObjectMemory *object_memory_create(apr_pool_t *pool);
+
+// One remembered property row.
+struct RememberedRow {
+  std::string row_oid;
+  std::string name_oid;
+  std::string value_oid;
+  std::string parent_prop;  // empty for an element row
+  std::string name;
+  std::string value;  // as stored (escaped)
+};
+
+// Forgets everything unless epoch is the one the memory was filled under.
+void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch);
+
+// oid was just created and has no row and no edge yet.
+void object_memory_created(ObjectMemory *memory, const char *oid);
+bool object_memory_fresh(const ObjectMemory *memory, const char *oid);
+// oid is no longer fresh (a write the memory does not follow).
+void object_memory_forget(ObjectMemory *memory, const char *oid);
+
+// Records a row inserted for a fresh object (ignored for any other).
+void object_memory_row_added(ObjectMemory *memory, const char *object, const RememberedRow &row);
+// The rows of a fresh object, in the order they were inserted; null when the
+// object is not fresh.
+const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object);
+// Gives every row of name (any parent) of a fresh object a new value.
+void object_memory_set_value(ObjectMemory *memory, const char *object, const char *name, const char *value_oid,
+                             const char *value);
+
+// Edges with a fresh end: recorded when made; a look-up answers whether the
+// edge exists (with its oid) when either end is fresh, and returns false
+// when the memory cannot tell.
+void object_memory_edge_added(ObjectMemory *memory, const char *parent, const char *child, const char *edge_oid);
+bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, const char *child,
+                             const char **edge_oid);
+
+// Counters by object and name: the stored decimal text, or null when unknown.
+const char *object_memory_counter(const ObjectMemory *memory, const char *object, const char *name);
+void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text);
+void object_memory_forget_counter(ObjectMemory *memory, const char *object, const char *name);
+// Forgets every counter (a row changed whose object is not known).
+void object_memory_forget_counters(ObjectMemory *memory);

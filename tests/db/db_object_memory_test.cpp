@@ -1,0 +1,141 @@
+// The connection's memory of the objects it created in its transaction and
+// of the counters it wrote: whatever it answers must be what the database
+// itself would answer, and it must never outlive the transaction that
+// filled it.
+#include "CommonProp.h"
+#include "DbFixture.h"
+
+namespace {
+
+class MemoryTest : public DbTest {
+ protected:
+  // Every answer the property reads give for object, as one text.
+  std::string reads(const std::string &object) {
+    std::string out;
+    for (const char *name : {"dc:title", "upnp:artist", "res", "res@size", "@childCount", "upnp:class",
+                             "zentoria:isContainer", "test:absent"}) {
+      const char *values[8];
+      int count = 8;
+      EXPECT_EQ(msdb_get_prop_values(pool_, db_, object.c_str(), 0, name, 0, values, &count), 0);
+      out += name;
+      for (int i = 0; i < count; ++i) out += std::string("=") + values[i];
+      const char *first = nullptr;
+      const char *row = nullptr;
+      EXPECT_EQ(msdb_get_prop(pool_, db_, object.c_str(), 0, name, 1, &first, &row), 0);
+      out += std::string(" raw:") + (first ? first : "(none)") + " row:" + (row ? row : "(none)") + "\n";
+    }
+    return out;
+  }
+  void add(const std::string &object, const char *name, const char *text, const char *parent = nullptr,
+           const char **row = nullptr) {
+    ASSERT_EQ(msdb_add_prop(pool_, db_, parent, object.c_str(), 0, name, text, row), 0);
+  }
+};
+
+TEST_F(MemoryTest, AFreshObjectReadsInItsTransactionAsTheDatabaseReadsAfterCommit) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string item = create(nullptr);
+  PropList *list = prop_list_create(pool_);
+  prop_add(pool_, list, PROP_DC_TITLE, "Rock & <Roll>");
+  prop_add(pool_, list, PROP_UPNP_ARTIST, "Second");
+  prop_add(pool_, list, PROP_UPNP_CLASS, "object.item.audioItem");
+  prop_add(pool_, list, PROP_RES, "file:///a.mp3");
+  prop_set(pool_, list, PROP_RES_SIZE, "1234");
+  ASSERT_EQ(msdb_add_prop_list(pool_, db_, item.c_str(), list), 0);
+  add(item, "upnp:artist", "First");
+  add(item, "upnp:artist", "Second");  // already there: no second row
+  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, item.c_str(), 0, "dc:title", "Renamed", nullptr), 0);
+  ASSERT_EQ(msdb_ensure_prop(pool_, db_, nullptr, item.c_str(), 0, "dc:title", "Ignored", nullptr), 0);
+
+  std::string container = create("1");
+  std::string child = create(nullptr);
+  ASSERT_EQ(msdb_add_edge(pool_, db_, container.c_str(), child.c_str(), 1, nullptr, nullptr), 0);
+  ASSERT_EQ(msdb_add_edge(pool_, db_, container.c_str(), item.c_str(), 1, nullptr, nullptr), 0);
+  const std::string in_transaction = reads(item) + reads(container);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+
+  EXPECT_EQ(reads(item) + reads(container), in_transaction);
+  EXPECT_EQ(value(("select count(*) from prop where objectOid=" + item).c_str()), "7");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(MemoryTest, EdgesOfFreshObjectsAreCheckedFromMemoryAndFromTheDatabaseAlike) {
+  std::string parent = create("1");
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string child = create(nullptr);
+  const char *first = nullptr;
+  const char *again = nullptr;
+  ASSERT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, &first), 0);
+  EXPECT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, &again), APR_EEXIST);
+  EXPECT_STREQ(first, again);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  EXPECT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, &again), APR_EEXIST);
+  EXPECT_STREQ(first, again);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(value(("select value from prop join propValue on valueOid=propValue.oid where objectOid=" + parent +
+                   " and nameOid=(select oid from propName where name='@childCount')")
+                      .c_str()),
+            "1");
+}
+
+TEST_F(MemoryTest, NothingIsRememberedPastARollbackOrOutsideATransaction) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string gone = create(nullptr);
+  add(gone, "dc:title", "Rolled back");
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+
+  // The rolled-back oid is handed out again, to an object without rows.
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string reused = create(nullptr);
+  ASSERT_EQ(reused, gone);
+  const char *title = nullptr;
+  EXPECT_EQ(msdb_get_prop(pool_, db_, reused.c_str(), PROP_DC_TITLE, nullptr, 0, &title, nullptr), 0);
+  EXPECT_EQ(title, nullptr);
+  add(reused, "dc:title", "Kept");
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+
+  // Another writer changes the row between two transactions.
+  exec("insert into propValue (oid, value) values (null, 'Changed')");
+  exec(("update prop set valueOid=(select oid from propValue where value='Changed') where objectOid=" + reused)
+           .c_str());
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  EXPECT_EQ(msdb_get_prop(pool_, db_, reused.c_str(), PROP_DC_TITLE, nullptr, 0, &title, nullptr), 0);
+  EXPECT_STREQ(title, "Changed");
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+}
+
+TEST_F(MemoryTest, CountersFollowEveryWayTheirRowIsWritten) {
+  std::string container = create("1");
+  auto count = [&] {
+    const char *text = nullptr;
+    EXPECT_EQ(msdb_get_prop(pool_, db_, container.c_str(), PROP_CHILD_COUNT, nullptr, 0, &text, nullptr), 0);
+    return std::string(text ? text : "(none)");
+  };
+  const char *objects[] = {container.c_str()};
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(msdb_add_edge(pool_, db_, container.c_str(), create(nullptr).c_str(), 1, nullptr, nullptr), 0);
+  ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
+  EXPECT_EQ(count(), "2");
+  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, container.c_str(), PROP_CHILD_COUNT, nullptr, "10", nullptr), 0);
+  ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
+  EXPECT_EQ(count(), "11");
+  const char *text = nullptr;
+  const char *row = nullptr;
+  ASSERT_EQ(msdb_get_prop(pool_, db_, container.c_str(), PROP_CHILD_COUNT, nullptr, 0, &text, &row), 0);
+  ASSERT_EQ(msdb_set_prop_value_by_oid(pool_, db_, container.c_str(), row, "20"), 0);
+  ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, -1), 0);
+  EXPECT_EQ(count(), "19");
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(count(), "19");
+
+  // A fresh object has no counter until it is given one.
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string fresh = create(nullptr);
+  const char *fresh_objects[] = {fresh.c_str()};
+  EXPECT_NE(msdb_increment_prop(pool_, db_, fresh_objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+}
+
+}  // namespace
