@@ -68,12 +68,14 @@ int run(DbLink link, const char *sql) { return db_exec(link, sql, nullptr); }
 
 // Objects of source (those also matching condition) that another source
 // holds too only lose their association with source.
-int unshare(apr_pool_t *pool, DbLink link, const char *source, const char *condition) {
-  return run(link, db_sql(pool,
-                          "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
-                          "objectoid as sourceobjoid from objms where sourceOid=%s%s) inner join objms as objms1 on "
-                          "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
-                          source, source, condition, source));
+int unshare(apr_pool_t *pool, DBThreadConnection *conn, const char *source, const char *condition) {
+  msdb_graph_changed(conn);
+  return run(conn->medialib,
+             db_sql(pool,
+                    "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
+                    "objectoid as sourceobjoid from objms where sourceOid=%s%s) inner join objms as objms1 on "
+                    "sourceobjoid=objms1.objectoid where objms1.sourceOid != %s)",
+                    source, source, condition, source));
 }
 
 int count_rows(apr_pool_t *pool, DbLink link, const char *sql, int *count) {
@@ -127,7 +129,7 @@ int msdb_delete_source_objects(apr_pool_t *pool, MediaLibraryDB *db, const char 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
-  if (unshare(pool, link, source, "") != APR_SUCCESS) return APR_EGENERAL;
+  if (unshare(pool, conn, source, "") != APR_SUCCESS) return APR_EGENERAL;
   if (run(link,
            db_sql(pool, "create temp table delete_%s as select objectoid as deleteoid from objms where sourceOid=%s",
                   source, source)) != APR_SUCCESS) {
@@ -256,7 +258,7 @@ int msdb_sweep_source(apr_pool_t *pool, MediaLibraryDB *db, const char *source, 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
-  if (unshare(pool, link, source, " and objectoid not in (select markObjectOid from markObjects)") != APR_SUCCESS) {
+  if (unshare(pool, conn, source, " and objectoid not in (select markObjectOid from markObjects)") != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   const char *mark = db_sql(pool,

@@ -4,6 +4,7 @@
 // only costs the look-ups they saved.
 #include "MSDBObjectMemory.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,9 +18,15 @@ std::string pair_key(const char *first, const char *second) { return std::string
 
 }  // namespace
 
+struct FreshObject {
+  std::vector<RememberedRow> rows;
+  std::vector<std::string> sources;
+  bool sources_known = true;
+};
+
 struct ObjectMemory {
   apr_uint64_t epoch = 0;
-  std::unordered_map<std::string, std::vector<RememberedRow>> fresh;
+  std::unordered_map<std::string, FreshObject> fresh;
   std::unordered_map<std::string, std::string> edges;  // "parent/child" -> edge oid
   std::unordered_map<std::string, std::string> counters;  // "object/name" -> decimal text
 
@@ -38,7 +45,7 @@ apr_status_t destroy_memory(void *data) {
 
 std::vector<RememberedRow> *rows_of(ObjectMemory *memory, const char *object) {
   auto found = memory->fresh.find(object);
-  return found == memory->fresh.end() ? nullptr : &found->second;
+  return found == memory->fresh.end() ? nullptr : &found->second.rows;
 }
 
 }  // namespace
@@ -58,7 +65,7 @@ void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch) {
 
 void object_memory_created(ObjectMemory *memory, const char *oid) {
   if (memory->fresh.size() >= kMaxFreshObjects) memory->forget_objects();
-  memory->fresh[oid].clear();
+  memory->fresh[oid] = FreshObject{};
 }
 
 bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return memory->fresh.count(oid) != 0; }
@@ -71,7 +78,24 @@ void object_memory_row_added(ObjectMemory *memory, const char *object, const Rem
 
 const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object) {
   auto found = memory->fresh.find(object);
-  return found == memory->fresh.end() ? nullptr : &found->second;
+  return found == memory->fresh.end() ? nullptr : &found->second.rows;
+}
+
+void object_memory_source_added(ObjectMemory *memory, const char *object, const char *source) {
+  auto found = memory->fresh.find(object);
+  if (found != memory->fresh.end()) found->second.sources.emplace_back(source);
+}
+
+bool object_memory_find_source(const ObjectMemory *memory, const char *object, const char *source, bool *held) {
+  auto found = memory->fresh.find(object);
+  if (found == memory->fresh.end() || !found->second.sources_known) return false;
+  const std::vector<std::string> &sources = found->second.sources;
+  *held = std::find(sources.begin(), sources.end(), source) != sources.end();
+  return true;
+}
+
+void object_memory_forget_sources(ObjectMemory *memory) {
+  for (auto &entry : memory->fresh) entry.second.sources_known = false;
 }
 
 void object_memory_set_value(ObjectMemory *memory, const char *object, const char *name, const char *value_oid,

@@ -4,7 +4,7 @@
 // database what the connection itself has just written.
 //
 // A fresh object is one created by this connection in the current graph
-// epoch: every property row and edge it has was written through this
+// epoch: every property row, edge and source association it has was written through this
 // connection since, and is remembered here. Writes the memory does not model
 // make the object an ordinary one again (forgotten), and anything that moves
 // the graph epoch (a transaction begun or rolled back, deletions) empties the
@@ -54,6 +54,14 @@ const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory,
 // Gives every row of name (any parent) of a fresh object a new value.
 void object_memory_set_value(ObjectMemory *memory, const char *object, const char *name, const char *value_oid,
                              const char *value);
+
+// Media sources of a fresh object: recorded when associated; a look-up
+// answers whether object is held by source, false when the memory cannot
+// tell. Associations made for a whole subtree are not followed: forgetting
+// the sources of every fresh object covers them.
+void object_memory_source_added(ObjectMemory *memory, const char *object, const char *source);
+bool object_memory_find_source(const ObjectMemory *memory, const char *object, const char *source, bool *held);
+void object_memory_forget_sources(ObjectMemory *memory);
 
 // Edges with a fresh end: recorded when made; a look-up answers whether the
 // edge exists (with its oid) when either end is fresh, and returns false

@@ -32,18 +32,24 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
   if (!db_oid_valid(object) || !db_oid_valid(source)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *existing = nullptr;
-  if (db_select_value(pool, conn->medialib,
-                      db_sql(pool, "select oid from objms where (objectOid = %s) and (sourceOid = %s)", object, source),
-                      &existing, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not check if an object - media source relation already exists");
+  ObjectMemory *memory = msdb_object_memory(conn);
+  bool held = false;
+  if (memory == nullptr || !object_memory_find_source(memory, object, source, &held)) {
+    const char *existing = nullptr;
+    if (db_select_value(pool, conn->medialib,
+                        db_sql(pool, "select oid from objms where (objectOid = %s) and (sourceOid = %s)", object, source),
+                        &existing, nullptr) != APR_SUCCESS) {
+      return db_fail("Could not check if an object - media source relation already exists");
+    }
+    held = existing != nullptr;
   }
-  if (existing != nullptr) return APR_SUCCESS;
+  if (held) return APR_SUCCESS;
   const char *insert = db_sql(pool, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);", object, source);
   const char *created = nullptr;
   if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
     return db_fail("Could not insert relation");
   }
+  if (memory != nullptr) object_memory_source_added(memory, object, source);
   if (row_oid != nullptr) *row_oid = created;
   return APR_SUCCESS;
 }
@@ -57,6 +63,7 @@ int msdb_add_subtree_source(apr_pool_t *pool, MediaLibraryDB *db, const char *ob
                               "insert or ignore into objms (oid, objectOid, sourceOid) select null, objectOid, %s from "
                               "(select objectOid from ancestor where ancestorObjectOid = %s union select %s as objectOid)",
                               source, object, object);
+  if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_forget_sources(memory);
   return db_exec(conn->medialib, insert, nullptr);
 }
 
@@ -65,6 +72,7 @@ int msdb_move_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *ob
   if (!db_oid_valid(object) || !db_oid_valid(old_source) || !db_oid_valid(new_source)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
+  if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_forget_sources(memory);
   int rows = 0;
   const char *update =
       db_sql(pool, "update objms set sourceOid=%s where (objectOid=%s) and (sourceOid=%s);", new_source, object, old_source);

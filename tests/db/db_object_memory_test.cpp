@@ -80,6 +80,23 @@ TEST_F(MemoryTest, EdgesOfFreshObjectsAreCheckedFromMemoryAndFromTheDatabaseAlik
             "1");
 }
 
+TEST_F(MemoryTest, SourcesOfFreshObjectsFollowSubtreeAssociations) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string folder = create("1", "5");
+  std::string item = create(folder.c_str(), "5");
+  const char *row = nullptr;
+  ASSERT_EQ(msdb_add_object_source(pool_, db_, item.c_str(), "5", &row), 0);
+  EXPECT_EQ(row, nullptr);  // held already: nothing inserted
+  ASSERT_EQ(msdb_add_subtree_source(pool_, db_, folder.c_str(), "6"), 0);
+  ASSERT_EQ(msdb_add_object_source(pool_, db_, item.c_str(), "6", &row), 0);
+  EXPECT_EQ(row, nullptr);
+  ASSERT_EQ(msdb_add_object_source(pool_, db_, item.c_str(), "7", &row), 0);
+  EXPECT_NE(row, nullptr);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(rows(("select sourceOid from objms where objectOid=" + item + " order by sourceOid").c_str()),
+            (std::vector<std::string>{"5", "6", "7"}));
+}
+
 TEST_F(MemoryTest, NothingIsRememberedPastARollbackOrOutsideATransaction) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::string gone = create(nullptr);
