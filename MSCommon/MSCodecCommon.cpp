@@ -11,6 +11,7 @@
 #include "CommonUtf8.h"
 #include "MSCodecCommonInternal.h"
 #include "MSCodecCommonStreams.h"
+#include "MSFFMPEGLibrary.h"
 #include "log4c.h"
 
 namespace {
@@ -35,7 +36,8 @@ void log_error(const char *format, const char *path) {
 // with the MP3 demuxer.
 const AVInputFormat *forced_format(const char *extension) {
   if (extension && (strcasecmp(extension, "wv") == 0 || strcasecmp(extension, "mp3") == 0)) {
-    return av_find_input_format("mp3");
+    const FFmpegLibrary *av = ffmpeg_library();
+    return av ? av->find_input_format("mp3") : nullptr;
   }
   return nullptr;
 }
@@ -47,7 +49,7 @@ int open_and_read_streams(const char *path, const char *extension, AVFormatConte
     return APR_EGENERAL;
   }
   probe_start = apr_time_now();
-  int status = avformat_find_stream_info(*input, nullptr);
+  int status = ffmpeg_loaded().find_stream_info(*input, nullptr);
   probe_start = 0;
   if (status < 0) {
     log_error("Could not find codec parameters for media file %s", path);
@@ -79,7 +81,7 @@ void choose_streams(apr_pool_t *pool, const AVFormatContext *input, const char *
 // A container tag as valid UTF-8 ("" when absent); tags in a legacy code page
 // are converted from the system's.
 const char *tag_text(apr_pool_t *pool, const AVFormatContext *input, const char *key) {
-  const AVDictionaryEntry *entry = av_dict_get(input->metadata, key, nullptr, 0);
+  const AVDictionaryEntry *entry = ffmpeg_loaded().dict_get(input->metadata, key, nullptr, 0);
   if (!entry) return "";
   if (utf8_is_xml_text(entry->value)) return apr_pstrdup(pool, entry->value);
   return text_to_utf8(pool, nullptr, entry->value, std::strlen(entry->value));
@@ -87,8 +89,9 @@ const char *tag_text(apr_pool_t *pool, const AVFormatContext *input, const char 
 
 // The leading number of the first of the keys present ("2009-07-14" is 2009).
 int tag_number(const AVFormatContext *input, const char *key, const char *other_key) {
-  const AVDictionaryEntry *entry = av_dict_get(input->metadata, key, nullptr, 0);
-  if (!entry && other_key) entry = av_dict_get(input->metadata, other_key, nullptr, 0);
+  const FFmpegLibrary &av = ffmpeg_loaded();
+  const AVDictionaryEntry *entry = av.dict_get(input->metadata, key, nullptr, 0);
+  if (!entry && other_key) entry = av.dict_get(input->metadata, other_key, nullptr, 0);
   return entry ? std::atoi(entry->value) : 0;
 }
 
@@ -144,7 +147,7 @@ int stream_probe(apr_pool_t *pool, const char *path, VideoInfo *video, AudioInfo
   }
   choose_streams(pool, input, extension, video, audio, video_codec, audio_codec);
   std::int64_t length = input->duration;
-  std::int64_t size = avio_size(input->pb);
+  std::int64_t size = ffmpeg_loaded().io_size(input->pb);
   stream_rates_settle(&length, size, input->bit_rate, video, audio);
   if (duration) *duration = length;
   if (file_size) *file_size = size;

@@ -9,10 +9,7 @@
 #include <cstring>
 
 #include "MSCodecCommon.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
+#include "MSFFMPEGLibrary.h"
 
 namespace {
 
@@ -276,7 +273,9 @@ std::int32_t codec_legacy_id(int av_codec_id) {
   for (const LegacyAlias &alias : kAliases) {
     if (alias.current == av_codec_id) return alias.legacy;
   }
-  const char *current = avcodec_get_name(static_cast<AVCodecID>(av_codec_id));
+  const FFmpegLibrary *av = ffmpeg_library();
+  if (av == nullptr) return 0;
+  const char *current = av->codec_get_name(static_cast<AVCodecID>(av_codec_id));
   for (const CodecNameRange &r : kRanges) {
     for (std::int32_t i = 0; i < r.count; ++i) {
       if (r.names[i] && same_codec(r.names[i], current)) return r.first_id + i;

@@ -12,11 +12,12 @@
 
 #include "CommonLang.h"
 #include "MSCodecCommonInternal.h"
+#include "MSFFMPEGLibrary.h"
 
 namespace {
 
 const char *metadata(const AVDictionary *dictionary, const char *key) {
-  const AVDictionaryEntry *entry = av_dict_get(dictionary, key, nullptr, 0);
+  const AVDictionaryEntry *entry = ffmpeg_loaded().dict_get(dictionary, key, nullptr, 0);
   return entry ? entry->value : nullptr;
 }
 
@@ -70,7 +71,7 @@ const char *stream_codec_name(apr_pool_t *pool, const AVStream *stream) {
   std::int32_t legacy = codec_legacy_id(codec->codec_id);
   if (legacy != 0) return apr_pstrdup(pool, codec_name_by_id(legacy));
   if (codec->codec_id != AV_CODEC_ID_NONE) {
-    return apr_pstrdup(pool, avcodec_get_name(codec->codec_id));
+    return apr_pstrdup(pool, ffmpeg_loaded().codec_get_name(codec->codec_id));
   }
   return codec_tag_name(pool, codec->codec_tag);
 }

@@ -4,6 +4,7 @@
 #include "CommonText.h"
 #include "CommonUserMessage.h"
 #include "MSFFMPEGInternal.h"
+#include "MSFFMPEGLibrary.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -55,11 +56,11 @@ apr_pool_t *ffmpeg_module_pool() { return module_pool; }
 
 void ffmpeg_init(apr_pool_t *pool) {
   module_pool = pool_create_or_die(pool, FFMPEG_MODULE);
-  av_log_set_callback(log_hook);
+  ffmpeg_library_set_log(log_hook);
 }
 
 void ffmpeg_term() {
-  av_log_set_callback(av_log_default_callback);
+  ffmpeg_library_set_log(nullptr);
   module_pool = nullptr;
 }
 

@@ -14,6 +14,7 @@
 #include "CommonTextFile.h"
 #include "MSFFMPEG.h"
 #include "MSFFMPEGInternal.h"
+#include "MSFFMPEGLibrary.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -112,18 +113,18 @@ void handle_close(ProtocolHandle *handle) {
   apr_pool_destroy(handle->pool);
 }
 
-AVIOContext *reader_create(ProtocolHandle *handle) {
-  auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
+AVIOContext *reader_create(const FFmpegLibrary &av, ProtocolHandle *handle) {
+  auto *buffer = static_cast<unsigned char *>(av.malloc(kBufferSize));
   if (!buffer) return nullptr;
-  AVIOContext *io = avio_alloc_context(buffer, kBufferSize, 0, handle, read_packet, nullptr, seek);
-  if (!io) av_free(buffer);
+  AVIOContext *io = av.io_alloc_context(buffer, kBufferSize, 0, handle, read_packet, nullptr, seek);
+  if (!io) av.free(buffer);
   return io;
 }
 
-void reader_free(AVIOContext *io) {
+void reader_free(const FFmpegLibrary &av, AVIOContext *io) {
   if (!io) return;
-  av_freep(&io->buffer);
-  avio_context_free(&io);
+  av.freep(&io->buffer);
+  av.io_context_free(&io);
 }
 
 }  // namespace
@@ -131,21 +132,23 @@ void reader_free(AVIOContext *io) {
 int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterruptCB interrupt,
                       AVFormatContext **context) {
   *context = nullptr;
+  const FFmpegLibrary *av = ffmpeg_library();
+  if (!av) return AVERROR(ENOSYS);
   ProtocolHandle *handle = handle_open(path);
   if (!handle) return AVERROR(ENOENT);
-  AVIOContext *io = reader_create(handle);
-  AVFormatContext *input = io ? avformat_alloc_context() : nullptr;
+  AVIOContext *io = reader_create(*av, handle);
+  AVFormatContext *input = io ? av->alloc_context() : nullptr;
   if (!input) {
-    reader_free(io);
+    reader_free(*av, io);
     handle_close(handle);
     return AVERROR(ENOMEM);
   }
   input->pb = io;
   input->interrupt_callback = interrupt;
-  int status = avformat_open_input(&input, path, format, nullptr);
+  int status = av->open_input(&input, path, format, nullptr);
   if (status < 0) {
     // avformat_open_input has freed the context but not a caller's reader.
-    reader_free(io);
+    reader_free(*av, io);
     handle_close(handle);
     return status;
   }
@@ -157,8 +160,9 @@ void ffmpeg_close_input(AVFormatContext **context) {
   if (!*context) return;
   AVIOContext *io = (*context)->pb;
   auto *handle = static_cast<ProtocolHandle *>(io->opaque);
-  avformat_close_input(context);
-  reader_free(io);
+  const FFmpegLibrary &av = ffmpeg_loaded();
+  av.close_input(context);
+  reader_free(av, io);
   handle_close(handle);
 }
 

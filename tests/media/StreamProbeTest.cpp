@@ -9,6 +9,7 @@
 #include "LogCapture.h"
 #include "MSCodecCommon.h"
 #include "MSFFMPEG.h"
+#include "MSFFMPEGLibrary.h"
 #include "MediaFixtures.h"
 
 namespace {
@@ -253,6 +254,8 @@ TEST_F(StreamProbe, ContainerTagsInALegacyCodePageBecomeUtf8) {
 
 TEST_F(StreamProbe, LibraryLevelsMapToOurs) {
   LogCapture log;
+  // The log hook set up before the library is loaded reaches it on loading.
+  ASSERT_NE(ffmpeg_library(), nullptr);
   av_log(nullptr, AV_LOG_PANIC, "panic line\n");
   av_log(nullptr, AV_LOG_WARNING, "warning %d\n", 7);
   av_log(nullptr, AV_LOG_VERBOSE, "verbose\n");
