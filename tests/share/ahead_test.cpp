@@ -127,6 +127,29 @@ TEST_F(Ahead, UnchangedRescanInspectsNoFile) {
   EXPECT_EQ(prop(item(photo), "res@resolution"), "40x30");
 }
 
+TEST_F(Ahead, WindowBoundsTheJobsOutAndJobsGivenBackUntakenAreDropped) {
+  const std::string photo = jpg("q/photo.jpg", 20, 10);
+  const std::string missing = media_ + "/q/missing.jpg";
+  ScanAhead *ahead = nullptr;
+  ASSERT_EQ(msms_ahead_start(pool_, &ahead), 0);
+  AheadJob *jobs[AHEAD_WINDOW];
+  jobs[0] = msms_ahead_submit(ahead, InspectRequest{photo.c_str(), "jpg", MEDIA_IMAGE, false});
+  for (int i = 1; i < AHEAD_WINDOW; ++i) jobs[i] = msms_ahead_submit(ahead, InspectRequest{missing.c_str(), "jpg", MEDIA_IMAGE, false});
+  for (AheadJob *job : jobs) ASSERT_NE(job, nullptr);
+  EXPECT_EQ(msms_ahead_submit(ahead, InspectRequest{photo.c_str(), "jpg", MEDIA_IMAGE, false}), nullptr);
+  const FileFacts *facts = msms_ahead_take(ahead, jobs[0]);
+  ASSERT_NE(facts, nullptr);
+  EXPECT_TRUE(facts->image.ok);
+  EXPECT_EQ(facts->image.info.width, 20);
+  msms_ahead_release(ahead, jobs[0]);
+  AheadJob *again = msms_ahead_submit(ahead, InspectRequest{photo.c_str(), "jpg", MEDIA_IMAGE, false});
+  EXPECT_NE(again, nullptr);
+  EXPECT_EQ(msms_ahead_take(ahead, jobs[1]), nullptr);  // missing: left to the file's turn
+  for (int i = 1; i < AHEAD_WINDOW; ++i) msms_ahead_release(ahead, jobs[i]);
+  msms_ahead_stop(ahead);  // the last job is dropped or finished, never leaked
+  EXPECT_FALSE(log_.contains(missing));
+}
+
 // Counts the checks and stops at the given one; every check must come from
 // the scan's own thread, never from the inspection worker.
 struct StopAt {
