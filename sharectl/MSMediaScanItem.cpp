@@ -57,7 +57,35 @@ struct FileWork {
   ItemSource item;
   bool album_art;
   const char *mtime;  // the signature
+  const FileLookup *lookup;
 };
+
+// The work of a file that passed the name checks, in pool.
+FileWork file_work(apr_pool_t *pool, ScanContext *scan, const FolderScan *folder, const ScanFile *file,
+                   const char *extension, const MediaTypeEntry *type, const FileLookup *lookup) {
+  const char *relative = folder->relative[0] != '\0' ? folder->relative : "/";
+  const char *path = path_canonical(pool, apr_pstrcat(pool, scan->root, "/", folder->relative, "/", file->name, nullptr));
+  FileWork work{{scan, file, relative, path, apr_pstrcat(pool, "file://", path, nullptr), extension, type},
+                false,
+                apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(file->mtime)),
+                lookup};
+  if (type->media_class == MEDIA_IMAGE &&
+      ((scan->lookfor_photo && !scan->allow_album_art_as_photo) || scan->handle_album_art) &&
+      msms_is_album_art(file->name)) {
+    work.album_art = true;
+  }
+  return work;
+}
+
+InspectRequest inspect_request(const FileWork &work) {
+  return InspectRequest{work.item.path, work.item.extension, work.item.type->media_class,
+                        work.item.scan->read_avi_tags != 0};
+}
+
+// An album-art picture is no photo unless the configuration says so.
+bool unwanted_art(const FileWork &work) {
+  return work.item.type->media_class == MEDIA_IMAGE && work.album_art && !work.item.scan->allow_album_art_as_photo;
+}
 
 void remember_video(FolderScan *folder, const char *path, const char *oid) {
   apr_hash_set(folder->videos, apr_pstrdup(folder->pool, path), APR_HASH_KEY_STRING, apr_pstrdup(folder->pool, oid));
@@ -148,8 +176,7 @@ Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, co
   if (msdb_fetch_prop_list(pool, scan->db, oid, &stored) != APR_SUCCESS) return Existing::failed;
   const char *item_class = nullptr;
   const int media_class = existing_class(pool, work, stored, &item_class);
-  if (!wants(scan, media_class)) return Existing::ignored;
-  if (media_class == MEDIA_IMAGE && work.album_art && !scan->allow_album_art_as_photo) return Existing::ignored;
+  if (!wants(scan, media_class) || unwanted_art(work)) return Existing::ignored;
   bool rebuild = false;
   bool reindex_needed = false;
   if (msms_sync_tags(pool, scan, oid, stored, &rebuild, &reindex_needed) != APR_SUCCESS) return Existing::failed;
@@ -160,19 +187,38 @@ Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, co
   return Existing::replaced;
 }
 
+// The facts inspected ahead when there are any, else those of an inspection
+// now (in own). Returns 0, or 4 when cancelled.
+int file_facts(apr_pool_t *pool, const FileWork &work, FileFacts *own, const FileFacts **facts) {
+  ScanContext *scan = work.item.scan;
+  AheadJob *job = work.lookup != nullptr ? work.lookup->job : nullptr;
+  if (job != nullptr && (*facts = msms_ahead_take(scan->ahead, job)) != nullptr) {
+    // The probe polls the cancel check once it has read the streams; the
+    // worker never calls the check, so the poll happens here.
+    const bool probed = work.item.type->media_class != MEDIA_IMAGE;
+    return probed && scan->cancel != nullptr && scan->cancel(scan->cancel_context) ? 4 : APR_SUCCESS;
+  }
+  *facts = own;
+  return msms_ahead_inspect_here(scan->ahead, pool, inspect_request(work), scan->cancel, scan->cancel_context, own);
+}
+
 // Builds the new item's properties; *skip when the file's kind is not wanted.
 int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_class, bool *skip) {
   ScanContext *scan = work.item.scan;
   *media_class = work.item.type->media_class;
-  *skip = !wants(scan, *media_class);
-  if (*media_class == MEDIA_IMAGE) {
-    *skip = *skip || (work.album_art && !scan->allow_album_art_as_photo);
-    return *skip ? APR_SUCCESS : msms_image_item_props(pool, work.item, list);
-  }
+  *skip = !wants(scan, *media_class) || unwanted_art(work);
   if (*skip) return APR_SUCCESS;
-  int status = msms_media_item_props(pool, work.item, list, media_class);
-  *skip = status == APR_SUCCESS && !wants(scan, *media_class);
-  return status;
+  FileFacts own;
+  const FileFacts *facts = nullptr;
+  const int status = file_facts(pool, work, &own, &facts);
+  if (status != APR_SUCCESS) return status;
+  if (*media_class == MEDIA_IMAGE) {
+    msms_image_item_props(pool, work.item, facts->image, list);
+    return APR_SUCCESS;
+  }
+  msms_media_item_props(pool, work.item, *facts, list, media_class);
+  *skip = !wants(scan, *media_class);
+  return APR_SUCCESS;
 }
 
 int link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
@@ -256,7 +302,10 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
     return APR_SUCCESS;
   }
   const char *old_oid = nullptr, *signature = nullptr;
-  if (find_existing(pool, scan, work.item.url, &old_oid, &signature) != APR_SUCCESS) {
+  if (work.lookup != nullptr && work.lookup->found) {
+    old_oid = work.lookup->oid;
+    signature = work.lookup->signature;
+  } else if (find_existing(pool, scan, work.item.url, &old_oid, &signature) != APR_SUCCESS) {
     return fail("Can't fetch object by its property");
   }
   if (old_oid != nullptr) {
@@ -268,6 +317,26 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
     }
   }
   return create_item(pool, work, folder, old_oid);
+}
+
+// The type of a file whose object its turn looks up; null for a file the
+// turn passes over by its name or size.
+const MediaTypeEntry *looked_up_type(const ScanFile *file, const char **extension) {
+  *extension = path_extension(file->name, 0);
+  if (*extension == nullptr || (*extension)[0] == '\0' || file->size <= 0 || strcasecmp(*extension, "srt") == 0) {
+    return nullptr;
+  }
+  const MediaTypeEntry *type = media_type_by_extension(*extension, -1);
+  return is_scanned_class(type->media_class) && type->media_class != MEDIA_METAFILE ? type : nullptr;
+}
+
+// Whether the file's turn will inspect it: a wanted kind without an object,
+// or whose object's signature differs. An object whose tags the source no
+// longer lists is rebuilt as well, which only its turn finds out (and then
+// inspects there); so may an audio-or-video object of a kind not wanted.
+bool will_inspect(const FileWork &work, const char *oid, const char *signature) {
+  if (!wants(work.item.scan, work.item.type->media_class) || unwanted_art(work)) return false;
+  return oid == nullptr || str_compare(signature, work.mtime) != 0;
 }
 
 }  // namespace
@@ -306,7 +375,7 @@ int msms_scan_created(const ScanContext *scan) {
   return sum;
 }
 
-int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file) {
+int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup) {
   const char *extension = path_extension(file->name, 0);
   if (extension == nullptr || extension[0] == '\0') {
     LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Cannot process files without extension, ignoring file %s\n", file->name));
@@ -329,15 +398,23 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
     return APR_SUCCESS;
   }
   Pool pool(folder->pool, MSMS_MODULE);
-  const char *relative = folder->relative[0] != '\0' ? folder->relative : "/";
-  const char *path = path_canonical(pool, apr_pstrcat(pool, scan->root, "/", folder->relative, "/", file->name, nullptr));
-  FileWork work{{scan, file, relative, path, apr_pstrcat(pool, "file://", path, nullptr), extension, type},
-                false,
-                apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(file->mtime))};
-  if (type->media_class == MEDIA_IMAGE &&
-      ((scan->lookfor_photo && !scan->allow_album_art_as_photo) || scan->handle_album_art) &&
-      msms_is_album_art(file->name)) {
-    work.album_art = true;
-  }
+  FileWork work = file_work(pool, scan, folder, file, extension, type, lookup);
   return process_media(pool, work, folder);
+}
+
+void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *folder, const ScanFile *file,
+                        FileLookup *lookup) {
+  *lookup = FileLookup{};
+  const char *extension = nullptr;
+  const MediaTypeEntry *type = looked_up_type(file, &extension);
+  if (type == nullptr) return;
+  const FileWork work = file_work(pool, scan, folder, file, extension, type, nullptr);
+  if (find_existing(pool, scan, work.item.url, &lookup->oid, &lookup->signature) != APR_SUCCESS) {
+    *lookup = FileLookup{};
+    return;
+  }
+  lookup->found = true;
+  if (scan->ahead != nullptr && will_inspect(work, lookup->oid, lookup->signature)) {
+    lookup->job = msms_ahead_submit(scan->ahead, inspect_request(work));
+  }
 }

@@ -4,7 +4,8 @@
 // A ScanContext lives for one scan of one source, in that scan's pool; a
 // FolderScan for one folder, in the folder's pool; each file gets a pool of
 // its own, destroyed when the file is done. Everything runs on the scan's
-// thread inside its medialib transaction. Logs on "MSMediaScan".
+// thread inside its medialib transaction; only the inspection of files may
+// run ahead on the worker of MSMediaScanAhead. Logs on "MSMediaScan".
 #pragma once
 
 #include <apr_hash.h>
@@ -14,6 +15,7 @@
 
 #include "MSDBConnection.h"
 #include "MSMediaScan.h"
+#include "MSMediaScanAhead.h"
 
 // Counter arrays are indexed by media class (1 video, 2 audio, 4 image, 6 playlist).
 inline constexpr int SCAN_KINDS = 7;
@@ -41,6 +43,7 @@ struct ScanContext {
   int created[SCAN_KINDS];
   int up_to_date[SCAN_KINDS];
   int created_at_commit;  // items created when the transaction was last committed
+  ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
 };
 
 // One folder of the walk: subtitles (file name -> "auto") and videos (full
@@ -58,6 +61,16 @@ struct ScanFile {
   apr_time_t mtime;
 };
 
+// A file's object, looked up before the file's turn by msms_look_up_ahead,
+// and the inspection queued for it. The look-up stays right until the turn:
+// only the file's own turn changes the objects of its url.
+struct FileLookup {
+  bool found;             // false: the turn looks the file up itself
+  const char *oid;        // the object of the file, null when there is none
+  const char *signature;  // its signature
+  AheadJob *job;          // queued on scan->ahead; null: inspected at the turn if needed
+};
+
 // Fills the parts of scan that come from the source and the configuration
 // (tags parsed, counters zero, cache empty) in pool. Returns 0, or 20014 when
 // the configuration cannot be read (logged).
@@ -67,11 +80,21 @@ int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSour
 // The sum of the created counters.
 int msms_scan_created(const ScanContext *scan);
 
+// Looks up, silently and in pool, the object of a file that its turn will
+// look up, and queues the file's inspection on scan->ahead when the turn will
+// need its facts (no object, or a changed one, of a wanted kind). Files the
+// turn passes over by name or size, and failed look-ups, are left to the turn
+// (lookup->found false).
+void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *folder, const ScanFile *file,
+                        FileLookup *lookup);
+
 // Processes one file of folder: skips what is not media or not wanted,
 // keeps an up-to-date item (marked as seen), replaces a changed one, creates
-// a new one and files it into the views. Returns 0 (also for skipped files),
-// 4 when cancelled, or 20014 (logged; the walk goes on with the next file).
-int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file);
+// a new one and files it into the views. lookup (may be null) is what
+// msms_look_up_ahead found for the file; its job is taken here, and released
+// by the caller. Returns 0 (also for skipped files), 4 when cancelled, or
+// 20014 (logged; the walk goes on with the next file).
+int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup);
 
 // The tidied form of a tag text (quotes and blanks trimmed, words
 // capitalised), a copy in pool.

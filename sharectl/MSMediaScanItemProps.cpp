@@ -9,11 +9,8 @@
 #include <cstring>
 
 #include "CommonNumbers.h"
-#include "CommonTagLib.h"
 #include "CommonText.h"
 #include "CommonTime.h"
-#include "MSCodecCommon.h"
-#include "MSImage.h"
 #include "MSMediaScanAlbumArt.h"
 #include "MSMediaScanState.h"
 #include "log4c.h"
@@ -27,34 +24,6 @@ constexpr std::size_t kMaxFolderText = 20;
 constexpr std::size_t kCutFolderText = 18;
 
 constexpr const char *kIndexClasses[] = {kVideoClass, kAudioClass, kPhotoClass};
-
-// Tag fields as the item uses them; texts are "" when absent.
-struct ItemTags {
-  bool read = false;
-  const char *title = "";
-  const char *artist = "";
-  const char *album = "";
-  const char *album_artist = "";
-  const char *genre = "";
-  const char *guid = "";
-  int year = 0;
-  int track = 0;
-  int length = 0;
-};
-
-struct ProbeFacts {
-  bool ok = false;
-  VideoInfo video{};
-  AudioInfo audio{};
-  apr_int64_t duration = -1;
-  apr_int64_t size = 0;
-  const char *title = "", *author = "", *album = "", *genre = "";
-  int year = 0, track = 0;
-};
-
-bool is_avi(const char *extension) {
-  return strcasecmp(extension, "avi") == 0 || strcasecmp(extension, "divx") == 0;
-}
 
 const char *or_unknown(const char *value, const char *unknown) {
   return value != nullptr && value[0] != '\0' ? value : unknown;
@@ -88,38 +57,6 @@ PropList *common_rows(apr_pool_t *pool, const ItemSource &item, const char *item
   prop_add(pool, list, PROP_ZENTORIA_FOLDER, item.relative);
   prop_add(pool, list, PROP_ZENTORIA_BASE_PATH, item.scan->root);
   return list;
-}
-
-void read_tags(apr_pool_t *pool, const ItemSource &item, const ProbeFacts &probe, ItemTags *tags) {
-  if (is_avi(item.extension)) {
-    if (!item.scan->read_avi_tags || !probe.ok) return;
-    tags->read = true;
-    tags->title = probe.title;
-    tags->artist = probe.author;
-    tags->album = probe.album;
-    tags->genre = probe.genre;
-    tags->year = probe.year;
-    tags->track = probe.track;
-    return;
-  }
-  if (!is_tag_file(item.extension)) return;
-  const char *comment = nullptr;
-  tags->read = tags_read(pool, item.path, &tags->title, &tags->artist, &comment, &tags->album,
-                         &tags->album_artist, &tags->genre, &tags->year, &tags->track, &tags->length,
-                         &tags->guid) == APR_SUCCESS;
-  // The tag reader says nothing about an unreadable or untagged file; the
-  // item is still made, from the probe and the file name.
-  if (!tags->read) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not get tags via TagLib for %s", item.path));
-}
-
-int probe_file(apr_pool_t *pool, const ItemSource &item, ProbeFacts *probe) {
-  const char *video_codec = nullptr, *audio_codec = nullptr, *copyright = nullptr, *comment = nullptr;
-  int status = stream_probe(pool, item.path, &probe->video, &probe->audio, &probe->duration, &probe->size,
-                            &video_codec, &audio_codec, &probe->title, &probe->author, &copyright, &comment,
-                            &probe->album, &probe->genre, &probe->year, &probe->track, item.scan->cancel,
-                            item.scan->cancel_context);
-  probe->ok = status == APR_SUCCESS;
-  return status == 4 ? 4 : APR_SUCCESS;
 }
 
 void add_number(apr_pool_t *pool, PropList *list, int slot, apr_int64_t value) {
@@ -277,13 +214,15 @@ const char *msms_index_class(const char *item_class) {
   return "object.item";
 }
 
-int msms_media_item_props(apr_pool_t *pool, const ItemSource &item, PropList **list, int *media_class) {
-  ProbeFacts probe;
-  if (probe_file(pool, item, &probe) == 4) return 4;
+void msms_media_item_props(apr_pool_t *pool, const ItemSource &item, const FileFacts &facts, PropList **list,
+                           int *media_class) {
+  const ProbeFacts &probe = facts.probe;
+  const ItemTags &tags = facts.tags;
   *media_class = item.type->media_class;
   if (*media_class == MEDIA_AUDIO_OR_VIDEO) *media_class = probe.ok && probe.video.present ? MEDIA_VIDEO : MEDIA_AUDIO;
-  ItemTags tags;
-  read_tags(pool, item, probe, &tags);
+  // The tag reader says nothing about an unreadable or untagged file; the
+  // item is still made, from the probe and the file name.
+  if (tags.failed) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not get tags via TagLib for %s", item.path));
   const bool audio = *media_class == MEDIA_AUDIO;
   *list = common_rows(pool, item, audio ? kAudioClass : kVideoClass);
   add_date_text(pool, *list, item.file->mtime);
@@ -293,25 +232,21 @@ int msms_media_item_props(apr_pool_t *pool, const ItemSource &item, PropList **l
            msms_item_title(pool, item.scan, item.relative, tidy_if(pool, item.scan, tags.title), item.file->name, tags.read));
   if (audio && item.scan->handle_album_art) art_rows(pool, *list, item, tags);
   add_system_view(pool, *list, audio ? MEDIA_KIND_AUDIO : MEDIA_KIND_VIDEO);
-  return APR_SUCCESS;
 }
 
-int msms_image_item_props(apr_pool_t *pool, const ItemSource &item, PropList **list) {
+void msms_image_item_props(apr_pool_t *pool, const ItemSource &item, const ImageFacts &image, PropList **list) {
   *list = common_rows(pool, item, kPhotoClass);
   prop_set(pool, *list, PROP_RES_SIZE, apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(item.file->size)));
   prop_add(pool, *list, PROP_DC_TITLE, msms_item_title(pool, item.scan, item.relative, nullptr, item.file->name, true));
   // Photos at the source root have no folder to name their album after.
   const char *album = folder_album(pool, item.relative);
   if (album[0] != '\0') prop_add(pool, *list, PROP_UPNP_ALBUM, album);
-  ImageInfoRecord info{};
-  ExifTime exif{};
-  if (image_info_read(item.path, &info, &exif) != APR_SUCCESS || !info.present) {
+  if (!image.ok) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not get image information for %s", item.path));
   } else {
-    prop_set(pool, *list, PROP_RES_RESOLUTION, apr_psprintf(pool, "%dx%d", info.width, info.height));
+    prop_set(pool, *list, PROP_RES_RESOLUTION, apr_psprintf(pool, "%dx%d", image.info.width, image.info.height));
   }
   apr_time_exp_t date{};
-  if (image_date(exif, item.file->mtime, &date)) image_date_rows(pool, *list, date);
+  if (image_date(image.exif, item.file->mtime, &date)) image_date_rows(pool, *list, date);
   add_system_view(pool, *list, MEDIA_KIND_PHOTO);
-  return APR_SUCCESS;
 }

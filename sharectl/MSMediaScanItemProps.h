@@ -1,15 +1,17 @@
 // MSMediaScanItemProps: the property list of a new audio, video or image
 // item, built from the file's tags, streams and image data.
 //
-// Pure assembly: reads the file (TagLib, ffmpeg, MagickCore) but not the
-// library; the list and its texts live in the file's pool. Runs on the
-// scan's thread. Logs on "MSMediaScan".
+// Pure assembly from the file's inspected facts (MSMediaScanInspect); the
+// list and its texts live in the file's pool. Runs on the scan's thread
+// (it reads the scan's art cache and the system view table). Logs on
+// "MSMediaScan".
 #pragma once
 
 #include <apr_pools.h>
 
 #include "CommonMultimedia.h"
 #include "CommonProp.h"
+#include "MSMediaScanInspect.h"
 #include "MSMediaScanItem.h"
 
 // What the item builders know of the file being processed.
@@ -25,13 +27,14 @@ struct ItemSource {
 
 // A new audio or video item. *media_class receives MEDIA_VIDEO or
 // MEDIA_AUDIO (for an audio-or-video format, decided by the probe: a video
-// stream makes it video). Returns 0, or 4 when the probe was cancelled.
-int msms_media_item_props(apr_pool_t *pool, const ItemSource &item, PropList **list,
-                          int *media_class);
+// stream makes it video). A tag file whose tags could not be read is still
+// made, after WARN "Could not get tags via TagLib for %s".
+void msms_media_item_props(apr_pool_t *pool, const ItemSource &item, const FileFacts &facts, PropList **list,
+                           int *media_class);
 
-// A new photo item. Returns 0 (an unreadable image only loses its
-// resolution and own date, after ERROR "Could not get image information for %s").
-int msms_image_item_props(apr_pool_t *pool, const ItemSource &item, PropList **list);
+// A new photo item. An unreadable image only loses its resolution and own
+// date, after ERROR "Could not get image information for %s".
+void msms_image_item_props(apr_pool_t *pool, const ItemSource &item, const ImageFacts &image, PropList **list);
 
 // The title rule: the tag title, else the file name without extension; with
 // longTitle the folder text before it; tidied with prettyTags; "Unknown

@@ -3,6 +3,13 @@
 // end; the same folder reached on two different paths is walked under both.
 // Entries that vanish between the listing and their status are skipped with
 // a warning naming them.
+//
+// With an inspection worker, a folder is read a few entries ahead of the
+// walk's turn: each plain file read early has its object looked up then, and
+// its inspection queued when its turn will need it. Reading ahead stops after
+// any entry that is not a plain file, so nothing is queued past a folder the
+// walk is about to enter, and the worker's jobs are always the current
+// folder's, in the walk's order.
 #include "MSMediaScanWalk.h"
 
 #include <apr_file_info.h>
@@ -133,10 +140,11 @@ int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int 
   return status;
 }
 
-int scan_file(apr_pool_t *pool, ScanContext *scan, FolderScan *folder, const apr_finfo_t &info, const char *path) {
+int scan_file(apr_pool_t *pool, ScanContext *scan, FolderScan *folder, const apr_finfo_t &info, const char *path,
+              const FileLookup *lookup) {
   if (commit_if_due(pool, scan) != APR_SUCCESS) return APR_EGENERAL;
   ScanFile file{apr_pstrdup(pool, path_last_component(path)), info.size, info.mtime};
-  const int status = msms_process_file(scan, folder, &file);
+  const int status = msms_process_file(scan, folder, &file, lookup);
   if (status == 4) return 4;
   if (status != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the file %s, skipping without rollback...", path));
@@ -152,11 +160,90 @@ bool resolve_entry(apr_pool_t *pool, const char *path, apr_finfo_t *info) {
   return (status == APR_SUCCESS || status == APR_INCOMPLETE) && (info->valid & APR_FINFO_TYPE) != 0;
 }
 
+bool plain_file(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_REG; }
+
+// An entry read before its turn: its name copied (the reader reuses its
+// buffer) and, for a plain file, its object looked up in a pool of its own.
+struct Listed {
+  apr_finfo_t info;
+  apr_pool_t *pool;  // null: not looked up
+  FileLookup lookup;
+};
+
+// The folder's entries read ahead, oldest first: up to AHEAD_WINDOW with an
+// inspection worker, else one at a time. Entries not done when the folder
+// ends give their jobs back.
+class Listing {
+ public:
+  Listing(FolderScan *folder, ScanContext *scan, apr_dir_t *dir) : folder_(folder), scan_(scan), dir_(dir) {}
+  ~Listing() {
+    while (count_ > 0) pop();
+  }
+  Listing(const Listing &) = delete;
+  Listing &operator=(const Listing &) = delete;
+
+  // Reads ahead, then gives the oldest entry; null at the end of the folder.
+  Listed *front() {
+    fill();
+    return count_ > 0 ? &ring_[first_] : nullptr;
+  }
+
+  // The oldest entry's turn is over.
+  void pop() {
+    Listed &entry = ring_[first_];
+    if (entry.lookup.job != nullptr) msms_ahead_release(scan_->ahead, entry.lookup.job);
+    if (entry.pool != nullptr) apr_pool_destroy(entry.pool);
+    first_ = (first_ + 1) % AHEAD_WINDOW;
+    --count_;
+  }
+
+ private:
+  void fill() {
+    const int capacity = scan_->ahead != nullptr ? AHEAD_WINDOW : 1;
+    while (!end_ && count_ < capacity && (count_ == 0 || plain_file(ring_[(first_ + count_ - 1) % AHEAD_WINDOW].info))) {
+      Listed &entry = ring_[(first_ + count_) % AHEAD_WINDOW];
+      end_ = !read(&entry.info);
+      if (end_) return;
+      entry.pool = nullptr;
+      entry.lookup = FileLookup{};
+      if (scan_->ahead != nullptr && plain_file(entry.info)) look_up(&entry);
+      ++count_;
+    }
+  }
+
+  bool read(apr_finfo_t *info) {
+    for (;;) {
+      const apr_status_t status = apr_dir_read(info, kWanted, dir_);
+      if (status != APR_SUCCESS && status != APR_INCOMPLETE) return false;
+      if ((info->valid & APR_FINFO_NAME) == 0 || std::strcmp(info->name, ".") == 0 || std::strcmp(info->name, "..") == 0) {
+        continue;
+      }
+      info->name = apr_pstrdup(folder_->pool, info->name);
+      return true;
+    }
+  }
+
+  void look_up(Listed *entry) {
+    entry->pool = pool_create_or_die(folder_->pool, MSMS_MODULE);
+    const ScanFile file{entry->info.name, entry->info.size, entry->info.mtime};
+    msms_look_up_ahead(entry->pool, scan_, folder_, &file, &entry->lookup);
+  }
+
+  FolderScan *folder_;
+  ScanContext *scan_;
+  apr_dir_t *dir_;
+  Listed ring_[AHEAD_WINDOW];
+  int first_ = 0;
+  int count_ = 0;
+  bool end_ = false;
+};
+
 // One directory entry; links are followed to what they point at.
-int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, apr_finfo_t &info,
+int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, Listed &entry,
                const char *folder_path) {
   apr_pool_t *pool = folder->pool;
-  const char *name = apr_pstrdup(pool, info.name);
+  apr_finfo_t &info = entry.info;
+  const char *name = info.name;
   const char *path = apr_pstrcat(pool, folder_path, "/", name, nullptr);
   if (!resolve_entry(pool, path, &info)) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not read %s, skipping...", path));
@@ -167,20 +254,18 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
                         path);
   }
   if (info.filetype != APR_REG || info.size <= 0) return APR_SUCCESS;
-  return scan_file(pool, scan, folder, info, path);
+  return scan_file(pool, scan, folder, info, path, entry.pool != nullptr ? &entry.lookup : nullptr);
 }
 
 int walk_entries(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, apr_dir_t *dir,
                  const char *folder_path) {
+  Listing listing(folder, scan, dir);
   for (;;) {
     if (scan->cancel != nullptr && scan->cancel(scan->cancel_context)) return 4;
-    apr_finfo_t info;
-    apr_status_t read = apr_dir_read(&info, kWanted, dir);
-    if (read != APR_SUCCESS && read != APR_INCOMPLETE) return APR_SUCCESS;
-    if ((info.valid & APR_FINFO_NAME) == 0 || std::strcmp(info.name, ".") == 0 || std::strcmp(info.name, "..") == 0) {
-      continue;
-    }
-    const int status = walk_entry(folder, scan, recursive, chain, info, folder_path);
+    Listed *entry = listing.front();
+    if (entry == nullptr) return APR_SUCCESS;
+    const int status = walk_entry(folder, scan, recursive, chain, *entry, folder_path);
+    listing.pop();
     if (status != APR_SUCCESS) return status;
   }
 }
@@ -209,11 +294,16 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   if (apr_stat(&info, scan->root, APR_FINFO_INODE | APR_FINFO_DEV, pool) == APR_SUCCESS) {
     chain.push_back({info.device, info.inode});
   }
-  return walk_folder(pool, scan, "", recursive, chain);
+  // Without the worker every file is inspected at its turn, as it is then.
+  if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
+  const int status = walk_folder(pool, scan, "", recursive, chain);
+  msms_ahead_stop(scan->ahead);
+  scan->ahead = nullptr;
+  return status;
 }
 
 int msms_scan_single_file(apr_pool_t *pool, ScanContext *scan, const ScanFile *file) {
   Pool folder_pool(pool, MSMS_MODULE);
   FolderScan folder{folder_pool, "", apr_hash_make(folder_pool), apr_hash_make(folder_pool)};
-  return msms_process_file(scan, &folder, file);
+  return msms_process_file(scan, &folder, file, nullptr);
 }

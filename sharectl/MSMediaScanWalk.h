@@ -4,8 +4,9 @@
 //
 // Each folder gets its own pool (a child of the caller's), destroyed when the
 // folder is done. Runs on the scan's thread inside its medialib transaction,
-// which it commits and begins again after every 100 created items. Logs on
-// "MSMediaScan".
+// which it commits and begins again after every 100 created items; a walk
+// inspects files ahead on a worker thread (MSMediaScanAhead) that it starts
+// and joins before it returns, whatever the outcome. Logs on "MSMediaScan".
 #pragma once
 
 #include <apr_pools.h>

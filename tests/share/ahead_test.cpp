@@ -1,0 +1,224 @@
+// Files inspected ahead of the walk on the inspection worker: the library
+// must be the one a scan inspecting every file at its turn makes, rescans of
+// unchanged files must inspect nothing, and cancels and files vanishing
+// after the listing must end as they do without the worker.
+#include <filesystem>
+#include <thread>
+
+#include "MSMediaScanAhead.h"
+#include "ShareFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Ahead : public ShareTest {
+ protected:
+  void TearDown() override {
+    ShareTest::TearDown();
+    msms_ahead_enable(true);
+  }
+
+  // Several folders of more files than the look-ahead window, mixed with
+  // subfolders, art, subtitles, untagged and broken files.
+  void make_library() {
+    for (int i = 1; i <= 7; ++i) {
+      mp3("Band/Album/0" + std::to_string(i) + " Song.mp3", "Song " + std::to_string(i), "Band", "Album", i);
+    }
+    jpg("Band/Album/folder.jpg");
+    mp3("Band/Album/Bonus/untagged.mp3", "");
+    text("Band/Album/broken.mp3", "<html><body>not a song</body></html>\n");
+    text("Band/Album/notes.txt", "liner notes");
+    for (int i = 1; i <= 6; ++i) jpg("Photos/" + std::to_string(2000 + i) + "/img" + std::to_string(i) + ".jpg", 8 * i, 6 * i);
+    jpg("Photos/beach.jpg", 40, 30);
+    text("Photos/fake.jpg", "GIF89a but not really");
+    video("Films/clip.mp4");
+    text("Films/clip.srt", "1\n00:00:00,000 --> 00:00:01,000\nhello\n");
+    text("Films/empty.mp3", "");
+  }
+
+  // Every row of the library that a scan writes, in row order, and the
+  // scan's own log lines (but its time) in the order they came.
+  std::string library_and_log() {
+    std::string dump;
+    for (const char *sql : {
+             "select oid || ' ' || ifnull(signature, '') from object order by oid",
+             "select oid || ' ' || parentObjectOid || ' ' || objectOid || ' ' || ifnull(ordinal, '') from edge order by oid",
+             "select oid || ' ' || ancestorObjectOid || ' ' || objectOid || ' ' || ifnull(path, '') from ancestor order by oid",
+             // An object's properties are stored in no fixed order.
+             "select prop.objectOid || ' ' || ifnull(owner.name || '@', '') || name.name || '=' || value.value from prop "
+             "join propName name on name.oid = prop.nameOid join propValue value on value.oid = prop.valueOid "
+             "left join prop parent on parent.oid = prop.parentOid left join propName owner on owner.oid = parent.nameOid "
+             "order by 1",
+             "select oid || ' ' || objectOid || ' ' || sourceOid from objms order by oid",
+             "select URI || ' ' || propname || '=' || propvalue from URIProps order by oid"}) {
+      for (const std::string &row : column(sql)) dump += row + "\n";
+    }
+    for (const LoggedEvent &event : log_.events()) {
+      if (event.logger != "MSMediaScan" || event.message.starts_with("Refresh time")) continue;
+      dump += std::to_string(event.level) + " " + event.message + "\n";
+    }
+    return dump;
+  }
+
+  // A new installation over the same media folder, scanning ahead or not.
+  void fresh_install(bool ahead) {
+    TearDown();
+    fs::remove_all(install_);
+    SetUp();
+    log_.clear();
+    msms_ahead_enable(ahead);
+  }
+
+  // Shares and scans the media folder in a fresh installation.
+  std::string first_scan(bool ahead) {
+    fresh_install(ahead);
+    const std::string source = share(media_);
+    EXPECT_EQ(scan(source).status, 0);
+    EXPECT_EQ(mlcheck(), "");
+    return library_and_log();
+  }
+};
+
+TEST_F(Ahead, LibraryAndScanLogAreTheSameWhetherFilesAreInspectedAheadOrAtTheirTurn) {
+  make_library();
+  const std::string at_turn = first_scan(false);
+  const std::string ahead = first_scan(true);
+  EXPECT_NE(at_turn.find("Could not get image information for " + media_ + "/Photos/fake.jpg"), std::string::npos);
+  EXPECT_EQ(ahead, at_turn);
+}
+
+TEST_F(Ahead, ChangedFilesAreReinspectedTheSameWayAheadOrAtTheirTurn) {
+  make_library();
+  std::string libraries[2];
+  for (bool ahead : {false, true}) {
+    first_scan(ahead);
+    for (const char *file : {"Band/Album/03 Song.mp3", "Photos/beach.jpg", "Films/clip.mp4"}) touch(media_ + "/" + file, 60);
+    log_.clear();
+    ScanCounts rescan = scan(media_);
+    EXPECT_EQ(rescan.status, 0);
+    EXPECT_EQ(rescan.added, 3);
+    libraries[ahead] = library_and_log();
+    for (const char *file : {"Band/Album/03 Song.mp3", "Photos/beach.jpg", "Films/clip.mp4"}) touch(media_ + "/" + file, -60);
+  }
+  EXPECT_EQ(libraries[1], libraries[0]);
+}
+
+// Garbage behind an unchanged time: a rescan that inspected the file would
+// log the probe's or the image reader's errors about it.
+TEST_F(Ahead, UnchangedRescanInspectsNoFile) {
+  const std::string song = mp3("a/song.mp3", "Song", "Band", "Album", 1);
+  const std::string photo = jpg("a/photo.jpg", 40, 30);
+  const std::string source = share(media_);
+  ASSERT_EQ(scan(source).added, 2);
+  for (const std::string &path : {song, photo}) {
+    const auto time = fs::last_write_time(path);
+    write_file(path, "garbage, not media");
+    fs::last_write_time(path, time);
+  }
+  log_.clear();
+  ScanCounts rescan = scan(source);
+  ASSERT_EQ(rescan.status, 0);
+  EXPECT_EQ(rescan.added, 0);
+  for (const char *error : {"Could not open media file", "Could not find codec parameters", "Could not read image",
+                            "Could not get"}) {
+    EXPECT_FALSE(log_.contains(error)) << error;
+  }
+  EXPECT_EQ(prop(item(photo), "res@resolution"), "40x30");
+}
+
+TEST_F(Ahead, WindowBoundsTheJobsOutAndJobsGivenBackUntakenAreDropped) {
+  const std::string photo = jpg("q/photo.jpg", 20, 10);
+  const std::string missing = media_ + "/q/missing.jpg";
+  ScanAhead *ahead = nullptr;
+  ASSERT_EQ(msms_ahead_start(pool_, &ahead), 0);
+  AheadJob *jobs[AHEAD_WINDOW];
+  jobs[0] = msms_ahead_submit(ahead, InspectRequest{photo.c_str(), "jpg", MEDIA_IMAGE, false});
+  for (int i = 1; i < AHEAD_WINDOW; ++i) jobs[i] = msms_ahead_submit(ahead, InspectRequest{missing.c_str(), "jpg", MEDIA_IMAGE, false});
+  for (AheadJob *job : jobs) ASSERT_NE(job, nullptr);
+  EXPECT_EQ(msms_ahead_submit(ahead, InspectRequest{photo.c_str(), "jpg", MEDIA_IMAGE, false}), nullptr);
+  const FileFacts *facts = msms_ahead_take(ahead, jobs[0]);
+  ASSERT_NE(facts, nullptr);
+  EXPECT_TRUE(facts->image.ok);
+  EXPECT_EQ(facts->image.info.width, 20);
+  msms_ahead_release(ahead, jobs[0]);
+  AheadJob *again = msms_ahead_submit(ahead, InspectRequest{photo.c_str(), "jpg", MEDIA_IMAGE, false});
+  EXPECT_NE(again, nullptr);
+  EXPECT_EQ(msms_ahead_take(ahead, jobs[1]), nullptr);  // missing: left to the file's turn
+  for (int i = 1; i < AHEAD_WINDOW; ++i) msms_ahead_release(ahead, jobs[i]);
+  msms_ahead_stop(ahead);  // the last job is dropped or finished, never leaked
+  EXPECT_FALSE(log_.contains(missing));
+}
+
+// Counts the checks and stops at the given one; every check must come from
+// the scan's own thread, never from the inspection worker.
+struct StopAt {
+  int calls = 0;
+  int stop = 0;
+  std::thread::id scan_thread = std::this_thread::get_id();
+  bool foreign_thread = false;
+};
+
+int stop_at(void *context) {
+  auto *stop = static_cast<StopAt *>(context);
+  if (std::this_thread::get_id() != stop->scan_thread) stop->foreign_thread = true;
+  return ++stop->calls >= stop->stop;
+}
+
+TEST_F(Ahead, CancelWithInspectionsQueuedStopsTheScanAndTheNextScanCompletes) {
+  const std::string first = mp3("many/t0.mp3", "");
+  for (int i = 1; i < 12; ++i) fs::copy_file(first, media_ + "/many/t" + std::to_string(i) + ".mp3");
+  const std::string source = share(media_);
+  for (int stop = 2; stop <= 6; ++stop) {
+    StopAt check;
+    check.stop = stop;
+    ScanCounts counts;
+    counts.status = msms_refresh_media_source(source.c_str(), 1, 0, &counts.added, &counts.removed, stop_at, &check);
+    EXPECT_EQ(counts.status, 4) << stop;
+    EXPECT_EQ(check.calls, stop) << "the scan went on after its cancel";
+    EXPECT_FALSE(check.foreign_thread);
+    EXPECT_EQ(items_of(source), 0);  // fewer than a commit's worth: all rolled back
+  }
+  EXPECT_EQ(scan(source).added, 12);
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Removes every file of the folder at the second check, when the first file
+// has been done and the next ones were listed and looked up.
+struct RemoveAtSecond {
+  std::string folder;
+  int calls = 0;
+};
+
+int remove_at_second(void *context) {
+  auto *remove = static_cast<RemoveAtSecond *>(context);
+  if (++remove->calls == 2) {
+    for (const auto &entry : fs::directory_iterator(remove->folder)) fs::remove(entry.path());
+  }
+  return 0;
+}
+
+TEST_F(Ahead, FilesRemovedAfterTheListingAreSkippedAsAtTheirTurn) {
+  const std::string first = mp3("v/t0.mp3", "");
+  for (int i = 1; i < 6; ++i) fs::copy_file(first, media_ + "/v/t" + std::to_string(i) + ".mp3");
+  const std::string snapshot = dir_.file("snapshot");
+  fs::copy(media_ + "/v", snapshot);
+  int added[2] = {-1, -1};
+  for (bool ahead : {false, true}) {
+    fresh_install(ahead);
+    const std::string source = share(media_ + "/v");
+    fs::remove_all(media_ + "/v");
+    fs::copy(snapshot, media_ + "/v");
+    RemoveAtSecond remove{media_ + "/v"};
+    ScanCounts counts;
+    counts.status = msms_refresh_media_source(source.c_str(), 1, 0, &counts.added, &counts.removed, remove_at_second, &remove);
+    EXPECT_EQ(counts.status, 0);
+    added[ahead] = counts.added;
+    EXPECT_EQ(items_of(source), counts.added);
+    EXPECT_EQ(mlcheck(), "");
+  }
+  EXPECT_EQ(added[0], 1);
+  EXPECT_EQ(added[1], 1);
+}
+
+}  // namespace
