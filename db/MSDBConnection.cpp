@@ -125,7 +125,9 @@ constexpr TransactionTexts kBegin{"BEGIN TRANSACTION", "Could not begin transact
 constexpr TransactionTexts kCommit{"COMMIT", "Could not commit transaction, reason: %s"};
 constexpr TransactionTexts kRollback{"ROLLBACK", "Could not rollback transaction, reason: %s"};
 
-int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &texts) {
+// keep_epoch: a begin right after the same writer's commit, under the same
+// library lock, finds the graph as that commit left it.
+int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &texts, bool keep_epoch = false) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   int &flag = medialib ? conn->medialib_in_transaction : conn->admin_in_transaction;
@@ -138,7 +140,7 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
     log_error("No transaction is in effect for this session");
     return APR_EGENERAL;
   }
-  if (medialib && &texts != &kCommit) msdb_graph_changed(conn);
+  if (medialib && &texts != &kCommit && !keep_epoch) msdb_graph_changed(conn);
   // Even a failed rollback may have undone the rows the cache knows.
   if (medialib && &texts == &kRollback) intern_cache_clear(conn->intern);
   if (db_exec(medialib ? conn->medialib : conn->admin, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {
@@ -227,6 +229,7 @@ ObjectMemory *msdb_object_memory(DBThreadConnection *conn) {
 int msdb_medialib_begin(MediaLibraryDB *db) { return transaction_step(db, true, kBegin); }
 int msdb_medialib_commit(MediaLibraryDB *db) { return transaction_step(db, true, kCommit); }
 int msdb_medialib_rollback(MediaLibraryDB *db) { return transaction_step(db, true, kRollback); }
+int msdb_medialib_begin_continued(MediaLibraryDB *db) { return transaction_step(db, true, kBegin, true); }
 int msdb_admin_begin(MediaLibraryDB *db) { return transaction_step(db, false, kBegin); }
 int msdb_admin_commit(MediaLibraryDB *db) { return transaction_step(db, false, kCommit); }
 int msdb_admin_rollback(MediaLibraryDB *db) { return transaction_step(db, false, kRollback); }

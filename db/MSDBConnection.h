@@ -89,6 +89,11 @@ ObjectMemory *msdb_object_memory(DBThreadConnection *conn);
 int msdb_medialib_begin(MediaLibraryDB *db);
 int msdb_medialib_commit(MediaLibraryDB *db);
 int msdb_medialib_rollback(MediaLibraryDB *db);
+// Begins a transaction right after this thread's commit, keeping the graph
+// epoch (and what is remembered under it): for a writer that held the
+// library lock across both, so that no other writer ran in between. Returns
+// as begin.
+int msdb_medialib_begin_continued(MediaLibraryDB *db);
 int msdb_admin_begin(MediaLibraryDB *db);
 int msdb_admin_commit(MediaLibraryDB *db);
 int msdb_admin_rollback(MediaLibraryDB *db);

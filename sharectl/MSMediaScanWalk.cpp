@@ -87,7 +87,10 @@ int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
     return fail("Could not delete objects that are no longer required");
   }
   if (msdb_medialib_commit(scan->db) != APR_SUCCESS) return fail("Could not commit transaction on the db");
-  if (msdb_medialib_begin(scan->db) != APR_SUCCESS) return fail("Could not start a transaction on the db");
+  // The scan holds the library lock from its first transaction to its last.
+  if (msdb_medialib_begin_continued(scan->db) != APR_SUCCESS) {
+    return fail("Could not start a transaction on the db");
+  }
   scan->created_at_commit = created;
   return APR_SUCCESS;
 }
