@@ -96,4 +96,21 @@ TEST_F(CacheTest, GraphEpochMovesOnBeginRollbackAndDeletionButNotOnCommit) {
   EXPECT_NE(epoch(), again);
 }
 
+TEST_F(CacheTest, AContinuedTransactionKeepsWhatTheCommittedOneRemembered) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string parent = create("1");
+  std::string child = create(nullptr);
+  ASSERT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, nullptr), 0);
+  apr_uint64_t kept = epoch();
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  ASSERT_EQ(msdb_medialib_begin_continued(db_), 0);
+  EXPECT_EQ(epoch(), kept);
+  // Still known as fresh: the edge is found without asking, and is the one stored.
+  const char *edge = nullptr;
+  EXPECT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, &edge), APR_EEXIST);
+  EXPECT_EQ(std::string(edge), value(("select oid from edge where objectOid=" + child).c_str()));
+  EXPECT_EQ(msdb_medialib_begin(db_), APR_EGENERAL);  // still one transaction at a time
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+}
+
 }  // namespace
