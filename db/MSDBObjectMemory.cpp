@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::size_t kMaxFreshObjects = 1024;
+constexpr std::size_t kMaxFreshObjects = 128;
 constexpr std::size_t kMaxCounters = 8192;
 
 std::string pair_key(const char *first, const char *second) { return std::string(first) + '/' + second; }
