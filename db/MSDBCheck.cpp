@@ -8,6 +8,7 @@
 
 #include <apr_strings.h>
 
+#include "MSDBCounters.h"
 #include "log4c.h"
 
 namespace {
@@ -80,7 +81,7 @@ int run_check(apr_pool_t *pool, DbLink link, const Check &check, apr_array_heade
 int msdb_check(apr_pool_t *pool, MediaLibraryDB *db, apr_array_header_t **violations) {
   *violations = apr_array_make(pool, 16, sizeof(const char *));
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   for (const Check &check : kChecks) {
     if (run_check(pool, conn->medialib, check, *violations) != APR_SUCCESS) return APR_EGENERAL;
   }

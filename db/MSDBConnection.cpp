@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "CommonThreadInit.h"
+#include "MSDBCounters.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -140,9 +141,14 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
     log_error("No transaction is in effect for this session");
     return APR_EGENERAL;
   }
+  if (medialib && &texts == &kRollback) {
+    // Even a failed rollback may have undone the rows the caches know, and
+    // the counters not yet written go with the transaction.
+    intern_cache_clear(conn->intern);
+    object_memory_forget_counters(conn->memory);
+  }
+  if (medialib && &texts == &kCommit && msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   if (medialib && &texts != &kCommit && !keep_epoch) msdb_graph_changed(conn);
-  // Even a failed rollback may have undone the rows the cache knows.
-  if (medialib && &texts == &kRollback) intern_cache_clear(conn->intern);
   if (db_exec(medialib ? conn->medialib : conn->admin, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
@@ -218,7 +224,11 @@ int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch) {
   return APR_SUCCESS;
 }
 
-void msdb_graph_changed(DBThreadConnection *conn) { conn->graph_epoch = ++g_epochs; }
+int msdb_graph_changed(DBThreadConnection *conn) {
+  int status = msdb_counters_write(conn);
+  conn->graph_epoch = ++g_epochs;
+  return status;
+}
 
 ObjectMemory *msdb_object_memory(DBThreadConnection *conn) {
   if (!conn->medialib_in_transaction) return nullptr;

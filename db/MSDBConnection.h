@@ -74,8 +74,11 @@ DBThreadConnection *msdb_connection_or_log(MediaLibraryDB *db);
 // connection (logged).
 int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch);
 
-// Moves conn's graph epoch on: objects or property rows were deleted.
-void msdb_graph_changed(DBThreadConnection *conn);
+// Moves conn's graph epoch on, before objects or property rows are
+// deleted: writes the counters not yet written first (MSDBCounters).
+// Returns 0, or 20014 when they could not be written (the epoch moves
+// anyway).
+int msdb_graph_changed(DBThreadConnection *conn);
 
 // conn's memory of fresh objects and counters, brought to the current epoch,
 // or null outside a medialib transaction (where it may not answer).

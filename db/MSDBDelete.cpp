@@ -69,7 +69,7 @@ int run(DbLink link, const char *sql) { return db_exec(link, sql, nullptr); }
 // Objects of source (those also matching condition) that another source
 // holds too only lose their association with source.
 int unshare(apr_pool_t *pool, DBThreadConnection *conn, const char *source, const char *condition) {
-  msdb_graph_changed(conn);
+  if (msdb_graph_changed(conn) != APR_SUCCESS) return APR_EGENERAL;
   return run(conn->medialib,
              db_sql(pool,
                     "delete from objms where sourceOid=%s and objectoid in (select sourceobjoid from (select "
@@ -113,7 +113,7 @@ int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victim
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
-  msdb_graph_changed(conn);
+  if (msdb_graph_changed(conn) != APR_SUCCESS) return APR_EGENERAL;
   int status = uncount_children(pool, db, link, victims, cancel, context);
   if (status != APR_SUCCESS) return status;
   for (const char *statement : kDetachStatements) {

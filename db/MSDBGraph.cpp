@@ -12,6 +12,7 @@
 #include "CommonNumbers.h"
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
+#include "MSDBCounters.h"
 #include "MSDBObjectSources.h"
 #include "MSDBProps.h"
 #include "log4c.h"
@@ -250,7 +251,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
     return APR_EGENERAL;
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write_named(conn, names, count) != APR_SUCCESS) return APR_EGENERAL;
   DbLink link = conn->medialib;
   const char *from = "";
   const char *where = "";

@@ -24,11 +24,37 @@ struct FreshObject {
   bool sources_known = true;
 };
 
+struct Counter {
+  std::string object;
+  std::string name;
+  std::string text;
+  std::string pending_value_oid;  // empty once written
+};
+
 struct ObjectMemory {
   apr_uint64_t epoch = 0;
   std::unordered_map<std::string, FreshObject> fresh;
   std::unordered_map<std::string, std::string> edges;  // "parent/child" -> edge oid
-  std::unordered_map<std::string, std::string> counters;  // "object/name" -> decimal text
+  std::unordered_map<std::string, Counter> counters;   // by "object/name"
+  std::size_t pending = 0;
+  std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
+
+  void count_pending(const Counter &counter, bool add) {
+    if (counter.pending_value_oid.empty()) return;
+    std::size_t &named = pending_names[counter.name];
+    if (add) {
+      ++pending;
+      ++named;
+      return;
+    }
+    --pending;
+    if (--named == 0) pending_names.erase(counter.name);
+  }
+  void forget_counters() {
+    counters.clear();
+    pending = 0;
+    pending_names.clear();
+  }
 
   void forget_objects() {
     fresh.clear();
@@ -59,7 +85,7 @@ ObjectMemory *object_memory_create(apr_pool_t *pool) {
 void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch) {
   if (memory->epoch == epoch) return;
   memory->forget_objects();
-  memory->counters.clear();
+  memory->forget_counters();
   memory->epoch = epoch;
 }
 
@@ -125,16 +151,50 @@ bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, con
 
 const char *object_memory_counter(const ObjectMemory *memory, const char *object, const char *name) {
   auto found = memory->counters.find(pair_key(object, name));
-  return found == memory->counters.end() ? nullptr : found->second.c_str();
+  return found == memory->counters.end() ? nullptr : found->second.text.c_str();
 }
 
-void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text) {
-  if (memory->counters.size() >= kMaxCounters) memory->counters.clear();
-  memory->counters[pair_key(object, name)] = text;
+bool object_memory_counters_full(const ObjectMemory *memory) { return memory->counters.size() >= kMaxCounters; }
+
+void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text,
+                               const char *pending_value_oid) {
+  Counter &counter = memory->counters[pair_key(object, name)];
+  memory->count_pending(counter, false);
+  counter = Counter{object, name, text, pending_value_oid ? pending_value_oid : ""};
+  memory->count_pending(counter, true);
 }
 
 void object_memory_forget_counter(ObjectMemory *memory, const char *object, const char *name) {
-  memory->counters.erase(pair_key(object, name));
+  auto found = memory->counters.find(pair_key(object, name));
+  if (found == memory->counters.end()) return;
+  memory->count_pending(found->second, false);
+  memory->counters.erase(found);
 }
 
-void object_memory_forget_counters(ObjectMemory *memory) { memory->counters.clear(); }
+void object_memory_forget_counters(ObjectMemory *memory) { memory->forget_counters(); }
+
+bool object_memory_pending(const ObjectMemory *memory) { return memory->pending != 0; }
+
+bool object_memory_pending_name(const ObjectMemory *memory, const char *name) {
+  return memory->pending != 0 && memory->pending_names.count(name) != 0;
+}
+
+bool object_memory_pending_counter(const ObjectMemory *memory, const char *object, const char *name) {
+  if (memory->pending == 0) return false;
+  auto found = memory->counters.find(pair_key(object, name));
+  return found != memory->counters.end() && !found->second.pending_value_oid.empty();
+}
+
+std::vector<PendingCounter> object_memory_take_pending(ObjectMemory *memory) {
+  std::vector<PendingCounter> taken;
+  if (memory->pending == 0) return taken;
+  for (auto &entry : memory->counters) {
+    Counter &counter = entry.second;
+    if (counter.pending_value_oid.empty()) continue;
+    taken.push_back({counter.object, counter.name, counter.pending_value_oid});
+    counter.pending_value_oid.clear();
+  }
+  memory->pending = 0;
+  memory->pending_names.clear();
+  return taken;
+}

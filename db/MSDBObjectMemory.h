@@ -70,9 +70,25 @@ void object_memory_edge_added(ObjectMemory *memory, const char *parent, const ch
 bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, const char *child,
                              const char **edge_oid);
 
-// Counters by object and name: the stored decimal text, or null when unknown.
+// Counters by object and name: the current decimal text, or null when
+// unknown. A counter set with a value oid is pending: its row still holds an
+// older value until the pending counters are taken and written.
 const char *object_memory_counter(const ObjectMemory *memory, const char *object, const char *name);
-void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text);
+bool object_memory_counters_full(const ObjectMemory *memory);
+void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text,
+                               const char *pending_value_oid);
+// Forgetting a counter drops a pending value with it: write it first.
 void object_memory_forget_counter(ObjectMemory *memory, const char *object, const char *name);
-// Forgets every counter (a row changed whose object is not known).
 void object_memory_forget_counters(ObjectMemory *memory);
+
+struct PendingCounter {
+  std::string object;
+  std::string name;
+  std::string value_oid;
+};
+bool object_memory_pending(const ObjectMemory *memory);
+// Whether a pending counter has this name.
+bool object_memory_pending_name(const ObjectMemory *memory, const char *name);
+bool object_memory_pending_counter(const ObjectMemory *memory, const char *object, const char *name);
+// The pending counters, which stop being pending.
+std::vector<PendingCounter> object_memory_take_pending(ObjectMemory *memory);

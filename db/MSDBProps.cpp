@@ -12,6 +12,7 @@
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
+#include "MSDBCounters.h"
 #include "log4c.h"
 
 namespace {
@@ -38,11 +39,6 @@ ParentTest parent_test(const char *parent_prop) {
 
 bool oids_valid(const char *object, const char *parent_prop) {
   return db_oid_valid(object) && (parent_prop == nullptr || db_oid_valid(parent_prop));
-}
-
-// A row of name was written other than by msdb_increment_prop.
-void forget_counter(DBThreadConnection *conn, const char *object, const char *name) {
-  if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_forget_counter(memory, object, name);
 }
 
 // The select that finds an existing row: same name and value, or (any_value)
@@ -160,11 +156,10 @@ int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   if (conn == nullptr) return APR_EGENERAL;
   RowSpec spec{object, nullptr, nullptr, nullptr, nullptr, parent_prop};
   const char *row = nullptr;
-  if (intern_both(pool, db, name, value, &spec) != APR_SUCCESS ||
+  if (msdb_counters_settle(conn, object, name) != APR_SUCCESS || intern_both(pool, db, name, value, &spec) != APR_SUCCESS ||
       find_or_insert_row(pool, conn, spec, any_value, &row) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  forget_counter(conn, object, name);
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
     return db_fail("Could not update the isContainer flag");
   }
@@ -176,7 +171,7 @@ int delete_named(apr_pool_t *pool, DBThreadConnection *conn, const char *name_oi
                  const char *parent_prop) {
   DbLink link = conn->medialib;
   // A container that lost its title no longer answers to it.
-  msdb_graph_changed(conn);
+  if (msdb_graph_changed(conn) != APR_SUCCESS) return APR_EGENERAL;
   ParentTest parent = parent_test(parent_prop);
   const char *attributes = db_sql(pool,
                                   "delete from prop where parentOid in (select oid from prop where (nameOid=%s) and "
@@ -285,10 +280,10 @@ int store_entry(ListStore &store, const char *parent_prop, const char *name, con
   const char *key = apr_pstrcat(store.pool, spec.name_oid, "/", spec.value_oid, "/", parent_prop, nullptr);
   *row = static_cast<const char *>(apr_hash_get(store.rows, key, APR_HASH_KEY_STRING));
   if (*row != nullptr) return APR_SUCCESS;
-  if (insert_row(store.pool, store.conn->medialib, msdb_object_memory(store.conn), spec, row) != APR_SUCCESS) {
+  if (msdb_counters_settle(store.conn, store.object, name) != APR_SUCCESS ||
+      insert_row(store.pool, store.conn->medialib, msdb_object_memory(store.conn), spec, row) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  forget_counter(store.conn, store.object, name);
   apr_hash_set(store.rows, key, APR_HASH_KEY_STRING, *row);
   if (update_is_container(store.pool, store.db, store.object, name, value) != APR_SUCCESS) {
     return db_fail("Could not update the isContainer flag");
@@ -371,6 +366,17 @@ bool remembered_counter(apr_pool_t *pool, const ObjectMemory *memory, const char
   return counter != nullptr;
 }
 
+// A counter not yet written is written before its row is read (a fresh
+// object's rows answer from memory and carry its value already).
+int write_before_read(DBThreadConnection *conn, const char *object, const char *name) {
+  ObjectMemory *memory = msdb_object_memory(conn);
+  if (memory == nullptr || object_memory_rows(memory, object) != nullptr ||
+      !object_memory_pending_counter(memory, object, name)) {
+    return APR_SUCCESS;
+  }
+  return msdb_counters_write(conn);
+}
+
 // The remembered rows of name of a fresh object, in row order; false when
 // the object is not fresh (or outside a transaction).
 bool remembered_values(DBThreadConnection *conn, const char *object, const char *name,
@@ -382,6 +388,64 @@ bool remembered_values(DBThreadConnection *conn, const char *object, const char 
     if (row.name == name) found->push_back(&row);
   }
   return true;
+}
+
+// One msdb_increment_prop: the objects as an oid list, the quoted name,
+// and the current value (known: from memory, without a read).
+struct Counting {
+  apr_pool_t *pool;
+  DBThreadConnection *conn;
+  const char *objects;
+  const char *quoted_name;
+  const char *current;
+  bool known;
+};
+
+int read_counter(Counting &c) {
+  if (!c.known) {
+    const char *read = db_sql(c.pool,
+                              "select value from propValue where oid=(select valueOid from prop where objectOid in "
+                              "(%s) and nameOid=(select oid from propName where name='%s'))",
+                              c.objects, c.quoted_name);
+    if (db_select_value(c.pool, c.conn->medialib, read, &c.current, nullptr) != APR_SUCCESS) {
+      return db_fail("Could not get prop value");
+    }
+  }
+  apr_int64_t number = 0;
+  if (c.current == nullptr) {
+    c.current = "0";
+  } else if (!parse_int64(c.current, &number)) {
+    // The counter is pasted into the statement unquoted, so it must be a number.
+    return db_fail(INTERNAL_ERROR_TEXT);
+  }
+  return APR_SUCCESS;
+}
+
+// SQLite stores the sum as its decimal text, so a sum interned before is
+// known by that text.
+int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid) {
+  apr_int64_t number = 0;
+  parse_int64(c.current, &number);
+  *sum = apr_psprintf(c.pool, "%" APR_INT64_T_FMT, number + delta);
+  *value_oid = intern_cache_get(c.conn->intern, InternKind::value, *sum);
+  if (*value_oid != nullptr) return APR_SUCCESS;
+  if (db_find_or_insert(c.pool, c.conn->medialib,
+                        db_sql(c.pool, "select oid from propValue where value = %d + %s", delta, c.current),
+                        db_sql(c.pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, c.current),
+                        value_oid) != APR_SUCCESS) {
+    return db_fail("Could not get prop value");
+  }
+  intern_cache_put(c.conn->intern, InternKind::value, *sum, *value_oid);
+  return APR_SUCCESS;
+}
+
+int store_counter(Counting &c, const char *value_oid) {
+  int rows = 0;
+  if (db_exec(c.conn->medialib, counter_update_sql(c.pool, value_oid, c.objects, c.quoted_name), &rows,
+              "Could not execute SQL statement - prop was not incremented, reason: %s") != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return rows > 0 ? APR_SUCCESS : APR_EGENERAL;
 }
 
 }  // namespace
@@ -420,8 +484,9 @@ int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   RowSpec spec{object, nullptr, nullptr, nullptr, nullptr, parent_prop};
   if (intern_both(pool, db, name, value, &spec) != APR_SUCCESS) return APR_EGENERAL;
   if (value == nullptr) return delete_named(pool, conn, spec.name_oid, object, parent_prop);
-  forget_counter(conn, object, name);
-  if (replace_value(pool, conn, spec, prop_oid) != APR_SUCCESS) return APR_EGENERAL;
+  if (msdb_counters_settle(conn, object, name) != APR_SUCCESS || replace_value(pool, conn, spec, prop_oid) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
     return db_fail("Could not update the isContainer flag");
   }
@@ -460,6 +525,7 @@ int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char 
   }
   // The row's name is not known here.
   if (ObjectMemory *memory = msdb_object_memory(conn)) {
+    if (msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
     object_memory_forget(memory, object);
     object_memory_forget_counters(memory);
   }
@@ -480,7 +546,7 @@ int msdb_delete_prop_row(apr_pool_t *pool, MediaLibraryDB *db, const char *prop_
   if (!db_oid_valid(prop_oid)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  msdb_graph_changed(conn);
+  if (msdb_graph_changed(conn) != APR_SUCCESS) return APR_EGENERAL;
   int rows = 0;
   if (db_exec(conn->medialib, db_sql(pool, "delete from prop where (parentOid=%s) or (oid=%s);", prop_oid, prop_oid),
               &rows, kNotDeleted) != APR_SUCCESS) {
@@ -498,60 +564,32 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  DbLink link = conn->medialib;
   ObjectMemory *memory = msdb_object_memory(conn);
-  const char *list = str_join(pool, objects, count);
-  const char *quoted_name = db_quote(pool, name);
-  const char *current = nullptr;
-  bool known = false;
-  if (memory != nullptr && count == 1) {
-    known = remembered_counter(pool, memory, objects[0], name, &current);
-  } else if (memory != nullptr) {
+  if (memory != nullptr && count > 1) {
+    // Several objects share one statement: what is pending goes first.
+    if (msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
     for (int i = 0; i < count; ++i) object_memory_forget(memory, objects[i]);
     object_memory_forget_counters(memory);
   }
-  // An object known to lack the row: the update below would change nothing.
-  if (known && current == nullptr) return APR_EGENERAL;
-  const char *read = db_sql(pool,
-                            "select value from propValue where oid=(select valueOid from prop where objectOid in (%s) "
-                            "and nameOid=(select oid from propName where name='%s'))",
-                            list, quoted_name);
-  if (!known && db_select_value(pool, link, read, &current, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not get prop value");
+  Counting counting{pool, conn, str_join(pool, objects, count), db_quote(pool, name), nullptr, false};
+  if (memory != nullptr && count == 1) {
+    counting.known = remembered_counter(pool, memory, objects[0], name, &counting.current);
   }
-  apr_int64_t number = 0;
-  if (current == nullptr) {
-    current = "0";
-  } else if (!parse_int64(current, &number)) {
-    // The counter is pasted into the statement unquoted, so it must be a number.
-    return db_fail(INTERNAL_ERROR_TEXT);
-  }
-  // SQLite stores the sum as its decimal text, so a sum interned before is
-  // known by that text.
-  const char *sum = apr_psprintf(pool, "%" APR_INT64_T_FMT, number + delta);
-  const char *value_oid = intern_cache_get(conn->intern, InternKind::value, sum);
-  if (value_oid == nullptr) {
-    if (db_find_or_insert(pool, link, db_sql(pool, "select oid from propValue where value = %d + %s", delta, current),
-                          db_sql(pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, current),
-                          &value_oid) != APR_SUCCESS) {
-      return db_fail("Could not get prop value");
-    }
-    intern_cache_put(conn->intern, InternKind::value, sum, value_oid);
-  }
-  const char *update = db_sql(pool,
-                              "update prop set valueOid=%s where objectOid in (%s) and nameOid=(select oid from "
-                              "propName where name='%s');",
-                              value_oid, list, quoted_name);
-  int rows = 0;
-  if (db_exec(link, update, &rows, "Could not execute SQL statement - prop was not incremented, reason: %s") !=
-      APR_SUCCESS) {
+  // An object known to lack the row: the update would change nothing.
+  if (counting.known && counting.current == nullptr) return APR_EGENERAL;
+  const char *sum = nullptr;
+  const char *value_oid = nullptr;
+  if (read_counter(counting) != APR_SUCCESS || intern_sum(counting, delta, &sum, &value_oid) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  if (rows < 1) return APR_EGENERAL;
-  if (memory != nullptr && count == 1) {
-    object_memory_set_counter(memory, objects[0], name, sum);
-    object_memory_set_value(memory, objects[0], name, value_oid, sum);
+  if (!counting.known && store_counter(counting, value_oid) != APR_SUCCESS) return APR_EGENERAL;
+  if (memory == nullptr || count > 1) return APR_SUCCESS;
+  if (counting.known && object_memory_counters_full(memory)) {
+    if (msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+    object_memory_forget_counters(memory);
   }
+  object_memory_set_counter(memory, objects[0], name, sum, counting.known ? value_oid : nullptr);
+  object_memory_set_value(memory, objects[0], name, value_oid, sum);
   return APR_SUCCESS;
 }
 
@@ -565,6 +603,7 @@ int msdb_get_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int 
   if (conn == nullptr) return APR_EGENERAL;
   const char *row[2] = {nullptr, nullptr};
   std::vector<const RememberedRow *> known;
+  if (write_before_read(conn, object, name) != APR_SUCCESS) return APR_EGENERAL;
   if (remembered_values(conn, object, name, &known)) {
     if (!known.empty()) {
       row[0] = apr_pstrdup(pool, known.front()->value.c_str());
@@ -589,6 +628,7 @@ int msdb_get_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   std::vector<const RememberedRow *> known;
+  if (write_before_read(conn, object, name) != APR_SUCCESS) return APR_EGENERAL;
   if (remembered_values(conn, object, name, &known)) {
     for (const RememberedRow *row : known) {
       if (*count == capacity) break;
@@ -616,7 +656,7 @@ int msdb_find_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop
   const char *name = resolve_name(slot, nullptr);
   if (name == nullptr || !oids_valid(object, parent_prop)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write_named(conn, &name, 1) != APR_SUCCESS) return APR_EGENERAL;
   ParentTest parent = parent_test(parent_prop);
   const char *select = db_sql(pool,
                               "select oid from prop where parentOid %s %s and objectOid=%s and valueOid in (select oid "
@@ -641,7 +681,7 @@ int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *v
     if (!db_oid_valid(value_oids[i])) return APR_EGENERAL;
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   const char *select = db_sql(pool,
                               "select prop.valueoid, count(prop.objectoid) from prop where prop.valueoid in (%s) group "
                               "by prop.valueoid",

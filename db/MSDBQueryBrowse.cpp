@@ -7,6 +7,7 @@
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
+#include "MSDBCounters.h"
 #include "MSDBIdPath.h"
 #include "MSDBProps.h"
 #include "MSDBQuery.h"
@@ -126,7 +127,7 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
   const char *joined = nullptr;
   if (db_query_oids(scratch, ids, id_count, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   const bool root = is_root_mode(ids, id_count);
   long matches = 0;
   if (total != nullptr || count == 0) {
@@ -164,7 +165,7 @@ int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pat
   const char *joined = nullptr;
   if (db_query_oids(scratch, &id_path, 1, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   DbCursor rows;
   if (db_query_rows(scratch, conn->medialib, apr_psprintf(scratch, kMetadata, oids[0]), &rows) != APR_SUCCESS) {
     return APR_EGENERAL;
@@ -180,7 +181,7 @@ int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pa
   const char *joined = nullptr;
   if (db_query_oids(pool, &id_path, 1, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   DbRowReader reader{};
   if (db_query_rows(pool, conn->medialib, apr_psprintf(pool, kMetadata, oids[0]), &reader.cursor) != APR_SUCCESS) {
     return APR_EGENERAL;

@@ -4,6 +4,7 @@
 #include <apr_strings.h>
 
 #include "CommonNumbers.h"
+#include "MSDBCounters.h"
 #include "MSDBQuery.h"
 #include "MSDBQueryRows.h"
 #include "log4c.h"
@@ -73,7 +74,7 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
     return APR_EGENERAL;
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   const char *hits = direct_children ? apr_psprintf(scratch, kDirectHits, containers, select)
                                      : apr_psprintf(scratch, kSubtreeHits, "dc:title", containers, select);
   if (db_exec(conn->medialib, hits, nullptr) != APR_SUCCESS) return APR_EGENERAL;

@@ -4,6 +4,7 @@
 // filled it.
 #include "CommonProp.h"
 #include "DbFixture.h"
+#include "MSDBQuery.h"
 
 namespace {
 
@@ -153,6 +154,76 @@ TEST_F(MemoryTest, CountersFollowEveryWayTheirRowIsWritten) {
   const char *fresh_objects[] = {fresh.c_str()};
   EXPECT_NE(msdb_increment_prop(pool_, db_, fresh_objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
+}
+
+// Child counts added to within a transaction are stored once, later; every
+// way of looking at them in the meantime must see the current count.
+class PendingCountTest : public MemoryTest {
+ protected:
+  void SetUp() override {
+    MemoryTest::SetUp();
+    container_ = create("1");
+    add_children(3);  // known from here on: further additions are pending
+  }
+  void add_children(int count) {
+    for (int i = 0; i < count; ++i) {
+      children_.push_back(create(nullptr));
+      ASSERT_EQ(msdb_add_edge(pool_, db_, container_.c_str(), children_.back().c_str(), 1, nullptr, nullptr), 0);
+    }
+  }
+  std::string stored() {
+    return value(("select value from prop join propValue on valueOid=propValue.oid where objectOid=" + container_ +
+                  " and nameOid=(select oid from propName where name='@childCount')")
+                     .c_str());
+  }
+  std::string container_;
+  std::vector<std::string> children_;
+};
+
+TEST_F(PendingCountTest, ACommitStoresThemAndARollbackForgetsThem) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  add_children(4);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(stored(), "7");
+
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  const char *objects[] = {container_.c_str()};
+  ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
+  ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+  EXPECT_EQ(stored(), "7");
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(stored(), "8");
+}
+
+TEST_F(PendingCountTest, ReadsSearchesAndDeletionsSeeTheCurrentCount) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  add_children(2);
+  PropList *list = nullptr;
+  ASSERT_EQ(msdb_fetch_prop_list(pool_, db_, container_.c_str(), &list), 0);
+  EXPECT_STREQ(prop_get(pool_, list, PROP_CHILD_COUNT, 0), "5");
+  add_children(1);
+  const char *names[] = {"@childCount"};
+  const char *values[] = {"6"};
+  const char *found = nullptr;
+  ASSERT_EQ(msdb_find_object(pool_, db_, nullptr, 0, 1, 1, names, values, 0, nullptr, &found, nullptr), 0);
+  EXPECT_EQ(found != nullptr ? std::string(found) : "(none)", container_);
+  ASSERT_EQ(msdb_delete_objects(pool_, db_, ("select " + children_.back() + " as deleteoid").c_str(), nullptr,
+                                nullptr),
+            0);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(stored(), "5");
+  EXPECT_TRUE(violations().empty());
+}
+
+TEST_F(PendingCountTest, AnotherWriteOfTheCountIsNotUndoneByThePendingOne) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  add_children(2);
+  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, container_.c_str(), PROP_CHILD_COUNT, nullptr, "40", nullptr), 0);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(stored(), "40");
 }
 
 }  // namespace
