@@ -156,7 +156,8 @@ int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   if (conn == nullptr) return APR_EGENERAL;
   RowSpec spec{object, nullptr, nullptr, nullptr, nullptr, parent_prop};
   const char *row = nullptr;
-  if (msdb_counters_settle(conn, object, name) != APR_SUCCESS || intern_both(pool, db, name, value, &spec) != APR_SUCCESS ||
+  if (msdb_counters_settle(conn, object, name) != APR_SUCCESS ||
+      intern_both(pool, db, name, value, &spec) != APR_SUCCESS ||
       find_or_insert_row(pool, conn, spec, any_value, &row) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
@@ -484,7 +485,8 @@ int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
   RowSpec spec{object, nullptr, nullptr, nullptr, nullptr, parent_prop};
   if (intern_both(pool, db, name, value, &spec) != APR_SUCCESS) return APR_EGENERAL;
   if (value == nullptr) return delete_named(pool, conn, spec.name_oid, object, parent_prop);
-  if (msdb_counters_settle(conn, object, name) != APR_SUCCESS || replace_value(pool, conn, spec, prop_oid) != APR_SUCCESS) {
+  if (msdb_counters_settle(conn, object, name) != APR_SUCCESS ||
+      replace_value(pool, conn, spec, prop_oid) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
