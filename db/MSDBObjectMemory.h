@@ -4,12 +4,13 @@
 // database what the connection itself has just written.
 //
 // A fresh object is one created by this connection in the current graph
-// epoch: every property row, edge and source association it has was written through this
-// connection since, and is remembered here. Writes the memory does not model
-// make the object an ordinary one again (forgotten), and anything that moves
-// the graph epoch (a transaction begun or rolled back, deletions) empties the
-// whole memory. Counters (such as "@childCount") of any object are
-// remembered by object and name once read or written.
+// epoch: every property row, edge and source association it has was written
+// through this connection since, and is remembered here. Writes the memory
+// does not model make the object an ordinary one again (forgotten), and
+// anything that moves the graph epoch (a transaction begun or rolled back,
+// deletions) empties the whole memory; a scan's continued transactions keep
+// it. Counters (such as "@childCount") of any object are remembered by object
+// and name once read or written, and may be pending (see MSDBCounters).
 //
 // One memory per DBThreadConnection, owned by the connection's pool and used
 // by its thread only, and only inside a transaction: what it knows would go
