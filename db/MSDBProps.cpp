@@ -586,7 +586,7 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
   }
   if (!counting.known && store_counter(counting, value_oid) != APR_SUCCESS) return APR_EGENERAL;
   if (memory == nullptr || count > 1) return APR_SUCCESS;
-  if (counting.known && object_memory_counters_full(memory)) {
+  if (object_memory_counters_full(memory)) {
     if (msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
     object_memory_forget_counters(memory);
   }
