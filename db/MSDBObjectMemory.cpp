@@ -69,9 +69,10 @@ apr_status_t destroy_memory(void *data) {
   return APR_SUCCESS;
 }
 
-std::vector<RememberedRow> *rows_of(ObjectMemory *memory, const char *object) {
-  auto found = memory->fresh.find(object);
-  return found == memory->fresh.end() ? nullptr : &found->second.rows;
+// The fresh object oid, or null.
+FreshObject *fresh_of(const ObjectMemory *memory, const char *oid) {
+  auto found = memory->fresh.find(oid);
+  return found == memory->fresh.end() ? nullptr : const_cast<FreshObject *>(&found->second);
 }
 
 }  // namespace
@@ -94,28 +95,27 @@ void object_memory_created(ObjectMemory *memory, const char *oid) {
   memory->fresh[oid] = FreshObject{};
 }
 
-bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return memory->fresh.count(oid) != 0; }
+bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return fresh_of(memory, oid) != nullptr; }
 
 void object_memory_forget(ObjectMemory *memory, const char *oid) { memory->fresh.erase(oid); }
 
 void object_memory_row_added(ObjectMemory *memory, const char *object, const RememberedRow &row) {
-  if (std::vector<RememberedRow> *rows = rows_of(memory, object)) rows->push_back(row);
+  if (FreshObject *fresh = fresh_of(memory, object)) fresh->rows.push_back(row);
 }
 
 const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object) {
-  auto found = memory->fresh.find(object);
-  return found == memory->fresh.end() ? nullptr : &found->second.rows;
+  const FreshObject *fresh = fresh_of(memory, object);
+  return fresh == nullptr ? nullptr : &fresh->rows;
 }
 
 void object_memory_source_added(ObjectMemory *memory, const char *object, const char *source) {
-  auto found = memory->fresh.find(object);
-  if (found != memory->fresh.end()) found->second.sources.emplace_back(source);
+  if (FreshObject *fresh = fresh_of(memory, object)) fresh->sources.emplace_back(source);
 }
 
 bool object_memory_find_source(const ObjectMemory *memory, const char *object, const char *source, bool *held) {
-  auto found = memory->fresh.find(object);
-  if (found == memory->fresh.end() || !found->second.sources_known) return false;
-  const std::vector<std::string> &sources = found->second.sources;
+  const FreshObject *fresh = fresh_of(memory, object);
+  if (fresh == nullptr || !fresh->sources_known) return false;
+  const std::vector<std::string> &sources = fresh->sources;
   *held = std::find(sources.begin(), sources.end(), source) != sources.end();
   return true;
 }
@@ -126,9 +126,9 @@ void object_memory_forget_sources(ObjectMemory *memory) {
 
 void object_memory_set_value(ObjectMemory *memory, const char *object, const char *name, const char *value_oid,
                              const char *value) {
-  std::vector<RememberedRow> *rows = rows_of(memory, object);
-  if (rows == nullptr) return;
-  for (RememberedRow &row : *rows) {
+  FreshObject *fresh = fresh_of(memory, object);
+  if (fresh == nullptr) return;
+  for (RememberedRow &row : fresh->rows) {
     if (row.name != name) continue;
     row.value_oid = value_oid;
     row.value = value;

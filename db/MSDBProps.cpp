@@ -400,6 +400,7 @@ struct Counting {
   const char *quoted_name;
   const char *current;
   bool known;
+  apr_int64_t number;  // current, parsed
 };
 
 int read_counter(Counting &c) {
@@ -412,10 +413,10 @@ int read_counter(Counting &c) {
       return db_fail("Could not get prop value");
     }
   }
-  apr_int64_t number = 0;
+  c.number = 0;
   if (c.current == nullptr) {
     c.current = "0";
-  } else if (!parse_int64(c.current, &number)) {
+  } else if (!parse_int64(c.current, &c.number)) {
     // The counter is pasted into the statement unquoted, so it must be a number.
     return db_fail(INTERNAL_ERROR_TEXT);
   }
@@ -425,9 +426,7 @@ int read_counter(Counting &c) {
 // SQLite stores the sum as its decimal text, so a sum interned before is
 // known by that text.
 int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid) {
-  apr_int64_t number = 0;
-  parse_int64(c.current, &number);
-  *sum = apr_psprintf(c.pool, "%" APR_INT64_T_FMT, number + delta);
+  *sum = apr_psprintf(c.pool, "%" APR_INT64_T_FMT, c.number + delta);
   *value_oid = intern_cache_get(c.conn->intern, InternKind::value, *sum);
   if (*value_oid != nullptr) return APR_SUCCESS;
   if (db_find_or_insert(c.pool, c.conn->medialib,
@@ -573,7 +572,7 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
     for (int i = 0; i < count; ++i) object_memory_forget(memory, objects[i]);
     object_memory_forget_counters(memory);
   }
-  Counting counting{pool, conn, str_join(pool, objects, count), db_quote(pool, name), nullptr, false};
+  Counting counting{pool, conn, str_join(pool, objects, count), db_quote(pool, name), nullptr, false, 0};
   if (memory != nullptr && count == 1) {
     counting.known = remembered_counter(pool, memory, objects[0], name, &counting.current);
   }
