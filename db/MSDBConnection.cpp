@@ -11,6 +11,7 @@
 
 #include "CommonThreadInit.h"
 #include "MSDBCounters.h"
+#include "MSDBSqliteMemory.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -29,19 +30,6 @@ constexpr const char *kCacheSize = "PRAGMA cache_size = -8192;";
 std::atomic<apr_uint64_t> g_epochs{0};
 
 void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
-
-// SQLite's defaults count every allocation under a global mutex and lock
-// each connection around every call; a scan spent a tenth of its time in
-// those locks. A connection is only ever used by the thread that opened it,
-// so neither is needed. The settings only take before SQLite's first use:
-// a host that started SQLite earlier keeps its own.
-void tune_sqlite() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
-  });
-}
 
 apr_status_t close_connections(void *data) {
   auto *conn = static_cast<DBThreadConnection *>(data);
@@ -158,6 +146,15 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
 
 }  // namespace
 
+void msdb_sqlite_configure() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    sqlite3_config(SQLITE_CONFIG_MALLOC, msdb_sqlite_memory_methods());
+  });
+}
+
 int msdb_init(apr_pool_t *pool, const char *medialib_path, const char *admin_path,
               MediaLibraryDB **out) {
   *out = nullptr;
@@ -167,7 +164,7 @@ int msdb_init(apr_pool_t *pool, const char *medialib_path, const char *admin_pat
   db->pool = own;
   db->medialib_path = apr_pstrdup(own, medialib_path);
   db->admin_path = apr_pstrdup(own, admin_path);
-  tune_sqlite();
+  msdb_sqlite_configure();
   apr_status_t rv = apr_dbd_init(own);
   if (rv == APR_SUCCESS) rv = apr_dbd_get_driver(own, "sqlite3", &db->driver);
   if (rv != APR_SUCCESS) {

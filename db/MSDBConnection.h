@@ -46,6 +46,15 @@ struct DBThreadConnection {
   ObjectMemory *memory = nullptr;
 };
 
+// SQLite's process-wide settings, made once before its first use (a host
+// that started SQLite earlier keeps its own). Its defaults count every
+// allocation under a global mutex and lock each connection around every
+// call; a scan spent a tenth of its time in those locks, and a connection is
+// only ever used by the thread that opened it. Its small blocks come from
+// size-class free lists (MSDBSqliteMemory): the C library's allocator took a
+// sixth of a scan. Every path that opens a database calls this first.
+void msdb_sqlite_configure();
+
 // Creates the handle in a child of pool, loads the sqlite3 driver, creates
 // the thread key and registers the thread-exit clean-up. Connections open
 // lazily. Returns 0, or 20014 (null pool; "Could not load database driver

@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <iterator>
 
+#include "MSDBConnection.h"
 #include "log4c.h"
 
 namespace {
@@ -142,6 +143,7 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
     }
   }
   const apr_dbd_driver_t *driver = nullptr;
+  msdb_sqlite_configure();
   apr_status_t status = apr_dbd_init(pool);
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
