@@ -60,6 +60,13 @@ int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pat
 int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
                          PropList **list);
 
+// The properties called one of names (values unescaped, without synthetic
+// attributes) of each of the objects oids, into *lists: object oid ->
+// PropList, with no entry for an object that has none of them. Returns 0 or
+// 20014 (bad oid, "Could not execute SQL statement").
+int msdb_fetch_named_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                           const char *const *names, int name_count, apr_hash_t **lists);
+
 // Objects below the containers (any depth, or only their children with
 // direct_children set) that match criteria, ordered by lower-cased title
 // (subtree search finds only objects with a title). Paging, callback and

@@ -38,6 +38,16 @@ constexpr const char *kMetadata =
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
     "prop.objectOid=%s) inner join propName on propNameOid=propName.oid inner join propValue on "
     "propValueOid=propValue.oid order by propOrder;";
+// kMetadata for several objects and some property names.
+constexpr const char *kNamedProps =
+    "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
+    "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
+    "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
+    "prop.objectOid in (%s) and prop.nameOid in (select oid from propName where name in (%s))) inner join "
+    "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
+    "propObjectOid, propOrder;";
+// Objects per statement of msdb_fetch_named_props.
+constexpr int kNamedPropsChunk = 512;
 constexpr const char *kMinimalPrefix = "x_minimal:";
 
 int fail(const char *message) {
@@ -190,5 +200,34 @@ int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pa
   const char *id_text = nullptr;
   if (!db_rows_next_object(pool, &reader, 1, list, &id_text)) *list = prop_list_create(pool);
   db_add_synthetic_props(pool, *list, id_path);
+  return APR_SUCCESS;
+}
+
+int msdb_fetch_named_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                           const char *const *names, int name_count, apr_hash_t **lists) {
+  *lists = apr_hash_make(pool);
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr || msdb_counters_write_named(conn, names, name_count) != APR_SUCCESS) return APR_EGENERAL;
+  const char *quoted = "";
+  for (int i = 0; i < name_count; ++i) {
+    quoted = apr_psprintf(pool, "%s%s'%s'", quoted, i > 0 ? "," : "", db_quote(pool, names[i]));
+  }
+  for (int first = 0; first < count; first += kNamedPropsChunk) {
+    const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
+    for (int i = first; i < first + chunk; ++i) {
+      if (!db_oid_valid(oids[i])) return APR_EGENERAL;
+    }
+    Pool rows(pool, kModule);
+    DbRowReader reader{};
+    reader.row_pool = rows;
+    const char *sql = apr_psprintf(rows, kNamedProps, str_join(rows, oids + first, chunk), quoted);
+    if (db_query_rows(rows, conn->medialib, sql, &reader.cursor) != APR_SUCCESS) return APR_EGENERAL;
+    db_rows_start(rows, &reader);
+    PropList *list = nullptr;
+    const char *oid = nullptr;
+    while (db_rows_next_object(pool, &reader, 1, &list, &oid)) {
+      apr_hash_set(*lists, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, list);
+    }
+  }
   return APR_SUCCESS;
 }

@@ -13,6 +13,9 @@ struct DbRowReader {
   DbCursor cursor;
   const char *row[4];
   bool have_row;
+  // Rows are read into this pool when set, so that lists built in a longer
+  // lived pool do not keep the rows; else into the pool given with each call.
+  apr_pool_t *row_pool = nullptr;
 };
 
 // Checks 1..100 request ids (id paths or "-1") and gives their object oids,

@@ -152,13 +152,13 @@ bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, Pr
     if (order == nullptr || std::strcmp(order, reader->row[1]) != 0) prop_add_instance(pool, *list, name);
     order = reader->row[1];
     prop_set(pool, *list, name, unescape ? db_unescape(pool, reader->row[3]) : reader->row[3]);
-    reader->have_row = db_next_row(pool, &reader->cursor, 4, reader->row) == 1;
+    reader->have_row = db_next_row(reader->row_pool ? reader->row_pool : pool, &reader->cursor, 4, reader->row) == 1;
   }
   return true;
 }
 
 void db_rows_start(apr_pool_t *pool, DbRowReader *reader) {
-  reader->have_row = db_next_row(pool, &reader->cursor, 4, reader->row) == 1;
+  reader->have_row = db_next_row(reader->row_pool ? reader->row_pool : pool, &reader->cursor, 4, reader->row) == 1;
 }
 
 void db_add_synthetic_props(apr_pool_t *pool, PropList *list, const char *id_path) {

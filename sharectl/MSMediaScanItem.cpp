@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "CommonFiles.h"
 #include "CommonMultimedia.h"
@@ -19,6 +20,7 @@
 #include "MSMediaScanAlbumArt.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
+#include "MSMediaScanPrefetch.h"
 #include "MSMediaScanState.h"
 #include "MSMediaScanViews.h"
 #include "log4c.h"
@@ -31,6 +33,14 @@ constexpr int kSeenFlag = 2;
 constexpr int kReplacedFlag = 1;
 
 enum class Existing { kept, ignored, replaced, failed };
+
+// What the turn of a file with an object reads of the object: its class,
+// the tags and the transcoding choice of its source, the folders it was
+// found in and its album art with what the art is found by.
+constexpr PropSlot kCheckedProps[] = {PROP_UPNP_CLASS,          PROP_ZENTORIA_TAG,         PROP_ZENTORIA_TAG_LIB_VIEW,
+                                      PROP_ZENTORIA_TRANSCODE_WHEN, PROP_ZENTORIA_FOLDER,  PROP_ZENTORIA_RAW_ALBUM,
+                                      PROP_UPNP_ALBUM,          PROP_ZENTORIA_WMP_GUID,    PROP_ZENTORIA_ART_LARGE,
+                                      PROP_ZENTORIA_ART_SMALL};
 
 int fail(const char *message) {
   LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
@@ -133,14 +143,6 @@ int reindex(apr_pool_t *pool, const char *oid, const char *item_class) {
   return fail(log4c_sprintf("Could not index object %s", oid));
 }
 
-int keep_seen(apr_pool_t *pool, ScanContext *scan, const char *oid) {
-  if (msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return APR_EGENERAL;
-  if (msdb_add_object_source(pool, scan->db, oid, scan->source_oid, nullptr) != APR_SUCCESS) {
-    return fail("Could not add media source - object relation");
-  }
-  return APR_SUCCESS;
-}
-
 // The kind an existing object stands for: audio-or-video formats by its class.
 int existing_class(apr_pool_t *pool, const FileWork &work, PropList *stored, const char **item_class) {
   *item_class = stored_value(pool, stored, PROP_UPNP_CLASS);
@@ -164,16 +166,24 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
     return Existing::failed;
   }
   if (reindex_needed && reindex(pool, oid, item_class) != APR_SUCCESS) return Existing::failed;
-  if (keep_seen(pool, scan, oid) != APR_SUCCESS) return Existing::failed;
+  // The source's association with the object needs no check: the look-up
+  // found the object among those the source holds.
+  if (msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return Existing::failed;
   scan->up_to_date[media_class]++;
   if (media_class == MEDIA_VIDEO) remember_video(folder, work.item.path, oid);
   return Existing::kept;
 }
 
-Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const char *signature) {
+// stored: the object's checked properties, or null to read them here.
+Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const char *signature,
+                        PropList *stored) {
   ScanContext *scan = work.item.scan;
-  PropList *stored = nullptr;
-  if (msdb_fetch_prop_list(pool, scan->db, oid, &stored) != APR_SUCCESS) return Existing::failed;
+  if (stored == nullptr) {
+    apr_hash_t *lists = nullptr;
+    if (msms_fetch_checked_props(pool, scan->db, &oid, 1, &lists) != APR_SUCCESS) return Existing::failed;
+    stored = static_cast<PropList *>(apr_hash_get(lists, oid, APR_HASH_KEY_STRING));
+    if (stored == nullptr) stored = prop_list_create(pool);
+  }
   const char *item_class = nullptr;
   const int media_class = existing_class(pool, work, stored, &item_class);
   if (!wants(scan, media_class) || unwanted_art(work)) return Existing::ignored;
@@ -283,14 +293,25 @@ bool held_by(apr_pool_t *pool, const ScanContext *scan, const char *oid) {
 // the source, which made a scan quadratic in the size of the source. The
 // newest object of the whole library is also the source's newest when the
 // source holds it; only a file shared by two sources needs the slow form.
-int find_existing(apr_pool_t *pool, const ScanContext *scan, const char *url, const char **oid, const char **signature) {
+// A file in the tree the walk looked up ahead needs no statement at all.
+int find_existing(apr_pool_t *pool, const ScanContext *scan, const char *url, FileLookup *lookup) {
   const char *names[] = {"res"};
   const char *values[] = {url};
-  if (msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, nullptr, oid, signature) != APR_SUCCESS) {
-    return APR_EGENERAL;
+  bool held = false;
+  *lookup = FileLookup{};
+  if (scan->prefetch == nullptr ||
+      !msms_prefetch_find(scan->prefetch, url, &lookup->oid, &lookup->signature, &lookup->stored, &held)) {
+    if (msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, nullptr, &lookup->oid,
+                         &lookup->signature) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    held = lookup->oid != nullptr && held_by(pool, scan, lookup->oid);
   }
-  if (*oid == nullptr || held_by(pool, scan, *oid)) return APR_SUCCESS;
-  return msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, scan->source_oid, oid, signature);
+  lookup->found = true;
+  if (lookup->oid == nullptr || held) return APR_SUCCESS;
+  lookup->stored = nullptr;
+  return msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, scan->source_oid, &lookup->oid,
+                          &lookup->signature);
 }
 
 // Steps after the name checks, in the file's own pool.
@@ -301,15 +322,15 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
     LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist files are not read yet, ignoring file %s", work.item.path));
     return APR_SUCCESS;
   }
-  const char *old_oid = nullptr, *signature = nullptr;
-  if (work.lookup != nullptr && work.lookup->found) {
-    old_oid = work.lookup->oid;
-    signature = work.lookup->signature;
-  } else if (find_existing(pool, scan, work.item.url, &old_oid, &signature) != APR_SUCCESS) {
-    return fail("Can't fetch object by its property");
+  FileLookup own;
+  const FileLookup *lookup = work.lookup;
+  if (lookup == nullptr || !lookup->found) {
+    if (find_existing(pool, scan, work.item.url, &own) != APR_SUCCESS) return fail("Can't fetch object by its property");
+    lookup = &own;
   }
+  const char *old_oid = lookup->oid;
   if (old_oid != nullptr) {
-    switch (check_existing(pool, work, folder, old_oid, signature)) {
+    switch (check_existing(pool, work, folder, old_oid, lookup->signature, lookup->stored)) {
       case Existing::kept:
       case Existing::ignored: return APR_SUCCESS;
       case Existing::failed: return APR_EGENERAL;
@@ -369,6 +390,16 @@ int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSour
   return APR_SUCCESS;
 }
 
+int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                             apr_hash_t **lists) {
+  const char *names[std::size(kCheckedProps)];
+  for (std::size_t i = 0; i < std::size(kCheckedProps); ++i) names[i] = prop_name(kCheckedProps[i]);
+  if (msdb_fetch_named_props(pool, db, oids, count, names, std::size(kCheckedProps), lists) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
+  return fail("Could not read the properties of existing objects");
+}
+
 int msms_scan_created(const ScanContext *scan) {
   int sum = 0;
   for (int count : scan->created) sum += count;
@@ -409,11 +440,10 @@ void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *f
   const MediaTypeEntry *type = looked_up_type(file, &extension);
   if (type == nullptr) return;
   const FileWork work = file_work(pool, scan, folder, file, extension, type, nullptr);
-  if (find_existing(pool, scan, work.item.url, &lookup->oid, &lookup->signature) != APR_SUCCESS) {
+  if (find_existing(pool, scan, work.item.url, lookup) != APR_SUCCESS) {
     *lookup = FileLookup{};
     return;
   }
-  lookup->found = true;
   if (scan->ahead != nullptr && will_inspect(work, lookup->oid, lookup->signature)) {
     lookup->job = msms_ahead_submit(scan->ahead, inspect_request(work));
   }

@@ -13,12 +13,15 @@
 #include <apr_tables.h>
 #include <apr_time.h>
 
+#include "CommonProp.h"
 #include "MSDBConnection.h"
 #include "MSMediaScan.h"
 #include "MSMediaScanAhead.h"
 
 // Counter arrays are indexed by media class (1 video, 2 audio, 4 image, 6 playlist).
 inline constexpr int SCAN_KINDS = 7;
+
+struct ScanPrefetch;
 
 struct ScanContext {
   apr_pool_t *pool;
@@ -44,6 +47,7 @@ struct ScanContext {
   int up_to_date[SCAN_KINDS];
   int created_at_commit;  // items created when the transaction was last committed
   ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
+  ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
 };
 
 // One folder of the walk: subtitles (file name -> "auto") and videos (full
@@ -68,6 +72,7 @@ struct FileLookup {
   bool found;             // false: the turn looks the file up itself
   const char *oid;        // the object of the file, null when there is none
   const char *signature;  // its signature
+  PropList *stored;       // its properties the turn checks; null: read at the turn
   AheadJob *job;          // queued on scan->ahead; null: inspected at the turn if needed
 };
 
@@ -79,6 +84,12 @@ int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSour
 
 // The sum of the created counters.
 int msms_scan_created(const ScanContext *scan);
+
+// The properties the turn of a file with an object checks, of each of the
+// objects oids, into *lists (oid -> PropList, none for an object without
+// them). Returns 0 or 20014.
+int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                             apr_hash_t **lists);
 
 // Looks up, silently and in pool, the object of a file that its turn will
 // look up, and queues the file's inspection on scan->ahead when the turn will

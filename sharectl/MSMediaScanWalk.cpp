@@ -21,6 +21,7 @@
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSDB.h"
+#include "MSMediaScanPrefetch.h"
 #include "MSMediaScanState.h"
 #include "PlatformPathNames.h"
 #include "log4c.h"
@@ -283,6 +284,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not open folder %s, skipping...", folder_path));
     return APR_SUCCESS;
   }
+  msms_prefetch_enter(scan->prefetch, scan->db, path_canonical(pool, folder_path));
   int status = walk_entries(&folder, scan, recursive, chain, dir, folder_path);
   if (status == APR_SUCCESS) pair_subtitles(&folder, scan);
   if (apr_dir_close(dir) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close folder %s", folder_path));
@@ -299,9 +301,11 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   }
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
+  scan->prefetch = msms_prefetch_create(pool, scan->source_oid);
   const int status = walk_folder(pool, scan, "", recursive, chain);
   msms_ahead_stop(scan->ahead);
   scan->ahead = nullptr;
+  scan->prefetch = nullptr;
   return status;
 }
 

@@ -169,3 +169,32 @@ std::string ShareTest::mlcheck() {
   if (result.status != 0) return result.out + result.err;
   return "";
 }
+
+std::string ShareTest::library_and_log() {
+  std::string dump;
+  for (const char *sql : {
+           "select oid || ' ' || ifnull(signature, '') from object order by oid",
+           "select oid || ' ' || parentObjectOid || ' ' || objectOid || ' ' || ifnull(ordinal, '') from edge order by oid",
+           "select oid || ' ' || ancestorObjectOid || ' ' || objectOid || ' ' || ifnull(path, '') from ancestor order by oid",
+           // An object's properties are stored in no fixed order.
+           "select prop.objectOid || ' ' || ifnull(owner.name || '@', '') || name.name || '=' || value.value from prop "
+           "join propName name on name.oid = prop.nameOid join propValue value on value.oid = prop.valueOid "
+           "left join prop parent on parent.oid = prop.parentOid left join propName owner on owner.oid = parent.nameOid "
+           "order by 1",
+           "select oid || ' ' || objectOid || ' ' || sourceOid from objms order by oid",
+           "select URI || ' ' || propname || '=' || propvalue from URIProps order by oid"}) {
+    for (const std::string &row : column(sql)) dump += row + "\n";
+  }
+  for (const LoggedEvent &event : log_.events()) {
+    if (event.logger != "MSMediaScan" || event.message.starts_with("Refresh time")) continue;
+    dump += std::to_string(event.level) + " " + event.message + "\n";
+  }
+  return dump;
+}
+
+void ShareTest::reinstall() {
+  TearDown();
+  std::filesystem::remove_all(install_);
+  SetUp();
+  log_.clear();
+}

@@ -49,6 +49,11 @@ class ShareTest : public ::testing::Test {
   int items_of(const std::string &source);
   // Lines printed by mlcheck; empty when the library is consistent.
   std::string mlcheck();
+  // Every row of the library that a scan writes, in row order, and the
+  // scan's own log lines (but its time) in the order they came.
+  std::string library_and_log();
+  // A new installation over the same media folder, with the log cleared.
+  void reinstall();
 
   TestPool pool_;
   TempDir dir_;

@@ -1,0 +1,70 @@
+// Range look-up of property values by prefix (see the header).
+//
+// Values are stored entity-escaped, and escaping works character by
+// character, so the stored values that start with the escaped prefix are
+// exactly the escapes of the values that start with the prefix. They lie
+// between the escaped prefix and the escaped prefix with its last byte
+// raised by one, a range the unique index on propValue.value answers.
+#include "MSDBPrefixFind.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "CommonEscape.h"
+#include "MSDBCounters.h"
+#include "MSDBHelper.h"
+#include "log4c_pool.h"
+
+namespace {
+
+// The first text after every text that starts with prefix, or null when
+// there is none (a prefix of nothing but 0xFF bytes, or empty).
+const char *range_end(apr_pool_t *pool, const char *prefix) {
+  char *end = apr_pstrdup(pool, prefix);
+  for (std::size_t length = std::strlen(end); length > 0; --length) {
+    auto *last = reinterpret_cast<unsigned char *>(end + length - 1);
+    if (*last == 0xFF) continue;
+    ++*last;
+    end[length] = '\0';
+    return end;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int msdb_find_objects_by_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *prefix,
+                                int limit, apr_array_header_t **matches, bool *complete) {
+  *matches = apr_array_make(pool, 0, sizeof(PrefixMatch));
+  *complete = true;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr || msdb_counters_write_named(conn, &name, 1) != APR_SUCCESS) return APR_EGENERAL;
+  const char *escaped = xml_escape(pool, prefix);
+  const char *end = range_end(pool, escaped);
+  const char *upper = end != nullptr ? db_sql(pool, " and propValue.value<'%s'", db_quote(pool, end)) : "";
+  const char *sql = db_sql(pool,
+                           "select found.value, object.oid, object.signature, (select group_concat(sourceOid) from "
+                           "objms where objms.objectOid=object.oid) from (select propValue.value as value, "
+                           "max(prop.objectOid) as objectOid from propValue inner join prop on "
+                           "prop.valueOid=propValue.oid where propValue.value>='%s'%s and prop.nameOid=(select oid "
+                           "from propName where name='%s') group by propValue.value order by propValue.value limit %d) "
+                           "as found inner join object on object.oid=found.objectOid",
+                           db_quote(pool, escaped), upper, db_quote(pool, name), limit + 1);
+  // The rows live in a pool of their own: only the matches are kept.
+  Pool rows(pool, "MSDB");
+  DbCursor cursor;
+  const char *row[4];
+  if (db_select_row(rows, conn->medialib, sql, 4, row, &cursor) != APR_SUCCESS) {
+    return db_fail("Could not look up objects by value prefix");
+  }
+  for (bool more = row[0] != nullptr; more; more = db_next_row(rows, &cursor, 4, row) == 1) {
+    if ((*matches)->nelts == limit) {
+      *complete = false;
+      break;
+    }
+    *static_cast<PrefixMatch *>(apr_array_push(*matches)) = {db_unescape(pool, row[0]), apr_pstrdup(pool, row[1]),
+                                                             apr_pstrdup(pool, row[2]), apr_pstrdup(pool, row[3])};
+  }
+  return APR_SUCCESS;
+}

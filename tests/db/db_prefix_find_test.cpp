@@ -1,0 +1,114 @@
+// Objects looked up by the start of a property value, and the named
+// properties of many objects read at once: each must answer what the
+// one-object reads answer.
+#include <map>
+
+#include "DbFixture.h"
+#include "MSDBGraph.h"
+#include "MSDBPrefixFind.h"
+#include "MSDBQuery.h"
+
+namespace {
+
+class PrefixFindTest : public DbTest {
+ protected:
+  std::string item(const char *url, const char *signature, const char *source) {
+    const char *oid = nullptr;
+    EXPECT_EQ(msdb_create_object(pool_, db_, nullptr, source, signature, &oid), 0);
+    EXPECT_EQ(msdb_add_prop(pool_, db_, nullptr, oid, 0, "res", url, nullptr), 0);
+    return oid;
+  }
+
+  // value -> "oid signature sources" of every match, and whether complete.
+  std::map<std::string, std::string> find(const char *prefix, int limit, bool *complete) {
+    apr_array_header_t *matches = nullptr;
+    EXPECT_EQ(msdb_find_objects_by_prefix(pool_, db_, "res", prefix, limit, &matches, complete), 0);
+    std::map<std::string, std::string> found;
+    for (int i = 0; i < matches->nelts; ++i) {
+      const PrefixMatch &match = APR_ARRAY_IDX(matches, i, PrefixMatch);
+      found[match.value] = std::string(match.oid) + " " + (match.signature ? match.signature : "-") + " " +
+                           (match.sources ? match.sources : "-");
+    }
+    return found;
+  }
+};
+
+TEST_F(PrefixFindTest, FindsTheNewestObjectOfEachValueBelowThePrefixOnly) {
+  const std::string older = item("file:///m/a/x & <y>.mp3", "11", "5");
+  const std::string deeper = item("file:///m/a/sub/Ünder.mp3", "12", "5");
+  item("file:///m/ab/w.mp3", "13", "5");
+  item("file:///m/a", "14", "5");
+  const std::string newer = item("file:///m/a/x & <y>.mp3", nullptr, "6");
+  exec(("insert into objms (oid, objectOid, sourceOid) values (null, " + newer + ", 7)").c_str());
+  bool complete = false;
+  const auto found = find("file:///m/a/", 10, &complete);
+  EXPECT_TRUE(complete);
+  const std::map<std::string, std::string> expected{{"file:///m/a/x & <y>.mp3", newer + " - 6,7"},
+                                                    {"file:///m/a/sub/Ünder.mp3", deeper + " 12 5"}};
+  EXPECT_EQ(found, expected);
+  const char *oid = nullptr;
+  const char *names[] = {"res"};
+  const char *values[] = {"file:///m/a/x & <y>.mp3"};
+  ASSERT_EQ(msdb_find_object(pool_, db_, nullptr, 0, 1, 1, names, values, 0, nullptr, &oid, nullptr), 0);
+  EXPECT_EQ(oid, newer);
+
+  EXPECT_EQ(find("file:///m/a/", 1, &complete).size(), 1u);
+  EXPECT_FALSE(complete);
+  EXPECT_EQ(find("file:///m/a/", 2, &complete).size(), 2u);
+  EXPECT_TRUE(complete);
+  EXPECT_TRUE(find("file:///none/", 10, &complete).empty());
+  EXPECT_TRUE(complete);
+}
+
+TEST_F(PrefixFindTest, APrefixEndingInTheHighestByteStillFindsOnlyWhatStartsWithIt) {
+  const std::string high = item("\xff\xff tail", "1", "5");
+  item("\xff\xfe", "2", "5");
+  item("\xfe", "3", "5");
+  bool complete = false;
+  const auto found = find("\xff\xff", 10, &complete);
+  EXPECT_EQ(found.size(), 1u);
+  EXPECT_EQ(found.count("\xff\xff tail"), 1u);
+  EXPECT_EQ(find("\xff", 10, &complete).size(), 2u);
+}
+
+// Several objects in more than one statement's worth: each list holds the
+// named properties, instances and values of the object's full list.
+TEST_F(PrefixFindTest, NamedPropertiesOfManyObjectsMatchEachObjectsOwnList) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::vector<std::string> oids;
+  for (int i = 0; i < 600; ++i) {
+    const std::string oid = create(nullptr, "5", i % 2 ? "object.item.audioItem" : "object.item.imageItem");
+    ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, oid.c_str(), 0, "dc:title", "T & <t>", nullptr), 0);
+    for (int folder = 0; folder < i % 3; ++folder) {
+      const std::string name = "/f" + std::to_string(folder) + " & é";
+      ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, oid.c_str(), 0, "zentoria:folder", name.c_str(), nullptr), 0);
+    }
+    oids.push_back(oid);
+  }
+  oids.push_back(create(nullptr));
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  std::vector<const char *> raw;
+  for (const std::string &oid : oids) raw.push_back(oid.c_str());
+  const char *names[] = {"upnp:class", "zentoria:folder"};
+  apr_hash_t *lists = nullptr;
+  ASSERT_EQ(msdb_fetch_named_props(pool_, db_, raw.data(), static_cast<int>(raw.size()), names, 2, &lists), 0);
+  EXPECT_EQ(apr_hash_count(lists), 600u);
+  for (std::size_t i = 0; i < oids.size(); ++i) {
+    auto *named = static_cast<PropList *>(apr_hash_get(lists, raw[i], APR_HASH_KEY_STRING));
+    PropList *full = nullptr;
+    ASSERT_EQ(msdb_fetch_prop_list(pool_, db_, raw[i], &full), 0);
+    if (named == nullptr) {
+      EXPECT_EQ(prop_count(full, PROP_UPNP_CLASS), 0) << i;
+      continue;
+    }
+    EXPECT_EQ(prop_count(named, PROP_DC_TITLE), 0);
+    for (int slot : {PROP_UPNP_CLASS, PROP_ZENTORIA_FOLDER}) {
+      ASSERT_EQ(prop_count(named, slot), prop_count(full, slot)) << i;
+      for (int n = 0; n < prop_count(full, slot); ++n) {
+        EXPECT_STREQ(prop_get(pool_, named, slot, n), prop_get(pool_, full, slot, n));
+      }
+    }
+  }
+}
+
+}  // namespace
