@@ -30,8 +30,11 @@ constexpr const char *kMedialibSchema[] = {
     "create table propValue (oid INTEGER PRIMARY KEY, value TEXT UNIQUE)",
     "create table objms (oid INTEGER PRIMARY KEY, objectOid INTEGER, sourceOid INTEGER, "
     "UNIQUE (objectOid, sourceOid))",
-    "create index prop_object_name on prop (objectOid, nameOid)",
-    "create index prop_value on prop (valueOid)",
+    // Both prop indexes cover the reads that follow them (an object's rows
+    // by name; the objects of a value by name), so those reads never visit
+    // the table itself.
+    "create index prop_object_name on prop (objectOid, nameOid, valueOid, parentOid)",
+    "create index prop_value on prop (valueOid, nameOid, objectOid)",
     "create index prop_parent on prop (parentOid)",
     "create index edge_parent_ordinal on edge (parentObjectOid, ordinal)",
     "create index edge_object on edge (objectOid)",
