@@ -167,9 +167,11 @@ bool resolve_entry(apr_pool_t *pool, const char *path, apr_finfo_t *info) {
 bool plain_file(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_REG; }
 
 // An entry read before its turn: its name copied (the reader reuses its
-// buffer) and, for a plain file, its object looked up in a pool of its own.
+// buffer), its full path and, for a plain file, its object looked up in a
+// pool of its own.
 struct Listed {
   apr_finfo_t info;
+  const char *path;
   apr_pool_t *pool;  // null: not looked up
   FileLookup lookup;
 };
@@ -179,7 +181,8 @@ struct Listed {
 // ends give their jobs back.
 class Listing {
  public:
-  Listing(FolderScan *folder, ScanContext *scan, apr_dir_t *dir) : folder_(folder), scan_(scan), dir_(dir) {}
+  Listing(FolderScan *folder, ScanContext *scan, apr_dir_t *dir, const char *folder_path)
+      : folder_(folder), scan_(scan), dir_(dir), folder_path_(folder_path) {}
   ~Listing() {
     while (count_ > 0) pop();
   }
@@ -206,7 +209,7 @@ class Listing {
     const int capacity = scan_->ahead != nullptr ? AHEAD_WINDOW : 1;
     while (!end_ && count_ < capacity && (count_ == 0 || plain_file(ring_[(first_ + count_ - 1) % AHEAD_WINDOW].info))) {
       Listed &entry = ring_[(first_ + count_) % AHEAD_WINDOW];
-      end_ = !read(&entry.info);
+      end_ = !read(&entry);
       if (end_) return;
       entry.pool = nullptr;
       entry.lookup = FileLookup{};
@@ -215,14 +218,21 @@ class Listing {
     }
   }
 
-  bool read(apr_finfo_t *info) {
+  // The next entry but "." and "..", which are only named, never looked at.
+  // An entry that vanished before its status was read keeps no type.
+  bool read(Listed *entry) {
+    apr_finfo_t *info = &entry->info;
     for (;;) {
-      const apr_status_t status = apr_dir_read(info, kWanted, dir_);
+      const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
       if (status != APR_SUCCESS && status != APR_INCOMPLETE) return false;
       if ((info->valid & APR_FINFO_NAME) == 0 || std::strcmp(info->name, ".") == 0 || std::strcmp(info->name, "..") == 0) {
         continue;
       }
-      info->name = apr_pstrdup(folder_->pool, info->name);
+      const char *name = apr_pstrdup(folder_->pool, info->name);
+      entry->path = apr_pstrcat(folder_->pool, folder_path_, "/", name, nullptr);
+      const apr_status_t stat = apr_stat(info, entry->path, kWanted | APR_FINFO_LINK, folder_->pool);
+      if (stat != APR_SUCCESS && stat != APR_INCOMPLETE) info->valid = 0;
+      info->name = name;
       return true;
     }
   }
@@ -236,6 +246,7 @@ class Listing {
   FolderScan *folder_;
   ScanContext *scan_;
   apr_dir_t *dir_;
+  const char *folder_path_;
   Listed ring_[AHEAD_WINDOW];
   int first_ = 0;
   int count_ = 0;
@@ -243,12 +254,11 @@ class Listing {
 };
 
 // One directory entry; links are followed to what they point at.
-int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, Listed &entry,
-               const char *folder_path) {
+int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, Listed &entry) {
   apr_pool_t *pool = folder->pool;
   apr_finfo_t &info = entry.info;
   const char *name = info.name;
-  const char *path = apr_pstrcat(pool, folder_path, "/", name, nullptr);
+  const char *path = entry.path;
   if (!resolve_entry(pool, path, &info)) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not read %s, skipping...", path));
     return APR_SUCCESS;
@@ -263,12 +273,12 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
 
 int walk_entries(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, apr_dir_t *dir,
                  const char *folder_path) {
-  Listing listing(folder, scan, dir);
+  Listing listing(folder, scan, dir, folder_path);
   for (;;) {
     if (scan->cancel != nullptr && scan->cancel(scan->cancel_context)) return 4;
     Listed *entry = listing.front();
     if (entry == nullptr) return APR_SUCCESS;
-    const int status = walk_entry(folder, scan, recursive, chain, *entry, folder_path);
+    const int status = walk_entry(folder, scan, recursive, chain, *entry);
     listing.pop();
     if (status != APR_SUCCESS) return status;
   }
