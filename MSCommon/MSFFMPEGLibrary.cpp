@@ -1,15 +1,11 @@
-// Binding of the ffmpeg functions with dlopen and dlsym. The handles stay
-// open for the life of the process: the library keeps global state (its log
-// callback, registered formats) that must not go away under a caller.
+// Binding of the ffmpeg functions (see MSSharedLibrary).
 #include "MSFFMPEGLibrary.h"
 
-#include <dlfcn.h>
-
-#include <atomic>
+#include <iterator>
 #include <mutex>
 
 #include "MSFFMPEGInternal.h"
-#include "log4c.h"
+#include "MSSharedLibrary.h"
 
 namespace {
 
@@ -22,69 +18,32 @@ constexpr const char *kSonames[] = {
     ML_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
 };
 
-std::mutex g_mutex;
 FFmpegLibrary g_library;
-bool g_tried = false;
-bool g_loaded = false;
-// Set once the functions are bound, so that later calls take no lock.
-std::atomic<const FFmpegLibrary *> g_ready{nullptr};
 FFmpegLogCallback g_log = nullptr;
 
-template <typename Fn>
-bool bind(void *handle, const char *name, Fn *fn) {
-  *fn = reinterpret_cast<Fn>(dlsym(handle, name));
-  return *fn != nullptr;
-}
-
-// dlsym on the last library also searches the ones it depends on.
 bool bind_all(void *handle) {
   FFmpegLibrary &l = g_library;
-  return bind(handle, "av_dict_get", &l.dict_get) && bind(handle, "av_malloc", &l.malloc) &&
-         bind(handle, "av_free", &l.free) && bind(handle, "av_freep", &l.freep) &&
-         bind(handle, "av_log_set_callback", &l.log_set_callback) &&
-         bind(handle, "av_log_default_callback", &l.log_default_callback) &&
-         bind(handle, "avcodec_get_name", &l.codec_get_name) &&
-         bind(handle, "av_find_input_format", &l.find_input_format) &&
-         bind(handle, "avformat_alloc_context", &l.alloc_context) &&
-         bind(handle, "avformat_open_input", &l.open_input) &&
-         bind(handle, "avformat_find_stream_info", &l.find_stream_info) &&
-         bind(handle, "avformat_close_input", &l.close_input) &&
-         bind(handle, "avio_alloc_context", &l.io_alloc_context) &&
-         bind(handle, "avio_context_free", &l.io_context_free) && bind(handle, "avio_size", &l.io_size);
-}
-
-const char *load() {
-  void *handle = nullptr;
-  for (const char *soname : kSonames) {
-    handle = dlopen(soname, RTLD_NOW | RTLD_GLOBAL);
-    if (handle == nullptr) return dlerror();
-  }
-  return bind_all(handle) ? nullptr : dlerror();
+  const auto bind = [handle](const char *name, auto *fn) { return shared_library_bind(handle, name, fn); };
+  return bind("av_dict_get", &l.dict_get) && bind("av_malloc", &l.malloc) && bind("av_free", &l.free) &&
+         bind("av_freep", &l.freep) && bind("av_log_set_callback", &l.log_set_callback) &&
+         bind("av_log_default_callback", &l.log_default_callback) && bind("avcodec_get_name", &l.codec_get_name) &&
+         bind("av_find_input_format", &l.find_input_format) && bind("avformat_alloc_context", &l.alloc_context) &&
+         bind("avformat_open_input", &l.open_input) && bind("avformat_find_stream_info", &l.find_stream_info) &&
+         bind("avformat_close_input", &l.close_input) && bind("avio_alloc_context", &l.io_alloc_context) &&
+         bind("avio_context_free", &l.io_context_free) && bind("avio_size", &l.io_size);
 }
 
 void install_log() { g_library.log_set_callback(g_log != nullptr ? g_log : g_library.log_default_callback); }
 
+SharedLibrary g_shared{kSonames, std::size(kSonames), bind_all, install_log, FFMPEG_MODULE,
+                       "Could not load the ffmpeg libraries: %s"};
+
 }  // namespace
 
-const FFmpegLibrary *ffmpeg_library() {
-  if (const FFmpegLibrary *ready = g_ready.load(std::memory_order_acquire)) return ready;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (!g_tried) {
-    g_tried = true;
-    const char *failure = load();
-    g_loaded = failure == nullptr;
-    if (g_loaded) {
-      install_log();
-      g_ready.store(&g_library, std::memory_order_release);
-    } else {
-      LOG4C(FFMPEG_MODULE, LOG4C_ERROR, log4c_sprintf("Could not load the ffmpeg libraries: %s", failure));
-    }
-  }
-  return g_loaded ? &g_library : nullptr;
-}
+const FFmpegLibrary *ffmpeg_library() { return shared_library_load(g_shared) ? &g_library : nullptr; }
 
 void ffmpeg_library_set_log(FFmpegLogCallback callback) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  std::lock_guard<std::mutex> lock(g_shared.mutex);
   g_log = callback;
-  if (g_loaded) install_log();
+  if (g_shared.loaded) install_log();
 }

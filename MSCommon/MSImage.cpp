@@ -3,7 +3,6 @@
 
 #include <apr_file_io.h>
 #include <apr_strings.h>
-#include <magick/MagickCore.h>
 #include <strings.h>
 
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "CommonFiles.h"
+#include "MSMagickLibrary.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -40,21 +40,22 @@ ExifFields exif_fields(const char *text) {
 
 // Owners of the MagickCore records of one ping.
 struct MagickRecords {
-  ExceptionInfo *exception = AcquireExceptionInfo();
-  ImageInfo *image_info = CloneImageInfo(nullptr);
+  const MagickLibrary &magick;
+  ExceptionInfo *exception = magick.acquire_exception_info();
+  ImageInfo *image_info = magick.clone_image_info(nullptr);
   Image *image = nullptr;
-  MagickRecords() = default;
+  explicit MagickRecords(const MagickLibrary &library) : magick(library) {}
   MagickRecords(const MagickRecords &) = delete;
   MagickRecords &operator=(const MagickRecords &) = delete;
   ~MagickRecords() {
-    if (image) DestroyImageList(image);
-    DestroyImageInfo(image_info);
-    DestroyExceptionInfo(exception);
+    if (image) magick.destroy_image_list(image);
+    magick.destroy_image_info(image_info);
+    magick.destroy_exception_info(exception);
   }
 };
 
-void read_exif_date(const Image *image, ExifTime *exif) {
-  const char *date = GetImageProperty(image, "exif:DateTime");
+void read_exif_date(const MagickLibrary &magick, const Image *image, ExifTime *exif) {
+  const char *date = magick.get_image_property(image, "exif:DateTime");
   if (!date || date[0] == '\0') return;
   if (exif_date_parse(date, &exif->time, &exif->exploded) != 0) {
     LOG4C(kModule, LOG4C_WARN, "wrong exif format");
@@ -105,8 +106,13 @@ int image_file_load(const char *path, apr_pool_t *pool, std::size_t *length, cha
 int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif) {
   *info = ImageInfoRecord{};
   *exif = ExifTime{};
+  const MagickLibrary *library = magick_library();
+  if (library == nullptr) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not read image %s", path));
+    return APR_EGENERAL;
+  }
   Pool pool(nullptr, kModule);
-  MagickRecords magick;
+  MagickRecords magick(*library);
   std::size_t length = 0;
   char *blob = nullptr;
   if (image_file_load(path, pool, &length, &blob) != 0) {
@@ -114,7 +120,7 @@ int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not read image %s", path));
     return APR_EGENERAL;
   }
-  magick.image = PingBlob(magick.image_info, blob, length, magick.exception);
+  magick.image = library->ping_blob(magick.image_info, blob, length, magick.exception);
   if (!magick.image) {
     image_exception_log(magick.exception->severity, magick.exception->reason,
                         magick.exception->description);
@@ -124,8 +130,8 @@ int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif) {
   info->present = 1;
   info->width = static_cast<int>(magick.image->columns);
   info->height = static_cast<int>(magick.image->rows);
-  read_exif_date(magick.image, exif);
-  if (GetImageListLength(magick.image) > 1) {
+  read_exif_date(*library, magick.image, exif);
+  if (library->get_image_list_length(magick.image) > 1) {
     LOG4C(kModule, LOG4C_WARN, "Image sequence encounterd, ignoring all except first...");
   }
   return 0;

@@ -14,6 +14,13 @@ add_library(ffmpeg_headers INTERFACE)
 target_include_directories(ffmpeg_headers INTERFACE ${FFMPEG_INCLUDE_DIRS})
 target_compile_options(ffmpeg_headers INTERFACE ${FFMPEG_CFLAGS_OTHER})
 pkg_check_modules(MAGICKCORE REQUIRED IMPORTED_TARGET MagickCore)
+# MagickCore too is loaded when first needed (MSCommon/MSMagickLibrary), by
+# the library name its pkg-config file gives.
+add_library(magick_headers INTERFACE)
+target_include_directories(magick_headers INTERFACE ${MAGICKCORE_INCLUDE_DIRS})
+target_compile_options(magick_headers INTERFACE ${MAGICKCORE_CFLAGS_OTHER})
+list(GET MAGICKCORE_LIBRARIES 0 ML_MAGICKCORE_LIBRARY)
+target_compile_definitions(magick_headers INTERFACE ML_MAGICKCORE_LIBRARY="${ML_MAGICKCORE_LIBRARY}")
 find_package(Threads REQUIRED)
 find_package(GTest REQUIRED)
 
