@@ -17,7 +17,7 @@ pkg_check_modules(MAGICKCORE REQUIRED IMPORTED_TARGET MagickCore)
 # MagickCore too is loaded when first needed (MSCommon/MSMagickLibrary), by
 # the library name its pkg-config file gives.
 add_library(magick_headers INTERFACE)
-target_include_directories(magick_headers INTERFACE ${MAGICKCORE_INCLUDE_DIRS})
+target_include_directories(magick_headers SYSTEM INTERFACE ${MAGICKCORE_INCLUDE_DIRS})
 target_compile_options(magick_headers INTERFACE ${MAGICKCORE_CFLAGS_OTHER})
 list(GET MAGICKCORE_LIBRARIES 0 ML_MAGICKCORE_LIBRARY)
 target_compile_definitions(magick_headers INTERFACE ML_MAGICKCORE_LIBRARY="${ML_MAGICKCORE_LIBRARY}")
