@@ -73,12 +73,30 @@ ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source) {
   return prefetch;
 }
 
-void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *folder) {
-  Pool scratch(prefetch->parent, MSMS_MODULE);
+namespace {
+
+// The "file://" url of folder, ending in "/".
+const char *folder_prefix(apr_pool_t *pool, const char *folder) {
   const std::size_t length = std::strlen(folder);
   const bool slash = length > 0 && folder[length - 1] == '/';
-  const char *prefix = apr_pstrcat(scratch, "file://", folder, slash ? "" : "/", nullptr);
-  if (prefetch->pool != nullptr && std::strncmp(prefix, prefetch->prefix, std::strlen(prefetch->prefix)) == 0) return;
+  return apr_pstrcat(pool, "file://", folder, slash ? "" : "/", nullptr);
+}
+
+bool covered(const ScanPrefetch *prefetch, const char *url) {
+  return prefetch->pool != nullptr && std::strncmp(url, prefetch->prefix, std::strlen(prefetch->prefix)) == 0;
+}
+
+}  // namespace
+
+bool msms_prefetch_covers(const ScanPrefetch *prefetch, const char *folder) {
+  Pool scratch(prefetch->parent, MSMS_MODULE);
+  return covered(prefetch, folder_prefix(scratch, folder));
+}
+
+void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *folder) {
+  Pool scratch(prefetch->parent, MSMS_MODULE);
+  const char *prefix = folder_prefix(scratch, folder);
+  if (covered(prefetch, prefix)) return;
   if (prefetch->pool != nullptr) apr_pool_destroy(prefetch->pool);
   prefetch->pool = nullptr;
   apr_pool_t *pool = pool_create_or_die(prefetch->parent, MSMS_MODULE);
@@ -107,9 +125,7 @@ void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char 
 
 bool msms_prefetch_find(const ScanPrefetch *prefetch, const char *url, const char **oid, const char **signature,
                         PropList **stored, bool *held) {
-  if (prefetch->pool == nullptr || std::strncmp(url, prefetch->prefix, std::strlen(prefetch->prefix)) != 0) {
-    return false;
-  }
+  if (!covered(prefetch, url)) return false;
   const auto *known = static_cast<const Known *>(apr_hash_get(prefetch->by_url, url, APR_HASH_KEY_STRING));
   *oid = known != nullptr ? known->oid : nullptr;
   *signature = known != nullptr ? known->signature : nullptr;

@@ -29,6 +29,9 @@ ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source);
 // it already. A failed look-up is logged and leaves the tree uncovered.
 void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *folder);
 
+// True when folder (a canonical path) lies in the covered tree.
+bool msms_prefetch_covers(const ScanPrefetch *prefetch, const char *folder);
+
 // True when url lies in the covered tree: then *oid is its object (null
 // when it has none), *signature the object's signature, *held whether the
 // walk's source holds the object, and *stored the checked properties of an

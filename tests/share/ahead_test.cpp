@@ -37,6 +37,8 @@ class Ahead : public ShareTest {
     text("Films/empty.mp3", "");
   }
 
+  void expect_cancelled_at(const std::string &source, int stop);
+
   // A new installation over the same media folder, scanning ahead or not.
   void fresh_install(bool ahead) {
     reinstall();
@@ -138,21 +140,38 @@ int stop_at(void *context) {
   return ++stop->calls >= stop->stop;
 }
 
+// A refresh of source cancelled at check number stop stops there, checks
+// only on the scan's thread, and (fewer than a commit's worth of items)
+// rolls everything back.
+void Ahead::expect_cancelled_at(const std::string &source, int stop) {
+  StopAt check;
+  check.stop = stop;
+  ScanCounts counts;
+  counts.status = msms_refresh_media_source(source.c_str(), 1, 0, &counts.added, &counts.removed, stop_at, &check);
+  EXPECT_EQ(counts.status, 4) << stop;
+  EXPECT_EQ(check.calls, stop) << "the scan went on after its cancel";
+  EXPECT_FALSE(check.foreign_thread);
+  EXPECT_EQ(items_of(source), 0);
+}
+
 TEST_F(Ahead, CancelWithInspectionsQueuedStopsTheScanAndTheNextScanCompletes) {
   const std::string first = mp3("many/t0.mp3", "");
   for (int i = 1; i < 12; ++i) fs::copy_file(first, media_ + "/many/t" + std::to_string(i) + ".mp3");
   const std::string source = share(media_);
-  for (int stop = 2; stop <= 6; ++stop) {
-    StopAt check;
-    check.stop = stop;
-    ScanCounts counts;
-    counts.status = msms_refresh_media_source(source.c_str(), 1, 0, &counts.added, &counts.removed, stop_at, &check);
-    EXPECT_EQ(counts.status, 4) << stop;
-    EXPECT_EQ(check.calls, stop) << "the scan went on after its cancel";
-    EXPECT_FALSE(check.foreign_thread);
-    EXPECT_EQ(items_of(source), 0);  // fewer than a commit's worth: all rolled back
-  }
+  for (int stop = 2; stop <= 6; ++stop) expect_cancelled_at(source, stop);
   EXPECT_EQ(scan(source).added, 12);
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Folders of one photo each are read ahead of their turn, several at once:
+// a cancel must still stop at once and give every queued job back.
+TEST_F(Ahead, CancelWithFoldersReadAheadStopsTheScanAndTheNextScanCompletes) {
+  for (int i = 0; i < 9; ++i) jpg("days/day " + std::to_string(i) + "/photo.jpg", 10 + i, 10);
+  for (int i = 0; i < 5; ++i) mp3("days/album/0" + std::to_string(i) + ".mp3", "");
+  const std::string source = share(media_);
+  for (int stop = 2; stop <= 12; stop += 2) expect_cancelled_at(source, stop);
+  EXPECT_EQ(scan(source).added, 14);
+  EXPECT_EQ(prop(item(media_ + "/days/day 8/photo.jpg"), "res@resolution"), "18x10");
   EXPECT_EQ(mlcheck(), "");
 }
 

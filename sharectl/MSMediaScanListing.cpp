@@ -1,0 +1,168 @@
+// A folder of the walk read ahead of its turn (see the header).
+#include "MSMediaScanListing.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "MSMediaScanPrefetch.h"
+#include "MSMediaScanState.h"
+#include "PlatformPathNames.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr std::size_t kPathBuffer = 512;
+
+bool plain_file(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_REG; }
+
+bool real_folder(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_DIR; }
+
+// The relative folder in the letter case the file system reports, when the
+// long form of the folder ends with it.
+const char *true_case(apr_pool_t *pool, const char *folder, const char *relative) {
+  char short_form[kPathBuffer];
+  char long_form[kPathBuffer];
+  std::size_t length = platform_short_path_name(folder, short_form, sizeof short_form);
+  if (length >= sizeof short_form) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("short path too long for buffer: %s", folder));
+    return relative;
+  }
+  length = platform_long_path_name(short_form, long_form, sizeof long_form);
+  if (length >= sizeof long_form) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("long path too long for buffer: %s", folder));
+    return relative;
+  }
+  const std::size_t relative_length = std::strlen(relative);
+  if (length < relative_length) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("some weird buffer length issue: %s and %s", long_form, relative));
+    return relative;
+  }
+  const char *ending = long_form + length - relative_length;
+  return str_icompare(ending, relative) == 0 ? apr_pstrdup(pool, ending) : relative;
+}
+
+}  // namespace
+
+FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
+                                   bool early) {
+  apr_pool_t *pool = pool_create_or_die(parent, MSMS_MODULE);
+  const char *path = apr_pstrcat(pool, scan->root, relative, nullptr);
+  const char *canonical = path_canonical(pool, path);
+  apr_dir_t *dir = nullptr;
+  // Looking up a tree the prefetch does not cover would replace the trees
+  // whose answers entries read ahead still hold.
+  if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) || apr_dir_open(&dir, path, pool) != APR_SUCCESS) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
+  if (relative[0] != '\0') folder.relative = true_case(pool, path, relative);
+  msms_prefetch_enter(scan->prefetch, scan->db, canonical);
+  return new FolderListing(pool, scan, folder, path, dir, recursive);
+}
+
+FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path,
+                             apr_dir_t *dir, bool recursive)
+    : pool_(pool), scan_(scan), folder_(folder), path_(path), dir_(dir), recursive_(recursive) {}
+
+FolderListing::~FolderListing() {
+  while (count_ > 0) pop();
+  if (apr_dir_close(dir_) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close folder %s", path_));
+  }
+  apr_pool_destroy(pool_);
+}
+
+Listed *FolderListing::front() {
+  fill(true);
+  return count_ > 0 ? &ring_[first_] : nullptr;
+}
+
+void FolderListing::pop() {
+  Listed &entry = ring_[first_];
+  if (entry.lookup.job != nullptr) msms_ahead_release(scan_->ahead, entry.lookup.job);
+  if (entry.pool != nullptr) apr_pool_destroy(entry.pool);
+  delete entry.opened;
+  first_ = (first_ + 1) % AHEAD_WINDOW;
+  --count_;
+}
+
+// Whether the listing has read all its entries and none of them leads to a
+// folder: its walk will queue nothing more, so what follows it in its
+// parent's walk may be queued now.
+bool FolderListing::complete() const {
+  if (!end_) return false;
+  for (int i = 0; i < count_; ++i) {
+    const apr_finfo_t &info = ring_[(first_ + i) % AHEAD_WINDOW].info;
+    if ((info.valid & APR_FINFO_TYPE) != 0 && (info.filetype == APR_DIR || info.filetype == APR_LNK)) return false;
+  }
+  return true;
+}
+
+// Whether reading on past entry keeps the walk's order.
+bool FolderListing::passable(const Listed &entry) {
+  return plain_file(entry.info) || (entry.opened != nullptr && entry.opened->complete());
+}
+
+// Up to AHEAD_WINDOW entries with an inspection worker, else one at a time.
+// A real subfolder read is opened early (with open_subfolder), and reading
+// goes on past it when its listing is complete.
+void FolderListing::fill(bool open_subfolder) {
+  const int capacity = scan_->ahead != nullptr ? AHEAD_WINDOW : 1;
+  const bool early = open_subfolder && recursive_ && scan_->ahead != nullptr;
+  while (!end_ && count_ < capacity && (count_ == 0 || passable(ring_[(first_ + count_ - 1) % AHEAD_WINDOW]))) {
+    Listed &entry = ring_[(first_ + count_) % AHEAD_WINDOW];
+    end_ = !read(&entry);
+    if (end_) break;
+    entry.pool = nullptr;
+    entry.lookup = FileLookup{};
+    entry.opened = nullptr;
+    entry.opened_early = false;
+    ++count_;
+    if (scan_->ahead != nullptr && plain_file(entry.info)) look_up(&entry);
+    if (early && real_folder(entry.info)) this->open_subfolder(&entry);
+  }
+  // The last entry of a listing read ahead of its turn is opened now.
+  if (early && count_ > 0) {
+    Listed &last = ring_[(first_ + count_ - 1) % AHEAD_WINDOW];
+    if (real_folder(last.info) && !last.opened_early) this->open_subfolder(&last);
+  }
+}
+
+// The next entry but "." and "..", which are only named, never looked at.
+// An entry that vanished before its status was read keeps no type.
+bool FolderListing::read(Listed *entry) {
+  apr_finfo_t *info = &entry->info;
+  for (;;) {
+    const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
+    if (status != APR_SUCCESS && status != APR_INCOMPLETE) return false;
+    if ((info->valid & APR_FINFO_NAME) == 0 || std::strcmp(info->name, ".") == 0 || std::strcmp(info->name, "..") == 0) {
+      continue;
+    }
+    const char *name = apr_pstrdup(pool_, info->name);
+    entry->path = apr_pstrcat(pool_, path_, "/", name, nullptr);
+    const apr_status_t stat = apr_stat(info, entry->path, LISTING_WANTED | APR_FINFO_LINK, pool_);
+    if (stat != APR_SUCCESS && stat != APR_INCOMPLETE) info->valid = 0;
+    info->name = name;
+    return true;
+  }
+}
+
+void FolderListing::look_up(Listed *entry) {
+  entry->pool = pool_create_or_die(pool_, MSMS_MODULE);
+  const ScanFile file{entry->info.name, entry->info.size, entry->info.mtime};
+  msms_look_up_ahead(entry->pool, scan_, &folder_, &file, &entry->lookup);
+}
+
+// The subfolder's first entries come next in the walk's order; they are read
+// now, but no folder of theirs is opened before the subfolder's turn.
+void FolderListing::open_subfolder(Listed *entry) {
+  entry->opened_early = true;
+  const char *relative = apr_pstrcat(pool_, folder_.relative, "/", entry->info.name, nullptr);
+  entry->opened = open(pool_, scan_, relative, recursive_, true);
+  if (entry->opened != nullptr) entry->opened->fill(false);
+}
