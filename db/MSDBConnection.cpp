@@ -71,6 +71,7 @@ bool open_link(MediaLibraryDB *db, apr_pool_t *pool, const char *path, DbLink *l
     return false;
   }
   db_link_retry_busy(pool, link);
+  db_link_keep_prepared(pool, link);
   return true;
 }
 

@@ -44,10 +44,6 @@ struct DBThreadConnection {
   apr_uint64_t graph_epoch = 0;
   // Fresh objects and counters of the current epoch (see msdb_object_memory).
   ObjectMemory *memory = nullptr;
-  // The mark insert, prepared once while the marks table exists, in a pool
-  // of its own that finalizes it (see msdb_create_marks).
-  apr_pool_t *marks_pool = nullptr;
-  apr_dbd_prepared_t *mark = nullptr;
 };
 
 // SQLite's process-wide settings, made once before its first use (a host

@@ -14,7 +14,6 @@
 #include "CommonUserMessage.h"
 #include "MSDBProps.h"
 #include "log4c.h"
-#include "log4c_pool.h"
 
 namespace {
 
@@ -181,44 +180,18 @@ int msdb_delete_source_leaves(apr_pool_t *pool, MediaLibraryDB *db, const char *
   }
 }
 
-namespace {
-
-// A scan marks every file's object: the insert is prepared once per marks
-// table, with the values bound, instead of being parsed again for each.
-void forget_mark_insert(DBThreadConnection *conn) {
-  if (conn->marks_pool != nullptr) apr_pool_destroy(conn->marks_pool);
-  conn->marks_pool = nullptr;
-  conn->mark = nullptr;
-}
-
-void prepare_mark_insert(DBThreadConnection *conn) {
-  forget_mark_insert(conn);
-  conn->marks_pool = pool_create_or_die(conn->pool, kModule);
-  if (apr_dbd_prepare(conn->medialib.driver, conn->marks_pool, conn->medialib.handle, kMarkInsert, nullptr,
-                      &conn->mark) != 0) {
-    forget_mark_insert(conn);
-  }
-}
-
-}  // namespace
-
 int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  if (db_exec(conn->medialib,
-              "create temp table markObjects (oid integer primary key autoincrement, markObjectOid integer unique, "
-              "flag integer);",
-              nullptr, "Could not create temporary table for saving oids, reason: %s") != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
-  prepare_mark_insert(conn);
-  return APR_SUCCESS;
+  return db_exec(conn->medialib,
+                 "create temp table markObjects (oid integer primary key autoincrement, markObjectOid integer unique, "
+                 "flag integer);",
+                 nullptr, "Could not create temporary table for saving oids, reason: %s");
 }
 
 int msdb_drop_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  forget_mark_insert(conn);
   return db_exec(conn->medialib, "drop table if exists markObjects;", nullptr,
                  "Could not drop temporary table, reason: %s");
 }
@@ -242,14 +215,10 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   if (conn == nullptr) return APR_EGENERAL;
   const char *failure = "Could not insert to temporary table, reason: %s";
   int rows = 0;
-  if (conn->mark == nullptr) {
-    if (db_exec(conn->medialib, db_sql(pool, kMarkInsert, object, flag), &rows, failure) != APR_SUCCESS) {
-      return APR_EGENERAL;
-    }
-  } else {
-    const int status = apr_dbd_pvquery(conn->medialib.driver, pool, conn->medialib.handle, &rows, conn->mark, object,
-                                       apr_itoa(pool, flag), nullptr);
-    if (status != 0) return db_fail(log4c_sprintf(failure, db_error(conn->medialib, status)));
+  const char *reason = nullptr;
+  const char *args[] = {object, apr_itoa(pool, flag)};
+  if (db_exec_prepared(conn->medialib, kMarkInsert, args, &rows, &reason) != APR_SUCCESS) {
+    return db_fail(log4c_sprintf(failure, reason));
   }
   return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was inserted"));
 }

@@ -1,6 +1,7 @@
 // Query helpers over apr_dbd: formatting, quoting and the select/insert idioms.
 #include "MSDBHelper.h"
 
+#include <apr_hash.h>
 #include <apr_strings.h>
 #include <apr_time.h>
 #include <sqlite3.h>
@@ -11,6 +12,7 @@
 
 #include "CommonEscape.h"
 #include "log4c.h"
+#include "log4c_pool.h"
 
 namespace {
 
@@ -45,6 +47,19 @@ int open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor
 }
 
 }  // namespace
+
+// Statements by their format text, each in a pool of its own whose
+// destruction finalizes it, under a pool that holds them all.
+struct DbPrepared {
+  apr_pool_t *pool;
+  apr_hash_t *statements;  // format -> PreparedStatement
+};
+
+void db_link_keep_prepared(apr_pool_t *pool, DbLink *link) {
+  apr_pool_t *own = pool_create_or_die(pool, kModule);
+  link->prepared = static_cast<DbPrepared *>(apr_palloc(own, sizeof(DbPrepared)));
+  *link->prepared = DbPrepared{own, apr_hash_make(own)};
+}
 
 void db_link_retry_busy(apr_pool_t *pool, DbLink *link) {
   auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link->driver, link->handle));
@@ -107,6 +122,90 @@ int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reas
   int rows = 0;
   arm(link);
   int rv = apr_dbd_query(link.driver, link.handle, &rows, sql);
+  if (changed != nullptr) *changed = rows;
+  if (rv == 0) return APR_SUCCESS;
+  *reason = db_error(link, rv);
+  return APR_EGENERAL;
+}
+
+namespace {
+
+struct PreparedStatement {
+  apr_pool_t *pool;
+  apr_dbd_prepared_t *statement;
+};
+
+// The statement of format on link, prepared on first use; null when it
+// cannot be (the caller then runs the text).
+PreparedStatement *prepared(DbLink link, const char *format) {
+  DbPrepared *cache = link.prepared;
+  if (cache == nullptr) return nullptr;
+  auto *found = static_cast<PreparedStatement *>(apr_hash_get(cache->statements, format, APR_HASH_KEY_STRING));
+  if (found != nullptr) return found;
+  apr_pool_t *pool = pool_create_or_die(cache->pool, kModule);
+  auto *made = static_cast<PreparedStatement *>(apr_palloc(cache->pool, sizeof(PreparedStatement)));
+  *made = PreparedStatement{pool, nullptr};
+  arm(link);
+  if (apr_dbd_prepare(link.driver, pool, link.handle, format, nullptr, &made->statement) != 0) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  apr_hash_set(cache->statements, apr_pstrdup(cache->pool, format), APR_HASH_KEY_STRING, made);
+  return made;
+}
+
+void forget(DbLink link, const char *format, PreparedStatement *statement) {
+  apr_hash_set(link.prepared->statements, format, APR_HASH_KEY_STRING, nullptr);
+  apr_pool_destroy(statement->pool);
+}
+
+int run_prepared(DbLink link, PreparedStatement *statement, const char *const *args, int *rows) {
+  arm(link);
+  Pool pool(statement->pool, kModule);
+  return apr_dbd_pquery(link.driver, pool, link.handle, rows, statement->statement, 0, const_cast<const char **>(args));
+}
+
+// The next %s or %d of text, or null.
+const char *placeholder(const char *text) {
+  for (const char *at = std::strchr(text, '%'); at != nullptr; at = std::strchr(at + 1, '%')) {
+    if (at[1] == 's' || at[1] == 'd') return at;
+  }
+  return nullptr;
+}
+
+// format with each placeholder replaced by its arg, "null" for a null one.
+const char *filled_in(apr_pool_t *pool, const char *format, const char *const *args) {
+  const char *sql = "";
+  int next = 0;
+  for (const char *at = format; *at != '\0';) {
+    const char *mark = placeholder(at);
+    if (mark == nullptr) return apr_pstrcat(pool, sql, at, nullptr);
+    const char *arg = args[next++];
+    sql = apr_pstrcat(pool, sql, apr_pstrndup(pool, at, mark - at), arg != nullptr ? arg : "null", nullptr);
+    at = mark + 2;
+  }
+  return sql;
+}
+
+}  // namespace
+
+int db_exec_prepared(DbLink link, const char *format, const char *const *args, int *changed, const char **reason) {
+  PreparedStatement *statement = prepared(link, format);
+  if (statement == nullptr) {
+    Pool pool(nullptr, kModule);
+    return db_exec_reason(link, filled_in(pool, format, args), changed, reason);
+  }
+  int rows = 0;
+  int rv = run_prepared(link, statement, args, &rows);
+  // A statement prepared before the schema last changed (a temporary table
+  // made or dropped on the link) has expired: it is prepared again and run
+  // once more. A failed run changed nothing, so the second run is the only
+  // one that counts.
+  if (rv != 0) {
+    forget(link, format, statement);
+    statement = prepared(link, format);
+    if (statement != nullptr) rv = run_prepared(link, statement, args, &rows);
+  }
   if (changed != nullptr) *changed = rows;
   if (rv == 0) return APR_SUCCESS;
   *reason = db_error(link, rv);
@@ -199,6 +298,19 @@ int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const
     return APR_SUCCESS;
   }
   return db_select_value(pool, link, select, value, nullptr);
+}
+
+int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
+                       const char **row_id) {
+  *row_id = nullptr;
+  int rows = 0;
+  const char *reason = "no row was inserted";
+  if (db_exec_prepared(link, format, args, &rows, &reason) != APR_SUCCESS || rows < 1) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, reason));
+    return APR_EGENERAL;
+  }
+  *row_id = last_rowid(pool, link);
+  return APR_SUCCESS;
 }
 
 int db_find_or_insert(apr_pool_t *pool, DbLink link, const char *select, const char *insert,

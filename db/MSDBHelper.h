@@ -11,11 +11,15 @@
 #include <apr_dbd.h>
 #include <apr_pools.h>
 
+struct DbPrepared;
+
 struct DbLink {
   const apr_dbd_driver_t *driver = nullptr;
   apr_dbd_t *handle = nullptr;
   // Sleeps of 100 ms left for the statement being run (see db_link_retry_busy).
   int *busy_budget = nullptr;
+  // Statements prepared once on this link (see db_link_keep_prepared).
+  DbPrepared *prepared = nullptr;
 };
 
 // Makes link wait out a database that another connection or process holds
@@ -23,6 +27,11 @@ struct DbLink {
 // preparing it (which SQLite does not retry by itself) and the driver's own
 // retries of its steps, after which it fails with "database is locked".
 void db_link_retry_busy(apr_pool_t *pool, DbLink *link);
+
+// Keeps the statements db_exec_prepared runs on link prepared, in a new
+// child of pool: pool must be the one whose clean-up closes the link, so
+// that the statements are finalized before it.
+void db_link_keep_prepared(apr_pool_t *pool, DbLink *link);
 
 // An open result set, read row by row with db_next_value or db_next_row.
 struct DbCursor {
@@ -58,6 +67,13 @@ bool db_oid_valid(const char *oid, bool allow_root_parent = false);
 // receives the driver's text. Returns 0 or 20014.
 int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reason);
 
+// The statement of format with each %s or %d filled in with args[i] (a null
+// arg standing for null), run as db_exec_reason runs it, but parsed only
+// once per link: its placeholders are bound instead (a bound text takes the
+// column's affinity as the literal would). No placeholder of format may sit
+// inside quotes. Without a statement cache on link, the filled-in text runs.
+int db_exec_prepared(DbLink link, const char *format, const char *const *args, int *changed, const char **reason);
+
 // Runs a statement that returns no rows; changed (may be null) receives the
 // number of changed rows. On failure logs failure_format (with the driver's
 // text for its one %s; null: "Could not execute SQL statement, reason: %s")
@@ -90,6 +106,12 @@ inline constexpr const char *kLastInsertRowid = "select last_insert_rowid();";
 // statement, reason: %s" with value null.
 int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const char *select,
                         const char **value);
+
+// db_exec_prepared of an insert, then the new row's id into *row_id. Returns
+// 0, or 20014 after "Could not execute SQL statement, reason: %s" (also when
+// no row was added) with *row_id null.
+int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
+                       const char **row_id);
 
 // Runs select; when it has a row its first value is the answer, otherwise
 // insert runs and the answer is the row id of the row it added (insert must

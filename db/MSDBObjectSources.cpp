@@ -44,9 +44,10 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
     held = existing != nullptr;
   }
   if (held) return APR_SUCCESS;
-  const char *insert = db_sql(pool, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);", object, source);
+  const char *args[] = {object, source};
   const char *created = nullptr;
-  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
+  if (db_insert_prepared(pool, conn->medialib, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);",
+                         args, &created) != APR_SUCCESS) {
     return db_fail("Could not insert relation");
   }
   if (memory != nullptr) object_memory_source_added(memory, object, source);

@@ -65,9 +65,12 @@ struct RowSpec {
   const char *parent_prop;  // null for an element row
 };
 
+constexpr const char *kRowInsert =
+    "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);";
+
 const char *row_insert(apr_pool_t *pool, const RowSpec &row) {
-  return db_sql(pool, "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);",
-                row.parent_prop == nullptr ? "null" : row.parent_prop, row.name_oid, row.object, row.value_oid);
+  return db_sql(pool, kRowInsert, row.parent_prop == nullptr ? "null" : row.parent_prop, row.name_oid, row.object,
+                row.value_oid);
 }
 
 bool same_parent(const RememberedRow &row, const char *parent_prop) {
@@ -76,7 +79,8 @@ bool same_parent(const RememberedRow &row, const char *parent_prop) {
 
 // Inserts a row known to be new, remembered when its object is fresh.
 int insert_row(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const RowSpec &spec, const char **row_oid) {
-  if (db_insert_and_fetch(pool, link, row_insert(pool, spec), kLastInsertRowid, row_oid) != APR_SUCCESS) {
+  const char *args[] = {spec.parent_prop, spec.name_oid, spec.object, spec.value_oid};
+  if (db_insert_prepared(pool, link, kRowInsert, args, row_oid) != APR_SUCCESS) {
     return db_fail("Could not insert prop");
   }
   if (memory == nullptr) return APR_SUCCESS;

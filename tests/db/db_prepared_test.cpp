@@ -1,0 +1,37 @@
+// Statements kept prepared on a connection: each run must do what the same
+// text filled in would do, also after the schema changed under it, and a
+// failed run must change nothing and leave the statement usable.
+#include "DbFixture.h"
+#include "MSDBHelper.h"
+
+namespace {
+
+constexpr const char *kInsert = "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);";
+
+TEST_F(DbTest, APreparedInsertSurvivesSchemaChangesAndFailedRuns) {
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  ASSERT_NE(link.prepared, nullptr);
+  const char *first[] = {"900", "7"};
+  const char *row = nullptr;
+  ASSERT_EQ(db_insert_prepared(pool_, link, kInsert, first, &row), 0);
+  EXPECT_EQ(value("select objectOid || '/' || sourceOid from objms where oid=(select max(oid) from objms)"), "900/7");
+  EXPECT_EQ(std::string(row), value("select max(oid) from objms"));
+
+  // Making and dropping a temporary table expires every prepared statement.
+  exec("create temp table scratch (x integer)");
+  const char *second[] = {"901", "7"};
+  ASSERT_EQ(db_insert_prepared(pool_, link, kInsert, second, &row), 0);
+  exec("drop table scratch");
+
+  const int before = std::stoi(value("select count(*) from objms"));
+  EXPECT_NE(db_insert_prepared(pool_, link, kInsert, second, &row), 0);  // (objectOid, sourceOid) is unique
+  EXPECT_EQ(row, nullptr);
+  EXPECT_EQ(std::stoi(value("select count(*) from objms")), before);
+
+  const char *third[] = {"902", nullptr};
+  ASSERT_EQ(db_insert_prepared(pool_, link, kInsert, third, &row), 0);
+  EXPECT_EQ(value("select ifnull(sourceOid, 'NULL') || '/' || typeof(objectOid) from objms where objectOid=902"),
+            "NULL/integer");
+}
+
+}  // namespace
