@@ -47,9 +47,13 @@ class SharectlProgram : public ShareTest {
   }
 };
 
+// The scan must outlast a second program's start-up by far: 1,500 files
+// take several times longer to scan than sharectl takes to start.
+constexpr int kFiles = 1500;
+
 TEST_F(SharectlProgram, SecondInstanceIsRefusedAndAKilledScanIsCompletedByTheNext) {
   const std::string first = mp3("many/t0.mp3", "");
-  for (int i = 1; i < 400; ++i) {
+  for (int i = 1; i < kFiles; ++i) {
     std::filesystem::copy_file(first, media_ + "/many/t" + std::to_string(i) + ".mp3");
   }
   const int skeleton = count("select count(*) from object");
@@ -75,7 +79,7 @@ TEST_F(SharectlProgram, SecondInstanceIsRefusedAndAKilledScanIsCompletedByTheNex
   ProgramResult list = run_program(sharectl_, {"-L"}, install_);
   EXPECT_EQ(list.out, media_ + "/many\n");
   const std::string source = column("select max(sourceOid) from objms").at(0);
-  EXPECT_EQ(items_of(source), 400);
+  EXPECT_EQ(items_of(source), kFiles);
 }
 
 }  // namespace
