@@ -142,20 +142,22 @@ PreparedStatement *prepared(DbLink link, const char *format) {
   if (cache == nullptr) return nullptr;
   auto *found = static_cast<PreparedStatement *>(apr_hash_get(cache->statements, format, APR_HASH_KEY_STRING));
   if (found != nullptr) return found;
+  // Everything of the statement lives in its own pool, so that forgetting
+  // it leaves nothing behind.
   apr_pool_t *pool = pool_create_or_die(cache->pool, kModule);
-  auto *made = static_cast<PreparedStatement *>(apr_palloc(cache->pool, sizeof(PreparedStatement)));
+  auto *made = static_cast<PreparedStatement *>(apr_palloc(pool, sizeof(PreparedStatement)));
   *made = PreparedStatement{pool, nullptr};
   arm(link);
   if (apr_dbd_prepare(link.driver, pool, link.handle, format, nullptr, &made->statement) != 0) {
     apr_pool_destroy(pool);
     return nullptr;
   }
-  apr_hash_set(cache->statements, apr_pstrdup(cache->pool, format), APR_HASH_KEY_STRING, made);
+  apr_hash_set(cache->statements, apr_pstrdup(pool, format), APR_HASH_KEY_STRING, made);
   return made;
 }
 
 void forget(DbLink link, const char *format, PreparedStatement *statement) {
-  apr_hash_set(link.prepared->statements, format, APR_HASH_KEY_STRING, nullptr);
+  apr_hash_set(link.prepared->statements, format, APR_HASH_KEY_STRING, nullptr);  // before its key goes
   apr_pool_destroy(statement->pool);
 }
 
