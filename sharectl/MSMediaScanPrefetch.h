@@ -2,13 +2,16 @@
 // walk enters it. One range look-up of the "res" urls below the folder
 // answers the look-up of every file of the tree: its object, the object's
 // signature, whether the scanned source holds it and the properties the
-// file's turn checks. A url the look-up did
-// not find has no object. A tree with more urls than fit one look-up is not
-// covered; its folders try again, each for its own tree, and the files of a
-// folder that is not covered are looked up one by one.
+// file's turn checks. A url the look-up did not find has no object. A tree
+// with more urls than fit one look-up is not covered; its folders try
+// again, each for its own tree, and the files of a folder that is not
+// covered are looked up one by one.
 //
 // The answers stay right for the whole walk: the scan holds the library
-// lock, and only a file's own turn changes the objects of its url.
+// lock, and only a file's own turn changes the objects of its url. They
+// live until another tree is covered, which happens only when the walk
+// enters a folder outside the covered tree, once that tree is done; so
+// nothing may enter a folder early outside it (msms_prefetch_covers).
 #pragma once
 
 #include <apr_pools.h>
