@@ -217,7 +217,7 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   int rows = 0;
   const char *reason = nullptr;
   const char *args[] = {object, apr_itoa(pool, flag)};
-  if (db_exec_prepared(conn->medialib, kMarkInsert, args, &rows, &reason) != APR_SUCCESS) {
+  if (db_exec_prepared(pool, conn->medialib, kMarkInsert, args, &rows, &reason) != APR_SUCCESS) {
     return db_fail(log4c_sprintf(failure, reason));
   }
   return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was inserted"));

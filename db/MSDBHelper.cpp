@@ -161,9 +161,8 @@ void forget(DbLink link, const char *format, PreparedStatement *statement) {
   apr_pool_destroy(statement->pool);
 }
 
-int run_prepared(DbLink link, PreparedStatement *statement, const char *const *args, int *rows) {
+int run_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement, const char *const *args, int *rows) {
   arm(link);
-  Pool pool(statement->pool, kModule);
   return apr_dbd_pquery(link.driver, pool, link.handle, rows, statement->statement, 0, const_cast<const char **>(args));
 }
 
@@ -191,14 +190,12 @@ const char *filled_in(apr_pool_t *pool, const char *format, const char *const *a
 
 }  // namespace
 
-int db_exec_prepared(DbLink link, const char *format, const char *const *args, int *changed, const char **reason) {
+int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, int *changed,
+                     const char **reason) {
   PreparedStatement *statement = prepared(link, format);
-  if (statement == nullptr) {
-    Pool pool(nullptr, kModule);
-    return db_exec_reason(link, filled_in(pool, format, args), changed, reason);
-  }
+  if (statement == nullptr) return db_exec_reason(link, filled_in(pool, format, args), changed, reason);
   int rows = 0;
-  int rv = run_prepared(link, statement, args, &rows);
+  int rv = run_prepared(pool, link, statement, args, &rows);
   // A statement prepared before the schema last changed (a temporary table
   // made or dropped on the link) has expired: it is prepared again and run
   // once more. A failed run changed nothing, so the second run is the only
@@ -206,7 +203,7 @@ int db_exec_prepared(DbLink link, const char *format, const char *const *args, i
   if (rv != 0) {
     forget(link, format, statement);
     statement = prepared(link, format);
-    if (statement != nullptr) rv = run_prepared(link, statement, args, &rows);
+    if (statement != nullptr) rv = run_prepared(pool, link, statement, args, &rows);
   }
   if (changed != nullptr) *changed = rows;
   if (rv == 0) return APR_SUCCESS;
@@ -307,7 +304,7 @@ int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const 
   *row_id = nullptr;
   int rows = 0;
   const char *reason = "no row was inserted";
-  if (db_exec_prepared(link, format, args, &rows, &reason) != APR_SUCCESS || rows < 1) {
+  if (db_exec_prepared(pool, link, format, args, &rows, &reason) != APR_SUCCESS || rows < 1) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, reason));
     return APR_EGENERAL;
   }

@@ -72,7 +72,9 @@ int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reas
 // once per link: its placeholders are bound instead (a bound text takes the
 // column's affinity as the literal would). No placeholder of format may sit
 // inside quotes. Without a statement cache on link, the filled-in text runs.
-int db_exec_prepared(DbLink link, const char *format, const char *const *args, int *changed, const char **reason);
+// Whatever the run needs comes from pool.
+int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, int *changed,
+                     const char **reason);
 
 // Runs a statement that returns no rows; changed (may be null) receives the
 // number of changed rows. On failure logs failure_format (with the driver's
