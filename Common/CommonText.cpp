@@ -78,13 +78,24 @@ char *str_lower(apr_pool_t *pool, const char *text) {
   return copy;
 }
 
+// Sized first and copied once: joining the hundreds of oids of a look-up
+// text by text would copy the growing list each time.
 char *str_join(apr_pool_t *pool, const char *const *texts, int count) {
-  char *joined = nullptr;
+  std::size_t length = 0;
+  for (int i = 0; i < count; ++i) {
+    if (texts[i] != nullptr && *texts[i] != '\0') length += std::strlen(texts[i]) + 1;
+  }
+  if (length == 0) return nullptr;
+  char *joined = static_cast<char *>(apr_palloc(pool, length));
+  char *end = joined;
   for (int i = 0; i < count; ++i) {
     if (texts[i] == nullptr || *texts[i] == '\0') continue;
-    joined = joined == nullptr ? apr_pstrdup(pool, texts[i])
-                               : apr_pstrcat(pool, joined, ",", texts[i], nullptr);
+    if (end != joined) *end++ = ',';
+    const std::size_t part = std::strlen(texts[i]);
+    std::memcpy(end, texts[i], part);
+    end += part;
   }
+  *end = '\0';
   return joined;
 }
 

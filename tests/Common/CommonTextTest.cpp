@@ -102,6 +102,7 @@ TEST(TextHelpers, JoinCompareLowerStripExtension) {
   const char *const parts[] = {"", "rock", nullptr, "pop"};
   EXPECT_STREQ(str_join(pool, parts, 4), "rock,pop");
   EXPECT_EQ(str_join(pool, parts, 1), nullptr);
+  EXPECT_STREQ(str_join(pool, parts + 3, 1), "pop");
   EXPECT_LT(str_compare(nullptr, ""), 0);
   EXPECT_EQ(str_compare(nullptr, nullptr), 0);
   EXPECT_EQ(str_icompare("ABC", "abc"), 0);
