@@ -22,6 +22,7 @@
 inline constexpr int SCAN_KINDS = 7;
 
 struct ScanPrefetch;
+struct TreeReader;
 
 struct ScanContext {
   apr_pool_t *pool;
@@ -48,6 +49,7 @@ struct ScanContext {
   int created_at_commit;  // items created when the transaction was last committed
   ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
+  TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
 };
 
 // One folder of the walk: subtitles (file name -> "auto") and videos (full

@@ -53,25 +53,34 @@ FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const 
   const char *path = apr_pstrcat(pool, scan->root, relative, nullptr);
   const char *canonical = path_canonical(pool, path);
   apr_dir_t *dir = nullptr;
+  std::vector<TreeEntry> listed;
   // Looking up a tree the prefetch does not cover would replace the trees
   // whose answers entries read ahead still hold.
-  if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) || apr_dir_open(&dir, path, pool) != APR_SUCCESS) {
+  if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
+      ((scan->tree == nullptr || !msms_tree_read_take(scan->tree, relative, &listed)) &&
+       apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
     apr_pool_destroy(pool);
     return nullptr;
   }
   FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
   if (relative[0] != '\0') folder.relative = true_case(pool, path, relative);
   msms_prefetch_enter(scan->prefetch, scan->db, canonical);
-  return new FolderListing(pool, scan, folder, path, dir, recursive);
+  return new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive);
 }
 
 FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path,
-                             apr_dir_t *dir, bool recursive)
-    : pool_(pool), scan_(scan), folder_(folder), path_(path), dir_(dir), recursive_(recursive) {}
+                             apr_dir_t *dir, std::vector<TreeEntry> listed, bool recursive)
+    : pool_(pool),
+      scan_(scan),
+      folder_(folder),
+      path_(path),
+      dir_(dir),
+      listed_(std::move(listed)),
+      recursive_(recursive) {}
 
 FolderListing::~FolderListing() {
   while (count_ > 0) pop();
-  if (apr_dir_close(dir_) != APR_SUCCESS) {
+  if (dir_ != nullptr && apr_dir_close(dir_) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close folder %s", path_));
   }
   apr_pool_destroy(pool_);
@@ -137,6 +146,16 @@ void FolderListing::fill(bool open_subfolder) {
 // An entry that vanished before its status was read keeps no type.
 bool FolderListing::read(Listed *entry) {
   apr_finfo_t *info = &entry->info;
+  if (dir_ == nullptr) {
+    if (next_listed_ == listed_.size()) return false;
+    const TreeEntry &listed = listed_[next_listed_++];
+    *info = listed.info;
+    info->name = apr_pstrmemdup(pool_, listed.name.data(), listed.name.size());
+    entry->path = apr_pstrcat(pool_, path_, "/", info->name, nullptr);
+    info->fname = entry->path;
+    info->pool = pool_;
+    return true;
+  }
   for (;;) {
     const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
     if (status != APR_SUCCESS && status != APR_INCOMPLETE) return false;

@@ -17,7 +17,10 @@
 #include <apr_file_info.h>
 #include <apr_pools.h>
 
+#include <vector>
+
 #include "MSMediaScanItem.h"
+#include "MSMediaScanTreeRead.h"
 
 class FolderListing;
 
@@ -38,9 +41,10 @@ class FolderListing {
  public:
   // Opens the folder relative ("" for the root, else "/a/b") below the
   // walk's root, in a pool under parent, with the subfolders read ahead in a
-  // recursive walk. Null, silently, when it cannot be opened (the walk warns
-  // at the folder's turn) or, early (before its turn), when the prefetch
-  // does not cover it.
+  // recursive walk. The tree reader's listing of the folder is used when it
+  // has one. Null, silently, when it cannot be opened (the walk warns at the
+  // folder's turn) or, early (before its turn), when the prefetch does not
+  // cover it.
   static FolderListing *open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
                              bool early = false);
   // Gives back the jobs of entries not done, closes the folder (ERROR "Could
@@ -59,7 +63,7 @@ class FolderListing {
 
  private:
   FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path, apr_dir_t *dir,
-                bool recursive);
+                std::vector<TreeEntry> listed, bool recursive);
   bool complete() const;
   static bool passable(const Listed &entry);
   void fill(bool open_subfolder);
@@ -71,13 +75,30 @@ class FolderListing {
   ScanContext *scan_;
   FolderScan folder_;
   const char *path_;
-  apr_dir_t *dir_;
+  apr_dir_t *dir_;  // null: the entries come from listed_
+  std::vector<TreeEntry> listed_;
+  std::size_t next_listed_ = 0;
   bool recursive_;
   Listed ring_[AHEAD_WINDOW];
   int first_ = 0;
   int count_ = 0;
   bool end_ = false;
 };
+
+// The folders open on a walk's current path: a folder met again on it
+// (through a link or a bind mount to an ancestor) is not entered again.
+struct FolderId {
+  apr_dev_t device;
+  apr_ino_t inode;
+};
+using WalkChain = std::vector<FolderId>;
+
+inline bool on_walk_chain(const WalkChain &chain, const apr_finfo_t &info) {
+  for (const FolderId &id : chain) {
+    if (id.device == info.device && id.inode == info.inode) return true;
+  }
+  return false;
+}
 
 // The status a listing reads of each entry.
 inline constexpr apr_int32_t LISTING_WANTED = APR_FINFO_TYPE | APR_FINFO_NAME | APR_FINFO_SIZE | APR_FINFO_MTIME |

@@ -3,7 +3,8 @@
 // end; the same folder reached on two different paths is walked under both.
 // Entries that vanish between the listing and their status are skipped with
 // a warning naming them. Folders are read ahead of their turn by
-// MSMediaScanListing.
+// MSMediaScanListing, from listings MSMediaScanTreeRead made on a thread of
+// its own when it got there first.
 #include "MSMediaScanWalk.h"
 
 #include <apr_file_info.h>
@@ -11,7 +12,6 @@
 
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "CommonPath.h"
 #include "CommonText.h"
@@ -19,6 +19,7 @@
 #include "MSMediaScanListing.h"
 #include "MSMediaScanPrefetch.h"
 #include "MSMediaScanState.h"
+#include "MSMediaScanTreeRead.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -26,24 +27,9 @@ namespace {
 
 constexpr int kCommitEvery = 100;
 
-struct FolderId {
-  apr_dev_t device;
-  apr_ino_t inode;
-};
-
-// The folders open on the current path.
-using WalkChain = std::vector<FolderId>;
-
 int fail(const char *message) {
   LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
   return APR_EGENERAL;
-}
-
-bool on_chain(const WalkChain &chain, const apr_finfo_t &info) {
-  for (const FolderId &id : chain) {
-    if (id.device == info.device && id.inode == info.inode) return true;
-  }
-  return false;
 }
 
 // Commits what was created so far once more than 100 items wait, after
@@ -97,7 +83,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
 int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
                  const apr_finfo_t &info, const char *path, FolderListing *opened) {
   std::unique_ptr<FolderListing> early(opened);
-  if (on_chain(chain, info)) {
+  if (on_walk_chain(chain, info)) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", path));
     return APR_SUCCESS;
   }
@@ -190,8 +176,13 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   }
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
+  // Started first, the reader lists the tree while the walk looks up its
+  // objects in the library.
+  if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root);
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid);
   const int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
+  msms_tree_read_stop(scan->tree);
+  scan->tree = nullptr;
   msms_ahead_stop(scan->ahead);
   scan->ahead = nullptr;
   scan->prefetch = nullptr;

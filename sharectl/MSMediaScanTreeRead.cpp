@@ -1,0 +1,189 @@
+// The walk's tree reader (see the header): one mutex and one condition guard
+// the listings ready to take, the folders the walk claimed, the count of
+// entries not taken and the folder being listed. The reader waits on the
+// condition, between folders, while the count fills the window; the walk
+// waits on it while the folder it asks for is being listed. Neither waits
+// for the other at the same time, so they cannot block each other.
+#include "MSMediaScanTreeRead.h"
+
+#include <apr_strings.h>
+#include <apr_thread_cond.h>
+#include <apr_thread_mutex.h>
+#include <apr_thread_proc.h>
+
+#include <atomic>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "CommonThreadInit.h"
+#include "MSMediaScanListing.h"
+#include "MSMediaScanState.h"
+#include "log4c_pool.h"
+
+struct TreeReader {
+  apr_pool_t *pool;  // the reader thread's alone
+  const char *root;
+  apr_thread_mutex_t *lock;
+  apr_thread_cond_t *changed;
+  apr_thread_t *thread;
+  std::atomic<bool> stopping{false};
+  int outstanding = 0;  // entries listed and not taken, plus one per folder
+  std::string current;  // the folder being listed, while listing
+  bool listing = false;
+  std::unordered_map<std::string, std::vector<TreeEntry>> ready;
+  std::unordered_set<std::string> claimed;
+};
+
+namespace {
+
+// Module state: the internal switch of msms_tree_read_enable.
+std::atomic<bool> g_enabled{true};
+
+bool real_folder(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_DIR; }
+
+// The folder's entries with their status, as FolderListing reads them;
+// false when it cannot be opened or the reader is stopping.
+bool list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, std::vector<TreeEntry> *entries) {
+  const char *path = apr_pstrcat(pool, reader->root, relative.c_str(), nullptr);
+  apr_dir_t *dir = nullptr;
+  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return false;
+  apr_finfo_t info;
+  apr_status_t status;
+  while (!reader->stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
+                               status == APR_INCOMPLETE)) {
+    if ((info.valid & APR_FINFO_NAME) == 0 || std::strcmp(info.name, ".") == 0 || std::strcmp(info.name, "..") == 0) {
+      continue;
+    }
+    TreeEntry &entry = entries->emplace_back();
+    entry.name = info.name;
+    const char *entry_path = apr_pstrcat(pool, path, "/", info.name, nullptr);
+    const apr_status_t stat = apr_stat(&entry.info, entry_path, LISTING_WANTED | APR_FINFO_LINK, pool);
+    if (stat != APR_SUCCESS && stat != APR_INCOMPLETE) entry.info.valid = 0;
+    entry.info.name = nullptr;
+    entry.info.fname = nullptr;
+    entry.info.pool = nullptr;
+  }
+  apr_dir_close(dir);
+  return !reader->stopping;
+}
+
+// Waits until the window has room, then marks relative as being listed;
+// false when stopping.
+bool begin_listing(TreeReader *reader, const std::string &relative) {
+  apr_thread_mutex_lock(reader->lock);
+  while (!reader->stopping && reader->outstanding >= TREE_READ_WINDOW) {
+    apr_thread_cond_wait(reader->changed, reader->lock);
+  }
+  reader->current = relative;
+  reader->listing = true;
+  apr_thread_mutex_unlock(reader->lock);
+  return !reader->stopping;
+}
+
+// Hands the listing over, unless the walk claimed the folder meanwhile.
+void publish(TreeReader *reader, const std::string &relative, std::vector<TreeEntry> *entries, bool listed) {
+  apr_thread_mutex_lock(reader->lock);
+  reader->listing = false;
+  if (reader->claimed.erase(relative) == 0 && listed) {
+    reader->outstanding += static_cast<int>(entries->size()) + 1;
+    reader->ready.emplace(relative, std::move(*entries));
+  }
+  apr_thread_cond_broadcast(reader->changed);
+  apr_thread_mutex_unlock(reader->lock);
+}
+
+// Depth first, in each folder's own order; false when stopping. A folder
+// on the path being read is not listed again, as the walk does not enter it.
+bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain) {
+  if (!begin_listing(reader, relative)) return false;
+  std::vector<TreeEntry> entries;
+  bool listed;
+  {
+    Pool pool(reader->pool, MSMS_MODULE);
+    listed = list_folder(reader, pool, relative, &entries);
+  }
+  std::vector<std::pair<std::string, FolderId>> subfolders;
+  for (const TreeEntry &entry : entries) {
+    if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
+      subfolders.push_back({relative + "/" + entry.name, {entry.info.device, entry.info.inode}});
+    }
+  }
+  publish(reader, relative, &entries, listed);
+  if (!listed) return !reader->stopping;
+  for (const auto &[subfolder, id] : subfolders) {
+    chain.push_back(id);
+    const bool going = read_tree(reader, subfolder, chain);
+    chain.pop_back();
+    if (!going) return false;
+  }
+  return true;
+}
+
+void *APR_THREAD_FUNC read_thread(apr_thread_t *thread, void *data) {
+  auto *reader = static_cast<TreeReader *>(data);
+  thread_attach();
+  WalkChain chain;
+  apr_finfo_t root;
+  if (apr_stat(&root, reader->root, APR_FINFO_INODE | APR_FINFO_DEV, reader->pool) == APR_SUCCESS) {
+    chain.push_back({root.device, root.inode});
+  }
+  read_tree(reader, "", chain);
+  thread_detach();
+  apr_thread_exit(thread, APR_SUCCESS);
+  return nullptr;
+}
+
+}  // namespace
+
+void msms_tree_read_enable(bool on) { g_enabled = on; }
+
+bool msms_tree_read_enabled() { return g_enabled; }
+
+TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root) {
+  auto *reader = new TreeReader;
+  reader->pool = pool_create_or_die(pool, MSMS_MODULE);
+  reader->root = apr_pstrdup(reader->pool, root);
+  // The root is taken as soon as the walk starts: marked now, the walk
+  // waits for the reader's listing of it instead of reading it too.
+  reader->listing = true;
+  if (apr_thread_mutex_create(&reader->lock, APR_THREAD_MUTEX_DEFAULT, reader->pool) != APR_SUCCESS ||
+      apr_thread_cond_create(&reader->changed, reader->pool) != APR_SUCCESS ||
+      apr_thread_create(&reader->thread, nullptr, read_thread, reader, reader->pool) != APR_SUCCESS) {
+    apr_pool_destroy(reader->pool);
+    delete reader;
+    return nullptr;
+  }
+  return reader;
+}
+
+bool msms_tree_read_take(TreeReader *reader, const char *relative, std::vector<TreeEntry> *entries) {
+  apr_thread_mutex_lock(reader->lock);
+  while (!reader->stopping && reader->listing && reader->current == relative) {
+    apr_thread_cond_wait(reader->changed, reader->lock);
+  }
+  auto found = reader->ready.find(relative);
+  const bool listed = found != reader->ready.end();
+  if (listed) {
+    *entries = std::move(found->second);
+    reader->ready.erase(found);
+    reader->outstanding -= static_cast<int>(entries->size()) + 1;
+    apr_thread_cond_broadcast(reader->changed);
+  } else {
+    reader->claimed.insert(relative);
+  }
+  apr_thread_mutex_unlock(reader->lock);
+  return listed;
+}
+
+void msms_tree_read_stop(TreeReader *reader) {
+  if (reader == nullptr) return;
+  apr_thread_mutex_lock(reader->lock);
+  reader->stopping = true;
+  apr_thread_cond_broadcast(reader->changed);
+  apr_thread_mutex_unlock(reader->lock);
+  apr_status_t result = APR_SUCCESS;
+  apr_thread_join(&result, reader->thread);
+  apr_pool_destroy(reader->pool);
+  delete reader;
+}

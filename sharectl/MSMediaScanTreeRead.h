@@ -1,0 +1,52 @@
+// MSMediaScanTreeRead: a thread that lists the folders of a recursive walk
+// ahead of it, so that reading the file system runs on one core while the
+// scan's thread waits on the library on the other.
+//
+// The reader visits the real folders below the root (links are left to the
+// walk) in the walk's own order: a folder's whole listing, each entry with
+// the status a listing reads, then its subfolders one after the other. It
+// lists no further while TREE_READ_WINDOW entries wait to be taken. A
+// folder the walk asks for while the reader lists it is waited for; one it
+// asks for before the reader got to it is the walk's to read, and the
+// reader then drops its listing of that folder but still goes on below it.
+// The reader touches nothing but its own state and logs nothing: a folder
+// it cannot open is left to the walk, which warns at its turn.
+#pragma once
+
+#include <apr_file_info.h>
+#include <apr_pools.h>
+
+#include <string>
+#include <vector>
+
+// Entries listed and not yet taken at which the reader pauses.
+inline constexpr int TREE_READ_WINDOW = 2048;
+
+struct TreeReader;
+
+// One entry of a folder but "." and "..": info holds the status read with
+// LISTING_WANTED and APR_FINFO_LINK (valid 0 when the entry vanished before
+// its status was read); its name and fname point nowhere.
+struct TreeEntry {
+  std::string name;
+  apr_finfo_t info;
+};
+
+// Whether recursive walks read their trees ahead; on unless turned off.
+// Internal: the tests compare a library scanned both ways.
+void msms_tree_read_enable(bool on);
+bool msms_tree_read_enabled();
+
+// Starts reading the tree below root (without trailing "/"), with a pool
+// of its own under pool. Null when the thread cannot be started: the walk
+// then reads every folder itself.
+TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root);
+
+// The listing of the folder relative below the root ("" for the root, else
+// "/a/b"), in the order the folder gave it; waits while the reader lists
+// it. False when the reader has not listed it: the folder is then the
+// walk's to read. The root is always waited for.
+bool msms_tree_read_take(TreeReader *reader, const char *relative, std::vector<TreeEntry> *entries);
+
+// Stops the reader, joins its thread and frees everything. Null is ignored.
+void msms_tree_read_stop(TreeReader *reader);
