@@ -60,12 +60,32 @@ int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pat
 int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
                          PropList **list);
 
-// The properties called one of names (values unescaped, without synthetic
-// attributes) of each of the objects oids, into *lists: object oid ->
-// PropList, with no entry for an object that has none of them. Returns 0 or
-// 20014 (bad oid, "Could not execute SQL statement").
-int msdb_fetch_named_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
-                           const char *const *names, int name_count, apr_hash_t **lists);
+// One property row of an object, kept as read until a list is needed.
+struct PropRow {
+  const char *name;
+  const char *value;
+  bool new_instance;  // its property order differs from the previous row's
+};
+
+// An object's rows, in the order read.
+struct PropRows {
+  const PropRow *rows;
+  int count;
+};
+
+// The list rows make: a row that starts an instance adds one under its
+// name, so attribute rows land on the instance of their element. Null rows
+// make an empty list.
+PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows);
+
+// The property rows called one of names (values unescaped, without
+// synthetic attributes) of each of the objects oids, into *found: object
+// oid -> PropRows (names point into names), with no entry for an object
+// that has none of them. Rows take a quarter of the memory of lists;
+// msdb_prop_rows_list makes one when it is needed. Returns 0 or 20014 (bad
+// oid, "Could not execute SQL statement").
+int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                          const char *const *names, int name_count, apr_hash_t **found);
 
 // Objects below the containers (any depth, or only their children with
 // direct_children set) that match criteria, ordered by lower-cased title

@@ -46,7 +46,7 @@ constexpr const char *kNamedProps =
     "prop.objectOid in (%s) and prop.nameOid in (select oid from propName where name in (%s))) inner join "
     "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
     "propObjectOid, propOrder;";
-// Objects per statement of msdb_fetch_named_props.
+// Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
 constexpr const char *kMinimalPrefix = "x_minimal:";
 
@@ -203,9 +203,9 @@ int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pa
   return APR_SUCCESS;
 }
 
-int msdb_fetch_named_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
-                           const char *const *names, int name_count, apr_hash_t **lists) {
-  *lists = apr_hash_make(pool);
+int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                          const char *const *names, int name_count, apr_hash_t **found) {
+  *found = apr_hash_make(pool);
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write_named(conn, names, name_count) != APR_SUCCESS) return APR_EGENERAL;
   const char *quoted = "";
@@ -223,10 +223,10 @@ int msdb_fetch_named_props(apr_pool_t *pool, MediaLibraryDB *db, const char *con
     const char *sql = apr_psprintf(rows, kNamedProps, str_join(rows, oids + first, chunk), quoted);
     if (db_query_rows(rows, conn->medialib, sql, &reader.cursor) != APR_SUCCESS) return APR_EGENERAL;
     db_rows_start(rows, &reader);
-    PropList *list = nullptr;
+    PropRows object{};
     const char *oid = nullptr;
-    while (db_rows_next_object(pool, &reader, 1, &list, &oid)) {
-      apr_hash_set(*lists, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, list);
+    while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
+      apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
     }
   }
   return APR_SUCCESS;

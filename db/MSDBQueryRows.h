@@ -8,6 +8,7 @@
 
 #include "CommonProp.h"
 #include "MSDBHelper.h"
+#include "MSDBQuery.h"
 
 struct DbRowReader {
   DbCursor cursor;
@@ -30,10 +31,14 @@ int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *curs
 // Reads the first row.
 void db_rows_start(apr_pool_t *pool, DbRowReader *reader);
 
-// The next object's properties (values unescaped when unescape is set) and
-// its id text; false when the rows are exhausted. A row whose property order
-// differs from the previous one starts a new instance of its name, so
-// attribute rows land on the instance of their element.
+// The next object's rows (values unescaped in pool when unescape is set)
+// and its id text; false when the rows are exhausted. A row's name is the
+// equal text of names when there is one, else the row's own text, which
+// lives as long as the row.
+bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names,
+                       int name_count, PropRows *rows, const char **id_text);
+
+// db_rows_next_rows made into the object's list.
 bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
                          const char **id_text);
 

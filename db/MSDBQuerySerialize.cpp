@@ -141,19 +141,50 @@ bool msdb_prop_filter_admits(const char *filter, const char *name, int minimal) 
   return iequals(name, "res@protocolInfo") && (listed(list, "res") || admitted_element(list, "res"));
 }
 
-bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
-                         const char **id_text) {
+namespace {
+
+const char *named(const char *const *names, int name_count, const char *name) {
+  for (int i = 0; i < name_count; ++i) {
+    if (std::strcmp(names[i], name) == 0) return names[i];
+  }
+  return name;
+}
+
+}  // namespace
+
+bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names,
+                       int name_count, PropRows *rows, const char **id_text) {
   if (!reader->have_row) return false;
-  *list = prop_list_create(pool);
   *id_text = reader->row[0];
+  std::vector<PropRow> read;
   const char *order = nullptr;
   while (reader->have_row && strcasecmp(reader->row[0], *id_text) == 0) {
-    const char *name = reader->row[2];
-    if (order == nullptr || std::strcmp(order, reader->row[1]) != 0) prop_add_instance(pool, *list, name);
+    read.push_back({named(names, name_count, reader->row[2]),
+                    unescape ? db_unescape(pool, reader->row[3]) : reader->row[3],
+                    order == nullptr || std::strcmp(order, reader->row[1]) != 0});
     order = reader->row[1];
-    prop_set(pool, *list, name, unescape ? db_unescape(pool, reader->row[3]) : reader->row[3]);
     reader->have_row = db_next_row(reader->row_pool ? reader->row_pool : pool, &reader->cursor, 4, reader->row) == 1;
   }
+  rows->count = static_cast<int>(read.size());
+  rows->rows = static_cast<const PropRow *>(apr_pmemdup(pool, read.data(), read.size() * sizeof(PropRow)));
+  return true;
+}
+
+PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows) {
+  PropList *list = prop_list_create(pool);
+  for (int i = 0; rows != nullptr && i < rows->count; ++i) {
+    const PropRow &row = rows->rows[i];
+    if (row.new_instance) prop_add_instance(pool, list, row.name);
+    prop_set(pool, list, row.name, row.value);
+  }
+  return list;
+}
+
+bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
+                         const char **id_text) {
+  PropRows rows;
+  if (!db_rows_next_rows(pool, reader, unescape, nullptr, 0, &rows, id_text)) return false;
+  *list = msdb_prop_rows_list(pool, &rows);
   return true;
 }
 

@@ -174,16 +174,16 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
   return Existing::kept;
 }
 
-// stored: the object's checked properties, or null to read them here.
+// rows: the object's checked properties, or null to read them here.
 Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const char *signature,
-                        PropList *stored) {
+                        const PropRows *rows) {
   ScanContext *scan = work.item.scan;
-  if (stored == nullptr) {
-    apr_hash_t *lists = nullptr;
-    if (msms_fetch_checked_props(pool, scan->db, &oid, 1, &lists) != APR_SUCCESS) return Existing::failed;
-    stored = static_cast<PropList *>(apr_hash_get(lists, oid, APR_HASH_KEY_STRING));
-    if (stored == nullptr) stored = prop_list_create(pool);
+  if (rows == nullptr) {
+    apr_hash_t *found = nullptr;
+    if (msms_fetch_checked_props(pool, scan->db, &oid, 1, &found) != APR_SUCCESS) return Existing::failed;
+    rows = static_cast<const PropRows *>(apr_hash_get(found, oid, APR_HASH_KEY_STRING));
   }
+  PropList *stored = msdb_prop_rows_list(pool, rows);
   const char *item_class = nullptr;
   const int media_class = existing_class(pool, work, stored, &item_class);
   if (!wants(scan, media_class) || unwanted_art(work)) return Existing::ignored;
@@ -391,10 +391,10 @@ int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSour
 }
 
 int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
-                             apr_hash_t **lists) {
+                             apr_hash_t **found) {
   const char *names[std::size(kCheckedProps)];
   for (std::size_t i = 0; i < std::size(kCheckedProps); ++i) names[i] = prop_name(kCheckedProps[i]);
-  if (msdb_fetch_named_props(pool, db, oids, count, names, std::size(kCheckedProps), lists) == APR_SUCCESS) {
+  if (msdb_fetch_named_rows(pool, db, oids, count, names, std::size(kCheckedProps), found) == APR_SUCCESS) {
     return APR_SUCCESS;
   }
   return fail("Could not read the properties of existing objects");

@@ -15,6 +15,7 @@
 
 #include "CommonProp.h"
 #include "MSDBConnection.h"
+#include "MSDBQuery.h"
 #include "MSMediaScan.h"
 #include "MSMediaScanAhead.h"
 
@@ -74,7 +75,7 @@ struct FileLookup {
   bool found;             // false: the turn looks the file up itself
   const char *oid;        // the object of the file, null when there is none
   const char *signature;  // its signature
-  PropList *stored;       // its properties the turn checks; null: read at the turn
+  const PropRows *stored;  // its properties the turn checks; null: read at the turn
   AheadJob *job;          // queued on scan->ahead; null: inspected at the turn if needed
 };
 
@@ -88,10 +89,10 @@ int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSour
 int msms_scan_created(const ScanContext *scan);
 
 // The properties the turn of a file with an object checks, of each of the
-// objects oids, into *lists (oid -> PropList, none for an object without
+// objects oids, into *found (oid -> PropRows, none for an object without
 // them). Returns 0 or 20014.
 int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
-                             apr_hash_t **lists);
+                             apr_hash_t **found);
 
 // Looks up, silently and in pool, the object of a file that its turn will
 // look up, and queues the file's inspection on scan->ahead when the turn will

@@ -16,7 +16,7 @@
 
 #include <apr_pools.h>
 
-#include "CommonProp.h"
+#include "MSDBQuery.h"
 #include "MSDBConnection.h"
 
 struct ScanPrefetch;
@@ -40,4 +40,4 @@ bool msms_prefetch_covers(const ScanPrefetch *prefetch, const char *folder);
 // walk's source holds the object, and *stored the checked properties of an
 // object the source holds (null otherwise).
 bool msms_prefetch_find(const ScanPrefetch *prefetch, const char *url, const char **oid, const char **signature,
-                        PropList **stored, bool *held);
+                        const PropRows **stored, bool *held);

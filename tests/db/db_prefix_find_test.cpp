@@ -90,17 +90,21 @@ TEST_F(PrefixFindTest, NamedPropertiesOfManyObjectsMatchEachObjectsOwnList) {
   std::vector<const char *> raw;
   for (const std::string &oid : oids) raw.push_back(oid.c_str());
   const char *names[] = {"upnp:class", "zentoria:folder"};
-  apr_hash_t *lists = nullptr;
-  ASSERT_EQ(msdb_fetch_named_props(pool_, db_, raw.data(), static_cast<int>(raw.size()), names, 2, &lists), 0);
-  EXPECT_EQ(apr_hash_count(lists), 600u);
+  apr_hash_t *found = nullptr;
+  ASSERT_EQ(msdb_fetch_named_rows(pool_, db_, raw.data(), static_cast<int>(raw.size()), names, 2, &found), 0);
+  EXPECT_EQ(apr_hash_count(found), 600u);
   for (std::size_t i = 0; i < oids.size(); ++i) {
-    auto *named = static_cast<PropList *>(apr_hash_get(lists, raw[i], APR_HASH_KEY_STRING));
+    auto *rows = static_cast<const PropRows *>(apr_hash_get(found, raw[i], APR_HASH_KEY_STRING));
     PropList *full = nullptr;
     ASSERT_EQ(msdb_fetch_prop_list(pool_, db_, raw[i], &full), 0);
-    if (named == nullptr) {
+    if (rows == nullptr) {
       EXPECT_EQ(prop_count(full, PROP_UPNP_CLASS), 0) << i;
       continue;
     }
+    for (int row = 0; row < rows->count; ++row) {
+      EXPECT_TRUE(rows->rows[row].name == names[0] || rows->rows[row].name == names[1]);
+    }
+    PropList *named = msdb_prop_rows_list(pool_, rows);
     EXPECT_EQ(prop_count(named, PROP_DC_TITLE), 0);
     for (int slot : {PROP_UPNP_CLASS, PROP_ZENTORIA_FOLDER}) {
       ASSERT_EQ(prop_count(named, slot), prop_count(full, slot)) << i;
