@@ -34,15 +34,18 @@ void arm(DbLink link) {
   if (link.busy_budget != nullptr) *link.busy_budget = kBusyRetries;
 }
 
+// The driver reads every row of a select into the select's pool at once, so
+// a value wanted in that same pool is not copied again.
 const char *copy_entry(apr_pool_t *pool, DbCursor *cursor, apr_dbd_row_t *row, int column) {
   const char *value = apr_dbd_get_entry(cursor->link.driver, row, column);
-  return value == nullptr ? nullptr : apr_pstrdup(pool, value);
+  return value == nullptr || pool == cursor->pool ? value : apr_pstrdup(pool, value);
 }
 
 int open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
   arm(link);
   cursor->link = link;
   cursor->results = nullptr;
+  cursor->pool = pool;
   return apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
 }
 

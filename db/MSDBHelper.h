@@ -37,6 +37,7 @@ void db_link_keep_prepared(apr_pool_t *pool, DbLink *link);
 struct DbCursor {
   DbLink link;
   apr_dbd_results_t *results = nullptr;
+  apr_pool_t *pool = nullptr;  // where the driver keeps the rows it read
 };
 
 // Formats a statement in pool; never truncates.

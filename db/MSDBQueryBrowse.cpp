@@ -119,6 +119,7 @@ int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const 
 int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
   cursor->link = link;
   cursor->results = nullptr;
+  cursor->pool = pool;
   int rv = apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
   if (rv == 0) return APR_SUCCESS;
   LOG4C(kModule, LOG4C_DEBUG, db_error(link, rv));
