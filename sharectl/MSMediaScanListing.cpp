@@ -19,8 +19,6 @@ constexpr std::size_t kPathBuffer = 512;
 
 bool plain_file(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_REG; }
 
-bool real_folder(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_DIR; }
-
 // The relative folder in the letter case the file system reports, when the
 // long form of the folder ends with it.
 const char *true_case(apr_pool_t *pool, const char *folder, const char *relative) {

@@ -85,6 +85,11 @@ class FolderListing {
   bool end_ = false;
 };
 
+// A folder entry that is no link to one.
+inline bool real_folder(const apr_finfo_t &info) {
+  return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_DIR;
+}
+
 // The folders open on a walk's current path: a folder met again on it
 // (through a link or a bind mount to an ancestor) is not entered again.
 struct FolderId {

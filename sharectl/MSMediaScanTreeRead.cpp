@@ -40,8 +40,6 @@ namespace {
 // Module state: the internal switch of msms_tree_read_enable.
 std::atomic<bool> g_enabled{true};
 
-bool real_folder(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_DIR; }
-
 // The folder's entries with their status, as FolderListing reads them;
 // false when it cannot be opened or the reader is stopping.
 bool list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, std::vector<TreeEntry> *entries) {
