@@ -1,7 +1,8 @@
 // Album art: the fixed names, the album and GUID file names and the order in
 // which candidates are tried. The images of a folder are listed once per
 // scan, so a folder of twenty tracks costs one listing, not a look-up per
-// track and candidate.
+// track and candidate; a folder the walk got whole from its tree reader
+// costs none.
 #include "MSMediaScanAlbumArt.h"
 
 #include <apr_file_info.h>
@@ -58,9 +59,14 @@ bool is_art_extension(const char *name) {
   return extension != nullptr && (strcasecmp(extension, "jpg") == 0 || strcasecmp(extension, "gif") == 0);
 }
 
-// The folder's jpg and gif files, lower-cased name -> name as stored, read
-// once per scan. Candidates are matched ignoring case, as the names are
-// defined, whatever the file system does.
+// The folder's jpg and gif files: lower-cased name -> name as stored.
+// Candidates are matched ignoring case, as the names are defined, whatever
+// the file system does.
+void add_image(apr_pool_t *pool, apr_hash_t *images, const char *name) {
+  if (is_art_extension(name)) apr_hash_set(images, str_lower(pool, name), APR_HASH_KEY_STRING, apr_pstrdup(pool, name));
+}
+
+// The images of folder, read once per scan.
 apr_hash_t *folder_images(apr_hash_t *cache, const char *folder) {
   if (void *known = apr_hash_get(cache, folder, APR_HASH_KEY_STRING)) return static_cast<apr_hash_t *>(known);
   apr_pool_t *pool = apr_hash_pool_get(cache);
@@ -69,10 +75,7 @@ apr_hash_t *folder_images(apr_hash_t *cache, const char *folder) {
   apr_dir_t *dir = nullptr;
   if (apr_dir_open(&dir, folder, scratch) == APR_SUCCESS) {
     apr_finfo_t info;
-    while (apr_dir_read(&info, APR_FINFO_NAME, dir) == APR_SUCCESS) {
-      if (!is_art_extension(info.name)) continue;
-      apr_hash_set(images, str_lower(pool, info.name), APR_HASH_KEY_STRING, apr_pstrdup(pool, info.name));
-    }
+    while (apr_dir_read(&info, APR_FINFO_NAME, dir) == APR_SUCCESS) add_image(pool, images, info.name);
     apr_dir_close(dir);
   }
   apr_hash_set(cache, apr_pstrdup(pool, folder), APR_HASH_KEY_STRING, images);
@@ -101,6 +104,16 @@ void try_fixed_names(apr_pool_t *pool, apr_hash_t *cache, const char *folder, Al
 }
 
 }  // namespace
+
+void msms_art_cache_fill(apr_hash_t *cache, const char *folder, const char *const *names, int count) {
+  apr_pool_t *pool = apr_hash_pool_get(cache);
+  const std::size_t length = std::strlen(folder);
+  const char *key = length > 0 && folder[length - 1] == '/' ? folder : apr_pstrcat(pool, folder, "/", nullptr);
+  if (apr_hash_get(cache, key, APR_HASH_KEY_STRING) != nullptr) return;
+  apr_hash_t *images = apr_hash_make(pool);
+  for (int i = 0; i < count; ++i) add_image(pool, images, names[i]);
+  apr_hash_set(cache, apr_pstrdup(pool, key), APR_HASH_KEY_STRING, images);
+}
 
 bool msms_is_album_art(const char *name) {
   if (!is_art_extension(name)) return false;

@@ -3,8 +3,9 @@
 //
 // The existence cache is one hash per scan, created in the scan's pool: the
 // jpg and gif names of each folder are read from disk at most once per scan,
-// into the cache's own pool; the art urls handed back live in the caller's
-// pool. One scan uses its cache from one thread. Logs on "MSMediaScan".
+// or taken from the walk's listing, into the cache's own pool; the art urls
+// handed back live in the caller's pool. One scan uses its cache from one
+// thread. Logs on "MSMediaScan".
 #pragma once
 
 #include <apr_hash.h>
@@ -24,6 +25,10 @@ bool msms_is_album_art(const char *name);
 // The file name key of an album: quotes and characters that cannot stand in
 // file names replaced, everything else lower-cased.
 const char *msms_album_key(apr_pool_t *pool, const char *album);
+
+// Takes the names of all the entries of folder (canonical, with or without
+// its trailing "/") as its listing, unless the cache holds one already.
+void msms_art_cache_fill(apr_hash_t *cache, const char *folder, const char *const *names, int count);
 
 // The art of the audio file at path (canonical), by album and player GUID
 // (either may be null or empty). Nothing is found after ERROR "invalid file

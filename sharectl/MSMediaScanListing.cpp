@@ -5,8 +5,10 @@
 
 #include <cstring>
 
+#include "CommonMultimedia.h"
 #include "CommonPath.h"
 #include "CommonText.h"
+#include "MSMediaScanAlbumArt.h"
 #include "MSMediaScanPrefetch.h"
 #include "MSMediaScanState.h"
 #include "PlatformPathNames.h"
@@ -43,6 +45,27 @@ const char *true_case(apr_pool_t *pool, const char *folder, const char *relative
   return str_icompare(ending, relative) == 0 ? apr_pstrdup(pool, ending) : relative;
 }
 
+// Whether the folder may hold tracks, whose art is looked for beside them.
+bool holds_music(const std::vector<TreeEntry> &listed) {
+  for (const TreeEntry &entry : listed) {
+    const char *extension = path_extension(entry.name.c_str(), 0);
+    if (extension == nullptr) continue;
+    const int media_class = media_type_by_extension(extension, -1)->media_class;
+    if (media_class == MEDIA_AUDIO || media_class == MEDIA_AUDIO_OR_VIDEO) return true;
+  }
+  return false;
+}
+
+// A whole listing spares the album art its own listing of a folder of
+// music; the images of other folders are not kept.
+void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, const std::vector<TreeEntry> &listed) {
+  if (scan->art_cache == nullptr || !holds_music(listed)) return;
+  Pool scratch(pool, MSMS_MODULE);
+  auto **names = static_cast<const char **>(apr_palloc(scratch, sizeof(char *) * (listed.size() + 1)));
+  for (std::size_t i = 0; i < listed.size(); ++i) names[i] = listed[i].name.c_str();
+  msms_art_cache_fill(scan->art_cache, folder, names, static_cast<int>(listed.size()));
+}
+
 }  // namespace
 
 FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
@@ -62,6 +85,7 @@ FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const 
   }
   FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
   if (relative[0] != '\0') folder.relative = true_case(pool, path, relative);
+  if (dir == nullptr) fill_art_cache(pool, scan, canonical, listed);
   msms_prefetch_enter(scan->prefetch, scan->db, canonical);
   return new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive);
 }

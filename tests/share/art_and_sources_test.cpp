@@ -24,6 +24,24 @@ TEST_F(AlbumArtNames, AlbumKeyReplacesWhatFileNamesCannotHold) {
   EXPECT_STREQ(msms_album_key(pool, "AC/DC: \"Live\" <1992>?*|\\"), "ac-dc- 'live' (1992)___-");
 }
 
+// A folder's listing handed over by the walk stands for reading the folder:
+// this one is nowhere on disk.
+TEST_F(AlbumArtNames, ListingGivenByTheWalkIsUsedForItsFolderOnly) {
+  TestPool pool;
+  apr_hash_t *cache = apr_hash_make(pool);
+  const char *names[] = {"Folder.JPG", "01 Song.mp3", "AlbumArt.Live.jpg", "notes.txt"};
+  msms_art_cache_fill(cache, "/nowhere/Band", names, 4);
+  const char *other[] = {"folder.jpg"};
+  msms_art_cache_fill(cache, "/nowhere/Band/", other, 1);  // already listed: kept as it was
+  AlbumArt art = msms_find_album_art(pool, cache, "/nowhere/Band/01 Song.mp3", "Live", nullptr);
+  EXPECT_STREQ(art.large, "file:///nowhere/Band/AlbumArt.Live.jpg");
+  EXPECT_EQ(art.small, nullptr);
+  art = msms_find_album_art(pool, cache, "/nowhere/Band/02 Other.mp3", "Studio", nullptr);
+  EXPECT_STREQ(art.large, "file:///nowhere/Band/Folder.JPG");
+  art = msms_find_album_art(pool, cache, "/nowhere/Band/Live/01 Song.mp3", "Live", nullptr);
+  EXPECT_EQ(art.large, nullptr);
+}
+
 class AlbumArt : public ShareTest {};
 
 TEST_F(AlbumArt, FolderPairGivesBothArtsToEveryTrackAndItsAlbum) {

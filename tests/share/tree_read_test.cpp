@@ -114,8 +114,9 @@ TEST_F(TreeRead, UnreadableRootIsLeftToTheWalk) {
   msms_tree_read_stop(reader);
 }
 
-// More entries than the window, spread over nested folders, with links to
-// a folder and back to an ancestor that only the walk follows.
+// More entries than the window, spread over nested folders, with album art
+// found in the folders' listings, and links to a folder and back to an
+// ancestor that only the walk follows.
 TEST_F(TreeRead, WalkLeavesTheSameLibraryAndLogWithOrWithoutTheReader) {
   for (int folder = 0; folder < 3; ++folder) {
     const std::string base = "Box " + std::to_string(folder) + "/";
@@ -123,6 +124,8 @@ TEST_F(TreeRead, WalkLeavesTheSameLibraryAndLogWithOrWithoutTheReader) {
     mp3(base + "Album/01 Song & <Co>.mp3", "Song " + std::to_string(folder), "Band", "Album", 1);
     jpg(base + "Album/Deeper/Still/photo.jpg", 20, 10);
   }
+  jpg("Box 0/Album/folder.jpg");
+  jpg("Box 1/Album/AlbumArt.Album.jpg");
   video("Films/clip.mp4");
   text("Films/clip.srt", "1\n00:00:00,000 --> 00:00:01,000\nhello\n");
   fs::create_directory_symlink(media_ + "/Films", media_ + "/Box 1/films-too");
