@@ -11,6 +11,7 @@
 #include "MSMediaScanAlbumArt.h"
 #include "MSMediaScanPrefetch.h"
 #include "MSMediaScanState.h"
+#include "PlatformFolderEntry.h"
 #include "PlatformPathNames.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -186,9 +187,10 @@ bool FolderListing::read(Listed *entry) {
     }
     const char *name = apr_pstrdup(pool_, info->name);
     entry->path = apr_pstrcat(pool_, path_, "/", name, nullptr);
-    const apr_status_t stat = apr_stat(info, entry->path, LISTING_WANTED | APR_FINFO_LINK, pool_);
-    if (stat != APR_SUCCESS && stat != APR_INCOMPLETE) info->valid = 0;
+    platform_folder_entry_status(dir_, name, info);
     info->name = name;
+    info->fname = entry->path;
+    info->pool = pool_;
     return true;
   }
 }

@@ -19,6 +19,7 @@
 #include "CommonThreadInit.h"
 #include "MSMediaScanListing.h"
 #include "MSMediaScanState.h"
+#include "PlatformFolderEntry.h"
 #include "log4c_pool.h"
 
 struct TreeReader {
@@ -55,12 +56,8 @@ bool list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relati
     }
     TreeEntry &entry = entries->emplace_back();
     entry.name = info.name;
-    const char *entry_path = apr_pstrcat(pool, path, "/", info.name, nullptr);
-    const apr_status_t stat = apr_stat(&entry.info, entry_path, LISTING_WANTED | APR_FINFO_LINK, pool);
-    if (stat != APR_SUCCESS && stat != APR_INCOMPLETE) entry.info.valid = 0;
-    entry.info.name = nullptr;
-    entry.info.fname = nullptr;
-    entry.info.pool = nullptr;
+    entry.info = apr_finfo_t{};
+    platform_folder_entry_status(dir, info.name, &entry.info);
   }
   apr_dir_close(dir);
   return !reader->stopping;

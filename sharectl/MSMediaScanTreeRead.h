@@ -24,9 +24,9 @@ inline constexpr int TREE_READ_WINDOW = 2048;
 
 struct TreeReader;
 
-// One entry of a folder but "." and "..": info holds the status read with
-// LISTING_WANTED and APR_FINFO_LINK (valid 0 when the entry vanished before
-// its status was read); its name and fname point nowhere.
+// One entry of a folder but "." and "..": info holds the status a listing
+// reads, of the entry itself for a link (valid 0 when the entry vanished
+// before its status was read); its name and fname point nowhere.
 struct TreeEntry {
   std::string name;
   apr_finfo_t info;

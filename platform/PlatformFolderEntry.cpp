@@ -1,0 +1,47 @@
+#include "PlatformFolderEntry.h"
+
+#include <apr_portable.h>
+#include <apr_time.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+struct TypeOfMode {
+  mode_t mode;
+  apr_filetype_e type;
+};
+
+constexpr TypeOfMode kTypes[] = {
+    {S_IFREG, APR_REG}, {S_IFDIR, APR_DIR},  {S_IFLNK, APR_LNK},   {S_IFCHR, APR_CHR},
+    {S_IFBLK, APR_BLK}, {S_IFIFO, APR_PIPE}, {S_IFSOCK, APR_SOCK},
+};
+
+apr_filetype_e type_of(mode_t mode) {
+  for (const TypeOfMode &entry : kTypes) {
+    if ((mode & S_IFMT) == entry.mode) return entry.type;
+  }
+  return APR_UNKFILE;
+}
+
+}  // namespace
+
+bool platform_folder_entry_status(apr_dir_t *dir, const char *name, apr_finfo_t *info) {
+  info->valid = 0;
+  apr_os_dir_t *native = nullptr;
+  struct stat status;
+  if (apr_os_dir_get(&native, dir) != APR_SUCCESS ||
+      fstatat(dirfd(native), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  info->filetype = type_of(status.st_mode);
+  info->size = status.st_size;
+  apr_time_ansi_put(&info->mtime, status.st_mtim.tv_sec);
+  info->mtime += status.st_mtim.tv_nsec / APR_TIME_C(1000);
+  info->inode = status.st_ino;
+  info->device = status.st_dev;
+  info->valid = APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_MTIME | APR_FINFO_INODE | APR_FINFO_DEV | APR_FINFO_LINK;
+  return true;
+}
