@@ -5,6 +5,8 @@
 #include <log4cxx/propertyconfigurator.h>
 
 #include <sstream>
+#include <string>
+#include <unordered_map>
 
 #include "log4c_buffers.h"
 
@@ -15,10 +17,21 @@ constexpr const char *kDoubleBufferLog =
     "Invalid use of log4c_s/vprintf(), it can only be used for one of the messages";
 constexpr const char *kDoubleBufferUser = "Internal error";
 
+// log4cxx finds a logger by name in its repository, under a lock and after
+// converting the name, for every call; a scan asks a few times per file, so
+// each thread keeps the loggers of the modules it logged on. Loggers live as
+// long as the repository, which keeps them across reconfiguration.
+log4cxx::Logger *logger_of(const char *module) {
+  thread_local std::unordered_map<std::string, log4cxx::LoggerPtr> known;
+  auto found = known.find(module);
+  if (found == known.end()) found = known.emplace(module, log4cxx::Logger::getLogger(module)).first;
+  return found->second.get();
+}
+
 template <bool (log4cxx::Logger::*Enabled)() const>
 int logger_enabled(const char *module) {
   try {
-    return (log4cxx::Logger::getLogger(module).get()->*Enabled)() ? 1 : 0;
+    return (logger_of(module)->*Enabled)() ? 1 : 0;
   } catch (...) {
     return 0;
   }
@@ -51,8 +64,7 @@ void write_record(const char *module, int level, const char *message, const char
     std::ostringstream text;
     text << (message ? message : "");
     if (!valid_level(level)) text << kInvalidLevelNote;
-    log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(module);
-    logger->forcedLog(level_of(level), text.str(),
+    logger_of(module)->forcedLog(level_of(level), text.str(),
                       log4cxx::spi::LocationInfo(file ? file : "", file ? file : "", "", line));
   } catch (...) {
   }
