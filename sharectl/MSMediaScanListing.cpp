@@ -169,30 +169,35 @@ void FolderListing::fill(bool open_subfolder) {
 // An entry that vanished before its status was read keeps no type.
 bool FolderListing::read(Listed *entry) {
   apr_finfo_t *info = &entry->info;
-  if (dir_ == nullptr) {
-    if (next_listed_ == listed_.size()) return false;
-    const TreeEntry &listed = listed_[next_listed_++];
-    *info = listed.info;
-    info->name = apr_pstrmemdup(pool_, listed.name.data(), listed.name.size());
-    entry->path = apr_pstrcat(pool_, path_, "/", info->name, nullptr);
-    info->fname = entry->path;
-    info->pool = pool_;
-    return true;
-  }
+  const char *name = dir_ != nullptr ? read_folder(info) : take_listed(info);
+  if (name == nullptr) return false;
+  entry->path = apr_pstrcat(pool_, path_, "/", name, nullptr);
+  info->name = name;
+  info->fname = entry->path;
+  info->pool = pool_;
+  return true;
+}
+
+// The next entry's name (in the listing's pool) and status from the folder.
+const char *FolderListing::read_folder(apr_finfo_t *info) {
   for (;;) {
     const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
-    if (status != APR_SUCCESS && status != APR_INCOMPLETE) return false;
+    if (status != APR_SUCCESS && status != APR_INCOMPLETE) return nullptr;
     if ((info->valid & APR_FINFO_NAME) == 0 || std::strcmp(info->name, ".") == 0 || std::strcmp(info->name, "..") == 0) {
       continue;
     }
     const char *name = apr_pstrdup(pool_, info->name);
-    entry->path = apr_pstrcat(pool_, path_, "/", name, nullptr);
     platform_folder_entry_status(dir_, name, info);
-    info->name = name;
-    info->fname = entry->path;
-    info->pool = pool_;
-    return true;
+    return name;
   }
+}
+
+// The next entry's name and status from the tree reader's listing.
+const char *FolderListing::take_listed(apr_finfo_t *info) {
+  if (next_listed_ == listed_.size()) return nullptr;
+  const TreeEntry &listed = listed_[next_listed_++];
+  *info = listed.info;
+  return apr_pstrmemdup(pool_, listed.name.data(), listed.name.size());
 }
 
 void FolderListing::look_up(Listed *entry) {

@@ -68,6 +68,8 @@ class FolderListing {
   static bool passable(const Listed &entry);
   void fill(bool open_subfolder);
   bool read(Listed *entry);
+  const char *read_folder(apr_finfo_t *info);
+  const char *take_listed(apr_finfo_t *info);
   void look_up(Listed *entry);
   void open_subfolder(Listed *entry);
 
