@@ -41,12 +41,24 @@ namespace {
 // Module state: the internal switch of msms_tree_read_enable.
 std::atomic<bool> g_enabled{true};
 
-// The folder's entries with their status, as FolderListing reads them;
-// false when it cannot be opened or the reader is stopping.
-bool list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, std::vector<TreeEntry> *entries) {
+// What the reader found in one folder.
+struct FolderFound {
+  bool opened = false;
+  bool whole = true;  // entries holds the whole listing
+  std::vector<TreeEntry> entries;
+  std::vector<std::pair<std::string, FolderId>> subfolders;  // relative path, identity
+};
+
+// The folder's entries with their status, as FolderListing reads them, and
+// its real subfolders that are not on the chain. A folder of more entries
+// than the window is left to the walk, which reads it a few entries at a
+// time; only its subfolders are kept.
+FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, const WalkChain &chain) {
+  FolderFound found;
   const char *path = apr_pstrcat(pool, reader->root, relative.c_str(), nullptr);
   apr_dir_t *dir = nullptr;
-  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return false;
+  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return found;
+  found.opened = true;
   apr_finfo_t info;
   apr_status_t status;
   while (!reader->stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
@@ -54,13 +66,21 @@ bool list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relati
     if ((info.valid & APR_FINFO_NAME) == 0 || std::strcmp(info.name, ".") == 0 || std::strcmp(info.name, "..") == 0) {
       continue;
     }
-    TreeEntry &entry = entries->emplace_back();
-    entry.name = info.name;
-    entry.info = apr_finfo_t{};
+    TreeEntry entry{info.name, apr_finfo_t{}};
     platform_folder_entry_status(dir, info.name, &entry.info);
+    if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
+      found.subfolders.push_back({relative + "/" + entry.name, {entry.info.device, entry.info.inode}});
+    }
+    if (!found.whole) continue;
+    if (found.entries.size() == TREE_READ_WINDOW) {
+      found.whole = false;
+      found.entries = {};
+      continue;
+    }
+    found.entries.push_back(std::move(entry));
   }
   apr_dir_close(dir);
-  return !reader->stopping;
+  return found;
 }
 
 // Waits until the window has room, then marks relative as being listed;
@@ -92,27 +112,20 @@ void publish(TreeReader *reader, const std::string &relative, std::vector<TreeEn
 // on the path being read is not listed again, as the walk does not enter it.
 bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain) {
   if (!begin_listing(reader, relative)) return false;
-  std::vector<TreeEntry> entries;
-  bool listed;
+  FolderFound found;
   {
     Pool pool(reader->pool, MSMS_MODULE);
-    listed = list_folder(reader, pool, relative, &entries);
+    found = list_folder(reader, pool, relative, chain);
   }
-  std::vector<std::pair<std::string, FolderId>> subfolders;
-  for (const TreeEntry &entry : entries) {
-    if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
-      subfolders.push_back({relative + "/" + entry.name, {entry.info.device, entry.info.inode}});
-    }
-  }
-  publish(reader, relative, &entries, listed);
-  if (!listed) return !reader->stopping;
-  for (const auto &[subfolder, id] : subfolders) {
+  publish(reader, relative, &found.entries, found.opened && found.whole && !reader->stopping);
+  for (const auto &[subfolder, id] : found.subfolders) {
+    if (reader->stopping) return false;
     chain.push_back(id);
     const bool going = read_tree(reader, subfolder, chain);
     chain.pop_back();
     if (!going) return false;
   }
-  return true;
+  return !reader->stopping;
 }
 
 void *APR_THREAD_FUNC read_thread(apr_thread_t *thread, void *data) {

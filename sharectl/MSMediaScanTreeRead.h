@@ -9,6 +9,8 @@
 // folder the walk asks for while the reader lists it is waited for; one it
 // asks for before the reader got to it is the walk's to read, and the
 // reader then drops its listing of that folder but still goes on below it.
+// A folder of more than TREE_READ_WINDOW entries is left to the walk too,
+// which reads it a few entries at a time, and the reader goes on below it.
 // The reader touches nothing but its own state and logs nothing: a folder
 // it cannot open is left to the walk, which warns at its turn.
 #pragma once

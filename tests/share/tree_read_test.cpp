@@ -1,7 +1,7 @@
 // Folders listed ahead of the walk on a thread of their own: a listing must
-// hold what the walk would read itself, links must be left to the walk, a
-// full window must pause the reader without blocking a stop, and a walk must
-// leave the same library and log with or without the reader.
+// hold what the walk would read itself, links and folders larger than the
+// window must be left to the walk, a stop must end the reader, and a walk
+// must leave the same library and log with or without the reader.
 #include <apr_file_info.h>
 
 #include <algorithm>
@@ -90,19 +90,25 @@ TEST_F(TreeRead, RootListingHoldsEachEntrysStatusInFolderOrderAndLeavesLinksUnfo
   msms_tree_read_stop(reader);
 }
 
-TEST_F(TreeRead, FullWindowPausesTheReaderAndAStopStillEndsIt) {
+// A folder of more entries than the window is the walk's to read a few at
+// a time, but the reader still lists below it; a stop ends the reader
+// whatever it is doing.
+TEST_F(TreeRead, FolderLargerThanTheWindowIsLeftToTheWalkAndStopEndsTheReader) {
   for (int i = 0; i < TREE_READ_WINDOW + 10; ++i) text("n" + std::to_string(i) + ".txt", "");
   text("later/one.txt", "1");
   TreeReader *reader = msms_tree_read_start(pool_, media_.c_str());
   ASSERT_NE(reader, nullptr);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   msms_tree_read_stop(reader);
 
   reader = msms_tree_read_start(pool_, media_.c_str());
   ASSERT_NE(reader, nullptr);
   std::vector<TreeEntry> root;
-  ASSERT_TRUE(msms_tree_read_take(reader, "", &root));
-  EXPECT_EQ(root.size(), static_cast<std::size_t>(TREE_READ_WINDOW + 11));
+  EXPECT_FALSE(msms_tree_read_take(reader, "", &root));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::vector<TreeEntry> later;
+  ASSERT_TRUE(msms_tree_read_take(reader, "/later", &later));
+  ASSERT_EQ(later.size(), 1u);
+  EXPECT_EQ(later[0].name, "one.txt");
   msms_tree_read_stop(reader);
 }
 
@@ -114,13 +120,14 @@ TEST_F(TreeRead, UnreadableRootIsLeftToTheWalk) {
   msms_tree_read_stop(reader);
 }
 
-// More entries than the window, spread over nested folders, with album art
-// found in the folders' listings, and links to a folder and back to an
-// ancestor that only the walk follows.
+// More entries than the window, in one folder and spread over nested
+// folders, with album art found in the folders' listings, and links to a
+// folder and back to an ancestor that only the walk follows.
 TEST_F(TreeRead, WalkLeavesTheSameLibraryAndLogWithOrWithoutTheReader) {
   for (int folder = 0; folder < 3; ++folder) {
     const std::string base = "Box " + std::to_string(folder) + "/";
-    for (int i = 0; i < 900; ++i) text(base + "note " + std::to_string(i) + ".txt", "");
+    const int notes = folder == 0 ? TREE_READ_WINDOW + 5 : 900;
+    for (int i = 0; i < notes; ++i) text(base + "note " + std::to_string(i) + ".txt", "");
     mp3(base + "Album/01 Song & <Co>.mp3", "Song " + std::to_string(folder), "Band", "Album", 1);
     jpg(base + "Album/Deeper/Still/photo.jpg", 20, 10);
   }
