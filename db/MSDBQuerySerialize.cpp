@@ -150,13 +150,12 @@ const char *named(const char *const *names, int name_count, const char *name) {
   return name;
 }
 
-}  // namespace
-
-bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names,
-                       int name_count, PropRows *rows, const char **id_text) {
+// The next object's rows into read, which each call reuses.
+bool read_object(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names, int name_count,
+                 std::vector<PropRow> &read, const char **id_text) {
   if (!reader->have_row) return false;
   *id_text = reader->row[0];
-  std::vector<PropRow> read;
+  read.clear();
   const char *order = nullptr;
   while (reader->have_row && strcasecmp(reader->row[0], *id_text) == 0) {
     read.push_back({named(names, name_count, reader->row[2]),
@@ -165,26 +164,38 @@ bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, cons
     order = reader->row[1];
     reader->have_row = db_next_row(reader->row_pool ? reader->row_pool : pool, &reader->cursor, 4, reader->row) == 1;
   }
-  rows->count = static_cast<int>(read.size());
-  rows->rows = static_cast<const PropRow *>(apr_pmemdup(pool, read.data(), read.size() * sizeof(PropRow)));
   return true;
 }
 
-PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows) {
+PropList *list_of(apr_pool_t *pool, const PropRow *rows, int count) {
   PropList *list = prop_list_create(pool);
-  for (int i = 0; rows != nullptr && i < rows->count; ++i) {
-    const PropRow &row = rows->rows[i];
-    if (row.new_instance) prop_add_instance(pool, list, row.name);
-    prop_set(pool, list, row.name, row.value);
+  for (int i = 0; i < count; ++i) {
+    if (rows[i].new_instance) prop_add_instance(pool, list, rows[i].name);
+    prop_set(pool, list, rows[i].name, rows[i].value);
   }
   return list;
 }
 
+thread_local std::vector<PropRow> t_read;
+
+}  // namespace
+
+bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names,
+                       int name_count, PropRows *rows, const char **id_text) {
+  if (!read_object(pool, reader, unescape, names, name_count, t_read, id_text)) return false;
+  rows->count = static_cast<int>(t_read.size());
+  rows->rows = static_cast<const PropRow *>(apr_pmemdup(pool, t_read.data(), t_read.size() * sizeof(PropRow)));
+  return true;
+}
+
+PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows) {
+  return rows != nullptr ? list_of(pool, rows->rows, rows->count) : prop_list_create(pool);
+}
+
 bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
                          const char **id_text) {
-  PropRows rows;
-  if (!db_rows_next_rows(pool, reader, unescape, nullptr, 0, &rows, id_text)) return false;
-  *list = msdb_prop_rows_list(pool, &rows);
+  if (!read_object(pool, reader, unescape, nullptr, 0, t_read, id_text)) return false;
+  *list = list_of(pool, t_read.data(), static_cast<int>(t_read.size()));
   return true;
 }
 
