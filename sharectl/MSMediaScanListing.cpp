@@ -69,6 +69,19 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
 
 }  // namespace
 
+WalkChain walk_chain_start(apr_pool_t *pool, const char *root) {
+  WalkChain chain;
+  apr_finfo_t info;
+  if (apr_stat(&info, root, APR_FINFO_INODE | APR_FINFO_DEV, pool) == APR_SUCCESS) {
+    chain.push_back({info.device, info.inode});
+  }
+  return chain;
+}
+
+bool walkable_entry(const apr_finfo_t &info) {
+  return (info.valid & APR_FINFO_NAME) != 0 && std::strcmp(info.name, ".") != 0 && std::strcmp(info.name, "..") != 0;
+}
+
 FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
                                    bool early) {
   apr_pool_t *pool = pool_create_or_die(parent, MSMS_MODULE);
@@ -165,8 +178,7 @@ void FolderListing::fill(bool open_subfolder) {
   }
 }
 
-// The next entry but "." and "..", which are only named, never looked at.
-// An entry that vanished before its status was read keeps no type.
+// The next entry to walk. An entry that vanished before its status was read keeps no type.
 bool FolderListing::read(Listed *entry) {
   apr_finfo_t *info = &entry->info;
   const char *name = dir_ != nullptr ? read_folder(info) : take_listed(info);
@@ -183,9 +195,7 @@ const char *FolderListing::read_folder(apr_finfo_t *info) {
   for (;;) {
     const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
     if (status != APR_SUCCESS && status != APR_INCOMPLETE) return nullptr;
-    if ((info->valid & APR_FINFO_NAME) == 0 || std::strcmp(info->name, ".") == 0 || std::strcmp(info->name, "..") == 0) {
-      continue;
-    }
+    if (!walkable_entry(*info)) continue;
     const char *name = apr_pstrdup(pool_, info->name);
     platform_folder_entry_status(dir_, name, info);
     return name;

@@ -107,6 +107,14 @@ inline bool on_walk_chain(const WalkChain &chain, const apr_finfo_t &info) {
   return false;
 }
 
+// The chain of a walk that starts at root: the root alone, or nothing when
+// its status cannot be read.
+WalkChain walk_chain_start(apr_pool_t *pool, const char *root);
+
+// False for an entry a folder read gives that is no entry to walk: "." and
+// "..", which are only named, never looked at.
+bool walkable_entry(const apr_finfo_t &info);
+
 // The status a listing reads of each entry.
 inline constexpr apr_int32_t LISTING_WANTED = APR_FINFO_TYPE | APR_FINFO_NAME | APR_FINFO_SIZE | APR_FINFO_MTIME |
                                               APR_FINFO_INODE | APR_FINFO_DEV;

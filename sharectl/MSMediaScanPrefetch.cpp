@@ -51,7 +51,7 @@ Known *remember(ScanPrefetch *prefetch, const PrefixMatch &match) {
 }
 
 // The checked properties of the objects the source holds, kept as rows: as
-// lists they took four times the memory; an object without any gets none.
+// lists they took four times the memory; an object without any gets no rows.
 bool fetch_stored(ScanPrefetch *prefetch, MediaLibraryDB *db, apr_array_header_t *held) {
   const char **oids = static_cast<const char **>(apr_palloc(prefetch->pool, sizeof(char *) * (held->nelts + 1)));
   for (int i = 0; i < held->nelts; ++i) oids[i] = APR_ARRAY_IDX(held, i, Known *)->oid;

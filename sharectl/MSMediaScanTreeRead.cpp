@@ -12,7 +12,7 @@
 #include <apr_thread_proc.h>
 
 #include <atomic>
-#include <cstring>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -63,9 +63,7 @@ FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string 
   apr_status_t status;
   while (!reader->stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
                                status == APR_INCOMPLETE)) {
-    if ((info.valid & APR_FINFO_NAME) == 0 || std::strcmp(info.name, ".") == 0 || std::strcmp(info.name, "..") == 0) {
-      continue;
-    }
+    if (!walkable_entry(info)) continue;
     TreeEntry entry{info.name, apr_finfo_t{}};
     platform_folder_entry_status(dir, info.name, &entry.info);
     if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
@@ -131,11 +129,7 @@ bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain
 void *APR_THREAD_FUNC read_thread(apr_thread_t *thread, void *data) {
   auto *reader = static_cast<TreeReader *>(data);
   thread_attach();
-  WalkChain chain;
-  apr_finfo_t root;
-  if (apr_stat(&root, reader->root, APR_FINFO_INODE | APR_FINFO_DEV, reader->pool) == APR_SUCCESS) {
-    chain.push_back({root.device, root.inode});
-  }
+  WalkChain chain = walk_chain_start(reader->pool, reader->root);
   read_tree(reader, "", chain);
   thread_detach();
   apr_thread_exit(thread, APR_SUCCESS);

@@ -169,11 +169,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
 }  // namespace
 
 int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
-  WalkChain chain;
-  apr_finfo_t info;
-  if (apr_stat(&info, scan->root, APR_FINFO_INODE | APR_FINFO_DEV, pool) == APR_SUCCESS) {
-    chain.push_back({info.device, info.inode});
-  }
+  WalkChain chain = walk_chain_start(pool, scan->root);
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
   // Started first, the reader lists the tree while the walk looks up its
