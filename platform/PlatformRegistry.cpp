@@ -80,7 +80,7 @@ bool has_sub_keys(const RegHive &hive, const std::string &path) {
 
 // Validates an open handle and a value name; null names the default value.
 int check_value_call(const RegKey *key, const char *&name) {
-  if (key == nullptr || key->hive == nullptr) return REGKEY_ERROR_BASE + 6;  // invalid handle
+  if (key == nullptr || key->hive == nullptr) return REGKEY_CLOSED;
   if (name == nullptr) name = "";
   return check_name(name);
 }

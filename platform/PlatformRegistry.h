@@ -10,10 +10,11 @@
 //
 // Statuses: 0; 720000 + a Windows error code: 720002 key or value not found,
 // 720005 access denied (no write access, or a key with sub-keys removed),
-// 720087 a value of another type, 720161 a malformed key path, 721015 a hive
-// file that cannot be parsed, 721016 a hive that cannot be read or written,
-// 721018 a key deleted since it was opened; 17 key exists (REGKEY_EXCL),
-// 22 not a multi-string (or a name that is not UTF-8), 38 name too long.
+// 720006 a closed handle, 720087 a value of another type, 720161 a malformed
+// key path, 721015 a hive file that cannot be parsed, 721016 a hive that
+// cannot be read or written, 721018 a key deleted since it was opened;
+// 17 key exists (REGKEY_EXCL), 22 not a multi-string (or a name that is not
+// UTF-8), 38 name too long.
 #pragma once
 
 #include <apr_pools.h>
@@ -37,6 +38,7 @@ inline constexpr int REGKEY_TYPE_MULTI_STRING = 7;
 inline constexpr int REGKEY_ERROR_BASE = 720000;
 inline constexpr int REGKEY_NOT_FOUND = REGKEY_ERROR_BASE + 2;
 inline constexpr int REGKEY_ACCESS_DENIED = REGKEY_ERROR_BASE + 5;
+inline constexpr int REGKEY_CLOSED = REGKEY_ERROR_BASE + 6;
 inline constexpr int REGKEY_WRONG_TYPE = REGKEY_ERROR_BASE + 87;
 inline constexpr int REGKEY_BAD_PATH = REGKEY_ERROR_BASE + 161;
 inline constexpr int REGKEY_HIVE_CORRUPT = REGKEY_ERROR_BASE + 1015;

@@ -40,6 +40,9 @@ int open_video(VideoCall &call, const char *path) {
   int index = call.f.find_best_stream(call.input, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
   if (index < 0 || decoder == nullptr) return -1;
   call.codec = call.f.codec_alloc_context(decoder);
+  // A damaged or hostile header must not make the decoder allocate frames
+  // of any size it declares.
+  if (call.codec != nullptr) call.codec->max_pixels = THUMB_MAX_PIXELS;
   if (call.codec == nullptr ||
       call.f.parameters_to_context(call.codec, call.input->streams[index]->codecpar) < 0 ||
       call.f.codec_open(call.codec, decoder, nullptr) < 0) {
