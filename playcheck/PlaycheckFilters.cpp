@@ -42,11 +42,11 @@ const DecoderList *decoders() {
   return shared_library_load(g_shared) ? &g_decoders : nullptr;
 }
 
-// The default value of the class's InProcServer32 key, or null.
+// The default value of the class's InProcServer32 key below classes, or null.
 const char *registered_path(apr_pool_t *pool, RegKey *classes, const char *clsid) {
   if (classes == nullptr) return nullptr;
   RegKey *server = nullptr;
-  const char *name = apr_pstrcat(pool, "CLSID\\", clsid, "\\InProcServer32", nullptr);
+  const char *name = apr_pstrcat(pool, clsid, "\\InProcServer32", nullptr);
   if (regkey_open(&server, classes, name, REGKEY_READ, pool) != 0) return nullptr;
   char *path = nullptr;
   regkey_value_get(&path, server, nullptr, pool);
@@ -114,8 +114,12 @@ int playcheck_filters(apr_pool_t *pool, const char *hive_folder, apr_array_heade
   *filters = nullptr;
   const DecoderList *list = decoders();
   if (list == nullptr) return 20014;
-  RegKey *classes = nullptr;
-  if (hive_folder != nullptr) regkey_root_open(&classes, hive_folder, PLAYCHECK_HIVE, pool);
+  // Without a readable "CLSID" key (no hive, or a damaged one, reported
+  // once) every path comes from the loaded libraries.
+  RegKey *root = nullptr, *classes = nullptr;
+  if (hive_folder != nullptr && regkey_root_open(&root, hive_folder, PLAYCHECK_HIVE, pool) == 0) {
+    regkey_open(&classes, root, "CLSID", REGKEY_READ, pool);
+  }
   *filters = apr_array_make(pool, 512, sizeof(PlaycheckFilter));
   void *state = nullptr;
   while (const AVCodec *codec = list->iterate(&state)) {

@@ -74,4 +74,19 @@ TEST(PlaycheckFilters, RegisteredServerPathWinsAndADeletedFileDoesNotExist) {
   EXPECT_EQ(h264->exist, 0);
 }
 
+TEST(PlaycheckFilters, DamagedHiveIsReportedOnceAndTheLoadedLibrariesAnswer) {
+  TestPool pool;
+  TempDir dir;
+  write_file(dir.file(PLAYCHECK_HIVE), "not a hive\n");
+  LogCapture log;
+  apr_array_header_t *filters = nullptr;
+  ASSERT_EQ(playcheck_filters(pool, dir.path().c_str(), &filters), 0);
+  const PlaycheckFilter *h264 = find(filters, playcheck_class_id(pool, "h264"));
+  ASSERT_NE(h264, nullptr);
+  EXPECT_NE(std::string(h264->path).find("libavcodec.so"), std::string::npos);
+  int damaged = 0;
+  for (const LoggedEvent &event : log.events()) damaged += event.message.find("is damaged") != std::string::npos;
+  EXPECT_EQ(damaged, 1);
+}
+
 }  // namespace
