@@ -117,7 +117,7 @@ std::uint32_t video_bitmap(const char *path, int size, ThumbnailBitmap *bitmap) 
   VideoCall call(*f);
   int index = open_video(call, path);
   if (index < 0) {
-    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("No video stream could be decoded in %s", path));
+    LOG4C(kModule, LOG4C_WARN, log4c_sprintf("No video stream could be decoded in %s", path));
     return THUMB_E_NO_PICTURE;
   }
   std::int64_t target = seek_target(call, index);

@@ -12,6 +12,7 @@
 
 #include "ThumbnailBitmap.h"
 
-// THUMB_OK, or THUMB_E_NO_PICTURE when the file has no video stream or no
-// frame of it can be decoded.
+// THUMB_OK, or THUMB_E_NO_PICTURE when the file has no video stream (WARN:
+// an Ogg or ASF file may hold audio only) or no frame of it can be decoded
+// (ERROR).
 std::uint32_t video_bitmap(const char *path, int size, ThumbnailBitmap *bitmap);
