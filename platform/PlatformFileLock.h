@@ -11,5 +11,7 @@
 // Takes the lock at once or fails: 0, or the APR status (EAGAIN when another
 // open of the file holds it).
 apr_status_t platform_file_lock(apr_file_t *file);
+// Waits until the lock is free and takes it: 0, or the APR status.
+apr_status_t platform_file_lock_wait(apr_file_t *file);
 // Releases the lock: 0 or the APR status.
 apr_status_t platform_file_unlock(apr_file_t *file);

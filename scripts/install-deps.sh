@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libapr1-dev libaprutil1-dev libaprutil1-dbd-sqlite3
   libsqlite3-dev libexpat1-dev libcurl4-openssl-dev liblog4cxx-dev
-  libtag1-dev libavformat-dev libavcodec-dev libavutil-dev
+  libtag1-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libmagickcore-6.q16-dev
   ffmpeg imagemagick sqlite3 python3 iso-codes time bc
   minidlna
