@@ -34,12 +34,11 @@ bool all_digits(const char *text) {
 
 bool is_local_path(const char *url) { return url != nullptr && path_is_absolute(url) && !url_is_remote(url); }
 
+// 0, or APR_EBADPATH (logged) for anything but an absolute local path.
 int check_path(const char *url, const char **user_message) {
   if (is_local_path(url) && std::strncmp(url, "file://", 7) != 0) return APR_SUCCESS;
-  std::printf("Invalid %s, please use -A or -I or -V to add audio/image/video URLs, or -B or -J or -W to add "
-              "audio/image/video Feeds\n",
-              url != nullptr ? url : "");
-  return msms_source_fail(user_message, SOURCE_MSG_INVALID, log4c_sprintf("Invalid pathname \"%s\".", url != nullptr ? url : ""));
+  msms_source_fail(user_message, SOURCE_MSG_INVALID, log4c_sprintf("Invalid pathname \"%s\".", url != nullptr ? url : ""));
+  return APR_EBADPATH;
 }
 
 // "file", "folder", or null for anything else (and when the path cannot be read).
@@ -68,7 +67,7 @@ int admin_rollback(MediaLibraryDB *db) {
 }
 
 int record_new(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const char **user_message) {
-  if (check_path(source->url, user_message) != APR_SUCCESS) return APR_EGENERAL;
+  if (const int status = check_path(source->url, user_message); status != APR_SUCCESS) return status;
   const char *url = path_canonical(pool, source->url);
   MediaSource existing{};
   if (msdb_get_media_source_by_url(pool, db, url, &existing) != APR_SUCCESS) {
@@ -92,7 +91,7 @@ int record_new(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const 
 }
 
 int record_update(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const char **user_message) {
-  if (check_path(source->url, user_message) != APR_SUCCESS) return APR_EGENERAL;
+  if (const int status = check_path(source->url, user_message); status != APR_SUCCESS) return status;
   const char *url = path_canonical(pool, source->url);
   MediaSource existing{};
   if (msdb_get_media_source_by_url(pool, db, url, &existing) == APR_SUCCESS && existing.oid != nullptr &&
@@ -127,7 +126,10 @@ int in_admin_transaction(apr_pool_t *pool, MediaSource *source, const char **use
   if (msdb_admin_begin(db) != APR_SUCCESS) {
     return msms_source_fail(user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the admin db");
   }
-  if (record(pool, db, source, user_message) != APR_SUCCESS) return admin_rollback(db);
+  if (const int status = record(pool, db, source, user_message); status != APR_SUCCESS) {
+    admin_rollback(db);
+    return status;
+  }
   if (msdb_admin_commit(db) != APR_SUCCESS) {
     msms_source_fail(user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the admin db");
     return admin_rollback(db);

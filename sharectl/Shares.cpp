@@ -43,8 +43,8 @@ int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const
 }
 
 // Fills the request for a new source, or the stored record for an existing one.
-int record_path(RunState &run, apr_pool_t *pool, const char *path, int audio, int video, int photo,
-                MediaSource *source) {
+int record_source(RunState &run, apr_pool_t *pool, const char *path, int audio, int video, int photo,
+                  MediaSource *source) {
   const char *user_message = nullptr;
   if (msms_find_media_source(pool, path, source)) {
     source->name = or_default(run.title, path);
@@ -63,6 +63,14 @@ int record_path(RunState &run, apr_pool_t *pool, const char *path, int audio, in
   source->is_recursive = 1;
   source->transcode_when = "";
   return msms_add_media_source(pool, source, &user_message);
+}
+
+// Records the path; a URL given where a path belongs gets the options that share URLs named.
+int record_path(RunState &run, apr_pool_t *pool, const char *path, int audio, int video, int photo,
+                MediaSource *source) {
+  const int status = record_source(run, pool, path, audio, video, photo, source);
+  if (status == APR_EBADPATH) std::printf(MSG_NOT_A_PATH, path != nullptr ? path : "");
+  return status;
 }
 
 }  // namespace

@@ -40,7 +40,9 @@ int msms_terminate();
 MediaSource *msms_find_media_source(apr_pool_t *pool, const char *url, MediaSource *source);
 
 // Record a new file or folder source (its oid is filled in), or rewrite an
-// existing one. 0 or 20014; user_message receives the user-message text.
+// existing one. 0; 20024 (APR_EBADPATH, logged) when the url is no absolute
+// local path, which a URL or feed option must share instead; or 20014.
+// user_message receives the user-message text.
 int msms_add_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message);
 int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message);
 

@@ -228,6 +228,12 @@ TEST_F(Scan, RelativePathsAndUrlsAreNotFolderSources) {
   EXPECT_EQ(share("relative/music"), "");
   EXPECT_EQ(share("http://example.invalid/x.mp3"), "");
   EXPECT_TRUE(log_.contains("Invalid pathname \"relative/music\"."));
+  // The engine says why with its status and leaves the advice to its caller.
+  MediaSource source{};
+  source.url = "file:///srv/music";
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(msms_add_media_source(pool_, &source, nullptr), APR_EBADPATH);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(Scan, RequestedTypeMustMatchThePath) {
