@@ -14,7 +14,7 @@
 
 #include "CommonFiles.h"
 #include "CommonThreadInit.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 

@@ -13,7 +13,7 @@
 #include "CommonMultimedia.h"
 #include "MSCodecCommon.h"
 #include "MSImage.h"
-#include "MSMediaScan.h"
+#include "CommonCancel.h"
 
 // The file to inspect; texts must outlive the inspection.
 struct InspectRequest {

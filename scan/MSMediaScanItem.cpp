@@ -14,38 +14,24 @@
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
 #include "CommonText.h"
-#include "MSConfig.h"
 #include "MSDB.h"
 #include "MSDBQuery.h"
+#include "MSMediaScanAhead.h"
 #include "MSMediaScanAlbumArt.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
 #include "MSMediaScanPrefetch.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
 #include "MSMediaScanViews.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
 namespace {
 
-constexpr const char *kTranscodeWhen[] = {"never", "pprofile", "always"};
 constexpr int kSeenFlag = 2;
 constexpr int kReplacedFlag = 1;
 
 enum class Existing { kept, ignored, replaced, failed };
-
-// What the turn of a file with an object reads of the object: its class,
-// the tags and the transcoding choice of its source, the folders it was
-// found in and its album art with what the art is found by.
-constexpr PropSlot kCheckedProps[] = {PROP_UPNP_CLASS,          PROP_ZENTORIA_TAG,         PROP_ZENTORIA_TAG_LIB_VIEW,
-                                      PROP_ZENTORIA_TRANSCODE_WHEN, PROP_ZENTORIA_FOLDER,  PROP_ZENTORIA_RAW_ALBUM,
-                                      PROP_UPNP_ALBUM,          PROP_ZENTORIA_WMP_GUID,    PROP_ZENTORIA_ART_LARGE,
-                                      PROP_ZENTORIA_ART_SMALL};
-
-int fail(const char *message) {
-  LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
 
 bool wants(const ScanContext *scan, int media_class) {
   switch (media_class) {
@@ -138,9 +124,9 @@ int refresh_art(apr_pool_t *pool, const FileWork &work, const char *oid, PropLis
   return APR_SUCCESS;
 }
 
-int reindex(apr_pool_t *pool, const char *oid, const char *item_class) {
-  if (msms_index_object(pool, oid, msms_index_class(item_class)) == APR_SUCCESS) return APR_SUCCESS;
-  return fail(log4c_sprintf("Could not index object %s", oid));
+int reindex(apr_pool_t *pool, const ScanContext *scan, const char *oid, const char *item_class) {
+  if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class)) == APR_SUCCESS) return APR_SUCCESS;
+  return msms_fail(log4c_sprintf("Could not index object %s", oid));
 }
 
 // The kind an existing object stands for: audio-or-video formats by its class.
@@ -165,7 +151,7 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
       refresh_art(pool, work, oid, stored, &reindex_needed) != APR_SUCCESS) {
     return Existing::failed;
   }
-  if (reindex_needed && reindex(pool, oid, item_class) != APR_SUCCESS) return Existing::failed;
+  if (reindex_needed && reindex(pool, scan, oid, item_class) != APR_SUCCESS) return Existing::failed;
   // The source's association with the object needs no check: the look-up
   // found the object among those the source holds.
   if (msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return Existing::failed;
@@ -233,10 +219,10 @@ int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_cla
 
 int link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
   if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return fail("Could not copy parents from old to new object");
+    return msms_fail("Could not copy parents from old to new object");
   }
   if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return fail("Could not copy media sources from old to new object");
+    return msms_fail("Could not copy media sources from old to new object");
   }
   return APR_SUCCESS;
 }
@@ -256,14 +242,14 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
   if (status != APR_SUCCESS || skip) return status;
   const char *oid = nullptr;
   if (msdb_create_object(pool, scan->db, nullptr, scan->source_oid, work.mtime, &oid) != APR_SUCCESS) {
-    return fail("Could not create object");
+    return msms_fail("Could not create object");
   }
   if (msdb_add_prop_list(pool, scan->db, oid, list) != APR_SUCCESS ||
       msms_store_tags(pool, scan, oid) != APR_SUCCESS ||
       msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  if (reindex(pool, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0)) != APR_SUCCESS) return APR_EGENERAL;
+  if (reindex(pool, scan, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0)) != APR_SUCCESS) return APR_EGENERAL;
   if (old_oid != nullptr && link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
   scan->created[media_class]++;
   scan->up_to_date[media_class]++;
@@ -325,7 +311,7 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
   FileLookup own;
   const FileLookup *lookup = work.lookup;
   if (lookup == nullptr || !lookup->found) {
-    if (find_existing(pool, scan, work.item.url, &own) != APR_SUCCESS) return fail("Can't fetch object by its property");
+    if (find_existing(pool, scan, work.item.url, &own) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
     lookup = &own;
   }
   const char *old_oid = lookup->oid;
@@ -361,50 +347,6 @@ bool will_inspect(const FileWork &work, const char *oid, const char *signature) 
 }
 
 }  // namespace
-
-int msms_scan_context_init(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *source, const char *root,
-                           CancelCheck cancel, void *context, ScanContext *scan) {
-  *scan = ScanContext{};
-  const MSConfig *config = nullptr;
-  if (msconfig_get(&config) != APR_SUCCESS) return APR_EGENERAL;
-  scan->pretty_tags = config->pretty_tags;
-  scan->long_title = config->long_title;
-  scan->read_avi_tags = config->read_avi_tags;
-  scan->handle_album_art = config->handle_album_art;
-  scan->allow_album_art_as_photo = config->allow_album_art_as_photo;
-  msconfig_release();
-  scan->pool = pool;
-  scan->db = db;
-  scan->source_oid = source->oid;
-  scan->root = root;
-  scan->lookfor_audio = source->lookfor_audio;
-  scan->lookfor_video = source->lookfor_video;
-  scan->lookfor_photo = source->lookfor_photo;
-  for (const char *name : kTranscodeWhen) {
-    if (source->transcode_when != nullptr && strcasecmp(source->transcode_when, name) == 0) scan->transcode_when = name;
-  }
-  msms_parse_source_tags(pool, source->tags, scan->pretty_tags, &scan->tags, &scan->view_tags);
-  scan->art_cache = apr_hash_make(pool);
-  scan->cancel = cancel;
-  scan->cancel_context = context;
-  return APR_SUCCESS;
-}
-
-int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
-                             apr_hash_t **found) {
-  const char *names[std::size(kCheckedProps)];
-  for (std::size_t i = 0; i < std::size(kCheckedProps); ++i) names[i] = prop_name(kCheckedProps[i]);
-  if (msdb_fetch_named_rows(pool, db, oids, count, names, std::size(kCheckedProps), found) == APR_SUCCESS) {
-    return APR_SUCCESS;
-  }
-  return fail("Could not read the properties of existing objects");
-}
-
-int msms_scan_created(const ScanContext *scan) {
-  int sum = 0;
-  for (int count : scan->created) sum += count;
-  return sum;
-}
 
 int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup) {
   const char *extension = path_extension(file->name, 0);

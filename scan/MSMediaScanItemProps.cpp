@@ -12,7 +12,8 @@
 #include "CommonText.h"
 #include "CommonTime.h"
 #include "MSMediaScanAlbumArt.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
+#include "MSMediaScanTidy.h"
 #include "log4c.h"
 
 namespace {
@@ -130,10 +131,8 @@ void art_rows(apr_pool_t *pool, PropList *list, const ItemSource &item, const It
   prop_add(pool, list, PROP_ZENTORIA_ART_SMALL, art.small != nullptr ? art.small : "");
 }
 
-void add_system_view(apr_pool_t *pool, PropList *list, int kind) {
-  msms_state_read_lock();
-  const char *path = msms_system_view_path(pool, kind, 0, 0);
-  msms_state_unlock();
+void add_system_view(apr_pool_t *pool, PropList *list, const ScanContext *scan, int kind) {
+  const char *path = scan->library->system_views[kind];
   if (path != nullptr) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, path);
 }
 
@@ -171,20 +170,6 @@ const char *folder_album(apr_pool_t *pool, const char *relative) {
 }
 
 }  // namespace
-
-// Quote characters are trimmed only when they wrap the whole text: cutting
-// the opening quote of a title that merely starts with a quoted word would
-// leave its closing quote dangling ("Quoted" River gave Quoted" River).
-const char *msms_tidy(apr_pool_t *pool, const char *text) {
-  char *copy = str_trim(apr_pstrdup(pool, text));
-  std::size_t length = std::strlen(copy);
-  bool wrapped = length >= 2 && (copy[0] == '"' || copy[0] == '\'') && copy[length - 1] == copy[0];
-  if (wrapped) {
-    copy[length - 1] = '\0';
-    copy = str_trim(copy + 1);
-  }
-  return str_title_case(nullptr, copy);
-}
 
 const char *msms_item_title(apr_pool_t *pool, const ScanContext *scan, const char *relative,
                             const char *tag_title, const char *name, bool tags_read) {
@@ -231,7 +216,7 @@ void msms_media_item_props(apr_pool_t *pool, const ItemSource &item, const FileF
   prop_add(pool, *list, PROP_DC_TITLE,
            msms_item_title(pool, item.scan, item.relative, tidy_if(pool, item.scan, tags.title), item.file->name, tags.read));
   if (audio && item.scan->handle_album_art) art_rows(pool, *list, item, tags);
-  add_system_view(pool, *list, audio ? MEDIA_KIND_AUDIO : MEDIA_KIND_VIDEO);
+  add_system_view(pool, *list, item.scan, audio ? MEDIA_KIND_AUDIO : MEDIA_KIND_VIDEO);
 }
 
 void msms_image_item_props(apr_pool_t *pool, const ItemSource &item, const ImageFacts &image, PropList **list) {
@@ -248,5 +233,5 @@ void msms_image_item_props(apr_pool_t *pool, const ItemSource &item, const Image
   }
   apr_time_exp_t date{};
   if (image_date(image.exif, item.file->mtime, &date)) image_date_rows(pool, *list, date);
-  add_system_view(pool, *list, MEDIA_KIND_PHOTO);
+  add_system_view(pool, *list, item.scan, MEDIA_KIND_PHOTO);
 }

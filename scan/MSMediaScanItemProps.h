@@ -12,7 +12,7 @@
 #include "CommonMultimedia.h"
 #include "CommonProp.h"
 #include "MSMediaScanInspect.h"
-#include "MSMediaScanItem.h"
+#include "MSMediaScanContext.h"
 
 // What the item builders know of the file being processed.
 struct ItemSource {

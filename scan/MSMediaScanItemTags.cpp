@@ -11,13 +11,11 @@
 
 #include "CommonText.h"
 #include "MSDBProps.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
 #include "log4c.h"
 
 namespace {
 
-constexpr const char kViewPrefix[] = "_zentoria.libview.";
-constexpr std::size_t kViewPrefixLength = sizeof kViewPrefix - 1;
 constexpr int kMaxTagValues = 100;
 
 bool listed(const apr_array_header_t *values, const char *value) {
@@ -73,25 +71,6 @@ int sync_transcode(apr_pool_t *pool, const ScanContext *scan, const char *oid, P
 }
 
 }  // namespace
-
-void msms_parse_source_tags(apr_pool_t *pool, const char *text, int pretty,
-                            apr_array_header_t **tags, apr_array_header_t **view_tags) {
-  *tags = apr_array_make(pool, 4, sizeof(const char *));
-  *view_tags = apr_array_make(pool, 2, sizeof(const char *));
-  if (text == nullptr) return;
-  char *state = nullptr;
-  for (char *item = apr_strtok(apr_pstrdup(pool, text), ",", &state); item != nullptr;
-       item = apr_strtok(nullptr, ",", &state)) {
-    item = str_trim(item);
-    if (item[0] == '\0') continue;
-    if (strncasecmp(item, kViewPrefix, kViewPrefixLength) == 0 && item[kViewPrefixLength] != '\0') {
-      APR_ARRAY_PUSH(*view_tags, const char *) = item + kViewPrefixLength;
-      continue;
-    }
-    const char *tag = pretty ? msms_tidy(pool, item) : item;
-    if (!listed(*tags, tag)) APR_ARRAY_PUSH(*tags, const char *) = tag;
-  }
-}
 
 int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid) {
   if (add_tags(pool, scan, oid, PROP_ZENTORIA_TAG, scan->tags) != APR_SUCCESS ||

@@ -9,13 +9,7 @@
 #include <apr_tables.h>
 
 #include "CommonProp.h"
-#include "MSMediaScanItem.h"
-
-// Splits a comma-separated tag list (blanks around items ignored) into plain
-// tags (tidied when pretty is set) and view tags (items starting with
-// "_zentoria.libview." and something after it, stored without the prefix).
-void msms_parse_source_tags(apr_pool_t *pool, const char *text, int pretty,
-                            apr_array_header_t **tags, apr_array_header_t **view_tags);
+#include "MSMediaScanContext.h"
 
 // Stores the source's tags, view tags and transcode setting on a new object.
 // Returns 0 or 20014 (logged).

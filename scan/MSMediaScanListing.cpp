@@ -9,8 +9,9 @@
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSMediaScanAlbumArt.h"
+#include "MSMediaScanItem.h"
 #include "MSMediaScanPrefetch.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
 #include "PlatformFolderEntry.h"
 #include "PlatformPathNames.h"
 #include "log4c.h"
@@ -68,19 +69,6 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
 }
 
 }  // namespace
-
-WalkChain walk_chain_start(apr_pool_t *pool, const char *root) {
-  WalkChain chain;
-  apr_finfo_t info;
-  if (apr_stat(&info, root, APR_FINFO_INODE | APR_FINFO_DEV, pool) == APR_SUCCESS) {
-    chain.push_back({info.device, info.inode});
-  }
-  return chain;
-}
-
-bool walkable_entry(const apr_finfo_t &info) {
-  return (info.valid & APR_FINFO_NAME) != 0 && std::strcmp(info.name, ".") != 0 && std::strcmp(info.name, "..") != 0;
-}
 
 FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
                                    bool early) {

@@ -7,13 +7,24 @@
 #include <atomic>
 #include <cstring>
 
+#include <iterator>
+
+#include "CommonPropNames.h"
 #include "MSDBPrefixFind.h"
-#include "MSMediaScanItem.h"
-#include "MSMediaScanState.h"
+#include "MSDBProps.h"
+#include "MSMediaScanLog.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
 namespace {
+
+// What the turn of a file with an object reads of the object: its class,
+// the tags and the transcoding choice of its source, the folders it was
+// found in and its album art with what the art is found by.
+constexpr PropSlot kCheckedProps[] = {PROP_UPNP_CLASS,          PROP_ZENTORIA_TAG,         PROP_ZENTORIA_TAG_LIB_VIEW,
+                                      PROP_ZENTORIA_TRANSCODE_WHEN, PROP_ZENTORIA_FOLDER,  PROP_ZENTORIA_RAW_ALBUM,
+                                      PROP_UPNP_ALBUM,          PROP_ZENTORIA_WMP_GUID,    PROP_ZENTORIA_ART_LARGE,
+                                      PROP_ZENTORIA_ART_SMALL};
 
 // Urls per look-up: a few MiB of answers at most.
 constexpr int kPrefetchLimit = 4096;
@@ -135,4 +146,14 @@ bool msms_prefetch_find(const ScanPrefetch *prefetch, const char *url, const cha
   *stored = known != nullptr ? known->stored : nullptr;
   *held = known != nullptr && known->held;
   return true;
+}
+
+int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                             apr_hash_t **found) {
+  const char *names[std::size(kCheckedProps)];
+  for (std::size_t i = 0; i < std::size(kCheckedProps); ++i) names[i] = prop_name(kCheckedProps[i]);
+  if (msdb_fetch_named_rows(pool, db, oids, count, names, std::size(kCheckedProps), found) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
+  return msms_fail("Could not read the properties of existing objects");
 }

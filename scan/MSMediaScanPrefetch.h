@@ -14,6 +14,7 @@
 // nothing may enter a folder early outside it (msms_prefetch_covers).
 #pragma once
 
+#include <apr_hash.h>
 #include <apr_pools.h>
 
 #include "MSDBQuery.h"
@@ -41,3 +42,11 @@ bool msms_prefetch_covers(const ScanPrefetch *prefetch, const char *folder);
 // object the source holds (null otherwise).
 bool msms_prefetch_find(const ScanPrefetch *prefetch, const char *url, const char **oid, const char **signature,
                         const PropRows **stored, bool *held);
+
+// The properties the turn of a file with an object checks (its class, the
+// tags and transcoding choice of its source, its folders and its album art
+// with what the art is found by), of each of the objects oids, into *found
+// (oid -> PropRows, none for an object without them). Returns 0 or 20014
+// (logged).
+int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
+                             apr_hash_t **found);

@@ -9,7 +9,8 @@
 #include "CommonUserMessage.h"
 #include "MSDB.h"
 #include "MSMediaScanShare.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLibrary.h"
+#include "MSMediaScanLog.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -95,7 +96,7 @@ int find_for_removal(apr_pool_t *pool, const char *source, MediaSource *found, c
 int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context) {
   *added = 0;
   *removed = 0;
-  MediaLibraryDB *db = msms_library();
+  MediaLibraryDB *db = msms_library_db();
   if (db == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
   const apr_time_t start = apr_time_now();
   Pool pool(db->pool, MSMS_MODULE);
@@ -122,7 +123,7 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
 
 int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, const char **user_message,
                              CancelCheck cancel, void *context) {
-  MediaLibraryDB *db = msms_library();
+  MediaLibraryDB *db = msms_library_db();
   if (db == nullptr) return msms_source_fail(user_message, 0, INTERNAL_ERROR_TEXT);
   if (msms_lock_library() != APR_SUCCESS) {
     msms_user_message(user_message, SOURCE_MSG_BUSY);
@@ -138,7 +139,7 @@ int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, con
 }
 
 int msms_list_media_sources() {
-  MediaLibraryDB *db = msms_library();
+  MediaLibraryDB *db = msms_library_db();
   if (db == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
   Pool pool(db->pool, MSMS_MODULE);
   DbCursor *cursor = nullptr;

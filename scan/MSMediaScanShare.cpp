@@ -16,7 +16,8 @@
 #include "CommonUserMessage.h"
 #include "MSDB.h"
 #include "MSMediaScanItem.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLibrary.h"
+#include "MSMediaScanLog.h"
 #include "MSMediaScanWalk.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -121,7 +122,7 @@ using RecordFn = int (*)(apr_pool_t *, MediaLibraryDB *, MediaSource *, const ch
 
 // One admin transaction around a record step.
 int in_admin_transaction(apr_pool_t *pool, MediaSource *source, const char **user_message, RecordFn record, int done_code) {
-  MediaLibraryDB *db = msms_library();
+  MediaLibraryDB *db = msms_library_db();
   if (db == nullptr) return msms_source_fail(user_message, 0, INTERNAL_ERROR_TEXT);
   if (msdb_admin_begin(db) != APR_SUCCESS) {
     return msms_source_fail(user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the admin db");
@@ -140,6 +141,7 @@ int in_admin_transaction(apr_pool_t *pool, MediaSource *source, const char **use
 
 struct Refresh {
   apr_pool_t *pool;
+  const ScanLibrary *library;
   MediaLibraryDB *db;
   MediaSource source;
   int full;
@@ -186,7 +188,7 @@ int scan_in_transaction(Refresh &r) {
   if (msdb_create_marks(r.pool, r.db) != APR_SUCCESS) return msms_source_fail(nullptr, SOURCE_MSG_MARK_FAILED, "Could not start mark");
   r.marking = true;
   ScanContext scan;
-  if (msms_scan_context_init(r.pool, r.db, &r.source, r.source.url, r.cancel, r.context, &scan) != APR_SUCCESS) {
+  if (msms_scan_context_init(r.pool, r.library, &r.source, r.source.url, r.cancel, r.context, &scan) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   scan.print = r.print;
@@ -245,7 +247,7 @@ int msms_source_fail(const char **user_message, int code, const char *message, i
 
 int msms_fetch_source(apr_pool_t *pool, const char *oid_or_url, MediaSource *source) {
   *source = MediaSource{};
-  MediaLibraryDB *db = msms_library();
+  MediaLibraryDB *db = msms_library_db();
   if (db == nullptr || oid_or_url == nullptr) return APR_EGENERAL;
   if (all_digits(oid_or_url)) {
     if (msdb_get_media_source_by_oid(pool, db, oid_or_url, source) != APR_SUCCESS) return APR_EGENERAL;
@@ -273,10 +275,11 @@ int msms_refresh_media_source(const char *source, int full, int print, int *adde
                               void *context) {
   *added = 0;
   *removed = 0;
-  MediaLibraryDB *db = msms_library();
-  if (db == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  const ScanLibrary *library = msms_library();
+  if (library == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  MediaLibraryDB *db = library->db;
   Pool pool(db->pool, MSMS_MODULE);
-  Refresh r{pool, db, {}, full, print, added, removed, cancel, context, false};
+  Refresh r{pool, library, db, {}, full, print, added, removed, cancel, context, false};
   if (msms_fetch_source(pool, source, &r.source) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not fetch media source");
   if (print) std::printf("\n\nRefreshing %s\n", r.source.url);
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Refreshing Media Source \"%s\"", r.source.url));

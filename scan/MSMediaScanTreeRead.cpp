@@ -17,8 +17,8 @@
 #include <unordered_set>
 
 #include "CommonThreadInit.h"
-#include "MSMediaScanListing.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanEntries.h"
+#include "MSMediaScanLog.h"
 #include "PlatformFolderEntry.h"
 #include "log4c_pool.h"
 

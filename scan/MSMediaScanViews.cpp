@@ -24,10 +24,11 @@
 #include "CommonPath.h"
 #include "CommonProp.h"
 #include "CommonText.h"
-#include "CommonUserMessage.h"
 #include "MSDBGraph.h"
 #include "MSDBProps.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
+#include "MSMediaScanViewsPath.h"
+#include "MSMediaScanViewsTables.h"
 #include "log4c.h"
 
 namespace {
@@ -35,14 +36,12 @@ namespace {
 constexpr int kMaxKeyValues = 10;
 constexpr int kMaxFilterValues = 20;
 
-LibraryView *g_untriggered = nullptr;
-LibraryView *g_triggered = nullptr;
-
 // The item being filed and the triggered views already applied above.
 // Filing writes only containers and links, never the item's own
 // properties, so what it reads of the item is read once per filing.
 struct Filing {
   apr_pool_t *pool;
+  const ScanLibrary *library;
   MediaLibraryDB *db;
   const char *oid;
   const char *item_class;
@@ -158,14 +157,14 @@ int copy_container_props(Filing &f, const char *container, int key, const char *
     for (int slot : {PROP_ZENTORIA_ART_LARGE, PROP_ZENTORIA_ART_SMALL}) {
       const char *art = nullptr;
       if (first_value(f, slot, &art) != APR_SUCCESS) return APR_EGENERAL;
-      if (art != nullptr && msms_set_container_prop(f.pool, container, slot, art) != APR_SUCCESS) return APR_EGENERAL;
+      if (art != nullptr && msms_set_container_prop(f.pool, f.library, container, slot, art) != APR_SUCCESS) return APR_EGENERAL;
     }
   }
   if (key != PROP_ZENTORIA_FOLDER) return APR_SUCCESS;
   const char *base = nullptr;
   if (first_value(f, PROP_ZENTORIA_BASE_PATH, &base) != APR_SUCCESS) return APR_EGENERAL;
   const char *full = apr_pstrcat(f.pool, "file://", path_canonical(f.pool, apr_pstrcat(f.pool, base ? base : "", value, nullptr)), nullptr);
-  return msms_set_container_prop(f.pool, container, PROP_ZENTORIA_FULL_PATH, full);
+  return msms_set_container_prop(f.pool, f.library, container, PROP_ZENTORIA_FULL_PATH, full);
 }
 
 int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *container, const char *path_text);
@@ -177,8 +176,8 @@ int file_value(Filing &f, const LibraryView *view, int depth, const char *contai
   const char *cls = msms_view_container_class(key, f.item_class);
   const char *child = nullptr;
   int status = container == nullptr || is_path_key(key)
-                   ? msms_find_or_create_path(f.pool, container, value, &child)
-                   : msms_find_or_create_child(f.pool, container, value, cls, key, &child);
+                   ? msms_find_or_create_path(f.pool, f.library, container, value, &child)
+                   : msms_find_or_create_child(f.pool, f.library, container, value, cls, key, &child);
   if (status == APR_SUCCESS && !is_path_key(key)) status = copy_container_props(f, child, key, cls, value);
   if (status != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
@@ -218,11 +217,11 @@ bool is_active(const Filing &f, const LibraryView *view) {
 
 // Applies the triggered views whose trigger starts the leaf's path text.
 int apply_triggered(Filing &f, const char *leaf, const char *path_text) {
-  for (const LibraryView *view = g_triggered; view != nullptr; view = view->next) {
+  for (const LibraryView *view = f.library->triggered; view != nullptr; view = view->next) {
     if (path_text == nullptr || std::strncmp(view->trigger, path_text, view->trigger_length) != 0) continue;
     if (is_active(f, view) || !passes_filters(f, view)) continue;
     const char *container = nullptr;
-    if (view->parent != nullptr && msms_find_or_create_path(f.pool, leaf, view->parent, &container) != APR_SUCCESS) {
+    if (view->parent != nullptr && msms_find_or_create_path(f.pool, f.library, leaf, view->parent, &container) != APR_SUCCESS) {
       LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch/create object by path");
       return APR_EGENERAL;
     }
@@ -242,16 +241,6 @@ int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *con
   return apply_triggered(f, container, path_text);
 }
 
-int sort_folder_by_file_name() {
-  const MSConfig *config = nullptr;
-  int value = 1;
-  if (msconfig_get(&config) == APR_SUCCESS) {
-    value = config->sort_folder_by_file_name;
-    msconfig_release();
-  }
-  return value;
-}
-
 }  // namespace
 
 int msms_view_parse(apr_pool_t *pool, const MSConfigView *index, LibraryView **view) {
@@ -265,35 +254,30 @@ int msms_view_parse(apr_pool_t *pool, const MSConfigView *index, LibraryView **v
   return APR_SUCCESS;
 }
 
-int msms_views_build(apr_pool_t *pool, const MSConfigView *views) {
-  msms_views_reset();
-  LibraryView **untriggered_tail = &g_untriggered, **triggered_tail = &g_triggered;
-  for (const MSConfigView *index = views; index != nullptr; index = index->next) {
+int msms_views_build(ScanLibrary *library, const MSConfig *config) {
+  LibraryView *untriggered = nullptr, *triggered = nullptr;
+  LibraryView **untriggered_tail = &untriggered, **triggered_tail = &triggered;
+  for (const MSConfigView *index = config->views; index != nullptr; index = index->next) {
     LibraryView *view = nullptr;
-    if (msms_view_parse(pool, index, &view) != APR_SUCCESS) return APR_EGENERAL;
+    if (msms_view_parse(library->pool, index, &view) != APR_SUCCESS) return APR_EGENERAL;
     LibraryView ***tail = view->trigger != nullptr ? &triggered_tail : &untriggered_tail;
     **tail = view;
     *tail = &view->next;
   }
+  library->untriggered = untriggered;
+  library->triggered = triggered;
+  library->sort_folder_by_file_name = config->sort_folder_by_file_name;
   return APR_SUCCESS;
 }
 
-void msms_views_reset() {
-  g_untriggered = nullptr;
-  g_triggered = nullptr;
-}
-
-int msms_index_object(apr_pool_t *pool, const char *oid, const char *item_class) {
-  Filing f{pool, msms_library(), oid, item_class, sort_folder_by_file_name(), {}, {}, {}};
-  if (f.db == nullptr) {
-    LOG4C(MSMS_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
-    return APR_EGENERAL;
-  }
+int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *oid, const char *item_class) {
+  Filing f{pool, library, library->db, oid, item_class, library->sort_folder_by_file_name, {}, {}, {}};
   int status = APR_SUCCESS;
-  for (const LibraryView *view = g_untriggered; view != nullptr && status == APR_SUCCESS; view = view->next) {
+  for (const LibraryView *view = library->untriggered; view != nullptr && status == APR_SUCCESS; view = view->next) {
     if (!passes_filters(f, view)) continue;
     const char *container = nullptr;
-    if (view->parent != nullptr && msms_find_or_create_path(pool, nullptr, view->parent, &container) != APR_SUCCESS) {
+    if (view->parent != nullptr &&
+        msms_find_or_create_path(pool, library, nullptr, view->parent, &container) != APR_SUCCESS) {
       LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not get/create %s, skipping...", view->parent));
       continue;
     }

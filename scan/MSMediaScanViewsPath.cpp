@@ -21,6 +21,8 @@
 // a new or rolled-back transaction, or deleted objects or properties, empty
 // it. Only this file creates such containers during a scan, and it
 // remembers each one it creates, so the newest match stays the remembered one.
+#include "MSMediaScanViewsPath.h"
+
 #include <apr_strings.h>
 
 #include <cstring>
@@ -31,8 +33,9 @@
 #include "CommonPropNames.h"
 #include "MSDBGraph.h"
 #include "MSDBProps.h"
-#include "MSMediaScanState.h"
-#include "MSMediaScanViews.h"
+#include "MSMediaScanLog.h"
+#include "MSMediaScanSkeleton.h"
+#include "MSMediaScanViewsTables.h"
 #include "log4c.h"
 
 namespace {
@@ -96,9 +99,9 @@ bool know_children(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
 
 }  // namespace
 
-int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *title, const char *cls,
-                              int key_slot, const char **oid) {
-  MediaLibraryDB *db = msms_library();
+int msms_find_or_create_child(apr_pool_t *pool, const ScanLibrary *library, const char *parent, const char *title,
+                              const char *cls, int key_slot, const char **oid) {
+  MediaLibraryDB *db = library->db;
   const char *names[] = {prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER)};
   const char *values[] = {title, "1"};
   *oid = nullptr;
@@ -124,8 +127,9 @@ int msms_find_or_create_child(apr_pool_t *pool, const char *parent, const char *
   return APR_SUCCESS;
 }
 
-int msms_set_container_prop(apr_pool_t *pool, const char *container, int slot, const char *value) {
-  MediaLibraryDB *db = msms_library();
+int msms_set_container_prop(apr_pool_t *pool, const ScanLibrary *library, const char *container, int slot,
+                            const char *value) {
+  MediaLibraryDB *db = library->db;
   if (db == nullptr) return APR_EGENERAL;
   const std::string key = memory_key('p', container, prop_name(slot));
   const char *known = recall(pool, db, key);
@@ -135,7 +139,8 @@ int msms_set_container_prop(apr_pool_t *pool, const char *container, int slot, c
   return APR_SUCCESS;
 }
 
-int msms_find_or_create_path(apr_pool_t *pool, const char *start, const char *path, const char **oid) {
+int msms_find_or_create_path(apr_pool_t *pool, const ScanLibrary *library, const char *start, const char *path,
+                             const char **oid) {
   char *elements = apr_pstrdup(pool, path);
   char *state = nullptr;
   char *element = apr_strtok(elements, ".", &state);
@@ -143,14 +148,14 @@ int msms_find_or_create_path(apr_pool_t *pool, const char *start, const char *pa
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not fetch/create object by path %s", path));
     return APR_EGENERAL;
   }
-  const char *current = msms_top_level_oid(element);
+  const char *current = msms_top_level_oid(library, element);
   if (current != nullptr) {
     element = apr_strtok(nullptr, ".", &state);
   } else {
     current = start != nullptr ? start : kRoot;
   }
   for (; element != nullptr; element = apr_strtok(nullptr, ".", &state)) {
-    if (msms_find_or_create_child(pool, current, element, "object.container", 0, &current) != APR_SUCCESS) {
+    if (msms_find_or_create_child(pool, library, current, element, "object.container", 0, &current) != APR_SUCCESS) {
       return APR_EGENERAL;
     }
   }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "CommonPropNames.h"
-#include "MSMediaScanViews.h"
+#include "MSMediaScanViewsTables.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "MSDB.h"
 #include "MSMediaScanListing.h"
 #include "MSMediaScanPrefetch.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLog.h"
 #include "MSMediaScanTreeRead.h"
 #include "log4c.h"
 #include "log4c_pool.h"

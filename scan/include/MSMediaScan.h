@@ -4,17 +4,15 @@
 // "zentoria.ZentoriaMediaLibLock" in the installation's "logs/" folder) so
 // that the media server and sharectl never write the library at the same
 // time. Runs on the calling thread; results live in the caller's pool.
-// Statuses: 0 success, 4 stopped by the cancel check, 70025 library busy,
-// 20014 any other failure (logged).
+// Statuses: 0 success, 4 (COMMON_CANCELLED) stopped by the cancel check,
+// 70025 library busy, 20014 any other failure (logged).
 #pragma once
 
 #include <apr_pools.h>
 #include <apr_time.h>
 
+#include "CommonCancel.h"
 #include "MSDBSources.h"
-
-// Returns non-zero when a long operation must stop.
-using CancelCheck = int (*)(void *context);
 
 struct MediaLibraryDB;
 

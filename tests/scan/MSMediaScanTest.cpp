@@ -6,7 +6,9 @@
 #include "CommonFiles.h"
 #include "MSConfig.h"
 #include "MSMediaScan.h"
+#include "MSMediaScanSkeleton.h"
 #include "MSMediaScanViews.h"
+#include "MSMediaScanViewsPath.h"
 #include "ScanEngineFixture.h"
 
 namespace {
@@ -19,7 +21,7 @@ std::vector<std::string> all_slots() {
   std::vector<std::string> oids;
   for (int kind = 0; kind < MEDIA_KINDS; kind++) {
     for (int slot = 0; slot < MSMS_SLOTS; slot++) {
-      StandardContainer c = msms_standard_container(kind, slot);
+      StandardContainer c = msms_standard_container(msms_library(), kind, slot);
       oids.push_back(c.oid ? std::string(c.oid) + "@" + c.path : "-");
     }
   }
@@ -28,7 +30,7 @@ std::vector<std::string> all_slots() {
 
 int known_slots(int kind) {
   int known = 0;
-  for (int slot = 2; slot < MSMS_SLOTS; slot++) known += msms_standard_container(kind, slot).oid != nullptr;
+  for (int slot = 2; slot < MSMS_SLOTS; slot++) known += msms_standard_container(msms_library(), kind, slot).oid != nullptr;
   return known;
 }
 
@@ -49,7 +51,7 @@ TEST_F(ScanEngineTest, FreshLibraryGetsItsSkeletonOnceAndTheSameIdsNextRun) {
   EXPECT_EQ(object_count(), kFixedObjects + 35);
   EXPECT_EQ(slot(MEDIA_KIND_VIDEO, SLOT_PUBLISHERS), "");
   EXPECT_EQ(slot(MEDIA_KIND_PHOTO, SLOT_GENRES), "");
-  const StandardContainer all = msms_standard_container(MEDIA_KIND_AUDIO, SLOT_ALL);
+  const StandardContainer all = msms_standard_container(msms_library(), MEDIA_KIND_AUDIO, SLOT_ALL);
   EXPECT_EQ(std::string(all.path), "0/1/" + slot(MEDIA_KIND_AUDIO, SLOT_INDEXES) + "/" + all.oid);
   EXPECT_EQ(below("1", {"Music Indexes", "Year / Artists / Albums"}), slot(MEDIA_KIND_AUDIO, SLOT_YEAR_ARTISTS_ALBUMS));
   EXPECT_EQ(prop(slot(MEDIA_KIND_PHOTO, SLOT_INTERNET), PROP_UPNP_CLASS), "object.container");
@@ -155,34 +157,34 @@ TEST_F(ScanEngineTest, SystemViewPathsNameTheKindsStandardContainers) {
 
 TEST_F(ScanEngineTest, ReservedNamesAndStandardTitlesResolveWithoutTheDatabase) {
   ASSERT_TRUE(start_engine());
-  EXPECT_STREQ(msms_top_level_oid("Zentoria"), "0");
-  EXPECT_STREQ(msms_top_level_oid("Zentoria Custom"), "300");
-  EXPECT_STREQ(msms_top_level_oid("Hidden"), "400");
-  EXPECT_STREQ(msms_top_level_oid("Video"), "3");
-  EXPECT_EQ(msms_top_level_oid("Folders"), slot(MEDIA_KIND_AUDIO, SLOT_FOLDERS));
-  EXPECT_EQ(msms_top_level_oid("Publishers"), nullptr);
-  EXPECT_EQ(msms_top_level_oid("users"), nullptr);
+  EXPECT_STREQ(msms_top_level_oid(msms_library(), "Zentoria"), "0");
+  EXPECT_STREQ(msms_top_level_oid(msms_library(), "Zentoria Custom"), "300");
+  EXPECT_STREQ(msms_top_level_oid(msms_library(), "Hidden"), "400");
+  EXPECT_STREQ(msms_top_level_oid(msms_library(), "Video"), "3");
+  EXPECT_EQ(msms_top_level_oid(msms_library(), "Folders"), slot(MEDIA_KIND_AUDIO, SLOT_FOLDERS));
+  EXPECT_EQ(msms_top_level_oid(msms_library(), "Publishers"), nullptr);
+  EXPECT_EQ(msms_top_level_oid(msms_library(), "users"), nullptr);
 }
 
 TEST_F(ScanEngineTest, DottedPathsResolveToOneContainerAndCreateWhatIsMissing) {
   ASSERT_TRUE(start_engine());
   in_transaction([&] {
     const char *oid = nullptr;
-    ASSERT_EQ(msms_find_or_create_path(pool_, nullptr, "Zentoria.Audio.Music Indexes.Artists", &oid), 0);
+    ASSERT_EQ(msms_find_or_create_path(pool_, msms_library(), nullptr, "Zentoria.Audio.Music Indexes.Artists", &oid), 0);
     EXPECT_EQ(oid, slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS));
     const int before = object_count();
-    ASSERT_EQ(msms_find_or_create_path(pool_, nullptr, "Zentoria.Video.Video Indexes.Publishers", &oid), 0);
+    ASSERT_EQ(msms_find_or_create_path(pool_, msms_library(), nullptr, "Zentoria.Video.Video Indexes.Publishers", &oid), 0);
     const std::string publishers = oid;
-    ASSERT_EQ(msms_find_or_create_path(pool_, nullptr, "Zentoria.Video.Video Indexes.Publishers", &oid), 0);
+    ASSERT_EQ(msms_find_or_create_path(pool_, msms_library(), nullptr, "Zentoria.Video.Video Indexes.Publishers", &oid), 0);
     EXPECT_EQ(oid, publishers);
     EXPECT_EQ(object_count(), before + 1);
     EXPECT_EQ(below(slot(MEDIA_KIND_VIDEO, SLOT_INDEXES), {"Publishers"}), publishers);
 
-    ASSERT_EQ(msms_find_or_create_path(pool_, nullptr, "My Views..Rock.", &oid), 0);
+    ASSERT_EQ(msms_find_or_create_path(pool_, msms_library(), nullptr, "My Views..Rock.", &oid), 0);
     EXPECT_EQ(below("0", {"My Views", "Rock"}), oid);
     const std::string relative_start = publishers;
-    ASSERT_EQ(msms_find_or_create_path(pool_, relative_start.c_str(), "Sub.Deeper", &oid), 0);
+    ASSERT_EQ(msms_find_or_create_path(pool_, msms_library(), relative_start.c_str(), "Sub.Deeper", &oid), 0);
     EXPECT_EQ(below(publishers, {"Sub", "Deeper"}), oid);
-    EXPECT_EQ(msms_find_or_create_path(pool_, nullptr, "...", &oid), 20014);
+    EXPECT_EQ(msms_find_or_create_path(pool_, msms_library(), nullptr, "...", &oid), 20014);
   });
 }

@@ -8,7 +8,9 @@
 
 #include "MSConfig.h"
 #include "MSDBQuery.h"
+#include "MSMediaScanSkeleton.h"
 #include "MSMediaScanViews.h"
+#include "MSMediaScanViewsPath.h"
 #include "ScanEngineFixture.h"
 
 namespace {
@@ -41,7 +43,12 @@ class ViewsTest : public ScanEngineTest {
   void use_views(std::vector<MSConfigView> views) {
     stored_ = std::move(views);
     for (size_t i = 0; i + 1 < stored_.size(); i++) stored_[i].next = &stored_[i + 1];
-    ASSERT_EQ(msms_views_build(pool_, stored_.empty() ? nullptr : &stored_[0]), 0);
+    const MSConfig *loaded = nullptr;
+    ASSERT_EQ(msconfig_get(&loaded), 0);
+    MSConfig config = *loaded;
+    msconfig_release();
+    config.views = stored_.empty() ? nullptr : &stored_[0];
+    ASSERT_EQ(msms_views_build(msms_library(), &config), 0);
   }
 
   std::vector<std::string> browse_titles(const std::string &container) {
@@ -89,7 +96,7 @@ TEST_F(ViewsTest, GroupingContainersAreMadeOnceAndReused) {
   EXPECT_EQ(children(slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS)).size(), 1u);
   EXPECT_EQ(children(below(slot(MEDIA_KIND_AUDIO, SLOT_GENRES_ARTISTS), {"Rock", "Artist A"})).size(), 2u);
   // Filing an item again keeps one link.
-  in_transaction([&] { EXPECT_EQ(msms_index_object(pool_, second.c_str(), kTrack), 0); });
+  in_transaction([&] { EXPECT_EQ(msms_index_object(pool_, msms_library(), second.c_str(), kTrack), 0); });
   EXPECT_EQ(children(below(slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS), {"Artist A"})).size(), 2u);
   EXPECT_EQ(prop(below(slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS), {"Artist A"}), PROP_CHILD_COUNT), "2");
 }
@@ -172,14 +179,14 @@ TEST_F(ViewsTest, AlbumListsTracksByNumberAndArtistListsTitlesWithoutArticles) {
     props.push_back({"upnp:originalTrackNumber", number});
     index_item(title, kTrack, props);
   }
-  const StandardContainer albums = msms_standard_container(MEDIA_KIND_AUDIO, SLOT_ALBUMS);
+  const StandardContainer albums = msms_standard_container(msms_library(), MEDIA_KIND_AUDIO, SLOT_ALBUMS);
   const std::string album = below(albums.oid, {"Album X"});
   EXPECT_EQ(browse_titles(std::string(albums.path) + "/" + album), (std::vector<std::string>{"One", "Two", "Ten"}));
 
   for (const char *title : {"The Zoo", "Apple", "10 Songs", "9 Lives"}) {
     index_item(title, kTrack, track("Artist B", nullptr, {}, nullptr));
   }
-  const StandardContainer artists = msms_standard_container(MEDIA_KIND_AUDIO, SLOT_ARTISTS);
+  const StandardContainer artists = msms_standard_container(msms_library(), MEDIA_KIND_AUDIO, SLOT_ARTISTS);
   const std::string artist = below(artists.oid, {"Artist B"});
   EXPECT_EQ(browse_titles(std::string(artists.path) + "/" + artist),
             (std::vector<std::string>{"9 Lives", "10 Songs", "Apple", "The Zoo"}));
@@ -193,11 +200,11 @@ TEST_F(ViewsTest, GroupingContainerSweptMidTransactionIsMadeAgain) {
   std::string first, second, swept;
   in_transaction([&] {
     first = object(nullptr, "First", kTrack, {{"upnp:genre", "Rock"}});
-    ASSERT_EQ(msms_index_object(pool_, first.c_str(), kTrack), 0);
+    ASSERT_EQ(msms_index_object(pool_, msms_library(), first.c_str(), kTrack), 0);
     swept = below("0", {"Genres Here", "Rock"});
     ASSERT_EQ(msdb_delete_objects(pool_, db_, ("select " + swept + " as deleteoid").c_str(), nullptr, nullptr), 0);
     second = object(nullptr, "Second", kTrack, {{"upnp:genre", "Rock"}});
-    ASSERT_EQ(msms_index_object(pool_, second.c_str(), kTrack), 0);
+    ASSERT_EQ(msms_index_object(pool_, msms_library(), second.c_str(), kTrack), 0);
   });
   const std::string rock = below("0", {"Genres Here", "Rock"});
   ASSERT_NE(rock, "");
@@ -210,7 +217,7 @@ TEST_F(ViewsTest, GroupingContainerOfARolledBackFilingIsMadeAgain) {
   use_views({{"Genres Here", "", "upnp:genre", "", nullptr}});
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::string lost = object(nullptr, "Lost", kTrack, {{"upnp:genre", "Jazz"}});
-  ASSERT_EQ(msms_index_object(pool_, lost.c_str(), kTrack), 0);
+  ASSERT_EQ(msms_index_object(pool_, msms_library(), lost.c_str(), kTrack), 0);
   ASSERT_EQ(msdb_medialib_rollback(db_), 0);
   const std::string kept = index_item("Kept", kTrack, {{"upnp:genre", "Jazz"}});
   const std::string jazz = below("0", {"Genres Here", "Jazz"});

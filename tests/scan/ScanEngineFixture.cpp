@@ -4,7 +4,9 @@
 #include "CommonThreadInit.h"
 #include "CommonTimeout.h"
 #include "MSMediaScan.h"
+#include "MSMediaScanSkeleton.h"
 #include "MSMediaScanViews.h"
+#include "MSMediaScanViewsPath.h"
 
 void ScanEngineTest::SetUp() {
   LibraryTest::SetUp();
@@ -29,7 +31,7 @@ bool ScanEngineTest::start_engine() {
 int ScanEngineTest::object_count() { return std::stoi(column("select count(*) from object").at(0)); }
 
 std::string ScanEngineTest::slot(int kind, int slot_number) {
-  StandardContainer container = msms_standard_container(kind, slot_number);
+  StandardContainer container = msms_standard_container(msms_library(), kind, slot_number);
   return container.oid != nullptr ? container.oid : "";
 }
 
@@ -68,7 +70,7 @@ std::string ScanEngineTest::index_item(const std::string &title, const char *cls
   std::string oid;
   in_transaction([&] {
     oid = object(nullptr, title, cls, props);
-    EXPECT_EQ(msms_index_object(pool_, oid.c_str(), cls), 0);
+    EXPECT_EQ(msms_index_object(pool_, msms_library(), oid.c_str(), cls), 0);
   });
   return oid;
 }

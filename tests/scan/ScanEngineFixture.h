@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "LibraryFixture.h"
-#include "MSMediaScanState.h"
+#include "MSMediaScanLibrary.h"
 
 class ScanEngineTest : public LibraryTest {
  protected:

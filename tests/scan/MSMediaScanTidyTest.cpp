@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
-#include "MSMediaScanItem.h"
+#include "MSMediaScanTidy.h"
 
 TEST(Tidy, QuotesAreTrimmedOnlyWhenTheyWrapTheText) {
   TestPool pool;
