@@ -20,7 +20,8 @@
 #include "MSMediaScanAlbumArt.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
-#include "MSMediaScanPrefetch.h"
+#include "MSMediaScanClassify.h"
+#include "MSMediaScanLookup.h"
 #include "MSMediaScanLog.h"
 #include "MSMediaScanViews.h"
 #include "log4c.h"
@@ -33,55 +34,12 @@ constexpr int kReplacedFlag = 1;
 
 enum class Existing { kept, ignored, replaced, failed };
 
-bool wants(const ScanContext *scan, int media_class) {
-  switch (media_class) {
-    case MEDIA_VIDEO: return scan->lookfor_video != 0;
-    case MEDIA_AUDIO: return scan->lookfor_audio != 0;
-    case MEDIA_AUDIO_OR_VIDEO: return scan->lookfor_audio != 0 || scan->lookfor_video != 0;
-    case MEDIA_IMAGE: return scan->lookfor_photo != 0;
-    default: return true;
-  }
-}
-
-bool is_scanned_class(int media_class) {
-  return media_class == MEDIA_VIDEO || media_class == MEDIA_AUDIO || media_class == MEDIA_AUDIO_OR_VIDEO ||
-         media_class == MEDIA_IMAGE || media_class == MEDIA_METAFILE;
-}
-
 // Per file: what the walk knows plus the decisions of the first steps.
 struct FileWork {
   ItemSource item;
-  bool album_art;
-  const char *mtime;  // the signature
+  const ClassifiedFile *file;
   const FileLookup *lookup;
 };
-
-// The work of a file that passed the name checks, in pool.
-FileWork file_work(apr_pool_t *pool, ScanContext *scan, const FolderScan *folder, const ScanFile *file,
-                   const char *extension, const MediaTypeEntry *type, const FileLookup *lookup) {
-  const char *relative = folder->relative[0] != '\0' ? folder->relative : "/";
-  const char *path = path_canonical(pool, apr_pstrcat(pool, scan->root, "/", folder->relative, "/", file->name, nullptr));
-  FileWork work{{scan, file, relative, path, apr_pstrcat(pool, "file://", path, nullptr), extension, type},
-                false,
-                apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(file->mtime)),
-                lookup};
-  if (type->media_class == MEDIA_IMAGE &&
-      ((scan->lookfor_photo && !scan->allow_album_art_as_photo) || scan->handle_album_art) &&
-      msms_is_album_art(file->name)) {
-    work.album_art = true;
-  }
-  return work;
-}
-
-InspectRequest inspect_request(const FileWork &work) {
-  return InspectRequest{work.item.path, work.item.extension, work.item.type->media_class,
-                        work.item.scan->read_avi_tags != 0};
-}
-
-// An album-art picture is no photo unless the configuration says so.
-bool unwanted_art(const FileWork &work) {
-  return work.item.type->media_class == MEDIA_IMAGE && work.album_art && !work.item.scan->allow_album_art_as_photo;
-}
 
 void remember_video(FolderScan *folder, const char *path, const char *oid) {
   apr_hash_set(folder->videos, apr_pstrdup(folder->pool, path), APR_HASH_KEY_STRING, apr_pstrdup(folder->pool, oid));
@@ -164,19 +122,15 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
 Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const char *signature,
                         const PropRows *rows) {
   ScanContext *scan = work.item.scan;
-  if (rows == nullptr) {
-    apr_hash_t *found = nullptr;
-    if (msms_fetch_checked_props(pool, scan->db, &oid, 1, &found) != APR_SUCCESS) return Existing::failed;
-    rows = static_cast<const PropRows *>(apr_hash_get(found, oid, APR_HASH_KEY_STRING));
-  }
-  PropList *stored = msdb_prop_rows_list(pool, rows);
+  PropList *stored = nullptr;
+  if (msms_checked_props(pool, scan, oid, rows, &stored) != APR_SUCCESS) return Existing::failed;
   const char *item_class = nullptr;
   const int media_class = existing_class(pool, work, stored, &item_class);
-  if (!wants(scan, media_class) || unwanted_art(work)) return Existing::ignored;
+  if (!msms_scan_wants(scan, media_class, work.file->album_art)) return Existing::ignored;
   bool rebuild = false;
   bool reindex_needed = false;
   if (msms_sync_tags(pool, scan, oid, stored, &rebuild, &reindex_needed) != APR_SUCCESS) return Existing::failed;
-  if (!rebuild && str_compare(signature, work.mtime) == 0) {
+  if (!rebuild && str_compare(signature, work.file->signature) == 0) {
     return keep_up_to_date(pool, work, folder, oid, stored, media_class, item_class, reindex_needed);
   }
   if (msdb_mark_object(pool, scan->db, oid, kReplacedFlag) != APR_SUCCESS) return Existing::failed;
@@ -195,14 +149,15 @@ int file_facts(apr_pool_t *pool, const FileWork &work, FileFacts *own, const Fil
     return probed && scan->cancel != nullptr && scan->cancel(scan->cancel_context) ? 4 : APR_SUCCESS;
   }
   *facts = own;
-  return msms_ahead_inspect_here(scan->ahead, pool, inspect_request(work), scan->cancel, scan->cancel_context, own);
+  return msms_ahead_inspect_here(scan->ahead, pool, msms_inspect_request(scan, *work.file), scan->cancel,
+                                 scan->cancel_context, own);
 }
 
 // Builds the new item's properties; *skip when the file's kind is not wanted.
 int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_class, bool *skip) {
   ScanContext *scan = work.item.scan;
   *media_class = work.item.type->media_class;
-  *skip = !wants(scan, *media_class) || unwanted_art(work);
+  *skip = !work.file->wanted;
   if (*skip) return APR_SUCCESS;
   FileFacts own;
   const FileFacts *facts = nullptr;
@@ -213,7 +168,7 @@ int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_cla
     return APR_SUCCESS;
   }
   msms_media_item_props(pool, work.item, *facts, list, media_class);
-  *skip = !wants(scan, *media_class);
+  *skip = !msms_scan_wants(scan, *media_class, false);
   return APR_SUCCESS;
 }
 
@@ -241,7 +196,7 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
   int status = build_item(pool, work, &list, &media_class, &skip);
   if (status != APR_SUCCESS || skip) return status;
   const char *oid = nullptr;
-  if (msdb_create_object(pool, scan->db, nullptr, scan->source_oid, work.mtime, &oid) != APR_SUCCESS) {
+  if (msdb_create_object(pool, scan->db, nullptr, scan->source_oid, work.file->signature, &oid) != APR_SUCCESS) {
     return msms_fail("Could not create object");
   }
   if (msdb_add_prop_list(pool, scan->db, oid, list) != APR_SUCCESS ||
@@ -264,54 +219,15 @@ void note_subtitle(FolderScan *folder, const char *name) {
   if (table) apr_hash_set(folder->subtitles, apr_pstrdup(folder->pool, name), APR_HASH_KEY_STRING, "auto");
 }
 
-bool held_by(apr_pool_t *pool, const ScanContext *scan, const char *oid) {
-  const char *sources[16];
-  int count = 16;
-  if (msdb_get_object_sources(pool, scan->db, oid, sources, &count) != APR_SUCCESS) return false;
-  for (int i = 0; i < count; ++i) {
-    if (std::strcmp(sources[i], scan->source_oid) == 0) return true;
-  }
-  return false;
-}
-
-// The source's newest object for url. The look-up by value alone follows
-// the property index; limited to a source, the query walks every object of
-// the source, which made a scan quadratic in the size of the source. The
-// newest object of the whole library is also the source's newest when the
-// source holds it; only a file shared by two sources needs the slow form.
-// A file in the tree the walk looked up ahead needs no statement at all.
-int find_existing(apr_pool_t *pool, const ScanContext *scan, const char *url, FileLookup *lookup) {
-  const char *names[] = {"res"};
-  const char *values[] = {url};
-  bool held = false;
-  *lookup = FileLookup{};
-  if (scan->prefetch == nullptr ||
-      !msms_prefetch_find(scan->prefetch, url, &lookup->oid, &lookup->signature, &lookup->stored, &held)) {
-    if (msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, nullptr, &lookup->oid,
-                         &lookup->signature) != APR_SUCCESS) {
-      return APR_EGENERAL;
-    }
-    held = lookup->oid != nullptr && held_by(pool, scan, lookup->oid);
-  }
-  lookup->found = true;
-  if (lookup->oid == nullptr || held) return APR_SUCCESS;
-  lookup->stored = nullptr;
-  return msdb_find_object(pool, scan->db, nullptr, 0, 1, 1, names, values, 0, scan->source_oid, &lookup->oid,
-                          &lookup->signature);
-}
-
 // Steps after the name checks, in the file's own pool.
 int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
   ScanContext *scan = work.item.scan;
-  const int media_class = work.item.type->media_class;
-  if (media_class == MEDIA_METAFILE) {
-    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist files are not read yet, ignoring file %s", work.item.path));
-    return APR_SUCCESS;
-  }
   FileLookup own;
   const FileLookup *lookup = work.lookup;
   if (lookup == nullptr || !lookup->found) {
-    if (find_existing(pool, scan, work.item.url, &own) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
+    if (msms_find_file_object(pool, scan, work.item.url, &own) != APR_SUCCESS) {
+      return msms_fail("Can't fetch object by its property");
+    }
     lookup = &own;
   }
   const char *old_oid = lookup->oid;
@@ -326,67 +242,35 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
   return create_item(pool, work, folder, old_oid);
 }
 
-// The type of a file whose object its turn looks up; null for a file the
-// turn passes over by its name or size.
-const MediaTypeEntry *looked_up_type(const ScanFile *file, const char **extension) {
-  *extension = path_extension(file->name, 0);
-  if (*extension == nullptr || (*extension)[0] == '\0' || file->size <= 0 || strcasecmp(*extension, "srt") == 0) {
-    return nullptr;
-  }
-  const MediaTypeEntry *type = media_type_by_extension(*extension, -1);
-  return is_scanned_class(type->media_class) && type->media_class != MEDIA_METAFILE ? type : nullptr;
-}
-
-// Whether the file's turn will inspect it: a wanted kind without an object,
-// or whose object's signature differs. An object whose tags the source no
-// longer lists is rebuilt as well, which only its turn finds out (and then
-// inspects there); so may an audio-or-video object of a kind not wanted.
-bool will_inspect(const FileWork &work, const char *oid, const char *signature) {
-  if (!wants(work.item.scan, work.item.type->media_class) || unwanted_art(work)) return false;
-  return oid == nullptr || str_compare(signature, work.mtime) != 0;
-}
-
 }  // namespace
 
 int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup) {
-  const char *extension = path_extension(file->name, 0);
-  if (extension == nullptr || extension[0] == '\0') {
-    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Cannot process files without extension, ignoring file %s\n", file->name));
-    return APR_SUCCESS;
-  }
-  if (file->size <= 0) {
-    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Ignoring file of size zero %s\n", file->name));
-    return APR_SUCCESS;
+  Pool pool(folder->pool, MSMS_MODULE);
+  const ClassifiedFile classified = msms_classify_file(pool, scan, folder, file);
+  switch (classified.skip) {
+    case FileSkip::no_extension:
+      LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Cannot process files without extension, ignoring file %s\n", file->name));
+      return APR_SUCCESS;
+    case FileSkip::empty:
+      LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Ignoring file of size zero %s\n", file->name));
+      return APR_SUCCESS;
+    default: break;
   }
   if (scan->print) std::printf("\r%-79.79s", file->name);
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
-  if (strcasecmp(extension, "srt") == 0) {
-    note_subtitle(folder, file->name);
-    return APR_SUCCESS;
+  switch (classified.skip) {
+    case FileSkip::subtitle: note_subtitle(folder, file->name); return APR_SUCCESS;
+    case FileSkip::unknown_format:
+      LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Unknown file format %s, ignoring file...\n", file->name));
+      return APR_SUCCESS;
+    case FileSkip::playlist:
+      LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist files are not read yet, ignoring file %s", classified.path));
+      return APR_SUCCESS;
+    default: break;
   }
-  const MediaTypeEntry *type = media_type_by_extension(extension, -1);
-  if (!is_scanned_class(type->media_class)) {
-    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Unknown file format %s, ignoring file...\n", file->name));
-    return APR_SUCCESS;
-  }
-  Pool pool(folder->pool, MSMS_MODULE);
-  FileWork work = file_work(pool, scan, folder, file, extension, type, lookup);
+  FileWork work{{scan, file, classified.relative, classified.path, classified.url, classified.extension, classified.type},
+                &classified,
+                lookup};
   return process_media(pool, work, folder);
-}
-
-void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *folder, const ScanFile *file,
-                        FileLookup *lookup) {
-  *lookup = FileLookup{};
-  const char *extension = nullptr;
-  const MediaTypeEntry *type = looked_up_type(file, &extension);
-  if (type == nullptr) return;
-  const FileWork work = file_work(pool, scan, folder, file, extension, type, nullptr);
-  if (find_existing(pool, scan, work.item.url, lookup) != APR_SUCCESS) {
-    *lookup = FileLookup{};
-    return;
-  }
-  if (scan->ahead != nullptr && will_inspect(work, lookup->oid, lookup->signature)) {
-    lookup->job = msms_ahead_submit(scan->ahead, inspect_request(work));
-  }
 }

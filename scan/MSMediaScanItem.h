@@ -11,18 +11,10 @@
 
 #include "MSMediaScanContext.h"
 
-// Looks up, silently and in pool, the object of a file that its turn will
-// look up, and queues the file's inspection on scan->ahead when the turn will
-// need its facts (no object, or a changed one, of a wanted kind). Files the
-// turn passes over by name or size, and failed look-ups, are left to the turn
-// (lookup->found false).
-void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *folder, const ScanFile *file,
-                        FileLookup *lookup);
-
 // Processes one file of folder: skips what is not media or not wanted,
 // keeps an up-to-date item (marked as seen), replaces a changed one, creates
 // a new one and files it into the views. lookup (may be null) is what
-// msms_look_up_ahead found for the file; its job is taken here, and released
+// msms_look_up_ahead (MSMediaScanLookup) found for the file; its job is taken here, and released
 // by the caller. Returns 0 (also for skipped files), 4 when cancelled, or
 // 20014 (logged; the walk goes on with the next file).
 int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup);

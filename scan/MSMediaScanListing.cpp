@@ -9,7 +9,7 @@
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSMediaScanAlbumArt.h"
-#include "MSMediaScanItem.h"
+#include "MSMediaScanLookup.h"
 #include "MSMediaScanPrefetch.h"
 #include "MSMediaScanLog.h"
 #include "PlatformFolderEntry.h"

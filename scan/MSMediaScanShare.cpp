@@ -15,7 +15,7 @@
 #include "CommonText.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
-#include "MSMediaScanItem.h"
+#include "MSMediaScanContext.h"
 #include "MSMediaScanLibrary.h"
 #include "MSMediaScanLog.h"
 #include "MSMediaScanWalk.h"

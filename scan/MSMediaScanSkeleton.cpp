@@ -83,10 +83,8 @@ int fill_slot(apr_pool_t *pool, ScanLibrary *library, int kind, int slot) {
   if (title == nullptr) return APR_SUCCESS;
   const StandardContainer &parent = library->tables[kind][kSlots[slot].parent];
   if (parent.oid == nullptr) return msms_fail(INTERNAL_ERROR_TEXT);
-  const char *names[] = {prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER)};
-  const char *values[] = {title, "1"};
   const char *oid = nullptr;
-  if (msdb_find_object(pool, db, parent.oid, 1, 1, 2, names, values, 0, nullptr, &oid, nullptr) != APR_SUCCESS) {
+  if (msdb_find_child_container(pool, db, parent.oid, title, &oid) != APR_SUCCESS) {
     return msms_fail("Could not fetch object by property value");
   }
   if (oid == nullptr && create_container(pool, db, parent.oid, title, &oid) != APR_SUCCESS) {

@@ -102,8 +102,6 @@ bool know_children(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
 int msms_find_or_create_child(apr_pool_t *pool, const ScanLibrary *library, const char *parent, const char *title,
                               const char *cls, int key_slot, const char **oid) {
   MediaLibraryDB *db = library->db;
-  const char *names[] = {prop_name(PROP_DC_TITLE), prop_name(PROP_ZENTORIA_IS_CONTAINER)};
-  const char *values[] = {title, "1"};
   *oid = nullptr;
   const std::string key = memory_key('c', parent, title);
   if (db != nullptr && (*oid = recall(pool, db, key)) != nullptr) return APR_SUCCESS;
@@ -114,7 +112,7 @@ int msms_find_or_create_child(apr_pool_t *pool, const ScanLibrary *library, cons
     *oid = recall(pool, db, escaped_key);
   }
   if (db == nullptr ||
-      (!known && msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr) != APR_SUCCESS)) {
+      (!known && msdb_find_child_container(pool, db, parent, title, oid) != APR_SUCCESS)) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
     return APR_EGENERAL;
   }

@@ -11,7 +11,7 @@
 
 #include <apr_pools.h>
 
-#include "MSMediaScanItem.h"
+#include "MSMediaScanContext.h"
 
 // Walks scan->root. Symbolic links to files are followed; a link to a folder
 // is entered unless that folder is already open on the current path. Without
