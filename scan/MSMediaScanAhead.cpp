@@ -11,9 +11,10 @@
 
 #include <atomic>
 #include <cassert>
+#include <new>
 
 #include "CommonFiles.h"
-#include "CommonThreadInit.h"
+#include "CommonWorker.h"
 #include "MSMediaScanLog.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -31,11 +32,8 @@ struct AheadJob {
 
 struct ScanAhead {
   apr_pool_t *pool;
-  apr_thread_mutex_t *lock;
-  apr_thread_cond_t *changed;
+  Worker worker;  // its lock guards the ring and the counters
   apr_thread_mutex_t *inspecting;
-  apr_thread_t *thread;
-  bool stopping;
   apr_uint64_t submitted;
   apr_uint64_t started;  // taken by the worker or dropped before it
   apr_uint64_t released;
@@ -58,36 +56,27 @@ void inspect(ScanAhead *ahead, AheadJob &job) {
   apr_thread_mutex_unlock(ahead->inspecting);
 }
 
-void *APR_THREAD_FUNC worker(apr_thread_t *thread, void *data) {
+void work(void *data) {
   auto *ahead = static_cast<ScanAhead *>(data);
-  thread_attach();
-  apr_thread_mutex_lock(ahead->lock);
+  Worker &worker = ahead->worker;
+  apr_thread_mutex_lock(worker.lock);
   for (;;) {
-    while (!ahead->stopping && ahead->started == ahead->submitted) apr_thread_cond_wait(ahead->changed, ahead->lock);
-    if (ahead->stopping) break;
+    while (!worker.stopping && ahead->started == ahead->submitted) apr_thread_cond_wait(worker.changed, worker.lock);
+    if (worker.stopping) break;
     AheadJob &job = slot(ahead, ahead->started++);
     job.state = JobState::running;
-    apr_thread_mutex_unlock(ahead->lock);
+    apr_thread_mutex_unlock(worker.lock);
     inspect(ahead, job);
-    apr_thread_mutex_lock(ahead->lock);
+    apr_thread_mutex_lock(worker.lock);
     job.state = JobState::done;
-    apr_thread_cond_broadcast(ahead->changed);
+    apr_thread_cond_broadcast(worker.changed);
   }
-  apr_thread_mutex_unlock(ahead->lock);
-  thread_detach();
-  apr_thread_exit(thread, APR_SUCCESS);
-  return nullptr;
-}
-
-bool make_locks(ScanAhead *ahead) {
-  return apr_thread_mutex_create(&ahead->lock, APR_THREAD_MUTEX_DEFAULT, ahead->pool) == APR_SUCCESS &&
-         apr_thread_cond_create(&ahead->changed, ahead->pool) == APR_SUCCESS &&
-         apr_thread_mutex_create(&ahead->inspecting, APR_THREAD_MUTEX_DEFAULT, ahead->pool) == APR_SUCCESS;
+  apr_thread_mutex_unlock(worker.lock);
 }
 
 // Waits, under the ring's lock, until the worker is not inspecting job.
 void wait_idle(ScanAhead *ahead, const AheadJob &job) {
-  while (job.state == JobState::running) apr_thread_cond_wait(ahead->changed, ahead->lock);
+  while (job.state == JobState::running) apr_thread_cond_wait(ahead->worker.changed, ahead->worker.lock);
 }
 
 }  // namespace
@@ -98,10 +87,11 @@ bool msms_ahead_enabled() { return g_enabled; }
 
 int msms_ahead_start(apr_pool_t *pool, ScanAhead **ahead) {
   apr_pool_t *own = pool_create_or_die(pool, MSMS_MODULE);
-  auto *made = static_cast<ScanAhead *>(apr_pcalloc(own, sizeof(ScanAhead)));
+  auto *made = new (apr_palloc(own, sizeof(ScanAhead))) ScanAhead{};
   made->pool = own;
   for (AheadJob &job : made->jobs) job.pool = pool_create_or_die(own, MSMS_MODULE);
-  if (!make_locks(made) || apr_thread_create(&made->thread, nullptr, worker, made, own) != APR_SUCCESS) {
+  if (apr_thread_mutex_create(&made->inspecting, APR_THREAD_MUTEX_DEFAULT, own) != APR_SUCCESS ||
+      worker_start(own, &made->worker, work, made) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not start the inspection thread");
     apr_pool_destroy(own);
     *ahead = nullptr;
@@ -113,17 +103,12 @@ int msms_ahead_start(apr_pool_t *pool, ScanAhead **ahead) {
 
 void msms_ahead_stop(ScanAhead *ahead) {
   if (ahead == nullptr) return;
-  apr_thread_mutex_lock(ahead->lock);
-  ahead->stopping = true;
-  apr_thread_cond_broadcast(ahead->changed);
-  apr_thread_mutex_unlock(ahead->lock);
-  apr_status_t result = APR_SUCCESS;
-  apr_thread_join(&result, ahead->thread);
+  worker_stop(&ahead->worker);
   apr_pool_destroy(ahead->pool);
 }
 
 AheadJob *msms_ahead_submit(ScanAhead *ahead, const InspectRequest &request) {
-  apr_thread_mutex_lock(ahead->lock);
+  apr_thread_mutex_lock(ahead->worker.lock);
   AheadJob *job = nullptr;
   if (ahead->submitted - ahead->released < AHEAD_WINDOW) {
     job = &slot(ahead, ahead->submitted);
@@ -132,21 +117,21 @@ AheadJob *msms_ahead_submit(ScanAhead *ahead, const InspectRequest &request) {
     job->request = InspectRequest{apr_pstrdup(job->pool, request.path), apr_pstrdup(job->pool, request.extension),
                                   request.media_class, request.read_avi_tags};
     job->state = JobState::queued;
-    apr_thread_cond_broadcast(ahead->changed);
+    apr_thread_cond_broadcast(ahead->worker.changed);
   }
-  apr_thread_mutex_unlock(ahead->lock);
+  apr_thread_mutex_unlock(ahead->worker.lock);
   return job;
 }
 
 const FileFacts *msms_ahead_take(ScanAhead *ahead, AheadJob *job) {
-  apr_thread_mutex_lock(ahead->lock);
-  while (job->state != JobState::done) apr_thread_cond_wait(ahead->changed, ahead->lock);
-  apr_thread_mutex_unlock(ahead->lock);
+  apr_thread_mutex_lock(ahead->worker.lock);
+  while (job->state != JobState::done) apr_thread_cond_wait(ahead->worker.changed, ahead->worker.lock);
+  apr_thread_mutex_unlock(ahead->worker.lock);
   return job->inspected ? &job->facts : nullptr;
 }
 
 void msms_ahead_release(ScanAhead *ahead, AheadJob *job) {
-  apr_thread_mutex_lock(ahead->lock);
+  apr_thread_mutex_lock(ahead->worker.lock);
   assert(job->sequence == ahead->released);
   wait_idle(ahead, *job);
   // The oldest job not yet started is the worker's next one.
@@ -155,7 +140,7 @@ void msms_ahead_release(ScanAhead *ahead, AheadJob *job) {
   job->inspected = false;
   apr_pool_clear(job->pool);
   ahead->released++;
-  apr_thread_mutex_unlock(ahead->lock);
+  apr_thread_mutex_unlock(ahead->worker.lock);
 }
 
 int msms_ahead_inspect_here(ScanAhead *ahead, apr_pool_t *pool, const InspectRequest &request, CancelCheck cancel,

@@ -19,7 +19,7 @@ int probe_file(apr_pool_t *pool, const InspectRequest &request, CancelCheck canc
                             &video_codec, &audio_codec, &probe->title, &probe->author, &copyright, &comment,
                             &probe->album, &probe->genre, &probe->year, &probe->track, cancel, context);
   probe->ok = status == APR_SUCCESS;
-  return status == 4 ? 4 : APR_SUCCESS;
+  return status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_SUCCESS;
 }
 
 void read_tags(apr_pool_t *pool, const InspectRequest &request, const ProbeFacts &probe, ItemTags *tags) {
@@ -52,7 +52,7 @@ int msms_inspect_file(apr_pool_t *pool, const InspectRequest &request, CancelChe
     image.ok = image_info_read(request.path, &image.info, &image.exif) == APR_SUCCESS && image.info.present;
     return APR_SUCCESS;
   }
-  if (probe_file(pool, request, cancel, context, &facts->probe) == 4) return 4;
+  if (probe_file(pool, request, cancel, context, &facts->probe) == COMMON_CANCELLED) return COMMON_CANCELLED;
   read_tags(pool, request, facts->probe, &facts->tags);
   return APR_SUCCESS;
 }

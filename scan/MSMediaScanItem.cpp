@@ -146,7 +146,7 @@ int file_facts(apr_pool_t *pool, const FileWork &work, FileFacts *own, const Fil
     // The probe polls the cancel check once it has read the streams; the
     // worker never calls the check, so the poll happens here.
     const bool probed = work.item.type->media_class != MEDIA_IMAGE;
-    return probed && scan->cancel != nullptr && scan->cancel(scan->cancel_context) ? 4 : APR_SUCCESS;
+    return probed && cancel_requested(scan->cancel, scan->cancel_context) ? COMMON_CANCELLED : APR_SUCCESS;
   }
   *facts = own;
   return msms_ahead_inspect_here(scan->ahead, pool, msms_inspect_request(scan, *work.file), scan->cancel,

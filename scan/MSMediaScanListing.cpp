@@ -70,7 +70,7 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
 
 }  // namespace
 
-FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
+std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
                                    bool early) {
   apr_pool_t *pool = pool_create_or_die(parent, MSMS_MODULE);
   const char *path = apr_pstrcat(pool, scan->root, relative, nullptr);
@@ -89,7 +89,7 @@ FolderListing *FolderListing::open(apr_pool_t *parent, ScanContext *scan, const 
   if (relative[0] != '\0') folder.relative = true_case(pool, path, relative);
   if (dir == nullptr) fill_art_cache(pool, scan, canonical, listed);
   msms_prefetch_enter(scan->prefetch, scan->db, canonical);
-  return new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive);
+  return std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
 }
 
 FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path,
@@ -119,7 +119,7 @@ void FolderListing::pop() {
   Listed &entry = ring_[first_];
   if (entry.lookup.job != nullptr) msms_ahead_release(scan_->ahead, entry.lookup.job);
   if (entry.pool != nullptr) apr_pool_destroy(entry.pool);
-  delete entry.opened;
+  entry.opened.reset();
   first_ = (first_ + 1) % AHEAD_WINDOW;
   --count_;
 }

@@ -17,6 +17,7 @@
 #include <apr_file_info.h>
 #include <apr_pools.h>
 
+#include <memory>
 #include <vector>
 
 #include "MSMediaScanAhead.h"
@@ -35,7 +36,7 @@ struct Listed {
   const char *path;
   apr_pool_t *pool;  // null: not looked up
   FileLookup lookup;
-  FolderListing *opened;
+  std::unique_ptr<FolderListing> opened;
   bool opened_early;  // opening the listing was tried
 };
 
@@ -47,7 +48,7 @@ class FolderListing {
   // has one. Null, silently, when it cannot be opened (the walk warns at the
   // folder's turn) or, early (before its turn), when the prefetch does not
   // cover it.
-  static FolderListing *open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
+  static std::unique_ptr<FolderListing> open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
                              bool early = false);
   // Gives back the jobs of entries not done, closes the folder (ERROR "Could
   // not close folder %s" on failure) and frees its pool.

@@ -21,8 +21,8 @@ constexpr apr_interval_time_t kAdminRetryWait = apr_time_from_msec(500);
 
 // One source of refresh-all; false when the walk over sources must stop.
 bool refresh_one(const char *url, int *added, int *removed, CancelCheck cancel, void *context, int *status) {
-  if (cancel != nullptr && cancel(context)) {
-    *status = 4;
+  if (cancel_requested(cancel, context)) {
+    *status = COMMON_CANCELLED;
     return false;
   }
   int source_added = 0, source_removed = 0;
@@ -30,8 +30,8 @@ bool refresh_one(const char *url, int *added, int *removed, CancelCheck cancel, 
   if (result == APR_SUCCESS) {
     *added += source_added;
     *removed += source_removed;
-  } else if (result == 4) {
-    *status = 4;
+  } else if (result == COMMON_CANCELLED) {
+    *status = COMMON_CANCELLED;
     return false;
   } else if (result != APR_EBUSY) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Failed to refresh %s, skipping...", url));
@@ -46,16 +46,16 @@ int delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *oid, int fu
     return msms_source_fail(user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the db");
   }
   int status = msdb_delete_source_objects(pool, db, oid, cancel, context);
-  if (status != APR_SUCCESS && status != 4) status = msms_source_fail(user_message, SOURCE_MSG_NOT_DELETED, "Could not delete the media source objects");
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED) status = msms_source_fail(user_message, SOURCE_MSG_NOT_DELETED, "Could not delete the media source objects");
   if (status == APR_SUCCESS && full) {
     status = msdb_delete_source_leaves(pool, db, "1", cancel, context);
-    if (status != APR_SUCCESS && status != 4) status = msms_source_fail(user_message, SOURCE_MSG_LEAVES_FAILED, "Could not delete empty containers");
+    if (status != APR_SUCCESS && status != COMMON_CANCELLED) status = msms_source_fail(user_message, SOURCE_MSG_LEAVES_FAILED, "Could not delete empty containers");
   }
   if (status == APR_SUCCESS && msdb_medialib_commit(db) != APR_SUCCESS) {
     status = msms_source_fail(user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the db");
   }
   if (status == APR_SUCCESS) return APR_SUCCESS;
-  if (status == 4) LOG4C(MSMS_MODULE, LOG4C_DEBUG, "Deletion aborted due to interruption");
+  if (status == COMMON_CANCELLED) LOG4C(MSMS_MODULE, LOG4C_DEBUG, "Deletion aborted due to interruption");
   if (msdb_medialib_rollback(db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the db");
   return status;
 }
@@ -107,14 +107,14 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
   while (url != nullptr && refresh_one(url, added, removed, cancel, context, &status)) {
     if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get next media source");
   }
-  if (status == 4) return 4;
+  if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
   if (msms_lock_library() != APR_SUCCESS) return APR_EGENERAL;
   int leaves = msdb_medialib_begin(db);
   if (leaves == APR_SUCCESS) leaves = msdb_delete_source_leaves(pool, db, "1", cancel, context);
   if (leaves == APR_SUCCESS) leaves = msdb_medialib_commit(db);
   if (leaves != APR_SUCCESS) msdb_medialib_rollback(db);
   msms_unlock_library();
-  if (leaves == 4) return 4;
+  if (leaves == COMMON_CANCELLED) return COMMON_CANCELLED;
   if (leaves != APR_SUCCESS) return APR_EGENERAL;
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Refesh all time %f seconds", static_cast<double>(apr_time_now() - start) / APR_USEC_PER_SEC));
@@ -134,7 +134,7 @@ int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, con
   int status = find_for_removal(work, source, &found, user_message);
   if (status == APR_SUCCESS) status = delete_objects(work, db, found.oid, full, user_message, cancel, context);
   if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;
-  if (status != APR_SUCCESS) return status == 4 ? 4 : APR_EGENERAL;
+  if (status != APR_SUCCESS) return status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_EGENERAL;
   return delete_row(work, db, found.oid, user_message);
 }
 

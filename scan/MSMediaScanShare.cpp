@@ -163,14 +163,14 @@ int scan_source(Refresh &r, ScanContext *scan, const char *type) {
     scan->root = path_canonical(r.pool, path_dirname(r.pool, r.source.url));
     ScanFile file{path_last_component(r.source.url), info.size, info.mtime};
     int status = msms_scan_single_file(r.pool, scan, &file);
-    if (status != APR_SUCCESS && status != 4) {
+    if (status != APR_SUCCESS && status != COMMON_CANCELLED) {
       return msms_source_fail(nullptr, SOURCE_MSG_SCAN_FAILED, log4c_sprintf("Could not successfully scan the file %s", r.source.url));
     }
     return status;
   }
   if (type != nullptr) {
     int status = msms_walk(r.pool, scan, r.source.is_recursive);
-    if (status != APR_SUCCESS && status != 4) {
+    if (status != APR_SUCCESS && status != COMMON_CANCELLED) {
       return msms_source_fail(nullptr, SOURCE_MSG_SCAN_FAILED, log4c_sprintf("Could not successfully scan the folder %s", r.source.url));
     }
     return status;
@@ -197,12 +197,12 @@ int scan_in_transaction(Refresh &r) {
   *r.added = msms_scan_created(&scan);
   int other = 0;
   status = msdb_sweep_source(r.pool, r.db, r.source.oid, r.removed, &other, r.cancel, r.context);
-  if (status != APR_SUCCESS) return status == 4 ? 4 : msms_source_fail(nullptr, SOURCE_MSG_SWEEP_FAILED, "Could not remove the objects of files that are gone");
+  if (status != APR_SUCCESS) return status == COMMON_CANCELLED ? COMMON_CANCELLED : msms_source_fail(nullptr, SOURCE_MSG_SWEEP_FAILED, "Could not remove the objects of files that are gone");
   r.marking = false;
   if (msdb_drop_marks(r.pool, r.db) != APR_SUCCESS) return msms_source_fail(nullptr, SOURCE_MSG_MARK_FAILED, "Could not end mark");
   if (!r.full) return APR_SUCCESS;
   status = msdb_delete_source_leaves(r.pool, r.db, "1", r.cancel, r.context);
-  return status == APR_SUCCESS || status == 4 ? status : msms_source_fail(nullptr, SOURCE_MSG_LEAVES_FAILED, "Could not delete empty containers");
+  return status == APR_SUCCESS || status == COMMON_CANCELLED ? status : msms_source_fail(nullptr, SOURCE_MSG_LEAVES_FAILED, "Could not delete empty containers");
 }
 
 int scan_locked(Refresh &r) {
@@ -218,7 +218,7 @@ int scan_locked(Refresh &r) {
   *r.removed = 0;
   if (msdb_medialib_rollback(r.db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the db");
   if (r.marking && msdb_drop_marks(r.pool, r.db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_WARN, "Could not end mark");
-  return status == 4 ? 4 : APR_EGENERAL;
+  return status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_EGENERAL;
 }
 
 int refresh_local(Refresh &r) {
@@ -287,7 +287,7 @@ int msms_refresh_media_source(const char *source, int full, int print, int *adde
     return msms_share_url(pool, &r.source, 1, 0, 0, full, cancel, context, added, nullptr);
   }
   int status = refresh_local(r);
-  if (status != APR_SUCCESS && status != 4 && status != APR_EBUSY) {
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED && status != APR_EBUSY) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not refresh media source %s", r.source.url));
   }
   return status;

@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "CommonThreadInit.h"
+#include "CommonWorker.h"
 #include "MSMediaScanEntries.h"
 #include "MSMediaScanLog.h"
 #include "PlatformFolderEntry.h"
@@ -25,10 +25,7 @@
 struct TreeReader {
   apr_pool_t *pool;  // the reader thread's alone
   const char *root;
-  apr_thread_mutex_t *lock;
-  apr_thread_cond_t *changed;
-  apr_thread_t *thread;
-  std::atomic<bool> stopping{false};
+  Worker worker;  // its lock guards what follows
   int outstanding = 0;  // entries listed and not taken, plus one per folder
   std::string current;  // the folder being listed, while listing
   bool listing = false;
@@ -61,7 +58,7 @@ FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string 
   found.opened = true;
   apr_finfo_t info;
   apr_status_t status;
-  while (!reader->stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
+  while (!reader->worker.stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
                                status == APR_INCOMPLETE)) {
     if (!walkable_entry(info)) continue;
     TreeEntry entry{info.name, apr_finfo_t{}};
@@ -84,26 +81,26 @@ FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string 
 // Waits until the window has room, then marks relative as being listed;
 // false when stopping.
 bool begin_listing(TreeReader *reader, const std::string &relative) {
-  apr_thread_mutex_lock(reader->lock);
-  while (!reader->stopping && reader->outstanding >= TREE_READ_WINDOW) {
-    apr_thread_cond_wait(reader->changed, reader->lock);
+  apr_thread_mutex_lock(reader->worker.lock);
+  while (!reader->worker.stopping && reader->outstanding >= TREE_READ_WINDOW) {
+    apr_thread_cond_wait(reader->worker.changed, reader->worker.lock);
   }
   reader->current = relative;
   reader->listing = true;
-  apr_thread_mutex_unlock(reader->lock);
-  return !reader->stopping;
+  apr_thread_mutex_unlock(reader->worker.lock);
+  return !reader->worker.stopping;
 }
 
 // Hands the listing over, unless the walk claimed the folder meanwhile.
 void publish(TreeReader *reader, const std::string &relative, std::vector<TreeEntry> *entries, bool listed) {
-  apr_thread_mutex_lock(reader->lock);
+  apr_thread_mutex_lock(reader->worker.lock);
   reader->listing = false;
   if (reader->claimed.erase(relative) == 0 && listed) {
     reader->outstanding += static_cast<int>(entries->size()) + 1;
     reader->ready.emplace(relative, std::move(*entries));
   }
-  apr_thread_cond_broadcast(reader->changed);
-  apr_thread_mutex_unlock(reader->lock);
+  apr_thread_cond_broadcast(reader->worker.changed);
+  apr_thread_mutex_unlock(reader->worker.lock);
 }
 
 // Depth first, in each folder's own order; false when stopping. A folder
@@ -115,25 +112,21 @@ bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain
     Pool pool(reader->pool, MSMS_MODULE);
     found = list_folder(reader, pool, relative, chain);
   }
-  publish(reader, relative, &found.entries, found.opened && found.whole && !reader->stopping);
+  publish(reader, relative, &found.entries, found.opened && found.whole && !reader->worker.stopping);
   for (const auto &[subfolder, id] : found.subfolders) {
-    if (reader->stopping) return false;
+    if (reader->worker.stopping) return false;
     chain.push_back(id);
     const bool going = read_tree(reader, subfolder, chain);
     chain.pop_back();
     if (!going) return false;
   }
-  return !reader->stopping;
+  return !reader->worker.stopping;
 }
 
-void *APR_THREAD_FUNC read_thread(apr_thread_t *thread, void *data) {
+void read_all(void *data) {
   auto *reader = static_cast<TreeReader *>(data);
-  thread_attach();
   WalkChain chain = walk_chain_start(reader->pool, reader->root);
   read_tree(reader, "", chain);
-  thread_detach();
-  apr_thread_exit(thread, APR_SUCCESS);
-  return nullptr;
 }
 
 }  // namespace
@@ -149,9 +142,7 @@ TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root) {
   // The root is taken as soon as the walk starts: marked now, the walk
   // waits for the reader's listing of it instead of reading it too.
   reader->listing = true;
-  if (apr_thread_mutex_create(&reader->lock, APR_THREAD_MUTEX_DEFAULT, reader->pool) != APR_SUCCESS ||
-      apr_thread_cond_create(&reader->changed, reader->pool) != APR_SUCCESS ||
-      apr_thread_create(&reader->thread, nullptr, read_thread, reader, reader->pool) != APR_SUCCESS) {
+  if (worker_start(reader->pool, &reader->worker, read_all, reader) != APR_SUCCESS) {
     apr_pool_destroy(reader->pool);
     delete reader;
     return nullptr;
@@ -160,9 +151,9 @@ TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root) {
 }
 
 bool msms_tree_read_take(TreeReader *reader, const char *relative, std::vector<TreeEntry> *entries) {
-  apr_thread_mutex_lock(reader->lock);
-  while (!reader->stopping && reader->listing && reader->current == relative) {
-    apr_thread_cond_wait(reader->changed, reader->lock);
+  apr_thread_mutex_lock(reader->worker.lock);
+  while (!reader->worker.stopping && reader->listing && reader->current == relative) {
+    apr_thread_cond_wait(reader->worker.changed, reader->worker.lock);
   }
   auto found = reader->ready.find(relative);
   const bool listed = found != reader->ready.end();
@@ -170,22 +161,17 @@ bool msms_tree_read_take(TreeReader *reader, const char *relative, std::vector<T
     *entries = std::move(found->second);
     reader->ready.erase(found);
     reader->outstanding -= static_cast<int>(entries->size()) + 1;
-    apr_thread_cond_broadcast(reader->changed);
+    apr_thread_cond_broadcast(reader->worker.changed);
   } else {
     reader->claimed.insert(relative);
   }
-  apr_thread_mutex_unlock(reader->lock);
+  apr_thread_mutex_unlock(reader->worker.lock);
   return listed;
 }
 
 void msms_tree_read_stop(TreeReader *reader) {
   if (reader == nullptr) return;
-  apr_thread_mutex_lock(reader->lock);
-  reader->stopping = true;
-  apr_thread_cond_broadcast(reader->changed);
-  apr_thread_mutex_unlock(reader->lock);
-  apr_status_t result = APR_SUCCESS;
-  apr_thread_join(&result, reader->thread);
+  worker_stop(&reader->worker);
   apr_pool_destroy(reader->pool);
   delete reader;
 }

@@ -28,11 +28,6 @@ namespace {
 
 constexpr int kCommitEvery = 100;
 
-int fail(const char *message) {
-  LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
-
 // Commits what was created so far once more than 100 items wait, after
 // removing the objects they replace.
 int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
@@ -40,12 +35,12 @@ int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
   if (created - scan->created_at_commit <= kCommitEvery) return APR_SUCCESS;
   int swept = 0;
   if (msdb_sweep_marked(pool, scan->db, &swept, scan->cancel, scan->cancel_context) != APR_SUCCESS) {
-    return fail("Could not delete objects that are no longer required");
+    return msms_fail("Could not delete objects that are no longer required");
   }
-  if (msdb_medialib_commit(scan->db) != APR_SUCCESS) return fail("Could not commit transaction on the db");
+  if (msdb_medialib_commit(scan->db) != APR_SUCCESS) return msms_fail("Could not commit transaction on the db");
   // The scan holds the library lock from its first transaction to its last.
   if (msdb_medialib_begin_continued(scan->db) != APR_SUCCESS) {
-    return fail("Could not start a transaction on the db");
+    return msms_fail("Could not start a transaction on the db");
   }
   scan->created_at_commit = created;
   return APR_SUCCESS;
@@ -78,12 +73,11 @@ void pair_subtitles(FolderScan *folder, ScanContext *scan) {
 }
 
 int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
-                FolderListing *opened);
+                std::unique_ptr<FolderListing> opened);
 
-// opened: the folder's listing when it was opened early (owned from here).
+// opened: the folder's listing when it was opened early.
 int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
-                 const apr_finfo_t &info, const char *path, FolderListing *opened) {
-  std::unique_ptr<FolderListing> early(opened);
+                 const apr_finfo_t &info, const char *path, std::unique_ptr<FolderListing> opened) {
   if (on_walk_chain(chain, info)) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", path));
     return APR_SUCCESS;
@@ -91,12 +85,12 @@ int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int 
   chain.push_back({info.device, info.inode});
   const int audio = scan->lookfor_audio, video = scan->lookfor_video, photo = scan->lookfor_photo;
   if (!recursive) scan->lookfor_audio = scan->lookfor_video = scan->lookfor_photo = 0;
-  int status = walk_folder(pool, scan, relative, recursive, chain, early.release());
+  int status = walk_folder(pool, scan, relative, recursive, chain, std::move(opened));
   scan->lookfor_audio = audio;
   scan->lookfor_video = video;
   scan->lookfor_photo = photo;
   chain.pop_back();
-  if (status != APR_SUCCESS && status != 4) {
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the folder %s", path));
   }
   return status;
@@ -107,7 +101,7 @@ int scan_file(apr_pool_t *pool, ScanContext *scan, FolderScan *folder, const apr
   if (commit_if_due(pool, scan) != APR_SUCCESS) return APR_EGENERAL;
   ScanFile file{apr_pstrdup(pool, path_last_component(path)), info.size, info.mtime};
   const int status = msms_process_file(scan, folder, &file, lookup);
-  if (status == 4) return 4;
+  if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
   if (status != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the file %s, skipping without rollback...", path));
   }
@@ -133,10 +127,8 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
     return APR_SUCCESS;
   }
   if (info.filetype == APR_DIR) {
-    FolderListing *opened = entry.opened;
-    entry.opened = nullptr;
     return enter_folder(pool, scan, apr_pstrcat(pool, folder->relative, "/", name, nullptr), recursive, chain, info,
-                        path, opened);
+                        path, std::move(entry.opened));
   }
   if (info.filetype != APR_REG || info.size <= 0) return APR_SUCCESS;
   return scan_file(pool, scan, folder, info, path, entry.pool != nullptr ? &entry.lookup : nullptr);
@@ -144,7 +136,7 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
 
 int walk_entries(FolderListing &listing, ScanContext *scan, int recursive, WalkChain &chain) {
   for (;;) {
-    if (scan->cancel != nullptr && scan->cancel(scan->cancel_context)) return 4;
+    if (cancel_requested(scan->cancel, scan->cancel_context)) return COMMON_CANCELLED;
     Listed *entry = listing.front();
     if (entry == nullptr) return APR_SUCCESS;
     const int status = walk_entry(listing.folder(), scan, recursive, chain, *entry);
@@ -154,9 +146,9 @@ int walk_entries(FolderListing &listing, ScanContext *scan, int recursive, WalkC
 }
 
 int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
-                FolderListing *opened) {
-  std::unique_ptr<FolderListing> listing(opened != nullptr ? opened
-                                                           : FolderListing::open(parent, scan, relative, recursive));
+                std::unique_ptr<FolderListing> opened) {
+  std::unique_ptr<FolderListing> listing =
+      opened != nullptr ? std::move(opened) : FolderListing::open(parent, scan, relative, recursive);
   if (listing == nullptr) {
     LOG4C(MSMS_MODULE, LOG4C_WARN,
           log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent, scan->root, relative, nullptr)));
