@@ -1,8 +1,9 @@
 #!/bin/sh
 # library-steps.sh BUILD CORPUS WORK OUT: scans a copy of CORPUS with the
 # programs of BUILD in steps and records in OUT what each step left: a first
-# scan (sharectl -S), an unchanged rescan (-R), and a rescan after touching
-# every tenth media file, removing two and adding one. After each step OUT
+# scan (sharectl -S), an unchanged rescan (-R), a rescan after touching
+# every tenth media file, removing two and adding one, and the source shared
+# again with tags and a view tag (which rebuilds its items). After each step OUT
 # gets the library's dump (dump-library.py), the console output and the new
 # log lines (times, thread ids, the run's duration and the randomly offset
 # automatic-refresh time taken out, and sorted: the look-ahead and the tree
@@ -17,6 +18,8 @@ out=${4:?usage}
 bench=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work/media" "$work/inst" "$out"
 mkdir -p "$work" "$out"
+work=$(cd "$work" && pwd)
+out=$(cd "$out" && pwd)
 cp -a "$corpus" "$work/media"
 "$build/tools/mlsetup" "$work/inst" > /dev/null
 
@@ -57,3 +60,4 @@ for path in (files[3], files[-2]):
     os.remove(path)
 PY
 step 3-changed -R
+step 4-tagged -G "Family, summer ,_zentoria.libview.Custom.Mine" -S "$work/media"

@@ -82,8 +82,11 @@ int refresh_art(apr_pool_t *pool, const FileWork &work, const char *oid, PropLis
   return APR_SUCCESS;
 }
 
-int reindex(apr_pool_t *pool, const ScanContext *scan, const char *oid, const char *item_class) {
-  if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class)) == APR_SUCCESS) return APR_SUCCESS;
+// props: the item's list when it was just stored, else null.
+int reindex(apr_pool_t *pool, const ScanContext *scan, const char *oid, const char *item_class, PropList *props) {
+  if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class), props) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
   return msms_fail(log4c_sprintf("Could not index object %s", oid));
 }
 
@@ -109,7 +112,7 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
       refresh_art(pool, work, oid, stored, &reindex_needed) != APR_SUCCESS) {
     return Existing::failed;
   }
-  if (reindex_needed && reindex(pool, scan, oid, item_class) != APR_SUCCESS) return Existing::failed;
+  if (reindex_needed && reindex(pool, scan, oid, item_class, nullptr) != APR_SUCCESS) return Existing::failed;
   // The source's association with the object needs no check: the look-up
   // found the object among those the source holds.
   if (msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return Existing::failed;
@@ -200,11 +203,11 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
     return msms_fail("Could not create object");
   }
   if (msdb_add_prop_list(pool, scan->db, oid, list) != APR_SUCCESS ||
-      msms_store_tags(pool, scan, oid) != APR_SUCCESS ||
+      msms_store_tags(pool, scan, oid, list) != APR_SUCCESS ||
       msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  if (reindex(pool, scan, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0)) != APR_SUCCESS) return APR_EGENERAL;
+  if (reindex(pool, scan, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0), list) != APR_SUCCESS) return APR_EGENERAL;
   if (old_oid != nullptr && link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
   scan->created[media_class]++;
   scan->up_to_date[media_class]++;

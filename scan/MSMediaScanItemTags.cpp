@@ -25,13 +25,15 @@ bool listed(const apr_array_header_t *values, const char *value) {
   return false;
 }
 
-int add_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, int slot,
-             const apr_array_header_t *values) {
+// Stores the values on the object and adds them to list.
+int add_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, int slot, const apr_array_header_t *values,
+             PropList *list) {
   for (int i = 0; i < values->nelts; ++i) {
-    if (msdb_add_prop(pool, scan->db, nullptr, oid, slot, nullptr, APR_ARRAY_IDX(values, i, const char *),
-                      nullptr) != APR_SUCCESS) {
+    const char *value = APR_ARRAY_IDX(values, i, const char *);
+    if (msdb_add_prop(pool, scan->db, nullptr, oid, slot, nullptr, value, nullptr) != APR_SUCCESS) {
       return APR_EGENERAL;
     }
+    prop_add(pool, list, slot, value);
   }
   return APR_SUCCESS;
 }
@@ -72,12 +74,13 @@ int sync_transcode(apr_pool_t *pool, const ScanContext *scan, const char *oid, P
 
 }  // namespace
 
-int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid) {
-  if (add_tags(pool, scan, oid, PROP_ZENTORIA_TAG, scan->tags) != APR_SUCCESS ||
-      add_tags(pool, scan, oid, PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags) != APR_SUCCESS) {
+int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *list) {
+  if (add_tags(pool, scan, oid, PROP_ZENTORIA_TAG, scan->tags, list) != APR_SUCCESS ||
+      add_tags(pool, scan, oid, PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags, list) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   if (scan->transcode_when == nullptr) return APR_SUCCESS;
+  prop_set(pool, list, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when);
   return msdb_set_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_TRANSCODE_WHEN, nullptr, scan->transcode_when,
                        nullptr);
 }

@@ -11,9 +11,10 @@
 #include "CommonProp.h"
 #include "MSMediaScanContext.h"
 
-// Stores the source's tags, view tags and transcode setting on a new object.
-// Returns 0 or 20014 (logged).
-int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid);
+// Stores the source's tags, view tags and transcode setting on a new object
+// and adds them to list, the property list it was stored from. Returns 0 or
+// 20014 (logged).
+int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *list);
 
 // Brings an existing object (stored: its properties) in line with the
 // source: missing tags are added (*reindex set), tags the source no longer

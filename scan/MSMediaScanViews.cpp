@@ -21,8 +21,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "CommonEscape.h"
 #include "CommonPath.h"
 #include "CommonProp.h"
+#include "CommonSortKey.h"
 #include "CommonText.h"
 #include "MSDBGraph.h"
 #include "MSDBProps.h"
@@ -38,30 +40,67 @@ constexpr int kMaxFilterValues = 20;
 
 // The item being filed and the triggered views already applied above.
 // Filing writes only containers and links, never the item's own
-// properties, so what it reads of the item is read once per filing.
+// properties, so what it reads of the item is read once per filing: from
+// the property list of a new item, or else from the database.
 struct Filing {
   apr_pool_t *pool;
   const ScanLibrary *library;
   MediaLibraryDB *db;
   const char *oid;
   const char *item_class;
+  PropList *props;  // null: the item's properties are read from the database
   int sort_folder_by_file_name;
   std::vector<const LibraryView *> active;
   std::unordered_map<int, std::vector<const char *>> values;  // by slot, at most kMaxFilterValues
   std::unordered_map<std::string, const char *> sort_keys;    // by sort specification
 };
 
-// Up to kMaxFilterValues values of the item's property slot, read on first use.
+// A listed value as the database gives it back: stored escaped (text that
+// already reads as an entity stays as it is) and unescaped when read.
+const char *as_read_back(apr_pool_t *pool, const char *value) {
+  return xml_unescape(pool, xml_escape(pool, value));
+}
+
+void listed_values(Filing &f, int slot, std::vector<const char *> *values) {
+  const int count = prop_count(f.props, slot);
+  for (int i = 0; i < count && static_cast<int>(values->size()) < kMaxFilterValues; i++) {
+    const char *value = prop_get(f.pool, f.props, slot, i);
+    if (value != nullptr) values->push_back(as_read_back(f.pool, value));
+  }
+}
+
+// Up to kMaxFilterValues values of the item's property slot, taken on first use.
 int item_values(Filing &f, int slot, const std::vector<const char *> **values) {
   auto known = f.values.find(slot);
   if (known == f.values.end()) {
-    const char *read[kMaxFilterValues];
-    int count = kMaxFilterValues;
-    if (msdb_get_prop_values(f.pool, f.db, f.oid, slot, nullptr, 0, read, &count) != APR_SUCCESS) return APR_EGENERAL;
-    known = f.values.emplace(slot, std::vector<const char *>(read, read + count)).first;
+    std::vector<const char *> taken;
+    if (f.props != nullptr) {
+      listed_values(f, slot, &taken);
+    } else {
+      const char *read[kMaxFilterValues];
+      int count = kMaxFilterValues;
+      if (msdb_get_prop_values(f.pool, f.db, f.oid, slot, nullptr, 0, read, &count) != APR_SUCCESS) {
+        return APR_EGENERAL;
+      }
+      taken.assign(read, read + count);
+    }
+    known = f.values.emplace(slot, std::move(taken)).first;
   }
   *values = &known->second;
   return APR_SUCCESS;
+}
+
+// The ordinal msdb_sort_key gives, made from the item's list: the first
+// values of the sort's properties in their stored form, a missing one as
+// empty text.
+const char *listed_sort_key(Filing &f, const ViewSort &sort) {
+  const char *joined = nullptr;
+  for (int i = 0; i < sort.count; i++) {
+    const char *value = prop_get(f.pool, f.props, sort.names[i], 0);
+    value = value != nullptr ? xml_escape(f.pool, value) : "";
+    joined = joined == nullptr ? value : apr_pstrcat(f.pool, joined, " ", value, nullptr);
+  }
+  return sort_key(f.pool, joined, sort.ascending);
 }
 
 // Links the item under container with the ordinal of sort, made once per filing.
@@ -70,7 +109,9 @@ int link_item(Filing &f, const char *container, const ViewSort &sort) {
   for (int i = 0; i < sort.count; i++) spec.append("\n").append(sort.names[i]);
   auto known = f.sort_keys.find(spec);
   if (known == f.sort_keys.end()) {
-    const char *key = msdb_sort_key(f.pool, f.db, f.oid, sort.names, sort.count, sort.ascending, nullptr);
+    const char *key = f.props != nullptr
+                          ? listed_sort_key(f, sort)
+                          : msdb_sort_key(f.pool, f.db, f.oid, sort.names, sort.count, sort.ascending, nullptr);
     known = f.sort_keys.emplace(spec, key).first;
   }
   return msdb_add_keyed_edge(f.pool, f.db, container, f.oid, 1, known->second, nullptr);
@@ -270,8 +311,9 @@ int msms_views_build(ScanLibrary *library, const MSConfig *config) {
   return APR_SUCCESS;
 }
 
-int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *oid, const char *item_class) {
-  Filing f{pool, library, library->db, oid, item_class, library->sort_folder_by_file_name, {}, {}, {}};
+int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *oid, const char *item_class,
+                      PropList *props) {
+  Filing f{pool, library, library->db, oid, item_class, props, library->sort_folder_by_file_name, {}, {}, {}};
   int status = APR_SUCCESS;
   for (const LibraryView *view = library->untriggered; view != nullptr && status == APR_SUCCESS; view = view->next) {
     if (!passes_filters(f, view)) continue;

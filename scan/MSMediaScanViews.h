@@ -9,6 +9,7 @@
 
 #include <apr_pools.h>
 
+#include "CommonProp.h"
 #include "MSConfig.h"
 #include "MSMediaScanLibrary.h"
 
@@ -41,6 +42,9 @@ int msms_view_parse(apr_pool_t *pool, const MSConfigView *index, LibraryView **v
 int msms_views_build(ScanLibrary *library, const MSConfig *config);
 
 // Files the item oid (of class item_class) into every view of library it
-// passes, creating the grouping containers it needs. Returns 0, or 20014
+// passes, creating the grouping containers it needs. props is the property
+// list of an item just stored (with its tags), from which the filing takes
+// the item's values; null reads them from the database. Returns 0, or 20014
 // when a filing failed (logged).
-int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *oid, const char *item_class);
+int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *oid, const char *item_class,
+                      PropList *props);

@@ -61,6 +61,15 @@ class ViewsTest : public ScanEngineTest {
     return titles_of(document ? document : "");
   }
 
+  // The views of the loaded configuration.
+  const MSConfigView *config_views() {
+    const MSConfig *loaded = nullptr;
+    EXPECT_EQ(msconfig_get(&loaded), 0);
+    const MSConfigView *views = loaded != nullptr ? loaded->views : nullptr;
+    msconfig_release();
+    return views;
+  }
+
   std::vector<MSConfigView> stored_;
 };
 
@@ -96,7 +105,7 @@ TEST_F(ViewsTest, GroupingContainersAreMadeOnceAndReused) {
   EXPECT_EQ(children(slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS)).size(), 1u);
   EXPECT_EQ(children(below(slot(MEDIA_KIND_AUDIO, SLOT_GENRES_ARTISTS), {"Rock", "Artist A"})).size(), 2u);
   // Filing an item again keeps one link.
-  in_transaction([&] { EXPECT_EQ(msms_index_object(pool_, msms_library(), second.c_str(), kTrack), 0); });
+  in_transaction([&] { EXPECT_EQ(msms_index_object(pool_, msms_library(), second.c_str(), kTrack, nullptr), 0); });
   EXPECT_EQ(children(below(slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS), {"Artist A"})).size(), 2u);
   EXPECT_EQ(prop(below(slot(MEDIA_KIND_AUDIO, SLOT_ARTISTS), {"Artist A"}), PROP_CHILD_COUNT), "2");
 }
@@ -200,11 +209,11 @@ TEST_F(ViewsTest, GroupingContainerSweptMidTransactionIsMadeAgain) {
   std::string first, second, swept;
   in_transaction([&] {
     first = object(nullptr, "First", kTrack, {{"upnp:genre", "Rock"}});
-    ASSERT_EQ(msms_index_object(pool_, msms_library(), first.c_str(), kTrack), 0);
+    ASSERT_EQ(msms_index_object(pool_, msms_library(), first.c_str(), kTrack, nullptr), 0);
     swept = below("0", {"Genres Here", "Rock"});
     ASSERT_EQ(msdb_delete_objects(pool_, db_, ("select " + swept + " as deleteoid").c_str(), nullptr, nullptr), 0);
     second = object(nullptr, "Second", kTrack, {{"upnp:genre", "Rock"}});
-    ASSERT_EQ(msms_index_object(pool_, msms_library(), second.c_str(), kTrack), 0);
+    ASSERT_EQ(msms_index_object(pool_, msms_library(), second.c_str(), kTrack, nullptr), 0);
   });
   const std::string rock = below("0", {"Genres Here", "Rock"});
   ASSERT_NE(rock, "");
@@ -217,7 +226,7 @@ TEST_F(ViewsTest, GroupingContainerOfARolledBackFilingIsMadeAgain) {
   use_views({{"Genres Here", "", "upnp:genre", "", nullptr}});
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::string lost = object(nullptr, "Lost", kTrack, {{"upnp:genre", "Jazz"}});
-  ASSERT_EQ(msms_index_object(pool_, msms_library(), lost.c_str(), kTrack), 0);
+  ASSERT_EQ(msms_index_object(pool_, msms_library(), lost.c_str(), kTrack, nullptr), 0);
   ASSERT_EQ(msdb_medialib_rollback(db_), 0);
   const std::string kept = index_item("Kept", kTrack, {{"upnp:genre", "Jazz"}});
   const std::string jazz = below("0", {"Genres Here", "Jazz"});
@@ -243,4 +252,36 @@ TEST_F(ViewsTest, ContainersWithEscapedTitlesAreFoundAgainInLaterTransactions) {
     ASSERT_NE(genre, "") << genres[i];
     EXPECT_TRUE(contains(children(genre), first[i]) && contains(children(genre), second[i])) << genres[i];
   }
+}
+
+// A new item is filed from the list it was stored from instead of reading
+// its values back; both ways must give the same links and ordinals, also
+// for values the database stores escaped or that already read as entities.
+TEST_F(ViewsTest, ItemFiledFromItsListIsLinkedAsOneReadBackFromTheDatabase) {
+  PropPairs props = track("Rock &amp; Roll <Band>", "\"Best\" Of 'Em", {"Pop", "R&amp;B", "pop"}, "1999");
+  props.push_back({"upnp:originalTrackNumber", "0000000003"});
+  props.push_back({"zentoria:folder", "/Music/B & C"});
+  props.push_back({"zentoria:basePath", "/srv"});
+  props.push_back({"zentoria:tag", "Family"});
+  std::vector<MSConfigView> views;
+  for (const MSConfigView *view = config_views(); view != nullptr; view = view->next) views.push_back(*view);
+  // Read back, "R&amp;B" is "R&B" and passes this filter.
+  views.push_back({"Soul", "", "upnp:album", "upnp:genre=R&B", nullptr});
+  use_views(views);
+  const std::string read_back = index_item("Song & Dance", kTrack, props);
+  std::string listed;
+  in_transaction([&] {
+    listed = object(nullptr, "Song & Dance", kTrack, props);
+    PropList *list = prop_list_create(pool_);
+    prop_add(pool_, list, PROP_DC_TITLE, "Song & Dance");
+    prop_add(pool_, list, PROP_UPNP_CLASS, kTrack);
+    for (const auto &[name, value] : props) prop_add(pool_, list, name, value.c_str());
+    EXPECT_EQ(msms_index_object(pool_, msms_library(), listed.c_str(), kTrack, list), 0);
+  });
+  const auto links = [&](const std::string &oid) {
+    return column("select parentObjectOid || ' ' || hex(ordinal) from edge where objectOid=" + oid + " order by 1");
+  };
+  EXPECT_GT(links(read_back).size(), 8u);
+  EXPECT_EQ(links(listed), links(read_back));
+  EXPECT_EQ(children(below("0", {"Soul", "\"Best\" Of 'Em"})).size(), 2u);
 }

@@ -70,7 +70,7 @@ std::string ScanEngineTest::index_item(const std::string &title, const char *cls
   std::string oid;
   in_transaction([&] {
     oid = object(nullptr, title, cls, props);
-    EXPECT_EQ(msms_index_object(pool_, msms_library(), oid.c_str(), cls), 0);
+    EXPECT_EQ(msms_index_object(pool_, msms_library(), oid.c_str(), cls, nullptr), 0);
   });
   return oid;
 }
