@@ -1,14 +1,13 @@
-// One file of a walk: classification, the existing-object path (kept, brought
-// up to date, or marked as replaced) and the creation path with the copy of
-// the replaced object's parents and sources.
+// One file's turn in a walk: the file classified and its object looked up,
+// the existing-object path (kept, brought up to date, or marked as replaced)
+// and the creation path with the copy of the replaced object's parents and
+// sources, ending in the filing into the views.
 #include "MSMediaScanItem.h"
 
 #include <apr_strings.h>
-#include <strings.h>
 
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 #include "CommonFiles.h"
 #include "CommonMultimedia.h"
@@ -18,11 +17,11 @@
 #include "MSDBQuery.h"
 #include "MSMediaScanAhead.h"
 #include "MSMediaScanAlbumArt.h"
+#include "MSMediaScanClassify.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
-#include "MSMediaScanClassify.h"
-#include "MSMediaScanLookup.h"
 #include "MSMediaScanLog.h"
+#include "MSMediaScanLookup.h"
 #include "MSMediaScanViews.h"
 #include "log4c.h"
 #include "log4c_pool.h"
