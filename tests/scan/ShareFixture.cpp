@@ -136,11 +136,9 @@ int ShareTest::count(const std::string &sql) {
 }
 
 std::string ShareTest::item(const std::string &path) {
-  const char *names[] = {"res"};
   const std::string url = "file://" + path;
-  const char *values[] = {url.c_str()};
   const char *oid = nullptr;
-  EXPECT_EQ(msdb_find_object(pool_, db_, nullptr, 0, 1, 1, names, values, 0, nullptr, &oid, nullptr), 0);
+  EXPECT_EQ(msdb_find_newest_by_value(pool_, db_, "res", url.c_str(), nullptr, &oid, nullptr), 0);
   return oid != nullptr ? oid : "";
 }
 
