@@ -233,6 +233,40 @@ int refresh_local(Refresh &r) {
   return status;
 }
 
+// The scan of a source already fetched (texts in pool or longer-lived),
+// as msms_refresh_media_source describes it.
+int refresh_fetched(apr_pool_t *pool, const ScanLibrary *library, const MediaSource &source, int full, int print,
+                    int *added, int *removed, CancelCheck cancel, void *context) {
+  Refresh r{pool, library, library->db, source, full, print, added, removed, cancel, context, false};
+  if (print) std::printf("\n\nRefreshing %s\n", r.source.url);
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Refreshing Media Source \"%s\"", r.source.url));
+  if (!is_local_path(r.source.url)) {
+    return msms_share_url(pool, &r.source, 1, 0, 0, full, cancel, context, added, nullptr);
+  }
+  int status = refresh_local(r);
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED && status != APR_EBUSY) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not refresh media source %s", r.source.url));
+  }
+  return status;
+}
+
+// Records request's path: the stored source of that path gets the request's
+// name, url and (when given) tags and has its type found again; a path not
+// shared yet becomes a new source. *source is the record as stored.
+int record_path(apr_pool_t *pool, const MediaSource *request, MediaSource *source) {
+  const char *url = request->url;
+  if (url != nullptr && url[0] != '\0' && !all_digits(url) && msms_fetch_source(pool, url, source) == APR_SUCCESS) {
+    source->name = request->name;
+    source->url = url;
+    if (request->tags != nullptr) source->tags = request->tags;
+    source->type = nullptr;
+    return msms_update_media_source(pool, source, nullptr);
+  }
+  *source = *request;
+  if (source->tags == nullptr) source->tags = "";
+  return msms_add_media_source(pool, source, nullptr);
+}
+
 }  // namespace
 
 void msms_user_message(const char **out, int code) {
@@ -277,20 +311,24 @@ int msms_refresh_media_source(const char *source, int full, int print, int *adde
   *removed = 0;
   const ScanLibrary *library = msms_library();
   if (library == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
-  MediaLibraryDB *db = library->db;
-  Pool pool(db->pool, MSMS_MODULE);
-  Refresh r{pool, library, db, {}, full, print, added, removed, cancel, context, false};
-  if (msms_fetch_source(pool, source, &r.source) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not fetch media source");
-  if (print) std::printf("\n\nRefreshing %s\n", r.source.url);
-  LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Refreshing Media Source \"%s\"", r.source.url));
-  if (!is_local_path(r.source.url)) {
-    return msms_share_url(pool, &r.source, 1, 0, 0, full, cancel, context, added, nullptr);
-  }
-  int status = refresh_local(r);
-  if (status != APR_SUCCESS && status != COMMON_CANCELLED && status != APR_EBUSY) {
-    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not refresh media source %s", r.source.url));
-  }
-  return status;
+  Pool pool(library->db->pool, MSMS_MODULE);
+  MediaSource fetched{};
+  if (msms_fetch_source(pool, source, &fetched) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not fetch media source");
+  return refresh_fetched(pool, library, fetched, full, print, added, removed, cancel, context);
+}
+
+int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int print, int *added, int *removed) {
+  *added = 0;
+  *removed = 0;
+  const ScanLibrary *library = msms_library();
+  if (library == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  MediaSource source{};
+  int status = record_path(pool, request, &source);
+  if (status != APR_SUCCESS || !scan) return status;
+  Pool scan_pool(library->db->pool, MSMS_MODULE);
+  return refresh_fetched(scan_pool, library, source, 1, print, added, removed, nullptr, nullptr) == APR_SUCCESS
+             ? APR_SUCCESS
+             : APR_EGENERAL;
 }
 
 int msms_share_url(apr_pool_t *, MediaSource *source, int, int, int, int, CancelCheck, void *, int *added,

@@ -44,6 +44,16 @@ MediaSource *msms_find_media_source(apr_pool_t *pool, const char *url, MediaSour
 int msms_add_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message);
 int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message);
 
+// Shares a file or folder path (request->url) in one go: a path shared
+// already keeps its source, which takes the request's name and, when not
+// null, its tags; any other path becomes a new source with the request's
+// kinds, recursion and tags ("" for null). With scan set the source is then
+// scanned (printing its progress with print, as msms_refresh_media_source)
+// and the counts set. Returns 0; 20024 (APR_EBADPATH, logged) when the url
+// is no absolute local path; or 20014 when recording or the scan failed
+// (logged).
+int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int print, int *added, int *removed);
+
 // Scans one source (by oid or url). 0, 4, 70025 or 20014.
 int msms_refresh_media_source(const char *source, int full, int print, int *added, int *removed,
                               CancelCheck cancel, void *context);

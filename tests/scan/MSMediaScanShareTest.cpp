@@ -247,4 +247,48 @@ TEST_F(Scan, RequestedTypeMustMatchThePath) {
   EXPECT_TRUE(log_.contains("Pathname \"" + media_ + "\" is not a \"file\"."));
 }
 
+TEST_F(Scan, SharingAPathAgainKeepsItsSourceAndTakesTheNewNameAndGivenTags) {
+  mp3("s/a.mp3", "A");
+  const std::string path = media_ + "/s";
+  MediaSource request{};
+  request.name = "first";
+  request.url = path.c_str();
+  request.lookfor_audio = 1;
+  request.is_recursive = 1;
+  request.transcode_when = "";
+  int added = -1, removed = -1;
+  ASSERT_EQ(msms_share_path(pool_, &request, 1, 0, &added, &removed), 0);
+  EXPECT_EQ(added, 1);
+  MediaSource stored{};
+  ASSERT_NE(msms_find_media_source(pool_, path.c_str(), &stored), nullptr);
+  const std::string oid = stored.oid;
+  EXPECT_STREQ(stored.tags, "");
+  EXPECT_STREQ(stored.type, "folder");
+
+  // The kinds of a shared path stay; new tags reach its item without a rebuild.
+  request.name = "second";
+  request.tags = "Family";
+  request.lookfor_video = 1;
+  ASSERT_EQ(msms_share_path(pool_, &request, 1, 0, &added, &removed), 0);
+  EXPECT_EQ(added, 0);
+  ASSERT_NE(msms_find_media_source(pool_, path.c_str(), &stored), nullptr);
+  EXPECT_EQ(stored.oid, oid);
+  EXPECT_STREQ(stored.name, "second");
+  EXPECT_STREQ(stored.tags, "Family");
+  EXPECT_EQ(stored.lookfor_video, 0);
+  EXPECT_EQ(props(item(media_ + "/s/a.mp3"), "zentoria:tag"), std::vector<std::string>{"Family"});
+
+  // No tags given keeps the stored ones; without a scan nothing is counted.
+  request.name = "third";
+  request.tags = nullptr;
+  ASSERT_EQ(msms_share_path(pool_, &request, 0, 0, &added, &removed), 0);
+  EXPECT_EQ(added, 0);
+  ASSERT_NE(msms_find_media_source(pool_, path.c_str(), &stored), nullptr);
+  EXPECT_STREQ(stored.name, "third");
+  EXPECT_STREQ(stored.tags, "Family");
+
+  request.url = "relative/s";
+  EXPECT_EQ(msms_share_path(pool_, &request, 1, 0, &added, &removed), APR_EBADPATH);
+}
+
 }  // namespace
