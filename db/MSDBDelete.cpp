@@ -19,11 +19,7 @@ namespace {
 
 constexpr const char *kModule = "MSDB";
 constexpr const char *kMarkInsert = "insert or replace into markObjects (oid, markObjectOid, flag) values(null, %s, %d);";
-constexpr int kCancelled = 4;
 constexpr int kDeleteFlag = 1;
-
-
-bool cancelled(CancelCheck cancel, void *context) { return cancel != nullptr && cancel(context) != 0; }
 
 // The statements that remove victims from edges, ancestors, properties and
 // sources, in the order that keeps the ancestor paths resolvable.
@@ -52,7 +48,7 @@ int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const ch
     return db_fail("get the parent oid(s) of the object");
   }
   while (parent != nullptr) {
-    if (cancelled(cancel, context)) return kCancelled;
+    if (cancel_requested(cancel, context)) return COMMON_CANCELLED;
     const char *next = db_next_value(pool, &cursor);
     int removed = 1;
     for (; next != nullptr && std::strcmp(next, parent) == 0; next = db_next_value(pool, &cursor)) ++removed;
@@ -102,7 +98,7 @@ int delete_leaves_pass(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const 
     status = msdb_delete_objects(pool, db, db_sql(pool, "select deleteoid as deleteoid from leaves_%s", source), cancel,
                                  context);
   }
-  if (status != APR_SUCCESS && status != kCancelled) return status;
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED) return status;
   if (run(link, db_sql(pool, "drop table leaves_%s", source)) != APR_SUCCESS) return APR_EGENERAL;
   return status;
 }
@@ -118,7 +114,7 @@ int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victim
   int status = uncount_children(pool, db, link, victims, cancel, context);
   if (status != APR_SUCCESS) return status;
   for (const char *statement : kDetachStatements) {
-    if (cancelled(cancel, context)) return kCancelled;
+    if (cancel_requested(cancel, context)) return COMMON_CANCELLED;
     if (db_exec(link, db_sql(pool, statement, victims), nullptr) != APR_SUCCESS) return APR_EGENERAL;
   }
   return db_exec(link, db_sql(pool, "delete from object where oid in (%s);", victims), nullptr);
@@ -139,7 +135,7 @@ int msdb_delete_source_objects(apr_pool_t *pool, MediaLibraryDB *db, const char 
   int status = msdb_delete_objects(pool, db, db_sql(pool, "select deleteoid as deleteoid from delete_%s", source),
                                    cancel, context);
   int dropped = run(link, db_sql(pool, "drop table delete_%s", source));
-  if (status == kCancelled) return status;
+  if (status == COMMON_CANCELLED) return status;
   if (status != APR_SUCCESS) return db_fail("Could not delete the objects of the media source that are no longer needed");
   return dropped;
 }
@@ -157,7 +153,7 @@ int msdb_delete_all_objects(apr_pool_t *pool, MediaLibraryDB *db, CancelCheck ca
   int status = msdb_delete_objects(
       pool, db, "select oid as deleteoid from object where deleteoid not in (select * from dont_delete)", cancel, context);
   int dropped = run(link, "drop table dont_delete");
-  if (status == kCancelled) return status;
+  if (status == COMMON_CANCELLED) return status;
   if (status != APR_SUCCESS) return db_fail("Could not delete all media source objects");
   return dropped;
 }
@@ -171,7 +167,7 @@ int msdb_delete_source_leaves(apr_pool_t *pool, MediaLibraryDB *db, const char *
   for (;;) {
     int found = 0;
     int status = delete_leaves_pass(pool, db, link, source, cancel, context, &found);
-    if (status == kCancelled) return status;
+    if (status == COMMON_CANCELLED) return status;
     if (status != APR_SUCCESS) {
       run(link, db_sql(pool, "drop table if exists leaves_%s", source));
       return APR_EGENERAL;

@@ -11,10 +11,8 @@
 
 #include <apr_pools.h>
 
+#include "CommonCancel.h"
 #include "MSDBConnection.h"
-
-// Returns non-zero when a long operation must stop.
-using CancelCheck = int (*)(void *context);
 
 // Deletes the objects selected by victims (cancel may be null).
 int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victims,

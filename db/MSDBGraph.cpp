@@ -385,3 +385,17 @@ int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *pare
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row)) found(context, row[1], row[0]);
   return APR_SUCCESS;
 }
+
+int msdb_find_newest_by_value(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value,
+                              const char *source, const char **oid, const char **signature) {
+  const char *names[] = {name};
+  const char *values[] = {value};
+  return msdb_find_object(pool, db, nullptr, 0, 1, 1, names, values, 0, source, oid, signature);
+}
+
+int msdb_find_child_container(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *title,
+                              const char **oid) {
+  const char *names[] = {"dc:title", "zentoria:isContainer"};
+  const char *values[] = {title, "1"};
+  return msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr);
+}

@@ -37,6 +37,15 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
                      const char *const *values, int like, const char *source, const char **oid,
                      const char **signature);
 
+// msdb_find_object for the two questions the scan asks most: the newest
+// object of the whole library (of source's objects when source is not null)
+// whose property name has value; and the newest child container of parent
+// titled title. *oid is null when nothing matches. Returns 0 or 20014.
+int msdb_find_newest_by_value(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value,
+                              const char *source, const char **oid, const char **signature);
+int msdb_find_child_container(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *title,
+                              const char **oid);
+
 // Links child under parent with ordinal (null: appended after the largest
 // ordinal), extends the ancestor closure and counts the child in the
 // parent's "@childCount". With check set, an existing edge is returned with

@@ -42,29 +42,6 @@ int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const
              : APR_EGENERAL;
 }
 
-// Fills the request for a new source, or the stored record for an existing one.
-int record_path(RunState &run, apr_pool_t *pool, const char *path, int audio, int video, int photo,
-                MediaSource *source) {
-  const char *user_message = nullptr;
-  if (msms_find_media_source(pool, path, source)) {
-    source->name = or_default(run.title, path);
-    source->url = path;
-    if (run.tags) source->tags = run.tags;
-    source->type = nullptr;
-    return msms_update_media_source(pool, source, &user_message);
-  }
-  *source = MediaSource{};
-  source->name = or_default(run.title, path);
-  source->url = path;
-  source->tags = or_default(run.tags, "");
-  source->lookfor_audio = audio;
-  source->lookfor_video = video;
-  source->lookfor_photo = photo;
-  source->is_recursive = 1;
-  source->transcode_when = "";
-  return msms_add_media_source(pool, source, &user_message);
-}
-
 }  // namespace
 
 int share_url(RunState &run, const char *url, const char *type) {
@@ -82,13 +59,21 @@ int share_url(RunState &run, const char *url, const char *type) {
 
 int share_path(RunState &run, const char *path, int audio, int video, int photo) {
   Pool pool(run.root, kModule);
-  MediaSource source{};
-  if (record_path(run, pool, path, audio, video, photo, &source) != 0) return APR_EGENERAL;
+  MediaSource request{};
+  request.name = or_default(run.title, path);
+  request.url = path;
+  request.tags = run.tags;
+  request.lookfor_audio = audio;
+  request.lookfor_video = video;
+  request.lookfor_photo = photo;
+  request.is_recursive = 1;
+  request.transcode_when = "";
   int added = 0;
   int removed = 0;
-  if (run.refresh_after_share &&
-      msms_refresh_media_source(source.oid, 1, 1, &added, &removed, nullptr, nullptr) != 0)
-    return APR_EGENERAL;
+  const int status = msms_share_path(pool, &request, run.refresh_after_share, 1, &added, &removed);
+  // A URL given where a path belongs gets the options that share URLs named.
+  if (status == APR_EBADPATH) std::printf(MSG_NOT_A_PATH, path != nullptr ? path : "");
+  if (status != 0) return APR_EGENERAL;
   run.items_added += added;
   run.items_removed += removed;
   run.done = 1;

@@ -1,0 +1,58 @@
+// Inspection of one file: the stream probe, then the tags (TagLib, or the
+// probe's own for AVI), or the image ping.
+#include "MSMediaScanInspect.h"
+
+#include <strings.h>
+
+#include "CommonTagLib.h"
+
+namespace {
+
+bool is_avi(const char *extension) {
+  return strcasecmp(extension, "avi") == 0 || strcasecmp(extension, "divx") == 0;
+}
+
+int probe_file(apr_pool_t *pool, const InspectRequest &request, CancelCheck cancel, void *context,
+               ProbeFacts *probe) {
+  const char *video_codec = nullptr, *audio_codec = nullptr, *copyright = nullptr, *comment = nullptr;
+  int status = stream_probe(pool, request.path, &probe->video, &probe->audio, &probe->duration, &probe->size,
+                            &video_codec, &audio_codec, &probe->title, &probe->author, &copyright, &comment,
+                            &probe->album, &probe->genre, &probe->year, &probe->track, cancel, context);
+  probe->ok = status == APR_SUCCESS;
+  return status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_SUCCESS;
+}
+
+void read_tags(apr_pool_t *pool, const InspectRequest &request, const ProbeFacts &probe, ItemTags *tags) {
+  if (is_avi(request.extension)) {
+    if (!request.read_avi_tags || !probe.ok) return;
+    tags->read = true;
+    tags->title = probe.title;
+    tags->artist = probe.author;
+    tags->album = probe.album;
+    tags->genre = probe.genre;
+    tags->year = probe.year;
+    tags->track = probe.track;
+    return;
+  }
+  if (!is_tag_file(request.extension)) return;
+  const char *comment = nullptr;
+  tags->read = tags_read(pool, request.path, &tags->title, &tags->artist, &comment, &tags->album,
+                         &tags->album_artist, &tags->genre, &tags->year, &tags->track, &tags->length,
+                         &tags->guid) == APR_SUCCESS;
+  tags->failed = !tags->read;
+}
+
+}  // namespace
+
+int msms_inspect_file(apr_pool_t *pool, const InspectRequest &request, CancelCheck cancel, void *context,
+                      FileFacts *facts) {
+  *facts = FileFacts{};
+  if (request.media_class == MEDIA_IMAGE) {
+    ImageFacts &image = facts->image;
+    image.ok = image_info_read(request.path, &image.info, &image.exif) == APR_SUCCESS && image.info.present;
+    return APR_SUCCESS;
+  }
+  if (probe_file(pool, request, cancel, context, &facts->probe) == COMMON_CANCELLED) return COMMON_CANCELLED;
+  read_tags(pool, request, facts->probe, &facts->tags);
+  return APR_SUCCESS;
+}

@@ -1,0 +1,214 @@
+// A folder of the walk read ahead of its turn (see the header).
+#include "MSMediaScanListing.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "CommonMultimedia.h"
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "MSMediaScanAlbumArt.h"
+#include "MSMediaScanLookup.h"
+#include "MSMediaScanPrefetch.h"
+#include "MSMediaScanLog.h"
+#include "PlatformFolderEntry.h"
+#include "PlatformPathNames.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr std::size_t kPathBuffer = 512;
+
+bool plain_file(const apr_finfo_t &info) { return (info.valid & APR_FINFO_TYPE) != 0 && info.filetype == APR_REG; }
+
+// The relative folder in the letter case the file system reports, when the
+// long form of the folder ends with it.
+const char *true_case(apr_pool_t *pool, const char *folder, const char *relative) {
+  char short_form[kPathBuffer];
+  char long_form[kPathBuffer];
+  std::size_t length = platform_short_path_name(folder, short_form, sizeof short_form);
+  if (length >= sizeof short_form) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("short path too long for buffer: %s", folder));
+    return relative;
+  }
+  length = platform_long_path_name(short_form, long_form, sizeof long_form);
+  if (length >= sizeof long_form) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("long path too long for buffer: %s", folder));
+    return relative;
+  }
+  const std::size_t relative_length = std::strlen(relative);
+  if (length < relative_length) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("some weird buffer length issue: %s and %s", long_form, relative));
+    return relative;
+  }
+  const char *ending = long_form + length - relative_length;
+  return str_icompare(ending, relative) == 0 ? apr_pstrdup(pool, ending) : relative;
+}
+
+// Whether the folder may hold tracks, whose art is looked for beside them.
+bool holds_music(const std::vector<TreeEntry> &listed) {
+  for (const TreeEntry &entry : listed) {
+    const char *extension = path_extension(entry.name.c_str(), 0);
+    if (extension == nullptr) continue;
+    const int media_class = media_type_by_extension(extension, -1)->media_class;
+    if (media_class == MEDIA_AUDIO || media_class == MEDIA_AUDIO_OR_VIDEO) return true;
+  }
+  return false;
+}
+
+// A whole listing spares the album art its own listing of a folder of
+// music; the images of other folders are not kept.
+void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, const std::vector<TreeEntry> &listed) {
+  if (scan->art_cache == nullptr || !holds_music(listed)) return;
+  Pool scratch(pool, MSMS_MODULE);
+  auto **names = static_cast<const char **>(apr_palloc(scratch, sizeof(char *) * (listed.size() + 1)));
+  for (std::size_t i = 0; i < listed.size(); ++i) names[i] = listed[i].name.c_str();
+  msms_art_cache_fill(scan->art_cache, folder, names, static_cast<int>(listed.size()));
+}
+
+}  // namespace
+
+std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
+                                   bool early) {
+  apr_pool_t *pool = pool_create_or_die(parent, MSMS_MODULE);
+  const char *path = apr_pstrcat(pool, scan->root, relative, nullptr);
+  const char *canonical = path_canonical(pool, path);
+  apr_dir_t *dir = nullptr;
+  std::vector<TreeEntry> listed;
+  // Looking up a tree the prefetch does not cover would replace the trees
+  // whose answers entries read ahead still hold.
+  if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
+      ((scan->tree == nullptr || !msms_tree_read_take(scan->tree, relative, &listed)) &&
+       apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
+  if (relative[0] != '\0') folder.relative = true_case(pool, path, relative);
+  if (dir == nullptr) fill_art_cache(pool, scan, canonical, listed);
+  msms_prefetch_enter(scan->prefetch, scan->db, canonical);
+  return std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
+}
+
+FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path,
+                             apr_dir_t *dir, std::vector<TreeEntry> listed, bool recursive)
+    : pool_(pool),
+      scan_(scan),
+      folder_(folder),
+      path_(path),
+      dir_(dir),
+      listed_(std::move(listed)),
+      recursive_(recursive) {}
+
+FolderListing::~FolderListing() {
+  while (count_ > 0) pop();
+  if (dir_ != nullptr && apr_dir_close(dir_) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close folder %s", path_));
+  }
+  apr_pool_destroy(pool_);
+}
+
+Listed *FolderListing::front() {
+  fill(true);
+  return count_ > 0 ? &ring_[first_] : nullptr;
+}
+
+void FolderListing::pop() {
+  Listed &entry = ring_[first_];
+  if (entry.lookup.job != nullptr) msms_ahead_release(scan_->ahead, entry.lookup.job);
+  if (entry.pool != nullptr) apr_pool_destroy(entry.pool);
+  entry.opened.reset();
+  first_ = (first_ + 1) % AHEAD_WINDOW;
+  --count_;
+}
+
+// Whether the listing has read all its entries and none of them leads to a
+// folder: its walk will queue nothing more, so what follows it in its
+// parent's walk may be queued now.
+bool FolderListing::complete() const {
+  if (!end_) return false;
+  for (int i = 0; i < count_; ++i) {
+    const apr_finfo_t &info = ring_[(first_ + i) % AHEAD_WINDOW].info;
+    if ((info.valid & APR_FINFO_TYPE) != 0 && (info.filetype == APR_DIR || info.filetype == APR_LNK)) return false;
+  }
+  return true;
+}
+
+// Whether reading on past entry keeps the walk's order.
+bool FolderListing::passable(const Listed &entry) {
+  return plain_file(entry.info) || (entry.opened != nullptr && entry.opened->complete());
+}
+
+// Up to AHEAD_WINDOW entries with an inspection worker, else one at a time.
+// A real subfolder read is opened early (with open_subfolder), and reading
+// goes on past it when its listing is complete.
+void FolderListing::fill(bool open_subfolder) {
+  const int capacity = scan_->ahead != nullptr ? AHEAD_WINDOW : 1;
+  const bool early = open_subfolder && recursive_ && scan_->ahead != nullptr;
+  while (!end_ && count_ < capacity && (count_ == 0 || passable(ring_[(first_ + count_ - 1) % AHEAD_WINDOW]))) {
+    Listed &entry = ring_[(first_ + count_) % AHEAD_WINDOW];
+    end_ = !read(&entry);
+    if (end_) break;
+    entry.pool = nullptr;
+    entry.lookup = FileLookup{};
+    entry.opened = nullptr;
+    entry.opened_early = false;
+    ++count_;
+    if (scan_->ahead != nullptr && plain_file(entry.info)) look_up(&entry);
+    if (early && real_folder(entry.info)) this->open_subfolder(&entry);
+  }
+  // The last entry of a listing read ahead of its turn is opened now.
+  if (early && count_ > 0) {
+    Listed &last = ring_[(first_ + count_ - 1) % AHEAD_WINDOW];
+    if (real_folder(last.info) && !last.opened_early) this->open_subfolder(&last);
+  }
+}
+
+// The next entry to walk. An entry that vanished before its status was read keeps no type.
+bool FolderListing::read(Listed *entry) {
+  apr_finfo_t *info = &entry->info;
+  const char *name = dir_ != nullptr ? read_folder(info) : take_listed(info);
+  if (name == nullptr) return false;
+  entry->path = apr_pstrcat(pool_, path_, "/", name, nullptr);
+  info->name = name;
+  info->fname = entry->path;
+  info->pool = pool_;
+  return true;
+}
+
+// The next entry's name (in the listing's pool) and status from the folder.
+const char *FolderListing::read_folder(apr_finfo_t *info) {
+  for (;;) {
+    const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
+    if (status != APR_SUCCESS && status != APR_INCOMPLETE) return nullptr;
+    if (!walkable_entry(*info)) continue;
+    const char *name = apr_pstrdup(pool_, info->name);
+    platform_folder_entry_status(dir_, name, info);
+    return name;
+  }
+}
+
+// The next entry's name and status from the tree reader's listing.
+const char *FolderListing::take_listed(apr_finfo_t *info) {
+  if (next_listed_ == listed_.size()) return nullptr;
+  const TreeEntry &listed = listed_[next_listed_++];
+  *info = listed.info;
+  return apr_pstrmemdup(pool_, listed.name.data(), listed.name.size());
+}
+
+void FolderListing::look_up(Listed *entry) {
+  entry->pool = pool_create_or_die(pool_, MSMS_MODULE);
+  const ScanFile file{entry->info.name, entry->info.size, entry->info.mtime};
+  msms_look_up_ahead(entry->pool, scan_, &folder_, &file, &entry->lookup);
+}
+
+// The subfolder's first entries come next in the walk's order; they are read
+// now, but no folder of theirs is opened before the subfolder's turn.
+void FolderListing::open_subfolder(Listed *entry) {
+  entry->opened_early = true;
+  const char *relative = apr_pstrcat(pool_, folder_.relative, "/", entry->info.name, nullptr);
+  entry->opened = open(pool_, scan_, relative, recursive_, true);
+  if (entry->opened != nullptr) entry->opened->fill(false);
+}

@@ -1,0 +1,91 @@
+// MSMediaScanListing: one folder of the walk, open and read a few entries
+// ahead of the walk's turn.
+//
+// With an inspection worker, each plain file read early has its object
+// looked up then, and its inspection queued when its turn will need it. A
+// real subfolder read (in a recursive walk, inside the tree the prefetch
+// covers) is opened then and its first files read ahead too, because they
+// come next in the walk's order. Reading ahead stops after any other entry
+// that is not a plain file, and after a subfolder whose listing may still
+// grow, so nothing is queued past what the walk will meet first. The
+// worker's jobs are thus always queued, taken and given back in the walk's
+// order, also across folders, and a run of folders holding a single photo
+// each is inspected ahead like the files of one folder. Entries not done
+// when a listing ends give their jobs back.
+#pragma once
+
+#include <apr_file_info.h>
+#include <apr_pools.h>
+
+#include <memory>
+#include <vector>
+
+#include "MSMediaScanAhead.h"
+#include "MSMediaScanContext.h"
+#include "MSMediaScanEntries.h"
+#include "MSMediaScanTreeRead.h"
+
+class FolderListing;
+
+// An entry read before its turn: its name copied (the reader reuses its
+// buffer), its full path and, for a plain file, its object looked up in a
+// pool of its own. A directory may come with its listing opened early, which
+// its walk takes over.
+struct Listed {
+  apr_finfo_t info;
+  const char *path;
+  apr_pool_t *pool;  // null: not looked up
+  FileLookup lookup;
+  std::unique_ptr<FolderListing> opened;
+  bool opened_early;  // opening the listing was tried
+};
+
+class FolderListing {
+ public:
+  // Opens the folder relative ("" for the root, else "/a/b") below the
+  // walk's root, in a pool under parent, with the subfolders read ahead in a
+  // recursive walk. The tree reader's listing of the folder is used when it
+  // has one. Null, silently, when it cannot be opened (the walk warns at the
+  // folder's turn) or, early (before its turn), when the prefetch does not
+  // cover it.
+  static std::unique_ptr<FolderListing> open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
+                             bool early = false);
+  // Gives back the jobs of entries not done, closes the folder (ERROR "Could
+  // not close folder %s" on failure) and frees its pool.
+  ~FolderListing();
+  FolderListing(const FolderListing &) = delete;
+  FolderListing &operator=(const FolderListing &) = delete;
+
+  FolderScan *folder() { return &folder_; }
+  const char *path() const { return path_; }
+
+  // Reads ahead, then gives the oldest entry; null at the end of the folder.
+  Listed *front();
+  // The oldest entry's turn is over.
+  void pop();
+
+ private:
+  FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path, apr_dir_t *dir,
+                std::vector<TreeEntry> listed, bool recursive);
+  bool complete() const;
+  static bool passable(const Listed &entry);
+  void fill(bool open_subfolder);
+  bool read(Listed *entry);
+  const char *read_folder(apr_finfo_t *info);
+  const char *take_listed(apr_finfo_t *info);
+  void look_up(Listed *entry);
+  void open_subfolder(Listed *entry);
+
+  apr_pool_t *pool_;
+  ScanContext *scan_;
+  FolderScan folder_;
+  const char *path_;
+  apr_dir_t *dir_;  // null: the entries come from listed_
+  std::vector<TreeEntry> listed_;
+  std::size_t next_listed_ = 0;
+  bool recursive_;
+  Listed ring_[AHEAD_WINDOW];
+  int first_ = 0;
+  int count_ = 0;
+  bool end_ = false;
+};

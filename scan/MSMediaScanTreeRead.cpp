@@ -1,0 +1,177 @@
+// The walk's tree reader (see the header): one mutex and one condition guard
+// the listings ready to take, the folders the walk claimed, the count of
+// entries not taken and the folder being listed. The reader waits on the
+// condition, between folders, while the count fills the window; the walk
+// waits on it while the folder it asks for is being listed. Neither waits
+// for the other at the same time, so they cannot block each other.
+#include "MSMediaScanTreeRead.h"
+
+#include <apr_strings.h>
+#include <apr_thread_cond.h>
+#include <apr_thread_mutex.h>
+#include <apr_thread_proc.h>
+
+#include <atomic>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "CommonWorker.h"
+#include "MSMediaScanEntries.h"
+#include "MSMediaScanLog.h"
+#include "PlatformFolderEntry.h"
+#include "log4c_pool.h"
+
+struct TreeReader {
+  apr_pool_t *pool;  // the reader thread's alone
+  const char *root;
+  Worker worker;  // its lock guards what follows
+  int outstanding = 0;  // entries listed and not taken, plus one per folder
+  std::string current;  // the folder being listed, while listing
+  bool listing = false;
+  std::unordered_map<std::string, std::vector<TreeEntry>> ready;
+  std::unordered_set<std::string> claimed;
+};
+
+namespace {
+
+// Module state: the internal switch of msms_tree_read_enable.
+std::atomic<bool> g_enabled{true};
+
+// What the reader found in one folder.
+struct FolderFound {
+  bool opened = false;
+  bool whole = true;  // entries holds the whole listing
+  std::vector<TreeEntry> entries;
+  std::vector<std::pair<std::string, FolderId>> subfolders;  // relative path, identity
+};
+
+// The folder's entries with their status, as FolderListing reads them, and
+// its real subfolders that are not on the chain. A folder of more entries
+// than the window is left to the walk, which reads it a few entries at a
+// time; only its subfolders are kept.
+FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, const WalkChain &chain) {
+  FolderFound found;
+  const char *path = apr_pstrcat(pool, reader->root, relative.c_str(), nullptr);
+  apr_dir_t *dir = nullptr;
+  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return found;
+  found.opened = true;
+  apr_finfo_t info;
+  apr_status_t status;
+  while (!reader->worker.stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
+                               status == APR_INCOMPLETE)) {
+    if (!walkable_entry(info)) continue;
+    TreeEntry entry{info.name, apr_finfo_t{}};
+    platform_folder_entry_status(dir, info.name, &entry.info);
+    if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
+      found.subfolders.push_back({relative + "/" + entry.name, {entry.info.device, entry.info.inode}});
+    }
+    if (!found.whole) continue;
+    if (found.entries.size() == TREE_READ_WINDOW) {
+      found.whole = false;
+      found.entries = {};
+      continue;
+    }
+    found.entries.push_back(std::move(entry));
+  }
+  apr_dir_close(dir);
+  return found;
+}
+
+// Waits until the window has room, then marks relative as being listed;
+// false when stopping.
+bool begin_listing(TreeReader *reader, const std::string &relative) {
+  apr_thread_mutex_lock(reader->worker.lock);
+  while (!reader->worker.stopping && reader->outstanding >= TREE_READ_WINDOW) {
+    apr_thread_cond_wait(reader->worker.changed, reader->worker.lock);
+  }
+  reader->current = relative;
+  reader->listing = true;
+  apr_thread_mutex_unlock(reader->worker.lock);
+  return !reader->worker.stopping;
+}
+
+// Hands the listing over, unless the walk claimed the folder meanwhile.
+void publish(TreeReader *reader, const std::string &relative, std::vector<TreeEntry> *entries, bool listed) {
+  apr_thread_mutex_lock(reader->worker.lock);
+  reader->listing = false;
+  if (reader->claimed.erase(relative) == 0 && listed) {
+    reader->outstanding += static_cast<int>(entries->size()) + 1;
+    reader->ready.emplace(relative, std::move(*entries));
+  }
+  apr_thread_cond_broadcast(reader->worker.changed);
+  apr_thread_mutex_unlock(reader->worker.lock);
+}
+
+// Depth first, in each folder's own order; false when stopping. A folder
+// on the path being read is not listed again, as the walk does not enter it.
+bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain) {
+  if (!begin_listing(reader, relative)) return false;
+  FolderFound found;
+  {
+    Pool pool(reader->pool, MSMS_MODULE);
+    found = list_folder(reader, pool, relative, chain);
+  }
+  publish(reader, relative, &found.entries, found.opened && found.whole && !reader->worker.stopping);
+  for (const auto &[subfolder, id] : found.subfolders) {
+    if (reader->worker.stopping) return false;
+    chain.push_back(id);
+    const bool going = read_tree(reader, subfolder, chain);
+    chain.pop_back();
+    if (!going) return false;
+  }
+  return !reader->worker.stopping;
+}
+
+void read_all(void *data) {
+  auto *reader = static_cast<TreeReader *>(data);
+  WalkChain chain = walk_chain_start(reader->pool, reader->root);
+  read_tree(reader, "", chain);
+}
+
+}  // namespace
+
+void msms_tree_read_enable(bool on) { g_enabled = on; }
+
+bool msms_tree_read_enabled() { return g_enabled; }
+
+TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root) {
+  auto *reader = new TreeReader;
+  reader->pool = pool_create_or_die(pool, MSMS_MODULE);
+  reader->root = apr_pstrdup(reader->pool, root);
+  // The root is taken as soon as the walk starts: marked now, the walk
+  // waits for the reader's listing of it instead of reading it too.
+  reader->listing = true;
+  if (worker_start(reader->pool, &reader->worker, read_all, reader) != APR_SUCCESS) {
+    apr_pool_destroy(reader->pool);
+    delete reader;
+    return nullptr;
+  }
+  return reader;
+}
+
+bool msms_tree_read_take(TreeReader *reader, const char *relative, std::vector<TreeEntry> *entries) {
+  apr_thread_mutex_lock(reader->worker.lock);
+  while (!reader->worker.stopping && reader->listing && reader->current == relative) {
+    apr_thread_cond_wait(reader->worker.changed, reader->worker.lock);
+  }
+  auto found = reader->ready.find(relative);
+  const bool listed = found != reader->ready.end();
+  if (listed) {
+    *entries = std::move(found->second);
+    reader->ready.erase(found);
+    reader->outstanding -= static_cast<int>(entries->size()) + 1;
+    apr_thread_cond_broadcast(reader->worker.changed);
+  } else {
+    reader->claimed.insert(relative);
+  }
+  apr_thread_mutex_unlock(reader->worker.lock);
+  return listed;
+}
+
+void msms_tree_read_stop(TreeReader *reader) {
+  if (reader == nullptr) return;
+  worker_stop(&reader->worker);
+  apr_pool_destroy(reader->pool);
+  delete reader;
+}

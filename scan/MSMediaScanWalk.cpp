@@ -1,0 +1,185 @@
+// The folder walk. A folder already open on the current path (reached again
+// through a link to an ancestor) is not entered a second time, so link loops
+// end; the same folder reached on two different paths is walked under both.
+// Entries that vanish between the listing and their status are skipped with
+// a warning naming them. Folders are read ahead of their turn by
+// MSMediaScanListing, from listings MSMediaScanTreeRead made on a thread of
+// its own when it got there first.
+#include "MSMediaScanWalk.h"
+
+#include <apr_file_info.h>
+#include <apr_strings.h>
+
+#include <cstring>
+#include <memory>
+
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "MSDB.h"
+#include "MSMediaScanItem.h"
+#include "MSMediaScanListing.h"
+#include "MSMediaScanLog.h"
+#include "MSMediaScanPrefetch.h"
+#include "MSMediaScanTreeRead.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr int kCommitEvery = 100;
+
+// Commits what was created so far once more than 100 items wait, after
+// removing the objects they replace.
+int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
+  const int created = msms_scan_created(scan);
+  if (created - scan->created_at_commit <= kCommitEvery) return APR_SUCCESS;
+  int swept = 0;
+  if (msdb_sweep_marked(pool, scan->db, &swept, scan->cancel, scan->cancel_context) != APR_SUCCESS) {
+    return msms_fail("Could not delete objects that are no longer required");
+  }
+  if (msdb_medialib_commit(scan->db) != APR_SUCCESS) return msms_fail("Could not commit transaction on the db");
+  // The scan holds the library lock from its first transaction to its last.
+  if (msdb_medialib_begin_continued(scan->db) != APR_SUCCESS) {
+    return msms_fail("Could not start a transaction on the db");
+  }
+  scan->created_at_commit = created;
+  return APR_SUCCESS;
+}
+
+// Gives each video of the folder its same-named subtitle file as the URI
+// property zentoria:subtitles; an unchanged pairing costs one read.
+void pair_subtitles(FolderScan *folder, ScanContext *scan) {
+  if (apr_hash_count(folder->subtitles) == 0) return;
+  for (apr_hash_index_t *hi = apr_hash_first(folder->pool, folder->videos); hi; hi = apr_hash_next(hi)) {
+    const void *key = nullptr;
+    apr_hash_this(hi, &key, nullptr, nullptr);
+    const char *video = static_cast<const char *>(key);
+    const char *srt_name = apr_pstrcat(folder->pool, path_strip_extension(folder->pool, path_last_component(video)), ".srt", nullptr);
+    for (apr_hash_index_t *si = apr_hash_first(folder->pool, folder->subtitles); si; si = apr_hash_next(si)) {
+      const void *name = nullptr;
+      apr_hash_this(si, &name, nullptr, nullptr);
+      if (str_icompare(static_cast<const char *>(name), srt_name) != 0) continue;
+      Pool pool(folder->pool, MSMS_MODULE);
+      const char *uri = apr_pstrcat(pool, "file://", video, nullptr);
+      const char *srt = apr_pstrcat(pool, "file://", path_dirname(pool, video), name, nullptr);
+      const char *current = nullptr;
+      if (msdb_uri_prop_get(pool, scan->db, uri, 0, nullptr, nullptr, "zentoria:subtitles", &current) == APR_SUCCESS &&
+          str_compare(current, srt) != 0 &&
+          msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS) {
+        LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not record the subtitles of %s", video));
+      }
+    }
+  }
+}
+
+int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
+                std::unique_ptr<FolderListing> opened);
+
+// opened: the folder's listing when it was opened early.
+int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
+                 const apr_finfo_t &info, const char *path, std::unique_ptr<FolderListing> opened) {
+  if (on_walk_chain(chain, info)) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", path));
+    return APR_SUCCESS;
+  }
+  chain.push_back({info.device, info.inode});
+  const int audio = scan->lookfor_audio, video = scan->lookfor_video, photo = scan->lookfor_photo;
+  if (!recursive) scan->lookfor_audio = scan->lookfor_video = scan->lookfor_photo = 0;
+  int status = walk_folder(pool, scan, relative, recursive, chain, std::move(opened));
+  scan->lookfor_audio = audio;
+  scan->lookfor_video = video;
+  scan->lookfor_photo = photo;
+  chain.pop_back();
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the folder %s", path));
+  }
+  return status;
+}
+
+int scan_file(apr_pool_t *pool, ScanContext *scan, FolderScan *folder, const apr_finfo_t &info, const char *path,
+              const FileLookup *lookup) {
+  if (commit_if_due(pool, scan) != APR_SUCCESS) return APR_EGENERAL;
+  ScanFile file{apr_pstrdup(pool, path_last_component(path)), info.size, info.mtime};
+  const int status = msms_process_file(scan, folder, &file, lookup);
+  if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
+  if (status != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the file %s, skipping without rollback...", path));
+  }
+  return APR_SUCCESS;
+}
+
+// False when the entry vanished or is a dangling link.
+bool resolve_entry(apr_pool_t *pool, const char *path, apr_finfo_t *info) {
+  if ((info->valid & APR_FINFO_TYPE) == 0) return false;
+  if (info->filetype != APR_LNK) return true;
+  const apr_status_t status = apr_stat(info, path, LISTING_WANTED, pool);
+  return (status == APR_SUCCESS || status == APR_INCOMPLETE) && (info->valid & APR_FINFO_TYPE) != 0;
+}
+
+// One directory entry; links are followed to what they point at.
+int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, Listed &entry) {
+  apr_pool_t *pool = folder->pool;
+  apr_finfo_t &info = entry.info;
+  const char *name = info.name;
+  const char *path = entry.path;
+  if (!resolve_entry(pool, path, &info)) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not read %s, skipping...", path));
+    return APR_SUCCESS;
+  }
+  if (info.filetype == APR_DIR) {
+    return enter_folder(pool, scan, apr_pstrcat(pool, folder->relative, "/", name, nullptr), recursive, chain, info,
+                        path, std::move(entry.opened));
+  }
+  if (info.filetype != APR_REG || info.size <= 0) return APR_SUCCESS;
+  return scan_file(pool, scan, folder, info, path, entry.pool != nullptr ? &entry.lookup : nullptr);
+}
+
+int walk_entries(FolderListing &listing, ScanContext *scan, int recursive, WalkChain &chain) {
+  for (;;) {
+    if (cancel_requested(scan->cancel, scan->cancel_context)) return COMMON_CANCELLED;
+    Listed *entry = listing.front();
+    if (entry == nullptr) return APR_SUCCESS;
+    const int status = walk_entry(listing.folder(), scan, recursive, chain, *entry);
+    listing.pop();
+    if (status != APR_SUCCESS) return status;
+  }
+}
+
+int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
+                std::unique_ptr<FolderListing> opened) {
+  std::unique_ptr<FolderListing> listing =
+      opened != nullptr ? std::move(opened) : FolderListing::open(parent, scan, relative, recursive);
+  if (listing == nullptr) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN,
+          log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent, scan->root, relative, nullptr)));
+    return APR_SUCCESS;
+  }
+  int status = walk_entries(*listing, scan, recursive, chain);
+  if (status == APR_SUCCESS) pair_subtitles(listing->folder(), scan);
+  return status;
+}
+
+}  // namespace
+
+int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
+  WalkChain chain = walk_chain_start(pool, scan->root);
+  // Without the worker every file is inspected at its turn, as it is then.
+  if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
+  // Started first, the reader lists the tree while the walk looks up its
+  // objects in the library.
+  if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root);
+  scan->prefetch = msms_prefetch_create(pool, scan->source_oid);
+  const int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
+  msms_tree_read_stop(scan->tree);
+  scan->tree = nullptr;
+  msms_ahead_stop(scan->ahead);
+  scan->ahead = nullptr;
+  scan->prefetch = nullptr;
+  return status;
+}
+
+int msms_scan_single_file(apr_pool_t *pool, ScanContext *scan, const ScanFile *file) {
+  Pool folder_pool(pool, MSMS_MODULE);
+  FolderScan folder{folder_pool, "", apr_hash_make(folder_pool), apr_hash_make(folder_pool)};
+  return msms_process_file(scan, &folder, file, nullptr);
+}
