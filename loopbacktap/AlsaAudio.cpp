@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace tap {
@@ -32,11 +31,9 @@ constexpr FormatRow kFormats[] = {
 struct AlsaStream {
   const AlsaCalls *calls;
   snd_pcm_t *pcm;
-  std::string name;
   snd_pcm_format_t format = SND_PCM_FORMAT_UNKNOWN;
   unsigned channels = 0;
   unsigned rate = 0;
-  snd_pcm_uframes_t buffer_frames = 0;
   std::atomic<uint64_t> frames_written{0};
 
   size_t frame_bytes() const {
@@ -174,17 +171,12 @@ class AlsaClient final : public RefCounted<IAudioClient> {
     s.calls->get_format(params, &s.format);
     s.calls->get_channels(params, &s.channels);
     s.calls->get_rate(params, &s.rate, nullptr);
-    s.calls->get_buffer_size(params, &s.buffer_frames);
     s.frames_written = 0;
     return 0;
   }
   int GetStreamFormat(WaveFormat *format) override {
     const AlsaStream &s = *stream_;
     *format = wave_format_of(s.format, s.channels, s.rate, s.calls->physical_width(s.format));
-    return 0;
-  }
-  int GetBufferSize(uint32_t *frames) override {
-    *frames = static_cast<uint32_t>(stream_->buffer_frames);
     return 0;
   }
   int GetService(const Guid &iid, void **out) override {
@@ -217,7 +209,6 @@ class AlsaDevice final : public RefCounted<IMMDevice> {
     *out = static_cast<IAudioClient *>(new AlsaClient(stream_));
     return 0;
   }
-  const char *GetId() override { return stream_->name.c_str(); }
   snd_pcm_t *GetHandle() override { return stream_->pcm; }
 
  private:
@@ -227,9 +218,6 @@ class AlsaDevice final : public RefCounted<IMMDevice> {
 class AlsaEnumerator final : public RefCounted<IMMDeviceEnumerator> {
  public:
   explicit AlsaEnumerator(const AlsaCalls *calls) : calls_(calls) {}
-  int GetDefaultAudioEndpoint(IMMDevice **out) override {
-    return GetDevice("default", SND_PCM_STREAM_PLAYBACK, 0, out);
-  }
   int GetDevice(const char *name, snd_pcm_stream_t stream, int mode, IMMDevice **out) override {
     *out = nullptr;
     snd_pcm_t *pcm = nullptr;
@@ -238,7 +226,6 @@ class AlsaEnumerator final : public RefCounted<IMMDeviceEnumerator> {
     auto shared = std::make_shared<AlsaStream>();
     shared->calls = calls_;
     shared->pcm = pcm;
-    shared->name = name ? name : "";
     *out = new AlsaDevice(std::move(shared));
     return 0;
   }

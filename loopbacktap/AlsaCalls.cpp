@@ -34,13 +34,10 @@ void resolve() {
                bind(c.writen, "snd_pcm_writen") && bind(c.mmap_writei, "snd_pcm_mmap_writei") && bind(c.mmap_writen, "snd_pcm_mmap_writen") &&
                bind(c.mmap_begin, "snd_pcm_mmap_begin") &&
                bind(c.mmap_commit, "snd_pcm_mmap_commit") && bind(c.delay, "snd_pcm_delay") &&
-               bind(c.hw_params_current, "snd_pcm_hw_params_current") &&
-               bind(c.hw_params_sizeof, "snd_pcm_hw_params_sizeof") &&
                bind(c.get_access, "snd_pcm_hw_params_get_access") &&
                bind(c.get_format, "snd_pcm_hw_params_get_format") &&
                bind(c.get_channels, "snd_pcm_hw_params_get_channels") &&
                bind(c.get_rate, "snd_pcm_hw_params_get_rate") &&
-               bind(c.get_buffer_size, "snd_pcm_hw_params_get_buffer_size") &&
                bind(c.physical_width, "snd_pcm_format_physical_width") &&
                bind(c.set_silence, "snd_pcm_format_set_silence") &&
                bind(c.areas_silence, "snd_pcm_areas_silence") && bind(c.areas_copy, "snd_pcm_areas_copy");

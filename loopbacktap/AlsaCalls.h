@@ -20,13 +20,10 @@ struct AlsaCalls {
                     snd_pcm_uframes_t *offset, snd_pcm_uframes_t *frames);
   snd_pcm_sframes_t (*mmap_commit)(snd_pcm_t *pcm, snd_pcm_uframes_t offset, snd_pcm_uframes_t frames);
   int (*delay)(snd_pcm_t *pcm, snd_pcm_sframes_t *delay);
-  int (*hw_params_current)(snd_pcm_t *pcm, snd_pcm_hw_params_t *params);
-  size_t (*hw_params_sizeof)();
   int (*get_access)(const snd_pcm_hw_params_t *params, snd_pcm_access_t *access);
   int (*get_format)(const snd_pcm_hw_params_t *params, snd_pcm_format_t *format);
   int (*get_channels)(const snd_pcm_hw_params_t *params, unsigned int *channels);
   int (*get_rate)(const snd_pcm_hw_params_t *params, unsigned int *rate, int *dir);
-  int (*get_buffer_size)(const snd_pcm_hw_params_t *params, snd_pcm_uframes_t *frames);
   int (*physical_width)(snd_pcm_format_t format);
   int (*set_silence)(snd_pcm_format_t format, void *buffer, unsigned int samples);
   int (*areas_silence)(const snd_pcm_channel_area_t *areas, snd_pcm_uframes_t offset,

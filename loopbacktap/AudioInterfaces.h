@@ -73,8 +73,6 @@ struct IMMDevice;
 
 struct IMMDeviceEnumerator : IUnknown {
   static const Guid kIid;
-  // Opens the playback device "default".
-  virtual int GetDefaultAudioEndpoint(IMMDevice **out) = 0;
   // Opens the named device as snd_pcm_open would: 0 or ALSA's error.
   virtual int GetDevice(const char *name, snd_pcm_stream_t stream, int mode,
                         IMMDevice **out) = 0;
@@ -84,8 +82,6 @@ struct IMMDevice : IUnknown {
   static const Guid kIid;
   // Gives the object of the interface iid (IAudioClient): 0 or -ENOTSUP.
   virtual int Activate(const Guid &iid, void **out) = 0;
-  // The device's name as it was opened.
-  virtual const char *GetId() = 0;
   // The ALSA handle the player works with.
   virtual snd_pcm_t *GetHandle() = 0;
 };
@@ -96,7 +92,6 @@ struct IAudioClient : IUnknown {
   virtual int Initialize(snd_pcm_hw_params_t *params) = 0;
   // The format the parameters set: 0 or ALSA's error.
   virtual int GetStreamFormat(WaveFormat *format) = 0;
-  virtual int GetBufferSize(uint32_t *frames) = 0;
   // Gives the IAudioRenderClient or IAudioClock: 0, -ENOTSUP, or the clock's
   // error when the device keeps no time.
   virtual int GetService(const Guid &iid, void **out) = 0;

@@ -113,8 +113,6 @@ int set_params_captured(Capture &capture, const AlsaCalls *calls, snd_pcm_hw_par
   calls->get_channels(params, &capture.channels);
   capture.areas = nullptr;
   release_render(capture);
-  uint32_t frames = 0;
-  capture.client->GetBufferSize(&frames);
   void *render = nullptr;
   if (capture.client->GetService(IAudioRenderClient::kIid, &render) == 0)
     capture.render = static_cast<myAudioRenderClient *>(render);

@@ -23,14 +23,6 @@ myMMDeviceEnumerator *myMMDeviceEnumerator::createInstance(IMMDeviceEnumerator *
   return new myMMDeviceEnumerator(real);
 }
 
-int myMMDeviceEnumerator::GetDefaultAudioEndpoint(IMMDevice **out) {
-  TAP_LOG("myMMDeviceEnumerator::GetDefaultAudioEndpoint", "GetDefaultAudioEndpoint called");
-  IMMDevice *device = nullptr;
-  int status = inner_->GetDefaultAudioEndpoint(&device);
-  *out = status == 0 ? new myMMDevice(device) : nullptr;
-  return status;
-}
-
 int myMMDeviceEnumerator::GetDevice(const char *name, snd_pcm_stream_t stream, int mode, IMMDevice **out) {
   TAP_LOG("myMMDeviceEnumerator::GetDevice", "call proxied");
   IMMDevice *device = nullptr;
@@ -56,11 +48,6 @@ int myMMDevice::Activate(const Guid &iid, void **out) {
   *out = status == 0 ? static_cast<IAudioClient *>(new myAudioClient(static_cast<IAudioClient *>(client)))
                      : nullptr;
   return status;
-}
-
-const char *myMMDevice::GetId() {
-  TAP_LOG("myMMDevice::GetId", "call proxied");
-  return inner_->GetId();
 }
 
 snd_pcm_t *myMMDevice::GetHandle() {
@@ -138,11 +125,6 @@ void myAudioClient::find_clock() {
 int myAudioClient::GetStreamFormat(WaveFormat *format) {
   TAP_LOG("myAudioClient::GetStreamFormat", "call proxied");
   return inner_->GetStreamFormat(format);
-}
-
-int myAudioClient::GetBufferSize(uint32_t *frames) {
-  TAP_LOG("myAudioClient::GetBufferSize", "call proxied");
-  return inner_->GetBufferSize(frames);
 }
 
 int myAudioClient::GetService(const Guid &iid, void **out) {

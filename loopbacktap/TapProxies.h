@@ -20,7 +20,6 @@ class myMMDeviceEnumerator final : public ComProxy<IMMDeviceEnumerator> {
   // error, when there is none.
   static myMMDeviceEnumerator *createInstance(IMMDeviceEnumerator *real);
 
-  int GetDefaultAudioEndpoint(IMMDevice **out) override;
   int GetDevice(const char *name, snd_pcm_stream_t stream, int mode, IMMDevice **out) override;
 
  private:
@@ -31,7 +30,6 @@ class myMMDevice final : public ComProxy<IMMDevice> {
  public:
   using ComProxy::ComProxy;
   int Activate(const Guid &iid, void **out) override;
-  const char *GetId() override;
   snd_pcm_t *GetHandle() override;
 };
 
@@ -44,7 +42,6 @@ class myAudioClient final : public ComProxy<IAudioClient> {
   // the format.
   int Initialize(snd_pcm_hw_params_t *params) override;
   int GetStreamFormat(WaveFormat *format) override;
-  int GetBufferSize(uint32_t *frames) override;
   int GetService(const Guid &iid, void **out) override;
 
   // The playback position in milliseconds: 0, or -ENODATA without a clock,

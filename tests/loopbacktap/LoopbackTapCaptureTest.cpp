@@ -120,7 +120,9 @@ TEST_F(LoopbackTapCaptureTest, EveryWritePathIsCapturedAndSilenced) {
   for (int f = 0; f < 4800; ++f)
     for (int16_t v : {static_cast<int16_t>(f), static_cast<int16_t>(-f)})
       expected.append(reinterpret_cast<const char *>(&v), 2);
-  for (const char *mode : {"writei", "writen", "mmap"}) {
+  // fork: a child forked half-way and exiting must not close the parent's
+  // pipe nor send anything into it.
+  for (const char *mode : {"writei", "writen", "mmap", "fork"}) {
     TapRun run = run_captured({TAP_PLAYER_PATH, mode});
     EXPECT_EQ(run.status, 0) << mode << ": " << run.err;
     auto formats = run.capture.of_type(kMessageStreamFormat);
@@ -163,6 +165,8 @@ TEST_F(LoopbackTapCaptureTest, TaprecordPassesOnTheCommandsStatus) {
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("played nothing through ALSA"), std::string::npos) << r.err;
   EXPECT_EQ(access(out.c_str(), F_OK), -1);
+  r = run_program(TAPRECORD_PATH, {out, "--", "sh", "-c", "kill -9 $$"}, dir_->path());
+  EXPECT_EQ(r.status, 128 + 9);
   r = run_program(TAPRECORD_PATH, {out, "--", "/nonexistent/player"}, dir_->path());
   EXPECT_EQ(r.status, 127);
   EXPECT_NE(r.err.find("cannot run /nonexistent/player"), std::string::npos) << r.err;

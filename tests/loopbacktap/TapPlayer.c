@@ -4,10 +4,14 @@
  * through the real ALSA library. Each stream plays FRAMES frames of stereo
  * S16 at 48 kHz whose left sample is the frame number plus the stream's base
  * and whose right sample is its negation.
- *   tap_player writei|writen|mmap|two|threads */
+ * In fork mode the player forks half-way and the child exits at once.
+ *   tap_player writei|writen|mmap|two|threads|fork */
 #include <alsa/asoundlib.h>
 #include <pthread.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #define FRAMES 4800
 #define BLOCK 480
@@ -29,11 +33,16 @@ static short sample(int base, int frame, int channel) {
   return channel == 0 ? left : (short)-left;
 }
 
-static int play_writei(int base) {
+static int play_writei(int base, int fork_half_way) {
   snd_pcm_t *pcm;
   short block[BLOCK * 2];
   if (setup(&pcm, SND_PCM_ACCESS_RW_INTERLEAVED) < 0) return 1;
   for (int at = 0; at < FRAMES; at += BLOCK) {
+    if (fork_half_way && at == FRAMES / 2) {
+      pid_t child = fork();
+      if (child == 0) exit(0);
+      waitpid(child, NULL, 0);
+    }
     for (int f = 0; f < BLOCK; ++f)
       for (int c = 0; c < 2; ++c) block[2 * f + c] = sample(base, at + f, c);
     if (snd_pcm_writei(pcm, block, BLOCK) != BLOCK) return 1;
@@ -80,7 +89,7 @@ static int play_mmap(void) {
   return snd_pcm_close(pcm) < 0;
 }
 
-static void *play_thread(void *base) { return (void *)(long)play_writei((int)(long)base); }
+static void *play_thread(void *base) { return (void *)(long)play_writei((int)(long)base, 0); }
 
 static int play_threads(void) {
   pthread_t threads[2];
@@ -92,10 +101,11 @@ static int play_threads(void) {
 
 int main(int argc, char **argv) {
   const char *mode = argc > 1 ? argv[1] : "writei";
-  if (strcmp(mode, "writei") == 0) return play_writei(0);
+  if (strcmp(mode, "writei") == 0) return play_writei(0, 0);
+  if (strcmp(mode, "fork") == 0) return play_writei(0, 1);
   if (strcmp(mode, "writen") == 0) return play_writen();
   if (strcmp(mode, "mmap") == 0) return play_mmap();
-  if (strcmp(mode, "two") == 0) return play_writei(0) || play_writei(10000);
+  if (strcmp(mode, "two") == 0) return play_writei(0, 0) || play_writei(10000, 0);
   if (strcmp(mode, "threads") == 0) return play_threads();
   return 2;
 }

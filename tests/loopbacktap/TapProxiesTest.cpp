@@ -64,10 +64,6 @@ struct ClientDouble : Double<IAudioClient> {
     *f = format;
     return 0;
   }
-  int GetBufferSize(uint32_t *frames) override {
-    *frames = 4096;
-    return 0;
-  }
   int GetService(const Guid &iid, void **out) override {
     if (iid == IAudioRenderClient::kIid) {
       render.AddRef();
@@ -245,9 +241,9 @@ TEST_F(TapProxiesTest, QueryInterfaceForTheProxiedInterfaceThenReleaseLeavesTheP
   ASSERT_EQ(client->QueryInterface(IAudioClient::kIid, &self), 0);
   EXPECT_EQ(self, static_cast<IAudioClient *>(client));
   EXPECT_EQ(client->Release(), 1u);
-  uint32_t frames = 0;
-  EXPECT_EQ(client->GetBufferSize(&frames), 0);
-  EXPECT_EQ(frames, 4096u);
+  WaveFormat format{};
+  EXPECT_EQ(client->GetStreamFormat(&format), 0);
+  EXPECT_EQ(format.channels, 2);
   EXPECT_EQ(client->Release(), 0u);
   // The proxy took over the creator's reference and held one of its own.
   EXPECT_EQ(inner.refs, 0u);
