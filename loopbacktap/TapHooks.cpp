@@ -137,7 +137,7 @@ snd_pcm_sframes_t write_interleaved(const AlsaCalls *calls, snd_pcm_t *pcm, cons
   Captured captured(pcm);
   Capture *capture = captured.get();
   uint8_t *block = nullptr;
-  if (capture == nullptr || capture->render == nullptr || buffer == nullptr || size > UINT32_MAX ||
+  if (capture == nullptr || capture->render == nullptr || buffer == nullptr || size == 0 || size > UINT32_MAX ||
       capture->render->GetBuffer(static_cast<uint32_t>(size), &block) != 0)
     return forward(pcm, buffer, size);
   InsideHook inside;
@@ -154,7 +154,7 @@ snd_pcm_sframes_t write_channels(const AlsaCalls *calls, snd_pcm_t *pcm, void **
   Captured captured(pcm);
   Capture *capture = captured.get();
   uint8_t *block = nullptr;
-  if (capture == nullptr || capture->render == nullptr || bufs == nullptr || size > UINT32_MAX ||
+  if (capture == nullptr || capture->render == nullptr || bufs == nullptr || size == 0 || size > UINT32_MAX ||
       capture->render->GetBuffer(static_cast<uint32_t>(size), &block) != 0)
     return forward(pcm, bufs, size);
   InsideHook inside;
@@ -241,7 +241,8 @@ TAP_EXPORT snd_pcm_sframes_t snd_pcm_mmap_commit(snd_pcm_t *pcm, snd_pcm_uframes
   Captured captured(pcm);
   Capture *capture = captured.get();
   uint8_t *block = nullptr;
-  if (capture == nullptr || capture->render == nullptr || capture->areas == nullptr || frames > UINT32_MAX ||
+  if (capture == nullptr || capture->render == nullptr || capture->areas == nullptr || frames == 0 ||
+      frames > UINT32_MAX ||
       capture->render->GetBuffer(static_cast<uint32_t>(frames), &block) != 0)
     return calls->mmap_commit(pcm, offset, frames);
   InsideHook inside;

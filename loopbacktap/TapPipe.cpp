@@ -72,17 +72,31 @@ void send(const Header &header, const void *payload, size_t payload_size) {
   pthread_sigmask(SIG_SETMASK, &old_set, nullptr);
 }
 
-// A FIFO of this user at path: 0, ENOENT or EPERM.
+// A FIFO of this user: 0, or EPERM.
+int check_fifo(const struct stat &st) { return S_ISFIFO(st.st_mode) && st.st_uid == geteuid() ? 0 : EPERM; }
+
+// The same for the file at path: 0, ENOENT or EPERM.
 int check_fifo(const char *path) {
   struct stat st;
-  if (lstat(path, &st) != 0) return errno;
-  if (!S_ISFIFO(st.st_mode) || st.st_uid != geteuid()) return EPERM;
-  return 0;
+  return lstat(path, &st) != 0 ? errno : check_fifo(st);
 }
 
 void sleep_ms(int ms) {
   timespec pause{0, ms * 1000000L};
   nanosleep(&pause, nullptr);
+}
+
+// Without a reader the open fails with ENXIO, as a busy pipe does: waits for
+// one up to wait_ms, trying again every few milliseconds. 0 (fd set),
+// ETIMEDOUT, or the open's errno.
+int open_when_read(const char *path, int wait_ms, int *fd) {
+  for (int waited = 0;; waited += kRetryMs) {
+    *fd = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (*fd >= 0) return 0;
+    if (errno != ENXIO) return errno;
+    if (waited >= wait_ms) return ETIMEDOUT;
+    sleep_ms(kRetryMs);
+  }
 }
 
 }  // namespace
@@ -92,23 +106,18 @@ PipeLock::~PipeLock() { pthread_mutex_unlock(&g_lock); }
 
 int pipe_open(const char *path, int wait_ms) {
   PipeLock lock;
-  int status = check_fifo(path);
   int fd = -1;
-  if (status == 0) {
-    // Without a reader the open fails with ENXIO, as a busy pipe does: wait
-    // for one, trying again every few milliseconds.
-    for (int waited = 0;; waited += kRetryMs) {
-      fd = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-      status = fd < 0 ? errno : 0;
-      if (status != ENXIO || waited >= wait_ms) break;
-      sleep_ms(kRetryMs);
-    }
-    if (status == ENXIO) {
-      debug_string("Could not open pipe: 20 second wait timed out.");
-      return ETIMEDOUT;
-    }
+  int status = check_fifo(path);
+  if (status == 0) status = open_when_read(path, wait_ms, &fd);
+  if (status == ETIMEDOUT) {
+    debug_string("Could not open pipe: 20 second wait timed out.");
+    return status;
   }
+  // What was opened is checked again: the path could have changed meanwhile.
+  struct stat st;
+  if (status == 0) status = fstat(fd, &st) != 0 ? errno : check_fifo(st);
   if (status != 0) {
+    if (fd >= 0) ::close(fd);
     char text[64];
     std::snprintf(text, sizeof text, "Could not open pipe. GLE=%d\n", status);
     debug_string(text);

@@ -22,7 +22,6 @@ class myMMDeviceEnumerator final : public ComProxy<IMMDeviceEnumerator> {
 
   int GetDevice(const char *name, snd_pcm_stream_t stream, int mode, IMMDevice **out) override;
 
- private:
   using ComProxy::ComProxy;
 };
 
