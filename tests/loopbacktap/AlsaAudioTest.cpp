@@ -9,23 +9,6 @@ namespace {
 
 using namespace tap;
 
-TEST(AlsaAudioTest, SampleFormatsMapToTheWaveFormatsTheServerKnows) {
-  WaveFormat s16 = wave_format_of(SND_PCM_FORMAT_S16_LE, 2, 44100, 16);
-  EXPECT_EQ(s16.format_tag, kWaveFormatPcm);
-  EXPECT_EQ(s16.block_align, 4);
-  EXPECT_EQ(s16.avg_bytes_per_sec, 176400u);
-  WaveFormat float71 = wave_format_of(SND_PCM_FORMAT_FLOAT_LE, 8, 48000, 32);
-  EXPECT_EQ(float71.format_tag, kWaveFormatExtensible);
-  EXPECT_TRUE(float71.sub_format == kSubFormatIeeeFloat);
-  EXPECT_EQ(float71.block_align, 32);
-  WaveFormat packed24 = wave_format_of(SND_PCM_FORMAT_S24_3LE, 2, 48000, 24);
-  EXPECT_EQ(packed24.bits_per_sample, 24);
-  EXPECT_EQ(packed24.block_align, 6);
-  WaveFormat unknown = wave_format_of(SND_PCM_FORMAT_S16_BE, 1, 8000, 16);
-  EXPECT_EQ(unknown.format_tag, kWaveFormatUnknown);
-  EXPECT_EQ(unknown.block_align, 2);
-}
-
 class AlsaAudioNullTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -101,15 +84,6 @@ TEST_F(AlsaAudioNullTest, NonInterleavedBlocksAreWrittenChannelByChannel) {
   ASSERT_EQ(render->GetBuffer(100, &data), 0);
   EXPECT_EQ(render->ReleaseBuffer(100, kBufferFlagsSilent, {WriteCall::kNonInterleaved, nullptr, 0}), 100);
   render->Release();
-}
-
-TEST_F(AlsaAudioNullTest, OnlyTheAudioClientIsActivatedAndOnlyKnownServicesAreGiven) {
-  void *out = this;
-  EXPECT_EQ(device_->Activate(IAudioRenderClient::kIid, &out), -ENOTSUP);
-  EXPECT_EQ(out, nullptr);
-  out = this;
-  EXPECT_EQ(client_->GetService(IMMDevice::kIid, &out), -ENOTSUP);
-  EXPECT_EQ(out, nullptr);
 }
 
 }  // namespace

@@ -84,6 +84,4 @@ TEST(TapPipeTest, WritingAfterTheReaderLeftNeitherFailsNorRaisesSigpipe) {
   EXPECT_FALSE(sigismember(&pending, SIGPIPE));
 }
 
-TEST(TapPipeTest, TheFifoIsNamedAfterTheProcess) { EXPECT_EQ(pipe_name(4321), "/tmp/zentoria-pipe-4321"); }
-
 }  // namespace
