@@ -8,8 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <thread>
 
 namespace tap {
 namespace {
@@ -18,7 +19,7 @@ constinit pthread_mutex_t g_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 int g_fd = -1;
 myAudioClient *g_current = nullptr;
 
-constexpr int kRetryMs = 10;
+constexpr std::chrono::milliseconds kRetry{10};
 
 // A message header: the type byte and up to three little-endian integers.
 class Header {
@@ -81,21 +82,17 @@ int check_fifo(const char *path) {
   return lstat(path, &st) != 0 ? errno : check_fifo(st);
 }
 
-void sleep_ms(int ms) {
-  timespec pause{0, ms * 1000000L};
-  nanosleep(&pause, nullptr);
-}
-
 // Without a reader the open fails with ENXIO, as a busy pipe does: waits for
-// one up to wait_ms, trying again every few milliseconds. 0 (fd set),
-// ETIMEDOUT, or the open's errno.
+// one up to wait_ms by the clock, trying again every few milliseconds.
+// 0 (fd set), ETIMEDOUT, or the open's errno.
 int open_when_read(const char *path, int wait_ms, int *fd) {
-  for (int waited = 0;; waited += kRetryMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  for (;;) {
     *fd = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (*fd >= 0) return 0;
     if (errno != ENXIO) return errno;
-    if (waited >= wait_ms) return ETIMEDOUT;
-    sleep_ms(kRetryMs);
+    if (std::chrono::steady_clock::now() >= deadline) return ETIMEDOUT;
+    std::this_thread::sleep_for(kRetry);
   }
 }
 

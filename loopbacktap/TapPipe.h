@@ -17,13 +17,14 @@ namespace tap {
 
 class myAudioClient;
 
+// Each message is its type byte and then, in little-endian integers:
 enum MessageType : uint8_t {
-  kMessageClose = 0,
-  kMessageStreamFormat = 1,
-  kMessageStreamEnd = 2,
-  kMessageAudioData = 3,
-  kMessagePosition = 4,
-  kMessageLogLine = 5,
+  kMessageClose = 0,         // nothing; the last message, sent at unload
+  kMessageStreamFormat = 1,  // tag u32, channels u16, samples per second u32, bits u16
+  kMessageStreamEnd = 2,     // tag u32
+  kMessageAudioData = 3,     // tag u32, size u32, size bytes of PCM as the player wrote them
+  kMessagePosition = 4,      // tag u32, valid u32 (1), position in milliseconds u32
+  kMessageLogLine = 5,       // size u32, size bytes of text
 };
 
 // How long the opening waits for a reader on the FIFO.

@@ -26,7 +26,7 @@ int WavWriter::open(const std::string &path, uint16_t channels, uint32_t samples
   uint8_t h[kHeaderBytes];
   std::memcpy(h, "RIFF\0\0\0\0WAVEfmt ", 16);
   put(h + 16, 16, 4);
-  put(h + 20, bits == 32 ? 3 : 1, 2);
+  put(h + 20, bits >= 32 ? 3 : 1, 2);
   put(h + 22, channels, 2);
   put(h + 24, samples_per_sec, 4);
   put(h + 28, samples_per_sec * block_align, 4);

@@ -1,6 +1,6 @@
-// TapWav: writes captured PCM as a WAV file. 32-bit samples are written as
-// float, since that is what a 32-bit capture carries; other widths as
-// integer PCM. The sizes in the header are filled in when the file is
+// TapWav: writes captured PCM as a WAV file. Samples of 32 bits and more are
+// written as float, since that is what a capture of that width carries;
+// narrower ones as integer PCM. The sizes in the header are filled in when the file is
 // finished; a file cannot hold more than 4 GiB of samples, and what would go
 // beyond is refused. Owns its file; one thread at a time.
 #pragma once
