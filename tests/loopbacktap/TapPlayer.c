@@ -5,7 +5,7 @@
  * S16 at 48 kHz whose left sample is the frame number plus the stream's base
  * and whose right sample is its negation.
  * In fork mode the player forks half-way and the child exits at once.
- *   tap_player writei|writen|mmap|two|threads|fork */
+ *   tap_player writei|writen|mmap|two|threads|fork [DEVICE] */
 #include <alsa/asoundlib.h>
 #include <pthread.h>
 #include <stdlib.h>
@@ -16,9 +16,11 @@
 #define FRAMES 4800
 #define BLOCK 480
 
+static const char *device = "null";
+
 static int setup(snd_pcm_t **pcm, snd_pcm_access_t access) {
   snd_pcm_hw_params_t *params;
-  if (snd_pcm_open(pcm, "null", SND_PCM_STREAM_PLAYBACK, 0) < 0) return -1;
+  if (snd_pcm_open(pcm, device, SND_PCM_STREAM_PLAYBACK, 0) < 0) return -1;
   snd_pcm_hw_params_alloca(&params);
   snd_pcm_hw_params_any(*pcm, params);
   snd_pcm_hw_params_set_access(*pcm, params, access);
@@ -101,6 +103,7 @@ static int play_threads(void) {
 
 int main(int argc, char **argv) {
   const char *mode = argc > 1 ? argv[1] : "writei";
+  if (argc > 2) device = argv[2];
   if (strcmp(mode, "writei") == 0) return play_writei(0, 0);
   if (strcmp(mode, "fork") == 0) return play_writei(0, 1);
   if (strcmp(mode, "writen") == 0) return play_writen();
