@@ -97,10 +97,17 @@ FirstChunk first_chunk(DownloadJob *job) {
   return create_target(job) == APR_SUCCESS ? FirstChunk::write : FirstChunk::abort;
 }
 
+// Polled by the write and progress callbacks: download_cancel's flag or the
+// caller's cancel check.
+int job_stopped(void *data) {
+  auto *job = static_cast<DownloadJob *>(data);
+  return job->stop.load() != 0 || (job->spec.cancel != nullptr && job->spec.cancel(job->spec.context) != 0);
+}
+
 std::size_t on_body(char *data, std::size_t size, std::size_t count, void *user) {
   auto *job = static_cast<DownloadJob *>(user);
   std::size_t length = size * count;
-  if (job->stop.load() != 0 || (job->spec.cancel != nullptr && job->spec.cancel(job->spec.context) != 0)) return 0;
+  if (job_stopped(job)) return 0;
   if (!job->first_chunk_seen) {
     FirstChunk rule = first_chunk(job);
     if (rule == FirstChunk::pass) return length;
@@ -209,7 +216,7 @@ DownloadJob *download_job_create(const DownloadJobSpec &spec) {
   job->spec = spec;
   job->spec.url = apr_pstrdup(pool, spec.url);
   job->spec.path = apr_pstrdup(pool, spec.path);
-  job->hook = {spec.cancel, spec.context};
+  job->hook = {job_stopped, job};
   return job;
 }
 
