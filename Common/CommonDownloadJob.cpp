@@ -251,7 +251,7 @@ int download_job_start(const CurlLibrary &curl, CURLM *multi, DownloadJob *job) 
   return APR_EGENERAL;
 }
 
-void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code) {
+int download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code) {
   if (job->file != nullptr && apr_file_close(job->file) != APR_SUCCESS)
     LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close file %s", job->spec.path));
   job->file = nullptr;
@@ -272,7 +272,6 @@ void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job
     delete_target(job);
     if (job->has_backup) rename_logged(backup_path(job), job->spec.path, job);
   }
-  if (job->spec.done != nullptr) job->spec.done(job->spec.url, success ? 1 : 0, job->spec.context);
   if (job->easy != nullptr) {
     if (multi != nullptr && curl->multi_remove_handle(multi, job->easy) != CURLM_OK)
       LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, "Could not remove easy handle from multi handle");
@@ -281,4 +280,5 @@ void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job
   }
   if (job->lines != nullptr) curl->slist_free_all(job->lines);
   job->lines = nullptr;
+  return success ? 1 : 0;
 }

@@ -219,6 +219,8 @@ class Handler(BaseHTTPRequestHandler):
             if self.headers.get("Range"):
                 return self.send_body(416, "no ranges here")
             return self.send_body(200, "whole body", ctype=q.get("type", "audio/mpeg"))
+        if route == "/norange":
+            return self.send_body(200, b"n" * int(q.get("size", "1000")), ctype="application/octet-stream")
         if route == "/nohead":
             if self.command == "HEAD":
                 return self.send_body(405, "")
