@@ -31,6 +31,13 @@ inline constexpr int MEDIA_TYPE_COUNT = 180;
 // An extension or MIME type listed on several rows maps to its first row.
 extern const MediaTypeEntry MEDIA_TYPE_TABLE[MEDIA_TYPE_COUNT];
 
+// Builds the look-ups' index in a pool under pool (a fatal stop when it
+// cannot be made); until then, and after media_types_term, the look-ups scan
+// the table, with the same answers. Call from one thread, before others look
+// types up.
+void media_types_init(apr_pool_t *pool);
+void media_types_term();
+
 // The first row whose extension equals the first length characters of
 // extension (length -1: all of it), ignoring case; the default row when none
 // matches or extension is null.

@@ -1,14 +1,41 @@
-// What a URL is: scheme and extension rules without a request, and the header
-// probe against the scripted local server.
+// The type look-ups' start-up index, and what a URL is: scheme and extension
+// rules without a request, and the header probe against the scripted local
+// server.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "CommonDownload.h"
 #include "CommonMultimedia.h"
 #include "HttpFixture.h"
 
 namespace {
+
+TEST(TypeIndex, SameAnswersAsTheScan) {
+  std::vector<std::string> keys = {"MP3", "mp", "mp3x", "", "M4A", "Audio/MPEG; charset=x", "audio/mpe", "zzz",
+                                   std::string(100, 'a'), "TEXT/XML", "application/xml"};
+  for (int row = 1; row < MEDIA_TYPE_COUNT; ++row) {
+    keys.push_back(MEDIA_TYPE_TABLE[row].extension);
+    keys.push_back(MEDIA_TYPE_TABLE[row].mime_type);
+  }
+  std::vector<const MediaTypeEntry *> scanned;
+  for (const std::string &key : keys)
+    for (int length : {-1, 2, 3}) {
+      scanned.push_back(media_type_by_extension(key.c_str(), length));
+      scanned.push_back(media_type_by_mime(key.c_str(), length));
+    }
+  TestPool pool;
+  media_types_init(pool);
+  std::size_t i = 0;
+  for (const std::string &key : keys)
+    for (int length : {-1, 2, 3}) {
+      EXPECT_EQ(media_type_by_extension(key.c_str(), length), scanned[i++]) << key << " " << length;
+      EXPECT_EQ(media_type_by_mime(key.c_str(), length), scanned[i++]) << key << " " << length;
+    }
+  EXPECT_EQ(media_type_by_extension(nullptr, -1), &MEDIA_TYPE_TABLE[0]);
+  media_types_term();
+}
 
 class UrlTypeTest : public HttpFixture {
  protected:
