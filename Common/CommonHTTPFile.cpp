@@ -23,8 +23,10 @@ struct HttpFile {
 
 namespace {
 
+constexpr const char *kModule = "CommonHTTPFile";
+
 int fail(const char *message) {
-  LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, message);
+  LOG4C(kModule, LOG4C_ERROR, message);
   return APR_EGENERAL;
 }
 
@@ -66,10 +68,10 @@ bool in_window(const HttpFile *file) {
 
 int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadCancelFn cancel, void *context) {
   *file = nullptr;
-  apr_pool_t *own = pool_create_or_die(pool, DOWNLOAD_MODULE);
+  apr_pool_t *own = pool_create_or_die(pool, kModule);
   auto *opened = static_cast<HttpFile *>(apr_pcalloc(own, sizeof(HttpFile)));
   opened->pool = own;
-  opened->window_pool = pool_create_or_die(own, DOWNLOAD_MODULE);
+  opened->window_pool = pool_create_or_die(own, kModule);
   opened->url = apr_pstrdup(own, url);
   opened->size = -1;
   int status = fetch_window(opened, 0, cancel, context);

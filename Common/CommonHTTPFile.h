@@ -5,7 +5,7 @@
 // reading the start of a file (and seeking to its end) costs a few requests.
 // The size comes from the first answer (-1 when the server gives none). The
 // file and its windows live in a pool of their own under the caller's pool;
-// one file is used by one thread at a time. Logs on "CommonDownload".
+// one file is used by one thread at a time. Logs on "CommonHTTPFile".
 #pragma once
 
 #include <apr_file_io.h>

@@ -11,6 +11,7 @@
 #include "CommonCurlLibrary.h"
 #include "CommonDownload.h"
 #include "CommonFile.h"
+#include "CommonFileCache.h"
 #include "CommonLang.h"
 #include "CommonMultimedia.h"
 #include "CommonScheduler.h"
@@ -149,6 +150,17 @@ StartResult start_shared_files(RunState &run) {
 
 void stop_shared_files(RunState &) { common_file_term(); }
 
+// A failure reports the shared-files module's words.
+StartResult start_file_cache(RunState &run) {
+  if (cache_init(run.root, run.config->cache_max_size, run.config->cache_min_size) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize CommonFile");
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_file_cache(RunState &) { cache_term(); }
+
 StartResult start_scheduler(RunState &run) {
   if (scheduler_init(run.root) != 0) {
     log_main(LOG4C_FATAL, "Could not initialize CommonScheduler");
@@ -247,6 +259,7 @@ constexpr Module kModules[] = {
     {start_languages, stop_languages},
     {start_media_helpers, stop_media_helpers},
     {start_shared_files, stop_shared_files},
+    {start_file_cache, stop_file_cache},
     {start_scheduler, stop_scheduler},
     {start_curl, stop_curl},
     {start_downloads, stop_downloads},
