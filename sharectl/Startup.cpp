@@ -20,6 +20,7 @@
 #include "CommonTimeout.h"
 #include "MSConfig.h"
 #include "MSDB.h"
+#include "MSDownloadManager.h"
 #include "MSFFMPEG.h"
 #include "MSMediaScan.h"
 #include "Messages.h"
@@ -212,6 +213,17 @@ void stop_database(RunState &run) {
   run.db = nullptr;
 }
 
+// The download area is the configured "data/download/" folder.
+StartResult start_download_manager(RunState &run) {
+  if (dlm_init(run.root) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize MSDownloadManager");
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_download_manager(RunState &) { dlm_cleanup(); }
+
 StartResult start_media_types(RunState &run) {
   media_types_init(run.root);
   return StartResult::started;
@@ -263,6 +275,7 @@ constexpr Module kModules[] = {
     {start_scheduler, stop_scheduler},
     {start_curl, stop_curl},
     {start_downloads, stop_downloads},
+    {start_download_manager, stop_download_manager},
     {start_database, stop_database},
     {start_media_types, stop_media_types},
     {start_scan_engine, stop_scan_engine},

@@ -1,6 +1,7 @@
 // A test fixture for code that talks HTTP: a temporary folder that is also the
 // current folder (the cookie file lands there), files served from it by a
-// LocalHttpServer on 127.0.0.1, a pool and a log capture.
+// LocalHttpServer on 127.0.0.1, a pool and a log capture. For suites that
+// link the Common library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "CommonDownload.h"
 #include "LocalHttpServer.h"
 #include "LogCapture.h"
 
@@ -29,6 +31,16 @@ class HttpFixture : public ::testing::Test {
   std::string serve(const std::string &name, const std::string &content) {
     write_file(dir_.file(name), content);
     return url("/files/" + name);
+  }
+
+  // The requests the server has answered so far (its "/stats" page aside).
+  long requests_served() {
+    HttpRequest request;
+    request.pool = pool_;
+    std::string u = url("/stats");
+    request.url = u.c_str();
+    if (http_request(&request) != 0) return -1;
+    return std::stol(std::string(request.body, request.body_length));
   }
 
   TestPool pool_;
