@@ -141,6 +141,22 @@ TEST_F(DownloadQueueTest, LiveStreamsRefusedOrCancelled) {
   EXPECT_FALSE(exists(kept));
 }
 
+TEST_F(DownloadQueueTest, ServersKnownToAnnounceSizesOfStreams) {
+  std::string nanocaster = url("/announced?server=Nanocaster/2.1&length=44000000");
+  std::string zentoria = url("/announced?server=Zentoria%20Media%20Server&length=4294967295");
+  std::string apache = url("/announced?server=Apache&length=44000000");
+  ASSERT_EQ(queue(nanocaster, dir_.file("n.mp3"), 1), 0);
+  ASSERT_EQ(queue(zentoria, dir_.file("z.mp3"), 1), 0);
+  ASSERT_EQ(queue(apache, dir_.file("a.mp3"), 1), 0);
+  EXPECT_EQ(reports_.wait_done(nanocaster), 0);
+  EXPECT_EQ(reports_.wait_done(zentoria), 0);
+  EXPECT_EQ(reports_.wait_done(apache), 0) << "closed long before its announced end";
+  for (const std::string &u : {nanocaster, zentoria})
+    EXPECT_EQ(log_.count("CommonDownload", 0, "Aborting download of infinite size file / live stream (" + u + ")"), 1);
+  EXPECT_EQ(reports_.size[apache], 44000000);
+  EXPECT_FALSE(exists(dir_.file("a.mp3")));
+}
+
 TEST_F(DownloadQueueTest, ConditionalDownloadKeepsTheCopyOn304) {
   std::string u = serve("feed.xml", "<rss>new</rss>");
   std::string target = dir_.file("feed.copy");

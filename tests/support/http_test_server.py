@@ -212,6 +212,10 @@ class Handler(BaseHTTPRequestHandler):
         if route == "/hugelength":
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: 1000000000000000\r\n\r\n")
             return self.endless(b"\0" * 65536, 0) if q.get("endless") else self.raw(b"\0" * 1000)
+        if route == "/announced":
+            head = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nServer: %s\r\nContent-Length: %s\r\n\r\n" % (
+                q.get("server", "Apache"), q.get("length", "1000"))
+            return self.raw(head.encode() + b"x" * 1000)
         if route == "/closemid":
             return self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 10000\r\n\r\n" +
                             b"x" * 5000)
