@@ -14,6 +14,7 @@
 namespace {
 
 constexpr const char *kModule = "CommonMultimedia";
+constexpr const char *kUltravox[] = {"Ultravox-transport-type: TCP"};
 constexpr int kUserErrorLevel = 2;
 constexpr int kMaxRedirects = 10;
 constexpr apr_int64_t kProbeBytes = 1001;
@@ -146,7 +147,6 @@ int url_probe_headers(apr_pool_t *pool, const char *url, int follow_redirects, c
                       const char **location, UrlCancelFn cancel, void *context) {
   *mime = nullptr;
   *location = nullptr;
-  static const char *const kUltravox[] = {"Ultravox-transport-type: TCP"};
   bool ultravox = starts_icase(url, "uvox://");
   HttpRequest request;
   request.pool = pool;
