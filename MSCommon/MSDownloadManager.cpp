@@ -332,7 +332,9 @@ int dlm_init(apr_pool_t *pool, const char *folder) {
   g_dlm.pool = pool_create_or_die(pool, kModule);
   g_dlm.shutting_down = 0;
   if (folder == nullptr && msconfig_paths() != nullptr) folder = msconfig_paths()->download_dir;
-  g_dlm.folder = folder != nullptr ? apr_pstrdup(g_dlm.pool, folder) : "";
+  char *own = apr_pstrdup(g_dlm.pool, folder != nullptr ? folder : "");
+  for (std::size_t length = std::strlen(own); length > 1 && own[length - 1] == '/'; --length) own[length - 1] = '\0';
+  g_dlm.folder = own;
   if (apr_thread_rwlock_create(&g_dlm.lock, g_dlm.pool) != APR_SUCCESS) {
     log_at(LOG4C_ERROR, "Could no create mutex");
     return APR_EGENERAL;
