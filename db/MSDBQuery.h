@@ -15,6 +15,9 @@
 #include "MSDBHelper.h"
 
 inline constexpr int MSDB_MAX_REQUEST_IDS = 100;
+// Longest search criteria text translated: far beyond what a control point
+// sends, short enough that the translation stays small.
+inline constexpr int MSDB_MAX_CRITERIA_LENGTH = 16384;
 
 // The serializer's options plus the query's own: a mode starting with
 // "x_by_val" sorts FORMAT_BY_VALUE lines by value (ignoring case); minimal is
@@ -102,8 +105,14 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
 // The select of the oids (column searchObjectOid) that criteria describes,
 // or null after one of "Invalid search criteria", "Invalid search criteria %s
 // at %s", "Invalid search criteria %s", "Invalid search criteria exists
-// operator has %s instead of true / false" or "Invalid object id \"%s\"" (an
-// @parentID that is not an id path). Every operand passes through escape.
+// operator has %s instead of true / false", "Invalid object id \"%s\"" (an
+// @parentID that is not an id path), "Invalid property %s in search
+// criteria" (a name outside the vocabulary), a refusal of a text longer than
+// MSDB_MAX_CRITERIA_LENGTH or of "and"/"or" nested too deeply. Every operand
+// passes through escape; contains, doesNotContain and derivedfrom match "%"
+// and "_" literally; orderings of numeric properties (sizes, bitrates, track
+// numbers...) against a number compare numbers. The statement's nesting
+// grows with the logarithm of the number of terms.
 const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape);
 
 // Writes the rows of an open result (id text, property order, name, value;
