@@ -57,12 +57,17 @@ TEST_F(SharectlCli, StrayArgumentAfterAnOptionIsRefused) {
   EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(SharectlCli, AccountWithoutDomainDoesNothing) {
-  for (const char *account : {"alice:secret", "alice:secret@", "alice:secret@ \t\r\n\f"}) {
+TEST_F(SharectlCli, AccountWithoutUserOrDomainFailsWithAMessage) {
+  for (const char *account : {"alice:secret", "alice:secret@", "alice:secret@ \t\r\n\f", "@home", ""}) {
     ProgramResult r = sharectl({"-C", account});
-    EXPECT_EQ(r.out, "") << account;
-    EXPECT_EQ(r.status, 0) << account;
+    EXPECT_NE(r.out.find("Could not add user account "), std::string::npos) << account;
+    EXPECT_NE(r.out.find("give it as USER:PASSWORD@DOMAIN."), std::string::npos) << account;
+    EXPECT_EQ(r.out.find("secret"), std::string::npos) << account;
+    EXPECT_EQ(r.status, 1) << account;
   }
+  ProgramResult rows = run_program("/usr/bin/sqlite3", {install.file("data/db/admin.db"), "select count(*) from useraccount"},
+                                   install.path());
+  EXPECT_EQ(rows.out, "0\n");
 }
 
 TEST_F(SharectlCli, FailedShareReportsFailureInTheExitStatus) {
@@ -119,4 +124,15 @@ TEST_F(SharectlCli, AnonymousAccountIsKeptUntilANamedOneReplacesIt) {
   EXPECT_EQ(accounts(), "|media.example\n");
   ASSERT_EQ(sharectl({"-C", "bob:pw@media.example"}).status, 0);
   EXPECT_EQ(accounts(), "bob|media.example\n");
+}
+
+TEST_F(SharectlCli, CorruptLibraryPrintsTheLibraryTextAndFails) {
+  const std::string medialib = install.file("data/medialib.db");
+  const std::string whole = read_file(medialib);
+  for (const std::string &damaged : {whole.substr(0, 5000), std::string(100, '\x5a'), std::string()}) {
+    write_file(medialib, damaged);
+    ProgramResult r = sharectl({"-L"});
+    EXPECT_EQ(r.out.rfind("\nInvalid, missing or locked media library, possible reasons are:\n\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.status, 1);
+  }
 }
