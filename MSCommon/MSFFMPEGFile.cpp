@@ -9,6 +9,7 @@
 #include <apr_strings.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "CommonTextFile.h"
@@ -23,6 +24,10 @@ namespace {
 constexpr int kBufferSize = 32768;
 // Only the start of a stream is inspected for text documents.
 constexpr std::int64_t kGuardedBytes = 2000;
+// Probing needs headers and a few packets, never a file's whole body: past
+// this many bytes an input reads as ended, so that a huge, padded or sparse
+// file costs a bounded amount of I/O, time and memory.
+constexpr std::int64_t kReadBudget = 32LL * 1024 * 1024;
 
 struct ProtocolHandle {
   apr_pool_t *pool;
@@ -42,7 +47,8 @@ bool looks_like_document(const std::uint8_t *chunk, int size) {
 int read_packet(void *opaque, std::uint8_t *buffer, int size) {
   auto *handle = static_cast<ProtocolHandle *>(opaque);
   if (!handle || handle->failed) return AVERROR(EIO);
-  apr_size_t count = size;
+  if (handle->bytes_read >= kReadBudget) return AVERROR_EOF;
+  apr_size_t count = static_cast<apr_size_t>(std::min<std::int64_t>(size, kReadBudget - handle->bytes_read));
   apr_status_t status = apr_file_read(handle->file, buffer, &count);
   if (status == APR_EOF) return AVERROR_EOF;
   if (status != APR_SUCCESS) {
