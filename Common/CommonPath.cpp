@@ -65,7 +65,10 @@ bool walk_separator(Canonical &c) {
     return !c.ends_at(c.pos);
   }
   bool doubled = c.separator_at(i + 1) || c.ends_at(i + 1);
-  bool after_scheme = c.used > 0 && c.out[c.used - 1] == ':' && i >= 3;
+  // A scheme has two letters or more ("x:" is a drive); counting them in the
+  // output, not the input, keeps the result the same when it is
+  // canonicalised again.
+  bool after_scheme = c.used >= 3 && c.out[c.used - 1] == ':';
   if (!doubled || after_scheme) c.out[c.used++] = '/';
   c.pos = i + 1;
   return true;

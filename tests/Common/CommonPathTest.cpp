@@ -57,6 +57,19 @@ TEST_F(CanonicalPath, PosixRuleKeepsCaseAndBackslashes) {
   EXPECT_EQ(path_canonical(pool_, nullptr), nullptr);
 }
 
+TEST_F(CanonicalPath, CanonicalFormIsStableWhenCanonicalisedAgain) {
+  // Found by fuzzing: slashes after a one-letter "scheme" (a drive) came out
+  // doubled once and single the next time.
+  for (const char *path : {"a:///x", ";:///music./A/.C", "http:///x", "x:///", "http://h//a"}) {
+    for (PathRule rule : {PATH_RULE_POSIX, PATH_RULE_WINDOWS}) {
+      const char *once = path_canonical_rule(pool_, path, rule);
+      EXPECT_STREQ(path_canonical_rule(pool_, once, rule), once) << path;
+    }
+  }
+  EXPECT_EQ(posix("a:///x"), "a:/x");
+  EXPECT_EQ(posix("http:///x"), "http://x");
+}
+
 TEST(PathHelpers, UrlQuestions) {
   EXPECT_TRUE(url_is_remote("http://x/y"));
   EXPECT_FALSE(url_is_remote("FILE:///x"));
