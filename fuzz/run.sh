@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:?usage: fuzz/run.sh SECONDS [target...]}
+scripts/install-deps.sh --fuzz
 shift
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(criteria config itunes escape dates ranges paths)
