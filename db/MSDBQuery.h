@@ -41,9 +41,10 @@ using DbEscapeFn = char *(*)(apr_pool_t *pool, const char *text);
 // (0: all). filter: "*", a comma-separated list of names, or "x_minimal:"
 // and a list. callback, value, options and total may be null. *returned
 // receives the objects written, *total the sum of the containers' child
-// counts. Returns 0 or 20014 (bad id or id count, "Could not get value of
-// child count property", "Could not get the total matches for the root count
-// query", "Could not execute SQL statement").
+// counts. Returns 0 or 20014 (bad id or id count, "No object has the id
+// \"%s\"" for an id whose route the graph does not hold, "Could not get value
+// of child count property", "Could not get the total matches for the root
+// count query", "Could not execute SQL statement").
 int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,
                                  int id_count, const char *filter, unsigned int offset,
                                  unsigned int count, DbObjectCallback callback, void *value,
@@ -51,7 +52,7 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
                                  int *returned, long *total, const char **document);
 
 // The document of the one object id_path names. Returns 0 or 20014 (bad id,
-// "Could not execute SQL statement").
+// "No object has the id \"%s\"", "Could not execute SQL statement").
 int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
                         const char *filter, DbObjectCallback callback, void *value,
                         SerializeFormat format, const DbSerializeOptions *options,
@@ -93,7 +94,8 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
 // Objects below the containers (any depth, or only their children with
 // direct_children set) that match criteria, ordered by lower-cased title
 // (subtree search finds only objects with a title). Paging, callback and
-// counts as for browsing. Returns 0 or 20014 ("Invalid search criteria %s",
+// counts as for browsing. Returns 0 or 20014 (bad ids as for browsing,
+// "Invalid search criteria %s",
 // "Could not execute SQL statement, reason: %s", "Could not get the total
 // matches for the search query").
 int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
