@@ -10,6 +10,7 @@
 #include <apr_strings.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "CommonHTTPFile.h"
@@ -25,6 +26,10 @@ namespace {
 constexpr int kBufferSize = 32768;
 // Only the start of a stream is inspected for text documents.
 constexpr std::int64_t kGuardedBytes = 2000;
+// Probing needs headers and a few packets, never a file's whole body: past
+// this many bytes an input reads as ended, so that a huge, padded or sparse
+// file costs a bounded amount of I/O, time and memory.
+constexpr std::int64_t kReadBudget = 32LL * 1024 * 1024;
 
 struct ProtocolHandle {
   apr_pool_t *pool;
@@ -55,7 +60,8 @@ apr_status_t read_source(ProtocolHandle *handle, std::uint8_t *buffer, apr_size_
 int read_packet(void *opaque, std::uint8_t *buffer, int size) {
   auto *handle = static_cast<ProtocolHandle *>(opaque);
   if (!handle || handle->failed) return AVERROR(EIO);
-  apr_size_t count = size;
+  if (handle->bytes_read >= kReadBudget) return AVERROR_EOF;
+  apr_size_t count = static_cast<apr_size_t>(std::min<std::int64_t>(size, kReadBudget - handle->bytes_read));
   apr_status_t status = read_source(handle, buffer, &count);
   if (status == APR_EOF) return AVERROR_EOF;
   if (status != APR_SUCCESS && handle->http) {

@@ -197,12 +197,23 @@ void stop_downloads(RunState &) {
   std::fputs(" Done\n", stdout);
 }
 
+constexpr const char *kLibraryUnusable =
+    "\nInvalid, missing or locked media library, possible reasons are:\n\n"
+    "- The media server is doing a periodic refresh of the media library, in such a case you should try "
+    "again later or stop the media server.\n"
+    "- You are trying to run more than one instance of this application at a time.\n"
+    "- You are not running this application from the installation folder of the software.\n"
+    "- If none of the above is true the media library may have got corrupted, in such a case you should "
+    "reset your shares, please also report this error in the Zentoria Support forums.\n";
+
 // Opening the main thread's connections here makes a wrong installation
-// folder fail at start-up rather than in the middle of an action.
+// folder, or a library file that is not a database, fail at start-up rather
+// than in the middle of an action, with the same text as a locked library.
 StartResult start_database(RunState &run) {
   const char *content = run.config->content_db_path ? run.config->content_db_path : "";
   if (msdb_init(run.root, content, run.config->admin_db_path, &run.db) != 0 || !msdb_thread_connection(run.db)) {
     log_main(LOG4C_ERROR, log4c_sprintf("Could not open DB %s", content));
+    std::fputs(kLibraryUnusable, stdout);
     return StartResult::failed;
   }
   return StartResult::started;
@@ -234,15 +245,7 @@ void stop_media_types(RunState &) { media_types_term(); }
 StartResult start_scan_engine(RunState &run) {
   if (msms_init(run.root, run.db, 0, 0) != 0) {
     log_main(LOG4C_ERROR, "Could not access media library");
-    std::fputs(
-        "\nInvalid, missing or locked media library, possible reasons are:\n\n"
-        "- The media server is doing a periodic refresh of the media library, in such a case you should try "
-        "again later or stop the media server.\n"
-        "- You are trying to run more than one instance of this application at a time.\n"
-        "- You are not running this application from the installation folder of the software.\n"
-        "- If none of the above is true the media library may have got corrupted, in such a case you should "
-        "reset your shares, please also report this error in the Zentoria Support forums.\n",
-        stdout);
+    std::fputs(kLibraryUnusable, stdout);
     return StartResult::failed;
   }
   return StartResult::started;

@@ -225,6 +225,21 @@ TEST_F(StreamProbe, HugeFileIsProbedFromItsHeaders) {
   EXPECT_EQ(p.size, 3000000000LL);
 }
 
+TEST_F(StreamProbe, HugeFileOfZerosIsReadOnlyUpToTheBudget) {
+  std::string zeros = folder_->file("zeros.mp3");
+  write_file(zeros, "");
+  ASSERT_EQ(truncate(zeros.c_str(), 4LL * 1024 * 1024 * 1024), 0);  // sparse
+  AVFormatContext *input = nullptr;
+  if (ffmpeg_open_input(zeros.c_str(), av_find_input_format("mp3"), AVIOInterruptCB{}, &input) == 0) {
+    avformat_find_stream_info(input, nullptr);
+    EXPECT_LE(ffmpeg_input_bytes_read(input), 32LL * 1024 * 1024);
+    ffmpeg_close_input(&input);
+  }
+  Probe p;
+  const int status = probe(zeros, &p);
+  EXPECT_TRUE(status == 0 || status == 20014);
+}
+
 TEST_F(StreamProbe, ContainerTagsInALegacyCodePageBecomeUtf8) {
   std::string avi =
       make_media(folder_->path(), "latin1.avi",
