@@ -194,3 +194,9 @@ int utf8_to_ucs4(const char *text, std::uint32_t *buffer, std::size_t capacity) 
   buffer[count] = 0;
   return count;
 }
+
+const char *utf8_valid_copy(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return nullptr;
+  if (utf8_is_xml_text(text)) return apr_pstrdup(pool, text);
+  return text_to_utf8(pool, nullptr, text, std::strlen(text));
+}
