@@ -10,6 +10,7 @@
 #include "Common.h"
 #include "CommonFile.h"
 #include "CommonLang.h"
+#include "CommonMetaFile.h"
 #include "CommonScheduler.h"
 #include "CommonTagLib.h"
 #include "CommonThreadInit.h"
@@ -153,6 +154,16 @@ StartResult start_scheduler(RunState &run) {
 
 void stop_scheduler(RunState &) { scheduler_term(); }
 
+StartResult start_metafile(RunState &run) {
+  if (metafile_init(run.root, msconfig_paths()->download_dir) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize CommonMetafile");
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_metafile(RunState &) { metafile_terminate(); }
+
 // Opening the main thread's connections here makes a wrong installation
 // folder fail at start-up rather than in the middle of an action.
 StartResult start_database(RunState &run) {
@@ -213,6 +224,7 @@ constexpr Module kModules[] = {
     // libcurl is left to the download engine, which loads it for its first
     // transfer: libcurl and the 30 libraries it needs take 10 ms to load,
     // a sixth of a run that finds nothing changed.
+    {start_metafile, stop_metafile},
     {start_database, stop_database},
     {start_scan_engine, stop_scan_engine},
     {take_start_time, nullptr},

@@ -93,6 +93,7 @@ TEST(MetaFileRss, PodcastWithItunesTagsAndEnclosures) {
 }
 
 TEST(MetaFileRss, EnclosureRulesOnlyWithTheOption) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "garden.rss", kPodcast, &recorder, 0), 0);
@@ -101,6 +102,7 @@ TEST(MetaFileRss, EnclosureRulesOnlyWithTheOption) {
 }
 
 TEST(MetaFileRss, ImageEnclosureAloneTakesTheItemLink) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "photo.rss", R"(<rss><channel><item><title>P</title>
@@ -114,6 +116,7 @@ TEST(MetaFileRss, ImageEnclosureAloneTakesTheItemLink) {
 }
 
 TEST(MetaFileRss, MediaGroupWithRatingsAndCredits) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "trail.rss", R"(<rss version="2.0" xmlns:media="http://search.yahoo.com/mrss/">
@@ -170,6 +173,7 @@ TEST(MetaFileRss, MediaGroupWithRatingsAndCredits) {
 }
 
 TEST(MetaFileRss, RatingVocabularies) {
+  TestPool pool;
   TempDir dir;
   LogCapture log;
   Recorder recorder;
@@ -192,6 +196,7 @@ TEST(MetaFileRss, RatingVocabularies) {
 }
 
 TEST(MetaFileRss, SubitemsBeyondTheLimitAreDroppedWithOneError) {
+  TestPool pool;
   TempDir dir;
   std::string feed = "<rss><channel><item><title>many</title>";
   for (int i = 0; i < 301; ++i) {
@@ -208,6 +213,7 @@ TEST(MetaFileRss, SubitemsBeyondTheLimitAreDroppedWithOneError) {
 }
 
 TEST(MetaFileAtom, EntriesWithLinkEnclosures) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "sky.atom", R"doc(<?xml version="1.0" encoding="utf-8"?>
@@ -261,6 +267,7 @@ TEST(MetaFileAtom, EntriesWithLinkEnclosures) {
 }
 
 TEST(MetaFileRdf, ItemsWithEncEnclosures) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "birds.rdf", R"(<?xml version="1.0"?>
@@ -302,6 +309,7 @@ TEST(MetaFileRdf, ItemsWithEncEnclosures) {
 }
 
 TEST(MetaFileOpml, DirectoryOfStations) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "stations.opml", R"(<?xml version="1.0"?>
@@ -334,6 +342,7 @@ TEST(MetaFileOpml, DirectoryOfStations) {
 }
 
 TEST(MetaFileSmil, WindowsMediaPlaylistWithParentRelativeSources) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "mix.wpl", R"(<?wpl version="1.0"?>
@@ -357,6 +366,7 @@ TEST(MetaFileSmil, WindowsMediaPlaylistWithParentRelativeSources) {
 }
 
 TEST(MetaFileXml, ForeignRootsAndFormats) {
+  TestPool pool;
   TempDir dir;
   LogCapture log;
   Recorder recorder;
@@ -375,6 +385,7 @@ TEST(MetaFileXml, ForeignRootsAndFormats) {
 }
 
 TEST(MetaFileXml, CallbackResultsStopTheParse) {
+  TestPool pool;
   TempDir dir;
   LogCapture log;
   Recorder failing;
@@ -402,6 +413,7 @@ TEST(MetaFileXml, CallbackResultsStopTheParse) {
 }
 
 TEST(MetaFileXml, BrokenDocumentsFailWithoutCrashing) {
+  TestPool pool;
   TempDir dir;
   LogCapture log;
   Recorder recorder;
@@ -420,6 +432,7 @@ TEST(MetaFileXml, BrokenDocumentsFailWithoutCrashing) {
 }
 
 TEST(MetaFileXml, HostileDocumentsAreBounded) {
+  TestPool pool;
   TempDir dir;
   LogCapture log;
   Recorder recorder;
@@ -448,6 +461,7 @@ TEST(MetaFileXml, HostileDocumentsAreBounded) {
 }
 
 TEST(MetaFileXml, SingleByteCodePagesAndMarks) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "cp.rss",
