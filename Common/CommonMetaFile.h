@@ -53,10 +53,10 @@ using MetaItemCallback = int (*)(const MetaFileLevels *levels, MetaFileParser *p
 using MetaCancelCheck = int (*)(void *context);
 
 // Remembers the download folder (copied into pool) where fetched metafiles
-// are kept, and creates the lock of the remembered media URL. Returns 0, or
-// 20014 after ERROR when the lock cannot be created.
+// are kept while they are read. Returns 0.
 int metafile_init(apr_pool_t *pool, const char *download_folder);
-// Forgets the module state; metafile_init may run again.
+// Forgets the module state and the remembered media URL; metafile_init may
+// run again.
 void metafile_terminate();
 
 // 1 when the type row's extension names a format metafile_parse reads: "pls",
@@ -78,6 +78,14 @@ int metafile_parse(const MediaTypeEntry *type, int options, const char *path, Me
 // is known) and the path or URL it was given.
 int metafile_parser_format(const MetaFileParser *parser);
 const char *metafile_parser_path(const MetaFileParser *parser);
+
+// One playable URL for a metafile URL, in pool: a URL that is not a web URL
+// or is served as media (mime_type, when known) is its own answer; otherwise
+// the metafile is fetched and scanned, and a web URL found in it is checked
+// with the server. The last answer is remembered for every thread. Null
+// after ERROR "Could not get media url for %s" or a failed fetch.
+char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_type, MetaCancelCheck cancel,
+                         void *context);
 
 // Digs one media URL out of the first 50 lines of a text metafile (ASX in
 // text form, "[Reference]" files, RAM files). Returns a pool copy, or null

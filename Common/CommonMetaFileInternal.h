@@ -4,7 +4,11 @@
 // its pool and every level pool are destroyed with it.
 #pragma once
 
+#include <apr_file_io.h>
 #include <apr_pools.h>
+
+#include <cstddef>
+#include <string>
 
 #include "CommonMetaFile.h"
 
@@ -65,7 +69,8 @@ struct MetaFileParser {
   MetaFileParser &operator=(const MetaFileParser &) = delete;
 
   apr_pool_t *pool;
-  const char *path;
+  const char *path;  // what the caller gave: a local path or a URL
+  const char *file;  // what is read: path, or the fetched copy of a URL
   int options;
   int format = 0;
   const MetaFormatTable *table = nullptr;
@@ -99,6 +104,29 @@ void meta_levels_close_all(MetaFileParser *parser);
 // Stores value on the newest instance of slot's property in list (opening
 // instance 0 when there is none), as mode says.
 void meta_store(apr_pool_t *pool, PropList *list, int slot, int mode, const char *separator, const char *value);
+
+// One blocking fetch. The body goes to file when it is set, else to memory;
+// past limit bytes the transfer stops and the part received is kept.
+struct MetaFetch {
+  const char *url = nullptr;
+  const char *user_agent = nullptr;  // null: the engine's own
+  MetaCancelCheck cancel = nullptr;
+  void *cancel_context = nullptr;
+  apr_file_t *file = nullptr;
+  std::size_t limit = 0;
+  // Results.
+  std::string memory;
+  std::size_t received = 0;
+  bool capped = false;
+  const char *final_url = nullptr;  // after redirections
+};
+
+// Returns 0, 4 when cancelled, or 20014 after ERROR "Could not get url %s"
+// for a failed transfer or an HTTP status of 400 or more.
+int meta_fetch(apr_pool_t *pool, MetaFetch *fetch);
+
+// Forgets the remembered answer of metafile_media_url.
+void meta_forget_media_url();
 
 // The readers: each returns 0, 4, 20014 or 70023 (see metafile_parse).
 int meta_read_xml(MetaFileParser *parser);

@@ -107,6 +107,7 @@ MetaFileParser::MetaFileParser(const char *path_, int options_, MetaItemCallback
                                MetaCancelCheck cancel_, void *cancel_context_)
     : pool(pool_create_or_die(nullptr, METAFILE_MODULE)),
       path(apr_pstrdup(pool, path_)),
+      file(path),
       options(options_),
       callback(callback_),
       context(context_),

@@ -269,9 +269,9 @@ int read_lines(PlaylistReader *reader, apr_file_t *file, const char *pending) {
 int meta_read_playlist(MetaFileParser *parser) {
   Pool pool(parser->pool, METAFILE_MODULE);
   apr_file_t *file = nullptr;
-  apr_status_t status = apr_file_open(&file, parser->path, APR_FOPEN_READ | APR_FOPEN_BUFFERED, APR_OS_DEFAULT, pool);
+  apr_status_t status = apr_file_open(&file, parser->file, APR_FOPEN_READ | APR_FOPEN_BUFFERED, APR_OS_DEFAULT, pool);
   if (status != APR_SUCCESS) {
-    log_file_error("Unable to open meta file (%s), reason: %s", parser->path, status);
+    log_file_error("Unable to open meta file (%s), reason: %s", parser->file, status);
     return APR_EGENERAL;
   }
   PlaylistReader reader{parser};
@@ -279,7 +279,7 @@ int meta_read_playlist(MetaFileParser *parser) {
   int result = check_encoding(file, &pending);
   if (result == APR_SUCCESS) result = read_lines(&reader, file, pending);
   status = apr_file_close(file);
-  if (status != APR_SUCCESS) log_file_error("Unable to close meta file (%s), reason: %s", parser->path, status);
+  if (status != APR_SUCCESS) log_file_error("Unable to close meta file (%s), reason: %s", parser->file, status);
   if (result != APR_SUCCESS) return result;
   if (parser->stop) return parser->result;
   meta_levels_close_all(parser);
