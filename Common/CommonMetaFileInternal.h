@@ -125,6 +125,13 @@ struct MetaFetch {
 // for a failed transfer or an HTTP status of 400 or more.
 int meta_fetch(apr_pool_t *pool, MetaFetch *fetch);
 
+// The extension of a URL's path (without query or fragment), in pool; null
+// when it has none.
+const char *meta_url_extension(apr_pool_t *pool, const char *url);
+// "http://x" as "mms://x" (Windows Media streams); other URLs copied as
+// they are.
+char *meta_as_mms(apr_pool_t *pool, const char *url);
+
 // Forgets the remembered answer of metafile_media_url.
 void meta_forget_media_url();
 

@@ -71,17 +71,6 @@ bool is_windows_media(const char *extension) {
   return false;
 }
 
-// "http://x" as "mms://x"; other schemes ("https://" has no mms form) are kept.
-char *as_mms(apr_pool_t *pool, const char *url) {
-  if (!has_scheme(url, "http://")) return apr_pstrdup(pool, url);
-  return apr_pstrcat(pool, "mms", url + 4, nullptr);
-}
-
-const char *extension_of(apr_pool_t *pool, const char *url) {
-  const char *extension = path_extension(url, 1);
-  return extension == nullptr ? nullptr : apr_pstrndup(pool, extension, std::strcspn(extension, "?#&"));
-}
-
 const char *known_media_url(const char *url) {
   for (const KnownMetafile &row : kKnownMetafiles) {
     if (strcasecmp(row.url, url) == 0) return row.media_url;
@@ -98,7 +87,7 @@ bool answer_by_type(apr_pool_t *pool, const char *url, const char *mime_type, ch
     return true;
   }
   if (type->media_class == MEDIA_METAFILE || type->media_class == MEDIA_UNKNOWN) return false;
-  *answer = is_windows_media(type->extension) ? as_mms(pool, url) : apr_pstrdup(pool, url);
+  *answer = is_windows_media(type->extension) ? meta_as_mms(pool, url) : apr_pstrdup(pool, url);
   return true;
 }
 
@@ -109,7 +98,7 @@ char *resolve(apr_pool_t *pool, const char *url, const char *mime_type, MetaCanc
 char *check_found(apr_pool_t *pool, const char *url, char *found, MetaCancelCheck cancel, void *context, int hops) {
   bool rtsp = has_scheme(found, "rtsp://");
   if (!rtsp && !url_is_http(found)) return found;
-  const char *extension = extension_of(pool, found);
+  const char *extension = meta_url_extension(pool, found);
   if (extension != nullptr && strcasecmp(extension, "asx") == 0 && strcasecmp(found, url) != 0) {
     if (hops >= kMaxAsxHops) {
       LOG4C(METAFILE_MODULE, LOG4C_ERROR,
@@ -126,7 +115,7 @@ char *check_found(apr_pool_t *pool, const char *url, char *found, MetaCancelChec
     type = http_header_value(pool, "Content-Type:", headers, length);
   }
   if (type == nullptr) return rtsp ? found : nullptr;
-  if (has_scheme(type, "video/x-ms") || has_scheme(type, "audio/x-ms")) return as_mms(pool, found);
+  if (has_scheme(type, "video/x-ms") || has_scheme(type, "audio/x-ms")) return meta_as_mms(pool, found);
   return rtsp ? nullptr : found;
 }
 

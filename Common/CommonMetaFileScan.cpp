@@ -7,7 +7,7 @@
 #include <string_view>
 #include <strings.h>
 
-#include "CommonMetaFile.h"
+#include "CommonMetaFileInternal.h"
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "log4c.h"
@@ -57,19 +57,6 @@ char *find_url(apr_pool_t *pool, std::string_view line, const char *const (&sche
   return apr_pstrmemdup(pool, first, static_cast<apr_size_t>(end - first));
 }
 
-const char *extension_of(apr_pool_t *pool, const char *url) {
-  const char *extension = path_extension(url, 1);
-  if (extension == nullptr) return nullptr;
-  return apr_pstrmemdup(pool, extension, std::strcspn(extension, "?#"));
-}
-
-// "http://host/x" becomes "mms://host/x"; an "https://" URL has no such
-// counterpart and is kept.
-char *to_mms(apr_pool_t *pool, char *url) {
-  if (strncasecmp(url, "http://", 7) != 0) return url;
-  return apr_pstrcat(pool, "mms", url + 4, nullptr);
-}
-
 struct ScanState {
   apr_pool_t *pool;
   bool asx = false;
@@ -85,18 +72,18 @@ int scan_line(ScanState *state, std::string_view line, char **answer) {
   }
   if (line_has_any(line, kAsxMarks)) state->asx = true;
   if (char *stream = find_url(state->pool, line, kStreamSchemes)) {
-    if (!is_one_of(extension_of(state->pool, stream), kRealExtensions)) {
+    if (!is_one_of(meta_url_extension(state->pool, stream), kRealExtensions)) {
       *answer = stream;
       return 1;
     }
   }
   char *web = find_url(state->pool, line, kWebSchemes);
   if (web == nullptr) return 0;
-  const char *extension = extension_of(state->pool, web);
+  const char *extension = meta_url_extension(state->pool, web);
   if (is_one_of(extension, kRealExtensions)) return 0;
   if (is_one_of(extension, kWindowsMediaExtensions) || (state->asx && line_has_any(line, kAsxReferenceMarks))) {
     bool keep_scheme = !state->asx || (extension != nullptr && strcasecmp(extension, "asx") == 0);
-    *answer = keep_scheme ? web : to_mms(state->pool, web);
+    *answer = keep_scheme ? web : meta_as_mms(state->pool, web);
     return 1;
   }
   if (state->kept == nullptr) {
@@ -130,4 +117,16 @@ char *metafile_scan_text(apr_pool_t *pool, const char *text, std::size_t length)
     if (scan_line(&state, line, &answer) != 0) return answer;
   }
   return state.kept;
+}
+
+const char *meta_url_extension(apr_pool_t *pool, const char *url) {
+  const char *extension = path_extension(url, 1);
+  return extension == nullptr ? nullptr : apr_pstrndup(pool, extension, std::strcspn(extension, "?#&"));
+}
+
+// "http://host/x" becomes "mms://host/x"; an "https://" URL has no such
+// counterpart and is kept.
+char *meta_as_mms(apr_pool_t *pool, const char *url) {
+  if (strncasecmp(url, "http://", 7) != 0) return apr_pstrdup(pool, url);
+  return apr_pstrcat(pool, "mms", url + 4, nullptr);
 }
