@@ -12,6 +12,7 @@ packages=(
   libmagickcore-6.q16-dev
   ffmpeg imagemagick sqlite3 python3 iso-codes time bc
   minidlna
+  clang
 )
 
 missing=()
