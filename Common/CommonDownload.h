@@ -95,6 +95,9 @@ struct HttpRequest {
   const char *user_agent = nullptr;  // null: "Zentoria Media Server 2.7 Indexer"
   int follow_redirects = 0;
   int timeout_seconds = 0;           // 0: none, or 20 s for a ranged request
+  // Without a range: cut the body after this many bytes (70008), as a range
+  // would; -1: no cut.
+  apr_int64_t cut_at = -1;
   DownloadCancelFn cancel = nullptr;
   void *cancel_context = nullptr;
   // Where the body goes: a file (created or truncated), a callback, or (when

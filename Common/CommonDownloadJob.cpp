@@ -97,10 +97,17 @@ FirstChunk first_chunk(DownloadJob *job) {
   return create_target(job) == APR_SUCCESS ? FirstChunk::write : FirstChunk::abort;
 }
 
+// Polled by the write and progress callbacks: download_cancel's flag or the
+// caller's cancel check.
+int job_stopped(void *data) {
+  auto *job = static_cast<DownloadJob *>(data);
+  return job->stop.load() != 0 || (job->spec.cancel != nullptr && job->spec.cancel(job->spec.context) != 0);
+}
+
 std::size_t on_body(char *data, std::size_t size, std::size_t count, void *user) {
   auto *job = static_cast<DownloadJob *>(user);
   std::size_t length = size * count;
-  if (job->stop.load() != 0 || (job->spec.cancel != nullptr && job->spec.cancel(job->spec.context) != 0)) return 0;
+  if (job_stopped(job)) return 0;
   if (!job->first_chunk_seen) {
     FirstChunk rule = first_chunk(job);
     if (rule == FirstChunk::pass) return length;
@@ -209,7 +216,7 @@ DownloadJob *download_job_create(const DownloadJobSpec &spec) {
   job->spec = spec;
   job->spec.url = apr_pstrdup(pool, spec.url);
   job->spec.path = apr_pstrdup(pool, spec.path);
-  job->hook = {spec.cancel, spec.context};
+  job->hook = {job_stopped, job};
   return job;
 }
 
@@ -244,7 +251,7 @@ int download_job_start(const CurlLibrary &curl, CURLM *multi, DownloadJob *job) 
   return APR_EGENERAL;
 }
 
-void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code) {
+int download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code) {
   if (job->file != nullptr && apr_file_close(job->file) != APR_SUCCESS)
     LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close file %s", job->spec.path));
   job->file = nullptr;
@@ -265,7 +272,6 @@ void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job
     delete_target(job);
     if (job->has_backup) rename_logged(backup_path(job), job->spec.path, job);
   }
-  if (job->spec.done != nullptr) job->spec.done(job->spec.url, success ? 1 : 0, job->spec.context);
   if (job->easy != nullptr) {
     if (multi != nullptr && curl->multi_remove_handle(multi, job->easy) != CURLM_OK)
       LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, "Could not remove easy handle from multi handle");
@@ -274,4 +280,5 @@ void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job
   }
   if (job->lines != nullptr) curl->slist_free_all(job->lines);
   job->lines = nullptr;
+  return success ? 1 : 0;
 }

@@ -39,7 +39,8 @@ void download_job_free(DownloadJob *job);
 // %s" (the job is then finished as failed by the caller).
 int download_job_start(const CurlLibrary &curl, CURLM *multi, DownloadJob *job);
 
-// Closes the target, decides success, restores or deletes files, calls the
-// done callback, and takes the handle out of multi. code is the transfer's
-// result; curl may be null for a job that never started.
-void download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code);
+// Closes the target, decides success, restores or deletes files and takes
+// the handle out of multi; returns the success flag for the done callback.
+// code is the transfer's result; curl may be null for a job that never
+// started.
+int download_job_finish(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code);

@@ -49,9 +49,12 @@ void forget(DownloadJob *job) {
   apr_thread_rwlock_unlock(g_state.lock);
 }
 
+// The job leaves the table before its done callback runs, so that the
+// callback may queue a new download to the same path.
 void end_job(const CurlLibrary *curl, CURLM *multi, DownloadJob *job, CURLcode code) {
-  download_job_finish(curl, multi, job, code);
+  int success = download_job_finish(curl, multi, job, code);
   forget(job);
+  if (job->spec.done != nullptr) job->spec.done(job->spec.url, success, job->spec.context);
   download_job_free(job);
 }
 

@@ -106,6 +106,7 @@ std::size_t on_upload(char *buffer, std::size_t size, std::size_t count, void *u
 // Checks the range and sets transfer.limit from it. Returns 0 or 20014.
 int apply_range(Transfer &transfer, bool in_memory) {
   const HttpRequest *request = transfer.request;
+  if (request->range == nullptr) transfer.limit = request->cut_at;
   if (request->range == nullptr || *request->range == '\0') return APR_SUCCESS;
   apr_int64_t first = 0, last = 0;
   std::string text = std::string("bytes=") + request->range;

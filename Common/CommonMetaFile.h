@@ -87,6 +87,15 @@ const char *metafile_parser_path(const MetaFileParser *parser);
 char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_type, MetaCancelCheck cancel,
                          void *context);
 
+// Crawls a web site from start_url for links to media of expected_class
+// (MediaClass; 3 for audio or video) and to "asx", "m3u" and "pls" playlists,
+// following links to pages depth levels deep, and reports them like a feed:
+// the site is the container, each page with such links an item, each link a
+// sub-item. Returns 0, 4 when cancelled, or 20014 when the start page cannot
+// be fetched (ERROR "Could not get url %s") or the callback fails.
+int site_crawl(const char *site_url, const char *start_url, int depth, int expected_class, MetaItemCallback callback,
+               void *context, MetaCancelCheck cancel, void *cancel_context);
+
 // Digs one media URL out of the first 50 lines of a text metafile (ASX in
 // text form, "[Reference]" files, RAM files). Returns a pool copy, or null
 // when there is none or the text is an HTML or SMIL page.

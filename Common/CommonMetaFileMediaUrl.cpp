@@ -11,6 +11,7 @@
 
 #include "CommonDownload.h"
 #include "CommonMetaFileInternal.h"
+#include "CommonMultimedia.h"
 #include "CommonPath.h"
 #include "log4c.h"
 
@@ -107,13 +108,11 @@ char *check_found(apr_pool_t *pool, const char *url, char *found, MetaCancelChec
     }
     return resolve(pool, found, kAsxType, cancel, context, hops + 1);
   }
-  char *headers = nullptr;
-  std::size_t length = 0;
   const char *type = nullptr;
-  if (http_get_headers(pool, found, &headers, &length, cancel, context) == APR_SUCCESS &&
-      http_status(headers, length) < 400) {
-    type = http_header_value(pool, "Content-Type:", headers, length);
-  }
+  const char *location = nullptr;
+  int status = url_probe_headers(pool, found, 1, &type, &location, cancel, context);
+  if (status == APR_EINTR) return nullptr;
+  if (status != APR_SUCCESS) type = nullptr;
   if (type == nullptr) return rtsp ? found : nullptr;
   if (has_scheme(type, "video/x-ms") || has_scheme(type, "audio/x-ms")) return meta_as_mms(pool, found);
   return rtsp ? nullptr : found;

@@ -115,3 +115,67 @@ TEST_F(MetaFileUrl, MetafilesPointingToEachOtherEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+class SiteCrawl : public HttpFixture {
+ protected:
+  void SetUp() override {
+    HttpFixture::SetUp();
+    ASSERT_EQ(apr_dir_make_recursive(dir_.file("site/music").c_str(), APR_OS_DEFAULT, pool_), APR_SUCCESS);
+  }
+  int crawl(const std::string &start, int depth, Recorder *recorder) {
+    std::string site = url("/files/site/");
+    return site_crawl(site.c_str(), start.c_str(), depth, MEDIA_AUDIO, Recorder::callback, recorder, nullptr, nullptr);
+  }
+};
+
+TEST_F(SiteCrawl, PagesWithMediaLinksBecomeItems) {
+  serve("site/index.html",
+        "<html><head><title> Home Radio </title></head><body>\n"
+        "<a href=\"music/page.html\">Music</a> <a href=\"song.mp3\">Song</a> <img src=\"logo.png\">\n"
+        "</body></html>\n");
+  serve("site/music/page.html",
+        "<html><body><a href='../index.html'>home</a> <a href=\"a.mp3\">A</a> <a href=\"b.ogg\">B</a>\n"
+        "<a href=\"clip.mp4\">video</a></body></html>\n");
+  std::string start = url("/files/site/index.html");
+  Recorder recorder;
+  ASSERT_EQ(crawl(start, 2, &recorder), 0);
+  ASSERT_EQ(recorder.reports.size(), 6u);
+  EXPECT_EQ(recorder.reports[0].sub, (Props{{"0/res", url("/files/site/song.mp3")},
+                                            {"0/res@mimeType", "audio/mpeg"},
+                                            {"0/dc:title", "song.mp3"}}));
+  EXPECT_EQ(recorder.reports[1].item, (Props{{"0/res", start}, {"0/dc:title", "127"}}));
+  EXPECT_EQ(recorder.reports[2].sub.at("0/res"), url("/files/site/music/a.mp3"));
+  EXPECT_EQ(recorder.reports[3].sub.at("0/res"), url("/files/site/music/b.ogg"));
+  EXPECT_EQ(recorder.reports[4].item,
+            (Props{{"0/res", url("/files/site/music/page.html")}, {"0/dc:title", "page.html"}}));
+  EXPECT_EQ(recorder.reports[5].container, (Props{{"0/dc:relation", url("/files/site/")},
+                                                  {"0/res", start},
+                                                  {"0/dc:title", "Home Radio"}}));
+  EXPECT_EQ(log_.count("CommonMetaFile", 1, "Getting " + url("/files/site/index.html")), 1)
+      << "the page linking back is not read again";
+
+  recorder.reports.clear();
+  ASSERT_EQ(crawl(start, 0, &recorder), 0);
+  EXPECT_EQ(recorder.of_depth(3).size(), 1u) << "depth 0 reads the start page alone";
+}
+
+TEST_F(SiteCrawl, MissingStartPageFails) {
+  Recorder recorder;
+  EXPECT_EQ(crawl(url("/files/site/none.html"), 1, &recorder), APR_EGENERAL);
+  EXPECT_TRUE(recorder.reports.empty());
+}
+
+TEST_F(SiteCrawl, EndlessChainsOfPagesStop) {
+  for (int i = 0; i < 520; ++i) {
+    serve("site/p" + std::to_string(i) + ".html", "<a href=\"p" + std::to_string(i + 1) + ".html\">next</a>");
+  }
+  Recorder recorder;
+  ASSERT_EQ(crawl(url("/files/site/p0.html"), 100000, &recorder), 0);
+  EXPECT_TRUE(log_.contains("Site crawl stopped after 500 pages"));
+  ASSERT_EQ(recorder.reports.size(), 1u);
+  EXPECT_EQ(recorder.reports[0].container.at("0/dc:title"), "127");
+}
+
+}  // namespace

@@ -11,6 +11,8 @@ namespace {
 constexpr const char *kUseHelp = "Please use -H or --help for a listing of command line arguments.\n";
 constexpr const char *kInvalidArgs = "Invalid (some) command line arguments, please use -H or --help for help.\n";
 constexpr const char *kPleaseWait = "\nPlease wait, this may take a while...\n\n";
+// Every run that started the download engine ends with this.
+const std::string kDownloadsDone = "\nWaiting for background downloads to complete... Done\n";
 
 class SharectlCli : public ::testing::Test {
  protected:
@@ -24,7 +26,7 @@ class SharectlCli : public ::testing::Test {
 
 TEST_F(SharectlCli, NoArgumentsPrintsTheHintAndSucceeds) {
   ProgramResult r = sharectl({});
-  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.out, kUseHelp + kDownloadsDone);
   EXPECT_EQ(r.status, 0);
 }
 
@@ -41,26 +43,27 @@ TEST_F(SharectlCli, HelpListsTheUserOptionsOnly) {
 
 TEST_F(SharectlCli, UnknownOptionIsSkippedWithTheHintAndFails) {
   ProgramResult r = sharectl({"-Z"});
-  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.out, kUseHelp + kDownloadsDone);
   EXPECT_NE(r.err.find("Z"), std::string::npos);  // APR's own diagnostic
   EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(SharectlCli, PlainArgumentStartingWithDashAfterBadOptionGetsTheHint) {
   ProgramResult r = sharectl({"--bogus", "-"});
-  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.out, kUseHelp + kDownloadsDone);
 }
 
 TEST_F(SharectlCli, StrayArgumentAfterAnOptionIsRefused) {
   ProgramResult r = sharectl({"-H", "stray"});
-  EXPECT_EQ(r.out.substr(r.out.size() - std::string(kInvalidArgs).size()), kInvalidArgs);
+  std::string tail = kInvalidArgs + kDownloadsDone;
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
   EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(SharectlCli, AccountWithoutDomainDoesNothing) {
   for (const char *account : {"alice:secret", "alice:secret@", "alice:secret@ \t\r\n\f"}) {
     ProgramResult r = sharectl({"-C", account});
-    EXPECT_EQ(r.out, "") << account;
+    EXPECT_EQ(r.out, kDownloadsDone) << account;
     EXPECT_EQ(r.status, 0) << account;
   }
 }
@@ -85,7 +88,7 @@ TEST(SharectlOutsideInstallation, ConfigurationMissingIsReportedAndFails) {
 TEST_F(SharectlCli, AccountIsRecordedThenItsPasswordUpdated) {
   ASSERT_EQ(sharectl({"-C", "alice:secret@home"}).status, 0);
   ProgramResult again = sharectl({"-C", "alice:n3w:pass@word@home"});
-  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.out, kDownloadsDone);
   EXPECT_EQ(again.status, 0);
   ProgramResult rows = run_program("/usr/bin/sqlite3",
                                    {install.file("data/db/admin.db"),

@@ -17,14 +17,7 @@ namespace {
 constexpr const char *kTone = "-f lavfi -i sine=frequency=440:duration=2 ";
 constexpr const char *kVideo = "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 ";
 
-struct Probe {
-  VideoInfo video{};
-  AudioInfo audio{};
-  std::int64_t duration = 0, size = 0;
-  const char *video_codec = nullptr, *audio_codec = nullptr, *title = nullptr, *author = nullptr;
-  const char *copyright = nullptr, *comment = nullptr, *album = nullptr, *genre = nullptr;
-  int year = 0, track = 0;
-};
+using Probe = StreamFacts;
 
 class StreamProbe : public ::testing::Test {
  protected:

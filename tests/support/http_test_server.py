@@ -219,6 +219,8 @@ class Handler(BaseHTTPRequestHandler):
             if self.headers.get("Range"):
                 return self.send_body(416, "no ranges here")
             return self.send_body(200, "whole body", ctype=q.get("type", "audio/mpeg"))
+        if route == "/norange":
+            return self.send_body(200, b"n" * int(q.get("size", "1000")), ctype="application/octet-stream")
         if route == "/nohead":
             if self.command == "HEAD":
                 return self.send_body(405, "")
@@ -227,10 +229,17 @@ class Handler(BaseHTTPRequestHandler):
             if self.headers.get("Icy-MetaData") == "1":
                 return self.raw(b"ICY 200 OK\r\ncontent-type: audio/aacp\r\nicy-name: x\r\n\r\n" + b"a" * 2000)
             return self.raw(b"ICY 404 Resource Not Found\r\nicy-notice1: need metadata\r\n\r\n")
-        if route == "/ctype":
+        if route == "/pingpong":
+            return self.send_body(302, "on", [("Location", "/pingpong?n=%d" % (int(q.get("n", "0")) + 1))])
+        if route == "/uvox":
+            if (self.headers.get("User-Agent") == "Ultravox/2.0" and
+                    self.headers.get("Ultravox-transport-type") == "TCP"):
+                return self.send_body(200, "", ctype="misc/ultravox")
+            return self.send_body(404, "not ultravox")
+        if route.startswith("/ctype"):
             headers = []
             if "server" in q:
-                headers.append(("Server", q["server"]))
+                self.server_version, self.sys_version = q["server"], ""
             body = q.get("body", "")
             if q.get("raw"):
                 return self.raw(body.encode())
@@ -294,6 +303,9 @@ def make_certs(folder):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        pass  # clients of the tests hang up early on purpose
 
 
 def main():
