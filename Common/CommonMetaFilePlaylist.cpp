@@ -189,29 +189,24 @@ int read_pls_line(PlaylistReader *reader, char *line) {
 
 // The first non-empty line decides the format; a comment before the
 // "#EXTM3U" marker decides nothing.
-bool decide_format(MetaFileParser *parser, const char *line, bool *consumed) {
-  *consumed = true;
+// Returns true when the line was only the format's marker (or a comment).
+bool decide_format(MetaFileParser *parser, const char *line) {
   if (line[0] == '#') {
     if (starts_with(line + 1, "EXTM3U")) parser->format = METAFILE_EXTENDED_M3U;
-    return parser->format != 0;
+    return true;
   }
   if (strcasecmp(line, "[playlist]") == 0) {
     parser->format = METAFILE_PLS;
     return true;
   }
   parser->format = METAFILE_PLAIN_LIST;
-  *consumed = false;
-  return true;
+  return false;
 }
 
 int read_line(PlaylistReader *reader, char *line) {
   MetaFileParser *parser = reader->parser;
   if (parser->levels.list[1] == nullptr && meta_level_open(parser, 1) != APR_SUCCESS) return APR_EGENERAL;
-  if (parser->format == 0) {
-    bool consumed = false;
-    decide_format(parser, line, &consumed);
-    if (consumed) return APR_SUCCESS;
-  }
+  if (parser->format == 0 && decide_format(parser, line)) return APR_SUCCESS;
   if (parser->format == METAFILE_PLS) return read_pls_line(reader, line);
   read_m3u_line(reader, line);
   return APR_SUCCESS;
