@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "CommonMetaFile.h"
 #include "LogCapture.h"
@@ -50,31 +48,6 @@ TEST(MetaFileScan, OnlyTheFirstFiftyLinesCount) {
   for (int i = 0; i < 50; ++i) text += "filler\r\n";
   EXPECT_EQ(scan(pool, text + "mms://127.0.0.1/late\n"), "(none)");
   EXPECT_EQ(scan(pool, text.substr(8) + "mms://127.0.0.1/last\n"), "mms://127.0.0.1/last");
-}
-
-// The remembered answer of metafile_media_url is shared by every thread: a
-// thread must never read another's half-written URL.
-TEST(MetaFileMediaUrl, RememberedAnswerSharedBetweenThreadsStaysWhole) {
-  TestPool pool;
-  std::vector<std::thread> threads;
-  std::vector<int> wrong(4, 0);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &wrong] {
-      apr_pool_t *own = nullptr;
-      apr_pool_create(&own, nullptr);
-      for (int i = 0; i < 20000; ++i) {
-        // Lengths change all the time, so that the slot's text is reallocated.
-        std::string url = "mms://127.0.0.1/thread-" + std::to_string(t) + "/" +
-                          std::string(static_cast<std::size_t>(20 + (i * 37 + t * 101) % 900), static_cast<char>('a' + t));
-        const char *answer = metafile_media_url(own, url.c_str(), nullptr, nullptr, nullptr);
-        if (answer == nullptr || url != answer) ++wrong[t];
-        apr_pool_clear(own);
-      }
-      apr_pool_destroy(own);
-    });
-  }
-  for (std::thread &thread : threads) thread.join();
-  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 }  // namespace
