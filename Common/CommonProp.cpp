@@ -190,6 +190,18 @@ int prop_delete(apr_pool_t *pool, PropList *list, int first, int end, int force)
   return APR_SUCCESS;
 }
 
+void prop_remove_all(apr_pool_t *pool, PropList *list, int first, int end) {
+  const char *first_name = slot_name(first);
+  if (first_name == nullptr) return;
+  int count = count_of(list, first_name);
+  for (int slot = first; slot < end && slot < PROP_SLOT_COUNT; ++slot) {
+    const char *name = prop_name(slot);
+    for (int instance = 0; name != nullptr && instance < count; ++instance) store_value(pool, list, name, instance, nullptr);
+  }
+  std::string_view base = base_name(first_name);
+  apr_hash_set(list, base.data(), static_cast<apr_ssize_t>(base.size()), nullptr);
+}
+
 int prop_index_of(const char *name, int prefix_length) {
   if (name == nullptr) return 0;
   for (int slot = 0; slot < PROP_SLOT_COUNT; ++slot) {

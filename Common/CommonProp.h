@@ -66,6 +66,10 @@ int prop_count(PropList *list, int slot);
 // than one instance or force is positive.
 int prop_delete(apr_pool_t *pool, PropList *list, int first, int end, int force);
 
+// Removes every instance of every slot in [first, end) and the count of
+// first's base name.
+void prop_remove_all(apr_pool_t *pool, PropList *list, int first, int end);
+
 // The first slot whose name, or whose name after its first ":", equals name
 // ignoring case (only the first prefix_length characters when that is not
 // 0); 0 when none matches.

@@ -263,3 +263,9 @@ const char *utf8_xml_clean(apr_pool_t *pool, const char *text, std::size_t lengt
   }
   return apr_pstrmemdup(pool, out.data(), out.size());
 }
+
+const char *utf8_valid_copy(apr_pool_t *pool, const char *text) {
+  if (text == nullptr) return nullptr;
+  if (utf8_is_xml_text(text)) return apr_pstrdup(pool, text);
+  return text_to_utf8(pool, nullptr, text, std::strlen(text));
+}

@@ -47,6 +47,10 @@ const char *utf8_xml_clean(apr_pool_t *pool, const char *text, std::size_t lengt
 const char *text_to_utf8(apr_pool_t *pool, const char *encoding, const char *text,
                          std::size_t length);
 
+// A pool copy of text when it is well-formed UTF-8 (utf8_is_xml_text), else
+// its conversion from the system encoding (text_to_utf8). Null gives null.
+const char *utf8_valid_copy(apr_pool_t *pool, const char *text);
+
 // NUL-terminated UTF-16 copy of UTF-8 text (heap, free()). Null after ERROR
 // "Could not allocate memory" or "Could not convert from UTF8 to unicode".
 char16_t *utf8_to_utf16(const char *text);

@@ -37,6 +37,7 @@ int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path) {
     }
     if (XML_Parse(parser, block, static_cast<int>(length), 0) == XML_STATUS_ERROR) {
       XML_Error code = XML_GetErrorCode(parser);
+      if (code == XML_ERROR_ABORTED) return APR_EINTR;
       LOG4C_EX(kXmlModule, LOG4C_ERROR,
                log4c_sprintf("Could not feed data to XML parser, error code %d, reason: %s, file: %s",
                              static_cast<int>(code), XML_ErrorString(code), path),
@@ -46,6 +47,7 @@ int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path) {
   }
   if (XML_Parse(parser, "", 0, 1) == XML_STATUS_ERROR) {
     XML_Error code = XML_GetErrorCode(parser);
+    if (code == XML_ERROR_ABORTED) return APR_EINTR;
     LOG4C(kXmlModule, LOG4C_ERROR,
           log4c_sprintf("Could not finish XML parsing, error code %d, reason: %s", static_cast<int>(code),
                         XML_ErrorString(code)));
@@ -88,13 +90,19 @@ int xml_parse_file_stream(const char *path, XML_StartElementHandler start, XML_E
   } else {
     XML_SetUnknownEncodingHandler(parser.get(), xml_unknown_encoding_handler, pool.get());
   }
+  int result = xml_parse_file_with(parser.get(), path);
+  return result == APR_EINTR ? APR_SUCCESS : result;
+}
+
+int xml_parse_file_with(XML_Parser parser, const char *path) {
+  Pool pool(nullptr, kXmlModule);
   apr_file_t *file = nullptr;
   apr_status_t status = apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BUFFERED, APR_OS_DEFAULT, pool);
   if (status != APR_SUCCESS) {
     xml_log_file_error("Unable to open xml file (%s), reason: %s", path, status);
     return APR_EGENERAL;
   }
-  int result = feed_blocks(parser.get(), file, path);
+  int result = feed_blocks(parser, file, path);
   status = apr_file_close(file);
   if (status != APR_SUCCESS) xml_log_file_error("Unable to close xml file (%s), reason: %s", path, status);
   return result;

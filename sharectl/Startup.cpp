@@ -13,6 +13,7 @@
 #include "CommonFile.h"
 #include "CommonFileCache.h"
 #include "CommonLang.h"
+#include "CommonMetaFile.h"
 #include "CommonMultimedia.h"
 #include "CommonScheduler.h"
 #include "CommonTagLib.h"
@@ -206,6 +207,16 @@ constexpr const char *kLibraryUnusable =
     "- If none of the above is true the media library may have got corrupted, in such a case you should "
     "reset your shares, please also report this error in the Zentoria Support forums.\n";
 
+StartResult start_metafile(RunState &run) {
+  if (metafile_init(run.root, msconfig_paths()->download_dir) != 0) {
+    log_main(LOG4C_FATAL, "Could not initialize CommonMetafile");
+    return StartResult::failed;
+  }
+  return StartResult::started;
+}
+
+void stop_metafile(RunState &) { metafile_terminate(); }
+
 // Opening the main thread's connections here makes a wrong installation
 // folder, or a library file that is not a database, fail at start-up rather
 // than in the middle of an action, with the same text as a locked library.
@@ -278,6 +289,7 @@ constexpr Module kModules[] = {
     {start_scheduler, stop_scheduler},
     {start_curl, stop_curl},
     {start_downloads, stop_downloads},
+    {start_metafile, stop_metafile},
     {start_download_manager, stop_download_manager},
     {start_database, stop_database},
     {start_media_types, stop_media_types},
