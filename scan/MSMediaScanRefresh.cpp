@@ -23,7 +23,8 @@ constexpr apr_interval_time_t kAdminRetryWait = apr_time_from_msec(500);
 // One source of refresh-all; false when the walk over sources must stop. A
 // source that could not be refreshed is named on the console and fails the
 // run (*status 20014) while the others are still refreshed.
-bool refresh_one(apr_pool_t *pool, const char *url, int *added, int *removed, CancelCheck cancel, void *context, int *status) {
+bool refresh_one(apr_pool_t *pool, const char *url, int *added, int *removed, CancelCheck cancel, void *context,
+                 int *status) {
   if (cancel_requested(cancel, context)) {
     *status = COMMON_CANCELLED;
     return false;
