@@ -165,3 +165,34 @@ char *url_decode(apr_pool_t *pool, const char *text) {
   *out = '\0';
   return result;
 }
+
+char *text_for_terminal(apr_pool_t *pool, const char *text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  if (text == nullptr) return apr_pstrdup(pool, "");
+  // At most four bytes out for every byte in.
+  char *out = static_cast<char *>(apr_palloc(pool, 4 * std::strlen(text) + 1));
+  char *at = out;
+  auto hex = [&at](unsigned char c) {
+    *at++ = '\\';
+    *at++ = 'x';
+    *at++ = kHex[c >> 4];
+    *at++ = kHex[c & 0x0F];
+  };
+  const auto *start = reinterpret_cast<const unsigned char *>(text);
+  for (const unsigned char *p = start; *p != '\0'; ++p) {
+    // A C1 control is either its two-byte UTF-8 form or, for a terminal
+    // that reads single bytes, a byte 0x80-0x9F that continues no sequence.
+    const bool c1_utf8 = *p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F;
+    const bool c1_byte = *p >= 0x80 && *p <= 0x9F && (p == start || p[-1] < 0x80);
+    if (c1_utf8) {
+      hex(*p);
+      hex(*++p);
+    } else if (*p < 0x20 || *p == 0x7F || c1_byte) {
+      hex(*p);
+    } else {
+      *at++ = static_cast<char>(*p);
+    }
+  }
+  *at = '\0';
+  return out;
+}

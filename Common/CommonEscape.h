@@ -1,4 +1,5 @@
-// CommonEscape: XML entity escaping, HTML entity decoding and URL encoding.
+// CommonEscape: XML entity escaping, HTML entity decoding, URL encoding and
+// text made safe for a terminal.
 //
 // Text stored in the library is XML-escaped; escaping is idempotent so that
 // text escaped twice reads the same. Results live in the caller's pool.
@@ -25,3 +26,7 @@ char *html_unescape(apr_pool_t *pool, const char *text);
 char *url_encode(apr_pool_t *pool, const char *text, int plus);
 // %xx (two hex digits) to its byte, '+' to a space; null gives null.
 char *url_decode(apr_pool_t *pool, const char *text);
+// text as a terminal may print it: C0 control bytes, DEL and the C1
+// controls (U+0080-U+009F, as UTF-8 or as single bytes) become \xHH, so that
+// a name cannot move the cursor or send escape sequences. Null gives "".
+char *text_for_terminal(apr_pool_t *pool, const char *text);

@@ -138,7 +138,16 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
   }
   if (medialib && &texts == &kCommit && msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   if (medialib && &texts != &kCommit && !keep_epoch) msdb_graph_changed(conn);
-  if (db_exec(medialib ? conn->medialib : conn->admin, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {
+  // SQLite ends a transaction by itself on some failures (a full disk, an
+  // I/O error): its rollback is then done already, and the connection free
+  // for the next begin.
+  const DbLink &link = medialib ? conn->medialib : conn->admin;
+  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle));
+  if (&texts == &kRollback && sqlite3_get_autocommit(native) != 0) {
+    flag = 0;
+    return APR_SUCCESS;
+  }
+  if (db_exec(link, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   flag = begin ? 1 : 0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommonEscape.h"
 #include "CommonFiles.h"
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
@@ -258,7 +259,7 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
       return APR_SUCCESS;
     default: break;
   }
-  if (scan->print) std::printf("\r%-79.79s", file->name);
+  if (scan->print) std::printf("\r%-79.79s", text_for_terminal(pool, file->name));
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
   switch (classified.skip) {

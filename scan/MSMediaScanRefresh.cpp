@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommonEscape.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
 #include "MSMediaScanShare.h"
@@ -19,8 +20,11 @@ namespace {
 constexpr int kAdminAttempts = 11;
 constexpr apr_interval_time_t kAdminRetryWait = apr_time_from_msec(500);
 
-// One source of refresh-all; false when the walk over sources must stop.
-bool refresh_one(const char *url, int *added, int *removed, CancelCheck cancel, void *context, int *status) {
+// One source of refresh-all; false when the walk over sources must stop. A
+// source that could not be refreshed is named on the console and fails the
+// run (*status 20014) while the others are still refreshed.
+bool refresh_one(apr_pool_t *pool, const char *url, int *added, int *removed, CancelCheck cancel, void *context,
+                 int *status) {
   if (cancel_requested(cancel, context)) {
     *status = COMMON_CANCELLED;
     return false;
@@ -33,8 +37,10 @@ bool refresh_one(const char *url, int *added, int *removed, CancelCheck cancel, 
   } else if (result == COMMON_CANCELLED) {
     *status = COMMON_CANCELLED;
     return false;
-  } else if (result != APR_EBUSY) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Failed to refresh %s, skipping...", url));
+  } else {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Failed to refresh %s, skipping...", url));
+    std::printf("\nCould not refresh %s\n", text_for_terminal(pool, url));
+    *status = APR_EGENERAL;
   }
   return true;
 }
@@ -104,7 +110,7 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
   const char *url = nullptr;
   if (msdb_source_urls(pool, db, &cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get first media source");
   int status = APR_SUCCESS;
-  while (url != nullptr && refresh_one(url, added, removed, cancel, context, &status)) {
+  while (url != nullptr && refresh_one(pool, url, added, removed, cancel, context, &status)) {
     if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get next media source");
   }
   if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
@@ -118,7 +124,7 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
   if (leaves != APR_SUCCESS) return APR_EGENERAL;
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Refesh all time %f seconds", static_cast<double>(apr_time_now() - start) / APR_USEC_PER_SEC));
-  return APR_SUCCESS;
+  return status;
 }
 
 int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, const char **user_message,
@@ -146,7 +152,7 @@ int msms_list_media_sources() {
   const char *url = nullptr;
   if (msdb_source_urls(pool, db, &cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get first media source");
   while (url != nullptr) {
-    std::printf("%s\n", url);
+    std::printf("%s\n", text_for_terminal(pool, url));
     if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get next media source");
   }
   return APR_SUCCESS;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommonEscape.h"
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
@@ -53,7 +54,12 @@ int path_type(apr_pool_t *pool, const char *path, const char **type) {
 }
 
 // Checks the requested type against the one found; allow_fs accepts "fs" for either.
+// A device, FIFO or socket is no source: reading one never ends or never
+// starts, so it is refused before it is recorded.
 int settle_type(MediaSource *source, const char *found, bool allow_fs, const char **user_message) {
+  if (found == nullptr) {
+    return msms_source_fail(user_message, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", source->url));
+  }
   const bool any = source->type == nullptr || source->type[0] == '\0' || (allow_fs && str_icompare(source->type, "fs") == 0);
   if (!any && str_icompare(source->type, found) != 0) {
     return msms_source_fail(user_message, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("Pathname \"%s\" is not a \"%s\".", source->url, source->type));
@@ -238,7 +244,7 @@ int refresh_local(Refresh &r) {
 int refresh_fetched(apr_pool_t *pool, const ScanLibrary *library, const MediaSource &source, int full, int print,
                     int *added, int *removed, CancelCheck cancel, void *context) {
   Refresh r{pool, library, library->db, source, full, print, added, removed, cancel, context, false};
-  if (print) std::printf("\n\nRefreshing %s\n", r.source.url);
+  if (print) std::printf("\n\nRefreshing %s\n", text_for_terminal(pool, r.source.url));
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Refreshing Media Source \"%s\"", r.source.url));
   if (!is_local_path(r.source.url)) {
     return msms_share_url(pool, &r.source, 1, 0, 0, full, cancel, context, added, nullptr);

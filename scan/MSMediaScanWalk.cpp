@@ -47,9 +47,10 @@ int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
 }
 
 // Gives each video of the folder its same-named subtitle file as the URI
-// property zentoria:subtitles; an unchanged pairing costs one read.
-void pair_subtitles(FolderScan *folder, ScanContext *scan) {
-  if (apr_hash_count(folder->subtitles) == 0) return;
+// property zentoria:subtitles; an unchanged pairing costs one read. Returns
+// 0, or 20014 when the library could not be read or written.
+int pair_subtitles(FolderScan *folder, ScanContext *scan) {
+  if (apr_hash_count(folder->subtitles) == 0) return APR_SUCCESS;
   for (apr_hash_index_t *hi = apr_hash_first(folder->pool, folder->videos); hi; hi = apr_hash_next(hi)) {
     const void *key = nullptr;
     apr_hash_this(hi, &key, nullptr, nullptr);
@@ -63,13 +64,14 @@ void pair_subtitles(FolderScan *folder, ScanContext *scan) {
       const char *uri = apr_pstrcat(pool, "file://", video, nullptr);
       const char *srt = apr_pstrcat(pool, "file://", path_dirname(pool, video), name, nullptr);
       const char *current = nullptr;
-      if (msdb_uri_prop_get(pool, scan->db, uri, 0, nullptr, nullptr, "zentoria:subtitles", &current) == APR_SUCCESS &&
-          str_compare(current, srt) != 0 &&
-          msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS) {
-        LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not record the subtitles of %s", video));
+      if (msdb_uri_prop_get(pool, scan->db, uri, 0, nullptr, nullptr, "zentoria:subtitles", &current) != APR_SUCCESS ||
+          (str_compare(current, srt) != 0 &&
+           msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS)) {
+        return msms_fail(log4c_sprintf("Could not record the subtitles of %s", video));
       }
     }
   }
+  return APR_SUCCESS;
 }
 
 int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
@@ -100,12 +102,15 @@ int scan_file(apr_pool_t *pool, ScanContext *scan, FolderScan *folder, const apr
               const FileLookup *lookup) {
   if (commit_if_due(pool, scan) != APR_SUCCESS) return APR_EGENERAL;
   ScanFile file{apr_pstrdup(pool, path_last_component(path)), info.size, info.mtime};
+  // A file's inspection never fails the file (what cannot be read leaves
+  // its facts empty), so a failure here is the library's: the writes of the
+  // file may be half done or the transaction gone, and the scan must stop
+  // for its transaction to be rolled back.
   const int status = msms_process_file(scan, folder, &file, lookup);
-  if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
-  if (status != APR_SUCCESS) {
-    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the file %s, skipping without rollback...", path));
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the file %s", path));
   }
-  return APR_SUCCESS;
+  return status;
 }
 
 // False when the entry vanished or is a dangling link.
@@ -155,7 +160,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
     return APR_SUCCESS;
   }
   int status = walk_entries(*listing, scan, recursive, chain);
-  if (status == APR_SUCCESS) pair_subtitles(listing->folder(), scan);
+  if (status == APR_SUCCESS) status = pair_subtitles(listing->folder(), scan);
   return status;
 }
 

@@ -39,7 +39,8 @@ MediaSource *msms_find_media_source(apr_pool_t *pool, const char *url, MediaSour
 
 // Record a new file or folder source (its oid is filled in), or rewrite an
 // existing one. 0; 20024 (APR_EBADPATH, logged) when the url is no absolute
-// local path, which a URL or feed option must share instead; or 20014.
+// local path, which a URL or feed option must share instead; or 20014 (also
+// for a path that is neither a regular file nor a folder).
 // user_message receives the user-message text.
 int msms_add_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message);
 int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message);
@@ -54,7 +55,10 @@ int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char *
 // (logged).
 int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int print, int *added, int *removed);
 
-// Scans one source (by oid or url). 0, 4, 70025 or 20014.
+// Scans one source (by oid or url) in transactions committed every hundred
+// items or so; any failure of the library rolls the open one back and ends
+// the scan (what the earlier ones committed is consistent, and the next scan
+// completes it). 0, 4, 70025 or 20014.
 int msms_refresh_media_source(const char *source, int full, int print, int *added, int *removed,
                               CancelCheck cancel, void *context);
 
@@ -63,7 +67,10 @@ int msms_refresh_media_source(const char *source, int full, int print, int *adde
 int msms_share_url(apr_pool_t *pool, MediaSource *source, int process, int is_new, int exists, int full,
                    CancelCheck cancel, void *context, int *added, const char **user_message);
 
-// Refreshes every source in order; sets both counts to 0 first. 0, 4 or 20014.
+// Refreshes every source in order; sets both counts to 0 first. A source
+// that cannot be refreshed is named on standard output ("Could not refresh
+// URL") and the others are still refreshed; the result is then 20014.
+// 0, 4 or 20014.
 int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context);
 
 // Unshares a source (url or oid) and deletes its objects. 0, 4 or 20014.

@@ -119,6 +119,15 @@ TEST(TextHelpers, FindNStaysInsideTheLength) {
   EXPECT_EQ(str_find_n(text, "<html", 100), text + 2) << "a NUL ends the text";
 }
 
+TEST(TextForTerminal, ControlCharactersAreEscapedAndOtherTextKept) {
+  TestPool pool;
+  EXPECT_STREQ(text_for_terminal(pool, "a\x1b[2J\r\n\x7f\tb"), "a\\x1b[2J\\x0d\\x0a\\x7f\\x09b");
+  // C1 controls as UTF-8 and as lone bytes; letters made of the same bytes stay.
+  EXPECT_STREQ(text_for_terminal(pool, "\xc2\x9b" "1m \x9b" "1m"), "\\xc2\\x9b1m \\x9b1m");
+  EXPECT_STREQ(text_for_terminal(pool, "Na\xc3\xafve \xc3\x9b \xe2\x80\x9c \\"), "Na\xc3\xafve \xc3\x9b \xe2\x80\x9c \\");
+  EXPECT_STREQ(text_for_terminal(pool, nullptr), "");
+}
+
 TEST(XmlEscape, EscapingTwiceChangesNothing) {
   TestPool pool;
   EXPECT_STREQ(xml_escape(pool, "a&amp;b<c"), "a&amp;b&lt;c");

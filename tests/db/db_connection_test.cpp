@@ -127,6 +127,23 @@ TEST_F(DbTest, RollbackLeavesTheFilesAsTheyWere) {
   EXPECT_TRUE(violations().empty());
 }
 
+// SQLite ends a transaction by itself on some failures (a full disk, an I/O
+// error). The rollback that follows used to fail and leave the connection
+// believing in its transaction, so that every later begin was refused.
+TEST_F(DbTest, RollbackAfterSQLiteEndedTheTransactionFreesTheConnection) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  create("1");
+  DBThreadConnection *conn = msdb_thread_connection(db_);
+  ASSERT_NE(conn, nullptr);
+  ASSERT_EQ(db_exec(conn->medialib, "ROLLBACK", nullptr), 0);
+  EXPECT_EQ(msdb_medialib_commit(db_), APR_EGENERAL);
+  EXPECT_EQ(msdb_medialib_rollback(db_), 0);
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  create("1");
+  EXPECT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_TRUE(violations().empty());
+}
+
 TEST_F(DbTest, BusyDatabaseIsRetriedThenFailsCleanly) {
   ASSERT_NE(msdb_thread_connection(db_), nullptr);
   // Another connection (as another process would) holds the write lock.

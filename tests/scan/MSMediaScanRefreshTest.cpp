@@ -1,6 +1,7 @@
 // Unsharing; refresh of all sources in the library's order; listing.
 #include <filesystem>
 
+#include "DbColumn.h"
 #include "ShareFixture.h"
 
 namespace {
@@ -34,7 +35,7 @@ TEST_F(Sources, UnshareOfAnUnknownOrEmptyUrlFails) {
   EXPECT_TRUE(log_.contains("Invalid media source url"));
 }
 
-TEST_F(Sources, RefreshAllTakesFilesBeforeFoldersAndSkipsVanishedSources) {
+TEST_F(Sources, RefreshAllTakesFilesBeforeFoldersAndNamesVanishedSourcesAsFailures) {
   const std::string file = mp3("one/file.mp3", "File");
   mp3("two/a.mp3", "A");
   const std::string gone = media_ + "/gone";
@@ -45,7 +46,9 @@ TEST_F(Sources, RefreshAllTakesFilesBeforeFoldersAndSkipsVanishedSources) {
   std::filesystem::remove(gone);
   log_.clear();
   int added = -1, removed = -1;
-  ASSERT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 20014);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("\nCould not refresh " + gone + "\n"), std::string::npos);
   EXPECT_EQ(added, 2);
   EXPECT_EQ(removed, 0);
   std::vector<std::string> order;
@@ -58,7 +61,7 @@ TEST_F(Sources, RefreshAllTakesFilesBeforeFoldersAndSkipsVanishedSources) {
   EXPECT_TRUE(log_.contains("Failed to refresh " + gone + ", skipping..."));
 }
 
-TEST_F(Sources, RefreshAllGoesOnPastUrlSourcesItCannotFetchYet) {
+TEST_F(Sources, RefreshAllGoesOnPastUrlSourcesItCannotFetchYetAndFails) {
   mp3("f/a.mp3", "A");
   ASSERT_FALSE(share(media_ + "/f").empty());
   MediaSource url{};
@@ -72,7 +75,7 @@ TEST_F(Sources, RefreshAllGoesOnPastUrlSourcesItCannotFetchYet) {
   ASSERT_EQ(msdb_add_media_source(pool_, db_, &url), 0);
   ASSERT_EQ(msdb_admin_commit(db_), 0);
   int added = -1, removed = -1;
-  EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 20014);
   EXPECT_EQ(added, 1);
   EXPECT_TRUE(log_.contains("Failed to refresh http://127.0.0.1:9/stream.mp3, skipping..."));
 }
@@ -93,6 +96,31 @@ TEST_F(Sources, ListPrintsEveryUrlOnItsOwnLine) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(msms_list_media_sources(), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), b + "\n" + a + "\n");
+}
+
+// A library that cannot be written (a read-only file or folder) used to be
+// refreshed "successfully": every source now fails, named on the console,
+// and the run fails.
+TEST_F(Sources, RefreshThatCannotWriteFailsAndNamesEachSource) {
+  const std::string a = media_ + "/a", b = media_ + "/b";
+  mp3("a/one.mp3", "One");
+  mp3("b/two.mp3", "Two");
+  ASSERT_FALSE(share(a).empty());
+  ASSERT_FALSE(share(b).empty());
+  DBThreadConnection *conn = msdb_thread_connection(db_);
+  ASSERT_NE(conn, nullptr);
+  ASSERT_EQ(db_exec(conn->medialib, "PRAGMA query_only = 1", nullptr), 0);
+  int added = -1, removed = -1;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 20014);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("\nCould not refresh " + a + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nCould not refresh " + b + "\n"), std::string::npos) << out;
+  EXPECT_EQ(added, 0);
+  ASSERT_EQ(db_exec(conn->medialib, "PRAGMA query_only = 0", nullptr), 0);
+  EXPECT_EQ(msms_refresh_all(&added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(added, 2);
+  EXPECT_EQ(mlcheck(), "");
 }
 
 }  // namespace

@@ -2,8 +2,16 @@
 // deleted files, what never becomes an item, source kinds and tags.
 #include <apr_strings.h>
 
-#include <filesystem>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "DbColumn.h"
 #include "MSDBURIProps.h"
 #include "ShareFixture.h"
 
@@ -289,6 +297,99 @@ TEST_F(Scan, SharingAPathAgainKeepsItsSourceAndTakesTheNewNameAndGivenTags) {
 
   request.url = "relative/s";
   EXPECT_EQ(msms_share_path(pool_, &request, 1, 0, &added, &removed), APR_EBADPATH);
+}
+
+std::string file_bytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// This thread's medialib connection may grow the file by pages more pages
+// (a disk with that much room left), or without limit again.
+void limit_growth(apr_pool_t *pool, MediaLibraryDB *db, int pages) {
+  DBThreadConnection *conn = msdb_thread_connection(db);
+  ASSERT_NE(conn, nullptr);
+  const std::string now = db_column(pool, db, "PRAGMA page_count").at(0);
+  const long limit = pages < 0 ? 1073741823L : std::stol(now) + pages;
+  const char *set = nullptr;
+  ASSERT_EQ(db_select_value(pool, conn->medialib, apr_psprintf(pool, "PRAGMA max_page_count = %ld", limit), &set,
+                            nullptr),
+            0);
+}
+
+// A full disk used to fail one file's writes, which the scan skipped while
+// SQLite had ended the transaction, so that the rest of the scan was written
+// outside any transaction and the library was left corrupt. Now the scan
+// stops, rolls back and fails, and the library file is what it was.
+TEST_F(Scan, DiskFullEndsTheScanAndLeavesTheLibraryAsItWas) {
+  make_library();
+  const std::string source = share(media_);
+  ASSERT_EQ(scan(source).status, 0);
+  for (int i = 1; i <= 8; ++i) {
+    mp3("New Band/New Album/" + std::to_string(i) + ".mp3", "New " + std::to_string(i), "New Band", "New Album", i);
+  }
+  const std::string medialib = install_ + "/data/medialib.db";
+  const std::string before = file_bytes(medialib);
+  ASSERT_FALSE(before.empty());
+  limit_growth(pool_, db_, 0);
+  log_.clear();
+  const ScanCounts full = scan(source);
+  EXPECT_EQ(full.status, 20014);
+  EXPECT_EQ(full.added, 0);
+  EXPECT_TRUE(log_.contains("database or disk is full"));
+  EXPECT_TRUE(file_bytes(medialib) == before) << "the library file changed";
+  EXPECT_EQ(mlcheck(), "");
+
+  limit_growth(pool_, db_, -1);
+  const ScanCounts room = scan(source);
+  EXPECT_EQ(room.status, 0);
+  EXPECT_EQ(room.added, 8);
+  EXPECT_EQ(items_of(source), 12);
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// A device, a FIFO or a socket used to be recorded and then fail every
+// refresh; it is refused before it is recorded.
+TEST_F(Scan, PathThatIsNeitherFileNorFolderIsNotRecorded) {
+  const std::string fifo = media_ + "/pipe.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string socket_path = media_ + "/sock";
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  for (const std::string &path : {std::string("/dev/zero"), fifo, socket_path}) {
+    MediaSource request{};
+    request.name = path.c_str();
+    request.url = path.c_str();
+    request.lookfor_audio = request.lookfor_video = request.lookfor_photo = 1;
+    request.is_recursive = 1;
+    request.transcode_when = "";
+    int added = -1, removed = -1;
+    EXPECT_EQ(msms_share_path(pool_, &request, 1, 0, &added, &removed), 20014) << path;
+    MediaSource found{};
+    EXPECT_EQ(msms_find_media_source(pool_, path.c_str(), &found), nullptr) << path;
+    EXPECT_TRUE(log_.contains("The file path \"" + path + "\" is not pointing to a file or a folder")) << path;
+  }
+  close(fd);
+}
+
+// Names reach the terminal on the progress line: their control characters
+// (an escape sequence that clears the screen, a carriage return) are
+// printed escaped.
+TEST_F(Scan, ProgressLinePrintsControlCharactersEscaped) {
+  mp3("evil\x1b[2J\rname.mp3", "Evil");
+  const std::string source = share(media_);
+  testing::internal::CaptureStdout();
+  int added = 0, removed = 0;
+  EXPECT_EQ(msms_refresh_media_source(source.c_str(), 1, 1, &added, &removed, nullptr, nullptr), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(added, 1);
+  EXPECT_NE(out.find("evil\\x1b[2J\\x0dname.mp3"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos);
 }
 
 }  // namespace

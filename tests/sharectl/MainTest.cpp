@@ -1,6 +1,7 @@
 // sharectl as a user runs it: a second sharectl during a scan is refused by
-// the library lock, and a scan killed with SIGKILL leaves a library that the
-// next scan completes and mlcheck finds consistent.
+// the library lock, a scan killed with SIGKILL leaves a library that the
+// next scan completes and mlcheck finds consistent, a failed source fails a
+// refresh and a device is never recorded.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -80,6 +81,30 @@ TEST_F(SharectlProgram, SecondInstanceIsRefusedAndAKilledScanIsCompletedByTheNex
   EXPECT_EQ(list.out, media_ + "/many\n" + "\nWaiting for background downloads to complete... Done\n");
   const std::string source = column("select max(sourceOid) from objms").at(0);
   EXPECT_EQ(items_of(source), kFiles);
+}
+
+// A refresh used to report success whatever became of its sources: one that
+// cannot be refreshed is named, the others are refreshed, and the run exits 1.
+TEST_F(SharectlProgram, RefreshWithASourceThatFailsNamesItAndExitsOne) {
+  const std::string kept = mp3("kept/a.mp3", "Kept");
+  const std::string gone = media_ + "/gone";
+  mp3("gone/b.mp3", "Gone");
+  ASSERT_EQ(run_program(sharectl_, {"-N", "-S", gone, "-S", media_ + "/kept"}, install_).status, 0);
+  std::filesystem::remove_all(gone);
+  ProgramResult refresh = run_program(sharectl_, {"-R"}, install_);
+  EXPECT_EQ(refresh.status, 1);
+  EXPECT_NE(refresh.out.find("\nCould not refresh " + gone + "\n"), std::string::npos) << refresh.out;
+  EXPECT_FALSE(item(kept).empty());
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// A device is refused before it is recorded: it is not listed afterwards.
+TEST_F(SharectlProgram, SharingADeviceFailsAndRecordsNothing) {
+  ProgramResult share = run_program(sharectl_, {"-S", "/dev/zero"}, install_);
+  EXPECT_EQ(share.status, 1);
+  ProgramResult list = run_program(sharectl_, {"-L"}, install_);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out.find("/dev/zero"), std::string::npos) << list.out;
 }
 
 }  // namespace
