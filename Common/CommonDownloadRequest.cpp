@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "CommonCancel.h"
 #include "CommonDownloadInternal.h"
 #include "CommonHttp.h"
 #include "CommonUserMessage.h"
@@ -260,7 +261,7 @@ bool starts_with(const char *text, std::size_t length, const char *prefix) {
 // A probe the server refused in this form: the transfer failed, or it
 // answered that it cannot serve the range or the method.
 bool refused(int status, const HttpRequest &request) {
-  if (status != APR_SUCCESS && status != APR_INCOMPLETE) return status != 4;
+  if (status != APR_SUCCESS && status != APR_INCOMPLETE) return status != COMMON_CANCELLED;
   int code = http_status(request.headers, request.headers_length);
   return code == 405 || code == 416 || code == 501;
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <strings.h>
 
+#include "CommonCancel.h"
 #include "CommonFileInternal.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -16,7 +17,6 @@ CommonFileModule common_file_module;
 namespace {
 
 constexpr apr_interval_time_t kWaitSlice = 100000;
-constexpr int kCancelled = 4;
 constexpr const char *kMpegTypes[] = {"video/mpeg", "video/vcd", "video/vob", "video/dvd", "video/vardvd"};
 constexpr apr_size_t kPaddingPacket = 2048;
 constexpr apr_size_t kSmallestPacket = 20;
@@ -105,7 +105,7 @@ int common_file_wait_for_data(const char *path, apr_uint64_t target, apr_interva
       break;
     }
     if (wait != nullptr && wait(user_data) != 0) {
-      status = kCancelled;
+      status = COMMON_CANCELLED;
       break;
     }
     apr_time_t now = apr_time_now();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "CommonCancel.h"
 #include "CommonFileInternal.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -20,7 +21,6 @@ constexpr apr_interval_time_t kOpenLimit = apr_time_from_sec(30);
 constexpr apr_interval_time_t kDataWait = apr_time_from_sec(60);
 constexpr apr_int64_t kOpenPrefix = 64000;
 constexpr apr_int64_t kPendingReach = 1000000;
-constexpr int kCancelled = 4;
 constexpr int kGoOn = -1;
 
 void log_at(int level, const char *message) { LOG4C(COMMON_FILE_MODULE, level, message); }
@@ -31,7 +31,7 @@ int open_retrying(apr_pool_t *pool, const char *path, apr_file_t **file, CommonF
   for (;;) {
     apr_status_t status = apr_file_open(file, path, APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT, pool);
     if (status == APR_SUCCESS) return APR_SUCCESS;
-    if (wait != nullptr && wait(user_data) != 0) return kCancelled;
+    if (wait != nullptr && wait(user_data) != 0) return COMMON_CANCELLED;
     if (apr_time_now() >= deadline) {
       char reason[256];
       log_at(LOG4C_ERROR,
@@ -99,7 +99,7 @@ int resolve_pending(CommonFileReader *reader, char *buffer, apr_size_t length, C
   apr_int64_t written = writing ? static_cast<apr_int64_t>(state.bytes_written) : common_file_size(reader->file);
   if (writing && written < reader->pending && reader->pending - written < kPendingReach) {
     int status = common_file_wait_for_data(reader->path, reader->pending + length, kDataWait, wait, user_data);
-    if (status == kCancelled) return status;
+    if (status == COMMON_CANCELLED) return status;
     writing = writer_state(reader, &state);
     written = writing ? static_cast<apr_int64_t>(state.bytes_written) : common_file_size(reader->file);
   }
@@ -139,7 +139,7 @@ int available_bytes(CommonFileReader *reader, apr_size_t length, CommonFileWaitF
   LOG4C(COMMON_FILE_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Write/Read Gap too low (%" APR_INT64_T_FMT "), waiting...", distance));
   int status = common_file_wait_for_data(reader->path, reader->position + length, kDataWait, wait, user_data);
-  if (status == kCancelled) return status;
+  if (status == COMMON_CANCELLED) return status;
   apr_int64_t have = writer_state(reader, &state) ? static_cast<apr_int64_t>(state.bytes_written)
                                                   : common_file_size(reader->file);
   if (!reader->cyclic || status == APR_TIMEUP) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CommonMetaFileCrawl.h"
+#include "CommonCancel.h"
 #include "CommonMetaFileInternal.h"
 #include "CommonMultimedia.h"
 #include "CommonUserMessage.h"
@@ -107,7 +108,7 @@ int visit_link(const char *link, void *context) {
   mark_visited(crawl, link, visit->depth);
   const char *mime = url_mime_type(visit->pool, link, crawl->expected_class, nullptr, parser->cancel,
                                    parser->cancel_context);
-  if (parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) return APR_EINTR;
+  if (parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) return COMMON_CANCELLED;
   if (mime == nullptr) return 0;
   const MediaTypeEntry *type = media_type_by_mime(mime, -1);
   if (wanted_media(type, crawl->expected_class)) {
@@ -158,7 +159,7 @@ int crawl_page(Crawl *crawl, const char *url, int depth) {
   if (status != APR_SUCCESS) return status;
   for (const std::string &page : visit.pages) {
     status = crawl_page(crawl, page.c_str(), depth - 1);
-    if (status == APR_EINTR || parser->stop) return parser->stop ? parser->result : APR_EINTR;
+    if (status == COMMON_CANCELLED || parser->stop) return parser->stop ? parser->result : COMMON_CANCELLED;
     if (status != APR_SUCCESS) LOG4C(METAFILE_MODULE, LOG4C_WARN, log4c_sprintf("Could not crawl %s", page.c_str()));
   }
   return APR_SUCCESS;

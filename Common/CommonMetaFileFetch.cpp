@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "CommonCancel.h"
 #include "CommonDownload.h"
 #include "CommonMetaFileInternal.h"
 #include "log4c.h"
@@ -55,7 +56,7 @@ int meta_fetch(apr_pool_t *pool, MetaFetch *fetch) {
   request.body_callback = take_body;
   request.body_context = fetch;
   int status = http_request(&request);
-  if (status == APR_EINTR) return APR_EINTR;
+  if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
   fetch->final_url = final_url(pool, fetch->url, request.headers, request.headers_length);
   if (fetch->capped) {
     LOG4C(METAFILE_MODULE, LOG4C_WARN,

@@ -3,6 +3,7 @@
 // so the fix-ups and the callback run the same way for every format.
 #include <apr_strings.h>
 
+#include "CommonCancel.h"
 #include "CommonMetaFileInternal.h"
 #include "CommonUserMessage.h"
 #include "log4c.h"
@@ -19,7 +20,7 @@ constexpr const char *kCallbackFailedUserText = "Could not parse this metafile o
 void report(MetaFileParser *parser) {
   if (parser->stop) return;
   if (parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) {
-    meta_stop(parser, APR_EINTR);
+    meta_stop(parser, COMMON_CANCELLED);
     return;
   }
   MetaFileLevels &levels = parser->levels;
@@ -34,7 +35,7 @@ void report(MetaFileParser *parser) {
   }
   int status = parser->callback(&levels, parser, parser->context);
   if (status == 0) return;
-  if (status != APR_EINTR) {
+  if (status != COMMON_CANCELLED) {
     LOG4C_EX(METAFILE_MODULE, LOG4C_ERROR, kCallbackFailedText, LOG4C_ERROR, kCallbackFailedUserText);
     status = APR_EGENERAL;
   }
@@ -139,7 +140,7 @@ int meta_level_open(MetaFileParser *parser, int level) {
     return APR_EGENERAL;
   }
   if (level == 2 && parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) {
-    meta_stop(parser, APR_EINTR);
+    meta_stop(parser, COMMON_CANCELLED);
   }
   levels.pool[level] = pool_create_or_die(parser->pool, METAFILE_MODULE);
   levels.list[level] = prop_list_create(levels.pool[level]);

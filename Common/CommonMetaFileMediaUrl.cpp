@@ -9,6 +9,7 @@
 #include <string>
 #include <strings.h>
 
+#include "CommonCancel.h"
 #include "CommonDownload.h"
 #include "CommonMetaFileInternal.h"
 #include "CommonMultimedia.h"
@@ -111,7 +112,7 @@ char *check_found(apr_pool_t *pool, const char *url, char *found, MetaCancelChec
   const char *type = nullptr;
   const char *location = nullptr;
   int status = url_probe_headers(pool, found, 1, &type, &location, cancel, context);
-  if (status == APR_EINTR) return nullptr;
+  if (status == COMMON_CANCELLED) return nullptr;
   if (status != APR_SUCCESS) type = nullptr;
   if (type == nullptr) return rtsp ? found : nullptr;
   if (has_scheme(type, "video/x-ms") || has_scheme(type, "audio/x-ms")) return meta_as_mms(pool, found);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <new>
 
+#include "CommonCancel.h"
 #include "CommonThreadInit.h"
 #include "CommonUserMessage.h"
 #include "log4c.h"
@@ -23,7 +24,6 @@
 namespace {
 
 constexpr const char *kModule = "CommonScheduler";
-constexpr int kGaveWay = 4;
 
 struct SchedulerJob {
   apr_pool_t *pool;
@@ -92,7 +92,7 @@ void run_job(int priority, SchedulerJob *job) {
   for (int attempt = 0;; attempt++) {
     if (!scheduler_should_yield(priority)) {
       int status = job->run(job->data, scheduler_should_yield, priority, attempt);
-      if (status != kGaveWay) {
+      if (status != COMMON_CANCELLED) {
         if (status != APR_SUCCESS) LOG4C(kModule, LOG4C_ERROR, "Job failed, ignoring...");
         break;
       }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "CommonCancel.h"
 #include "CommonUserMessage.h"
 #include "CommonXML.h"
 #include "CommonXMLInternal.h"
@@ -37,7 +38,7 @@ int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path) {
     }
     if (XML_Parse(parser, block, static_cast<int>(length), 0) == XML_STATUS_ERROR) {
       XML_Error code = XML_GetErrorCode(parser);
-      if (code == XML_ERROR_ABORTED) return APR_EINTR;
+      if (code == XML_ERROR_ABORTED) return COMMON_CANCELLED;
       LOG4C_EX(kXmlModule, LOG4C_ERROR,
                log4c_sprintf("Could not feed data to XML parser, error code %d, reason: %s, file: %s",
                              static_cast<int>(code), XML_ErrorString(code), path),
@@ -47,7 +48,7 @@ int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path) {
   }
   if (XML_Parse(parser, "", 0, 1) == XML_STATUS_ERROR) {
     XML_Error code = XML_GetErrorCode(parser);
-    if (code == XML_ERROR_ABORTED) return APR_EINTR;
+    if (code == XML_ERROR_ABORTED) return COMMON_CANCELLED;
     LOG4C(kXmlModule, LOG4C_ERROR,
           log4c_sprintf("Could not finish XML parsing, error code %d, reason: %s", static_cast<int>(code),
                         XML_ErrorString(code)));
@@ -91,7 +92,7 @@ int xml_parse_file_stream(const char *path, XML_StartElementHandler start, XML_E
     XML_SetUnknownEncodingHandler(parser.get(), xml_unknown_encoding_handler, pool.get());
   }
   int result = xml_parse_file_with(parser.get(), path);
-  return result == APR_EINTR ? APR_SUCCESS : result;
+  return result == COMMON_CANCELLED ? APR_SUCCESS : result;
 }
 
 int xml_parse_file_with(XML_Parser parser, const char *path) {
