@@ -85,6 +85,13 @@ char *xml_escape(apr_pool_t *pool, const char *text) {
     }
   }
   *out = '\0';
+  // An entity kept in another case is written as XML spells it: "&Gt;" is no
+  // XML entity and would make the document invalid (xml_unescape reads any
+  // case, so the text means the same).
+  for (char *p = result; *p != '\0'; ++p) {
+    const Entity *entity = *p == '&' ? xml_entity_at(p) : nullptr;
+    if (entity != nullptr) std::memcpy(p, entity->name.data(), entity->name.size());
+  }
   return result;
 }
 

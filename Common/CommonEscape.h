@@ -8,7 +8,8 @@
 #include <apr_pools.h>
 
 // ' > < " become &apos; &gt; &lt; &quot;; '&' becomes &amp; unless it already
-// starts one of those five entities (any case). Null gives null.
+// starts one of those five entities (any case; one in another case is written
+// in lower case, as XML spells it). Null gives null.
 char *xml_escape(apr_pool_t *pool, const char *text);
 // The five entities (any case) back to their characters; other '&' copied.
 // Null gives null.

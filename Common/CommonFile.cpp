@@ -50,6 +50,17 @@ int common_file_init(apr_pool_t *pool, apr_uint64_t cyclic_size, apr_uint64_t ga
   return APR_SUCCESS;
 }
 
+void common_file_term() {
+  CommonFileModule &m = common_file_module;
+  if (m.pool == nullptr) return;
+  apr_pool_destroy(m.pool);
+  m.pool = nullptr;
+  m.lock = nullptr;
+  m.writers = nullptr;
+  m.wait_mutex = nullptr;
+  m.wait_cond = nullptr;
+}
+
 void common_file_set_cyclic_age_ms(apr_uint32_t milliseconds) {
   apr_atomic_xchg32(&common_file_module.cyclic_minutes, milliseconds / 60000);
 }

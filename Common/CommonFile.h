@@ -35,6 +35,10 @@ using CommonFileRangeReader = int (*)(void *user_data, apr_int64_t offset, char 
 int common_file_init(apr_pool_t *pool, apr_uint64_t cyclic_size, apr_uint64_t gap,
                      apr_uint32_t cyclic_minutes);
 
+// Frees the module's pool with its locks and writer table; no writer may be
+// open. common_file_init may run again.
+void common_file_term();
+
 // Sets the cyclic age threshold from a configuration value in milliseconds.
 void common_file_set_cyclic_age_ms(apr_uint32_t milliseconds);
 

@@ -4,7 +4,6 @@
 #include "CommonFolderSync.h"
 
 #include <apr_strings.h>
-#include <apr_time.h>
 #include <strings.h>
 
 #include <cstdlib>
@@ -20,9 +19,8 @@
 namespace {
 
 constexpr const char *kSidecarSuffix = ".md5";
-// The files a sync may delete from the target: what the playlist writer
-// makes. The target is a folder the user chose, and may hold other files.
-constexpr std::string_view kOwnedSuffixes[] = {".pls", ".pls.md5"};
+constexpr std::string_view kPlaylistSuffix = ".pls";
+constexpr apr_size_t kDigestChunk = 64 * 1024;
 
 void log_path(int level, const char *format, const char *path) {
   LOG4C(COMMON_MODULE, level, log4c_sprintf(format, path));
@@ -31,12 +29,6 @@ void log_path(int level, const char *format, const char *path) {
 bool ends_with_ignoring_case(std::string_view name, std::string_view suffix) {
   return name.size() >= suffix.size() &&
          strncasecmp(name.data() + name.size() - suffix.size(), suffix.data(), suffix.size()) == 0;
-}
-
-bool is_owned_file(const char *name) {
-  for (std::string_view suffix : kOwnedSuffixes)
-    if (ends_with_ignoring_case(name, suffix)) return true;
-  return false;
 }
 
 bool is_sidecar(const char *name) {
@@ -51,6 +43,28 @@ void digest_to_hex(const unsigned char digest[APR_MD5_DIGESTSIZE], char out[MD5_
     out[2 * i + 1] = kDigits[digest[i] & 0x0f];
   }
   out[MD5_SIDECAR_DIGITS] = '\0';
+}
+
+// The digest of the file at path as 32 lower-case digits; false when it
+// cannot be read.
+bool file_digest(apr_pool_t *pool, const char *path, char out[MD5_SIDECAR_DIGITS + 1]) {
+  apr_file_t *file = nullptr;
+  if (apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BINARY, APR_OS_DEFAULT, pool) != APR_SUCCESS) return false;
+  apr_md5_ctx_t md5;
+  apr_md5_init(&md5);
+  auto *chunk = static_cast<char *>(apr_palloc(pool, kDigestChunk));
+  apr_status_t status = APR_SUCCESS;
+  while (status == APR_SUCCESS) {
+    apr_size_t length = kDigestChunk;
+    status = apr_file_read(file, chunk, &length);
+    if (status == APR_SUCCESS) apr_md5_update(&md5, chunk, length);
+  }
+  apr_file_close(file);
+  if (status != APR_EOF) return false;
+  unsigned char digest[APR_MD5_DIGESTSIZE];
+  apr_md5_final(digest, &md5);
+  digest_to_hex(digest, out);
+  return true;
 }
 
 int write_sidecar(apr_pool_t *pool, const char *path, apr_md5_ctx_t *md5) {
@@ -79,29 +93,67 @@ int write_sidecar(apr_pool_t *pool, const char *path, apr_md5_ctx_t *md5) {
   return status;
 }
 
-// The digests of the target's files that the source also has, keyed by name.
-// Target files the source lacks are deleted when the writer made them.
+// The digest the sidecar of the playlist at path records, when the playlist
+// is one this writer made: a ".pls" whose sidecar holds the digest of its
+// bytes as they are. Anything else is the user's (or was changed by the
+// user) and is never replaced or deleted.
+const char *own_playlist_digest(apr_pool_t *pool, const char *name, const char *path) {
+  if (!ends_with_ignoring_case(name, kPlaylistSuffix)) return nullptr;
+  const char *sidecar = apr_pstrcat(pool, path, kSidecarSuffix, nullptr);
+  apr_finfo_t info;
+  if (apr_stat(&info, sidecar, APR_FINFO_TYPE, pool) != APR_SUCCESS || info.filetype != APR_REG) return nullptr;
+  char *recorded = nullptr;
+  char actual[MD5_SIDECAR_DIGITS + 1];
+  if (md5_sidecar_read(pool, sidecar, &recorded) != APR_SUCCESS || !file_digest(pool, path, actual) ||
+      strcasecmp(recorded, actual) != 0) {
+    return nullptr;
+  }
+  return recorded;
+}
+
+void leave_foreign(const char *name, const char *path) {
+  log_path(LOG4C_WARN,
+           ends_with_ignoring_case(name, kPlaylistSuffix) ? "%s is not a playlist written here - leaving it in dir"
+                                                          : "%s is not a playlist file - leaving it in dir",
+           path);
+}
+
+// Deletes the target's own playlists that the source lacks, with their
+// sidecars, and records the digests of the own playlists the source also
+// has (by name) in old_digests; a target playlist of the source's name that
+// is not its own goes to foreign, so that it is not overwritten. Every
+// other file stays, with a warning.
 int sync_old_files(apr_pool_t *pool, const char *target, apr_hash_t *source_files, apr_hash_t *target_files,
-                   apr_hash_t *old_digests) {
+                   apr_hash_t *old_digests, apr_hash_t *foreign) {
   for (apr_hash_index_t *i = apr_hash_first(pool, target_files); i != nullptr; i = apr_hash_next(i)) {
     const char *name = static_cast<const char *>(apr_hash_this_key(i));
     const char *path = path_join(pool, target, nullptr, name);
-    if (apr_hash_get(source_files, name, APR_HASH_KEY_STRING) == nullptr) {
-      if (!is_owned_file(name)) {
-        log_path(LOG4C_WARN, "%s is not a playlist file - leaving it in dir", path);
-        continue;
+    const bool in_source = apr_hash_get(source_files, name, APR_HASH_KEY_STRING) != nullptr;
+    if (is_sidecar(name)) {
+      // A sidecar goes with its playlist; one without an own playlist is left.
+      const char *playlist = apr_pstrndup(pool, name, std::strlen(name) - std::strlen(kSidecarSuffix));
+      const bool has_playlist = apr_hash_get(target_files, playlist, APR_HASH_KEY_STRING) != nullptr;
+      if (!has_playlist || own_playlist_digest(pool, playlist, path_join(pool, target, nullptr, playlist)) == nullptr) {
+        if (!in_source) leave_foreign(name, path);
       }
-      apr_status_t status = apr_file_remove(path, pool);
+      continue;
+    }
+    const char *digest = own_playlist_digest(pool, name, path);
+    if (digest == nullptr) {
+      leave_foreign(name, path);
+      if (in_source) apr_hash_set(foreign, name, APR_HASH_KEY_STRING, "");
+      continue;
+    }
+    if (in_source) {
+      apr_hash_set(old_digests, name, APR_HASH_KEY_STRING, digest);
+      continue;
+    }
+    for (const char *doomed : {path, static_cast<const char *>(apr_pstrcat(pool, path, kSidecarSuffix, nullptr))}) {
+      apr_status_t status = apr_file_remove(doomed, pool);
       if (status != APR_SUCCESS) {
-        log_path(LOG4C_ERROR, "could not delete file %s", path);
+        log_path(LOG4C_ERROR, "could not delete file %s", doomed);
         return status;
       }
-    } else if (!is_sidecar(name)) {
-      char *digest = nullptr;
-      if (md5_sidecar_read(pool, apr_pstrcat(pool, path, kSidecarSuffix, nullptr), &digest) != APR_SUCCESS)
-        log_path(LOG4C_WARN, "mo md5 file for %s - leaving in dir, might be overwritten", path);
-      else
-        apr_hash_set(old_digests, name, APR_HASH_KEY_STRING, digest);
     }
   }
   return APR_SUCCESS;
@@ -115,12 +167,13 @@ int copy_file(apr_pool_t *pool, const char *from, const char *to) {
   return status;
 }
 
-// Copies each source file whose digest is new or differs, then its sidecar.
+// Copies each source file whose digest is new or differs, then its sidecar,
+// except over a target file that is not the writer's own.
 int sync_new_files(apr_pool_t *pool, const char *source, const char *target, apr_hash_t *source_files,
-                   apr_hash_t *old_digests) {
+                   apr_hash_t *old_digests, apr_hash_t *foreign) {
   for (apr_hash_index_t *i = apr_hash_first(pool, source_files); i != nullptr; i = apr_hash_next(i)) {
     const char *name = static_cast<const char *>(apr_hash_this_key(i));
-    if (is_sidecar(name)) continue;
+    if (is_sidecar(name) || apr_hash_get(foreign, name, APR_HASH_KEY_STRING) != nullptr) continue;
     const char *from = path_join(pool, source, nullptr, name);
     const char *from_sidecar = apr_pstrcat(pool, from, kSidecarSuffix, nullptr);
     char *digest = nullptr;
@@ -175,18 +228,15 @@ apr_status_t for_each_entry(apr_pool_t *pool, const char *path, Visit visit) {
 char *temp_folder_create(apr_pool_t *pool) {
   const char *system_temp = nullptr;
   if (apr_temp_dir_get(&system_temp, pool) != APR_SUCCESS) return nullptr;
-  // Seeded with microseconds so that two runs in the same second differ.
-  std::srand(static_cast<unsigned int>(apr_time_now()));
-  const char *parent = path_join(pool, system_temp, nullptr, "Zentoria");
-  char *folder = apr_psprintf(pool, "%s/%X/", parent, static_cast<unsigned int>(std::rand()));
-  // The last step must create the folder: files left by an earlier run in a
-  // folder of the same name would otherwise be synchronised as new.
-  if (apr_dir_make_recursive(parent, APR_OS_DEFAULT, pool) != APR_SUCCESS ||
-      apr_dir_make(folder, APR_OS_DEFAULT, pool) != APR_SUCCESS) {
+  // mkdtemp makes a new folder of a unique name, private to the user, or
+  // fails: nothing another user planted under the temporary folder (a link,
+  // a folder of a guessed name) can receive the files.
+  char *folder = path_join(pool, system_temp, nullptr, "Zentoria-XXXXXX");
+  if (folder == nullptr || mkdtemp(folder) == nullptr) {
     log_path(LOG4C_ERROR, "could not create dir %s", folder);
     return nullptr;
   }
-  return folder;
+  return apr_pstrcat(pool, folder, "/", nullptr);
 }
 
 int md5_sidecar_write(apr_pool_t *pool, apr_file_t *file, const char *path, apr_md5_ctx_t *md5, int entries) {
@@ -243,9 +293,10 @@ int folder_sync(const char *source, const char *target) {
     }
   }
   apr_hash_t *old_digests = apr_hash_make(pool);
-  apr_status_t status = sync_old_files(pool, target, source_files, target_files, old_digests);
+  apr_hash_t *foreign = apr_hash_make(pool);
+  apr_status_t status = sync_old_files(pool, target, source_files, target_files, old_digests, foreign);
   if (status != APR_SUCCESS) return status;
-  return sync_new_files(pool, source, target, source_files, old_digests);
+  return sync_new_files(pool, source, target, source_files, old_digests, foreign);
 }
 
 int folder_remove(apr_pool_t *parent, const char *path) {

@@ -16,10 +16,10 @@
 // Length of a digest in a sidecar: 32 hexadecimal digits.
 inline constexpr int MD5_SIDECAR_DIGITS = 32;
 
-// Creates <system temp>/Zentoria/<random %X>/ with its missing parents and
-// returns it, trailing '/' included, in pool. Null (after ERROR "could not
-// create dir %s") when the system temporary folder is unknown or the folder
-// cannot be made or already exists.
+// Creates a new folder <system temp>/Zentoria-<6 random characters>/,
+// readable by the user only, and returns it, trailing '/' included, in pool.
+// Null (after ERROR "could not create dir %s") when the system temporary
+// folder is unknown or no new folder can be made there.
 char *temp_folder_create(apr_pool_t *pool);
 
 // Closes file, then (for a non-zero entry count) finishes md5 (which has
@@ -43,10 +43,14 @@ int md5_sidecar_read(apr_pool_t *pool, const char *path, char **digest);
 // "could not close dir %s".
 int folder_list_files(apr_pool_t *pool, const char *path, apr_hash_t **files);
 
-// Brings target in step with source: copies (with the source's permissions)
-// each source file that has a sidecar and whose digest differs from the
-// target's sidecar, followed by its sidecar; deletes the playlists (".pls")
-// and playlist sidecars (".pls.md5") that source lacks. Any other file that
+// Brings target in step with source. Only the target's own playlists are
+// replaced or deleted: a ".pls" whose ".md5" sidecar holds the digest of its
+// present bytes, as md5_sidecar_write made it. Copies (with the source's
+// permissions) each source file that has a sidecar and whose digest differs
+// from the target's own playlist of that name, followed by its sidecar;
+// deletes the own playlists, with their sidecars, that source lacks. A
+// ".pls" that is not its own stays and is never overwritten, with WARN "%s
+// is not a playlist written here - leaving it in dir"; any other file that
 // source lacks stays, with WARN "%s is not a playlist file - leaving it in
 // dir". Sub-folders are never touched.
 // Returns 0, or the first failing status after ERROR "could not read dir %s",

@@ -61,6 +61,12 @@ int lang_init(apr_pool_t *pool) {
   return 0;
 }
 
+void lang_term() {
+  apr_thread_rwlock_t *lock = current_lock;
+  current_lock = nullptr;
+  if (lock) apr_thread_rwlock_destroy(lock);
+}
+
 void lang_set_current(int index) {
   if (current_lock) apr_thread_rwlock_wrlock(current_lock);
   current_index = index;

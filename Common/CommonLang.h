@@ -27,6 +27,8 @@ inline constexpr int LANG_UI_COUNT = 1;
 // Creates the lock in pool. Returns 0, or 20014 after logging "Could no create
 // mutex" (ERROR).
 int lang_init(apr_pool_t *pool);
+// Destroys the lock; later calls run unguarded (single-threaded teardown).
+void lang_term();
 
 // Writes / reads the current user-interface language index (0 by default).
 void lang_set_current(int index);

@@ -1,10 +1,15 @@
 // The type table and its two look-ups.
 #include "CommonMultimedia.h"
 
+#include <apr_hash.h>
+#include <apr_strings.h>
 #include <strings.h>
 
+#include <cctype>
 #include <cstring>
 #include <string_view>
+
+#include "log4c_pool.h"
 
 const MediaTypeEntry MEDIA_TYPE_TABLE[MEDIA_TYPE_COUNT] = {
     {MEDIA_UNKNOWN, nullptr, "application/octet-stream"},
@@ -210,17 +215,64 @@ std::string_view key_view(const char *key, int length) {
   return length < 0 ? std::string_view(key) : std::string_view(key, strnlen(key, length));
 }
 
+// The look-ups' answers by lower-cased key, built once at start-up: the
+// same first rows as the scan above, found in one probe. Read-only between
+// media_types_init and media_types_term.
+struct TypeIndex {
+  apr_pool_t *pool = nullptr;
+  apr_hash_t *by_extension = nullptr;
+  apr_hash_t *by_mime = nullptr;
+};
+TypeIndex g_index;
+
+// Longer keys than any row's are never indexed (and match no row).
+constexpr std::size_t kIndexedKeyMax = 64;
+
+apr_hash_t *build_index(apr_pool_t *pool, KeyOf key_of) {
+  apr_hash_t *index = apr_hash_make(pool);
+  for (int row = 1; row < MEDIA_TYPE_COUNT; ++row) {
+    char *key = apr_pstrdup(pool, key_of(MEDIA_TYPE_TABLE[row]));
+    for (char *c = key; *c != '\0'; ++c) *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    if (apr_hash_get(index, key, APR_HASH_KEY_STRING) == nullptr)
+      apr_hash_set(index, key, APR_HASH_KEY_STRING, &MEDIA_TYPE_TABLE[row]);
+  }
+  return index;
+}
+
+const MediaTypeEntry *look_up(apr_hash_t *index, std::string_view key, KeyOf key_of) {
+  if (index == nullptr || key.size() >= kIndexedKeyMax) return first_match(key, key_of);
+  char lower[kIndexedKeyMax];
+  for (std::size_t i = 0; i < key.size(); ++i)
+    lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[i])));
+  const auto *row = static_cast<const MediaTypeEntry *>(apr_hash_get(index, lower, static_cast<apr_ssize_t>(key.size())));
+  return row != nullptr ? row : &MEDIA_TYPE_TABLE[0];
+}
+
+const char *extension_of(const MediaTypeEntry &e) { return e.extension; }
+const char *mime_of(const MediaTypeEntry &e) { return e.mime_type; }
+
 }  // namespace
+
+void media_types_init(apr_pool_t *pool) {
+  g_index.pool = pool_create_or_die(pool, "CommonMultimedia");
+  g_index.by_extension = build_index(g_index.pool, extension_of);
+  g_index.by_mime = build_index(g_index.pool, mime_of);
+}
+
+void media_types_term() {
+  if (g_index.pool == nullptr) return;
+  apr_pool_destroy(g_index.pool);
+  g_index = TypeIndex{};
+}
 
 const MediaTypeEntry *media_type_by_extension(const char *extension, int length) {
   if (!extension) return &MEDIA_TYPE_TABLE[0];
-  return first_match(key_view(extension, length),
-                     [](const MediaTypeEntry &e) { return e.extension; });
+  return look_up(g_index.by_extension, key_view(extension, length), extension_of);
 }
 
 const MediaTypeEntry *media_type_by_mime(const char *mime_type, int length) {
   if (!mime_type) return &MEDIA_TYPE_TABLE[0];
   std::string_view key = key_view(mime_type, length);
   key = key.substr(0, key.find(';'));
-  return first_match(key, [](const MediaTypeEntry &e) { return e.mime_type; });
+  return look_up(g_index.by_mime, key, mime_of);
 }

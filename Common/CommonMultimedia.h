@@ -6,6 +6,8 @@
 // pointers into the table, valid for the whole process.
 #pragma once
 
+#include <apr_pools.h>
+
 #include <cstdint>
 
 enum MediaClass : std::int32_t {
@@ -29,6 +31,13 @@ inline constexpr int MEDIA_TYPE_COUNT = 180;
 // An extension or MIME type listed on several rows maps to its first row.
 extern const MediaTypeEntry MEDIA_TYPE_TABLE[MEDIA_TYPE_COUNT];
 
+// Builds the look-ups' index in a pool under pool (a fatal stop when it
+// cannot be made); until then, and after media_types_term, the look-ups scan
+// the table, with the same answers. Call from one thread, before others look
+// types up.
+void media_types_init(apr_pool_t *pool);
+void media_types_term();
+
 // The first row whose extension equals the first length characters of
 // extension (length -1: all of it), ignoring case; the default row when none
 // matches or extension is null.
@@ -37,3 +46,25 @@ const MediaTypeEntry *media_type_by_extension(const char *extension, int length)
 // As media_type_by_extension for a MIME type; parameters after a ';' within
 // the first length characters are ignored ("audio/mpeg; charset=x").
 const MediaTypeEntry *media_type_by_mime(const char *mime_type, int length);
+
+// ---- URLs (CommonMultimediaUrl.cpp; logs on "CommonMultimedia") ----
+
+// Polled while a URL is probed; non-zero stops the probe.
+using UrlCancelFn = int (*)(void *context);
+
+// The MIME type of url, or null when none could be found or cancel stopped
+// the probe. expected_class is 1 (video), 2 (audio), 3 (either) or 0. mms and
+// pnm URLs are answered from their scheme, URLs with a trusted extension from
+// the table; others are probed over HTTP (https URLs stay on HTTPS), following
+// at most 10 redirections, whose final URL goes to *final_url (when given and
+// it differs). The text lives in pool or is static.
+const char *url_mime_type(apr_pool_t *pool, const char *url, int expected_class, const char **final_url,
+                          UrlCancelFn cancel, void *context);
+
+// Fetches the first 1001 bytes and the headers of url (any scheme but https
+// is asked over http) and reports its content type (*mime null when there is
+// none) and its redirection target (*location, null when none). Returns 0, 4
+// when cancelled, or 20014 (ERROR "Could not get protocol headers for url
+// http://%s" for an answer of 400 or more).
+int url_probe_headers(apr_pool_t *pool, const char *url, int follow_redirects, const char **mime,
+                      const char **location, UrlCancelFn cancel, void *context);

@@ -15,7 +15,7 @@ namespace {
 constexpr const char *kFileScheme = "file://";
 constexpr std::size_t kFileSchemeLength = 7;
 
-bool is_any_separator(char c) { return c == '/' || c == '\\'; }
+bool is_native_separator(char c) { return path_is_separator(c); }
 
 // The state of one canonicalisation: input, output and where the untouchable
 // prefix ("file://", "\\") ends in the output.
@@ -65,12 +65,17 @@ bool walk_separator(Canonical &c) {
     return !c.ends_at(c.pos);
   }
   bool doubled = c.separator_at(i + 1) || c.ends_at(i + 1);
-  bool after_scheme = c.used > 0 && c.out[c.used - 1] == ':' && i >= 3;
+  // A scheme has two letters or more ("x:" is a drive); counting them in the
+  // output, not the input, keeps the result the same when it is
+  // canonicalised again.
+  bool after_scheme = c.used >= 3 && c.out[c.used - 1] == ':';
   if (!doubled || after_scheme) c.out[c.used++] = '/';
   c.pos = i + 1;
   return true;
 }
 }  // namespace
+
+bool path_is_separator(char c) { return c == '/' || (PATH_RULE_NATIVE == PATH_RULE_WINDOWS && c == '\\'); }
 
 char *path_canonical(apr_pool_t *pool, const char *path) {
   return path_canonical_rule(pool, path, PATH_RULE_NATIVE);
@@ -107,14 +112,14 @@ const char *url_after_scheme(const char *text) {
 
 int path_is_absolute(const char *path) {
   if (path == nullptr || *path == '\0') return 0;
-  if (std::strstr(path, "://") != nullptr || is_any_separator(*path)) return 1;
+  if (std::strstr(path, "://") != nullptr || is_native_separator(*path)) return 1;
   return apr_isalpha(path[0]) && path[1] == ':';
 }
 
 const char *path_last_component(const char *path) {
   const char *last = path;
   for (const char *p = path; *p != '\0' && *p != '?'; ++p)
-    if (is_any_separator(*p) && !is_any_separator(p[1]) && p[1] != '\0' && p[1] != '?')
+    if (is_native_separator(*p) && !is_native_separator(p[1]) && p[1] != '\0' && p[1] != '?')
       last = p + 1;
   return last;
 }
@@ -157,7 +162,7 @@ char *path_join(apr_pool_t *pool, const char *folder, const char *subfolder, con
   for (const char *part : parts) {
     if (part == nullptr) continue;
     // A part that already ends in a separator (the root "/") needs no other.
-    bool needs_separator = joined != nullptr && !is_any_separator(joined[std::strlen(joined) - 1]);
+    bool needs_separator = joined != nullptr && !is_native_separator(joined[std::strlen(joined) - 1]);
     joined = joined == nullptr
                  ? apr_pstrdup(pool, part)
                  : apr_pstrcat(pool, joined, needs_separator ? "/" : "", part, nullptr);

@@ -20,6 +20,11 @@ enum PathRule : int {
 #endif
 };
 
+// Whether c separates path components under the native rule: only '/' on
+// POSIX, where a backslash is an ordinary character of a file name
+// ("AC\DC - Back.mp3"); '/' and '\' on Windows.
+bool path_is_separator(char c);
+
 // path_canonical_rule with the native rule.
 char *path_canonical(apr_pool_t *pool, const char *path);
 // Resolves "." and ".." components, drops doubled and trailing separators
@@ -33,9 +38,10 @@ int url_is_remote(const char *text);
 // Text after the first "://", or null.
 const char *url_after_scheme(const char *text);
 // 1 for a URL, a "file://" text, a drive-letter path or a text starting with
-// '\' or '/'; 0 for null or empty.
+// a separator; 0 for null or empty. Here and below, the separators are those
+// of the native rule: only '/' on POSIX, '/' and '\' on Windows.
 int path_is_absolute(const char *path);
-// Text after the last run of '\' and '/' that is followed by more text,
+// Text after the last run of separators that is followed by more text,
 // looking no further than a '?'; the whole text when it has no separator.
 const char *path_last_component(const char *path);
 // Copy up to and including the separator before the last component (for a

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "CommonUserMessage.h"
+#include "CommonUtf8.h"
 #include "log4c.h"
 
 namespace {
@@ -42,7 +43,26 @@ const char *value_key(apr_pool_t *pool, const char *name, int instance) {
   return apr_psprintf(pool, "%d/%s", instance, name);
 }
 
+// Descriptive texts, taken from tags and file names: kept as valid XML text
+// of at most TEXT_MAX_BYTES, whatever bytes the source held, because they are
+// stored, copied into sort keys and view names, and written into documents.
+constexpr std::string_view kTextProperties[] = {
+    "dc:title",     "dc:description", "upnp:longDescription", "upnp:artist",   "upnp:album",
+    "upnp:genre",   "dc:creator",     "dc:publisher",         "upnp:author",   "upnp:producer",
+    "upnp:director", "upnp:actor",    "dc:rights",            "upnp:userAnnotation",
+};
+
+bool is_text_property(const char *name) {
+  for (std::string_view text : kTextProperties) {
+    if (text == name) return true;
+  }
+  return false;
+}
+
 void store_value(apr_pool_t *pool, PropList *list, const char *name, int instance, const char *value) {
+  if (value != nullptr && is_text_property(name)) {
+    value = utf8_xml_clean(pool, value, std::strlen(value), TEXT_MAX_BYTES, UTF8_REPAIR_TEXT);
+  }
   apr_hash_set(list, value_key(pool, name, instance), APR_HASH_KEY_STRING, value);
 }
 

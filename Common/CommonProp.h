@@ -3,7 +3,10 @@
 // A PropList is an APR hash in the caller's pool holding, per base name, the
 // number of its instances (a small integer in the value slot), and per value
 // the key "<instance>/<full name>". Values are not copied: they must live at
-// least as long as the list. Keys are allocated in the pool passed to each
+// least as long as the list, except that a descriptive text (dc:title,
+// upnp:artist, upnp:album, upnp:genre, dc:description...) that is not valid
+// XML text or is longer than TEXT_MAX_BYTES is stored as a repaired copy (see
+// utf8_xml_clean) made in the pool passed. Keys are allocated in the pool passed to each
 // call. A list belongs to one thread at a time.
 #pragma once
 

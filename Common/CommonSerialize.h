@@ -78,7 +78,11 @@ void serialize_new_record(SerializeBuffer *buffer, const char *element);
 // Adds a property to the current record: "name" sets the value of the n-th
 // line of that name (from 0), "name@attr" adds an attribute to it, "@attr"
 // one to the record element. The value must already be entity-escaped; it
-// is copied. A line beyond the 100th is dropped after "Internal static buffer
+// is copied. In the XML formats it is written as well-formed UTF-8 that XML
+// 1.0 accepts: in "res", "upnp:albumArtURI" and "upnp:icon" (file URLs)
+// malformed bytes, forbidden control bytes and '%' are percent-encoded, so
+// that decoding the URL gives the file's name back; in every other value
+// malformed sequences become U+FFFD and forbidden controls are left out. A line beyond the 100th is dropped after "Internal static buffer
 // too small, truncating...". DIDL-Lite records keep dc:title first and
 // upnp:class second.
 void serialize_add(SerializeBuffer *buffer, const char *name, int n, const char *value);

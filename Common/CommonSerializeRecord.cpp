@@ -4,11 +4,13 @@
 #include <strings.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "CommonEscape.h"
 #include "CommonSerialize.h"
 #include "CommonSerializeFormats.h"
 #include "CommonUserMessage.h"
+#include "CommonUtf8.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -17,6 +19,19 @@ namespace {
 constexpr const char *kModule = "CommonSerialize";
 constexpr const char *kContainerClass = "object.container";
 constexpr const char *kItemClass = "object.item";
+// Values that are URLs of files: what text cannot carry is percent-encoded
+// in them, so that the URL still names the file (see utf8_xml_clean).
+constexpr std::string_view kUrlNames[] = {"res", "upnp:albumArtURI", "upnp:icon"};
+
+// value as XML text: documents stay well-formed whatever bytes a file name
+// or a tag brought into the library.
+const char *xml_text(apr_pool_t *pool, const char *name, const char *value) {
+  Utf8Repair repair = UTF8_REPAIR_TEXT;
+  for (std::string_view url : kUrlNames) {
+    if (name != nullptr && url == name) repair = UTF8_REPAIR_PERCENT;
+  }
+  return utf8_xml_clean(pool, value, std::strlen(value), 0, repair);
+}
 
 bool is_prefix_nocase(const char *text, const char *prefix) {
   return strncasecmp(text, prefix, strlen(prefix)) == 0;
@@ -130,7 +145,7 @@ void serialize_add(SerializeBuffer *buffer, const char *name, int n, const char 
   if (buffer->format == FORMAT_BY_VALUE) {
     add_to_map(buffer, record, name, n, value);
   } else {
-    add_to_lines(buffer, record, name, n, value);
+    add_to_lines(buffer, record, name, n, xml_text(buffer->pool, name, value));
   }
 }
 

@@ -7,11 +7,14 @@
 #include <taglib/tag.h>
 #include <taglib/tdebuglistener.h>
 
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "Common.h"
 #include "CommonTagLibExtra.h"
+#include "CommonTagLibStream.h"
+#include "CommonUtf8.h"
 #include "log4c.h"
 
 namespace {
@@ -32,18 +35,12 @@ class LogDebugListener : public TagLib::DebugListener {
 // Module state: the hook handed to TagLib by taglib_debug_on.
 LogDebugListener debug_listener;
 
-// Paths may arrive with Windows separators; TagLib opens native ones.
-std::string native_path(const char *path) {
-  std::string copy(path);
-  for (char &c : copy) {
-    if (c == '\\') c = '/';
-  }
-  return copy;
+// A tag's text as valid XML text, cut to TEXT_MAX_BYTES.
+const char *clean_text(apr_pool_t *pool, const char *text) {
+  return apr_pstrdup(pool, utf8_xml_clean(pool, text, std::strlen(text), TEXT_MAX_BYTES, UTF8_REPAIR_TEXT));
 }
 
-const char *pool_text(apr_pool_t *pool, const TagLib::String &text) {
-  return apr_pstrdup(pool, text.toCString(true));
-}
+const char *pool_text(apr_pool_t *pool, const TagLib::String &text) { return clean_text(pool, text.toCString(true)); }
 
 struct TagOutputs {
   const char **title, **artist, **comment, **album, **album_artist, **genre;
@@ -57,7 +54,7 @@ void fill(apr_pool_t *pool, const TagLib::FileRef &file, const ExtraTagReader &e
   if (out.title) *out.title = pool_text(pool, tag->title());
   if (out.artist) *out.artist = pool_text(pool, tag->artist());
   if (out.album) *out.album = pool_text(pool, tag->album());
-  if (out.album_artist) *out.album_artist = apr_pstrdup(pool, extra.album_artist());
+  if (out.album_artist) *out.album_artist = clean_text(pool, extra.album_artist());
   if (out.comment) *out.comment = pool_text(pool, tag->comment());
   if (out.genre) *out.genre = pool_text(pool, tag->genre());
   if (out.track) *out.track = static_cast<int>(tag->track());
@@ -66,12 +63,13 @@ void fill(apr_pool_t *pool, const TagLib::FileRef &file, const ExtraTagReader &e
     const TagLib::AudioProperties *properties = file.audioProperties();
     *out.length = properties ? properties->length() : 0;
   }
-  if (out.collection_id) *out.collection_id = apr_pstrdup(pool, extra.collection_id());
+  if (out.collection_id) *out.collection_id = clean_text(pool, extra.collection_id());
 }
 
 int read_tags(apr_pool_t *pool, const char *path, const TagOutputs &out) {
-  TagLib::FileRef file(native_path(path).c_str(), out.length != nullptr,
-                       TagLib::AudioProperties::Average);
+  BoundedTagStream stream(path);
+  if (!stream.isOpen()) return APR_EGENERAL;
+  TagLib::FileRef file(&stream, out.length != nullptr, TagLib::AudioProperties::Average);
   if (file.isNull() || !file.tag()) return APR_EGENERAL;
   ExtraTagReader extra;
   extra.read(file);

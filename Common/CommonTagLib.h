@@ -13,7 +13,10 @@
 // files carry tags worth reading ("mp3", "m4a", "ogg", "flac", ...), else 0.
 int is_tag_file(const char *extension);
 
-// Reads the tags of the file at path ("/" or "\" separators). Every out
+// Reads the tags of the file at path (native separators: on POSIX a '\' is
+// part of a name), through a BoundedTagStream: only the file's first 16 MiB
+// and last 4 MiB are read, whatever its size. Texts are valid XML text of at
+// most TEXT_MAX_BYTES (see utf8_xml_clean). Every out
 // argument may be null; absent text fields give "", absent numbers 0, the
 // length is 0 when the file has no audio properties. album_artist and
 // collection_id (a 36-character GUID) come from the MPEG, MP4 and ASF

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "CommonPath.h"
+
 namespace {
 constexpr const char *kSpace = " \t\n\r\f";
 constexpr const char *kQuotesAndSpace = "'\" \t\n\r\f";
@@ -112,7 +114,7 @@ int str_icompare(const char *a, const char *b) {
 char *path_strip_extension(apr_pool_t *pool, const char *name) {
   if (name == nullptr) return nullptr;
   const char *component = name + std::strlen(name);
-  while (component > name && component[-1] != '/' && component[-1] != '\\') --component;
+  while (component > name && !path_is_separator(component[-1])) --component;
   const char *dot = std::strrchr(component, '.');
   if (dot == nullptr) return apr_pstrdup(pool, name);
   while (dot > component && dot[-1] == '.') --dot;

@@ -60,8 +60,16 @@ bool read_zone(Cursor &in, long *offset) {
   ++in.p;
   int hours = 0, minutes = 0;
   if (!in.number(&hours) || !in.literal(':') || !in.number(&minutes) || *in.p != '\0') return false;
+  if (hours > 23 || minutes > 59) return false;
   *offset = sign * (hours * 3600L + minutes * 60L);
   return true;
+}
+
+// Fields beyond their ranges are malformed; they would also overflow the
+// microsecond count of the instant (a year of seven digits already does).
+bool fields_in_range(int year, int month, const apr_time_exp_t &t) {
+  return year >= 0 && year <= 9999 && month >= 1 && month <= 12 && t.tm_mday >= 1 && t.tm_mday <= 31 &&
+         t.tm_hour <= 24 && t.tm_min <= 59 && t.tm_sec <= 60;
 }
 }  // namespace
 
@@ -101,7 +109,7 @@ apr_time_t time_iso8601_parse(const char *text) {
   if (*in.p != '\0' && (!in.literal('T') || !read_time(in, &exploded))) return -1;
   if (!read_zone(in, &offset)) return -1;
   apr_time_t result;
-  if (month < 1 || month > 12 || apr_time_exp_gmt_get(&result, &exploded) != APR_SUCCESS) return -1;
+  if (!fields_in_range(year, month, exploded) || apr_time_exp_gmt_get(&result, &exploded) != APR_SUCCESS) return -1;
   return result - apr_time_from_sec(offset);
 }
 

@@ -13,7 +13,8 @@ char *time_iso8601(apr_pool_t *pool, const apr_time_exp_t *time);
 // "%Y-%m-%d" in local time of an RFC 822 date; null when it does not parse.
 char *time_date_only(apr_pool_t *pool, const char *rfc822);
 // The UTC instant of "YYYY-MM-DD[THH:MM:SS[.f][Z|+hh:mm|-hh:mm]]"; a date
-// alone is midnight UTC; -1 for anything malformed.
+// alone is midnight UTC; -1 for anything malformed, a field out of its range
+// included (year 0..9999, day 1..31, zone up to 23:59).
 apr_time_t time_iso8601_parse(const char *text);
 // "HH:MM:SS.000".
 char *duration_format(apr_pool_t *pool, int seconds);

@@ -33,7 +33,7 @@ bool is_forbidden_control(unsigned char c) {
 }
 
 // Decodes the code point at *text and advances past it; -1 when the sequence
-// is malformed or names a surrogate or a value beyond U+10FFFF.
+// is malformed or overlong, or names a surrogate or a value beyond U+10FFFF.
 long next_code_point(const unsigned char **text) {
   const unsigned char *p = *text;
   int extra = continuation_count(*p);
@@ -44,7 +44,10 @@ long next_code_point(const unsigned char **text) {
     if (!is_continuation(p[i])) return -1;
     code = (code << 6) | (p[i] & 0x3F);
   }
-  if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return -1;
+  // The shortest form only: an overlong sequence ("\xC0\xAF" for '/') would
+  // let a character slip past checks that look for it.
+  static constexpr long kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF || code < kSmallest[extra]) return -1;
   *text = p + extra + 1;
   return code;
 }
@@ -67,6 +70,16 @@ char *put_utf8(char *out, unsigned long code) {
     *out++ = static_cast<char>(0x80 | (code & 0x3F));
   }
   return out;
+}
+
+// Characters XML 1.0 cannot carry even as references.
+bool is_xml_forbidden(long code) { return code < 0x20 ? is_forbidden_control(static_cast<unsigned char>(code)) : code == 0xFFFE || code == 0xFFFF; }
+
+void put_percent(std::string &out, unsigned char byte) {
+  constexpr const char *kHex = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0x0F];
 }
 
 // Reads one code point from UTF-16 and advances; -1 for a lone surrogate.
@@ -193,4 +206,60 @@ int utf8_to_ucs4(const char *text, std::uint32_t *buffer, std::size_t capacity) 
   }
   buffer[count] = 0;
   return count;
+}
+
+namespace {
+
+// Whether the length bytes at text need utf8_xml_clean to change them.
+bool needs_repair(const char *text, std::size_t length, std::size_t max_bytes, Utf8Repair repair) {
+  if (max_bytes > 0 && length > max_bytes) return true;
+  const auto *p = reinterpret_cast<const unsigned char *>(text);
+  const unsigned char *end = p + length;
+  while (p < end) {
+    if (*p < 0x80) {
+      if (is_forbidden_control(*p) || (repair == UTF8_REPAIR_PERCENT && *p == '%')) return true;
+      ++p;
+      continue;
+    }
+    const long code = next_code_point(&p);
+    if (code < 0 || p > end || is_xml_forbidden(code)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const char *utf8_xml_clean(apr_pool_t *pool, const char *text, std::size_t length, std::size_t max_bytes,
+                           Utf8Repair repair) {
+  if (text == nullptr) return nullptr;
+  length = strnlen(text, length);
+  if (!needs_repair(text, length, max_bytes, repair)) {
+    return text[length] == '\0' ? text : apr_pstrmemdup(pool, text, length);
+  }
+  const auto *p = reinterpret_cast<const unsigned char *>(text);
+  const unsigned char *end = p + length;
+  std::string out;
+  while (p < end) {
+    const unsigned char *start = p;
+    long code = next_code_point(&p);
+    if (code >= 0 && p > end) code = -1;  // a sequence running past length
+    std::string piece;
+    if (code < 0) {
+      p = start + 1;
+      if (repair == UTF8_REPAIR_PERCENT) {
+        put_percent(piece, *start);
+      } else {
+        piece = "\xEF\xBF\xBD";
+      }
+    } else if (is_xml_forbidden(code)) {
+      for (const unsigned char *byte = start; repair == UTF8_REPAIR_PERCENT && byte < p; ++byte) put_percent(piece, *byte);
+    } else if (repair == UTF8_REPAIR_PERCENT && code == '%') {
+      piece = "%25";
+    } else {
+      piece.assign(reinterpret_cast<const char *>(start), static_cast<std::size_t>(p - start));
+    }
+    if (max_bytes > 0 && out.size() + piece.size() > max_bytes) break;
+    out += piece;
+  }
+  return apr_pstrmemdup(pool, out.data(), out.size());
 }

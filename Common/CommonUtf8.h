@@ -10,12 +10,35 @@
 #include <cstddef>
 #include <cstdint>
 
-// 1 when text is well-formed UTF-8 (sequences complete, lead bytes up to
+// 1 when text is well-formed UTF-8 (sequences complete and shortest, lead bytes up to
 // 0xF4) without a control byte XML forbids (below 0x20 other than tab, LF,
 // CR); else 0. Null counts as 0.
 int utf8_is_xml_text(const char *text);
 // As utf8_is_xml_text for length bytes of data (NUL is a forbidden byte).
 int utf8_is_xml_text_n(const char *data, std::size_t length);
+
+// Longest text kept from a tag or a name (bytes of UTF-8): longer texts are
+// cut at a character boundary. A title is copied into sort keys and view
+// names, so one huge tag would otherwise multiply in the library.
+inline constexpr std::size_t TEXT_MAX_BYTES = 4096;
+
+// How utf8_xml_clean writes what XML 1.0 text cannot carry.
+enum Utf8Repair : int {
+  // Malformed sequences become U+FFFD; control characters XML forbids and
+  // U+FFFE / U+FFFF are left out. For titles and other texts.
+  UTF8_REPAIR_TEXT = 0,
+  // Each byte of a malformed sequence, each forbidden control byte and
+  // every '%' become "%XX" (upper-case hex), so that percent-decoding the
+  // result gives the original bytes back. For URLs of files.
+  UTF8_REPAIR_PERCENT = 1,
+};
+
+// The first length bytes of text (NUL ends them earlier) as well-formed
+// UTF-8 that XML 1.0 accepts, repaired as repair says and cut at a character
+// boundary to at most max_bytes (0: no cap). Gives text itself when nothing
+// changes, else a copy in pool. Null gives null.
+const char *utf8_xml_clean(apr_pool_t *pool, const char *text, std::size_t length, std::size_t max_bytes,
+                           Utf8Repair repair);
 
 // length bytes of text converted from encoding (null: the system encoding)
 // to UTF-8, at most 8192 bytes. Gives common_empty_string after ERROR "Could

@@ -68,3 +68,5 @@ void set_read_cancel(ReadCancelFn callback, void *context) {
   read_cancel = callback;
   read_cancel_context = context;
 }
+
+bool ffmpeg_read_cancelled() { return read_cancel != nullptr && read_cancel(read_cancel_context) != 0; }

@@ -1,5 +1,6 @@
-// The "file" input: an AVIOContext reader over an APR file, with the content
-// guard, and the opening and closing of inputs through it.
+// The "file" and "http" inputs: an AVIOContext reader over an APR file or an
+// HTTP file (ranged requests), with the content guard, and the opening and
+// closing of inputs through it.
 //
 // Each open input owns a ProtocolHandle in a pool of its own (a child of the
 // module pool); the handle, the file and the reader's buffer all go when the
@@ -9,8 +10,10 @@
 #include <apr_strings.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "CommonHTTPFile.h"
 #include "CommonTextFile.h"
 #include "MSFFMPEG.h"
 #include "MSFFMPEGInternal.h"
@@ -23,10 +26,15 @@ namespace {
 constexpr int kBufferSize = 32768;
 // Only the start of a stream is inspected for text documents.
 constexpr std::int64_t kGuardedBytes = 2000;
+// Probing needs headers and a few packets, never a file's whole body: past
+// this many bytes an input reads as ended, so that a huge, padded or sparse
+// file costs a bounded amount of I/O, time and memory.
+constexpr std::int64_t kReadBudget = 32LL * 1024 * 1024;
 
 struct ProtocolHandle {
   apr_pool_t *pool;
-  apr_file_t *file;
+  apr_file_t *file;  // a local file, or
+  HttpFile *http;    // an HTTP resource
   int failed;
   std::int64_t bytes_read;
   std::int64_t position;
@@ -39,12 +47,27 @@ bool looks_like_document(const std::uint8_t *chunk, int size) {
   return text_is_html(text, size, 0, 1) || text_is_playlist_xml(text, size, 0, 1);
 }
 
+int read_cancel_check(void *) { return ffmpeg_read_cancelled() ? 1 : 0; }
+
+// Reads from the handle's file or HTTP resource; an HTTP failure was logged
+// where it happened.
+apr_status_t read_source(ProtocolHandle *handle, std::uint8_t *buffer, apr_size_t *count) {
+  if (!handle->http) return apr_file_read(handle->file, buffer, count);
+  if (ffmpeg_read_cancelled()) return APR_EINTR;
+  return http_file_read(handle->http, buffer, count, read_cancel_check, nullptr);
+}
+
 int read_packet(void *opaque, std::uint8_t *buffer, int size) {
   auto *handle = static_cast<ProtocolHandle *>(opaque);
   if (!handle || handle->failed) return AVERROR(EIO);
-  apr_size_t count = size;
-  apr_status_t status = apr_file_read(handle->file, buffer, &count);
+  if (handle->bytes_read >= kReadBudget) return AVERROR_EOF;
+  apr_size_t count = static_cast<apr_size_t>(std::min<std::int64_t>(size, kReadBudget - handle->bytes_read));
+  apr_status_t status = read_source(handle, buffer, &count);
   if (status == APR_EOF) return AVERROR_EOF;
+  if (status != APR_SUCCESS && handle->http) {
+    handle->failed = 1;
+    return AVERROR(EIO);
+  }
   if (status != APR_SUCCESS) {
     char reason[1024];
     LOG4C(FFMPEG_MODULE, LOG4C_ERROR,
@@ -61,28 +84,44 @@ int read_packet(void *opaque, std::uint8_t *buffer, int size) {
   return static_cast<int>(count);
 }
 
+// The APR origin of the library's whence; false for one it does not know.
+bool seek_origin(int whence, apr_seek_where_t *where) {
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      *where = APR_SET;
+      return true;
+    case SEEK_CUR:
+      *where = APR_CUR;
+      return true;
+    case SEEK_END:
+      *where = APR_END;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::int64_t seek_http(ProtocolHandle *handle, std::int64_t offset, int whence) {
+  if (whence == AVSEEK_SIZE) return http_file_size(handle->http);
+  apr_seek_where_t where = APR_SET;
+  if (!seek_origin(whence, &where)) return -1;
+  apr_int64_t position = offset;
+  if (http_file_seek(handle->http, where, &position) != APR_SUCCESS) return -1;
+  handle->position = position;
+  return position;
+}
+
 std::int64_t seek(void *opaque, std::int64_t offset, int whence) {
   auto *handle = static_cast<ProtocolHandle *>(opaque);
   if (!handle) return -1;
+  if (handle->http) return seek_http(handle, offset, whence);
   if (whence == AVSEEK_SIZE) {
     apr_finfo_t info;
     if (apr_file_info_get(&info, APR_FINFO_SIZE, handle->file) != APR_SUCCESS) return -1;
     return info.size;
   }
   apr_seek_where_t where = APR_SET;
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-      where = APR_SET;
-      break;
-    case SEEK_CUR:
-      where = APR_CUR;
-      break;
-    case SEEK_END:
-      where = APR_END;
-      break;
-    default:
-      return -1;
-  }
+  if (!seek_origin(whence, &where)) return -1;
   apr_off_t position = offset;
   if (apr_file_seek(handle->file, where, &position) != APR_SUCCESS) return -1;
   handle->position = position;
@@ -100,6 +139,11 @@ ProtocolHandle *handle_open(const char *path) {
   apr_pool_t *pool = pool_create_or_die(ffmpeg_module_pool(), FFMPEG_MODULE);
   auto *handle = static_cast<ProtocolHandle *>(apr_pcalloc(pool, sizeof(ProtocolHandle)));
   handle->pool = pool;
+  if (url_is_http(path)) {
+    if (http_file_open(pool, path, &handle->http, read_cancel_check, nullptr) == APR_SUCCESS) return handle;
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
   if (apr_file_open(&handle->file, local_path(path), APR_FOPEN_READ | APR_FOPEN_BINARY,
                     APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
     apr_pool_destroy(pool);
@@ -109,7 +153,10 @@ ProtocolHandle *handle_open(const char *path) {
 }
 
 void handle_close(ProtocolHandle *handle) {
-  apr_file_close(handle->file);
+  if (handle->http)
+    http_file_close(handle->http);
+  else
+    apr_file_close(handle->file);
   apr_pool_destroy(handle->pool);
 }
 

@@ -1,11 +1,11 @@
-// Binding of the ffmpeg functions (see MSSharedLibrary).
+// Binding of the ffmpeg functions (see CommonSharedLibrary).
 #include "MSFFMPEGLibrary.h"
 
 #include <iterator>
 #include <mutex>
 
 #include "MSFFMPEGInternal.h"
-#include "MSSharedLibrary.h"
+#include "CommonSharedLibrary.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-// Binding of the MagickCore functions (see MSSharedLibrary).
+// Binding of the MagickCore functions (see CommonSharedLibrary).
 #include "MSMagickLibrary.h"
 
 #include <iterator>
 
-#include "MSSharedLibrary.h"
+#include "CommonSharedLibrary.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // MSMagickLibrary: the MagickCore functions the program calls, bound when
-// first needed (see MSSharedLibrary): MagickCore and the thirty libraries it
+// first needed (see CommonSharedLibrary): MagickCore and the thirty libraries it
 // brings cost every start about 9 ms, though only a scan that meets a new
 // photo calls it.
 #pragma once

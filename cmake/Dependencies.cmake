@@ -12,6 +12,11 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavut
 add_library(ffmpeg_headers INTERFACE)
 target_include_directories(ffmpeg_headers INTERFACE ${FFMPEG_INCLUDE_DIRS})
 target_compile_options(ffmpeg_headers INTERFACE ${FFMPEG_CFLAGS_OTHER})
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+# libcurl too is loaded for the first transfer (Common/CommonCurlLibrary), by
+# the soname its headers' version gives.
+add_library(curl_headers INTERFACE)
+target_include_directories(curl_headers INTERFACE ${CURL_INCLUDE_DIRS})
 pkg_check_modules(MAGICKCORE REQUIRED IMPORTED_TARGET MagickCore)
 # MagickCore too is loaded when first needed (MSCommon/MSMagickLibrary), by
 # the library name its pkg-config file gives.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "MSDBHelper.h"
+#include "log4c.h"
 
 namespace {
 constexpr const char *kRootParent = "-1";
@@ -51,6 +52,12 @@ bool msdb_id_path_valid(const char *id_path) {
     std::memcpy(buffer, segment, length);
     buffer[length] = '\0';
     if (!db_oid_valid(buffer)) return false;
+    // "007" would reach the same object as "7" under an id that no row
+    // carries, so the documents written for it would name made-up ids.
+    if (length > 1 && buffer[0] == '0') {
+      db_fail(log4c_sprintf("Invalid object id \"%s\"", id_path));
+      return false;
+    }
     if (slash == nullptr) return true;
     segment = slash + 1;
   }

@@ -19,6 +19,7 @@ const char *msdb_id_up(apr_pool_t *pool, const char *id_path, int levels);
 // True when a is "-1" or b lies below a; with or_equal also when b equals a.
 bool msdb_id_is_ancestor(const char *a, const char *b, bool or_equal);
 
-// True when every segment of id_path is decimal digits (or id_path is "-1");
+// True when every segment of id_path is decimal digits without a leading
+// zero (or id_path is "-1");
 // otherwise logs ERROR "Invalid object id \"%s\"" on "MSDB".
 bool msdb_id_path_valid(const char *id_path);

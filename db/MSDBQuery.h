@@ -15,6 +15,9 @@
 #include "MSDBHelper.h"
 
 inline constexpr int MSDB_MAX_REQUEST_IDS = 100;
+// Longest search criteria text translated: far beyond what a control point
+// sends, short enough that the translation stays small.
+inline constexpr int MSDB_MAX_CRITERIA_LENGTH = 16384;
 
 // The serializer's options plus the query's own: a mode starting with
 // "x_by_val" sorts FORMAT_BY_VALUE lines by value (ignoring case); minimal is
@@ -38,9 +41,10 @@ using DbEscapeFn = char *(*)(apr_pool_t *pool, const char *text);
 // (0: all). filter: "*", a comma-separated list of names, or "x_minimal:"
 // and a list. callback, value, options and total may be null. *returned
 // receives the objects written, *total the sum of the containers' child
-// counts. Returns 0 or 20014 (bad id or id count, "Could not get value of
-// child count property", "Could not get the total matches for the root count
-// query", "Could not execute SQL statement").
+// counts. Returns 0 or 20014 (bad id or id count, "No object has the id
+// \"%s\"" for an id whose route the graph does not hold, "Could not get value
+// of child count property", "Could not get the total matches for the root
+// count query", "Could not execute SQL statement").
 int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,
                                  int id_count, const char *filter, unsigned int offset,
                                  unsigned int count, DbObjectCallback callback, void *value,
@@ -48,7 +52,7 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
                                  int *returned, long *total, const char **document);
 
 // The document of the one object id_path names. Returns 0 or 20014 (bad id,
-// "Could not execute SQL statement").
+// "No object has the id \"%s\"", "Could not execute SQL statement").
 int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
                         const char *filter, DbObjectCallback callback, void *value,
                         SerializeFormat format, const DbSerializeOptions *options,
@@ -90,7 +94,8 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
 // Objects below the containers (any depth, or only their children with
 // direct_children set) that match criteria, ordered by lower-cased title
 // (subtree search finds only objects with a title). Paging, callback and
-// counts as for browsing. Returns 0 or 20014 ("Invalid search criteria %s",
+// counts as for browsing. Returns 0 or 20014 (bad ids as for browsing,
+// "Invalid search criteria %s",
 // "Could not execute SQL statement, reason: %s", "Could not get the total
 // matches for the search query").
 int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
@@ -102,8 +107,14 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
 // The select of the oids (column searchObjectOid) that criteria describes,
 // or null after one of "Invalid search criteria", "Invalid search criteria %s
 // at %s", "Invalid search criteria %s", "Invalid search criteria exists
-// operator has %s instead of true / false" or "Invalid object id \"%s\"" (an
-// @parentID that is not an id path). Every operand passes through escape.
+// operator has %s instead of true / false", "Invalid object id \"%s\"" (an
+// @parentID that is not an id path), "Invalid property %s in search
+// criteria" (a name outside the vocabulary), a refusal of a text longer than
+// MSDB_MAX_CRITERIA_LENGTH or of "and"/"or" nested too deeply. Every operand
+// passes through escape; contains, doesNotContain and derivedfrom match "%"
+// and "_" literally; orderings of numeric properties (sizes, bitrates, track
+// numbers...) against a number compare numbers. The statement's nesting
+// grows with the logarithm of the number of terms.
 const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape);
 
 // Writes the rows of an open result (id text, property order, name, value;

@@ -46,6 +46,8 @@ constexpr const char *kNamedProps =
     "prop.objectOid in (%s) and prop.nameOid in (select oid from propName where name in (%s))) inner join "
     "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
     "propObjectOid, propOrder;";
+constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
+constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
 // Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
 constexpr const char *kMinimalPrefix = "x_minimal:";
@@ -116,6 +118,28 @@ int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const 
   return APR_SUCCESS;
 }
 
+int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids, int id_count) {
+  Pool scratch(pool, kModule);
+  for (int i = 0; i < id_count; i++) {
+    if (std::strcmp(ids[i], "-1") == 0) continue;
+    char *segments = apr_pstrdup(scratch, ids[i]);
+    char *state = nullptr;
+    const char *parent = apr_strtok(segments, "/", &state);
+    const char *child = apr_strtok(nullptr, "/", &state);
+    bool exists = true;
+    do {
+      const char *sql = child == nullptr ? apr_psprintf(scratch, kObjectExists, parent)
+                                         : apr_psprintf(scratch, kEdgeExists, parent, child);
+      const char *count = nullptr;
+      if (db_select_value(scratch, link, sql, &count, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+      exists = count != nullptr && std::strcmp(count, "0") != 0;
+      parent = child;
+    } while (exists && parent != nullptr && (child = apr_strtok(nullptr, "/", &state)) != nullptr);
+    if (!exists) return fail(log4c_sprintf("No object has the id \"%s\"", ids[i]));
+  }
+  return APR_SUCCESS;
+}
+
 int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
   cursor->link = link;
   cursor->results = nullptr;
@@ -139,6 +163,7 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
   if (db_query_oids(scratch, ids, id_count, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+  if (db_query_routes_exist(scratch, conn->medialib, ids, id_count) != APR_SUCCESS) return APR_EGENERAL;
   const bool root = is_root_mode(ids, id_count);
   long matches = 0;
   if (total != nullptr || count == 0) {
@@ -177,6 +202,7 @@ int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pat
   if (db_query_oids(scratch, &id_path, 1, &oids, &joined) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+  if (db_query_routes_exist(scratch, conn->medialib, &id_path, 1) != APR_SUCCESS) return APR_EGENERAL;
   DbCursor rows;
   if (db_query_rows(scratch, conn->medialib, apr_psprintf(scratch, kMetadata, oids[0]), &rows) != APR_SUCCESS) {
     return APR_EGENERAL;

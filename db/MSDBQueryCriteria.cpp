@@ -7,15 +7,24 @@
 // whether it is a raw operand or an already built select, so that "and" and
 // "or" only ever join selects and comparisons only ever take operands.
 // Keywords must end at a word boundary ("orwell" is an operand, not "or").
+//
+// The parse builds a tree rather than text: chains of one joining operator
+// are flattened into one node, and the select is written once at the end,
+// its compounds grouped so that the statement's nesting grows with the
+// logarithm of the number of terms (SQLite's parser stack is small). The
+// memory used is therefore a small multiple of the criteria text, whose
+// length is capped (MSDB_MAX_CRITERIA_LENGTH).
 #include <apr_strings.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "CommonNumbers.h"
 #include "CommonProp.h"
 #include "MSDBIdPath.h"
 #include "MSDBQuery.h"
@@ -54,12 +63,35 @@ constexpr Operator kOpenParenthesis = {"(", Op::kOpen, 0, nullptr};
 constexpr const char *kPropSelect =
     "select objectoid as searchObjectOid from prop where nameOid=(select oid from propName where name='%s')";
 
+// Properties whose values are numbers: an ordering against a numeric operand
+// compares numbers, not texts ("9" < "10", "0000000005" = 5).
+constexpr std::string_view kNumericProperties[] = {
+    "@childCount",    "upnp:originalTrackNumber", "upnp:storageUsed",    "res@bitrate",
+    "res@size",       "res@sampleFrequency",      "res@bitsPerSample",   "res@nrAudioChannels",
+    "res@audioBitrate", "res@videoBitrate",       "res@videoFPS",
+};
+
+// Joins of one operator in a row become one compound of at most this many
+// selects; longer chains are compounds of compounds.
+constexpr size_t kCompoundTerms = 64;
+// The deepest nesting of compounds a statement may have: SQLite's parser
+// stack takes about ten, and the search wraps the select in its own.
+constexpr int kMaxCompoundDepth = 6;
+
 enum class Token { kOperand, kOperator, kOpen, kClose, kEnd, kBad };
 enum class Last { kNothing, kOperand, kOperator, kOpen, kClose };
 
+// A translated select: a comparison's text, or a join of several selects.
+struct Node {
+  const char *sql;  // null for a join
+  Op op;            // kAnd or kOr for a join
+  std::vector<int> children;
+};
+
+// An operand stack entry: a raw operand's text, or a select node.
 struct Entry {
   const char *text;
-  bool is_select;
+  int node;  // -1 for a raw operand
 };
 
 struct Parser {
@@ -69,6 +101,7 @@ struct Parser {
   std::string_view rest;
   std::vector<Entry> operands;
   std::vector<const Operator *> operators;
+  std::vector<Node> nodes;
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -140,11 +173,13 @@ bool fail_whole(const Parser &p) {
   return false;
 }
 
+// The vocabulary name of name, or null after a logged error: a property the
+// library never stores would only ever match nothing.
 const char *property_name(const char *name) {
   int slot = prop_index_of(name, 0);
   if (slot > 0) return prop_name(slot);
   LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Invalid property %s in search criteria", name));
-  return name;
+  return nullptr;
 }
 
 const char *value_select(apr_pool_t *pool, const char *name, const char *condition) {
@@ -152,28 +187,41 @@ const char *value_select(apr_pool_t *pool, const char *name, const char *conditi
                      " and valueOid in (select oid from propValue where value ", condition, ")", nullptr);
 }
 
-// The select for name <operator> value; null after a logged error.
-const char *comparison(Parser &p, const Operator &op, const char *name, const char *value) {
-  apr_pool_t *pool = p.pool;
-  switch (op.op) {
-    case Op::kCompare:
-      if (std::strcmp(name, "@parentID") == 0 && std::strcmp(op.sql, "=") == 0) {
-        if (!msdb_id_path_valid(value)) return nullptr;
-        const char *oid = nullptr;
-        msdb_id_split(pool, value, nullptr, &oid);
-        return apr_psprintf(pool, "select objectoid as searchObjectOid from edge where parentObjectOid=%s", oid);
-      }
-      return value_select(pool, name, apr_psprintf(pool, "%s '%s' COLLATE NOCASE", op.sql, value));
-    case Op::kContains:
-      if (value[0] == '^') return value_select(pool, name, apr_psprintf(pool, "like '%s%%'", value + 1));
-      return value_select(pool, name, apr_psprintf(pool, "like '%%%s%%'", value));
-    case Op::kDoesNotContain:
-      return value_select(pool, name, apr_psprintf(pool, "not like '%%%s%%'", value));
-    case Op::kDerivedFrom:
-      return value_select(pool, name, apr_psprintf(pool, "like '%s%%'", value));
-    default:
-      break;
+// text with the LIKE wildcards "%" and "_" (and the escape character itself)
+// escaped by a backslash, for a pattern that ends with ESCAPE '\'.
+const char *like_literal(apr_pool_t *pool, const char *text) {
+  std::string out;
+  for (const char *c = text; *c != '\0'; ++c) {
+    if (*c == '%' || *c == '_' || *c == '\\') out += '\\';
+    out += *c;
   }
+  return apr_pstrmemdup(pool, out.data(), out.size());
+}
+
+const char *like_select(apr_pool_t *pool, const char *name, const char *negation, const char *prefix,
+                        const char *value) {
+  return value_select(pool, name,
+                      apr_psprintf(pool, "%slike '%s%s%%' ESCAPE '\\'", negation, prefix, like_literal(pool, value)));
+}
+
+bool is_numeric_property(const char *name) {
+  for (std::string_view numeric : kNumericProperties) {
+    if (numeric == name) return true;
+  }
+  return false;
+}
+
+// The numeric comparison of name's values with value, or null when either is
+// not a number. The operand is written back from the parsed number, never
+// pasted.
+const char *numeric_comparison(apr_pool_t *pool, const char *name, const char *sql_operator, const char *value) {
+  double number = 0;
+  if (!is_numeric_property(name) || !parse_double(value, &number) || !std::isfinite(number)) return nullptr;
+  return value_select(pool, name,
+                      apr_psprintf(pool, "glob '*[0-9]*' and cast(value as real) %s %.17g", sql_operator, number));
+}
+
+const char *exists_select(apr_pool_t *pool, const char *name, const char *value) {
   const char *exists = apr_psprintf(pool, kPropSelect, name);
   if (strcasecmp(value, "true") == 0) return exists;
   if (strcasecmp(value, "false") == 0) {
@@ -182,6 +230,54 @@ const char *comparison(Parser &p, const Operator &op, const char *name, const ch
   LOG4C(kModule, LOG4C_ERROR,
         log4c_sprintf("Invalid search criteria exists operator has %s instead of true / false", value));
   return nullptr;
+}
+
+// The select for name <operator> value; null after a logged error.
+const char *comparison(Parser &p, const Operator &op, const char *name, const char *value) {
+  apr_pool_t *pool = p.pool;
+  switch (op.op) {
+    case Op::kCompare: {
+      if (std::strcmp(name, "@parentID") == 0 && std::strcmp(op.sql, "=") == 0) {
+        if (!msdb_id_path_valid(value)) return nullptr;
+        const char *oid = nullptr;
+        msdb_id_split(pool, value, nullptr, &oid);
+        return apr_psprintf(pool, "select objectoid as searchObjectOid from edge where parentObjectOid=%s", oid);
+      }
+      const char *numeric = numeric_comparison(pool, name, op.sql, value);
+      if (numeric != nullptr) return numeric;
+      return value_select(pool, name, apr_psprintf(pool, "%s '%s' COLLATE NOCASE", op.sql, value));
+    }
+    case Op::kContains:
+      if (value[0] == '^') return like_select(pool, name, "", "", value + 1);
+      return like_select(pool, name, "", "%", value);
+    case Op::kDoesNotContain:
+      return like_select(pool, name, "not ", "%", value);
+    case Op::kDerivedFrom:
+      return like_select(pool, name, "", "", value);
+    default:
+      return exists_select(pool, name, value);
+  }
+}
+
+int add_node(Parser &p, Node node) {
+  p.nodes.push_back(std::move(node));
+  return static_cast<int>(p.nodes.size()) - 1;
+}
+
+// Adds the selects of entry to a join of op: a join of the same operator
+// gives its own selects (the operators are associative).
+void take_children(Parser &p, Op op, int entry, std::vector<int> &children) {
+  Node &node = p.nodes[entry];
+  if (node.sql != nullptr || node.op != op) {
+    children.push_back(entry);
+    return;
+  }
+  if (children.empty()) {
+    children = std::move(node.children);
+  } else {
+    children.insert(children.end(), node.children.begin(), node.children.end());
+  }
+  node.children.clear();
 }
 
 bool reduce(Parser &p) {
@@ -196,12 +292,18 @@ bool reduce(Parser &p) {
   Entry left = p.operands.back();
   p.operands.pop_back();
   const bool joins = op.op == Op::kAnd || op.op == Op::kOr;
-  if (left.is_select != joins || right.is_select != joins) return fail_whole(p);
-  const char *sql = joins ? apr_psprintf(p.pool, "select * from (%s %s %s)", left.text,
-                                         op.op == Op::kAnd ? "INTERSECT" : "UNION", right.text)
-                          : comparison(p, op, property_name(left.text), right.text);
+  if ((left.node >= 0) != joins || (right.node >= 0) != joins) return fail_whole(p);
+  if (joins) {
+    Node join{nullptr, op.op, {}};
+    take_children(p, op.op, left.node, join.children);
+    take_children(p, op.op, right.node, join.children);
+    p.operands.push_back({nullptr, add_node(p, std::move(join))});
+    return true;
+  }
+  const char *name = property_name(left.text);
+  const char *sql = name == nullptr ? nullptr : comparison(p, op, name, right.text);
   if (sql == nullptr) return false;
-  p.operands.push_back({sql, true});
+  p.operands.push_back({nullptr, add_node(p, Node{sql, op.op, {}})});
   return true;
 }
 
@@ -220,7 +322,7 @@ bool apply(Parser &p, Token token, const Operator *op, const char *operand, Last
   switch (token) {
     case Token::kOperand:
       if (after_value) return fail_at(p, at);
-      p.operands.push_back({operand, false});
+      p.operands.push_back({operand, -1});
       last = Last::kOperand;
       return true;
     case Token::kOpen:
@@ -246,6 +348,55 @@ bool apply(Parser &p, Token token, const Operator *op, const char *operand, Last
   }
 }
 
+// Compound levels needed to join count selects kCompoundTerms at a time.
+int compound_levels(size_t count) {
+  int levels = 1;
+  for (; count > kCompoundTerms; count = (count + kCompoundTerms - 1) / kCompoundTerms) levels++;
+  return levels;
+}
+
+// The nesting of compounds the select of node needs; stops counting once
+// past the limit, so that the recursion stays as shallow as the limit.
+int compound_depth(const Parser &p, int node, int above) {
+  const Node &n = p.nodes[node];
+  if (n.sql != nullptr) return 0;
+  const int levels = compound_levels(n.children.size());
+  if (above + levels > kMaxCompoundDepth) return above + levels;
+  int deepest = 0;
+  for (int child : n.children) {
+    const int depth = compound_depth(p, child, above + levels);
+    if (depth > deepest) deepest = depth;
+    if (above + levels + deepest > kMaxCompoundDepth) break;
+  }
+  return levels + deepest;
+}
+
+void write_node(const Parser &p, int node, std::string &out);
+
+void write_join(const Parser &p, const Node &join, size_t first, size_t count, std::string &out) {
+  if (count == 1) {
+    write_node(p, join.children[first], out);
+    return;
+  }
+  size_t group = 1;
+  while (count > group * kCompoundTerms) group *= kCompoundTerms;
+  out += "select * from (";
+  for (size_t at = first; at < first + count; at += group) {
+    if (at > first) out += join.op == Op::kAnd ? " INTERSECT " : " UNION ";
+    write_join(p, join, at, std::min(group, first + count - at), out);
+  }
+  out += ")";
+}
+
+void write_node(const Parser &p, int node, std::string &out) {
+  const Node &n = p.nodes[node];
+  if (n.sql != nullptr) {
+    out += n.sql;
+  } else {
+    write_join(p, n, 0, n.children.size(), out);
+  }
+}
+
 }  // namespace
 
 const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape) {
@@ -253,7 +404,13 @@ const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, 
     LOG4C(kModule, LOG4C_ERROR, "Invalid search criteria");
     return nullptr;
   }
-  Parser p{pool, criteria, escape, criteria, {}, {}};
+  const size_t length = std::strlen(criteria);
+  if (length > MSDB_MAX_CRITERIA_LENGTH) {
+    LOG4C(kModule, LOG4C_ERROR,
+          log4c_sprintf("Search criteria of %zu characters refused: the limit is %d", length, MSDB_MAX_CRITERIA_LENGTH));
+    return nullptr;
+  }
+  Parser p{pool, criteria, escape, criteria, {}, {}, {}};
   Last last = Last::kNothing;
   for (;;) {
     std::string_view at = p.rest;
@@ -265,9 +422,17 @@ const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, 
     if (!apply(p, token, op, operand, last, at)) return nullptr;
   }
   if (!reduce_while(p, 0)) return nullptr;
-  if (!p.operators.empty() || p.operands.size() != 1 || !p.operands.back().is_select) {
+  if (!p.operators.empty() || p.operands.size() != 1 || p.operands.back().node < 0) {
     fail_whole(p);
     return nullptr;
   }
-  return p.operands.back().text;
+  const int root = p.operands.back().node;
+  if (compound_depth(p, root, 0) > kMaxCompoundDepth) {
+    LOG4C(kModule, LOG4C_ERROR,
+          log4c_sprintf("Search criteria nest \"and\" and \"or\" too deeply: at most %d levels", kMaxCompoundDepth));
+    return nullptr;
+  }
+  std::string sql;
+  write_node(p, root, sql);
+  return apr_pstrmemdup(pool, sql.data(), sql.size());
 }

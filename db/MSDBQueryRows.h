@@ -24,6 +24,12 @@ struct DbRowReader {
 int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const char ***oids,
                   const char **joined);
 
+// Whether each request id (already checked by db_query_oids) names an
+// object reached by its route: a lone oid an existing object, a longer id
+// path an edge from each segment to the next ("-1" always holds). Returns 0,
+// or 20014 after "No object has the id \"%s\"" or a failed statement.
+int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids, int id_count);
+
 // Opens the rows of sql for reading. Returns 0, or 20014 after "Could not
 // execute SQL statement".
 int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor);

@@ -75,6 +75,7 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+  if (db_query_routes_exist(scratch, conn->medialib, ids, id_count) != APR_SUCCESS) return APR_EGENERAL;
   const char *hits = direct_children ? apr_psprintf(scratch, kDirectHits, containers, select)
                                      : apr_psprintf(scratch, kSubtreeHits, "dc:title", containers, select);
   if (db_exec(conn->medialib, hits, nullptr) != APR_SUCCESS) return APR_EGENERAL;

@@ -109,11 +109,27 @@ const char *fixed_object_sql(apr_pool_t *pool, const FixedObject &object, int or
                      property_sql(pool, object.oid, "zentoria:isContainer", "1"), nullptr);
 }
 
+// The empty file, readable and writable by its owner only (the admin
+// database holds account passwords; SQLite gives its journals the mode of the
+// database file). Fails when the file exists.
+apr_status_t create_private(apr_pool_t *pool, const char *path, const char **reason) {
+  apr_file_t *file = nullptr;
+  apr_status_t status = apr_file_open(&file, path, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_EXCL,
+                                      APR_FPROT_UREAD | APR_FPROT_UWRITE, pool);
+  if (status != APR_SUCCESS) {
+    char text[256];
+    *reason = apr_pstrdup(pool, apr_strerror(status, text, sizeof text));
+    return status;
+  }
+  return apr_file_close(file);
+}
+
 apr_status_t create_file(apr_pool_t *pool, const apr_dbd_driver_t *driver, const char *path,
                          const char *const *statements, std::size_t count, bool fixed_objects) {
   apr_dbd_t *handle = nullptr;
   const char *reason = "cannot open";
-  apr_status_t status = apr_dbd_open_ex(driver, pool, path, &handle, &reason);
+  apr_status_t status = create_private(pool, path, &reason);
+  if (status == APR_SUCCESS) status = apr_dbd_open_ex(driver, pool, path, &handle, &reason);
   if (status == APR_SUCCESS) status = run(driver, handle, "BEGIN TRANSACTION", &reason);
   for (std::size_t i = 0; status == APR_SUCCESS && i < count; ++i) status = run(driver, handle, statements[i], &reason);
   int ordinal = 0;

@@ -10,7 +10,7 @@
 
 #include <apr_pools.h>
 
-// Creates both files. Returns 0; 17 when either file exists already (ERROR
+// Creates both files, readable and writable by their owner only. Returns 0; 17 when either file exists already (ERROR
 // "Library database %s exists already", nothing created); 20014 after ERROR
 // "Could not create library database %s, reason: %s" (files removed again).
 int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *admin_path);

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "MSFFMPEGLibrary.h"
-#include "MSSharedLibrary.h"
+#include "CommonSharedLibrary.h"
 #include "PlatformRegistry.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Binding of the thumbnail functions (see MSSharedLibrary). The probes'
+// Binding of the thumbnail functions (see CommonSharedLibrary). The probes'
 // loaders open ffmpeg and MagickCore with RTLD_GLOBAL, so the functions they
 // do not bind are found in the global scope; swscale is opened here.
 #include "ThumbnailLibraries.h"
@@ -7,7 +7,7 @@
 
 #include "MSFFMPEGLibrary.h"
 #include "MSMagickLibrary.h"
-#include "MSSharedLibrary.h"
+#include "CommonSharedLibrary.h"
 
 namespace {
 

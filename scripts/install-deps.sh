@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project builds, tests and benchmarks with.
 # Idempotent: prints nothing and changes nothing when all are present. Run as root.
+# With --fuzz it also installs what fuzz/run.sh builds with.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,11 @@ packages=(
   minidlna
   libasound2-dev alsa-utils
 )
+# clang and its libFuzzer runtime build the fuzz targets (fuzz/run.sh); CI
+# does not build them, so they come only with --fuzz.
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

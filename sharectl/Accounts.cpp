@@ -11,7 +11,7 @@
 
 namespace {
 
-// True when domain is empty or only white space: such an account is ignored.
+// True when domain is empty or only white space.
 bool blank(const char *domain) { return domain[std::strspn(domain, " \t\n\r\f")] == '\0'; }
 
 struct AccountParts {
@@ -59,7 +59,14 @@ int save_account(apr_pool_t *pool, MediaLibraryDB *db, const AccountParts &parts
 int record_account(RunState &run, const char *text) {
   Pool pool(run.root, "Main");
   AccountParts parts = split_account(pool, text);
-  if (blank(parts.domain)) return 0;
+  // Nothing would be recorded: say so rather than report success. An empty
+  // user name with a password (":guest@domain") is the domain's anonymous
+  // account and is recorded.
+  const bool nothing_before_at = parts.user[0] == '\0' && parts.password == parts.domain + std::strlen(parts.domain);
+  if (blank(parts.domain) || nothing_before_at) {
+    std::printf("\n\nCould not add user account %s@%s: give it as USER:PASSWORD@DOMAIN.\n", parts.user, parts.domain);
+    return APR_EGENERAL;
+  }
   if (run.db && save_account(pool, run.db, parts) == 0) return 0;
   std::printf("\n\nCould not add user account %s:%s@%s.\n", parts.user, parts.password, parts.domain);
   return APR_EGENERAL;

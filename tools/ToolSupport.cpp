@@ -13,15 +13,20 @@
 namespace {
 
 const char *g_program = "";
+bool g_first_error_only = false;
+bool g_error_printed = false;
 
 void print_error(int, const char *message, int, const char *, int) {
+  if (g_first_error_only && g_error_printed) return;
+  g_error_printed = true;
   std::fprintf(stderr, "%s: %s\n", g_program, message);
 }
 
 }  // namespace
 
-ToolRun::ToolRun(const char *program) {
+ToolRun::ToolRun(const char *program, bool first_error_only) {
   g_program = program;
+  g_first_error_only = first_error_only;
   if (apr_initialize() != APR_SUCCESS) {
     std::fprintf(stderr, "%s: could not initialise APR\n", program);
     return;

@@ -11,8 +11,10 @@
 class ToolRun {
  public:
   // Initialises APR, the thread hooks and the root pool; errors that modules
-  // log are also printed on standard error, prefixed with the program name.
-  explicit ToolRun(const char *program);
+  // log are also printed on standard error, prefixed with the program name
+  // (with first_error_only, only the first of a run: the place that found
+  // the fault logs it, its callers only add their context).
+  explicit ToolRun(const char *program, bool first_error_only = false);
   ~ToolRun();
   ToolRun(const ToolRun &) = delete;
   ToolRun &operator=(const ToolRun &) = delete;

@@ -6,8 +6,9 @@
 //   mlbrowse [-f FILTER] [-s START] [-c COUNT] [-o FORMAT] search ID CRITERIA
 //
 // The document goes to standard output, the returned and total counts to
-// standard error. Exit status: 0 done, 1 the query failed (a bad id or bad
-// criteria, with the reason on standard error), 2 bad usage or no library.
+// standard error. Exit status: 0 done, 1 the query failed (a bad or unknown
+// id, bad criteria, with one line of reason on standard error), 2 bad usage
+// or no library.
 #include <apr_file_info.h>
 #include <apr_getopt.h>
 
@@ -134,7 +135,7 @@ int run_query(apr_pool_t *pool, MediaLibraryDB *db, const Request &request) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  ToolRun run(kProgram);
+  ToolRun run(kProgram, true);
   if (!run.ok()) return 2;
   apr_pool_t *pool = run.pool();
   Request request;

@@ -4,8 +4,10 @@
 // configuration of this source tree), log4cxx.properties (logging into
 // logs/medialib.log), data/ with the content database named
 // by the configuration and data/db/admin.db, both made from the schema,
-// data/download/ and logs/. A folder that already holds a configuration or a
-// data folder is left untouched. Exit status: 0 done, 1 failure, 2 usage.
+// data/download/ and logs/. The databases and the folders that hold them are
+// open to their owner only: the admin database keeps account passwords. A
+// folder that already holds a configuration or a data folder is left
+// untouched. Exit status: 0 done, 1 failure, 2 usage.
 #include <apr_file_info.h>
 #include <apr_file_io.h>
 #include <apr_strings.h>
@@ -29,8 +31,10 @@ bool exists(apr_pool_t *pool, const char *path) {
   return apr_stat(&info, path, APR_FINFO_TYPE, pool) == APR_SUCCESS;
 }
 
-bool make_dir(apr_pool_t *pool, const char *path) {
-  apr_status_t status = apr_dir_make_recursive(path, APR_FPROT_OS_DEFAULT, pool);
+constexpr apr_fileperms_t kOwnerOnly = APR_FPROT_UREAD | APR_FPROT_UWRITE | APR_FPROT_UEXECUTE;
+
+bool make_dir(apr_pool_t *pool, const char *path, apr_fileperms_t permissions = APR_FPROT_OS_DEFAULT) {
+  apr_status_t status = apr_dir_make_recursive(path, permissions, pool);
   if (status == APR_SUCCESS) return true;
   char reason[256];
   std::fprintf(stderr, "%s: cannot create %s: %s\n", kProgram, path, apr_strerror(status, reason, sizeof reason));
@@ -62,8 +66,11 @@ int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) 
   const char *admin_db = nullptr;
   if (!run.library_paths(dir, argv0, &content_db, &admin_db)) return 1;
   const MSConfigPaths *paths = msconfig_paths();
-  for (const char *folder : std::initializer_list<const char *>{paths->data_dir, path_dirname(pool, content_db), path_dirname(pool, admin_db),
-                             paths->download_dir, paths->logs_dir}) {
+  for (const char *folder : std::initializer_list<const char *>{paths->data_dir, path_dirname(pool, content_db),
+                                                                path_dirname(pool, admin_db)}) {
+    if (!make_dir(pool, folder, kOwnerOnly)) return 1;
+  }
+  for (const char *folder : std::initializer_list<const char *>{paths->download_dir, paths->logs_dir}) {
     if (!make_dir(pool, folder)) return 1;
   }
   if (msdb_schema_create(pool, content_db, admin_db) != APR_SUCCESS) return 1;

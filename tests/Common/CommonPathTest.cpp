@@ -10,6 +10,7 @@
 #include "Common.h"
 #include "CommonFiles.h"
 #include "CommonPath.h"
+#include "CommonText.h"
 #include "CommonUserMessage.h"
 #include "LogCapture.h"
 #include "PlatformExecutable.h"
@@ -56,6 +57,19 @@ TEST_F(CanonicalPath, PosixRuleKeepsCaseAndBackslashes) {
   EXPECT_EQ(path_canonical(pool_, nullptr), nullptr);
 }
 
+TEST_F(CanonicalPath, CanonicalFormIsStableWhenCanonicalisedAgain) {
+  // Found by fuzzing: slashes after a one-letter "scheme" (a drive) came out
+  // doubled once and single the next time.
+  for (const char *path : {"a:///x", ";:///music./A/.C", "http:///x", "x:///", "http://h//a"}) {
+    for (PathRule rule : {PATH_RULE_POSIX, PATH_RULE_WINDOWS}) {
+      const char *once = path_canonical_rule(pool_, path, rule);
+      EXPECT_STREQ(path_canonical_rule(pool_, once, rule), once) << path;
+    }
+  }
+  EXPECT_EQ(posix("a:///x"), "a:/x");
+  EXPECT_EQ(posix("http:///x"), "http://x");
+}
+
 TEST(PathHelpers, UrlQuestions) {
   EXPECT_TRUE(url_is_remote("http://x/y"));
   EXPECT_FALSE(url_is_remote("FILE:///x"));
@@ -63,7 +77,7 @@ TEST(PathHelpers, UrlQuestions) {
   EXPECT_STREQ(url_after_scheme("mms://host/x"), "host/x");
   EXPECT_EQ(url_after_scheme("/plain"), nullptr);
   EXPECT_TRUE(path_is_absolute("c:x"));
-  EXPECT_TRUE(path_is_absolute("\\\\srv"));
+  EXPECT_FALSE(path_is_absolute("\\\\srv")) << "no separator on POSIX";
   EXPECT_TRUE(path_is_absolute("/x"));
   EXPECT_TRUE(path_is_absolute("rtsp://h"));
   EXPECT_FALSE(path_is_absolute("music/x"));
@@ -85,6 +99,17 @@ TEST(PathHelpers, ComponentsDirnamesAndExtensions) {
   EXPECT_STREQ(path_extension("http://h/x.mp3?a=b.c", 0), "c");
   EXPECT_STREQ(path_extension("http://h/x.mp3?a=b.c", 1), "mp3?a=b.c");
   EXPECT_EQ(path_extension("http://h/x?a=b.c", 1), nullptr);
+}
+
+TEST(PathHelpers, BackslashIsNotASeparatorOnPosix) {
+  TestPool pool;
+  EXPECT_STREQ(path_last_component("/music/AC\\DC - Back.mp3"), "AC\\DC - Back.mp3");
+  EXPECT_STREQ(path_dirname(pool, "/music/AC\\DC - Back.mp3"), "/music/");
+  EXPECT_STREQ(path_extension("/music/a.b\\c", 0), "b\\c");
+  EXPECT_STREQ(path_join(pool, "/music/x\\", nullptr, "f.mp3"), "/music/x\\/f.mp3");
+  EXPECT_STREQ(path_strip_extension(pool, "AC\\DC - Back.mp3"), "AC\\DC - Back");
+  EXPECT_TRUE(path_is_separator('/'));
+  EXPECT_FALSE(path_is_separator('\\'));
 }
 
 TEST(PathHelpers, JoinAndExecutableFolder) {

@@ -1,6 +1,9 @@
 // sharectl's command line as a user meets it: hints, usage, bad options,
 // stray arguments and the exit status.
+#include <expat.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "CommonFiles.h"
 #include "InstallFolder.h"
@@ -11,6 +14,8 @@ namespace {
 constexpr const char *kUseHelp = "Please use -H or --help for a listing of command line arguments.\n";
 constexpr const char *kInvalidArgs = "Invalid (some) command line arguments, please use -H or --help for help.\n";
 constexpr const char *kPleaseWait = "\nPlease wait, this may take a while...\n\n";
+// Every run that started the download engine ends with this.
+const std::string kDownloadsDone = "\nWaiting for background downloads to complete... Done\n";
 
 class SharectlCli : public ::testing::Test {
  protected:
@@ -24,7 +29,7 @@ class SharectlCli : public ::testing::Test {
 
 TEST_F(SharectlCli, NoArgumentsPrintsTheHintAndSucceeds) {
   ProgramResult r = sharectl({});
-  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.out, kUseHelp + kDownloadsDone);
   EXPECT_EQ(r.status, 0);
 }
 
@@ -41,28 +46,34 @@ TEST_F(SharectlCli, HelpListsTheUserOptionsOnly) {
 
 TEST_F(SharectlCli, UnknownOptionIsSkippedWithTheHintAndFails) {
   ProgramResult r = sharectl({"-Z"});
-  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.out, kUseHelp + kDownloadsDone);
   EXPECT_NE(r.err.find("Z"), std::string::npos);  // APR's own diagnostic
   EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(SharectlCli, PlainArgumentStartingWithDashAfterBadOptionGetsTheHint) {
   ProgramResult r = sharectl({"--bogus", "-"});
-  EXPECT_EQ(r.out, kUseHelp);
+  EXPECT_EQ(r.out, kUseHelp + kDownloadsDone);
 }
 
 TEST_F(SharectlCli, StrayArgumentAfterAnOptionIsRefused) {
   ProgramResult r = sharectl({"-H", "stray"});
-  EXPECT_EQ(r.out.substr(r.out.size() - std::string(kInvalidArgs).size()), kInvalidArgs);
+  std::string tail = kInvalidArgs + kDownloadsDone;
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
   EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(SharectlCli, AccountWithoutDomainDoesNothing) {
-  for (const char *account : {"alice:secret", "alice:secret@", "alice:secret@ \t\r\n\f"}) {
+TEST_F(SharectlCli, AccountWithoutUserOrDomainFailsWithAMessage) {
+  for (const char *account : {"alice:secret", "alice:secret@", "alice:secret@ \t\r\n\f", "@home", ""}) {
     ProgramResult r = sharectl({"-C", account});
-    EXPECT_EQ(r.out, "") << account;
-    EXPECT_EQ(r.status, 0) << account;
+    EXPECT_NE(r.out.find("Could not add user account "), std::string::npos) << account;
+    EXPECT_NE(r.out.find("give it as USER:PASSWORD@DOMAIN."), std::string::npos) << account;
+    EXPECT_EQ(r.out.find("secret"), std::string::npos) << account;
+    EXPECT_EQ(r.status, 1) << account;
   }
+  ProgramResult rows = run_program("/usr/bin/sqlite3", {install.file("data/db/admin.db"), "select count(*) from useraccount"},
+                                   install.path());
+  EXPECT_EQ(rows.out, "0\n");
 }
 
 TEST_F(SharectlCli, FailedShareReportsFailureInTheExitStatus) {
@@ -85,7 +96,7 @@ TEST(SharectlOutsideInstallation, ConfigurationMissingIsReportedAndFails) {
 TEST_F(SharectlCli, AccountIsRecordedThenItsPasswordUpdated) {
   ASSERT_EQ(sharectl({"-C", "alice:secret@home"}).status, 0);
   ProgramResult again = sharectl({"-C", "alice:n3w:pass@word@home"});
-  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.out, kDownloadsDone);
   EXPECT_EQ(again.status, 0);
   ProgramResult rows = run_program("/usr/bin/sqlite3",
                                    {install.file("data/db/admin.db"),
@@ -119,4 +130,42 @@ TEST_F(SharectlCli, AnonymousAccountIsKeptUntilANamedOneReplacesIt) {
   EXPECT_EQ(accounts(), "|media.example\n");
   ASSERT_EQ(sharectl({"-C", "bob:pw@media.example"}).status, 0);
   EXPECT_EQ(accounts(), "bob|media.example\n");
+}
+
+TEST_F(SharectlCli, CorruptLibraryPrintsTheLibraryTextAndFails) {
+  const std::string medialib = install.file("data/medialib.db");
+  const std::string whole = read_file(medialib);
+  for (const std::string &damaged : {whole.substr(0, 5000), std::string(100, '\x5a'), std::string()}) {
+    write_file(medialib, damaged);
+    ProgramResult r = sharectl({"-L"});
+    EXPECT_EQ(r.out.rfind("\nInvalid, missing or locked media library, possible reasons are:\n\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.status, 1);
+  }
+}
+
+TEST_F(SharectlCli, HostileNamesGiveItemsThatBrowseAsXml) {
+  const std::string media = install.scratch().file("media");
+  std::filesystem::create_directory(media);
+  const std::string tone = media + "/tone.mp3";
+  ASSERT_EQ(run_program("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i", "sine=duration=1", "-metadata",
+                                            "title=Tag\x01\x1b[31m", tone},
+                        media)
+                .status,
+            0);
+  const std::string tagged = read_file(tone);
+  std::filesystem::remove(tone);
+  const char *names[] = {"ctl\x01\x1b[31m.mp3", "latin\xe9.mp3", "overlong\xc0\xaf.mp3", "AC\\DC - Back.mp3",
+                         "100% pure.mp3"};
+  for (const char *name : names) write_file(media + "/" + name, tagged);
+  ASSERT_EQ(sharectl({"-S", media}).status, 0);
+  ProgramResult browse = run_program(built_program("tools/mlbrowse"),
+                                     {"search", "0", "upnp:class derivedfrom \"object.item\""}, install.path());
+  ASSERT_EQ(browse.status, 0) << browse.err;
+  XML_Parser parser = XML_ParserCreate("UTF-8");
+  EXPECT_EQ(XML_Parse(parser, browse.out.data(), static_cast<int>(browse.out.size()), 1), XML_STATUS_OK)
+      << XML_ErrorString(XML_GetErrorCode(parser)) << "\n" << browse.out;
+  XML_ParserFree(parser);
+  EXPECT_NE(browse.err.find("returned 5, total 5"), std::string::npos) << browse.err;
+  EXPECT_NE(browse.out.find(">file://" + media + "/latin%E9.mp3</res>"), std::string::npos) << browse.out;
+  EXPECT_NE(browse.out.find(">file://" + media + "/AC\\DC - Back.mp3</res>"), std::string::npos);
 }

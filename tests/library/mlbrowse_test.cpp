@@ -59,3 +59,24 @@ TEST_F(MlbrowseTest, BadIdsCriteriaAndOptionsFailWithAReason) {
   EXPECT_EQ(mlbrowse({"list", "0"}).status, 2);
   EXPECT_EQ(mlbrowse({"-c", "-5", "browse", "0"}).status, 2);
 }
+
+TEST_F(MlbrowseTest, UnknownIdsAndPropertiesExitNonZeroWithOneMessage) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *message;
+  };
+  const Case cases[] = {
+      {{"browse", "00001"}, "mlbrowse: Invalid object id \"00001\"\n"},
+      {{"meta", "999999"}, "mlbrowse: No object has the id \"999999\"\n"},
+      {{"browse", "0/1/999"}, "mlbrowse: No object has the id \"0/1/999\"\n"},
+      {{"meta", "0/2/1"}, "mlbrowse: No object has the id \"0/2/1\"\n"},
+      {{"search", "0", "nosuch:prop = \"x\""}, "mlbrowse: Invalid property nosuch:prop in search criteria\n"},
+  };
+  for (const Case &c : cases) {
+    ProgramResult result = mlbrowse(c.args);
+    EXPECT_EQ(result.status, 1) << c.args[1];
+    EXPECT_EQ(result.out, "") << c.args[1];
+    EXPECT_EQ(result.err, c.message);
+  }
+  EXPECT_EQ(mlbrowse({"meta", "0/1"}).status, 0);
+}

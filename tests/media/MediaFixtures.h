@@ -2,7 +2,20 @@
 // folder that lives as long as the test suite.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "MSCodecCommon.h"
+
+// Everything stream_probe reports about one file.
+struct StreamFacts {
+  VideoInfo video{};
+  AudioInfo audio{};
+  std::int64_t duration = 0, size = 0;
+  const char *video_codec = nullptr, *audio_codec = nullptr, *title = nullptr, *author = nullptr;
+  const char *copyright = nullptr, *comment = nullptr, *album = nullptr, *genre = nullptr;
+  int year = 0, track = 0;
+};
 
 // Runs ffmpeg quietly with args (sources and encoders), writing out; returns
 // the path of out inside folder, or "" when ffmpeg failed.

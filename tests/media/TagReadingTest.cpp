@@ -7,11 +7,15 @@
 #include <taglib/privateframe.h>
 #include <taglib/textidentificationframe.h>
 
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "CommonTagLib.h"
 #include "CommonTagLibExtra.h"
+#include "CommonTagLibStream.h"
+#include "CommonUtf8.h"
 #include "LogCapture.h"
 #include "MediaFixtures.h"
 
@@ -135,14 +139,53 @@ TEST_F(TagReading, AlbumArtistAndCollectionIdComeFromTheFormatSpecificTag) {
   }
 }
 
-TEST_F(TagReading, BackslashSeparatorsOpenTheSameFile) {
+TEST_F(TagReading, BackslashInAFileNameIsNotASeparator) {
+  const std::string named = folder_->file("AC\\DC - Back.mp3");
+  ASSERT_TRUE(copy_file(mp3_, named));
+  Tags t;
+  ASSERT_EQ(read(named, &t), 0);
+  EXPECT_STREQ(t.title, "Tune");
   std::string windows_style = mp3_;
   for (char &c : windows_style) {
     if (c == '/') c = '\\';
   }
+  EXPECT_EQ(read(windows_style, &t), 20014);
+}
+
+TEST_F(TagReading, OneTagCannotBloatTheLibrary) {
+  const std::string bloated = folder_->file("bloated.mp3");
+  ASSERT_TRUE(copy_file(mp3_, bloated));
+  {
+    TagLib::MPEG::File file(bloated.c_str());
+    std::string title = std::string(10 * 1024 * 1024 - 1, 'a');
+    title.insert(TEXT_MAX_BYTES - 1, "\xC3\xA9");  // a two-byte character across the cap
+    file.ID3v2Tag(true)->setTitle(TagLib::String(title, TagLib::String::UTF8));
+    file.ID3v2Tag()->setArtist(TagLib::String("Bad\x01\x1B[31mBand", TagLib::String::UTF8));
+    file.save();
+  }
   Tags t;
-  ASSERT_EQ(read(windows_style, &t), 0);
+  ASSERT_EQ(read(bloated, &t), 0);
+  EXPECT_EQ(std::strlen(t.title), TEXT_MAX_BYTES - 1) << "cut before the character that does not fit";
+  EXPECT_TRUE(utf8_is_xml_text(t.title));
+  EXPECT_STREQ(t.artist, "Bad[31mBand");
+}
+
+TEST_F(TagReading, HugePaddedFileIsReadWithinABoundedWindow) {
+  const std::string padded = folder_->file("padded.mp3");
+  ASSERT_TRUE(copy_file(mp3_, padded));
+  std::filesystem::resize_file(padded, 4LL * 1024 * 1024 * 1024);  // sparse: costs no disk
+  Tags t;
+  ASSERT_EQ(read(padded, &t), 0);
   EXPECT_STREQ(t.title, "Tune");
+  BoundedTagStream stream(padded.c_str());
+  TagLib::FileRef file(&stream, true, TagLib::AudioProperties::Average);
+  EXPECT_LE(stream.bytes_served(), TAG_HEAD_BYTES + TAG_TAIL_BYTES);
+  const std::string zeros = folder_->file("zeros.flac");
+  write_file(zeros, "");
+  std::filesystem::resize_file(zeros, 4LL * 1024 * 1024 * 1024);
+  BoundedTagStream empty(zeros.c_str());
+  TagLib::FileRef nothing(&empty, true, TagLib::AudioProperties::Average);
+  EXPECT_LE(empty.bytes_served(), TAG_HEAD_BYTES + TAG_TAIL_BYTES);
 }
 
 TEST_F(TagReading, OnlyWantedResultsAreFilled) {

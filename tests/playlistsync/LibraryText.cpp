@@ -1,5 +1,7 @@
 #include "LibraryText.h"
 
+#include <apr_md5.h>
+
 LibraryText &LibraryText::track(int id, const std::string &name, const std::string &location,
                                 const std::string &extra) {
   std::string n = std::to_string(id);
@@ -43,3 +45,15 @@ std::string total_time(long milliseconds) {
 }
 
 std::string local_file(const std::string &encoded_path) { return "file://localhost/C:/" + encoded_path; }
+
+std::string md5_hex(const std::string &bytes) {
+  unsigned char digest[APR_MD5_DIGESTSIZE];
+  apr_md5(digest, bytes.data(), bytes.size());
+  std::string hex;
+  for (unsigned char byte : digest) {
+    constexpr const char *kDigits = "0123456789abcdef";
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  return hex;
+}

@@ -24,3 +24,6 @@ class LibraryText {
 std::string total_time(long milliseconds);
 // A track location as iTunes writes it for a file on drive C:.
 std::string local_file(const std::string &encoded_path);
+
+// The MD5 digest of bytes as 32 lower-case digits, as sidecars hold it.
+std::string md5_hex(const std::string &bytes);

@@ -17,18 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string md5_hex(const std::string &bytes) {
-  unsigned char digest[APR_MD5_DIGESTSIZE];
-  apr_md5(digest, bytes.data(), bytes.size());
-  std::string hex;
-  for (unsigned char byte : digest) {
-    constexpr const char *kDigits = "0123456789abcdef";
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
-}
-
 class Conversion : public ::testing::Test {
  protected:
   Conversion() { fs::create_directory(target()); }
@@ -77,7 +65,7 @@ TEST_F(Conversion, TwoEntryPlaylistIsWrittenByteForByte) {
   EXPECT_EQ(content("Road Trip.pls"), expected);
   std::string sidecar = content("Road Trip.pls.md5");
   EXPECT_EQ(sidecar.substr(0, 34), md5_hex(expected) + " *");
-  EXPECT_NE(sidecar.find("/Zentoria/"), std::string::npos) << sidecar;
+  EXPECT_NE(sidecar.find("/Zentoria-"), std::string::npos) << sidecar;
   EXPECT_TRUE(sidecar.ends_with("/Road Trip.pls\n")) << sidecar;
 }
 
@@ -158,15 +146,14 @@ TEST_F(Conversion, RemovedPlaylistDisappearsWithItsSidecar) {
   EXPECT_EQ(names(), (std::set<std::string>{"Road Trip.pls", "Road Trip.pls.md5"}));
 }
 
-TEST_F(Conversion, DamagedSidecarIsOverwritten) {
+TEST_F(Conversion, PlaylistWhoseSidecarNoLongerMatchesIsLeftAlone) {
   ASSERT_EQ(convert(road_trip()), 0);
   const std::string good = content("Road Trip.pls.md5");
   write_file(in_target("Road Trip.pls.md5"), good.substr(0, 20));
   write_file(in_target("Road Trip.pls"), "damaged too");
   ASSERT_EQ(convert(road_trip()), 0);
-  EXPECT_TRUE(log.contains("mo md5 file for " + in_target("Road Trip.pls") + " - leaving in dir, might be overwritten"));
-  EXPECT_EQ(content("Road Trip.pls.md5").substr(0, 32), good.substr(0, 32));
-  EXPECT_EQ(content("Road Trip.pls").substr(0, 12), "[playlist]\n\n");
+  EXPECT_TRUE(log.contains(in_target("Road Trip.pls") + " is not a playlist written here - leaving it in dir"));
+  EXPECT_EQ(content("Road Trip.pls"), "damaged too");
 }
 
 TEST_F(Conversion, SubFolderOfTheTargetIsUntouched) {
@@ -183,11 +170,13 @@ TEST_F(Conversion, FilesThisProgramDidNotWriteAreNeverDeleted) {
     write_file(in_target(name), "user data");
   ASSERT_EQ(convert(road_trip()), 0);
   EXPECT_EQ(names(), (std::set<std::string>{"Road Trip.pls", "Road Trip.pls.md5", "holiday.mp3", "notes.txt",
-                                            "checksums.md5"}));
-  for (const char *name : {"holiday.mp3", "notes.txt", "checksums.md5"}) {
+                                            "checksums.md5", "Stale.pls", "Stale.pls.md5"}));
+  for (const char *name : {"holiday.mp3", "notes.txt", "checksums.md5", "Stale.pls.md5"}) {
     EXPECT_EQ(content(name), "user data");
     EXPECT_EQ(log.count("Common", LOG4C_WARN, in_target(name) + " is not a playlist file - leaving it in dir"), 1) << name;
   }
+  EXPECT_EQ(log.count("Common", LOG4C_WARN, in_target("Stale.pls") + " is not a playlist written here - leaving it in dir"),
+            1);
 }
 
 TEST_F(Conversion, NameThatWouldLeaveTheFolderIsRefusedAlone) {
@@ -222,11 +211,35 @@ TEST_F(Conversion, MissingTargetFolderFailsTheSync) {
   EXPECT_NE(convert(road_trip()), 0);
   EXPECT_TRUE(log.contains("could not read dir " + target()));
   EXPECT_FALSE(fs::exists(target()));
-  // The temporary folder stays for inspection; the test cleans it up.
+}
+
+TEST_F(Conversion, PlaylistsSyncTemporaryFolderIsUniqueAndRemovedOnEveryExit) {
+  // A link planted under the fixed name an earlier version used receives nothing.
+  // The link lives in the shared temporary folder: it goes on every exit of
+  // the test, a failed assertion included, so that no later run meets it.
+  struct PlantedLink {
+    fs::path path;
+    bool planted;
+    ~PlantedLink() {
+      std::error_code ignored;
+      if (planted) fs::remove(path, ignored);
+    }
+  } link{fs::temp_directory_path() / "Zentoria", false};
+  fs::create_directory(dir.file("trap"));
+  if (!fs::exists(fs::symlink_status(link.path))) {
+    fs::create_directory_symlink(dir.file("trap"), link.path);
+    link.planted = true;
+  }
+  ASSERT_EQ(convert(road_trip()), 0);
+  fs::remove_all(target());
+  EXPECT_NE(convert(road_trip()), 0);
+  EXPECT_TRUE(fs::is_empty(dir.file("trap")));
+  int failed_syncs = 0;
   for (const LoggedEvent &event : log.events()) {
     if (!event.message.starts_with("could not sync dir ")) continue;
-    std::string kept = event.message.substr(19, event.message.find(" to dir ") - 19);
-    EXPECT_TRUE(fs::exists(kept + "Road Trip.pls")) << kept;
-    fs::remove_all(kept);
+    ++failed_syncs;
+    const std::string folder = event.message.substr(19, event.message.find(" to dir ") - 19);
+    EXPECT_FALSE(fs::exists(folder)) << folder;
   }
+  EXPECT_EQ(failed_syncs, 1);
 }

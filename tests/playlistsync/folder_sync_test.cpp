@@ -3,18 +3,25 @@
 #include <apr_md5.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "CommonFolderSync.h"
+#include "LibraryText.h"
 #include "LogCapture.h"
 #include "log4c.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string upper(std::string text) {
+  for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
 
 constexpr const char *kDigest = "0123456789abcdef0123456789abcdef";
 
@@ -26,9 +33,11 @@ class FolderSync : public ::testing::Test {
   }
   std::string source() const { return dir.file("source"); }
   std::string target() const { return dir.file("target"); }
-  // A file with a sidecar holding digest (a hand-made digest is enough here).
+  // A file with a sidecar holding digest (by default the digest of text, as
+  // the playlist writer makes it).
   static void put(const std::string &folder, const std::string &name, const std::string &text,
-                  const std::string &digest = kDigest) {
+                  std::string digest = "") {
+    if (digest.empty()) digest = md5_hex(text);
     write_file(folder + "/" + name, text);
     write_file(folder + "/" + name + ".md5", digest + " *" + folder + "/" + name + "\n");
   }
@@ -59,7 +68,8 @@ TEST_F(FolderSync, TemporaryFoldersAreFreshAndDiffer) {
   ASSERT_NE(second, nullptr);
   EXPECT_STRNE(first, second);
   std::string path = first;
-  EXPECT_EQ(path.find((fs::temp_directory_path() / "Zentoria").string() + "/"), 0u) << path;
+  EXPECT_EQ(path.find((fs::temp_directory_path() / "Zentoria-").string()), 0u) << path;
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_TRUE(path.ends_with("/"));
   EXPECT_TRUE(fs::is_directory(path));
   EXPECT_EQ(folder_remove(nullptr, first), 0);
@@ -109,8 +119,8 @@ TEST_F(FolderSync, ListingHoldsRegularFilesOnly) {
 }
 
 TEST_F(FolderSync, OnlyChangedFilesAreCopied) {
-  put(source(), "same.pls", "new same");
-  put(target(), "same.pls", "old same", "0123456789ABCDEF0123456789ABCDEF");
+  put(source(), "same.pls", "new same", md5_hex("old same"));
+  put(target(), "same.pls", "old same", upper(md5_hex("old same")));
   put(source(), "changed.pls", "new changed", "ffffffffffffffffffffffffffffffff");
   put(target(), "changed.pls", "old changed");
   put(source(), "added.pls", "new added");
@@ -134,20 +144,18 @@ TEST_F(FolderSync, CopyKeepsTheSourcePermissions) {
 
 TEST_F(FolderSync, SourceFileWithoutSidecarIsNotCopied) {
   write_file(source() + "/bare.pls", "new");
-  write_file(target() + "/bare.pls", "old");
   ASSERT_EQ(folder_sync(source().c_str(), target().c_str()), 0);
-  EXPECT_EQ(read_file(target() + "/bare.pls"), "old");
+  EXPECT_FALSE(fs::exists(target() + "/bare.pls"));
   EXPECT_EQ(log.count("Common", LOG4C_WARN, "mo md5 file for " + source() + "/bare.pls - ignoring file (not copying)"), 1);
 }
 
-TEST_F(FolderSync, OnlyPlaylistsAndTheirSidecarsAreDeleted) {
+TEST_F(FolderSync, OnlyOwnPlaylistsAndTheirSidecarsAreDeleted) {
   put(target(), "gone.pls", "old");
   put(target(), "Shouted.PLS", "old");
-  write_file(target() + "/orphan.pls.md5", kDigest);
   write_file(target() + "/song.mp3", "music");
   write_file(target() + "/sums.md5", kDigest);
   ASSERT_EQ(folder_sync(source().c_str(), target().c_str()), 0);
-  for (const char *name : {"gone.pls", "gone.pls.md5", "Shouted.PLS", "Shouted.PLS.md5", "orphan.pls.md5"})
+  for (const char *name : {"gone.pls", "gone.pls.md5", "Shouted.PLS", "Shouted.PLS.md5"})
     EXPECT_FALSE(fs::exists(target() + "/" + name)) << name;
   for (const char *name : {"song.mp3", "sums.md5"}) {
     EXPECT_TRUE(fs::exists(target() + "/" + name)) << name;
@@ -166,4 +174,32 @@ TEST_F(FolderSync, RemoveTakesNestedFoldersButNotHiddenOnes) {
   EXPECT_NE(folder_remove(nullptr, target().c_str()), 0);
   EXPECT_TRUE(fs::exists(target() + "/.keep"));
   EXPECT_EQ(log.count("Common", LOG4C_ERROR, "could not remove dir " + target()), 1);
+}
+
+TEST_F(FolderSync, PlaylistsSyncDeletesPlsFilesItNeverWrote) {
+  write_file(target() + "/MyOwn.pls", "mine");
+  write_file(target() + "/Backup.PLS", "backup");
+  write_file(target() + "/song.pls.md5", kDigest);
+  put(target(), "edited.pls", "as written");
+  write_file(target() + "/edited.pls", "edited by hand");
+  put(target(), "forged.pls", "x", kDigest);
+  ASSERT_EQ(folder_sync(source().c_str(), target().c_str()), 0);
+  for (const char *name : {"MyOwn.pls", "Backup.PLS", "song.pls.md5", "edited.pls", "forged.pls"})
+    EXPECT_TRUE(fs::exists(target() + "/" + name)) << name;
+  EXPECT_EQ(log.count("Common", LOG4C_WARN, target() + "/MyOwn.pls is not a playlist written here - leaving it in dir"),
+            1);
+  EXPECT_EQ(log.count("Common", LOG4C_WARN, target() + "/song.pls.md5 is not a playlist file - leaving it in dir"), 1);
+}
+
+TEST_F(FolderSync, PlaylistsSyncOverwritesUserPlsWithoutSidecar) {
+  write_file(target() + "/user.pls", "the user's own");
+  put(target(), "mine.pls", "old mine");
+  put(source(), "user.pls", "from the library");
+  put(source(), "mine.pls", "new mine");
+  ASSERT_EQ(folder_sync(source().c_str(), target().c_str()), 0);
+  EXPECT_EQ(read_file(target() + "/user.pls"), "the user's own");
+  EXPECT_FALSE(fs::exists(target() + "/user.pls.md5"));
+  EXPECT_EQ(read_file(target() + "/mine.pls"), "new mine");
+  EXPECT_EQ(log.count("Common", LOG4C_WARN, target() + "/user.pls is not a playlist written here - leaving it in dir"),
+            1);
 }

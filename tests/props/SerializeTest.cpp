@@ -1,6 +1,7 @@
 // Documents written by the serializer: DIDL-Lite element order and
 // attributes, the other formats' frames, the by-value text form, and the
 // user log's records.
+#include <expat.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -191,3 +192,30 @@ TEST_F(SerializeTest, UserLogEventsBecomeMessageRecords) {
 }
 
 }  // namespace
+
+TEST_F(SerializeTest, HostileNamesAndTagsStillMakeDocumentsThatParseAsXml) {
+  const char *hostile[] = {"raw\x01\x1B[31m", "latin \xE9t\xE9", "overlong \xC0\xAF", "surrogate \xED\xA0\x80",
+                           "100% \xFF"};
+  for (SerializeFormat format : {FORMAT_DIDL_LITE, FORMAT_RESULTSET, FORMAT_XHTML, FORMAT_XHTML_LIST, FORMAT_RSS,
+                                 FORMAT_ASX, FORMAT_SMIL}) {
+    SerializeBuffer *buffer = serialize_create(pool, format);
+    for (const char *text : hostile) {
+      serialize_new_record(buffer, nullptr);
+      serialize_add(buffer, "@id", 0, "0/1/7");
+      serialize_add(buffer, "upnp:class", 0, "object.item.audioItem");
+      serialize_add_escaped(buffer, "dc:title", 0, text);
+      serialize_add_escaped(buffer, "res", 0, (std::string("file:///m/") + text + ".mp3").c_str());
+      serialize_add_escaped(buffer, "res@protocolInfo", 0, text);
+    }
+    const std::string document = output(buffer);
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    EXPECT_EQ(XML_Parse(parser, document.data(), static_cast<int>(document.size()), 1), XML_STATUS_OK)
+        << "format " << format << ": " << XML_ErrorString(XML_GetErrorCode(parser)) << "\n" << document;
+    XML_ParserFree(parser);
+    if (format == FORMAT_DIDL_LITE) {
+      EXPECT_NE(document.find(">file:///m/latin %E9t%E9.mp3</res>"), std::string::npos) << document;
+      EXPECT_NE(document.find(">file:///m/100%25 %FF.mp3</res>"), std::string::npos) << document;
+      EXPECT_NE(document.find("<dc:title>raw[31m</dc:title>"), std::string::npos) << document;
+    }
+  }
+}

@@ -77,7 +77,7 @@ TEST_F(SharectlProgram, SecondInstanceIsRefusedAndAKilledScanIsCompletedByTheNex
   EXPECT_NE(again.out.find("item(s) were updated/added"), std::string::npos) << again.out;
   EXPECT_EQ(mlcheck(), "");
   ProgramResult list = run_program(sharectl_, {"-L"}, install_);
-  EXPECT_EQ(list.out, media_ + "/many\n");
+  EXPECT_EQ(list.out, media_ + "/many\n" + "\nWaiting for background downloads to complete... Done\n");
   const std::string source = column("select max(sourceOid) from objms").at(0);
   EXPECT_EQ(items_of(source), kFiles);
 }

@@ -1,6 +1,7 @@
 // mlsetup and mlcheck run as programs on a temporary installation folder.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -68,4 +69,22 @@ TEST(ToolsTest, CheckOutsideAnInstallationFails) {
   TempDir dir;
   Result check = run("cd " + dir.path() + " && " + MLCHECK_PATH);
   EXPECT_EQ(check.status, 2) << check.output;
+}
+
+TEST(ToolsTest, SetupCreatesAccountSecretsForTheOwnerOnly) {
+  TempDir dir;
+  std::string install = dir.file("install");
+  const mode_t old_mask = umask(022);
+  Result setup = run(std::string(MLSETUP_PATH) + " " + install);
+  umask(old_mask);
+  ASSERT_EQ(setup.status, 0) << setup.output;
+  auto mode = [&](const char *path) {
+    struct stat info {};
+    EXPECT_EQ(stat((install + path).c_str(), &info), 0) << path;
+    return info.st_mode & 0777;
+  };
+  EXPECT_EQ(mode("/data/db/admin.db"), 0600u);
+  EXPECT_EQ(mode("/data/medialib.db"), 0600u);
+  EXPECT_EQ(mode("/data"), 0700u);
+  EXPECT_EQ(mode("/data/db"), 0700u);
 }

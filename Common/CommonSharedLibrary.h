@@ -1,4 +1,4 @@
-// MSSharedLibrary: shared libraries opened the first time one of their
+// CommonSharedLibrary: shared libraries opened the first time one of their
 // functions is needed, once per process and from any thread.
 //
 // Libraries like ffmpeg and MagickCore bring dozens of others with them;

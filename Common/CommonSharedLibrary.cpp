@@ -1,5 +1,5 @@
 // Opening a library set once with dlopen (see the header).
-#include "MSSharedLibrary.h"
+#include "CommonSharedLibrary.h"
 
 #include <dlfcn.h>
 
