@@ -12,6 +12,7 @@
 # ranges of wall-clock time, CPU time (all threads and child processes), peak
 # memory, database sizes and, for sharectl, the SQLite statements compiled
 # and stepped per item (counted by the LD_PRELOAD library sqlite-count.c).
+# sharectl runs at nice 15, the priority MiniDLNA gives its scanner process.
 # Prints Markdown tables. Needs python3 and a C compiler.
 set -eu
 build=$(cd "${1:?usage: scan.sh BUILD WORK [SCALES] [SHAPES] [RUNS]}" && pwd)
