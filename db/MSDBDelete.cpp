@@ -22,11 +22,15 @@ constexpr const char *kMarkInsert = "insert or replace into markObjects (oid, ma
 constexpr int kDeleteFlag = 1;
 
 // The statements that remove victims from edges, ancestors, properties and
-// sources, in the order that keeps the ancestor paths resolvable.
+// sources, in the order that keeps the ancestor paths resolvable. Each gets
+// the victim select for every %s. A route through a victim ends at one of
+// the victim's descendants, whose rows the ancestor index on objectOid
+// finds: the paths themselves need no index.
 constexpr const char *kDetachStatements[] = {
     "delete from edge where parentObjectOid in (%s)",
     "delete from edge where objectOid in (%s)",
-    "delete from ancestor where path in (select ancpath||objpath from ((%s) inner join (select objectOid as obj, "
+    "delete from ancestor where objectOid in (select objectOid from ancestor where ancestorObjectOid in (%s)) and "
+    "path in (select ancpath||objpath from ((%s) inner join (select objectOid as obj, "
     "path as ancpath from ancestor) on obj=deleteoid inner join (select ancestorObjectOid as anc, path as objpath "
     "from ancestor) on anc=deleteoid))",
     "delete from ancestor where objectOid in (%s)",
@@ -115,7 +119,7 @@ int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victim
   if (status != APR_SUCCESS) return status;
   for (const char *statement : kDetachStatements) {
     if (cancel_requested(cancel, context)) return COMMON_CANCELLED;
-    if (db_exec(link, db_sql(pool, statement, victims), nullptr) != APR_SUCCESS) return APR_EGENERAL;
+    if (db_exec(link, db_sql(pool, statement, victims, victims), nullptr) != APR_SUCCESS) return APR_EGENERAL;
   }
   return db_exec(link, db_sql(pool, "delete from object where oid in (%s);", victims), nullptr);
 }

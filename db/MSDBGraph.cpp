@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "CommonEscape.h"
 #include "CommonNumbers.h"
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
@@ -26,9 +27,9 @@ void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
 // The largest ordinal of parent's children plus one, as ten digits.
 int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char **ordinal) {
   const char *max = nullptr;
-  if (db_select_value(pool, link,
-                      db_sql(pool, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", parent),
-                      &max, nullptr) != APR_SUCCESS) {
+  const char *args[] = {parent};
+  if (db_select_value_prepared(pool, link, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", args,
+                               &max) != APR_SUCCESS) {
     return db_fail("Could not get max ordinal");
   }
   apr_int64_t last = 0;
@@ -40,17 +41,23 @@ int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char *
   return APR_SUCCESS;
 }
 
+// The parent's own row and the child's are made from the bound oids cast to
+// integers: the same values, of the same type, as the oids written out.
+constexpr const char *kAncestorInsert =
+    "insert into ancestor (oid, ancestorObjectOid, objectOid, path) select null, anc, obj, "
+    "ancpath||%s||objpath from (select ancestorObjectOid as anc, path as ancpath from ancestor "
+    "where objectOid=%s union select cast(%s as integer) as anc, '' as ancpath) inner join (select objectOid as obj, "
+    "path as objpath from ancestor where ancestorObjectOid=%s union select cast(%s as integer) as obj, '' as "
+    "objpath);";
+
 int add_ancestors(apr_pool_t *pool, DbLink link, const char *parent, const char *child) {
-  const char *sql = db_sql(
-      pool,
-      "insert into ancestor (oid, ancestorObjectOid, objectOid, path) select null, anc, obj, "
-      "ancpath||'%s/'||objpath from (select ancestorObjectOid as anc, path as ancpath from ancestor "
-      "where objectOid=%s union select %s as anc, '' as ancpath) inner join (select objectOid as obj, "
-      "path as objpath from ancestor where ancestorObjectOid=%s union select %s as obj, '' as objpath);",
-      parent, parent, parent, child, child);
+  const char *args[] = {apr_pstrcat(pool, parent, "/", nullptr), parent, parent, child, child};
   int rows = 0;
+  const char *reason = nullptr;
   const char *failure = "Could not add ancestor for the given edge, reason: %s";
-  if (db_exec(link, sql, &rows, failure) != APR_SUCCESS) return APR_EGENERAL;
+  if (db_exec_prepared(pool, link, kAncestorInsert, args, &rows, &reason) != APR_SUCCESS) {
+    return db_fail(log4c_sprintf(failure, reason));
+  }
   if (rows < 1) return db_fail(log4c_sprintf(failure, "no row was added"));
   return APR_SUCCESS;
 }
@@ -66,10 +73,10 @@ int count_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
   return db_fail("Could not insert or increment the child count of the parent");
 }
 
-// quoted_ordinal is ready to paste (already escaped and quoted), or null for
-// an appended ordinal.
-int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
-                    int check, const char *quoted_ordinal, const char **edge_oid) {
+// ordinal is the text stored (already escaped), or null for an appended
+// ordinal.
+int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child, int check,
+             const char *ordinal, const char **edge_oid) {
   if (edge_oid != nullptr) *edge_oid = nullptr;
   if (!db_oid_valid(parent) || !db_oid_valid(child)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
@@ -80,10 +87,9 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
   if (check) {
     if (memory != nullptr && object_memory_find_edge(memory, parent, child, &found)) {
       if (found != nullptr) found = apr_pstrdup(pool, found);
-    } else if (db_select_value(pool, link,
-                               db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent,
-                                      child),
-                               &found, nullptr) != APR_SUCCESS) {
+    } else if (const char *args[] = {parent, child};
+               db_select_value_prepared(pool, link, "select oid from edge where parentObjectOid=%s and objectOid=%s",
+                                        args, &found) != APR_SUCCESS) {
       return db_fail("Could not check if edge already exists");
     }
     if (found != nullptr) {
@@ -91,13 +97,10 @@ int add_edge_quoted(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, co
       return APR_EEXIST;
     }
   }
-  if (quoted_ordinal == nullptr && next_ordinal(pool, link, parent, &quoted_ordinal) != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
-  const char *insert = db_sql(pool,
-                              "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, '%s');",
-                              parent, child, quoted_ordinal);
-  if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &found) != APR_SUCCESS) {
+  if (ordinal == nullptr && next_ordinal(pool, link, parent, &ordinal) != APR_SUCCESS) return APR_EGENERAL;
+  const char *args[] = {parent, child, ordinal};
+  if (db_insert_prepared(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, %s);",
+                         args, &found) != APR_SUCCESS) {
     return db_fail("Could not insert edge");
   }
   if (memory != nullptr) object_memory_edge_added(memory, parent, child, found);
@@ -179,8 +182,8 @@ int link_rows(apr_pool_t *pool, MediaLibraryDB *db, const LinkLoop &loop, const 
   while (row[0] != nullptr) {
     const char *parent = loop.child_is_row ? fixed : row[0];
     const char *child = loop.child_is_row ? row[0] : fixed;
-    const char *ordinal = loop.keep_ordinal ? db_quote(pool, row[1]) : nullptr;
-    if (add_edge_quoted(pool, db, parent, child, 1, ordinal, nullptr) != APR_SUCCESS) {
+    const char *ordinal = !loop.keep_ordinal ? nullptr : row[1] != nullptr ? row[1] : "";
+    if (add_edge(pool, db, parent, child, 1, ordinal, nullptr) != APR_SUCCESS) {
       return db_fail("Could not insert edge");
     }
     if (!db_next_row(pool, &cursor, loop.columns, row)) row[0] = nullptr;
@@ -284,8 +287,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
 
 int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
                   int check, const char *ordinal, const char **edge_oid) {
-  return add_edge_quoted(pool, db, parent, child, check,
-                         ordinal == nullptr ? nullptr : db_escape(pool, ordinal), edge_oid);
+  return add_edge(pool, db, parent, child, check, ordinal == nullptr ? nullptr : xml_escape(pool, ordinal), edge_oid);
 }
 
 int msdb_add_sorted_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
@@ -305,7 +307,7 @@ const char *msdb_sort_key(apr_pool_t *pool, MediaLibraryDB *db, const char *chil
 
 int msdb_add_keyed_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
                         int check, const char *key, const char **edge_oid) {
-  int status = add_edge_quoted(pool, db, parent, child, check, db_quote(pool, key), edge_oid);
+  int status = add_edge(pool, db, parent, child, check, key, edge_oid);
   return status == APR_EEXIST ? APR_SUCCESS : status;
 }
 

@@ -177,7 +177,8 @@ const char *placeholder(const char *text) {
   return nullptr;
 }
 
-// format with each placeholder replaced by its arg, "null" for a null one.
+// format with each placeholder replaced by its arg, "null" for a null one;
+// the arg of a %s is quoted, so that it is the same text a bound value is.
 const char *filled_in(apr_pool_t *pool, const char *format, const char *const *args) {
   const char *sql = "";
   int next = 0;
@@ -185,33 +186,70 @@ const char *filled_in(apr_pool_t *pool, const char *format, const char *const *a
     const char *mark = placeholder(at);
     if (mark == nullptr) return apr_pstrcat(pool, sql, at, nullptr);
     const char *arg = args[next++];
-    sql = apr_pstrcat(pool, sql, apr_pstrndup(pool, at, mark - at), arg != nullptr ? arg : "null", nullptr);
+    const char *literal = arg == nullptr ? "null" : mark[1] == 's' ? apr_pstrcat(pool, "'", db_quote(pool, arg), "'", nullptr) : arg;
+    sql = apr_pstrcat(pool, sql, apr_pstrndup(pool, at, mark - at), literal, nullptr);
     at = mark + 2;
   }
   return sql;
+}
+
+int select_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement, const char *const *args,
+                    DbCursor *cursor) {
+  arm(link);
+  cursor->link = link;
+  cursor->results = nullptr;
+  cursor->pool = pool;
+  return apr_dbd_pselect(link.driver, pool, link.handle, &cursor->results, statement->statement, 0, 0,
+                         const_cast<const char **>(args));
+}
+
+// Runs the statement of format through run, prepared once per link. A
+// statement prepared before the schema last changed (a temporary table made
+// or dropped on the link) has expired: it is prepared again and run once
+// more. A failed run changed nothing, so the second run is the only one that
+// counts. Returns the driver's status, or -1 when format cannot be prepared.
+template <typename Run>
+int run_kept(DbLink link, const char *format, Run run) {
+  PreparedStatement *statement = prepared(link, format);
+  if (statement == nullptr) return -1;
+  int rv = run(statement);
+  if (rv != 0) {
+    forget(link, format, statement);
+    statement = prepared(link, format);
+    if (statement != nullptr) rv = run(statement);
+  }
+  return rv;
 }
 
 }  // namespace
 
 int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, int *changed,
                      const char **reason) {
-  PreparedStatement *statement = prepared(link, format);
-  if (statement == nullptr) return db_exec_reason(link, filled_in(pool, format, args), changed, reason);
   int rows = 0;
-  int rv = run_prepared(pool, link, statement, args, &rows);
-  // A statement prepared before the schema last changed (a temporary table
-  // made or dropped on the link) has expired: it is prepared again and run
-  // once more. A failed run changed nothing, so the second run is the only
-  // one that counts.
-  if (rv != 0) {
-    forget(link, format, statement);
-    statement = prepared(link, format);
-    if (statement != nullptr) rv = run_prepared(pool, link, statement, args, &rows);
-  }
+  int rv = run_kept(link, format, [&](PreparedStatement *statement) {
+    return run_prepared(pool, link, statement, args, &rows);
+  });
+  if (rv == -1) return db_exec_reason(link, filled_in(pool, format, args), changed, reason);
   if (changed != nullptr) *changed = rows;
   if (rv == 0) return APR_SUCCESS;
   *reason = db_error(link, rv);
   return APR_EGENERAL;
+}
+
+int db_select_value_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
+                             const char **value) {
+  *value = nullptr;
+  DbCursor cursor;
+  int rv = run_kept(link, format, [&](PreparedStatement *statement) {
+    return select_prepared(pool, link, statement, args, &cursor);
+  });
+  if (rv == -1) return db_select_value(pool, link, filled_in(pool, format, args), value, nullptr);
+  if (rv != 0) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, db_error(link, rv)));
+    return APR_EGENERAL;
+  }
+  *value = db_next_value(pool, &cursor);
+  return APR_SUCCESS;
 }
 
 int db_exec(DbLink link, const char *sql, int *changed, const char *failure_format) {
@@ -313,6 +351,17 @@ int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const 
   }
   *row_id = last_rowid(pool, link);
   return APR_SUCCESS;
+}
+
+int db_find_or_insert_prepared(apr_pool_t *pool, DbLink link, const char *select, const char *insert,
+                               const char *const *args, const char **value) {
+  int status = db_select_value_prepared(pool, link, select, args, value);
+  if (status != APR_SUCCESS || *value != nullptr) return status;
+  // select found nothing, so the one row it finds now is the row just added.
+  const char *row_id = nullptr;
+  status = db_insert_prepared(pool, link, insert, args, &row_id);
+  *value = row_id;
+  return status;
 }
 
 int db_find_or_insert(apr_pool_t *pool, DbLink link, const char *select, const char *insert,

@@ -72,10 +72,24 @@ int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reas
 // arg standing for null), run as db_exec_reason runs it, but parsed only
 // once per link: its placeholders are bound instead (a bound text takes the
 // column's affinity as the literal would). No placeholder of format may sit
-// inside quotes. Without a statement cache on link, the filled-in text runs.
+// inside quotes. Without a statement cache on link, or when the statement
+// cannot be prepared, the text runs with each %s filled in as a quoted
+// literal (which SQLite treats as it treats a bound text) and each %d as is.
 // Whatever the run needs comes from pool.
 int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, int *changed,
                      const char **reason);
+
+// The select of format, prepared and bound as db_exec_prepared runs its
+// statement: the first column of its first row into value (null when there
+// is no row). Returns 0, or 20014 after "Could not execute SQL statement,
+// reason: %s" with value null.
+int db_select_value_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
+                             const char **value);
+
+// db_find_or_insert with select and insert prepared and bound as
+// db_exec_prepared runs its statement, both taking args.
+int db_find_or_insert_prepared(apr_pool_t *pool, DbLink link, const char *select, const char *insert,
+                               const char *const *args, const char **value);
 
 // Runs a statement that returns no rows; changed (may be null) receives the
 // number of changed rows. On failure logs failure_format (with the driver's

@@ -332,10 +332,10 @@ struct InternTexts {
   const char *select;
   const char *insert;
 };
-constexpr InternTexts kInternName{"select oid from propName where name = '%s';",
-                                  "insert into propName (oid, name) values(null,'%s');"};
-constexpr InternTexts kInternValue{"select oid from propValue where value = '%s';",
-                                   "insert into propValue (oid, value) values(null,'%s');"};
+constexpr InternTexts kInternName{"select oid from propName where name = %s;",
+                                  "insert into propName (oid, name) values(null,%s);"};
+constexpr InternTexts kInternValue{"select oid from propValue where value = %s;",
+                                   "insert into propValue (oid, value) values(null,%s);"};
 
 // Find-or-insert of a name or an escaped value, answered from the
 // connection's cache when the oid is known already.
@@ -346,9 +346,8 @@ int intern(apr_pool_t *pool, DBThreadConnection *conn, InternKind kind, const ch
     return APR_SUCCESS;
   }
   const InternTexts &texts = kind == InternKind::name ? kInternName : kInternValue;
-  const char *quoted = db_quote(pool, text);
-  int status = db_find_or_insert(pool, conn->medialib, db_sql(pool, texts.select, quoted),
-                                 db_sql(pool, texts.insert, quoted), oid);
+  const char *args[] = {text};
+  int status = db_find_or_insert_prepared(pool, conn->medialib, texts.select, texts.insert, args, oid);
   if (status == APR_SUCCESS && *oid != nullptr) intern_cache_put(conn->intern, kind, text, *oid);
   return status;
 }

@@ -40,7 +40,6 @@ constexpr const char *kMedialibSchema[] = {
     "create index edge_object on edge (objectOid)",
     "create index ancestor_object on ancestor (objectOid)",
     "create index ancestor_ancestor on ancestor (ancestorObjectOid)",
-    "create index ancestor_path on ancestor (path)",
     "create index object_signature on object (signature)",
     "create index objms_source on objms (sourceOid)",
 };

@@ -34,4 +34,33 @@ TEST_F(DbTest, APreparedInsertSurvivesSchemaChangesAndFailedRuns) {
             "NULL/integer");
 }
 
+// Text with quotes and an oid read back through kept selects, find-or-insert
+// adding a row only once, and the same answers from a link without a cache
+// (the filled-in text must quote what a bound value would carry).
+TEST_F(DbTest, APreparedSelectAndFindOrInsertMatchTheTextThatRuns) {
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  const char *select = "select oid from propValue where value = %s;";
+  const char *insert = "insert into propValue (oid, value) values(null,%s);";
+  for (bool kept : {true, false}) {
+    DbLink run = link;
+    if (!kept) run.prepared = nullptr;
+    const char *text[] = {kept ? "it's \"odd\" %s" : "l'été %d"};
+    const char *first = nullptr;
+    const char *again = nullptr;
+    ASSERT_EQ(db_find_or_insert_prepared(pool_, run, select, insert, text, &first), 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(db_find_or_insert_prepared(pool_, run, select, insert, text, &again), 0);
+    EXPECT_STREQ(first, again);
+    EXPECT_EQ(value((std::string("select value from propValue where oid=") + first).c_str()), text[0]);
+
+    const char *oid[] = {first};
+    const char *found = nullptr;
+    ASSERT_EQ(db_select_value_prepared(pool_, run, "select value from propValue where oid=%s", oid, &found), 0);
+    EXPECT_STREQ(found, text[0]);
+    const char *missing[] = {"999999"};
+    ASSERT_EQ(db_select_value_prepared(pool_, run, "select value from propValue where oid=%s", missing, &found), 0);
+    EXPECT_EQ(found, nullptr);
+  }
+}
+
 }  // namespace
