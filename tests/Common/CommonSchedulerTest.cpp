@@ -100,17 +100,19 @@ TEST_F(SchedulerTest, SecondCreationFails) {
 }
 
 TEST_F(SchedulerTest, SameNamedJobQueuedTwiceRunsOnce) {
-  Job gate{&journal, "gate"}, refresh{&journal, "refresh"};
+  Job gate{&journal, "gate"}, refresh{&journal, "refresh"}, last{&journal, "last"};
   ASSERT_EQ(scheduler_add(1, gated, nullptr, &gate), 0);
   ASSERT_TRUE(journal.wait_for(1));
   EXPECT_EQ(scheduler_add_named(1, "autorefresh", record, completed, &refresh), 0);
   EXPECT_EQ(scheduler_add_named(1, "autorefresh", record, completed, &refresh), 0);
   EXPECT_EQ(scheduler_is_queued(1, "autorefresh"), 1);
   EXPECT_EQ(scheduler_is_queued(0, "autorefresh"), 0);
+  // Queued behind anything the second add could have queued: once it ran,
+  // a duplicate would have run too, and the first one's name is released.
+  ASSERT_EQ(scheduler_add(1, record, nullptr, &last), 0);
   journal.open_gate();
-  ASSERT_TRUE(journal.wait_for(3));
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(journal.snapshot(), (std::vector<std::string>{"gate", "refresh", "refresh done"}));
+  ASSERT_TRUE(journal.wait_for(4));
+  EXPECT_EQ(journal.snapshot(), (std::vector<std::string>{"gate", "refresh", "refresh done", "last"}));
   EXPECT_EQ(scheduler_is_queued(1, "autorefresh"), 0);
 }
 
@@ -164,7 +166,10 @@ TEST_F(SchedulerTest, InterruptDropsWaitingJobs) {
   ASSERT_EQ(scheduler_add(2, record, nullptr, &waiting), 0);
   EXPECT_EQ(scheduler_interrupt(2), 0);
   ASSERT_TRUE(journal.wait_for(2));
-  std::this_thread::sleep_for(300ms);  // the worker drops the waiting job after completion
+  // The worker drops the waiting jobs after the completion, then stops
+  // asking its jobs to yield: a job added before that would be dropped too.
+  for (int i = 0; i < 1000 && scheduler_should_yield(2); i++) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(scheduler_should_yield(2), 0);
   ASSERT_EQ(scheduler_add(2, record, nullptr, &later), 0);
   ASSERT_TRUE(journal.wait_for(3));
   EXPECT_EQ(journal.snapshot(), (std::vector<std::string>{"slow attempt 0", "slow done", "later"}));

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "LogCapture.h"
+#include "ProgramRun.h"
 
 namespace {
 
@@ -16,15 +16,11 @@ struct Result {
   std::string output;
 };
 
-Result run(const std::string &command) {
-  Result result{-1, ""};
-  FILE *pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.output += buffer;
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+// Runs the program without a shell, so that a temporary folder's name with
+// spaces stays one argument; output holds what it printed on both streams.
+Result run(const char *program, const std::vector<std::string> &args, const std::string &cwd) {
+  ProgramResult ran = run_program(program, args, cwd);
+  return {ran.status, ran.out + ran.err};
 }
 
 void sql(const std::string &path, const char *statement) {
@@ -39,16 +35,15 @@ void sql(const std::string &path, const char *statement) {
 TEST(ToolsTest, SetupMakesACleanLibraryAndCheckFindsDamage) {
   TempDir dir;
   std::string install = dir.file("install");
-  Result setup = run(std::string(MLSETUP_PATH) + " " + install);
+  Result setup = run(MLSETUP_PATH, {install}, dir.path());
   ASSERT_EQ(setup.status, 0) << setup.output;
   for (const char *file : {"/config.xml", "/data/db/admin.db", "/data/medialib.db"}) {
     EXPECT_FALSE(read_file(install + file).empty()) << file;
   }
-  std::string check_command = "cd " + install + " && " + MLCHECK_PATH;
-  Result check = run(check_command);
+  Result check = run(MLCHECK_PATH, {}, install);
   EXPECT_EQ(check.status, 0) << check.output;
   sql(install + "/data/medialib.db", "delete from edge where objectOid=2");
-  check = run(check_command);
+  check = run(MLCHECK_PATH, {}, install);
   EXPECT_EQ(check.status, 1);
   EXPECT_NE(check.output.find("object 0: @childCount is 3 but it has 2 child edges"), std::string::npos) << check.output;
   EXPECT_NE(check.output.find("ancestor rows not backed by edges: 0 above 2 by path 0/"), std::string::npos);
@@ -57,9 +52,9 @@ TEST(ToolsTest, SetupMakesACleanLibraryAndCheckFindsDamage) {
 TEST(ToolsTest, SetupRefusesAnExistingLibrary) {
   TempDir dir;
   std::string install = dir.file("install");
-  ASSERT_EQ(run(std::string(MLSETUP_PATH) + " " + install).status, 0);
+  ASSERT_EQ(run(MLSETUP_PATH, {install}, dir.path()).status, 0);
   std::string before = read_file(install + "/data/medialib.db");
-  Result again = run(std::string(MLSETUP_PATH) + " " + install);
+  Result again = run(MLSETUP_PATH, {install}, dir.path());
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("already holds a library"), std::string::npos) << again.output;
   EXPECT_EQ(read_file(install + "/data/medialib.db"), before);
@@ -67,7 +62,7 @@ TEST(ToolsTest, SetupRefusesAnExistingLibrary) {
 
 TEST(ToolsTest, CheckOutsideAnInstallationFails) {
   TempDir dir;
-  Result check = run("cd " + dir.path() + " && " + MLCHECK_PATH);
+  Result check = run(MLCHECK_PATH, {}, dir.path());
   EXPECT_EQ(check.status, 2) << check.output;
 }
 
@@ -75,7 +70,7 @@ TEST(ToolsTest, SetupCreatesAccountSecretsForTheOwnerOnly) {
   TempDir dir;
   std::string install = dir.file("install");
   const mode_t old_mask = umask(022);
-  Result setup = run(std::string(MLSETUP_PATH) + " " + install);
+  Result setup = run(MLSETUP_PATH, {install}, dir.path());
   umask(old_mask);
   ASSERT_EQ(setup.status, 0) << setup.output;
   auto mode = [&](const char *path) {
