@@ -16,7 +16,9 @@
 #include "MSMediaScanLog.h"
 #include "MSMediaScanLookup.h"
 #include "MSMediaScanSkeleton.h"
+#include "MSMediaScanTidy.h"
 #include "MSMediaScanUrl.h"
+#include "MSMediaScanViews.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -27,7 +29,9 @@ constexpr int kReplacedFlag = 1;
 constexpr const char *kPlaylistClass = "object.container.playlistContainer";
 
 struct PlaylistRun {
+  apr_pool_t *pool;  // the playlist's
   UrlScan *u;
+  const char *feed_title;  // the title the feed gives itself, null when none
   const char *container;
   const char *base;  // folder of a local playlist, null for a web one
   int taken;         // entries taken from sub-items of the current item
@@ -156,7 +160,11 @@ int on_entry(const MetaFileLevels *levels, MetaFileParser *, void *context) {
     run.taken++;
     return take_entry(run, levels->list[3], levels->list[2]);
   }
-  if (levels->list[2] == nullptr) return APR_SUCCESS;
+  if (levels->list[2] == nullptr) {
+    const char *title = levels->list[1] != nullptr ? value_of(run.pool, levels->list[1], PROP_DC_TITLE) : nullptr;
+    if (title != nullptr) run.feed_title = apr_pstrdup(run.pool, title);
+    return APR_SUCCESS;
+  }
   const int taken = run.taken;
   run.taken = 0;
   return taken == 0 ? take_entry(run, levels->list[2], nullptr) : APR_SUCCESS;
@@ -171,12 +179,29 @@ int make_container(apr_pool_t *pool, UrlScan *u, const char *url, const char *ti
   const char *view = msms_system_view_path(pool, msms_url_item_class(u->expected_class).kind, internet, 1);
   // A nested playlist is reached through its parent alone.
   if (u->index && parent == nullptr) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  // Filed into the views once read, under the title the feed may give itself.
   UrlScan unindexed = *u;
-  unindexed.index = u->index && parent == nullptr;
+  unindexed.index = 0;
   if (msms_url_store_object(pool, &unindexed, parent, signature, list, oid) != APR_SUCCESS) return APR_EGENERAL;
   u->scan->created[MEDIA_METAFILE]++;
   u->scan->up_to_date[MEDIA_METAFILE]++;
   return APR_SUCCESS;
+}
+
+// A top-level container named after its url takes the feed's own title,
+// then is filed into the views.
+int file_container(apr_pool_t *pool, const PlaylistRun &run, const char *title, bool rename) {
+  ScanContext *scan = run.u->scan;
+  if (rename && run.feed_title != nullptr) {
+    title = scan->pretty_tags ? msms_tidy(pool, run.feed_title) : run.feed_title;
+    if (msdb_set_prop(pool, scan->db, nullptr, run.container, PROP_DC_TITLE, nullptr, title, nullptr) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  if (!run.u->index || msms_index_object(pool, scan->library, run.container, kPlaylistClass, nullptr) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
+  return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", run.container));
 }
 
 int parse_result(const char *url, int status) {
@@ -203,7 +228,7 @@ int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *ty
   }
   if (make_container(pool, u, path_or_url, title, parent, signature, internet, oid) != APR_SUCCESS) return APR_EGENERAL;
   apr_hash_set(u->active, key, APR_HASH_KEY_STRING, key);
-  PlaylistRun run{u, *oid, internet ? nullptr : path_dirname(pool, path), 0};
+  PlaylistRun run{pool, u, nullptr, *oid, internet ? nullptr : path_dirname(pool, path), 0};
   const int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, parse_cancel, u->scan);
   apr_hash_set(u->active, key, APR_HASH_KEY_STRING, nullptr);
   // A file that turned out to be no playlist leaves no container behind.
@@ -211,7 +236,9 @@ int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *ty
       msdb_mark_object(pool, u->scan->db, *oid, kReplacedFlag) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return parse_result(path, status);
+  if (status != APR_SUCCESS) return parse_result(path, status);
+  const bool named_by_url = std::strcmp(title, path_or_url) == 0 || std::strcmp(title, u->url) == 0;
+  return parent != nullptr ? APR_SUCCESS : file_container(pool, run, title, named_by_url);
 }
 
 namespace {
