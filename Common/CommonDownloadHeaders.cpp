@@ -98,7 +98,10 @@ char *http_header_value(apr_pool_t *pool, const char *name, const char *headers,
 
 int http_status(const char *text, std::size_t length) {
   std::string_view all = view(text, length);
+  // Only a status line counts: header values such as "Server: SimpleHTTP/0.6"
+  // hold the same letters.
   std::size_t at = all.rfind("HTTP/");
+  while (at != std::string_view::npos && at > 0 && all[at - 1] != '\n') at = all.rfind("HTTP/", at - 1);
   if (at != std::string_view::npos) return all.size() - at >= 12 ? three_digits(all, at + 9) : -1;
   at = all.find("ICY");
   return at != std::string_view::npos ? three_digits(all, at + 4) : -1;

@@ -13,6 +13,7 @@
 #include <apr_time.h>
 
 #include "CommonCancel.h"
+#include "CommonMultimedia.h"
 #include "MSDBQuery.h"
 #include "MSDBSources.h"
 #include "MSMediaScanLibrary.h"
@@ -52,6 +53,15 @@ struct ScanContext {
   ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
+  apr_array_header_t *playlists;  // PlaylistFile: met by the walk, read once every file has its object
+};
+
+// A playlist file whose reading waits for the end of the walk; texts in the scan's pool.
+struct PlaylistFile {
+  const char *path;
+  const char *url;
+  const MediaTypeEntry *type;
+  const char *signature;
 };
 
 // One folder of the walk: subtitles (file name -> "auto") and videos (full

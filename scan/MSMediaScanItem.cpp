@@ -23,6 +23,7 @@
 #include "MSMediaScanItemTags.h"
 #include "MSMediaScanLog.h"
 #include "MSMediaScanLookup.h"
+#include "MSMediaScanUrl.h"
 #include "MSMediaScanViews.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -268,8 +269,7 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
       LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Unknown file format %s, ignoring file...\n", file->name));
       return APR_SUCCESS;
     case FileSkip::playlist:
-      LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist files are not read yet, ignoring file %s", classified.path));
-      return APR_SUCCESS;
+      return msms_scan_playlist_file(pool, scan, classified.path, classified.url, classified.type, classified.signature);
     default: break;
   }
   FileWork work{{scan, file, classified.relative, classified.path, classified.url, classified.extension, classified.type},

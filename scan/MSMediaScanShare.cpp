@@ -336,11 +336,3 @@ int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int 
              ? APR_SUCCESS
              : APR_EGENERAL;
 }
-
-int msms_share_url(apr_pool_t *, MediaSource *source, int, int, int, int, CancelCheck, void *, int *added,
-                   const char **user_message) {
-  *added = 0;
-  return msms_source_fail(user_message, SOURCE_MSG_INVALID,
-              log4c_sprintf("Sharing URLs and feeds is not available in this build: %s",
-                            source != nullptr && source->url != nullptr ? source->url : ""));
-}

@@ -21,6 +21,7 @@
 #include "MSMediaScanLog.h"
 #include "MSMediaScanPrefetch.h"
 #include "MSMediaScanTreeRead.h"
+#include "MSMediaScanUrl.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -174,12 +175,15 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   // objects in the library.
   if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root);
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid);
-  const int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
+  scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
+  int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
   msms_tree_read_stop(scan->tree);
   scan->tree = nullptr;
   msms_ahead_stop(scan->ahead);
   scan->ahead = nullptr;
   scan->prefetch = nullptr;
+  if (status == APR_SUCCESS) status = msms_scan_playlist_files(pool, scan);
+  scan->playlists = nullptr;
   return status;
 }
 

@@ -3,7 +3,9 @@
 # installation folder, generates a small media folder (tagged tracks in
 # artist/album folders with covers, dated photos, videos with subtitles and
 # files a scan must skip), shares it with sharectl, lists the sources and
-# shows the library's views. Everything lands under build/demo/.
+# shows the library's views; then serves a podcast feed, a radio list and a
+# video from a web server on 127.0.0.1, shares them, shows the Internet views
+# and refreshes them. Everything lands under build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -37,6 +39,40 @@ echo; echo "== Photos > Dates =="
 show 2 --title "Dates" --depth 1
 echo; echo "== Video > Folders =="
 show 3 --title "Folders" --depth 2
+
+echo; echo "== the internet half: a web server on 127.0.0.1 =="
+www=$demo/www
+mkdir -p "$www"
+for n in 1 2; do
+  ffmpeg -loglevel error -f lavfi -i "sine=frequency=$((300 * n)):duration=2" -q:a 9 \
+    -metadata title="Tone $n" "$www/tone$n.mp3"
+done
+convert -size 32x32 gradient:orange-brown "$www/cover.jpg"
+ffmpeg -loglevel error -f lavfi -i testsrc=duration=2:size=160x120:rate=10 -pix_fmt yuv420p "$www/clip.mp4"
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+base=http://127.0.0.1:$port
+python3 "$top/scripts/make-feed.py" "$www" "$base" 3 tone1.mp3 tone2.mp3
+python3 -m http.server "$port" --bind 127.0.0.1 --directory "$www" >"$demo/http.log" 2>&1 &
+server=$!
+trap 'kill "$server" 2>/dev/null' EXIT
+sleep 1
+
+echo; echo "== sharectl -B $base/podcast.rss -A $base/radio.m3u -V $base/clip.mp4 =="
+"$bin/sharectl/sharectl" -B "$base/podcast.rss" -A "$base/radio.m3u" -V "$base/clip.mp4"
+
+echo; echo "== Audio > Internet Playlists (the podcast and the radio list) =="
+show 1 --title "Internet Playlists" --depth 2
+echo; echo "== Video > Internet =="
+show 3 --title "Internet" --depth 1
+
+echo; echo "== sharectl -R: unchanged URLs are up to date after one conditional request each =="
+: >"$demo/http.log"
+"$bin/sharectl/sharectl" -R | tail -n 6
+echo "requests made by the refresh:"
+grep -c '"HEAD' "$demo/http.log" || true
+
+kill "$server"
+trap - EXIT
 
 echo; echo "== mlcheck =="
 "$bin/tools/mlcheck"

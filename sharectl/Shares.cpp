@@ -37,7 +37,7 @@ int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const
     return APR_EGENERAL;
   }
   if (!run.refresh_after_share) return 0;
-  return msms_share_url(pool, &request, 1, !exists, exists, 1, nullptr, nullptr, added, &user_message) == 0
+  return msms_share_url(pool, &request, 1, 0, 0, 1, nullptr, nullptr, added, &user_message) == 0
              ? 0
              : APR_EGENERAL;
 }

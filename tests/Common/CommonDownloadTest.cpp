@@ -41,6 +41,11 @@ TEST(HttpHeaders, StatusOfTheLastResponseOrIcy) {
   EXPECT_EQ(http_status(nullptr, 0), -1);
 }
 
+TEST(HttpHeaders, StatusIgnoresHttpInsideHeaderValues) {
+  const char *answer = "HTTP/1.0 304 Not Modified\r\nServer: SimpleHTTP/0.6 Python/3.11\r\n\r\n";
+  EXPECT_EQ(http_status(answer, std::strlen(answer)), 304);
+}
+
 TEST(HttpHeaders, LastModified) {
   LogCapture log;
   const char *h = "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n";

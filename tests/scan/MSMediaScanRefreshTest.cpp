@@ -61,7 +61,7 @@ TEST_F(Sources, RefreshAllTakesFilesBeforeFoldersAndNamesVanishedSourcesAsFailur
   EXPECT_TRUE(log_.contains("Failed to refresh " + gone + ", skipping..."));
 }
 
-TEST_F(Sources, RefreshAllGoesOnPastUrlSourcesItCannotFetchYetAndFails) {
+TEST_F(Sources, RefreshAllGoesOnPastUrlSourcesItCannotReach) {
   mp3("f/a.mp3", "A");
   ASSERT_FALSE(share(media_ + "/f").empty());
   MediaSource url{};

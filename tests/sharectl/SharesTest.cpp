@@ -1,5 +1,8 @@
 // The share actions as a user meets them: a URL given where a folder belongs
-// is refused with the options that share URLs named.
+// is refused with the options that share URLs named, a folder given to a URL
+// option with -S; a URL served on 127.0.0.1 is shared, listed, refreshed and
+// unshared.
+#include "LocalHttpServer.h"
 #include "ProgramRun.h"
 #include "ShareFixture.h"
 
@@ -14,6 +17,30 @@ TEST_F(Shares, UrlGivenAsAFolderNamesTheUrlOptions) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Shares, FolderGivenToAUrlOptionNamesShare) {
+  ProgramResult r = run_program(built_program("sharectl/sharectl"), {"-A", media_}, install_);
+  EXPECT_NE(r.out.find("Ignoring " + media_ + ", please use -S to share files or folders\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Shares, AUrlIsSharedListedRefreshedAndUnshared) {
+  mp3("song.mp3", "Song");
+  LocalHttpServer server(media_);
+  const std::string url = server.url("/files/song.mp3");
+  const std::string sharectl = built_program("sharectl/sharectl");
+  ProgramResult r = run_program(sharectl, {"-A", url}, install_);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("1 item(s) were updated/added"), std::string::npos) << r.out;
+  EXPECT_NE(run_program(sharectl, {"-L"}, install_).out.find(url + "\n"), std::string::npos);
+  r = run_program(sharectl, {"-R"}, install_);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("0 item(s) were updated/added"), std::string::npos) << r.out;
+  EXPECT_EQ(mlcheck(), "");
+  EXPECT_EQ(run_program(sharectl, {"-U", url}, install_).status, 0);
+  EXPECT_EQ(run_program(sharectl, {"-L"}, install_).out.find(url), std::string::npos);
+  EXPECT_EQ(mlcheck(), "");
 }
 
 }  // namespace

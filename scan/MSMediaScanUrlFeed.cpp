@@ -1,0 +1,285 @@
+// Playlists and feeds: a playlist container per playlist with an item per
+// entry (a nested playlist becomes a nested container), guarded against
+// playlists that list themselves or their callers. Each entry is stored in
+// a pool of its own, so a feed of any length is read in bounded memory.
+#include <apr_strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "CommonFiles.h"
+#include "CommonMetaFile.h"
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "CommonUserMessage.h"
+#include "MSDB.h"
+#include "MSMediaScanLog.h"
+#include "MSMediaScanLookup.h"
+#include "MSMediaScanSkeleton.h"
+#include "MSMediaScanTidy.h"
+#include "MSMediaScanUrl.h"
+#include "MSMediaScanViews.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr int kSeenFlag = 2;
+constexpr int kReplacedFlag = 1;
+constexpr const char *kPlaylistClass = "object.container.playlistContainer";
+
+struct PlaylistRun {
+  apr_pool_t *pool;  // the playlist's
+  UrlScan *u;
+  const char *feed_title;  // the title the feed gives itself, null when none
+  const char *container;
+  const char *base;  // folder of a local playlist, null for a web one
+  int taken;         // entries taken from sub-items of the current item
+};
+
+int parse_cancel(void *context) {
+  const ScanContext *scan = static_cast<const ScanContext *>(context);
+  return cancel_requested(scan->cancel, scan->cancel_context) ? 1 : 0;
+}
+
+// An entry's value, null when it has none or an empty one.
+const char *value_of(apr_pool_t *pool, PropList *list, int slot) {
+  if (list == nullptr || prop_count(list, slot) == 0) return nullptr;
+  const char *value = prop_get(pool, list, slot, 0);
+  return value != nullptr && value[0] != '\0' ? value : nullptr;
+}
+
+// The last path component of a URL, query and fragment cut; null when empty.
+const char *name_of(apr_pool_t *pool, const char *url) {
+  const char *after = url_after_scheme(url);
+  const char *start = after != nullptr ? after : url;
+  const std::size_t length = std::strcspn(start, "?#");
+  const char *path = apr_pstrndup(pool, start, length);
+  const char *slash = std::strrchr(path, '/');
+  if (after != nullptr && slash == nullptr) return nullptr;
+  const char *name = slash != nullptr ? slash + 1 : path;
+  return name[0] != '\0' ? name : nullptr;
+}
+
+// A local entry's full path, or null (logged) when it is missing or empty.
+const char *local_entry(apr_pool_t *pool, const PlaylistRun &run, const char *entry) {
+  const char *path = std::strncmp(entry, "file://", 7) == 0 ? entry + 7 : entry;
+  if (!path_is_absolute(path)) path = path_join(pool, run.base, nullptr, path);
+  path = path != nullptr ? path_canonical(pool, path) : nullptr;
+  if (path == nullptr || !file_exists(path) || file_size(path) <= 0) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Can't find playlist item %s or is of zero size, ignoring...", entry));
+    return nullptr;
+  }
+  return path;
+}
+
+int entry_class(const MediaTypeEntry *type, int expected) {
+  const int media_class = type->media_class;
+  if (media_class == MEDIA_VIDEO || media_class == MEDIA_AUDIO || media_class == MEDIA_IMAGE) return media_class;
+  if (expected == MEDIA_AUDIO || expected == MEDIA_VIDEO) return expected;
+  return MEDIA_VIDEO;
+}
+
+int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *res, const char *title,
+             const MediaTypeEntry *type) {
+  UrlScan *u = run.u;
+  const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
+  mime = mime != nullptr ? apr_pstrndup(pool, mime, std::strcspn(mime, ";( \t")) : type->mime_type;
+  const MediaTypeEntry *by_mime = media_type_by_mime(mime, -1);
+  const int media_class = entry_class(by_mime->media_class != MEDIA_UNKNOWN ? by_mime : type, u->expected_class);
+  PropList *list = prop_list_create(pool);
+  prop_add(pool, list, PROP_RES, res);
+  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
+  constexpr int kCopied[] = {PROP_RES_SIZE, PROP_RES_DURATION, PROP_DC_CREATOR, PROP_UPNP_ICON};
+  for (int slot : kCopied) {
+    if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
+  }
+  const UrlItemClass &row = msms_url_item_class(media_class);
+  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
+  prop_add(pool, list, PROP_DC_TITLE, title);
+  const char *view = msms_system_view_path(pool, row.kind, run.base == nullptr, 0);
+  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  const char *oid = nullptr;
+  if (msms_url_store_object(pool, u, run.container, nullptr, list, &oid) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not add metafile item %s", res));
+    return APR_SUCCESS;
+  }
+  u->scan->created[media_class]++;
+  u->scan->up_to_date[media_class]++;
+  return APR_SUCCESS;
+}
+
+// A local file the source already holds is listed as it is; any other gets
+// an item of its own.
+int add_local_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *url, const char *title,
+                   const MediaTypeEntry *type) {
+  FileLookup lookup{};
+  if (msms_find_file_object(pool, run.u->scan, url, &lookup) != APR_SUCCESS || lookup.oid == nullptr) {
+    return add_item(pool, run, entry, url, title, type);
+  }
+  const int status = msdb_add_edge(pool, run.u->scan->db, run.container, lookup.oid, 1, nullptr, nullptr);
+  if (status != APR_SUCCESS && status != APR_EEXIST) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not link metafile item %s as child", url));
+  }
+  return APR_SUCCESS;
+}
+
+// One entry (fallback: the item holding a sub-item entry), in its own pool.
+int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
+  Pool pool(run.u->scan->pool, MSMS_MODULE);
+  const char *res = value_of(pool, entry, PROP_RES);
+  if (res == nullptr) return APR_SUCCESS;
+  const int number = ++run.u->entry_number;
+  const bool local = run.base != nullptr && !url_is_remote(res);
+  const char *path = local ? local_entry(pool, run, res) : res;
+  if (path == nullptr) return APR_SUCCESS;
+  if (!local && !url_is_remote(res)) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not process playlist item %s", res));
+    return APR_SUCCESS;
+  }
+  const char *title = value_of(pool, entry, PROP_DC_TITLE);
+  if (title == nullptr) title = value_of(pool, fallback, PROP_DC_TITLE);
+  if (title == nullptr) title = local ? path_strip_extension(pool, path_last_component(path)) : name_of(pool, res);
+  if (title == nullptr) title = apr_psprintf(pool, "Item %d", number);
+  const MediaTypeEntry *type = media_type_by_extension(path_extension(path, local ? 0 : 1), -1);
+  if (type->media_class != MEDIA_METAFILE) {
+    const char *item_url = local ? apr_pstrcat(pool, "file://", path, nullptr) : res;
+    return local ? add_local_item(pool, run, entry, item_url, title, type) : add_item(pool, run, entry, item_url, title, type);
+  }
+  const char *oid = nullptr;
+  const int status = msms_process_playlist(pool, run.u, type, path, title, run.container, nullptr, &oid);
+  if (status == COMMON_CANCELLED) return status;
+  if (status != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not process playlist item %s", res));
+  return APR_SUCCESS;
+}
+
+int on_entry(const MetaFileLevels *levels, MetaFileParser *, void *context) {
+  PlaylistRun &run = *static_cast<PlaylistRun *>(context);
+  if (parse_cancel(run.u->scan)) return COMMON_CANCELLED;
+  if (levels->list[3] != nullptr) {
+    run.taken++;
+    return take_entry(run, levels->list[3], levels->list[2]);
+  }
+  if (levels->list[2] == nullptr) {
+    const char *title = levels->list[1] != nullptr ? value_of(run.pool, levels->list[1], PROP_DC_TITLE) : nullptr;
+    if (title != nullptr) run.feed_title = apr_pstrdup(run.pool, title);
+    return APR_SUCCESS;
+  }
+  const int taken = run.taken;
+  run.taken = 0;
+  return taken == 0 ? take_entry(run, levels->list[2], nullptr) : APR_SUCCESS;
+}
+
+int make_container(apr_pool_t *pool, UrlScan *u, const char *url, const char *title, const char *parent,
+                   const char *signature, bool internet, const char **oid) {
+  PropList *list = prop_list_create(pool);
+  prop_add(pool, list, PROP_UPNP_CLASS, kPlaylistClass);
+  prop_add(pool, list, PROP_DC_TITLE, title);
+  prop_add(pool, list, PROP_RES, url);
+  const char *view = msms_system_view_path(pool, msms_url_item_class(u->expected_class).kind, internet, 1);
+  // A nested playlist is reached through its parent alone.
+  if (u->index && parent == nullptr) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  // Filed into the views once read, under the title the feed may give itself.
+  UrlScan unindexed = *u;
+  unindexed.index = 0;
+  if (msms_url_store_object(pool, &unindexed, parent, signature, list, oid) != APR_SUCCESS) return APR_EGENERAL;
+  u->scan->created[MEDIA_METAFILE]++;
+  u->scan->up_to_date[MEDIA_METAFILE]++;
+  return APR_SUCCESS;
+}
+
+// A top-level container named after its url takes the feed's own title,
+// then is filed into the views.
+int file_container(apr_pool_t *pool, const PlaylistRun &run, const char *title, bool rename) {
+  ScanContext *scan = run.u->scan;
+  if (rename && run.feed_title != nullptr) {
+    title = scan->pretty_tags ? msms_tidy(pool, run.feed_title) : run.feed_title;
+    if (msdb_set_prop(pool, scan->db, nullptr, run.container, PROP_DC_TITLE, nullptr, title, nullptr) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  if (!run.u->index || msms_index_object(pool, scan->library, run.container, kPlaylistClass, nullptr) == APR_SUCCESS) {
+    return APR_SUCCESS;
+  }
+  return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", run.container));
+}
+
+int parse_result(const char *url, int status) {
+  if (status == APR_SUCCESS || status == COMMON_CANCELLED) return status;
+  if (status == APR_ENOTIMPL) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Ignoring metafile %s", url));
+    return APR_SUCCESS;
+  }
+  return msms_fail(log4c_sprintf("Could not process metafile %s", url));
+}
+
+}  // namespace
+
+int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *type, const char *path_or_url,
+                          const char *title, const char *parent, const char *signature, const char **oid) {
+  *oid = nullptr;
+  if (type == nullptr || type->media_class != MEDIA_METAFILE) return msms_fail(INTERNAL_ERROR_TEXT);
+  const bool internet = url_is_remote(path_or_url) != 0;
+  const char *path = std::strncmp(path_or_url, "file://", 7) == 0 ? path_or_url + 7 : path_or_url;
+  const char *key = apr_pstrdup(apr_hash_pool_get(u->active), path);
+  if (apr_hash_get(u->active, key, APR_HASH_KEY_STRING) != nullptr) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s is already being read, skipping", path));
+    return APR_SUCCESS;
+  }
+  if (make_container(pool, u, path_or_url, title, parent, signature, internet, oid) != APR_SUCCESS) return APR_EGENERAL;
+  apr_hash_set(u->active, key, APR_HASH_KEY_STRING, key);
+  PlaylistRun run{pool, u, nullptr, *oid, internet ? nullptr : path_dirname(pool, path), 0};
+  const int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, parse_cancel, u->scan);
+  apr_hash_set(u->active, key, APR_HASH_KEY_STRING, nullptr);
+  // A file that turned out to be no playlist leaves no container behind.
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED &&
+      msdb_mark_object(pool, u->scan->db, *oid, kReplacedFlag) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (status != APR_SUCCESS) return parse_result(path, status);
+  const bool named_by_url = std::strcmp(title, path_or_url) == 0 || std::strcmp(title, u->url) == 0;
+  return parent != nullptr ? APR_SUCCESS : file_container(pool, run, title, named_by_url);
+}
+
+namespace {
+
+int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
+                       const MediaTypeEntry *type, const char *signature) {
+  const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
+  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0, apr_hash_make(pool), 0};
+  FileLookup lookup{};
+  if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
+  if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {
+    scan->up_to_date[MEDIA_METAFILE]++;
+    return msdb_mark_subtree(pool, scan->db, lookup.oid, kSeenFlag);
+  }
+  if (lookup.oid != nullptr && msdb_mark_object(pool, scan->db, lookup.oid, kReplacedFlag) != APR_SUCCESS) return APR_EGENERAL;
+  const char *oid = nullptr;
+  const int status = msms_process_playlist(pool, &u, type, url, path_strip_extension(pool, path_last_component(path)),
+                                           nullptr, signature, &oid);
+  if (status != APR_SUCCESS || lookup.oid == nullptr || oid == nullptr) return status;
+  if (msdb_copy_parents(pool, scan->db, lookup.oid, oid) != APR_SUCCESS) return msms_fail("Could not copy parents from old to new object");
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+int msms_scan_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
+                            const MediaTypeEntry *type, const char *signature) {
+  if (scan->playlists == nullptr) return read_playlist_file(pool, scan, path, url, type, signature);
+  apr_pool_t *keep = scan->playlists->pool;
+  APR_ARRAY_PUSH(scan->playlists, PlaylistFile) =
+      PlaylistFile{apr_pstrdup(keep, path), apr_pstrdup(keep, url), type, apr_pstrdup(keep, signature)};
+  return APR_SUCCESS;
+}
+
+int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan) {
+  for (int i = 0; i < scan->playlists->nelts; ++i) {
+    const PlaylistFile &file = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile);
+    Pool work(pool, MSMS_MODULE);
+    if (scan->print) std::printf("\r%-79.79s", path_last_component(file.path));
+    const int status = read_playlist_file(work, scan, file.path, file.url, file.type, file.signature);
+    if (status != APR_SUCCESS) return status;
+  }
+  return APR_SUCCESS;
+}

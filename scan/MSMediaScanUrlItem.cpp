@@ -1,0 +1,285 @@
+// One URL source processed: inspected over the network, its earlier object
+// kept while the server says it has not changed, else replaced by a new
+// broadcast item or by the feed's playlist container.
+#include <apr_strings.h>
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "CommonDownload.h"
+#include "CommonMultimedia.h"
+#include "CommonNumbers.h"
+#include "CommonPath.h"
+#include "CommonText.h"
+#include "CommonTime.h"
+#include "MSCodecCommon.h"
+#include "MSConfig.h"
+#include "MSDB.h"
+#include "MSMediaScanItemProps.h"
+#include "MSMediaScanItemTags.h"
+#include "MSMediaScanLookup.h"
+#include "MSMediaScanLog.h"
+#include "MSMediaScanSkeleton.h"
+#include "MSMediaScanTidy.h"
+#include "MSMediaScanUrl.h"
+#include "MSMediaScanViews.h"
+#include "log4c.h"
+#include "log4c_pool.h"
+
+namespace {
+
+constexpr int kSeenFlag = 2;
+constexpr int kReplacedFlag = 1;
+
+// The schemes whose URLs the engine can fetch or hand to a player.
+constexpr const char *kSpokenSchemes[] = {"http://", "https://", "mms://", "mmsh://", "mmst://", "rtsp://", "pnm://"};
+
+bool scheme_spoken(const char *url) {
+  for (const char *scheme : kSpokenSchemes) {
+    if (strncasecmp(url, scheme, std::strlen(scheme)) == 0) return true;
+  }
+  return false;
+}
+
+// What the inspection of a URL found.
+struct Inspected {
+  const MediaTypeEntry *type;
+  const char *mime;     // as the server named it, parameters cut
+  const char *url;      // after redirections
+  bool http;
+  const char *validators;  // "Last-Modified: ..." / "ETag: ..." lines, "" without
+  apr_int64_t size;        // the content length, -1 when unknown
+};
+
+int url_cancel(void *context) {
+  const ScanContext *scan = static_cast<const ScanContext *>(context);
+  return cancel_requested(scan->cancel, scan->cancel_context) ? 1 : 0;
+}
+
+const char *cut_parameters(apr_pool_t *pool, const char *mime) {
+  return apr_pstrndup(pool, mime, std::strcspn(mime, ";( \t"));
+}
+
+// The Last-Modified and ETag lines of headers, the validators of a later
+// conditional request.
+const char *validators_of(apr_pool_t *pool, const char *headers, std::size_t length) {
+  const char *modified = http_header_value(pool, "Last-Modified:", headers, length);
+  const char *etag = http_header_value(pool, "ETag:", headers, length);
+  return apr_pstrcat(pool, modified ? apr_psprintf(pool, "Last-Modified: %s\r\n", modified) : "",
+                     etag ? apr_psprintf(pool, "ETag: %s\r\n", etag) : "", nullptr);
+}
+
+int inspect(apr_pool_t *pool, UrlScan *u, Inspected *out) {
+  ScanContext *scan = u->scan;
+  *out = Inspected{nullptr, nullptr, u->url, url_is_http(u->url) != 0, "", -1};
+  if (!scheme_spoken(u->url)) return APR_EGENERAL;
+  const int probe_class = u->expected_class == MEDIA_IMAGE ? 0 : u->expected_class;
+  const char *final_url = nullptr;
+  const char *mime = url_mime_type(pool, u->url, probe_class, &final_url, url_cancel, scan);
+  if (url_cancel(scan)) return COMMON_CANCELLED;
+  if (mime == nullptr) return APR_EGENERAL;
+  if (final_url != nullptr) out->url = final_url;
+  out->mime = cut_parameters(pool, mime);
+  out->type = media_type_by_mime(out->mime, -1);
+  if (out->type->media_class == MEDIA_UNKNOWN || out->type->media_class == MEDIA_TEXT) {
+    const char *extension = path_extension(out->url, 1);
+    const MediaTypeEntry *by_name = media_type_by_extension(extension, -1);
+    if (by_name->media_class == MEDIA_METAFILE) out->type = by_name;
+    else if (out->type->media_class == MEDIA_TEXT) return APR_EGENERAL;
+  }
+  if (!out->http) return APR_SUCCESS;
+  char *headers = nullptr;
+  std::size_t length = 0;
+  const int status = http_get_headers(pool, out->url, &headers, &length, url_cancel, scan);
+  // A type known from the url's extension alone says nothing of the
+  // server: a server that does not answer fails the inspection.
+  if (status != APR_SUCCESS || headers == nullptr) return status == COMMON_CANCELLED ? status : APR_EGENERAL;
+  out->validators = validators_of(pool, headers, length);
+  out->size = http_content_size(headers, length);
+  return APR_SUCCESS;
+}
+
+// The kind rule: the format's own, the expected one for audio-or-video, else undecided.
+int decide_class(const Inspected &inspected, int expected) {
+  const int media_class = inspected.type->media_class;
+  if (media_class == MEDIA_VIDEO || media_class == MEDIA_AUDIO || media_class == MEDIA_IMAGE) return media_class;
+  if (media_class == MEDIA_AUDIO_OR_VIDEO && (expected == MEDIA_AUDIO || expected == MEDIA_VIDEO)) return expected;
+  return expected == MEDIA_IMAGE && media_class == MEDIA_UNKNOWN ? MEDIA_IMAGE : 0;
+}
+
+const char *item_title(apr_pool_t *pool, const UrlScan *u, const char *inspected_title) {
+  const char *title = u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0 ? u->name
+                      : inspected_title != nullptr && inspected_title[0] != '\0'                     ? inspected_title
+                                                                                                     : u->url;
+  if (title[0] == '\0') {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, "Could not create title for media with no file name");
+    return "Unknown Title";
+  }
+  // A url is no tag text: tidying would change its letters.
+  return u->scan->pretty_tags && title != u->url ? msms_tidy(pool, title) : title;
+}
+
+// The stream facts of an online probe as attributes of res; the probe's
+// video stream decides "video", an audio stream alone "audio".
+void probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
+  VideoInfo video{};
+  AudioInfo audio{};
+  std::int64_t duration = -1;
+  const bool ok = stream_probe(pool, url, &video, &audio, &duration, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, url_cancel, u->scan) == APR_SUCCESS;
+  if (ok && video.present) *media_class = MEDIA_VIDEO;
+  else if (ok && audio.present) *media_class = MEDIA_AUDIO;
+  if (ok && duration > 0) prop_set(pool, list, PROP_RES_DURATION, duration_format(pool, static_cast<int>(duration / 1000000)));
+  if (ok && video.width > 0 && video.height > 0) {
+    prop_set(pool, list, PROP_RES_RESOLUTION, apr_psprintf(pool, "%dx%d", video.width, video.height));
+  }
+  if (ok && audio.present && audio.sample_rate > 0) {
+    prop_set(pool, list, PROP_RES_SAMPLE_FREQUENCY, str_from_int64(pool, audio.sample_rate));
+  }
+  if (ok && audio.present && audio.channels > 0) prop_set(pool, list, PROP_RES_NR_AUDIO_CHANNELS, str_from_int64(pool, audio.channels));
+  // Players that meet these types online expect H.264 when the probe could not say.
+  const bool mp4 = strncasecmp(*mime, "video/MP4V-ES", 13) == 0 || strncasecmp(*mime, "video/mp4", 9) == 0;
+  if (mp4 && !(ok && video.present)) *mime = "video/h264";
+}
+
+// An existing object of url: kept (*kept) when its tags, title and the
+// server say nothing changed, else marked as replaced.
+int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, const char *title,
+                   int counter, bool *kept) {
+  ScanContext *scan = u->scan;
+  *kept = false;
+  PropList *stored = nullptr;
+  if (msms_checked_props(pool, scan, oid, nullptr, &stored) != APR_SUCCESS) return APR_EGENERAL;
+  bool rebuild = false, reindex = false;
+  if (msms_sync_tags(pool, scan, oid, stored, &rebuild, &reindex) != APR_SUCCESS) return APR_EGENERAL;
+  const char *item_class = prop_count(stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, stored, PROP_UPNP_CLASS, 0) : nullptr;
+  if (!rebuild && reindex && msms_index_object(pool, scan->library, oid, msms_index_class(item_class), nullptr) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not index object %s, ignoring...", oid));
+  }
+  const char *stored_title = prop_count(stored, PROP_DC_TITLE) > 0 ? prop_get(pool, stored, PROP_DC_TITLE, 0) : nullptr;
+  bool changed = rebuild || (title != nullptr && str_compare(stored_title, title) != 0);
+  if (!changed && url_is_http(u->url)) {
+    int answer = 1;
+    char *validators = nullptr;
+    const int status = http_check_changed(pool, u->url, signature != nullptr ? signature : "", &answer, &validators,
+                                          url_cancel, scan);
+    if (status == COMMON_CANCELLED) return status;
+    if (status != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not determine if URL %s has changed", u->url));
+    changed = status != APR_SUCCESS || answer != 0;
+  }
+  // The entries of a replaced feed go with the sweep: nothing marks them.
+  if (changed) return msdb_mark_object(pool, scan->db, oid, kReplacedFlag);
+  scan->up_to_date[counter]++;
+  if (msdb_mark_subtree(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return APR_EGENERAL;
+  if (msdb_add_object_source(pool, scan->db, oid, scan->source_oid, nullptr) != APR_SUCCESS) {
+    return msms_fail("Could not add media source - object relation");
+  }
+  *kept = true;
+  return APR_SUCCESS;
+}
+
+int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char *title, const char **oid) {
+  ScanContext *scan = u->scan;
+  int media_class = decide_class(inspected, u->expected_class);
+  const char *mime = inspected.mime;
+  PropList *list = prop_list_create(pool);
+  prop_add(pool, list, PROP_RES, inspected.url);
+  if ((media_class != MEDIA_IMAGE) && msconfig_read_header(mime, 1)) probe_online(pool, u, inspected.url, list, &media_class, &mime);
+  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
+  if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
+  if (media_class == 0) media_class = MEDIA_VIDEO;
+  const UrlItemClass &row = msms_url_item_class(media_class);
+  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
+  prop_add(pool, list, PROP_DC_TITLE, title);
+  const char *view = msms_system_view_path(pool, row.kind, 1, 0);
+  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  if (msms_url_store_object(pool, u, nullptr, inspected.validators, list, oid) != APR_SUCCESS) return APR_EGENERAL;
+  scan->created[media_class]++;
+  scan->up_to_date[media_class]++;
+  return APR_SUCCESS;
+}
+
+int replace_links(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
+  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) return msms_fail("Could not copy parents from old to new object");
+  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
+    return msms_fail("Could not copy media sources from old to new object");
+  }
+  return APR_SUCCESS;
+}
+
+int report_uninspected(const char *url, int status) {
+  if (status == COMMON_CANCELLED || status == APR_NOTFOUND) return status;
+  LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Invalid or non audio/video URL %s", url));
+  std::printf(" Invalid or non audio/video URL %s\n", url);
+  return APR_EGENERAL;
+}
+
+}  // namespace
+
+const UrlItemClass &msms_url_item_class(int media_class) {
+  for (const UrlItemClass &row : URL_ITEM_CLASSES) {
+    if (row.media_class == media_class) return row;
+  }
+  return URL_ITEM_CLASSES[0];
+}
+
+int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, const char *signature, PropList *list,
+                          const char **oid) {
+  ScanContext *scan = u->scan;
+  if (msdb_create_object(pool, scan->db, parent, scan->source_oid, signature, oid) != APR_SUCCESS) {
+    return msms_fail("Could not create object");
+  }
+  if (msdb_add_prop_list(pool, scan->db, *oid, list) != APR_SUCCESS || msms_store_tags(pool, scan, *oid, list) != APR_SUCCESS ||
+      msdb_mark_object(pool, scan->db, *oid, kSeenFlag) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (!u->index) return APR_SUCCESS;
+  const char *item_class = prop_get(pool, list, PROP_UPNP_CLASS, 0);
+  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
+  if (msms_index_object(pool, scan->library, *oid, container ? item_class : msms_index_class(item_class), list) != APR_SUCCESS) {
+    return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", *oid));
+  }
+  return APR_SUCCESS;
+}
+
+int msms_process_url(apr_pool_t *pool, UrlScan *u) {
+  ScanContext *scan = u->scan;
+  std::printf("\r%-79.79s", u->url);
+  std::fflush(stdout);
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Processing URL %s", u->url));
+  // An unchanged URL needs nothing but the server's answer to one
+  // conditional request, so the object an earlier scan made is checked
+  // before the URL is inspected again.
+  FileLookup lookup{};
+  const char *old_oid = nullptr;
+  if (!u->validate_only && u->refresh_existing) {
+    if (msms_find_file_object(pool, scan, u->url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
+    if (lookup.oid != nullptr) {
+      const char *title = u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0 ? item_title(pool, u, nullptr) : nullptr;
+      bool kept = false;
+      const int status = check_existing(pool, u, lookup.oid, lookup.signature, title, MEDIA_METAFILE, &kept);
+      if (status != APR_SUCCESS || kept) return status;
+      old_oid = lookup.oid;
+    }
+  }
+  Inspected inspected;
+  if (const int status = inspect(pool, u, &inspected); status != APR_SUCCESS) return report_uninspected(u->url, status);
+  if (u->validate_only) return APR_SUCCESS;
+  const char *title = item_title(pool, u, nullptr);
+  const char *oid = nullptr;
+  int status = APR_SUCCESS;
+  if (inspected.type->media_class == MEDIA_METAFILE) {
+    status = msms_process_playlist(pool, u, inspected.type, inspected.url, title, nullptr, inspected.validators, &oid);
+  } else {
+    status = single_item(pool, u, inspected, title, &oid);
+  }
+  if (status != APR_SUCCESS) return status;
+  // The objects of a url are found by the url the source names, also when
+  // the server redirected it elsewhere.
+  if (std::strcmp(inspected.url, u->url) != 0 &&
+      msdb_set_prop(pool, scan->db, nullptr, oid, PROP_RES, nullptr, u->url, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return old_oid != nullptr && oid != nullptr ? replace_links(pool, scan->db, old_oid, oid) : APR_SUCCESS;
+}

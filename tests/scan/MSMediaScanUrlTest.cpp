@@ -1,0 +1,197 @@
+// URL and feed sources against a scripted server on 127.0.0.1, and playlist
+// files met by a folder scan.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CommonDownload.h"
+#include "LocalHttpServer.h"
+#include "ProgramRun.h"
+#include "ShareFixture.h"
+
+namespace {
+
+class UrlSources : public ShareTest {
+ protected:
+  // The download engine keeps its cookie file in the current folder.
+  void SetUp() override {
+    ShareTest::SetUp();
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    server_ = std::make_unique<LocalHttpServer>(media_);
+  }
+  void TearDown() override {
+    server_.reset();
+    std::filesystem::current_path(previous_);
+    ShareTest::TearDown();
+  }
+  std::string url(const std::string &name) const { return server_->url("/files/" + name); }
+
+  // Records then processes url as sharectl does; the source oid, "" when the record failed.
+  std::string share_url(const std::string &address, const char *type, int *status) {
+    MediaSource found{};
+    const bool exists = msms_find_media_source(pool_, address.c_str(), &found) != nullptr;
+    MediaSource request{};
+    request.oid = exists ? found.oid : nullptr;
+    request.name = address.c_str();
+    request.type = type;
+    request.url = address.c_str();
+    request.tags = "";
+    request.is_public = 1;
+    request.transcode_when = "";
+    int added = 0;
+    *status = msms_share_url(pool_, &request, 0, !exists, exists, 0, nullptr, nullptr, &added, nullptr);
+    if (*status != 0) return "";
+    *status = msms_share_url(pool_, &request, 1, 0, 0, 1, nullptr, nullptr, &added, nullptr);
+    return request.oid != nullptr ? request.oid : "";
+  }
+
+  std::vector<std::string> titles_of(const std::string &source, const char *item_class) {
+    std::vector<std::string> titles = column(
+        "select t.value from objms join prop pc on pc.objectOid=objms.objectOid join propName nc on nc.oid=pc.nameOid "
+        "join propValue vc on vc.oid=pc.valueOid join prop pt on pt.objectOid=objms.objectOid join propName nt on "
+        "nt.oid=pt.nameOid join propValue t on t.oid=pt.valueOid where objms.sourceOid=" + source +
+        " and nc.name='upnp:class' and vc.value like '" + item_class + "%' and nt.name='dc:title'");
+    std::sort(titles.begin(), titles.end());
+    return titles;
+  }
+
+  long requests() {
+    HttpRequest request;
+    request.pool = pool_;
+    const std::string stats = server_->url("/stats");
+    request.url = stats.c_str();
+    if (http_request(&request) != 0) return -1;
+    return std::stol(std::string(request.body, request.body_length));
+  }
+
+  std::string feed(const std::vector<std::string> &items) {
+    std::string text = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Cast</title>";
+    for (const std::string &item : items) text += item;
+    return text + "</channel></rss>";
+  }
+  std::string entry(const std::string &title, const std::string &file) {
+    return "<item><title>" + title + "</title><enclosure url=\"" + url(file) + "\" length=\"100\" type=\"audio/mpeg\"/></item>";
+  }
+
+  std::unique_ptr<LocalHttpServer> server_;
+  std::filesystem::path previous_;
+};
+
+TEST_F(UrlSources, APathOrAnUnknownSchemeIsNoUrl) {
+  int status = 0;
+  EXPECT_EQ(share_url(media_, "audurl", &status), "");
+  EXPECT_NE(status, 0);
+  EXPECT_TRUE(log_.contains("Invalid URL"));
+  EXPECT_EQ(share_url("gopher://127.0.0.1:1/a.mp3", "audurl", &status), "");
+  EXPECT_NE(status, 0);
+  MediaSource found{};
+  EXPECT_EQ(msms_find_media_source(pool_, "gopher://127.0.0.1:1/a.mp3", &found), nullptr)
+      << "a url that cannot be inspected is never recorded";
+}
+
+TEST_F(UrlSources, TheSameUrlSharedTwiceStaysUpToDateWithOneConditionalRequest) {
+  mp3("song.mp3", "Song");
+  int status = -1;
+  const std::string source = share_url(url("song.mp3"), "audurl", &status);
+  ASSERT_EQ(status, 0);
+  const std::vector<std::string> first = titles_of(source, "object.item.audioItem.audioBroadcast");
+  ASSERT_EQ(first.size(), 1u);
+  const std::string oid = column("select objectOid from objms where sourceOid=" + source)[0];
+  const long before = requests();
+  EXPECT_EQ(share_url(url("song.mp3"), "audurl", &status), source);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
+  EXPECT_EQ(column("select objectOid from objms where sourceOid=" + source), std::vector<std::string>{oid});
+  EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:audio/mpeg:*");
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AUrlAnsweringWithAFeedIsAFeedAndItsTitlesSurvive) {
+  mp3("a1.mp3", "One");
+  mp3("a2.mp3", "Two");
+  jpg("cover.jpg");
+  write_file(media_ + "/cast.rss",
+             feed({"<item><title>Tom &amp; \"Jerry\" &lt;1&gt; \xc3\xbc</title><enclosure url=\"" + url("a1.mp3") +
+                       "\" length=\"100\" type=\"audio/mpeg\"/><enclosure url=\"" + url("cover.jpg") +
+                       "\" length=\"10\" type=\"image/jpeg\"/></item>",
+                   entry("Second", "a2.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audurl", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(titles_of(source, "object.container.playlistContainer"), std::vector<std::string>{"Cast"})
+      << "a feed shared without a title of its own takes the feed's";
+  // The library keeps values escaped for XML, as every item's.
+  EXPECT_EQ(titles_of(source, "object.item"),
+            (std::vector<std::string>{"Second", "Tom &amp; &quot;Jerry&quot; &lt;1&gt; \xc3\xbc"}));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, ARefreshFollowsAFeedThatGainedAndLostEntries) {
+  for (const char *name : {"a1.mp3", "a2.mp3", "a3.mp3"}) mp3(name, name);
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two", "a2.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  write_file(media_ + "/cast.rss", feed({entry("Two", "a2.mp3"), entry("Three", "a3.mp3")}));
+  touch(media_ + "/cast.rss", 10);
+  int added = 0, removed = 0;
+  ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(titles_of(source, "object.item"), (std::vector<std::string>{"Three", "Two"}));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AServerGoneAtRefreshFailsItAndKeepsTheLibrary) {
+  mp3("a1.mp3", "One");
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  server_.reset();
+  int added = 0, removed = 0;
+  EXPECT_NE(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{"One"});
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AnMp4UrlWithoutVideoIsAnnouncedAsH264) {
+  ASSERT_EQ(run_program("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac",
+                                            media_ + "/tone.mp4"}, media_).status, 0);
+  int status = -1;
+  const std::string source = share_url(url("tone.mp4"), "vidurl", &status);
+  ASSERT_EQ(status, 0);
+  const std::string oid = column("select objectOid from objms where sourceOid=" + source)[0];
+  EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:video/h264:*");
+}
+
+TEST_F(UrlSources, UnshareLeavesNoObjectOfTheFeed) {
+  mp3("a1.mp3", "One");
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(msms_remove_media_source(pool_, url("cast.rss").c_str(), 1, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(count("select count(*) from objms where sourceOid=" + source), 0);
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, APlaylistFileInAFolderListsItsEntriesOnceAndSkipsMissingOnes) {
+  mp3("music/a.mp3", "A");
+  write_file(media_ + "/music/list.m3u", "a.mp3\nmissing.mp3\nlist.m3u\n/nowhere/else.mp3\n");
+  const std::string source = share(media_ + "/music");
+  ASSERT_EQ(scan(source).status, 0);
+  EXPECT_EQ(titles_of(source, "object.container.playlistContainer"), std::vector<std::string>{"list"});
+  const std::string list = item(media_ + "/music/list.m3u");
+  ASSERT_NE(list, "");
+  EXPECT_EQ(column("select objectOid from edge where parentObjectOid=" + list),
+            std::vector<std::string>{item(media_ + "/music/a.mp3")});
+  EXPECT_TRUE(log_.contains("Can't find playlist item missing.mp3 or is of zero size, ignoring..."));
+  EXPECT_EQ(scan(source).status, 0);
+  EXPECT_EQ(mlcheck(), "");
+}
+
+}  // namespace
