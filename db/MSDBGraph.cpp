@@ -388,6 +388,22 @@ int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *pare
   return APR_SUCCESS;
 }
 
+int msdb_subtree_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *object, apr_array_header_t **oids) {
+  *oids = apr_array_make(pool, 16, sizeof(const char *));
+  if (!db_oid_valid(object)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *select = db_sql(pool, "select distinct objectOid from ancestor where ancestorObjectOid=%s and objectOid<>%s",
+                              object, object);
+  DbCursor cursor;
+  const char *oid = nullptr;
+  if (db_select_value(pool, conn->medialib, select, &oid, &cursor) != APR_SUCCESS) {
+    return db_fail("Could not get the objects of a subtree");
+  }
+  for (; oid != nullptr; oid = db_next_value(pool, &cursor)) APR_ARRAY_PUSH(*oids, const char *) = oid;
+  return APR_SUCCESS;
+}
+
 int msdb_find_newest_by_value(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value,
                               const char *source, const char **oid, const char **signature) {
   const char *names[] = {name};

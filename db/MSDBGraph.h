@@ -10,6 +10,7 @@
 #pragma once
 
 #include <apr_pools.h>
+#include <apr_tables.h>
 
 #include "MSDBConnection.h"
 
@@ -109,3 +110,7 @@ int msdb_append_children(apr_pool_t *pool, MediaLibraryDB *db, const char *from_
 int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
                           void (*found)(void *context, const char *escaped_title, const char *oid),
                           void *context);
+
+// The oids of every object below object (not object itself), each once, in
+// *oids (an array of const char * in pool). Returns 0 or 20014.
+int msdb_subtree_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *object, apr_array_header_t **oids);

@@ -143,6 +143,40 @@ void probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list,
   if (mp4 && !(ok && video.present)) *mime = "video/h264";
 }
 
+// Brings the tags of oid (its properties into *stored) in line with the
+// source; an object that needs only re-indexing is re-indexed here, one that
+// lost a tag sets *rebuild.
+int sync_object_tags(apr_pool_t *pool, ScanContext *scan, const char *oid, PropList **stored, bool *rebuild) {
+  if (msms_checked_props(pool, scan, oid, nullptr, stored) != APR_SUCCESS) return APR_EGENERAL;
+  bool reindex = false;
+  if (msms_sync_tags(pool, scan, oid, *stored, rebuild, &reindex) != APR_SUCCESS) return APR_EGENERAL;
+  if (*rebuild || !reindex) return APR_SUCCESS;
+  const char *item_class = prop_count(*stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, *stored, PROP_UPNP_CLASS, 0) : nullptr;
+  // Nested playlists are reached through their parent alone and were never filed.
+  if (item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0) return APR_SUCCESS;
+  if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class), nullptr) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not index object %s, ignoring...", oid));
+  }
+  return APR_SUCCESS;
+}
+
+// The entries of a feed carry the source's tags as its container does, so a
+// kept feed brings each of them in line too, each in a pool of its own; the
+// first entry that lost a tag sets *rebuild and ends the walk.
+int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, bool *rebuild) {
+  apr_array_header_t *entries = nullptr;
+  if (msdb_subtree_objects(pool, scan->db, container, &entries) != APR_SUCCESS) return APR_EGENERAL;
+  for (int i = 0; i < entries->nelts && !*rebuild; ++i) {
+    if (url_cancel(scan)) return COMMON_CANCELLED;
+    Pool work(pool, MSMS_MODULE);
+    PropList *stored = nullptr;
+    if (sync_object_tags(work, scan, APR_ARRAY_IDX(entries, i, const char *), &stored, rebuild) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  return APR_SUCCESS;
+}
+
 // An existing object of url: kept (*kept) when its tags, title and the
 // server say nothing changed, else marked as replaced.
 int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, const char *title,
@@ -150,12 +184,10 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   ScanContext *scan = u->scan;
   *kept = false;
   PropList *stored = nullptr;
-  if (msms_checked_props(pool, scan, oid, nullptr, &stored) != APR_SUCCESS) return APR_EGENERAL;
-  bool rebuild = false, reindex = false;
-  if (msms_sync_tags(pool, scan, oid, stored, &rebuild, &reindex) != APR_SUCCESS) return APR_EGENERAL;
-  const char *item_class = prop_count(stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, stored, PROP_UPNP_CLASS, 0) : nullptr;
-  if (!rebuild && reindex && msms_index_object(pool, scan->library, oid, msms_index_class(item_class), nullptr) != APR_SUCCESS) {
-    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not index object %s, ignoring...", oid));
+  bool rebuild = false;
+  if (sync_object_tags(pool, scan, oid, &stored, &rebuild) != APR_SUCCESS) return APR_EGENERAL;
+  if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
+    return status;
   }
   const char *stored_title = prop_count(stored, PROP_DC_TITLE) > 0 ? prop_get(pool, stored, PROP_DC_TITLE, 0) : nullptr;
   bool changed = rebuild || (title != nullptr && str_compare(stored_title, title) != 0);

@@ -32,7 +32,7 @@ class UrlSources : public ShareTest {
   std::string url(const std::string &name) const { return server_->url("/files/" + name); }
 
   // Records then processes url as sharectl does; the source oid, "" when the record failed.
-  std::string share_url(const std::string &address, const char *type, int *status) {
+  std::string share_url(const std::string &address, const char *type, int *status, const char *tags = "") {
     MediaSource found{};
     const bool exists = msms_find_media_source(pool_, address.c_str(), &found) != nullptr;
     MediaSource request{};
@@ -40,7 +40,7 @@ class UrlSources : public ShareTest {
     request.name = address.c_str();
     request.type = type;
     request.url = address.c_str();
-    request.tags = "";
+    request.tags = tags;
     request.is_public = 1;
     request.transcode_when = "";
     int added = 0;
@@ -142,6 +142,33 @@ TEST_F(UrlSources, ARefreshFollowsAFeedThatGainedAndLostEntries) {
   int added = 0, removed = 0;
   ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
   EXPECT_EQ(titles_of(source, "object.item"), (std::vector<std::string>{"Three", "Two"}));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AKeptFeedCarriesTheSourcesTagsOntoEveryEntry) {
+  mp3("a1.mp3", "One");
+  mp3("a2.mp3", "Two");
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two", "a2.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  const std::vector<std::string> objects = column("select objectOid from objms where sourceOid=" + source + " order by objectOid");
+  ASSERT_EQ(objects.size(), 3u);
+
+  // A tag added to the unchanged feed reaches its entries in place.
+  EXPECT_EQ(share_url(url("cast.rss"), "audfeed", &status, "News"), source);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(column("select objectOid from objms where sourceOid=" + source + " order by objectOid"), objects);
+  for (const std::string &oid : objects) EXPECT_EQ(props(oid, "zentoria:tag"), std::vector<std::string>{"News"}) << oid;
+
+  // A tag the source dropped rebuilds the feed: no entry keeps it.
+  EXPECT_EQ(share_url(url("cast.rss"), "audfeed", &status, "Talk"), source);
+  ASSERT_EQ(status, 0);
+  const std::vector<std::string> rebuilt = column("select objectOid from objms where sourceOid=" + source + " order by objectOid");
+  ASSERT_EQ(rebuilt.size(), 3u);
+  EXPECT_NE(rebuilt, objects);
+  for (const std::string &oid : rebuilt) EXPECT_EQ(props(oid, "zentoria:tag"), std::vector<std::string>{"Talk"}) << oid;
+  EXPECT_EQ(titles_of(source, "object.item"), (std::vector<std::string>{"One", "Two"}));
   EXPECT_EQ(mlcheck(), "");
 }
 
