@@ -30,7 +30,7 @@ struct DownloadJob {
   char error[CURL_ERROR_SIZE];
 };
 
-// A job in a root pool of its own, with the spec's strings copied.
+// A job in a root pool of its own, holding its own copies of the request's strings.
 DownloadJob *download_job_create(const DownloadJobSpec &spec);
 void download_job_free(DownloadJob *job);
 

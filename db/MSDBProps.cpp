@@ -115,7 +115,7 @@ int find_or_insert_row(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec
   return APR_SUCCESS;
 }
 
-// Interns name and (unless null) value, filling spec's texts and oids.
+// Interns name and (unless null) value, filling the row's texts and oids.
 int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value, RowSpec *spec) {
   spec->name = name;
   if (msdb_intern_name(pool, db, name, &spec->name_oid) != APR_SUCCESS) {
@@ -188,7 +188,7 @@ int delete_named(apr_pool_t *pool, DBThreadConnection *conn, const char *name_oi
   return db_exec(link, rows, nullptr, kNotDeleted);
 }
 
-// The one remembered row of spec's name (any parent) of a fresh object,
+// The one remembered row of the row's name (any parent) of a fresh object,
 // when that row has spec's parent: the row an update of the name and parent
 // changes. Null when the object has no row of the name; sets *unknown when
 // the memory cannot tell (not fresh, or several rows).
