@@ -15,8 +15,8 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
-#include <iterator>
 
+#include "CommonAlbumArt.h"
 #include "CommonPath.h"
 #include "log4c.h"
 
@@ -25,9 +25,17 @@ namespace {
 constexpr const char *kModule = "WinThumbnailExtractor";
 
 // The fixed album-art names of the library scan, in the order it tries them.
-constexpr const char *kAlbumArtNames[] = {"folder.jpg", "albumartsmall.jpg", "folder.gif", "albumartsmall.gif",
-                                          "cover.jpg",  "album.jpg",         "album.gif",  "thumb.jpg",
-                                          "thumb.gif"};
+// The preference rank of an album-art file name (any case): each fixed name's
+// large picture, then its small companion; twice the number of names for any other.
+std::size_t album_art_rank(const char *name) {
+  std::size_t rank = 0;
+  for (const AlbumArtNames &names : ALBUM_ART_FIXED_NAMES) {
+    if (strcasecmp(name, names.large) == 0) return rank;
+    if (names.small != nullptr && strcasecmp(name, names.small) == 0) return rank + 1;
+    rank += 2;
+  }
+  return rank;
+}
 
 bool take(const TagLib::ByteVector &data, std::string *picture) {
   if (data.isEmpty()) return false;
@@ -118,16 +126,14 @@ const char *cover_beside(apr_pool_t *pool, const char *path) {
   const char *folder = path_dirname(pool, path);
   apr_dir_t *dir = nullptr;
   if (apr_dir_open(&dir, *folder != '\0' ? folder : ".", pool) != APR_SUCCESS) return nullptr;
-  std::size_t best = std::size(kAlbumArtNames);
+  std::size_t best = album_art_rank("");
   const char *found = nullptr;
   apr_finfo_t entry;
   while (best > 0 && apr_dir_read(&entry, APR_FINFO_NAME, dir) == APR_SUCCESS) {
-    for (std::size_t i = 0; i < best; ++i) {
-      if (strcasecmp(entry.name, kAlbumArtNames[i]) == 0) {
-        best = i;
-        found = apr_pstrcat(pool, folder, entry.name, nullptr);
-        break;
-      }
+    const std::size_t rank = album_art_rank(entry.name);
+    if (rank < best) {
+      best = rank;
+      found = apr_pstrcat(pool, folder, entry.name, nullptr);
     }
   }
   apr_dir_close(dir);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "CommonAlbumArt.h"
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSMediaScanLog.h"
@@ -21,21 +22,6 @@
 namespace {
 
 constexpr std::size_t kMaxFolderLength = 2047;
-
-struct ArtPair {
-  const char *large;
-  const char *small;
-};
-
-constexpr ArtPair kFixedNames[] = {
-    {"folder.jpg", "albumartsmall.jpg"},
-    {"folder.gif", "albumartsmall.gif"},
-    {"cover.jpg", nullptr},
-    {"album.jpg", nullptr},
-    {"album.gif", nullptr},
-    {"thumb.jpg", nullptr},
-    {"thumb.gif", nullptr},
-};
 
 // Prefixes that make a jpg album art whatever follows.
 constexpr const char *kJpgPrefixes[] = {"albumart.", "albumartsmall.", "albumart_{"};
@@ -96,7 +82,7 @@ bool try_candidate(apr_pool_t *pool, apr_hash_t *cache, const char *folder, cons
 bool found(const AlbumArt &art) { return art.large != nullptr || art.small != nullptr; }
 
 void try_fixed_names(apr_pool_t *pool, apr_hash_t *cache, const char *folder, AlbumArt *art) {
-  for (const ArtPair &pair : kFixedNames) {
+  for (const AlbumArtNames &pair : ALBUM_ART_FIXED_NAMES) {
     try_candidate(pool, cache, folder, pair.large, &art->large);
     try_candidate(pool, cache, folder, pair.small, &art->small);
     if (found(*art)) return;
@@ -123,7 +109,7 @@ bool msms_is_album_art(const char *name) {
       if (has_prefix(name, prefix)) return true;
     }
   }
-  for (const ArtPair &pair : kFixedNames) {
+  for (const AlbumArtNames &pair : ALBUM_ART_FIXED_NAMES) {
     if (strcasecmp(name, pair.large) == 0) return true;
     if (pair.small != nullptr && strcasecmp(name, pair.small) == 0) return true;
   }
