@@ -71,6 +71,10 @@ echo; echo "== sharectl -R: unchanged URLs are up to date after one conditional 
 echo "requests made by the refresh:"
 grep -c '"HEAD' "$demo/http.log" || true
 
+# The web server stops with the demo, so its sources go too: a later -R
+# would otherwise fail on them, as it does for any source it cannot reach.
+echo; echo "== sharectl -U for the three URLs, then the web server stops =="
+"$bin/sharectl/sharectl" -U "$base/podcast.rss" -U "$base/radio.m3u" -U "$base/clip.mp4" | grep "was removed"
 kill "$server"
 trap - EXIT
 
