@@ -189,7 +189,7 @@ int delete_named(apr_pool_t *pool, DBThreadConnection *conn, const char *name_oi
 }
 
 // The one remembered row of the row's name (any parent) of a fresh object,
-// when that row has spec's parent: the row an update of the name and parent
+// when that row has the same parent: the row an update of the name and parent
 // changes. Null when the object has no row of the name; sets *unknown when
 // the memory cannot tell (not fresh, or several rows).
 const RememberedRow *single_named_row(ObjectMemory *memory, const RowSpec &spec, bool *unknown) {
