@@ -16,6 +16,7 @@
 #include "MSCodecCommon.h"
 #include "MSConfig.h"
 #include "MSDB.h"
+#include "MSDownloadManager.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
 #include "MSMediaScanLookup.h"
@@ -120,17 +121,55 @@ const char *item_title(apr_pool_t *pool, const UrlScan *u, const char *inspected
   return u->scan->pretty_tags && title != u->url ? msms_tidy(pool, title) : title;
 }
 
+// What a probe of an online item found.
+struct OnlineProbe {
+  VideoInfo video;
+  AudioInfo audio;
+  std::int64_t duration;
+};
+
+bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
+  *probe = OnlineProbe{{}, {}, -1};
+  return stream_probe(pool, path_or_url, &probe->video, &probe->audio, &probe->duration, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, url_cancel,
+                      u->scan) == APR_SUCCESS;
+}
+
+// Probes a copy of the head of url made in the download area, deleted once
+// read. A file whose index lies past the head (an MP4 without "faststart")
+// does not probe from its head alone: it is then probed through ranged
+// requests, which can seek to its end. Returns 0 with *ok, or 4 when
+// cancelled.
+int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
+  *ok = false;
+  DlmHeadCopy copy{};
+  const int status = dlm_ref_head(pool, url, URL_HEAD_BYTES, url_cancel, u->scan, &copy);
+  if (status == COMMON_CANCELLED) return status;
+  // A live stream is refused, and a server that failed or stalled the copy
+  // would fail ranged reads as well: the item goes without stream facts.
+  if (status != APR_SUCCESS) return APR_SUCCESS;
+  *ok = probe_input(pool, u, copy.path, probe);
+  dlm_unref(url);
+  if (url_cancel(u->scan)) return COMMON_CANCELLED;
+  if (*ok || copy.whole) return APR_SUCCESS;
+  LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("The head of %s does not probe, reading it through ranges", url));
+  *ok = probe_input(pool, u, url, probe);
+  return url_cancel(u->scan) ? COMMON_CANCELLED : APR_SUCCESS;
+}
+
 // The stream facts of an online probe as attributes of res; the probe's
-// video stream decides "video", an audio stream alone "audio".
-void probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
-  VideoInfo video{};
-  AudioInfo audio{};
-  std::int64_t duration = -1;
-  const bool ok = stream_probe(pool, url, &video, &audio, &duration, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, url_cancel, u->scan) == APR_SUCCESS;
+// video stream decides "video", an audio stream alone "audio". Returns 0 or 4.
+int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
+  OnlineProbe probe;
+  bool ok = false;
+  if (const int status = probe_copy(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
+  const VideoInfo &video = probe.video;
+  const AudioInfo &audio = probe.audio;
   if (ok && video.present) *media_class = MEDIA_VIDEO;
   else if (ok && audio.present) *media_class = MEDIA_AUDIO;
-  if (ok && duration > 0) prop_set(pool, list, PROP_RES_DURATION, duration_format(pool, static_cast<int>(duration / 1000000)));
+  if (ok && probe.duration > 0) {
+    prop_set(pool, list, PROP_RES_DURATION, duration_format(pool, static_cast<int>(probe.duration / 1000000)));
+  }
   if (ok && video.width > 0 && video.height > 0) {
     prop_set(pool, list, PROP_RES_RESOLUTION, apr_psprintf(pool, "%dx%d", video.width, video.height));
   }
@@ -141,6 +180,7 @@ void probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list,
   // Players that meet these types online expect H.264 when the probe could not say.
   const bool mp4 = strncasecmp(*mime, "video/MP4V-ES", 13) == 0 || strncasecmp(*mime, "video/mp4", 9) == 0;
   if (mp4 && !(ok && video.present)) *mime = "video/h264";
+  return APR_SUCCESS;
 }
 
 // Brings the tags of oid (its properties into *stored) in line with the
@@ -217,7 +257,11 @@ int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const 
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, inspected.url);
-  if ((media_class != MEDIA_IMAGE) && msconfig_read_header(mime, 1)) probe_online(pool, u, inspected.url, list, &media_class, &mime);
+  if (media_class != MEDIA_IMAGE && msconfig_read_header(mime, 1)) {
+    if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime); status != APR_SUCCESS) {
+      return status;
+    }
+  }
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
