@@ -235,6 +235,72 @@ TEST(DownloadNames, ExtensionsFollowTheUrl) {
   EXPECT_EQ(temp.rfind("/srv/dl/", 0), 0u);
 }
 
+// Head copies for probers: cut at the limit, whole when the resource is
+// shorter, deleted with their last reference, never renamed to a final name.
+TEST_F(DownloadManagerTest, AHeadCopyStopsAtItsLimitAndGoesWithItsLastReference) {
+  const std::string big = serve("big.mp4", std::string(200000, 'b'));
+  const std::string small = serve("small.mp4", std::string(5000, 's'));
+  DlmHeadCopy copy{};
+  ASSERT_EQ(dlm_ref_head(pool_, big.c_str(), 10000, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(copy.size, 10000);
+  EXPECT_EQ(copy.whole, 0);
+  EXPECT_EQ(read_file(copy.path), std::string(10000, 'b'));
+  EXPECT_EQ(dlm_ref_completed(pool_, big.c_str(), &copy.path, &copy.size), APR_NOTFOUND)
+      << "a head is not a completed download";
+  dlm_unref(big.c_str());
+  ASSERT_EQ(dlm_ref_head(pool_, small.c_str(), 10000, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(copy.size, 5000);
+  EXPECT_EQ(copy.whole, 1);
+  dlm_unref(small.c_str());
+  EXPECT_TRUE(eventually([&] { return fs::is_empty(folder_); }));
+}
+
+TEST_F(DownloadManagerTest, AHeadCopySharesADownloadAndGivesWayToOne) {
+  // A completed download of the URL is shared, and still kept afterwards.
+  const std::string kept = serve("kept.mp4", std::string(30000, 'k'));
+  ASSERT_EQ(add(kept, DLM_TAKE_REF), 0);
+  ASSERT_EQ(done_.wait(kept), 1);
+  ASSERT_TRUE(eventually([&] { return log_.contains("Removed temp ref (1) for " + kept + " "); }));
+  DlmHeadCopy copy{};
+  ASSERT_EQ(dlm_ref_head(pool_, kept.c_str(), 1000, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(copy.size, 30000);
+  EXPECT_EQ(copy.whole, 1);
+  dlm_unref(kept.c_str());
+  dlm_unref(kept.c_str());
+  EXPECT_EQ(read_file(final_path(kept)), std::string(30000, 'k'));
+
+  // A whole download asked for while a head copy is held replaces it: the
+  // head's reference moves to it and the final file is whole.
+  const std::string clip = serve("clip.mp4", std::string(50000, 'c'));
+  ASSERT_EQ(dlm_ref_head(pool_, clip.c_str(), 1000, nullptr, nullptr, &copy), 0);
+  ASSERT_EQ(add(clip, DLM_TAKE_REF), 0);
+  ASSERT_EQ(done_.wait(clip), 1);
+  ASSERT_TRUE(eventually([&] { return log_.contains("Removed temp ref (2) for " + clip + " "); }));
+  dlm_unref(clip.c_str());
+  dlm_unref(clip.c_str());
+  EXPECT_EQ(read_file(final_path(clip)), std::string(50000, 'c'));
+  EXPECT_TRUE(eventually([&] { return part_files().empty(); }));
+}
+
+TEST_F(DownloadManagerTest, AHeadCopyThatCannotBeHadLeavesNoReference) {
+  DlmHeadCopy copy{};
+  EXPECT_EQ(dlm_ref_head(pool_, url("/live").c_str(), 1000, nullptr, nullptr, &copy), APR_EGENERAL);
+  EXPECT_TRUE(log_.contains("Aborting download of infinite size file / live stream (" + url("/live") + ")"));
+  EXPECT_EQ(dlm_ref_head(pool_, url("/files/none.mp4").c_str(), 1000, nullptr, nullptr, &copy), APR_EGENERAL);
+  EXPECT_EQ(dlm_ref_head(pool_, "pcap://eth0/capture", 1000, nullptr, nullptr, &copy), APR_ENOTIMPL);
+  // A stalled server: the caller's cancel check ends the wait.
+  struct Calls {
+    int n = 0;
+    static int cancel(void *self) { return ++static_cast<Calls *>(self)->n > 25; }
+  } calls;
+  const std::string stall = url("/stall?seconds=30");
+  EXPECT_EQ(dlm_ref_head(pool_, stall.c_str(), 1000, Calls::cancel, &calls, &copy), 4);
+  EXPECT_TRUE(eventually([&] { return part_files().empty(); }));
+  dlm_cleanup();
+  EXPECT_FALSE(log_.contains("at shutdown."));
+  EXPECT_FALSE(log_.contains("Unreference of download that is not referenced."));
+}
+
 // Regression: a URL's own "..", "/" and length must not carry its final or
 // temporary name out of the download folder or past the name limit.
 TEST(DownloadNames, HostileUrlsStayInsideTheFolder) {
