@@ -109,10 +109,12 @@ int decide_class(const Inspected &inspected, int expected) {
   return expected == MEDIA_IMAGE && media_class == MEDIA_UNKNOWN ? MEDIA_IMAGE : 0;
 }
 
+bool has_own_name(const UrlScan *u) { return u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0; }
+
 const char *item_title(apr_pool_t *pool, const UrlScan *u, const char *inspected_title) {
-  const char *title = u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0 ? u->name
-                      : inspected_title != nullptr && inspected_title[0] != '\0'                     ? inspected_title
-                                                                                                     : u->url;
+  const char *title = has_own_name(u)                                                ? u->name
+                      : inspected_title != nullptr && inspected_title[0] != '\0' ? inspected_title
+                                                                                   : u->url;
   if (title[0] == '\0') {
     LOG4C(MSMS_MODULE, LOG4C_WARN, "Could not create title for media with no file name");
     return "Unknown Title";
@@ -217,10 +219,20 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
   return APR_SUCCESS;
 }
 
+// The title an existing object of url is checked against, null when there
+// is none to check. An item is titled by the source's own name, else by its
+// url. A feed's container without a name of the source takes the title the
+// feed gives itself, which changes only with the feed, as the server's
+// validators do.
+const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored) {
+  const char *item_class = prop_count(stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, stored, PROP_UPNP_CLASS, 0) : nullptr;
+  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
+  return container && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
+}
+
 // An existing object of url: kept (*kept) when its tags, title and the
 // server say nothing changed, else marked as replaced.
-int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, const char *title,
-                   int counter, bool *kept) {
+int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, int counter, bool *kept) {
   ScanContext *scan = u->scan;
   *kept = false;
   PropList *stored = nullptr;
@@ -229,8 +241,16 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
     return status;
   }
-  const char *stored_title = prop_count(stored, PROP_DC_TITLE) > 0 ? prop_get(pool, stored, PROP_DC_TITLE, 0) : nullptr;
-  bool changed = rebuild || (title != nullptr && str_compare(stored_title, title) != 0);
+  const char *title = expected_title(pool, u, stored);
+  bool changed = rebuild;
+  if (!changed && title != nullptr) {
+    const char *stored_title = nullptr;
+    const char *row = nullptr;
+    if (msdb_get_prop(pool, scan->db, oid, PROP_DC_TITLE, nullptr, 0, &stored_title, &row) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    changed = str_compare(stored_title, title) != 0;
+  }
   if (!changed && url_is_http(u->url)) {
     int answer = 1;
     char *validators = nullptr;
@@ -326,15 +346,17 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Processing URL %s", u->url));
   // An unchanged URL needs nothing but the server's answer to one
   // conditional request, so the object an earlier scan made is checked
-  // before the URL is inspected again.
+  // before the URL is inspected again: nothing the inspection finds enters
+  // that decision (the title is the source's name or the url, a feed's own
+  // title changes only with the feed), and a URL that can no longer be
+  // inspected fails the server's question as well.
   FileLookup lookup{};
   const char *old_oid = nullptr;
   if (!u->validate_only && u->refresh_existing) {
     if (msms_find_file_object(pool, scan, u->url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
     if (lookup.oid != nullptr) {
-      const char *title = u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0 ? item_title(pool, u, nullptr) : nullptr;
       bool kept = false;
-      const int status = check_existing(pool, u, lookup.oid, lookup.signature, title, MEDIA_METAFILE, &kept);
+      const int status = check_existing(pool, u, lookup.oid, lookup.signature, MEDIA_METAFILE, &kept);
       if (status != APR_SUCCESS || kept) return status;
       old_oid = lookup.oid;
     }

@@ -68,12 +68,14 @@ class UrlSources : public ShareTest {
   std::string url(const std::string &name) const { return server_->url("/files/" + name); }
 
   // Records then processes url as sharectl does; the source oid, "" when the record failed.
-  std::string share_url(const std::string &address, const char *type, int *status, const char *tags = "") {
+  // name: the source's title (null: the url itself, as without -T).
+  std::string share_url(const std::string &address, const char *type, int *status, const char *tags = "",
+                        const char *name = nullptr) {
     MediaSource found{};
     const bool exists = msms_find_media_source(pool_, address.c_str(), &found) != nullptr;
     MediaSource request{};
     request.oid = exists ? found.oid : nullptr;
-    request.name = address.c_str();
+    request.name = name != nullptr ? name : address.c_str();
     request.type = type;
     request.url = address.c_str();
     request.tags = tags;
@@ -144,6 +146,47 @@ TEST_F(UrlSources, TheSameUrlSharedTwiceStaysUpToDateWithOneConditionalRequest) 
   EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
   EXPECT_EQ(column("select objectOid from objms where sourceOid=" + source), std::vector<std::string>{oid});
   EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:audio/mpeg:*");
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: an item whose source lost its own name kept that name while
+// the server said the URL had not changed.
+TEST_F(UrlSources, AnItemFollowsItsSourcesNameBothWays) {
+  mp3("song.mp3", "Song");
+  const std::string address = url("song.mp3") + "?a=1&b=<2>";
+  int status = -1;
+  const std::string source = share_url(address, "audurl", &status, "", "Radio \"One\"");
+  ASSERT_EQ(status, 0);
+  const std::string named = only_object(source);
+  EXPECT_EQ(share_url(address, "audurl", &status, "", "Radio \"One\""), source);
+  EXPECT_EQ(only_object(source), named) << "the same name keeps the item";
+  EXPECT_EQ(share_url(address, "audurl", &status), source);
+  const std::string by_url = only_object(source);
+  EXPECT_NE(by_url, named);
+  EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{
+                                                  url("song.mp3") + "?a=1&amp;b=&lt;2&gt;"});
+  EXPECT_EQ(share_url(address, "audurl", &status), source);
+  EXPECT_EQ(only_object(source), by_url) << "a url with markup in it still compares equal";
+  EXPECT_EQ(share_url(address, "audurl", &status, "", "Radio Two"), source);
+  EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{"Radio Two"});
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: a feed with a name of its own was read again on every refresh.
+TEST_F(UrlSources, ANamedFeedIsKeptUntilItsNameChanges) {
+  mp3("a1.mp3", "One");
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status, "", "My & Cast");
+  ASSERT_EQ(status, 0);
+  const std::string objects = "select objectOid from objms where sourceOid=" + source + " order by objectOid";
+  const std::vector<std::string> first = column(objects);
+  const long before = requests();
+  EXPECT_EQ(share_url(url("cast.rss"), "audfeed", &status, "", "My & Cast"), source);
+  EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
+  EXPECT_EQ(column(objects), first);
+  EXPECT_EQ(share_url(url("cast.rss"), "audfeed", &status, "", "Their Cast"), source);
+  EXPECT_EQ(titles_of(source, "object.container.playlistContainer"), std::vector<std::string>{"Their Cast"});
   EXPECT_EQ(mlcheck(), "");
 }
 
