@@ -282,25 +282,6 @@ TEST_F(DownloadManagerTest, AHeadCopySharesADownloadAndGivesWayToOne) {
   EXPECT_TRUE(eventually([&] { return part_files().empty(); }));
 }
 
-TEST_F(DownloadManagerTest, AHeadCopyThatCannotBeHadLeavesNoReference) {
-  DlmHeadCopy copy{};
-  EXPECT_EQ(dlm_ref_head(pool_, url("/live").c_str(), 1000, nullptr, nullptr, &copy), APR_EGENERAL);
-  EXPECT_TRUE(log_.contains("Aborting download of infinite size file / live stream (" + url("/live") + ")"));
-  EXPECT_EQ(dlm_ref_head(pool_, url("/files/none.mp4").c_str(), 1000, nullptr, nullptr, &copy), APR_EGENERAL);
-  EXPECT_EQ(dlm_ref_head(pool_, "pcap://eth0/capture", 1000, nullptr, nullptr, &copy), APR_ENOTIMPL);
-  // A stalled server: the caller's cancel check ends the wait.
-  struct Calls {
-    int n = 0;
-    static int cancel(void *self) { return ++static_cast<Calls *>(self)->n > 25; }
-  } calls;
-  const std::string stall = url("/stall?seconds=30");
-  EXPECT_EQ(dlm_ref_head(pool_, stall.c_str(), 1000, Calls::cancel, &calls, &copy), 4);
-  EXPECT_TRUE(eventually([&] { return part_files().empty(); }));
-  dlm_cleanup();
-  EXPECT_FALSE(log_.contains("at shutdown."));
-  EXPECT_FALSE(log_.contains("Unreference of download that is not referenced."));
-}
-
 // Regression: a URL's own "..", "/" and length must not carry its final or
 // temporary name out of the download folder or past the name limit.
 TEST(DownloadNames, HostileUrlsStayInsideTheFolder) {
