@@ -334,7 +334,18 @@ void report_at_shutdown(const DownloadEntry *entry) {
   if (format != nullptr) log_at(LOG4C_WARN, log4c_sprintf(format, file, entry->url));
 }
 
-// Temporary files of this and earlier runs: "<uuid>.part[.<extension>]".
+// Whether a transfer still writes path: the engine holds a shared lock on
+// every file it writes, which a process sharing the folder may own.
+bool being_written(const char *path, apr_pool_t *pool) {
+  apr_file_t *file = nullptr;
+  if (apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) return false;
+  const apr_status_t status = apr_file_lock(file, APR_FLOCK_EXCLUSIVE | APR_FLOCK_NONBLOCK);
+  apr_file_close(file);
+  return status != APR_SUCCESS && APR_STATUS_IS_EAGAIN(status);
+}
+
+// Temporary files of this and earlier runs, "<uuid>.part[.<extension>]",
+// but those a running transfer writes.
 void delete_leftovers() {
   Pool pool(nullptr, kModule);
   apr_dir_t *dir = nullptr;
@@ -347,7 +358,8 @@ void delete_leftovers() {
         std::strncmp(entry.name + APR_UUID_FORMATTED_LENGTH, ".part", 5) == 0)
       leftovers.push_back(std::string(g_dlm.folder) + "/" + entry.name);
   apr_dir_close(dir);
-  for (const std::string &path : leftovers) delete_download(path.c_str());
+  for (const std::string &path : leftovers)
+    if (!being_written(path.c_str(), pool)) delete_download(path.c_str());
 }
 
 apr_status_t forget_state(void *) {

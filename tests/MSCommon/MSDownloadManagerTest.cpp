@@ -1,6 +1,7 @@
 // The download area against the scripted local server: references, renames,
 // fresh downloads after failures, discards, names from hostile URLs, the
 // shutdown report, and adds and unreferences racing completions.
+#include <apr_file_io.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
@@ -208,7 +209,17 @@ TEST_F(DownloadManagerTest, ShutdownReportsAndRemovesTemporaryFiles) {
   ASSERT_EQ(done_.wait(kept), 1);
   EXPECT_EQ(dlm_is_downloading("stalled item"), 1);
   write_file(folder_ + "/00000000-0000-0000-0000-000000000000.part.mp3", "left by an earlier run");
+  // Regression: the clean-up deleted what a transfer of another process
+  // sharing the folder was writing.
+  const std::string other = folder_ + "/11111111-1111-1111-1111-111111111111.part.mp4";
+  write_file(other, "written by another process");
+  apr_file_t *writer = nullptr;
+  ASSERT_EQ(apr_file_open(&writer, other.c_str(), APR_FOPEN_WRITE, APR_FPROT_OS_DEFAULT, pool_), 0);
+  ASSERT_EQ(apr_file_lock(writer, APR_FLOCK_SHARED), 0);
   dlm_cleanup();
+  EXPECT_TRUE(fs::exists(other));
+  apr_file_close(writer);
+  fs::remove(other);
   download_stop();
   ASSERT_EQ(download_init(pool_, 1), 0);
   EXPECT_TRUE(log_.contains("Cleanup of downloads called."));
