@@ -496,10 +496,10 @@ HeadState head_state(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, 
   if (entry->state == DLM_DOWNLOADING && size < head_bytes) return HeadState::waiting;
   copy->path = apr_pstrdup(pool, file);
   copy->size = size;
-  // A transfer cut at the limit leaves exactly the limit; only a size the
-  // server announced tells whether that was all of it.
-  copy->whole = entry->state != DLM_DOWNLOADING && (entry->expected_size >= 0 ? size >= entry->expected_size
-                                                                              : size < head_bytes);
+  // Without a size from the server, only a transfer that ended short of the
+  // limit tells that it was all there is.
+  const bool ended_short = entry->state != DLM_DOWNLOADING && size < head_bytes;
+  copy->total = entry->expected_size >= 0 ? entry->expected_size : ended_short ? size : -1;
   return HeadState::ready;
 }
 

@@ -63,9 +63,9 @@ int dlm_ref_completed(apr_pool_t *pool, const char *url, const char **path, apr_
 
 // A readable copy of the head of a download.
 struct DlmHeadCopy {
-  const char *path;  // in the caller's pool
-  apr_int64_t size;  // bytes in the file now
-  int whole;         // 1 when the file holds the whole resource
+  const char *path;   // in the caller's pool
+  apr_int64_t size;   // bytes in the file now
+  apr_int64_t total;  // the resource's size, -1 when unknown
 };
 
 // dlm_ref_head waits this long at most, whatever the server does.

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "CommonDownload.h"
+#include "CommonHTTPFile.h"
 #include "CommonMultimedia.h"
 #include "CommonNumbers.h"
 #include "CommonPath.h"
@@ -137,10 +138,10 @@ bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlinePr
                       u->scan) == APR_SUCCESS;
 }
 
-// Probes a copy of the head of url made in the download area, deleted once
-// read. A file whose index lies past the head (an MP4 without "faststart")
-// does not probe from its head alone: it is then probed through ranged
-// requests, which can seek to its end. Returns 0 with *ok, or 4 when
+// Probes url with its head copied into the download area: the prober reads
+// the head from the copy and asks the server only for what lies beyond it
+// (the index of an MP4 written without "faststart", the last page of an Ogg
+// file), and the copy is deleted once read. Returns 0 with *ok, or 4 when
 // cancelled.
 int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
   *ok = false;
@@ -150,12 +151,10 @@ int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe
   // A live stream is refused, and a server that failed or stalled the copy
   // would fail ranged reads as well: the item goes without stream facts.
   if (status != APR_SUCCESS) return APR_SUCCESS;
-  *ok = probe_input(pool, u, copy.path, probe);
-  dlm_unref(url);
-  if (url_cancel(u->scan)) return COMMON_CANCELLED;
-  if (*ok || copy.whole) return APR_SUCCESS;
-  LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("The head of %s does not probe, reading it through ranges", url));
+  http_file_lend_head(url, copy.path, copy.size, copy.total);
   *ok = probe_input(pool, u, url, probe);
+  http_file_withdraw_head(url);
+  dlm_unref(url);
   return url_cancel(u->scan) ? COMMON_CANCELLED : APR_SUCCESS;
 }
 

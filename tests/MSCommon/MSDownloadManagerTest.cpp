@@ -254,14 +254,14 @@ TEST_F(DownloadManagerTest, AHeadCopyStopsAtItsLimitAndGoesWithItsLastReference)
   DlmHeadCopy copy{};
   ASSERT_EQ(dlm_ref_head(pool_, big.c_str(), 10000, nullptr, nullptr, &copy), 0);
   EXPECT_EQ(copy.size, 10000);
-  EXPECT_EQ(copy.whole, 0);
+  EXPECT_EQ(copy.total, 200000);
   EXPECT_EQ(read_file(copy.path), std::string(10000, 'b'));
   EXPECT_EQ(dlm_ref_completed(pool_, big.c_str(), &copy.path, &copy.size), APR_NOTFOUND)
       << "a head is not a completed download";
   dlm_unref(big.c_str());
   ASSERT_EQ(dlm_ref_head(pool_, small.c_str(), 10000, nullptr, nullptr, &copy), 0);
   EXPECT_EQ(copy.size, 5000);
-  EXPECT_EQ(copy.whole, 1);
+  EXPECT_EQ(copy.total, 5000);
   dlm_unref(small.c_str());
   EXPECT_TRUE(eventually([&] { return fs::is_empty(folder_); }));
 }
@@ -275,7 +275,7 @@ TEST_F(DownloadManagerTest, AHeadCopySharesADownloadAndGivesWayToOne) {
   DlmHeadCopy copy{};
   ASSERT_EQ(dlm_ref_head(pool_, kept.c_str(), 1000, nullptr, nullptr, &copy), 0);
   EXPECT_EQ(copy.size, 30000);
-  EXPECT_EQ(copy.whole, 1);
+  EXPECT_EQ(copy.total, 30000);
   dlm_unref(kept.c_str());
   dlm_unref(kept.c_str());
   EXPECT_EQ(read_file(final_path(kept)), std::string(30000, 'k'));
