@@ -67,7 +67,12 @@ int create_target(DownloadJob *job) {
       apr_file_open(&job->file, job->spec.path, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE |
                                                     APR_FOPEN_BINARY | APR_FOPEN_BUFFERED,
                     APR_FPROT_OS_DEFAULT, job->pool);
-  if (status == APR_SUCCESS) return APR_SUCCESS;
+  // Tells the clean-up of a download folder, in this or another process,
+  // that the file is being written; the lock goes with the file's close.
+  if (status == APR_SUCCESS) {
+    apr_file_lock(job->file, APR_FLOCK_SHARED | APR_FLOCK_NONBLOCK);
+    return APR_SUCCESS;
+  }
   job->file = nullptr;
   LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, log4c_sprintf("Unable to create and/or truncate file (%s)", job->spec.path));
   return status;

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -19,6 +22,8 @@ struct HttpFile {
   apr_int64_t window_start;
   apr_int64_t window_length;
   const char *window;
+  apr_file_t *head;  // a local copy of the first head_size bytes, or null
+  apr_int64_t head_size;
 };
 
 namespace {
@@ -29,6 +34,58 @@ int fail(const char *message) {
   LOG4C(kModule, LOG4C_ERROR, message);
   return APR_EGENERAL;
 }
+
+int fail_read(const HttpFile *file) {
+  return fail(log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, file->position));
+}
+
+struct LentHead {
+  std::string path;
+  apr_int64_t size;
+  apr_int64_t total;
+};
+
+struct LentHeads {
+  std::mutex mutex;
+  std::map<std::string, LentHead> by_url;
+};
+LentHeads g_heads;
+
+bool lent_head(const char *url, LentHead *head) {
+  std::lock_guard<std::mutex> lock(g_heads.mutex);
+  const auto found = g_heads.by_url.find(url);
+  if (found == g_heads.by_url.end()) return false;
+  *head = found->second;
+  return true;
+}
+
+// Opens the head lent for file's url; without a total size the first window
+// is still fetched to learn it. A head that cannot be opened is not used.
+void open_head(HttpFile *file) {
+  LentHead head;
+  if (!lent_head(file->url, &head) || head.size <= 0) return;
+  if (apr_file_open(&file->head, head.path.c_str(), APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT,
+                    file->pool) != APR_SUCCESS) {
+    file->head = nullptr;
+    return;
+  }
+  file->head_size = head.size;
+  file->size = head.total;
+}
+
+// Reads from the head at the current position, up to its end.
+int read_head(HttpFile *file, void *buffer, apr_size_t *length) {
+  apr_off_t at = file->position;
+  apr_size_t count = std::min<apr_size_t>(*length, static_cast<apr_size_t>(file->head_size - file->position));
+  if (apr_file_seek(file->head, APR_SET, &at) != APR_SUCCESS ||
+      apr_file_read_full(file->head, buffer, count, &count) != APR_SUCCESS) {
+    return fail_read(file);
+  }
+  file->position += static_cast<apr_int64_t>(count);
+  *length = count;
+  return APR_SUCCESS;
+}
+
 
 // Fetches the window that starts at start. Returns 0, 4 or 20014.
 int fetch_window(HttpFile *file, apr_int64_t start, DownloadCancelFn cancel, void *context) {
@@ -74,7 +131,8 @@ int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadC
   opened->window_pool = pool_create_or_die(own, kModule);
   opened->url = apr_pstrdup(own, url);
   opened->size = -1;
-  int status = fetch_window(opened, 0, cancel, context);
+  open_head(opened);
+  int status = opened->size >= 0 ? APR_SUCCESS : fetch_window(opened, 0, cancel, context);
   if (status != APR_SUCCESS) {
     if (status != 4) fail(log4c_sprintf("Error reading %s", url));
     apr_pool_destroy(own);
@@ -88,12 +146,15 @@ int http_file_read(HttpFile *file, void *buffer, apr_size_t *length, DownloadCan
   apr_size_t wanted = *length;
   *length = 0;
   if (file->size >= 0 && file->position >= file->size) return APR_EOF;
+  if (file->position < file->head_size) {
+    *length = wanted;
+    return read_head(file, buffer, length);
+  }
   if (!in_window(file)) {
     int status = fetch_window(file, file->position, cancel, context);
     if (status != APR_SUCCESS) return status;
     if (file->window_length == 0 && file->size < 0) return APR_EOF;
-    if (file->window_length == 0)
-      return fail(log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, file->position));
+    if (file->window_length == 0) return fail_read(file);
   }
   apr_int64_t offset = file->position - file->window_start;
   apr_size_t count = std::min<apr_size_t>(wanted, static_cast<apr_size_t>(file->window_length - offset));
@@ -118,4 +179,14 @@ apr_int64_t http_file_size(const HttpFile *file) { return file->size; }
 
 void http_file_close(HttpFile *file) {
   if (file != nullptr) apr_pool_destroy(file->pool);
+}
+
+void http_file_lend_head(const char *url, const char *path, apr_int64_t head_size, apr_int64_t total) {
+  std::lock_guard<std::mutex> lock(g_heads.mutex);
+  g_heads.by_url[url] = LentHead{path, head_size, total};
+}
+
+void http_file_withdraw_head(const char *url) {
+  std::lock_guard<std::mutex> lock(g_heads.mutex);
+  g_heads.by_url.erase(url);
 }

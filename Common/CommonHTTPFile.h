@@ -6,6 +6,10 @@
 // The size comes from the first answer (-1 when the server gives none). The
 // file and its windows live in a pool of their own under the caller's pool;
 // one file is used by one thread at a time. Logs on "CommonHTTPFile".
+//
+// A local copy of a resource's head may be lent for a URL (a table of lent
+// heads by URL, under a mutex): files opened on that URL meanwhile read the
+// head from the copy and ask the server only for what lies beyond it.
 #pragma once
 
 #include <apr_file_io.h>
@@ -39,3 +43,11 @@ apr_int64_t http_file_size(const HttpFile *file);
 
 // Frees the file and its windows.
 void http_file_close(HttpFile *file);
+
+// Lends the first head_size bytes of url, held in the local file path, to
+// the files opened on url until http_file_withdraw_head; total is the
+// resource's size (-1 when unknown: the first ranged answer tells it).
+// Strings are copied. One head per URL: a second loan replaces the first.
+void http_file_lend_head(const char *url, const char *path, apr_int64_t head_size, apr_int64_t total);
+// Ends the loan of url's head; files opened before keep reading it.
+void http_file_withdraw_head(const char *url);

@@ -53,6 +53,7 @@ struct DownloadEntry {
   int discard;
   int in_callback;  // its done callback runs: the entry must stay
   int replaced;     // a fresh download of its URL took its place meanwhile
+  int head_only;    // stops after a byte limit: never the whole resource
 };
 
 struct Ticket {
@@ -211,6 +212,9 @@ void on_done(const char *url, int success, void *context) {
       apr_pool_destroy(entry->pool);
     else if (entry->refs == 0)
       last_reference(entry);
+  } else if (success) {
+    // Discarded or replaced while its transfer ended: the file is no one's.
+    delete_download(ticket->temp_path.c_str());
   }
   apr_thread_rwlock_unlock(g_dlm.lock);
   if (apr_thread_mutex_unlock(g_dlm.done_mutex) != APR_SUCCESS)
@@ -230,9 +234,18 @@ int lock_final_file(const char *url, const char *context_text, int flags, DlmDon
   return APR_SUCCESS;
 }
 
-// Starts a fresh download, replacing a failed entry. Under the write lock.
-int start_download(DownloadEntry *failed, const char *url, const char *context_text, int flags, DlmDoneFn done,
-                   void *data) {
+// A head copy gives way to a download of the whole resource: its transfer
+// stops and its file goes, since nothing may take it for the whole.
+void drop_head_copy(DownloadEntry *entry) {
+  if (entry->state == DLM_DOWNLOADING) download_cancel(entry->temp_path, 0);
+  if (entry->state == DLM_COMPLETED) delete_download(entry->temp_path);
+  if (entry->state != DLM_FAILED) cache_one(cache_release, entry->temp_path);
+}
+
+// Starts a fresh download (cut after byte_limit bytes unless it is -1),
+// replacing a failed entry or a head copy. Under the write lock.
+int start_download(DownloadEntry *old, const char *url, const char *context_text, int flags, DlmDoneFn done,
+                   void *data, apr_int64_t byte_limit = -1) {
   DownloadEntry *entry = entry_create(url, context_text, flags, done, data);
   if (entry->final_path == nullptr) {
     log_at(LOG4C_ERROR, log4c_sprintf("Could not add url %s to the download area", url));
@@ -240,15 +253,19 @@ int start_download(DownloadEntry *failed, const char *url, const char *context_t
     return APR_EGENERAL;
   }
   entry->temp_path = dlm_temp_path(entry->pool, g_dlm.folder, url);
-  if (failed != nullptr) {
+  entry->head_only = byte_limit >= 0;
+  // A head copy is read once and never kept.
+  if (entry->head_only) entry->discard = 1;
+  if (old != nullptr) {
+    if (old->head_only) drop_head_copy(old);
     // The callers' references move to the fresh download; a failed entry
     // whose callback runs keeps its temporary one and is freed after it.
-    entry->refs = failed->refs - failed->in_callback;
-    if (failed->in_callback) {
-      apr_hash_set(g_dlm.entries, failed->url, APR_HASH_KEY_STRING, nullptr);
-      failed->replaced = 1;
+    entry->refs = old->refs - old->in_callback;
+    if (old->in_callback) {
+      apr_hash_set(g_dlm.entries, old->url, APR_HASH_KEY_STRING, nullptr);
+      old->replaced = 1;
     } else {
-      forget(failed);
+      forget(old);
     }
   }
   if (flags & DLM_TAKE_REF) {
@@ -258,8 +275,15 @@ int start_download(DownloadEntry *failed, const char *url, const char *context_t
   cache_one(cache_lock, entry->temp_path);
   apr_hash_set(g_dlm.entries, entry->url, APR_HASH_KEY_STRING, entry);
   auto *ticket = new Ticket{entry->url, entry->temp_path};
-  if (download_queue(url, entry->temp_path, (flags & DLM_REFUSE_LIVE) != 0, 0, on_done, on_headers, ticket) ==
-      APR_SUCCESS) {
+  DownloadJobSpec spec;
+  spec.url = url;
+  spec.path = entry->temp_path;
+  spec.refuse_live = (flags & DLM_REFUSE_LIVE) != 0;
+  spec.byte_limit = byte_limit;
+  spec.done = on_done;
+  spec.headers = on_headers;
+  spec.context = ticket;
+  if (download_queue_job(spec) == APR_SUCCESS) {
     log_at(LOG4C_INFO,
            log4c_sprintf("Url %s added to the download area.  Download to %s", url, entry->temp_path));
     return APR_SUCCESS;
@@ -273,7 +297,7 @@ int start_download(DownloadEntry *failed, const char *url, const char *context_t
 
 int add_locked(const char *url, const char *context_text, int flags, DlmDoneFn done, void *data) {
   DownloadEntry *entry = find(url);
-  if (entry != nullptr && entry->state != DLM_FAILED) {
+  if (entry != nullptr && entry->state != DLM_FAILED && !entry->head_only) {
     if (flags & DLM_TAKE_REF) {
       ++entry->refs;
       log_at(LOG4C_DEBUG, log4c_sprintf("Added ref (%d) in add for %s File %s", entry->refs, url,
@@ -310,7 +334,18 @@ void report_at_shutdown(const DownloadEntry *entry) {
   if (format != nullptr) log_at(LOG4C_WARN, log4c_sprintf(format, file, entry->url));
 }
 
-// Temporary files of this and earlier runs: "<uuid>.part[.<extension>]".
+// Whether a transfer still writes path: the engine holds a shared lock on
+// every file it writes, which a process sharing the folder may own.
+bool being_written(const char *path, apr_pool_t *pool) {
+  apr_file_t *file = nullptr;
+  if (apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) return false;
+  const apr_status_t status = apr_file_lock(file, APR_FLOCK_EXCLUSIVE | APR_FLOCK_NONBLOCK);
+  apr_file_close(file);
+  return status != APR_SUCCESS && APR_STATUS_IS_EAGAIN(status);
+}
+
+// Temporary files of this and earlier runs, "<uuid>.part[.<extension>]",
+// but those a running transfer writes.
 void delete_leftovers() {
   Pool pool(nullptr, kModule);
   apr_dir_t *dir = nullptr;
@@ -323,13 +358,25 @@ void delete_leftovers() {
         std::strncmp(entry.name + APR_UUID_FORMATTED_LENGTH, ".part", 5) == 0)
       leftovers.push_back(std::string(g_dlm.folder) + "/" + entry.name);
   apr_dir_close(dir);
-  for (const std::string &path : leftovers) delete_download(path.c_str());
+  for (const std::string &path : leftovers)
+    if (!being_written(path.c_str(), pool)) delete_download(path.c_str());
+}
+
+apr_status_t forget_state(void *) {
+  g_dlm.lock = nullptr;
+  g_dlm.done_mutex = nullptr;
+  g_dlm.entries = nullptr;
+  g_dlm.pool = nullptr;
+  return APR_SUCCESS;
 }
 
 }  // namespace
 
 int dlm_init(apr_pool_t *pool, const char *folder) {
   g_dlm.pool = pool_create_or_die(pool, kModule);
+  // The state's lock and table die with the pool: calls after that find the
+  // module not started instead of freed memory.
+  apr_pool_cleanup_register(g_dlm.pool, nullptr, forget_state, apr_pool_cleanup_null);
   g_dlm.shutting_down = 0;
   if (folder == nullptr && msconfig_paths() != nullptr) folder = msconfig_paths()->download_dir;
   char *own = apr_pstrdup(g_dlm.pool, folder != nullptr ? folder : "");
@@ -414,7 +461,7 @@ int dlm_ref_completed(apr_pool_t *pool, const char *url, const char **path, apr_
       --entry->refs;
     }
   }
-  if (entry == nullptr || (entry->state != DLM_COMPLETED && entry->state != DLM_LOCKED)) {
+  if (entry == nullptr || entry->head_only || (entry->state != DLM_COMPLETED && entry->state != DLM_LOCKED)) {
     status = APR_NOTFOUND;
   } else {
     const char *file = entry->state == DLM_COMPLETED ? entry->temp_path : entry->final_path;
@@ -431,6 +478,87 @@ int dlm_ref_completed(apr_pool_t *pool, const char *url, const char **path, apr_
   }
   apr_thread_rwlock_unlock(g_dlm.lock);
   return status;
+}
+
+namespace {
+
+constexpr apr_interval_time_t kHeadPoll = 20000;  // 20 ms
+
+enum class HeadState { waiting, ready, failed };
+
+// Where the head of url's download stands; on ready, *copy filled in pool.
+// Under the read lock.
+HeadState head_state(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, DlmHeadCopy *copy) {
+  const DownloadEntry *entry = find(url);
+  if (entry == nullptr || entry->state == DLM_FAILED) return HeadState::failed;
+  const char *file = entry->state == DLM_LOCKED ? entry->final_path : entry->temp_path;
+  const apr_int64_t size = file_size(file);
+  if (entry->state == DLM_DOWNLOADING && size < head_bytes) return HeadState::waiting;
+  copy->path = apr_pstrdup(pool, file);
+  copy->size = size;
+  // Without a size from the server, only a transfer that ended short of the
+  // limit tells that it was all there is.
+  const bool ended_short = entry->state != DLM_DOWNLOADING && size < head_bytes;
+  copy->total = entry->expected_size >= 0 ? entry->expected_size : ended_short ? size : -1;
+  return HeadState::ready;
+}
+
+// A reference on url's download, a new head copy when there is none to
+// share. Under the write lock.
+int ref_for_head(const char *url, apr_int64_t head_bytes) {
+  DownloadEntry *entry = find(url);
+  if (entry != nullptr && entry->state != DLM_FAILED) {
+    ++entry->refs;
+    log_at(LOG4C_DEBUG, log4c_sprintf("Added ref (%d) for %s File %s", entry->refs, url,
+                                      entry->temp_path != nullptr ? entry->temp_path : entry->final_path));
+    return APR_SUCCESS;
+  }
+  if (entry == nullptr) {
+    Pool scratch(nullptr, kModule);
+    const char *final_path = dlm_final_path(scratch, g_dlm.folder, url);
+    if (final_path != nullptr && file_exists(final_path))
+      return lock_final_file(url, nullptr, DLM_KEEP_FILE, nullptr, nullptr);
+  }
+  if (is_capture(url)) {
+    log_at(LOG4C_ERROR, "PCAP is disabled");
+    return APR_ENOTIMPL;
+  }
+  return start_download(entry, url, nullptr, DLM_TAKE_REF | DLM_REFUSE_LIVE, nullptr, nullptr, head_bytes);
+}
+
+}  // namespace
+
+int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, DownloadCancelFn cancel, void *context,
+                 DlmHeadCopy *copy) {
+  if (url == nullptr || g_dlm.lock == nullptr || head_bytes <= 0) {
+    log_at(LOG4C_ERROR, INTERNAL_ERROR_TEXT);
+    return APR_EGENERAL;
+  }
+  apr_thread_rwlock_wrlock(g_dlm.lock);
+  const int added = ref_for_head(url, head_bytes);
+  apr_thread_rwlock_unlock(g_dlm.lock);
+  if (added != APR_SUCCESS) return added;
+  const apr_time_t deadline = apr_time_now() + DLM_HEAD_WAIT;
+  for (;;) {
+    apr_thread_rwlock_rdlock(g_dlm.lock);
+    const HeadState state = head_state(pool, url, head_bytes, copy);
+    apr_thread_rwlock_unlock(g_dlm.lock);
+    if (state == HeadState::ready) return APR_SUCCESS;
+    int status = APR_EGENERAL;
+    if (state == HeadState::failed)
+      log_at(LOG4C_WARN, log4c_sprintf("Could not get the head of url %s, its download failed", url));
+    else if (cancel != nullptr && cancel(context) != 0)
+      status = 4;
+    else if (apr_time_now() >= deadline)
+      log_at(LOG4C_WARN, log4c_sprintf("Could not get the head of url %s in time", url));
+    else {
+      apr_sleep(kHeadPoll);
+      continue;
+    }
+    // The last reference of a head copy stops its transfer and deletes it.
+    dlm_unref(url);
+    return status;
+  }
 }
 
 void dlm_cleanup() {

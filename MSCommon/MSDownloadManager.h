@@ -12,6 +12,9 @@
 #pragma once
 
 #include <apr_pools.h>
+#include <apr_time.h>
+
+#include "CommonDownload.h"
 
 // dlm_add flags.
 inline constexpr int DLM_TAKE_REF = 1;        // take a reference
@@ -57,6 +60,30 @@ int dlm_is_downloading(const char *context_text);
 // download; 20014 after "Can't get file size for %s". Drop it with
 // dlm_unref.
 int dlm_ref_completed(apr_pool_t *pool, const char *url, const char **path, apr_int64_t *size);
+
+// A readable copy of the head of a download.
+struct DlmHeadCopy {
+  const char *path;   // in the caller's pool
+  apr_int64_t size;   // bytes in the file now
+  apr_int64_t total;  // the resource's size, -1 when unknown
+};
+
+// dlm_ref_head waits this long at most, whatever the server does.
+inline constexpr apr_interval_time_t DLM_HEAD_WAIT = apr_time_from_sec(60);
+
+// Serving side, for a prober that needs the first head_bytes of url: takes a
+// reference on url's download (a running or completed one is shared, a file
+// at its final name is locked; else a new download that refuses live streams,
+// stops after head_bytes and is deleted with its last reference) and waits
+// until head_bytes have arrived or the transfer ended, polling cancel. The
+// engine's time-outs end a stalled transfer; DLM_HEAD_WAIT bounds a slow one.
+// Returns 0 with *copy (drop the reference with dlm_unref); 4 when cancelled;
+// 70023 for a packet-capture URL ("PCAP is disabled"); 20014 when the
+// download failed (live streams included) or was too slow ("Could not get
+// the head of url %s, its download failed" / "... in time", WARN). On any
+// failure no reference is left.
+int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, DownloadCancelFn cancel, void *context,
+                 DlmHeadCopy *copy);
 
 // At exit: reports entries still in use, stops transfers that still run,
 // forgets every entry and deletes leftover temporary files. Completions that

@@ -32,6 +32,10 @@ inline constexpr UrlItemClass URL_ITEM_CLASSES[] = {
 // The row of media_class, the video row for any other.
 const UrlItemClass &msms_url_item_class(int media_class);
 
+// The head of an online item copied for its stream probe: enough for the
+// index of a file that carries it up front, with room for the first frames.
+inline constexpr apr_int64_t URL_HEAD_BYTES = 4 * 1024 * 1024;
+
 struct UrlScan {
   ScanContext *scan;
   const char *url;

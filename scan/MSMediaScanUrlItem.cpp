@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "CommonDownload.h"
+#include "CommonHTTPFile.h"
 #include "CommonMultimedia.h"
 #include "CommonNumbers.h"
 #include "CommonPath.h"
@@ -16,6 +17,7 @@
 #include "MSCodecCommon.h"
 #include "MSConfig.h"
 #include "MSDB.h"
+#include "MSDownloadManager.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
 #include "MSMediaScanLookup.h"
@@ -108,10 +110,12 @@ int decide_class(const Inspected &inspected, int expected) {
   return expected == MEDIA_IMAGE && media_class == MEDIA_UNKNOWN ? MEDIA_IMAGE : 0;
 }
 
+bool has_own_name(const UrlScan *u) { return u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0; }
+
 const char *item_title(apr_pool_t *pool, const UrlScan *u, const char *inspected_title) {
-  const char *title = u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0 ? u->name
-                      : inspected_title != nullptr && inspected_title[0] != '\0'                     ? inspected_title
-                                                                                                     : u->url;
+  const char *title = has_own_name(u)                                                ? u->name
+                      : inspected_title != nullptr && inspected_title[0] != '\0' ? inspected_title
+                                                                                   : u->url;
   if (title[0] == '\0') {
     LOG4C(MSMS_MODULE, LOG4C_WARN, "Could not create title for media with no file name");
     return "Unknown Title";
@@ -120,17 +124,53 @@ const char *item_title(apr_pool_t *pool, const UrlScan *u, const char *inspected
   return u->scan->pretty_tags && title != u->url ? msms_tidy(pool, title) : title;
 }
 
+// What a probe of an online item found.
+struct OnlineProbe {
+  VideoInfo video;
+  AudioInfo audio;
+  std::int64_t duration;
+};
+
+bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
+  *probe = OnlineProbe{{}, {}, -1};
+  return stream_probe(pool, path_or_url, &probe->video, &probe->audio, &probe->duration, nullptr, nullptr, nullptr,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, url_cancel,
+                      u->scan) == APR_SUCCESS;
+}
+
+// Probes url with its head copied into the download area: the prober reads
+// the head from the copy and asks the server only for what lies beyond it
+// (the index of an MP4 written without "faststart", the last page of an Ogg
+// file), and the copy is deleted once read. Returns 0 with *ok, or 4 when
+// cancelled.
+int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
+  *ok = false;
+  DlmHeadCopy copy{};
+  const int status = dlm_ref_head(pool, url, URL_HEAD_BYTES, url_cancel, u->scan, &copy);
+  if (status == COMMON_CANCELLED) return status;
+  // A live stream is refused, and a server that failed or stalled the copy
+  // would fail ranged reads as well: the item goes without stream facts.
+  if (status != APR_SUCCESS) return APR_SUCCESS;
+  http_file_lend_head(url, copy.path, copy.size, copy.total);
+  *ok = probe_input(pool, u, url, probe);
+  http_file_withdraw_head(url);
+  dlm_unref(url);
+  return url_cancel(u->scan) ? COMMON_CANCELLED : APR_SUCCESS;
+}
+
 // The stream facts of an online probe as attributes of res; the probe's
-// video stream decides "video", an audio stream alone "audio".
-void probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
-  VideoInfo video{};
-  AudioInfo audio{};
-  std::int64_t duration = -1;
-  const bool ok = stream_probe(pool, url, &video, &audio, &duration, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, url_cancel, u->scan) == APR_SUCCESS;
+// video stream decides "video", an audio stream alone "audio". Returns 0 or 4.
+int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
+  OnlineProbe probe;
+  bool ok = false;
+  if (const int status = probe_copy(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
+  const VideoInfo &video = probe.video;
+  const AudioInfo &audio = probe.audio;
   if (ok && video.present) *media_class = MEDIA_VIDEO;
   else if (ok && audio.present) *media_class = MEDIA_AUDIO;
-  if (ok && duration > 0) prop_set(pool, list, PROP_RES_DURATION, duration_format(pool, static_cast<int>(duration / 1000000)));
+  if (ok && probe.duration > 0) {
+    prop_set(pool, list, PROP_RES_DURATION, duration_format(pool, static_cast<int>(probe.duration / 1000000)));
+  }
   if (ok && video.width > 0 && video.height > 0) {
     prop_set(pool, list, PROP_RES_RESOLUTION, apr_psprintf(pool, "%dx%d", video.width, video.height));
   }
@@ -141,6 +181,7 @@ void probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list,
   // Players that meet these types online expect H.264 when the probe could not say.
   const bool mp4 = strncasecmp(*mime, "video/MP4V-ES", 13) == 0 || strncasecmp(*mime, "video/mp4", 9) == 0;
   if (mp4 && !(ok && video.present)) *mime = "video/h264";
+  return APR_SUCCESS;
 }
 
 // Brings the tags of oid (its properties into *stored) in line with the
@@ -177,10 +218,20 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
   return APR_SUCCESS;
 }
 
+// The title an existing object of url is checked against, null when there
+// is none to check. An item is titled by the source's own name, else by its
+// url. A feed's container without a name of the source takes the title the
+// feed gives itself, which changes only with the feed, as the server's
+// validators do.
+const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored) {
+  const char *item_class = prop_count(stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, stored, PROP_UPNP_CLASS, 0) : nullptr;
+  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
+  return container && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
+}
+
 // An existing object of url: kept (*kept) when its tags, title and the
 // server say nothing changed, else marked as replaced.
-int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, const char *title,
-                   int counter, bool *kept) {
+int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, int counter, bool *kept) {
   ScanContext *scan = u->scan;
   *kept = false;
   PropList *stored = nullptr;
@@ -189,8 +240,16 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
     return status;
   }
-  const char *stored_title = prop_count(stored, PROP_DC_TITLE) > 0 ? prop_get(pool, stored, PROP_DC_TITLE, 0) : nullptr;
-  bool changed = rebuild || (title != nullptr && str_compare(stored_title, title) != 0);
+  const char *title = expected_title(pool, u, stored);
+  bool changed = rebuild;
+  if (!changed && title != nullptr) {
+    const char *stored_title = nullptr;
+    const char *row = nullptr;
+    if (msdb_get_prop(pool, scan->db, oid, PROP_DC_TITLE, nullptr, 0, &stored_title, &row) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    changed = str_compare(stored_title, title) != 0;
+  }
   if (!changed && url_is_http(u->url)) {
     int answer = 1;
     char *validators = nullptr;
@@ -217,7 +276,11 @@ int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const 
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, inspected.url);
-  if ((media_class != MEDIA_IMAGE) && msconfig_read_header(mime, 1)) probe_online(pool, u, inspected.url, list, &media_class, &mime);
+  if (media_class != MEDIA_IMAGE && msconfig_read_header(mime, 1)) {
+    if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime); status != APR_SUCCESS) {
+      return status;
+    }
+  }
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
@@ -282,15 +345,17 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Processing URL %s", u->url));
   // An unchanged URL needs nothing but the server's answer to one
   // conditional request, so the object an earlier scan made is checked
-  // before the URL is inspected again.
+  // before the URL is inspected again: nothing the inspection finds enters
+  // that decision (the title is the source's name or the url, a feed's own
+  // title changes only with the feed), and a URL that can no longer be
+  // inspected fails the server's question as well.
   FileLookup lookup{};
   const char *old_oid = nullptr;
   if (!u->validate_only && u->refresh_existing) {
     if (msms_find_file_object(pool, scan, u->url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
     if (lookup.oid != nullptr) {
-      const char *title = u->name != nullptr && u->name[0] != '\0' && std::strcmp(u->name, u->url) != 0 ? item_title(pool, u, nullptr) : nullptr;
       bool kept = false;
-      const int status = check_existing(pool, u, lookup.oid, lookup.signature, title, MEDIA_METAFILE, &kept);
+      const int status = check_existing(pool, u, lookup.oid, lookup.signature, MEDIA_METAFILE, &kept);
       if (status != APR_SUCCESS || kept) return status;
       old_oid = lookup.oid;
     }

@@ -1,6 +1,7 @@
 // The download area against the scripted local server: references, renames,
 // fresh downloads after failures, discards, names from hostile URLs, the
 // shutdown report, and adds and unreferences racing completions.
+#include <apr_file_io.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
@@ -208,7 +209,17 @@ TEST_F(DownloadManagerTest, ShutdownReportsAndRemovesTemporaryFiles) {
   ASSERT_EQ(done_.wait(kept), 1);
   EXPECT_EQ(dlm_is_downloading("stalled item"), 1);
   write_file(folder_ + "/00000000-0000-0000-0000-000000000000.part.mp3", "left by an earlier run");
+  // Regression: the clean-up deleted what a transfer of another process
+  // sharing the folder was writing.
+  const std::string other = folder_ + "/11111111-1111-1111-1111-111111111111.part.mp4";
+  write_file(other, "written by another process");
+  apr_file_t *writer = nullptr;
+  ASSERT_EQ(apr_file_open(&writer, other.c_str(), APR_FOPEN_WRITE, APR_FPROT_OS_DEFAULT, pool_), 0);
+  ASSERT_EQ(apr_file_lock(writer, APR_FLOCK_SHARED), 0);
   dlm_cleanup();
+  EXPECT_TRUE(fs::exists(other));
+  apr_file_close(writer);
+  fs::remove(other);
   download_stop();
   ASSERT_EQ(download_init(pool_, 1), 0);
   EXPECT_TRUE(log_.contains("Cleanup of downloads called."));
@@ -233,6 +244,53 @@ TEST(DownloadNames, ExtensionsFollowTheUrl) {
   std::string temp = dlm_temp_path(pool, "/srv/dl", "http://www.youtube.com/get_video?video_id=x&fmt=22");
   EXPECT_TRUE(temp.ends_with(".part.mp4")) << temp;
   EXPECT_EQ(temp.rfind("/srv/dl/", 0), 0u);
+}
+
+// Head copies for probers: cut at the limit, whole when the resource is
+// shorter, deleted with their last reference, never renamed to a final name.
+TEST_F(DownloadManagerTest, AHeadCopyStopsAtItsLimitAndGoesWithItsLastReference) {
+  const std::string big = serve("big.mp4", std::string(200000, 'b'));
+  const std::string small = serve("small.mp4", std::string(5000, 's'));
+  DlmHeadCopy copy{};
+  ASSERT_EQ(dlm_ref_head(pool_, big.c_str(), 10000, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(copy.size, 10000);
+  EXPECT_EQ(copy.total, 200000);
+  EXPECT_EQ(read_file(copy.path), std::string(10000, 'b'));
+  EXPECT_EQ(dlm_ref_completed(pool_, big.c_str(), &copy.path, &copy.size), APR_NOTFOUND)
+      << "a head is not a completed download";
+  dlm_unref(big.c_str());
+  ASSERT_EQ(dlm_ref_head(pool_, small.c_str(), 10000, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(copy.size, 5000);
+  EXPECT_EQ(copy.total, 5000);
+  dlm_unref(small.c_str());
+  EXPECT_TRUE(eventually([&] { return fs::is_empty(folder_); }));
+}
+
+TEST_F(DownloadManagerTest, AHeadCopySharesADownloadAndGivesWayToOne) {
+  // A completed download of the URL is shared, and still kept afterwards.
+  const std::string kept = serve("kept.mp4", std::string(30000, 'k'));
+  ASSERT_EQ(add(kept, DLM_TAKE_REF), 0);
+  ASSERT_EQ(done_.wait(kept), 1);
+  ASSERT_TRUE(eventually([&] { return log_.contains("Removed temp ref (1) for " + kept + " "); }));
+  DlmHeadCopy copy{};
+  ASSERT_EQ(dlm_ref_head(pool_, kept.c_str(), 1000, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(copy.size, 30000);
+  EXPECT_EQ(copy.total, 30000);
+  dlm_unref(kept.c_str());
+  dlm_unref(kept.c_str());
+  EXPECT_EQ(read_file(final_path(kept)), std::string(30000, 'k'));
+
+  // A whole download asked for while a head copy is held replaces it: the
+  // head's reference moves to it and the final file is whole.
+  const std::string clip = serve("clip.mp4", std::string(50000, 'c'));
+  ASSERT_EQ(dlm_ref_head(pool_, clip.c_str(), 1000, nullptr, nullptr, &copy), 0);
+  ASSERT_EQ(add(clip, DLM_TAKE_REF), 0);
+  ASSERT_EQ(done_.wait(clip), 1);
+  ASSERT_TRUE(eventually([&] { return log_.contains("Removed temp ref (2) for " + clip + " "); }));
+  dlm_unref(clip.c_str());
+  dlm_unref(clip.c_str());
+  EXPECT_EQ(read_file(final_path(clip)), std::string(50000, 'c'));
+  EXPECT_TRUE(eventually([&] { return part_files().empty(); }));
 }
 
 // Regression: a URL's own "..", "/" and length must not carry its final or

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CommonDownload.h"
+#include "CommonFileCache.h"
 #include "LocalHttpServer.h"
+#include "MSDownloadManager.h"
+#include "MSMediaScanUrl.h"
 #include "ProgramRun.h"
 #include "ShareFixture.h"
 
@@ -17,27 +22,60 @@ namespace {
 
 class UrlSources : public ShareTest {
  protected:
-  // The download engine keeps its cookie file in the current folder.
+  // The download engine keeps its cookie file in the current folder; online
+  // items are probed from copies in the installation's download area.
   void SetUp() override {
     ShareTest::SetUp();
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     server_ = std::make_unique<LocalHttpServer>(media_);
+    ASSERT_EQ(cache_init(pool_, 1LL << 40, 1LL << 40), 0);
+    ASSERT_EQ(download_init(pool_, 3), 0);
+    ASSERT_EQ(dlm_init(pool_), 0);
   }
   void TearDown() override {
+    dlm_cleanup();
+    download_stop();
+    cache_term();
+    EXPECT_FALSE(log_.contains("at shutdown.")) << "every reference on a copy is dropped";
     server_.reset();
     std::filesystem::current_path(previous_);
     ShareTest::TearDown();
   }
+
+  // The files in the download area; the engine deletes the file of a
+  // stopped transfer on its own thread, so this waits up to 5 s for none.
+  std::vector<std::string> downloads_left() {
+    std::vector<std::string> left;
+    for (int i = 0; i < 100; ++i) {
+      left.clear();
+      for (const auto &entry : std::filesystem::directory_iterator(install_ + "/data/download"))
+        left.push_back(entry.path().filename().string());
+      if (left.empty()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return left;
+  }
+  std::string only_object(const std::string &source) {
+    const std::vector<std::string> oids = column("select objectOid from objms where sourceOid=" + source);
+    return oids.size() == 1 ? oids[0] : "";
+  }
+  void make_media(const std::vector<std::string> &args) {
+    std::vector<std::string> all = {"-loglevel", "error", "-y"};
+    all.insert(all.end(), args.begin(), args.end());
+    ASSERT_EQ(run_program("/usr/bin/ffmpeg", all, media_).status, 0);
+  }
   std::string url(const std::string &name) const { return server_->url("/files/" + name); }
 
   // Records then processes url as sharectl does; the source oid, "" when the record failed.
-  std::string share_url(const std::string &address, const char *type, int *status, const char *tags = "") {
+  // name: the source's title (null: the url itself, as without -T).
+  std::string share_url(const std::string &address, const char *type, int *status, const char *tags = "",
+                        const char *name = nullptr) {
     MediaSource found{};
     const bool exists = msms_find_media_source(pool_, address.c_str(), &found) != nullptr;
     MediaSource request{};
     request.oid = exists ? found.oid : nullptr;
-    request.name = address.c_str();
+    request.name = name != nullptr ? name : address.c_str();
     request.type = type;
     request.url = address.c_str();
     request.tags = tags;
@@ -108,6 +146,47 @@ TEST_F(UrlSources, TheSameUrlSharedTwiceStaysUpToDateWithOneConditionalRequest) 
   EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
   EXPECT_EQ(column("select objectOid from objms where sourceOid=" + source), std::vector<std::string>{oid});
   EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:audio/mpeg:*");
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: an item whose source lost its own name kept that name while
+// the server said the URL had not changed.
+TEST_F(UrlSources, AnItemFollowsItsSourcesNameBothWays) {
+  mp3("song.mp3", "Song");
+  const std::string address = url("song.mp3") + "?a=1&b=<2>";
+  int status = -1;
+  const std::string source = share_url(address, "audurl", &status, "", "Radio \"One\"");
+  ASSERT_EQ(status, 0);
+  const std::string named = only_object(source);
+  EXPECT_EQ(share_url(address, "audurl", &status, "", "Radio \"One\""), source);
+  EXPECT_EQ(only_object(source), named) << "the same name keeps the item";
+  EXPECT_EQ(share_url(address, "audurl", &status), source);
+  const std::string by_url = only_object(source);
+  EXPECT_NE(by_url, named);
+  EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{
+                                                  url("song.mp3") + "?a=1&amp;b=&lt;2&gt;"});
+  EXPECT_EQ(share_url(address, "audurl", &status), source);
+  EXPECT_EQ(only_object(source), by_url) << "a url with markup in it still compares equal";
+  EXPECT_EQ(share_url(address, "audurl", &status, "", "Radio Two"), source);
+  EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{"Radio Two"});
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: a feed with a name of its own was read again on every refresh.
+TEST_F(UrlSources, ANamedFeedIsKeptUntilItsNameChanges) {
+  mp3("a1.mp3", "One");
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3")}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status, "", "My & Cast");
+  ASSERT_EQ(status, 0);
+  const std::string objects = "select objectOid from objms where sourceOid=" + source + " order by objectOid";
+  const std::vector<std::string> first = column(objects);
+  const long before = requests();
+  EXPECT_EQ(share_url(url("cast.rss"), "audfeed", &status, "", "My & Cast"), source);
+  EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
+  EXPECT_EQ(column(objects), first);
+  EXPECT_EQ(share_url(url("cast.rss"), "audfeed", &status, "", "Their Cast"), source);
+  EXPECT_EQ(titles_of(source, "object.container.playlistContainer"), std::vector<std::string>{"Their Cast"});
   EXPECT_EQ(mlcheck(), "");
 }
 
@@ -186,13 +265,101 @@ TEST_F(UrlSources, AServerGoneAtRefreshFailsItAndKeepsTheLibrary) {
 }
 
 TEST_F(UrlSources, AnMp4UrlWithoutVideoIsAnnouncedAsH264) {
-  ASSERT_EQ(run_program("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac",
-                                            media_ + "/tone.mp4"}, media_).status, 0);
+  make_media({"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac", media_ + "/tone.mp4"});
   int status = -1;
   const std::string source = share_url(url("tone.mp4"), "vidurl", &status);
   ASSERT_EQ(status, 0);
-  const std::string oid = column("select objectOid from objms where sourceOid=" + source)[0];
+  const std::string oid = only_object(source);
   EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:video/h264:*");
+  EXPECT_EQ(prop(oid, "upnp:class"), "object.item.audioItem.audioBroadcast") << "an audio stream alone is audio";
+  EXPECT_TRUE(log_.contains("Url " + url("tone.mp4") + " added to the download area."));
+  EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+}
+
+TEST_F(UrlSources, OnlineItemsAreProbedFromACopyThatIsDeletedAfterwards) {
+  make_media({"-f", "lavfi", "-i", "sine=d=3", "-c:a", "aac", media_ + "/tone.m4a"});
+  make_media({"-f", "lavfi", "-i", "testsrc=d=2:s=64x48", "-c:v", "mpeg4", "-movflags", "+faststart",
+              media_ + "/clip.mp4"});
+  int status = -1;
+  const std::string audio = only_object(share_url(url("tone.m4a"), "audurl", &status));
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(prop(audio, "res@duration"), "00:00:03.000");
+  EXPECT_EQ(prop(audio, "res@protocolInfo"), "http-get:*:audio/mp4:*");
+  const std::string video = only_object(share_url(url("clip.mp4"), "vidurl", &status));
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(prop(video, "res@resolution"), "64x48");
+  EXPECT_EQ(prop(video, "res@protocolInfo"), "http-get:*:video/mp4:*");
+  EXPECT_EQ(prop(video, "upnp:class"), "object.item.videoItem.videoBroadcast");
+  EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+  // A refresh that rebuilds the item makes and deletes a new copy.
+  touch(media_ + "/clip.mp4", 10);
+  int added = 0, removed = 0;
+  const std::string source = column("select objms.sourceOid from objms where objectOid=" + video)[0];
+  ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(prop(only_object(source), "res@resolution"), "64x48");
+  EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Files whose facts lie past their first megabytes: the head comes from the
+// copy, the rest from ranged requests.
+TEST_F(UrlSources, FactsPastTheHeadAreReadThroughRanges) {
+  make_media({"-f", "lavfi", "-i", "anoisesrc=d=30:r=44100", "-ac", "2", "-c:a", "alac", media_ + "/noise.m4a"});
+  make_media({"-f", "lavfi", "-i", "anoisesrc=d=200", "-c:a", "libvorbis", "-q:a", "8", media_ + "/noise.ogg"});
+  for (const char *name : {"noise.m4a", "noise.ogg"}) {
+    SCOPED_TRACE(name);
+    ASSERT_GT(std::filesystem::file_size(media_ + "/" + name), static_cast<std::uintmax_t>(URL_HEAD_BYTES));
+    int status = -1;
+    const std::string oid = only_object(share_url(url(name), "audurl", &status));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(prop(oid, "res@duration"), std::string(name) == "noise.m4a" ? "00:00:30.000" : "00:03:20.000");
+  }
+  EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+}
+
+// The item is made as when its probe fails; nothing is left of the copy.
+TEST_F(UrlSources, ACopyThatFailsStillMakesTheItem) {
+  make_media({"-f", "lavfi", "-i", "testsrc=d=2:s=64x48", "-c:v", "mpeg4", "-movflags", "+faststart",
+              media_ + "/clip.mp4"});
+  for (const std::string path : {"/halfway?name=clip.mp4&bytes=2000&then=close", "/live?type=video/mp4",
+                                 "/halfway?name=clip.mp4&bytes=2000&seconds=45"}) {
+    SCOPED_TRACE(path);
+    int status = -1;
+    const std::string oid = only_object(share_url(server_->url(path), "vidurl", &status));
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:video/h264:*");
+    EXPECT_EQ(prop(oid, "upnp:class"), "object.item.videoItem.videoBroadcast");
+    EXPECT_EQ(prop(oid, "res@resolution"), "");
+    EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+  }
+  EXPECT_TRUE(log_.contains("Aborting download of infinite size file / live stream (" +
+                            server_->url("/live?type=video/mp4") + ")"));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AShareCancelledDuringTheCopyLeavesNothing) {
+  make_media({"-f", "lavfi", "-i", "testsrc=d=2:s=64x48", "-c:v", "mpeg4", media_ + "/clip.mp4"});
+  const std::string address = server_->url("/halfway?name=clip.mp4&bytes=2000&seconds=45");
+  MediaSource request{};
+  request.name = address.c_str();
+  request.type = "vidurl";
+  request.url = address.c_str();
+  request.tags = "";
+  request.transcode_when = "";
+  int added = 0;
+  ASSERT_EQ(msms_share_url(pool_, &request, 0, 1, 0, 0, nullptr, nullptr, &added, nullptr), 0);
+  // Cancels once the copy has been waited on for a second.
+  struct Clock {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    static int cancel(void *self) {
+      return std::chrono::steady_clock::now() - static_cast<Clock *>(self)->start > std::chrono::seconds(1);
+    }
+  } clock;
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(msms_share_url(pool_, &request, 1, 0, 0, 1, Clock::cancel, &clock, &added, nullptr), 4);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+  EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+  EXPECT_EQ(mlcheck(), "");
 }
 
 TEST_F(UrlSources, UnshareLeavesNoObjectOfTheFeed) {

@@ -82,7 +82,7 @@ class Handler(BaseHTTPRequestHandler):
         self.close_connection = True
 
     # ---- files ----
-    def serve_file(self, name):
+    def serve_file(self, name, ctype=None):
         path = os.path.join(self.server.root, name)
         if not os.path.isfile(path):
             return self.send_body(404, "not found")
@@ -118,7 +118,8 @@ class Handler(BaseHTTPRequestHandler):
                 return
             code = 206
         self.send_response(code)
-        self.send_header("Content-Type", self.server.types.get(os.path.splitext(name)[1], "application/octet-stream"))
+        self.send_header("Content-Type", ctype or self.server.types.get(os.path.splitext(name)[1],
+                                                                        "application/octet-stream"))
         self.send_header("Content-Length", str(last - first + 1))
         self.send_header("Last-Modified", modified)
         self.send_header("Accept-Ranges", "bytes")
@@ -197,9 +198,11 @@ class Handler(BaseHTTPRequestHandler):
         if route == "/icy":
             return self.raw_icy()
         if route == "/live":
-            self.raw(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-name: Test Radio\r\n"
-                     b"icy-br: 128\r\n\r\n")
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Type: %s\r\nicy-name: Test Radio\r\n"
+                     b"icy-br: 128\r\n\r\n" % q.get("type", "audio/mpeg").encode())
             return self.endless()
+        if route == "/halfway":
+            return self.halfway(q)
         if route == "/stall":
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\nabc")
             time.sleep(float(q.get("seconds", "60")))
@@ -275,6 +278,21 @@ class Handler(BaseHTTPRequestHandler):
                 STATS["requests"] = STATS["bytes"] = 0
             return self.send_body(200, "0 0")
         return self.send_body(404, "no such path")
+
+    def halfway(self, q):
+        """A file that answers HEAD and ranged requests, but whose plain GET
+        stops after "bytes" bytes: the server then stalls for "seconds" or,
+        with then=close, hangs up."""
+        name, ctype = q.get("name", ""), q.get("type", "video/mp4")
+        if self.command == "HEAD" or self.headers.get("Range"):
+            return self.serve_file(name, ctype)
+        path = os.path.join(self.server.root, name)
+        with open(path, "rb") as f:
+            data = f.read()
+        self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n" %
+                 (ctype.encode(), len(data)) + data[:int(q.get("bytes", "1000"))])
+        if q.get("then") != "close":
+            time.sleep(float(q.get("seconds", "60")))
 
     def raw_icy(self):
         self.raw(b"ICY 200 OK\r\ncontent-type: audio/mpeg\r\nicy-name: Test Radio\r\nicy-br: 128\r\n\r\n")
