@@ -93,11 +93,14 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
 
 // Objects below the containers (any depth, or only their children with
 // direct_children set) that match criteria, ordered by lower-cased title
-// (subtree search finds only objects with a title). Paging, callback and
-// counts as for browsing. Returns 0 or 20014 (bad ids as for browsing,
-// "Invalid search criteria %s",
-// "Could not execute SQL statement, reason: %s", "Could not get the total
-// matches for the search query").
+// (subtree search finds only objects with a title; equal titles keep the
+// order in which their objects were made; an object below the containers by
+// several routes reports the route it was first filed under). Paging,
+// callback and counts as for browsing. Returns 0 or 20014 (bad ids as for
+// browsing, "Invalid search criteria %s",
+// "Could not execute SQL statement, reason: %s" or, for the page of a
+// subtree search, "Could not execute SQL statement, reason: %s, sql: %s",
+// "Could not get the total matches for the search query").
 int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
                 const char *criteria, const char *filter, unsigned int offset, unsigned int count,
                 int direct_children, DbObjectCallback callback, void *value, SerializeFormat format,

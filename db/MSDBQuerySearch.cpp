@@ -1,7 +1,12 @@
-// Search below containers: the hits go to the connection's temporary table
-// searchObjectsT (private to the thread's connection), which is counted,
-// paged and dropped again on every path.
+// Search below containers. A direct-children search puts its hits in the
+// connection's temporary table searchObjectsT (private to the thread's
+// connection), which is counted, paged and dropped again on every path. A
+// subtree search never materialises its hits: one statement sorts them by
+// title and keeps only the page's objects (counting all of them on the way),
+// a second reads the properties of those objects.
 #include <apr_strings.h>
+
+#include <string>
 
 #include "CommonNumbers.h"
 #include "MSDBCounters.h"
@@ -17,12 +22,6 @@ constexpr const char *kModule = "MSDB";
 constexpr const char *kDirectHits =
     "create temp table searchObjectsT as select objectoid as searchObjectOid, parentObjectOid||'/' as "
     "searchParentPath, ordinal from edge where parentObjectOid in (%s) and objectOid in (%s) group by objectoid";
-constexpr const char *kSubtreeHits =
-    "create temp table searchObjectsT as select ancestor.objectoid as searchObjectOid, path as "
-    "searchParentPath, lower(titlepropvalue.value) as ordinal from ancestor inner join prop as titleprop on "
-    "searchObjectOid=titleprop.objectOid inner join propValue as titlepropvalue on "
-    "titlepropvalue.oid=titleprop.valueoid where titleprop.nameoid=(select oid from propName where "
-    "name='%s') and ancestorObjectOid in (%s) and ancestor.objectOid in (%s) group by ancestor.objectoid";
 constexpr const char *kHitsCount = "select count(*) from searchObjectsT";
 constexpr const char *kHitsRows =
     "select searchParentPath||searchObjectOid, ifnull(prop.parentOid, prop.oid) as propOrder, propName.name, "
@@ -31,10 +30,41 @@ constexpr const char *kHitsRows =
     "prop.nameOid=propName.oid inner join propValue on prop.valueOid=propValue.oid order by ordinal %s, "
     "prop.objectOid, propOrder;";
 
-int count_hits(apr_pool_t *pool, DbLink link, long *total) {
+// One row per object with a title, sorted by its lower-cased title. An
+// object with several titles sorts by the one stored first in the library
+// (the smallest value oid: with a single min(), SQLite takes the other
+// columns from the row that holds the minimum). Filled with the title's
+// property name and the condition on the objects.
+constexpr const char *kTitled =
+    "select titleprop.objectOid as searchObjectOid, min(titleprop.valueOid), lower(titlepropvalue.value) as "
+    "ordinal from prop as titleprop inner join propValue as titlepropvalue on "
+    "titlepropvalue.oid=titleprop.valueOid where titleprop.nameOid=(select oid from propName where name='%s') "
+    "and titleprop.objectOid in (%s)%s group by titleprop.objectOid";
+// The condition kTitled adds for a hit: somewhere below the containers.
+constexpr const char *kBelow =
+    " and exists (select 1 from ancestor where ancestor.objectOid=titleprop.objectOid and +ancestorObjectOid in "
+    "(%s))";
+// The page of the hits in title order, equal titles in the order their
+// objects were made, each with the number of all hits.
+constexpr const char *kPage =
+    "select searchObjectOid, count(*) over () from (%s) order by ordinal, searchObjectOid limit %ld offset %u";
+constexpr const char *kCount = "select count(*) from (%s)";
+// The rows of the page's objects. An object below the containers by several
+// routes reports the route it was first filed under (its oldest ancestor
+// row below them).
+constexpr const char *kPageRows =
+    "select searchParentPath||searchObjectOid, ifnull(prop.parentOid, prop.oid) as propOrder, propName.name, "
+    "propValue.value from (select searchObjectOid, ordinal, (select path from ancestor where "
+    "ancestor.objectOid=searchObjectOid and +ancestorObjectOid in (%s) order by ancestor.oid limit 1) as "
+    "searchParentPath from (%s)) inner join prop on prop.objectOid=searchObjectOid inner join propName on "
+    "prop.nameOid=propName.oid inner join propValue on prop.valueOid=propValue.oid order by ordinal, "
+    "prop.objectOid, propOrder;";
+constexpr const char *kTitle = "dc:title";
+
+int count_hits(apr_pool_t *pool, DbLink link, const char *sql, long *total) {
   const char *text = nullptr;
   apr_int64_t count = 0;
-  if (db_select_value(pool, link, kHitsCount, &text, nullptr) != APR_SUCCESS || !parse_int64(text, &count)) {
+  if (db_select_value(pool, link, sql, &text, nullptr) != APR_SUCCESS || !parse_int64(text, &count)) {
     LOG4C(kModule, LOG4C_ERROR, "Could not get the total matches for the search query");
     return APR_EGENERAL;
   }
@@ -42,17 +72,73 @@ int count_hits(apr_pool_t *pool, DbLink link, long *total) {
   return APR_SUCCESS;
 }
 
-// Counts and opens the page of hits; the table is dropped by the caller.
-int page_hits(apr_pool_t *pool, DbLink link, unsigned int offset, unsigned int count, long *total,
-              DbCursor *rows) {
+// Counts and opens the page of the direct-children hits; the table is
+// dropped by the caller.
+int page_direct_hits(apr_pool_t *pool, DbLink link, unsigned int offset, unsigned int count, long *total,
+                     DbCursor *rows) {
   long matches = 0;
   if (total != nullptr || count == 0) {
-    if (count_hits(pool, link, &matches) != APR_SUCCESS) return APR_EGENERAL;
+    if (count_hits(pool, link, kHitsCount, &matches) != APR_SUCCESS) return APR_EGENERAL;
     if (total != nullptr) *total = matches;
     if (count == 0) count = static_cast<unsigned int>(matches);
   }
   if (count == 0) return APR_SUCCESS;
   return db_query_rows(pool, link, apr_psprintf(pool, kHitsRows, "", count, offset, ""), rows);
+}
+
+int search_direct_children(apr_pool_t *pool, DbLink link, const char *containers, const char *select,
+                           unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
+  if (db_exec(link, apr_psprintf(pool, kDirectHits, containers, select), nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (page_direct_hits(pool, link, offset, count, total, rows) != APR_SUCCESS) {
+    db_exec(link, "drop table if exists searchObjectsT", nullptr);
+    return APR_EGENERAL;
+  }
+  if (db_exec(link, "drop table searchObjectsT", nullptr) != APR_SUCCESS) {
+    db_exec(link, "drop table if exists searchObjectsT", nullptr);
+    return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+// The page's objects (count 0: all from offset on), joined by ",", and the
+// number of all hits, which comes with every row of the page.
+int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int offset, unsigned int count,
+                 std::string *oids, long *matches) {
+  const long limit = count == 0 ? -1 : static_cast<long>(count);
+  const char *row[2];
+  DbCursor cursor;
+  if (db_select_row(pool, link, apr_psprintf(pool, kPage, hits, limit, offset), 2, row, &cursor) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row) != 0) {
+    apr_int64_t all = 0;
+    if (!parse_int64(row[1], &all)) {
+      LOG4C(kModule, LOG4C_ERROR, "Could not get the total matches for the search query");
+      return APR_EGENERAL;
+    }
+    *matches = static_cast<long>(all);
+    if (!oids->empty()) *oids += ',';
+    *oids += row[0];
+  }
+  return APR_SUCCESS;
+}
+
+int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const char *select,
+                   unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
+  const char *hits = apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers));
+  std::string oids;
+  long matches = 0;
+  if (subtree_page(pool, link, hits, offset, count, &oids, &matches) != APR_SUCCESS) return APR_EGENERAL;
+  if (oids.empty()) {
+    // No row brought the number of hits: the page lies beyond them.
+    if (total != nullptr) return count_hits(pool, link, apr_psprintf(pool, kCount, hits), total);
+    return APR_SUCCESS;
+  }
+  if (total != nullptr) *total = matches;
+  const char *page = apr_psprintf(pool, kTitled, kTitle, oids.c_str(), "");
+  return db_query_rows(pool, link, apr_psprintf(pool, kPageRows, containers, page), rows);
 }
 
 }  // namespace
@@ -76,18 +162,11 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   if (db_query_routes_exist(scratch, conn->medialib, ids, id_count) != APR_SUCCESS) return APR_EGENERAL;
-  const char *hits = direct_children ? apr_psprintf(scratch, kDirectHits, containers, select)
-                                     : apr_psprintf(scratch, kSubtreeHits, "dc:title", containers, select);
-  if (db_exec(conn->medialib, hits, nullptr) != APR_SUCCESS) return APR_EGENERAL;
   DbCursor rows{conn->medialib, nullptr};
-  if (page_hits(scratch, conn->medialib, offset, count, total, &rows) != APR_SUCCESS) {
-    db_exec(conn->medialib, "drop table if exists searchObjectsT", nullptr);
-    return APR_EGENERAL;
-  }
-  if (db_exec(conn->medialib, "drop table searchObjectsT", nullptr) != APR_SUCCESS) {
-    db_exec(conn->medialib, "drop table if exists searchObjectsT", nullptr);
-    return APR_EGENERAL;
-  }
+  const int status = direct_children
+                         ? search_direct_children(scratch, conn->medialib, containers, select, offset, count, total, &rows)
+                         : search_subtree(scratch, conn->medialib, containers, select, offset, count, total, &rows);
+  if (status != APR_SUCCESS) return APR_EGENERAL;
   DbSerializeOptions local{};
   if (options != nullptr) local = *options;
   local.minimal = 0;

@@ -1,0 +1,159 @@
+// Subtree search answers: which route an object reached by several routes
+// reports, the order of titles equal but for case or equal outright, pages
+// cut across such ties, totals, empty answers and combined criteria. The
+// expectations are the answers the grouped search has always given.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "LibraryFixture.h"
+#include "MSDBQuery.h"
+
+namespace {
+
+constexpr const char *kTrack = "object.item.audioItem.musicTrack";
+constexpr const char *kPhoto = "object.item.imageItem.photo";
+constexpr const char *kAllTracks = "upnp:class derivedfrom \"object.item.audioItem\"";
+
+class SubtreeSearchTest : public LibraryTest {
+ protected:
+  struct Answer {
+    int status = -1;
+    int returned = 0;
+    long total = -1;
+    std::vector<std::string> ids;
+    std::vector<std::string> titles;
+  };
+
+  Answer search(const char *criteria, unsigned offset = 0, unsigned count = 0,
+                std::vector<const char *> ids = {"0/1"}) {
+    Answer a;
+    const char *document = nullptr;
+    a.status = msdb_search(pool_, db_, ids.data(), static_cast<int>(ids.size()), criteria, "*", offset, count, 0,
+                           nullptr, nullptr, FORMAT_DIDL_LITE, nullptr, &a.returned, &a.total, &document);
+    const std::string text = document ? document : "";
+    a.ids = ids_of(text);
+    a.titles = titles_of(text);
+    return a;
+  }
+
+  void link(const std::string &parent, const std::string &child) {
+    ASSERT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, nullptr), 0);
+  }
+};
+
+}  // namespace
+
+// The route an object reports is the one it was first filed under, even
+// when a later route reads smaller as text or is shorter.
+TEST_F(SubtreeSearchTest, ObjectWithTwoRoutesKeepsItsFirstRoute) {
+  std::string early, late, deep, first_in_late, first_in_deep;
+  in_transaction([&] {
+    early = object("1", "Early box", "object.container");
+    late = object("1", "Late box", "object.container");
+    deep = object(early.c_str(), "Deep box", "object.container");
+    first_in_late = object(late.c_str(), "one", kTrack);
+    link(early, first_in_late);
+    first_in_deep = object(deep.c_str(), "two", kTrack);
+    link(late, first_in_deep);
+  });
+  Answer a = search(kAllTracks);
+  ASSERT_EQ(a.status, 0);
+  EXPECT_EQ(a.total, 2);
+  EXPECT_EQ(a.ids, (std::vector<std::string>{"0/1/" + late + "/" + first_in_late,
+                                             "0/1/" + early + "/" + deep + "/" + first_in_deep}));
+  // Below one of the routes only, that route is the one reported.
+  const std::string early_path = "0/1/" + early;
+  EXPECT_EQ(search(kAllTracks, 0, 0, {early_path.c_str()}).ids,
+            (std::vector<std::string>{early_path + "/" + first_in_late, early_path + "/" + deep + "/" + first_in_deep}));
+  // Below both, the first route made below either of them.
+  const std::string late_path = "0/1/" + late;
+  EXPECT_EQ(search(kAllTracks, 0, 0, {early_path.c_str(), late_path.c_str()}).ids,
+            (std::vector<std::string>{late_path + "/" + first_in_late, early_path + "/" + deep + "/" + first_in_deep}));
+}
+
+// Titles sort case-insensitively (ASCII letters only); titles equal that way
+// keep the order in which their objects were made, across pages too.
+TEST_F(SubtreeSearchTest, TiesBetweenTitlesFollowTheObjectsAge) {
+  std::vector<std::string> made;
+  in_transaction([&] {
+    for (const char *title : {"b", "APPLE", "same", "apple", "\xc3\x89" "clair", "same", "Apple", "eclair", "same"}) {
+      made.push_back(object("1", title, kTrack));
+    }
+  });
+  Answer all = search(kAllTracks);
+  ASSERT_EQ(all.status, 0);
+  EXPECT_EQ(all.total, 9);
+  EXPECT_EQ(all.titles, (std::vector<std::string>{"APPLE", "apple", "Apple", "b", "eclair", "same", "same", "same",
+                                                  "\xc3\x89" "clair"}));
+  EXPECT_EQ(all.ids[5], "0/1/" + made[2]);
+  EXPECT_EQ(all.ids[7], "0/1/" + made[8]);
+
+  Answer page = search(kAllTracks, 1, 2);
+  EXPECT_EQ(page.total, 9);
+  EXPECT_EQ(page.returned, 2);
+  EXPECT_EQ(page.ids, (std::vector<std::string>{"0/1/" + made[3], "0/1/" + made[6]}));
+  Answer across = search(kAllTracks, 6, 2);
+  EXPECT_EQ(across.ids, (std::vector<std::string>{"0/1/" + made[5], "0/1/" + made[8]}));
+  Answer tail = search(kAllTracks, 8, 5);
+  EXPECT_EQ(tail.returned, 1);
+  EXPECT_EQ(tail.titles, std::vector<std::string>{"\xc3\x89" "clair"});
+}
+
+// An object with two titles is sorted by the title stored first in the
+// library, and hits below two searched containers are counted once.
+TEST_F(SubtreeSearchTest, SecondTitleAndSecondContainerChangeNothing) {
+  std::string box, twice;
+  in_transaction([&] {
+    object("1", "m", kTrack);
+    box = object("1", "Box", "object.container");
+    twice = object(box.c_str(), "zulu", kTrack);
+    object("1", "alpha", kTrack);
+    ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, twice.c_str(), PROP_DC_TITLE, nullptr, "alpha", nullptr), 0);
+  });
+  Answer a = search(kAllTracks);
+  ASSERT_EQ(a.total, 3);
+  EXPECT_EQ(a.titles, (std::vector<std::string>{"alpha", "m", "zulu", "alpha"}));
+  const std::string box_path = "0/1/" + box;
+  Answer both = search(kAllTracks, 0, 0, {"0/1", box_path.c_str()});
+  EXPECT_EQ(both.total, 3);
+  EXPECT_EQ(both.returned, 3);
+}
+
+TEST_F(SubtreeSearchTest, EmptyAnswersStillCount) {
+  in_transaction([&] {
+    object("1", "Hate", kTrack);
+    object("1", "Lovely", kPhoto);
+  });
+  Answer none = search("dc:title contains \"nothing like it\"", 0, 10);
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.total, 0);
+  EXPECT_EQ(none.returned, 0);
+  EXPECT_TRUE(none.ids.empty());
+  Answer beyond = search(kAllTracks, 5, 10);
+  EXPECT_EQ(beyond.status, 0);
+  EXPECT_EQ(beyond.total, 1);
+  EXPECT_EQ(beyond.returned, 0);
+  EXPECT_TRUE(beyond.ids.empty());
+  EXPECT_EQ(search(kAllTracks, 0, 0, {"0/2"}).total, 0);
+}
+
+TEST_F(SubtreeSearchTest, CombinedCriteriaKeepTheirGroupingAndOrder) {
+  in_transaction([&] {
+    object("1", "Love Me", kTrack);
+    object("1", "Glove", "object.item.audioItem");
+    object("1", "Lovely", kPhoto);
+    object("1", "hate", kTrack);
+    object("1", "Hateful love", kPhoto);
+  });
+  Answer a = search("dc:title contains \"hate\" or upnp:class derivedfrom \"object.item.audioItem\" and "
+                    "dc:title contains \"love\"");
+  EXPECT_EQ(a.titles, (std::vector<std::string>{"Glove", "hate", "Hateful love", "Love Me"}));
+  Answer b = search("(dc:title contains \"hate\" or upnp:class derivedfrom \"object.item.audioItem\") and "
+                    "dc:title contains \"love\"",
+                    1, 1);
+  EXPECT_EQ(b.total, 3);
+  EXPECT_EQ(b.titles, std::vector<std::string>{"Hateful love"});
+  EXPECT_EQ(search("dc:title contains \"love\" and upnp:class exists false").total, 0);
+}
