@@ -139,6 +139,10 @@ def minidlna_run(corpus, run_dir):
                 sys.exit("minidlnad stopped before its scan finished")
             time.sleep(0.01)
         wall = time.perf_counter() - start
+        # It still writes for a moment after that line (stopped at once, its
+        # database was sometimes short by a few hundred objects, or
+        # malformed): let it finish before the database is measured.
+        time.sleep(3)
         # The server is the one child of /usr/bin/time.
         with open(f"/proc/{child.pid}/task/{child.pid}/children") as f:
             os.kill(int(f.read().split()[0]), signal.SIGTERM)

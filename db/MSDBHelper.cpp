@@ -29,6 +29,8 @@ int busy_handler(void *data, int) {
   return 1;
 }
 
+sqlite3 *native_of(DbLink link) { return static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle)); }
+
 // Gives the statement about to run its full retry budget.
 void arm(DbLink link) {
   if (link.busy_budget != nullptr) *link.busy_budget = kBusyRetries;
@@ -65,7 +67,7 @@ void db_link_keep_prepared(apr_pool_t *pool, DbLink *link) {
 }
 
 void db_link_retry_busy(apr_pool_t *pool, DbLink *link) {
-  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link->driver, link->handle));
+  sqlite3 *native = native_of(*link);
   link->busy_budget = static_cast<int *>(apr_pcalloc(pool, sizeof(int)));
   sqlite3_busy_handler(native, busy_handler, link->busy_budget);
 }
@@ -207,13 +209,18 @@ int select_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement,
 // statement prepared before the schema last changed (a temporary table made
 // or dropped on the link) has expired: it is prepared again and run once
 // more. A failed run changed nothing, so the second run is the only one that
-// counts. Returns the driver's status, or -1 when format cannot be prepared.
+// counts; but a failure on which SQLite ended the transaction (a full disk,
+// an I/O error) is not run again, since the second run would write outside
+// the transaction the caller is about to roll back. Returns the driver's
+// status, or -1 when format cannot be prepared.
 template <typename Run>
 int run_kept(DbLink link, const char *format, Run run) {
   PreparedStatement *statement = prepared(link, format);
   if (statement == nullptr) return -1;
+  sqlite3 *native = native_of(link);
+  const bool in_transaction = sqlite3_get_autocommit(native) == 0;
   int rv = run(statement);
-  if (rv != 0) {
+  if (rv != 0 && (!in_transaction || sqlite3_get_autocommit(native) == 0)) {
     forget(link, format, statement);
     statement = prepared(link, format);
     if (statement != nullptr) rv = run(statement);
@@ -323,8 +330,7 @@ int insert_row(DbLink link, const char *insert) {
 // The row id of the last insert, read from the connection: preparing
 // "select last_insert_rowid();" for every row cost more than the insert.
 const char *last_rowid(apr_pool_t *pool, DbLink link) {
-  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle));
-  return apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(sqlite3_last_insert_rowid(native)));
+  return apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(sqlite3_last_insert_rowid(native_of(link))));
 }
 
 }  // namespace

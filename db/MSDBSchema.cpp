@@ -28,20 +28,30 @@ constexpr const char *kMedialibSchema[] = {
     "valueOid INTEGER)",
     "create table propName (oid INTEGER PRIMARY KEY, name TEXT UNIQUE)",
     "create table propValue (oid INTEGER PRIMARY KEY, value TEXT UNIQUE)",
+    // objms has no index on sourceOid: its readers take a whole source at
+    // once (unsharing, the sweep, empty containers), where one pass over the
+    // table costs no more than an index on it; look-ups by object use the
+    // uniqueness index.
     "create table objms (oid INTEGER PRIMARY KEY, objectOid INTEGER, sourceOid INTEGER, "
     "UNIQUE (objectOid, sourceOid))",
-    // Both prop indexes cover the reads that follow them (an object's rows
-    // by name; the objects of a value by name), so those reads never visit
-    // the table itself.
-    "create index prop_object_name on prop (objectOid, nameOid, valueOid, parentOid)",
-    "create index prop_value on prop (valueOid, nameOid, objectOid)",
-    "create index prop_parent on prop (parentOid)",
+    // The prop indexes hold the columns their readers narrow by and no more:
+    // a read that wants a row's value or parent visits the table, where an
+    // object's rows lie together, and a counter's update leaves the index on
+    // objects untouched. An object's rows by name: reads, counters, replacing.
+    "create index prop_object_name on prop (objectOid, nameOid)",
+    // The rows of a value under a name: look-ups by path or url, search,
+    // empty containers.
+    "create index prop_value on prop (valueOid, nameOid)",
+    // Only attribute rows have a parent, and every reader of this index
+    // names one (parentOid = x, parentOid in (...)), so the element rows,
+    // four in five, stay out of it.
+    "create index prop_parent on prop (parentOid) where parentOid is not null",
     "create index edge_parent_ordinal on edge (parentObjectOid, ordinal)",
     "create index edge_object on edge (objectOid)",
     "create index ancestor_object on ancestor (objectOid)",
     "create index ancestor_ancestor on ancestor (ancestorObjectOid)",
-    "create index object_signature on object (signature)",
-    "create index objms_source on objms (sourceOid)",
+    // Containers have no signature; readers look one up by its text.
+    "create index object_signature on object (signature) where signature is not null",
 };
 
 constexpr const char *kAdminSchema[] = {

@@ -2,6 +2,7 @@
 // text filled in would do, also after the schema changed under it, and a
 // failed run must change nothing and leave the statement usable.
 #include "DbFixture.h"
+#include "MSDBConnection.h"
 #include "MSDBHelper.h"
 
 namespace {
@@ -32,6 +33,24 @@ TEST_F(DbTest, APreparedInsertSurvivesSchemaChangesAndFailedRuns) {
   ASSERT_EQ(db_insert_prepared(pool_, link, kInsert, third, &row), 0);
   EXPECT_EQ(value("select ifnull(sourceOid, 'NULL') || '/' || typeof(objectOid) from objms where objectOid=902"),
             "NULL/integer");
+}
+
+// A prepared insert that failed for a full disk used to be run a second
+// time; SQLite had ended the transaction on the failure, so the second run
+// wrote the row for good, outside the transaction the caller then rolled
+// back, and a scan that failed this way left part of an item behind.
+TEST_F(DbTest, WriteFailedForAFullDiskIsNotRunAgainOutsideTheTransaction) {
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  // Room taken inside the transaction, and given back by its rollback.
+  exec("insert into propValue (oid, value) values (null, 'taken' || hex(zeroblob(20000)))");
+  value(("PRAGMA max_page_count = " + value("PRAGMA page_count")).c_str());
+  const std::string wanted = "wanted" + std::string(8000, 'x');
+  const char *args[] = {wanted.c_str()};
+  const char *row = nullptr;
+  EXPECT_NE(db_insert_prepared(pool_, link, "insert into propValue (oid, value) values(null, %s);", args, &row), 0);
+  EXPECT_EQ(msdb_medialib_rollback(db_), 0);
+  EXPECT_EQ(value("select count(*) from propValue where value like 'wanted%' or value like 'taken%'"), "0");
 }
 
 // Text with quotes and an oid read back through kept selects, find-or-insert

@@ -1,0 +1,63 @@
+// The indexes of a new library: the statements that read an indexed column
+// reach their rows through an index, never by reading the whole table. The
+// partial indexes only serve statements whose condition implies theirs, so
+// a changed condition would fall back to a full scan without failing.
+#include <string>
+#include <vector>
+
+#include "DbFixture.h"
+
+namespace {
+
+struct PlannedRead {
+  const char *sql;
+  const char *index;  // the index the plan must search
+};
+
+// Each reader as the library's code words it, with sample values pasted in.
+constexpr PlannedRead kReads[] = {
+    // Attribute rows of a property being removed, and of a single row.
+    {"delete from prop where parentOid in (select oid from prop where (nameOid=3) and (objectOid=9) and "
+     "(parentOid is null))",
+     "prop_parent (parentOid=?)"},
+    {"delete from prop where (parentOid=12) or (oid=12);", "prop_parent (parentOid=?)"},
+    {"select oid from prop where parentOid = 12 and objectOid=9 and valueOid in (select oid from propValue where "
+     "value = 'x') and nameOid=(select oid from propName where name='res@size')",
+     "prop_"},
+    {"select oid, parentOid from prop where parentOid is not null and parentOid not in (select oid from prop)",
+     "prop_parent"},
+    {"select oid from object where signature='a/b.mp3';", "object_signature (signature=?)"},
+    // One property of an object by name: reads, counters, replacement.
+    {"select propValue.value, prop.oid from prop inner join propValue on valueOid=propValue.oid where "
+     "nameOid=(select oid from propName where name='dc:title') and objectOid=9",
+     "prop_object_name (objectOid=? AND nameOid=?)"},
+    {"update prop set valueOid=5 where objectOid in (9, 10) and nameOid=(select oid from propName where "
+     "name='@childCount');",
+     "prop_object_name (objectOid=? AND nameOid=?)"},
+    {"delete from prop where (nameOid=3) and (objectOid=9) and (parentOid is null)",
+     "prop_object_name (objectOid=? AND nameOid=?)"},
+    {"select prop.oid from prop where prop.objectOid=9", "prop_object_name (objectOid=?)"},
+    // Objects by a value under a name: an item by its path, a source's empty
+    // containers (reached from the few rows of the value, not from every
+    // object of the source).
+    {"select max(p0.objectOid) from prop p0 where p0.valueOid in (select oid from propValue where value = 'a/b.mp3') "
+     "and p0.nameOid=(select oid from propName where name='zentoria:fullPath')",
+     "prop_value (valueOid=? AND nameOid=?)"},
+    {"select objms.objectOid as deleteoid from objms inner join prop on sourceOid=2 and "
+     "objms.objectOid=prop.objectoid and nameoid=(select oid from propname where name='@childCount') and valueOid "
+     "in (select oid from propValue where value='0');",
+     "prop_value (valueOid=? AND nameOid=?)"},
+};
+
+}  // namespace
+
+TEST_F(DbTest, EveryIndexedReadSearchesAnIndex) {
+  for (const PlannedRead &read : kReads) {
+    std::vector<std::string> plan = rows((std::string("explain query plan ") + read.sql).c_str());
+    std::string text;
+    for (const std::string &line : plan) text += line + "\n";
+    EXPECT_NE(text.find(std::string("INDEX ") + read.index), std::string::npos) << read.sql << "\n" << text;
+    EXPECT_EQ(text.find("SCAN prop"), std::string::npos) << read.sql << "\n" << text;
+    EXPECT_EQ(text.find("SCAN object"), std::string::npos) << read.sql << "\n" << text;
+  }
+}
