@@ -19,12 +19,33 @@ std::uint64_t fingerprint(std::string_view key) { return std::hash<std::string_v
 
 }  // namespace
 
+void NumberSet::add(std::uint64_t number) {
+  tail_.push_back(number);
+  if (tail_.size() < kTailLength) return;
+  std::sort(tail_.begin(), tail_.end());
+  const auto middle = static_cast<std::ptrdiff_t>(sorted_.size());
+  sorted_.insert(sorted_.end(), tail_.begin(), tail_.end());
+  std::inplace_merge(sorted_.begin(), sorted_.begin() + middle, sorted_.end());
+  sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
+  tail_.clear();
+}
+
+bool NumberSet::contains(std::uint64_t number) const {
+  return std::binary_search(sorted_.begin(), sorted_.end(), number) ||
+         std::find(tail_.begin(), tail_.end(), number) != tail_.end();
+}
+
+void NumberSet::clear() {
+  sorted_.clear();
+  tail_.clear();
+}
+
 void ViewMemory::sync(apr_uint64_t epoch) {
   if (epoch == epoch_) return;
   current_.clear();
   previous_.clear();
   marked_.clear();
-  marked_tail_.clear();
+  listed_.clear();
   epoch_ = epoch;
 }
 
@@ -56,18 +77,6 @@ void ViewMemory::remember(const std::string &key, std::string_view text) {
   current_.emplace(key, text);
 }
 
-void ViewMemory::mark(std::string_view key) {
-  marked_tail_.push_back(fingerprint(key));
-  if (marked_tail_.size() < kTailLength) return;
-  std::sort(marked_tail_.begin(), marked_tail_.end());
-  const auto middle = static_cast<std::ptrdiff_t>(marked_.size());
-  marked_.insert(marked_.end(), marked_tail_.begin(), marked_tail_.end());
-  std::inplace_merge(marked_.begin(), marked_.begin() + middle, marked_.end());
-  marked_tail_.clear();
-}
+void ViewMemory::mark(std::string_view key) { marked_.add(fingerprint(key)); }
 
-bool ViewMemory::may_exist(std::string_view key) const {
-  const std::uint64_t wanted = fingerprint(key);
-  return std::binary_search(marked_.begin(), marked_.end(), wanted) ||
-         std::find(marked_tail_.begin(), marked_tail_.end(), wanted) != marked_tail_.end();
-}
+bool ViewMemory::may_exist(std::string_view key) const { return marked_.contains(fingerprint(key)); }

@@ -1,11 +1,12 @@
 // MSMediaScanViewsMemory: what one thread knows about view containers while
 // the database's graph epoch stays: recently used texts (child containers
 // by parent and escaped title, values set on containers) in a bounded
-// memory, and, for every parent whose child containers were listed, which
-// titles may exist below it.
+// memory, the parents whose child containers were listed, and which titles
+// may exist below them.
 //
 // Plain C++ containers, one memory per thread, no lock. Its size does not
-// grow with the library beyond 8 bytes per container known to exist.
+// grow with the library beyond 8 bytes per listed parent and per container
+// known to exist.
 #pragma once
 
 #include <apr.h>
@@ -19,6 +20,19 @@
 // Texts kept: at most two generations of this many entries each. A text not
 // used during a whole generation is forgotten.
 inline constexpr std::size_t kViewMemoryGeneration = 2048;
+
+// A set of 64-bit numbers, 8 bytes each: a sorted part and a short unsorted
+// tail merged into it when full.
+class NumberSet {
+ public:
+  void add(std::uint64_t number);
+  bool contains(std::uint64_t number) const;
+  void clear();
+
+ private:
+  std::vector<std::uint64_t> sorted_;
+  std::vector<std::uint64_t> tail_;
+};
 
 class ViewMemory {
  public:
@@ -35,15 +49,18 @@ class ViewMemory {
   // False only when key was never marked in this epoch.
   bool may_exist(std::string_view key) const;
 
+  // The parents (by oid) whose child containers were marked, for the epoch.
+  void set_listed(std::uint64_t parent) { listed_.add(parent); }
+  bool listed(std::uint64_t parent) const { return listed_.contains(parent); }
+
  private:
   void rotate_if_full();
 
   apr_uint64_t epoch_ = 0;
   std::unordered_map<std::string, std::string> current_;
   std::unordered_map<std::string, std::string> previous_;
-  // Fingerprints of marked keys: a sorted part and a short unsorted tail
-  // merged into it when full, 8 bytes per key. A shared fingerprint only
-  // makes may_exist answer true, never false.
-  std::vector<std::uint64_t> marked_;
-  std::vector<std::uint64_t> marked_tail_;
+  // Fingerprints of marked keys: one shared by two keys only makes
+  // may_exist answer true, never false.
+  NumberSet marked_;
+  NumberSet listed_;
 };

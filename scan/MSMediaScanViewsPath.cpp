@@ -31,6 +31,7 @@
 #include <string>
 
 #include "CommonEscape.h"
+#include "CommonNumbers.h"
 #include "CommonPropNames.h"
 #include "MSDBGraph.h"
 #include "MSDBProps.h"
@@ -56,9 +57,8 @@ int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const
   return msdb_add_sorted_edge(pool, db, parent, *oid, 0, sort.names, sort.count, sort.ascending, nullptr, nullptr);
 }
 
-// Keys: "e" parent "\n" escaped title -> child container; "l" parent "\n"
-// marks a parent whose child containers were listed; "p" container "\n"
-// property name -> the value last set.
+// Keys: "e" parent "\n" escaped title -> child container; "p" container
+// "\n" property name -> the value last set.
 thread_local ViewMemory t_memory;
 
 std::string memory_key(char kind, const char *owner, const char *name) {
@@ -90,11 +90,11 @@ void remember_child(void *context, const char *escaped_title, const char *oid) {
 // statement the first time: a parent that holds hundreds of containers
 // would otherwise be searched child by child for every title it lacks.
 bool know_children(apr_pool_t *pool, MediaLibraryDB *db, ViewMemory *memory, const char *parent) {
-  if (memory == nullptr) return false;
-  const std::string key = memory_key('l', parent, "");
-  if (memory->may_exist(key)) return true;
+  apr_int64_t number = 0;
+  if (memory == nullptr || !parse_int64(parent, &number)) return false;
+  if (memory->listed(static_cast<std::uint64_t>(number))) return true;
   if (msdb_child_containers(pool, db, parent, remember_child, const_cast<char *>(parent)) != APR_SUCCESS) return false;
-  memory->mark(key);
+  memory->set_listed(static_cast<std::uint64_t>(number));
   return true;
 }
 
