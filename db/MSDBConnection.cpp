@@ -19,11 +19,11 @@ namespace {
 
 constexpr const char *kModule = "MSDB";
 constexpr const char *kPragmas = "PRAGMA synchronous = OFF;PRAGMA temp_store = MEMORY;";
-// 8 MiB of page cache (SQLite's default is 2 MiB) keeps the indexes a scan
-// searches for every item in memory instead of reading them again and again
-// from the file. A scan's peak memory must stay under 64 MiB: 16 MiB of
-// cache took a 2,560-item first scan to 68 MiB, 8 MiB to 58 MiB.
-constexpr const char *kCacheSize = "PRAGMA cache_size = -8192;";
+// 2 MiB of page cache. The database file stays in the system's file cache
+// during a scan, so a page SQLite no longer holds costs one read call: a
+// first scan of 31,000 items took the same CPU time with 2 MiB as with 8
+// MiB, whose 6 MiB more were a tenth of the scan's peak memory.
+constexpr const char *kCacheSize = "PRAGMA cache_size = -2048;";
 
 // Source of graph epochs: process-wide, so that no two connections (even
 // one closed and another opened at the same address) share an epoch.

@@ -14,27 +14,30 @@
 // anywhere else: a key value such as "Mr. Big" names one container.
 //
 // Every item is filed into the same few dozen containers, so each thread
-// remembers the containers it found or created by (parent, title), the
-// titles of every child container of a parent it searched, and the
-// properties it copied onto them (msms_set_container_prop). The
-// memory holds while the database's graph epoch stays (see MSDBConnection):
-// a new or rolled-back transaction, or deleted objects or properties, empty
-// it. Only this file creates such containers during a scan, and it
-// remembers each one it creates, so the newest match stays the remembered one.
+// remembers (MSMediaScanViewsMemory) the containers it found or created by
+// parent and title, and the properties it copied onto them
+// (msms_set_container_prop), for as long as it keeps using them. Once the
+// child containers of a parent were listed, every title created below it
+// is marked too, so a title never marked is missing without asking the
+// database; a marked one the memory forgot is looked up alone. The memory
+// holds while the database's graph epoch stays (see MSDBConnection): a new
+// or rolled-back transaction, or deleted objects or properties, empty it.
+// Only this file creates such containers during a scan, and it marks each
+// one it creates, so the newest match stays the remembered one.
 #include "MSMediaScanViewsPath.h"
 
 #include <apr_strings.h>
 
-#include <cstring>
 #include <string>
-#include <unordered_map>
 
 #include "CommonEscape.h"
+#include "CommonNumbers.h"
 #include "CommonPropNames.h"
 #include "MSDBGraph.h"
 #include "MSDBProps.h"
 #include "MSMediaScanLog.h"
 #include "MSMediaScanSkeleton.h"
+#include "MSMediaScanViewsMemory.h"
 #include "MSMediaScanViewsTables.h"
 #include "log4c.h"
 
@@ -54,46 +57,44 @@ int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const
   return msdb_add_sorted_edge(pool, db, parent, *oid, 0, sort.names, sort.count, sort.ascending, nullptr, nullptr);
 }
 
-// What this thread found or wrote: "c" parent "\n" title -> child
-// container; "e" parent "\n" escaped title -> child container, complete for
-// a parent once "l" parent "\n" is set; "p" container "\n" slot -> the value
-// last set.
-struct ViewMemory {
-  apr_uint64_t epoch = 0;
-  std::unordered_map<std::string, std::string> texts;
-};
+// Keys: "e" parent "\n" escaped title -> child container; "p" container
+// "\n" property name -> the value last set.
 thread_local ViewMemory t_memory;
 
 std::string memory_key(char kind, const char *owner, const char *name) {
   return std::string(1, kind) + owner + '\n' + name;
 }
 
-// The remembered text, or null; forgets everything when the epoch moved.
-const char *recall(apr_pool_t *pool, MediaLibraryDB *db, const std::string &key) {
+// This thread's memory, emptied when the epoch moved; null when the epoch
+// cannot be read.
+ViewMemory *memory_of(MediaLibraryDB *db) {
   apr_uint64_t epoch = 0;
   if (msdb_graph_epoch(db, &epoch) != APR_SUCCESS) return nullptr;
-  if (epoch != t_memory.epoch) {
-    t_memory.texts.clear();
-    t_memory.epoch = epoch;
-    return nullptr;
-  }
-  auto found = t_memory.texts.find(key);
-  return found == t_memory.texts.end() ? nullptr : apr_pstrdup(pool, found->second.c_str());
+  t_memory.sync(epoch);
+  return &t_memory;
+}
+
+const char *recall(apr_pool_t *pool, ViewMemory *memory, const std::string &key) {
+  const std::string *text = memory != nullptr ? memory->recall(key) : nullptr;
+  return text != nullptr ? apr_pstrdup(pool, text->c_str()) : nullptr;
 }
 
 void remember_child(void *context, const char *escaped_title, const char *oid) {
-  t_memory.texts[memory_key('e', static_cast<const char *>(context), escaped_title)] = oid;
+  const std::string key = memory_key('e', static_cast<const char *>(context), escaped_title);
+  t_memory.mark(key);
+  t_memory.remember(key, oid);
 }
 
-// True when the titles of parent's child containers are remembered (under
-// their escaped form, as the database compares them), reading them all in
-// one statement the first time: a parent that holds hundreds of containers
+// True when the titles of parent's child containers are marked (under their
+// escaped form, as the database compares them), reading them all in one
+// statement the first time: a parent that holds hundreds of containers
 // would otherwise be searched child by child for every title it lacks.
-bool know_children(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
-  const std::string key = memory_key('l', parent, "");
-  if (recall(pool, db, key) != nullptr) return true;
+bool know_children(apr_pool_t *pool, MediaLibraryDB *db, ViewMemory *memory, const char *parent) {
+  apr_int64_t number = 0;
+  if (memory == nullptr || !parse_int64(parent, &number)) return false;
+  if (memory->listed(static_cast<std::uint64_t>(number))) return true;
   if (msdb_child_containers(pool, db, parent, remember_child, const_cast<char *>(parent)) != APR_SUCCESS) return false;
-  t_memory.texts[key] = "1";
+  memory->set_listed(static_cast<std::uint64_t>(number));
   return true;
 }
 
@@ -103,16 +104,15 @@ int msms_find_or_create_child(apr_pool_t *pool, const ScanLibrary *library, cons
                               const char *cls, int key_slot, const char **oid) {
   MediaLibraryDB *db = library->db;
   *oid = nullptr;
-  const std::string key = memory_key('c', parent, title);
-  if (db != nullptr && (*oid = recall(pool, db, key)) != nullptr) return APR_SUCCESS;
-  const std::string escaped_key = memory_key('e', parent, xml_escape(pool, title));
-  bool known = false;
-  if (db != nullptr && know_children(pool, db, parent)) {
-    known = true;
-    *oid = recall(pool, db, escaped_key);
+  if (db == nullptr) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
+    return APR_EGENERAL;
   }
-  if (db == nullptr ||
-      (!known && msdb_find_child_container(pool, db, parent, title, oid) != APR_SUCCESS)) {
+  ViewMemory *memory = memory_of(db);
+  const std::string key = memory_key('e', parent, xml_escape(pool, title));
+  if ((*oid = recall(pool, memory, key)) != nullptr) return APR_SUCCESS;
+  const bool missing = know_children(pool, db, memory, parent) && !memory->may_exist(key);
+  if (!missing && msdb_find_child_container(pool, db, parent, title, oid) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
     return APR_EGENERAL;
   }
@@ -120,8 +120,10 @@ int msms_find_or_create_child(apr_pool_t *pool, const ScanLibrary *library, cons
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
     return APR_EGENERAL;
   }
-  t_memory.texts[key] = *oid;
-  if (known) t_memory.texts[escaped_key] = *oid;
+  if (memory != nullptr) {
+    memory->mark(key);
+    memory->remember(key, *oid);
+  }
   return APR_SUCCESS;
 }
 
@@ -129,11 +131,12 @@ int msms_set_container_prop(apr_pool_t *pool, const ScanLibrary *library, const 
                             const char *value) {
   MediaLibraryDB *db = library->db;
   if (db == nullptr) return APR_EGENERAL;
+  ViewMemory *memory = memory_of(db);
   const std::string key = memory_key('p', container, prop_name(slot));
-  const char *known = recall(pool, db, key);
-  if (known != nullptr && std::strcmp(known, value) == 0) return APR_SUCCESS;
+  const std::string *known = memory != nullptr ? memory->recall(key) : nullptr;
+  if (known != nullptr && *known == value) return APR_SUCCESS;
   if (msdb_set_prop(pool, db, nullptr, container, slot, nullptr, value, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-  t_memory.texts[key] = value;
+  if (memory != nullptr) memory->remember(key, value);
   return APR_SUCCESS;
 }
 

@@ -10,6 +10,7 @@
 #include "MSDBQuery.h"
 #include "MSMediaScanSkeleton.h"
 #include "MSMediaScanViews.h"
+#include "MSMediaScanViewsMemory.h"
 #include "MSMediaScanViewsPath.h"
 #include "ScanEngineFixture.h"
 
@@ -252,6 +253,32 @@ TEST_F(ViewsTest, ContainersWithEscapedTitlesAreFoundAgainInLaterTransactions) {
     ASSERT_NE(genre, "") << genres[i];
     EXPECT_TRUE(contains(children(genre), first[i]) && contains(children(genre), second[i])) << genres[i];
   }
+}
+
+// More containers than the memory holds: one forgotten is found again
+// below its parent, not made a second time.
+TEST_F(ViewsTest, ContainersForgottenByTheBoundedMemoryAreFoundAgain) {
+  const std::size_t count = 2 * kViewMemoryGeneration + 16;
+  std::vector<std::string> made(count);
+  std::string parent;
+  in_transaction([&] {
+    const char *view = nullptr;
+    ASSERT_EQ(msms_find_or_create_path(pool_, msms_library(), nullptr, "Many", &view), 0);
+    parent = view;
+    for (std::size_t i = 0; i < count; ++i) {
+      const char *oid = nullptr;
+      const std::string title = "Title " + std::to_string(i);
+      ASSERT_EQ(msms_find_or_create_child(pool_, msms_library(), view, title.c_str(), "object.container", 0, &oid), 0);
+      made[i] = oid;
+    }
+    for (std::size_t i : {std::size_t{0}, count / 2, count - 1}) {
+      const char *oid = nullptr;
+      const std::string title = "Title " + std::to_string(i);
+      ASSERT_EQ(msms_find_or_create_child(pool_, msms_library(), view, title.c_str(), "object.container", 0, &oid), 0);
+      EXPECT_EQ(oid, made[i]) << title;
+    }
+  });
+  EXPECT_EQ(children(parent).size(), count);
 }
 
 // A new item is filed from the list it was stored from instead of reading
