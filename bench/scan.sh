@@ -7,7 +7,8 @@
 #
 # Each run of a corpus takes, in turn: sharectl's first scan in a fresh
 # installation, five unchanged rescans (their median counts), a rescan after
-# touching every 100th media file, then MiniDLNA's first scan; runs alternate
+# touching every 100th media file, then MiniDLNA's first scan and three of
+# its rescans of the unchanged corpus (minidlnad -r); runs alternate
 # so that the machine's load falls on both alike. Reported: medians and
 # ranges of wall-clock time, CPU time (all threads and child processes), peak
 # memory, database sizes and, for sharectl, the SQLite statements compiled
