@@ -118,27 +118,34 @@ def free_port():
         return s.getsockname()[1]
 
 
-def minidlna_serve(conf, mdl, flag, done, settle):
+def minidlna_serve(conf, mdl, flag, done, settled):
     """Starts the server on conf with flag ("-R" rebuilds the database, "-r"
     rescans it), times it from its start to the log line matched by done,
-    waits settle seconds and stops it. Returns its figures and the match."""
+    stops it once the line matched by settled has come too and returns its
+    figures and the match of done."""
     log = os.path.join(mdl, "out.txt")
     usage_file = os.path.join(mdl, "usage")
     with open(log, "wb") as out:
         start = time.perf_counter()
         child = subprocess.Popen(timed(["minidlnad", "-f", conf, "-P", os.path.join(mdl, "pid"), flag, "-d"],
                                        usage_file), stdout=out, stderr=subprocess.STDOUT)
-        found = None
-        while found is None:
-            with open(log, errors="replace") as f:
-                found = re.search(done, f.read())
-            if found:
-                break
-            if child.poll() is not None:
-                sys.exit(f"minidlnad {flag} stopped before its scan finished")
-            time.sleep(0.01)
-        wall = time.perf_counter() - start
-        time.sleep(settle)
+        wall, found, text = None, None, ""
+        with open(log, errors="replace") as f:
+            while True:
+                # Only what came since the last look is new; a line may
+                # arrive in pieces, so the tail of the text is kept.
+                chunk = f.read()
+                text = text[-4096:] + chunk
+                if wall is None:
+                    found = re.search(done, text)
+                    if found:
+                        wall = time.perf_counter() - start
+                if wall is not None and re.search(settled, text):
+                    break
+                if child.poll() is not None:
+                    sys.exit(f"minidlnad {flag} stopped before its scan finished")
+                if not chunk:
+                    time.sleep(0.01)
         # The server is the one child of /usr/bin/time.
         with open(f"/proc/{child.pid}/task/{child.pid}/children") as f:
             os.kill(int(f.read().split()[0]), signal.SIGTERM)
@@ -155,15 +162,21 @@ def minidlna_run(corpus, run_dir):
     with open(conf, "w") as f:
         f.write(f"media_dir={corpus}\ndb_dir={mdl}/db\nlog_dir={mdl}/log\nlistening_ip=127.0.0.1\n"
                 f"port={free_port()}\ninotify=no\nenable_tivo=no\nfriendly_name=scan-bench\n")
-    # It still writes for a moment after its "finished" line (stopped at
-    # once, its database was sometimes short by a few hundred objects, or
-    # malformed): let it finish before the database is measured.
-    first, found = minidlna_serve(conf, mdl, "-R", r"finished \((\d+) files\)", 3)
+    # It still reads playlists and writes after its "finished" line (stopped
+    # then, its database was short or malformed, and its next start scanned
+    # everything again): it is stopped once it logs the whole scan done.
+    first, found = minidlna_serve(conf, mdl, "-R", r"finished \((\d+) files\)", r"Initial file scan completed")
     db = mib(os.path.join(mdl, "db", "files.db"))
     # Its rescan of the unchanged corpus, the counterpart of sharectl -R,
     # ends with "Rescan completed."; the median of three counts.
-    rescans = sorted((minidlna_serve(conf, mdl, "-r", r"Rescan completed", 0.5)[0] for _ in range(3)),
-                     key=lambda r: r["wall"])
+    rescans = []
+    for _ in range(3):
+        ended = r"Rescan completed|Initial file scan completed"
+        rescan, found_end = minidlna_serve(conf, mdl, "-r", ended, ended)
+        if not found_end.group(0).startswith("Rescan"):
+            sys.exit("minidlnad -r scanned the whole corpus again instead of rescanning it")
+        rescans.append(rescan)
+    rescans.sort(key=lambda r: r["wall"])
     return dict(first, items=int(found.group(1)), db=db, rescan=rescans[1])
 
 
