@@ -118,6 +118,14 @@ def free_port():
         return s.getsockname()[1]
 
 
+def children(pid, task):
+    try:
+        with open(f"/proc/{pid}/task/{task}/children") as f:
+            return f.read().split()
+    except FileNotFoundError:
+        return []
+
+
 def minidlna_serve(conf, mdl, flag, done, settled):
     """Starts the server on conf with flag ("-R" rebuilds the database, "-r"
     rescans it), times it from its start to the log line matched by done,
@@ -146,9 +154,14 @@ def minidlna_serve(conf, mdl, flag, done, settled):
                     sys.exit(f"minidlnad {flag} stopped before its scan finished")
                 if not chunk:
                     time.sleep(0.01)
-        # The server is the one child of /usr/bin/time.
+        # The server is the one child of /usr/bin/time. Its scanner runs in
+        # a child process of its own: the server is stopped once that has
+        # ended, so that its CPU time and memory are in the figures.
         with open(f"/proc/{child.pid}/task/{child.pid}/children") as f:
-            os.kill(int(f.read().split()[0]), signal.SIGTERM)
+            server = int(f.read().split()[0])
+        while any(children(server, task) for task in os.listdir(f"/proc/{server}/task")):
+            time.sleep(0.01)
+        os.kill(server, signal.SIGTERM)
         child.wait()
     return dict(usage(usage_file), wall=wall), found
 
