@@ -132,12 +132,16 @@ const char *sort_ordinal(apr_pool_t *pool, MediaLibraryDB *db, const char *child
 }
 
 // The FROM and WHERE parts that match every (names[i], values[i]) pair on
-// aliases p0..p(count-1) of prop, all on one object.
+// aliases p0..p(count-1) of prop, all on one object. The tables are joined
+// with "cross join", which keeps SQLite to their written order: the first
+// pair (a title, a path, a url) names few rows, while the later ones and the
+// scope (a flag every container has, a parent's thousands of children) name
+// many, and the planner, with no statistics, may start from those.
 void criteria_clauses(apr_pool_t *pool, int count, const char *const *names, const char *const *values,
                       int like, const char **from, const char **where) {
   for (int i = 0; i < count; ++i) {
     bool last = i == count - 1;
-    *from = apr_psprintf(pool, "%s prop p%d %s", *from, i, last ? "" : ",");
+    *from = apr_psprintf(pool, "%s prop p%d %s", *from, i, last ? "" : "cross join");
     const char *joiner = last ? "" : apr_psprintf(pool, "and p%d.objectoid=p%d.objectoid and", i, i + 1);
     *where = apr_psprintf(pool,
                           "%s p%d.valueOid in (select oid from propValue where value %s '%s') and "
@@ -153,10 +157,10 @@ void scope_clauses(apr_pool_t *pool, const char *scope, int children_only, const
   if (children_only && scope == nullptr) {
     *where = apr_psprintf(pool, "%s and p0.objectOid not in (select objectOid from edge)", *where);
   } else if (children_only) {
-    *from = apr_psprintf(pool, "%s, edge", *from);
+    *from = apr_psprintf(pool, "%s cross join edge", *from);
     *where = apr_psprintf(pool, "%s and edge.objectOid=p0.objectOid and edge.parentObjectOid=%s", *where, scope);
   } else if (scope != nullptr) {
-    *from = apr_psprintf(pool, "%s, ancestor", *from);
+    *from = apr_psprintf(pool, "%s cross join ancestor", *from);
     *where =
         apr_psprintf(pool, "%s and ancestor.objectOid=p0.objectOid and ancestor.ancestorObjectOid=%s", *where, scope);
   }
@@ -260,7 +264,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
   const char *where = "";
   criteria_clauses(pool, count, names, values, like, &from, &where);
   if (source != nullptr) {
-    from = apr_psprintf(pool, "%s, objms", from);
+    from = apr_psprintf(pool, "%s cross join objms", from);
     where = apr_psprintf(pool, "%s and sourceOid=%s and objms.objectOid=p0.objectOid", where, source);
   }
   bool has_scope = scope != nullptr && std::strcmp(scope, "-1") != 0;

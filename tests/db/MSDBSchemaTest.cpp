@@ -61,3 +61,26 @@ TEST_F(DbTest, EveryIndexedReadSearchesAnIndex) {
     EXPECT_EQ(text.find("SCAN object"), std::string::npos) << read.sql << "\n" << text;
   }
 }
+
+// A container looked up by title under its parent: the few rows of the
+// title lead, the parent's children are only checked. Left to choose, the
+// planner walked every child of the parent (thousands for a large folder or
+// date view) and read each child's title row from the table, which made a
+// rescan of a 30,000-file library that touched 326 files take 13 s, not 2.
+TEST_F(DbTest, ALookUpUnderAParentStartsFromTheTitle) {
+  const char *sql =
+      "explain query plan select max(p0.objectOid) from  prop p0 cross join prop p1 cross join edge where "
+      "p0.valueOid in (select oid from propValue where value = 'Album') and p0.nameOid=(select oid from propName "
+      "where name='dc:title') and p0.objectoid=p1.objectoid and p1.valueOid in (select oid from propValue where "
+      "value = '1') and p1.nameOid=(select oid from propName where name='zentoria:isContainer')  and "
+      "edge.objectOid=p0.objectOid and edge.parentObjectOid=404";
+  std::string first;
+  for (const std::string &line : rows(sql)) {
+    if (line.find("SEARCH") != std::string::npos && line.find("propName") == std::string::npos &&
+        line.find("propValue") == std::string::npos) {
+      first = line;
+      break;
+    }
+  }
+  EXPECT_NE(first.find("SEARCH p0 USING INDEX prop_value"), std::string::npos) << first;
+}
