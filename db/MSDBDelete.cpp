@@ -183,8 +183,11 @@ int msdb_delete_source_leaves(apr_pool_t *pool, MediaLibraryDB *db, const char *
 int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
+  // A new mark's oid is one past the largest present, so the marks still
+  // read back in the order they were made; AUTOINCREMENT kept that order
+  // too, at the price of a write to its sequence table for every mark.
   return db_exec(conn->medialib,
-                 "create temp table markObjects (oid integer primary key autoincrement, markObjectOid integer unique, "
+                 "create temp table markObjects (oid integer primary key, markObjectOid integer unique, "
                  "flag integer);",
                  nullptr, "Could not create temporary table for saving oids, reason: %s");
 }

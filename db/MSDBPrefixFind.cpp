@@ -35,22 +35,25 @@ const char *range_end(apr_pool_t *pool, const char *prefix) {
 }  // namespace
 
 int msdb_find_objects_by_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *prefix,
-                                int limit, apr_array_header_t **matches, bool *complete) {
+                                const char *source, int limit, apr_array_header_t **matches, bool *complete) {
   *matches = apr_array_make(pool, 0, sizeof(PrefixMatch));
   *complete = true;
+  if (!db_oid_valid(source)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write_named(conn, &name, 1) != APR_SUCCESS) return APR_EGENERAL;
   const char *escaped = xml_escape(pool, prefix);
   const char *end = range_end(pool, escaped);
   const char *upper = end != nullptr ? db_sql(pool, " and propValue.value<'%s'", db_quote(pool, end)) : "";
+  // Whether the source holds the object is one look-up in the uniqueness
+  // index of objms; listing all its sources cost twice that.
   const char *sql = db_sql(pool,
-                           "select found.value, object.oid, object.signature, (select group_concat(sourceOid) from "
-                           "objms where objms.objectOid=object.oid) from (select propValue.value as value, "
+                           "select found.value, object.oid, object.signature, exists (select 1 from objms where "
+                           "objms.objectOid=object.oid and objms.sourceOid=%s) from (select propValue.value as value, "
                            "max(prop.objectOid) as objectOid from propValue inner join prop on "
                            "prop.valueOid=propValue.oid where propValue.value>='%s'%s and prop.nameOid=(select oid "
                            "from propName where name='%s') group by propValue.value order by propValue.value limit %d) "
                            "as found inner join object on object.oid=found.objectOid",
-                           db_quote(pool, escaped), upper, db_quote(pool, name), limit + 1);
+                           source, db_quote(pool, escaped), upper, db_quote(pool, name), limit + 1);
   // The rows live in a pool of their own: only the matches are kept.
   Pool rows(pool, "MSDB");
   DbCursor cursor;
@@ -64,7 +67,7 @@ int msdb_find_objects_by_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char
       break;
     }
     *static_cast<PrefixMatch *>(apr_array_push(*matches)) = {db_unescape(pool, row[0]), apr_pstrdup(pool, row[1]),
-                                                             apr_pstrdup(pool, row[2]), apr_pstrdup(pool, row[3])};
+                                                             apr_pstrdup(pool, row[2]), std::strcmp(row[3], "1") == 0};
   }
   return APR_SUCCESS;
 }

@@ -14,12 +14,12 @@ struct PrefixMatch {
   const char *value;      // as given to the property store (unescaped)
   const char *oid;        // the newest object with the value
   const char *signature;  // its signature; null when it has none
-  const char *sources;    // its media sources, joined by ","; null when none
+  bool held;              // the source asked about holds the object
 };
 
 // The values of name that start with prefix, at most limit of them (the
-// first in value order), each with its newest object, into *matches
-// (PrefixMatch). *complete is false when more than limit values start with
-// prefix. Returns 0 or 20014.
+// first in value order), each with its newest object and whether the media
+// source source (an oid) holds it, into *matches (PrefixMatch). *complete is
+// false when more than limit values start with prefix. Returns 0 or 20014.
 int msdb_find_objects_by_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *prefix,
-                                int limit, apr_array_header_t **matches, bool *complete);
+                                const char *source, int limit, apr_array_header_t **matches, bool *complete);

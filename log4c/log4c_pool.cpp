@@ -26,3 +26,17 @@ apr_pool_t *pool_create_or_die(apr_pool_t *parent, const char *module) {
   if (status != APR_SUCCESS) pool_fatal_stop(status, module);
   return pool;
 }
+
+apr_pool_t *pool_create_unshared_or_die(apr_pool_t *parent, const char *module) {
+  apr_allocator_t *allocator = nullptr;
+  apr_status_t status = apr_allocator_create(&allocator);
+  if (status != APR_SUCCESS) pool_fatal_stop(status, module);
+  apr_pool_t *pool = nullptr;
+  status = apr_pool_create_ex(&pool, parent, pool_abort, allocator);
+  if (status != APR_SUCCESS) {
+    apr_allocator_destroy(allocator);
+    pool_fatal_stop(status, module);
+  }
+  apr_allocator_owner_set(allocator, pool);
+  return pool;
+}

@@ -17,6 +17,12 @@ int pool_abort(int retcode);
 // down..." at FATAL on module and ends the process with status -1.
 apr_pool_t *pool_create_or_die(apr_pool_t *parent, const char *module);
 
+// As pool_create_or_die, with an allocator of the pool's own that takes no
+// lock: for a pool that, with its children, one thread alone uses, so that
+// its allocations never wait for another thread's (the allocator all other
+// pools share is locked around each block it hands out or takes back).
+apr_pool_t *pool_create_unshared_or_die(apr_pool_t *parent, const char *module);
+
 // Logs the pool-creation failure for status on module and exits with -1.
 [[noreturn]] void pool_fatal_stop(apr_status_t status, const char *module);
 

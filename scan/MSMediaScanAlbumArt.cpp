@@ -45,7 +45,20 @@ bool is_art_extension(const char *name) {
   return extension != nullptr && (strcasecmp(extension, "jpg") == 0 || strcasecmp(extension, "gif") == 0);
 }
 
-// The folder's jpg and gif files: lower-cased name -> name as stored.
+// What the cache holds of a folder: its jpg and gif files (lower-cased name
+// -> name as stored) and the art already found there, by album and GUID
+// (answer_key): the tracks of an album share it.
+struct FolderArt {
+  apr_hash_t *images;
+  apr_hash_t *answers;  // answer_key -> AlbumArt, urls in the cache's pool
+};
+
+FolderArt *folder_art(apr_pool_t *pool, apr_hash_t *images) {
+  auto *art = static_cast<FolderArt *>(apr_palloc(pool, sizeof(FolderArt)));
+  *art = FolderArt{images, apr_hash_make(pool)};
+  return art;
+}
+
 // Candidates are matched ignoring case, as the names are defined, whatever
 // the file system does.
 void add_image(apr_pool_t *pool, apr_hash_t *images, const char *name) {
@@ -53,8 +66,8 @@ void add_image(apr_pool_t *pool, apr_hash_t *images, const char *name) {
 }
 
 // The images of folder, read once per scan.
-apr_hash_t *folder_images(apr_hash_t *cache, const char *folder) {
-  if (void *known = apr_hash_get(cache, folder, APR_HASH_KEY_STRING)) return static_cast<apr_hash_t *>(known);
+FolderArt *folder_images(apr_hash_t *cache, const char *folder) {
+  if (void *known = apr_hash_get(cache, folder, APR_HASH_KEY_STRING)) return static_cast<FolderArt *>(known);
   apr_pool_t *pool = apr_hash_pool_get(cache);
   apr_hash_t *images = apr_hash_make(pool);
   Pool scratch(pool, MSMS_MODULE);
@@ -64,8 +77,9 @@ apr_hash_t *folder_images(apr_hash_t *cache, const char *folder) {
     while (apr_dir_read(&info, APR_FINFO_NAME, dir) == APR_SUCCESS) add_image(pool, images, info.name);
     apr_dir_close(dir);
   }
-  apr_hash_set(cache, apr_pstrdup(pool, folder), APR_HASH_KEY_STRING, images);
-  return images;
+  FolderArt *art = folder_art(pool, images);
+  apr_hash_set(cache, apr_pstrdup(pool, folder), APR_HASH_KEY_STRING, art);
+  return art;
 }
 
 // Sets *url to the candidate's url when the folder holds it; true when it did.
@@ -73,7 +87,7 @@ bool try_candidate(apr_pool_t *pool, apr_hash_t *cache, const char *folder, cons
                    const char **url) {
   if (name == nullptr) return false;
   const auto *stored = static_cast<const char *>(
-      apr_hash_get(folder_images(cache, folder), str_lower(pool, name), APR_HASH_KEY_STRING));
+      apr_hash_get(folder_images(cache, folder)->images, str_lower(pool, name), APR_HASH_KEY_STRING));
   if (stored == nullptr) return false;
   *url = apr_pstrcat(pool, "file://", folder, stored, nullptr);
   return true;
@@ -98,7 +112,7 @@ void msms_art_cache_fill(apr_hash_t *cache, const char *folder, const char *cons
   if (apr_hash_get(cache, key, APR_HASH_KEY_STRING) != nullptr) return;
   apr_hash_t *images = apr_hash_make(pool);
   for (int i = 0; i < count; ++i) add_image(pool, images, names[i]);
-  apr_hash_set(cache, apr_pstrdup(pool, key), APR_HASH_KEY_STRING, images);
+  apr_hash_set(cache, apr_pstrdup(pool, key), APR_HASH_KEY_STRING, folder_art(pool, images));
 }
 
 bool msms_is_album_art(const char *name) {
@@ -132,16 +146,12 @@ const char *msms_album_key(apr_pool_t *pool, const char *album) {
   return key;
 }
 
-AlbumArt msms_find_album_art(apr_pool_t *pool, apr_hash_t *cache, const char *path,
-                             const char *album, const char *guid) {
+namespace {
+
+// The art of folder for the album and GUID keys (either may be null).
+AlbumArt find_in_folder(apr_pool_t *pool, apr_hash_t *cache, const char *folder, const char *album_key,
+                        const char *guid_key) {
   AlbumArt art{nullptr, nullptr};
-  const char *folder = path_dirname(pool, path);
-  if (folder[0] == '\0' || std::strlen(folder) >= kMaxFolderLength) {
-    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("invalid file path %s", path));
-    return art;
-  }
-  const char *album_key = album != nullptr && album[0] != '\0' ? msms_album_key(pool, album) : nullptr;
-  const char *guid_key = guid != nullptr && guid[0] != '\0' ? str_lower(pool, guid) : nullptr;
   if (album_key != nullptr) {
     try_candidate(pool, cache, folder, apr_psprintf(pool, "albumart.%s.jpg", album_key), &art.large);
     try_candidate(pool, cache, folder, apr_psprintf(pool, "albumartsmall.%s.jpg", album_key), &art.small);
@@ -155,5 +165,38 @@ AlbumArt msms_find_album_art(apr_pool_t *pool, apr_hash_t *cache, const char *pa
     try_candidate(pool, cache, folder, apr_psprintf(pool, "%s.gif", album_key), &art.large);
   }
   if (!found(art)) try_fixed_names(pool, cache, folder, &art);
+  return art;
+}
+
+// Tells a missing key from an empty one and where the album key ends.
+const char *answer_key(apr_pool_t *pool, const char *album_key, const char *guid_key) {
+  return apr_psprintf(pool, "%c%" APR_SIZE_T_FMT ":%s%c%s", album_key != nullptr ? 'a' : '-',
+                      album_key != nullptr ? std::strlen(album_key) : 0, album_key != nullptr ? album_key : "",
+                      guid_key != nullptr ? 'g' : '-', guid_key != nullptr ? guid_key : "");
+}
+
+const char *copy(apr_pool_t *pool, const char *text) { return text != nullptr ? apr_pstrdup(pool, text) : nullptr; }
+
+}  // namespace
+
+AlbumArt msms_find_album_art(apr_pool_t *pool, apr_hash_t *cache, const char *path,
+                             const char *album, const char *guid) {
+  const char *folder = path_dirname(pool, path);
+  if (folder[0] == '\0' || std::strlen(folder) >= kMaxFolderLength) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("invalid file path %s", path));
+    return AlbumArt{nullptr, nullptr};
+  }
+  const char *album_key = album != nullptr && album[0] != '\0' ? msms_album_key(pool, album) : nullptr;
+  const char *guid_key = guid != nullptr && guid[0] != '\0' ? str_lower(pool, guid) : nullptr;
+  apr_hash_t *answers = folder_images(cache, folder)->answers;
+  const char *key = answer_key(pool, album_key, guid_key);
+  if (const auto *known = static_cast<const AlbumArt *>(apr_hash_get(answers, key, APR_HASH_KEY_STRING))) {
+    return AlbumArt{copy(pool, known->large), copy(pool, known->small)};
+  }
+  const AlbumArt art = find_in_folder(pool, cache, folder, album_key, guid_key);
+  apr_pool_t *own = apr_hash_pool_get(cache);
+  auto *kept = static_cast<AlbumArt *>(apr_palloc(own, sizeof(AlbumArt)));
+  *kept = AlbumArt{copy(own, art.large), copy(own, art.small)};
+  apr_hash_set(answers, apr_pstrdup(own, key), APR_HASH_KEY_STRING, kept);
   return art;
 }

@@ -3,8 +3,9 @@
 //
 // The existence cache is one hash per scan, created in the scan's pool: the
 // jpg and gif names of each folder are read from disk at most once per scan,
-// or taken from the walk's listing, into the cache's own pool; the art urls
-// handed back live in the caller's pool. One scan uses its cache from one
+// or taken from the walk's listing, into the cache's own pool, with the art
+// found there for each album and GUID, which the tracks of an album share;
+// the art urls handed back live in the caller's pool. One scan uses its cache from one
 // thread. Logs on "MSMediaScan".
 #pragma once
 

@@ -6,7 +6,6 @@
 
 #include <apr_strings.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "CommonEscape.h"
@@ -260,7 +259,7 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
       return APR_SUCCESS;
     default: break;
   }
-  if (scan->print) std::printf("\r%-79.79s", text_for_terminal(pool, file->name));
+  if (scan->print) msms_print_progress(text_for_terminal(pool, file->name));
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
   switch (classified.skip) {

@@ -77,6 +77,9 @@ std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanConte
   const char *canonical = path_canonical(pool, path);
   apr_dir_t *dir = nullptr;
   std::vector<TreeEntry> listed;
+  // The root's objects are looked up while the tree reader lists it.
+  const bool root = relative[0] == '\0';
+  if (root) msms_prefetch_enter(scan->prefetch, scan->db, canonical);
   // Looking up a tree the prefetch does not cover would replace the trees
   // whose answers entries read ahead still hold.
   if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
@@ -86,9 +89,9 @@ std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanConte
     return nullptr;
   }
   FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
-  if (relative[0] != '\0') folder.relative = true_case(pool, path, relative);
+  if (!root) folder.relative = true_case(pool, path, relative);
   if (dir == nullptr) fill_art_cache(pool, scan, canonical, listed);
-  msms_prefetch_enter(scan->prefetch, scan->db, canonical);
+  if (!root) msms_prefetch_enter(scan->prefetch, scan->db, canonical);
   return std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
 }
 

@@ -1,8 +1,12 @@
-// MSMediaScanLog: the logger every engine module writes to and the one way
-// a module logs the failure it detects. Header only; any thread.
+// MSMediaScanLog: the logger every engine module writes to, the one way a
+// module logs the failure it detects, and the console's progress line.
+// Header only; any thread.
 #pragma once
 
 #include <apr_errno.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "log4c.h"
 
@@ -13,4 +17,17 @@ inline constexpr const char *MSMS_MODULE = "MSMediaScan";
 inline int msms_fail(const char *message) {
   LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
   return APR_EGENERAL;
+}
+
+// Writes "\r" and text cut or padded with spaces to 79 bytes on stdout, as
+// printf's "\r%-79.79s" does, without reading a format for each file.
+inline void msms_print_progress(const char *text) {
+  constexpr std::size_t kWidth = 79;
+  if (text == nullptr) text = "(null)";
+  char line[kWidth + 1];
+  line[0] = '\r';
+  const std::size_t length = strnlen(text, kWidth);
+  std::memcpy(line + 1, text, length);
+  std::memset(line + 1 + length, ' ', kWidth - length);
+  std::fwrite(line, 1, sizeof line, stdout);
 }

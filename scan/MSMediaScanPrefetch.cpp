@@ -35,7 +35,7 @@ std::atomic<int> g_limit{kPrefetchLimit};
 
 struct ScanPrefetch {
   apr_pool_t *parent;
-  const char *source;  // ",<oid>,": the scanned source in a sources list
+  const char *source;  // the scanned source's oid
   apr_pool_t *pool;    // the covered tree's answers; null while none is covered
   const char *prefix;  // "file://" url of the covered folder, ending in "/"
   apr_hash_t *by_url;  // url -> Known
@@ -55,8 +55,7 @@ constexpr PropRows kNoRows{nullptr, 0};
 
 Known *remember(ScanPrefetch *prefetch, const PrefixMatch &match) {
   auto *known = static_cast<Known *>(apr_palloc(prefetch->pool, sizeof(Known)));
-  const char *sources = apr_pstrcat(prefetch->pool, ",", match.sources, ",", nullptr);
-  *known = Known{match.oid, match.signature, std::strstr(sources, prefetch->source) != nullptr, nullptr};
+  *known = Known{match.oid, match.signature, match.held, nullptr};
   apr_hash_set(prefetch->by_url, match.value, APR_HASH_KEY_STRING, known);
   return known;
 }
@@ -83,7 +82,7 @@ void msms_prefetch_set_limit(int limit) { g_limit = limit; }
 ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source) {
   auto *prefetch = static_cast<ScanPrefetch *>(apr_pcalloc(pool, sizeof(ScanPrefetch)));
   prefetch->parent = pool;
-  prefetch->source = apr_pstrcat(pool, ",", source, ",", nullptr);
+  prefetch->source = apr_pstrdup(pool, source);
   return prefetch;
 }
 
@@ -116,7 +115,7 @@ void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char 
   apr_pool_t *pool = pool_create_or_die(prefetch->parent, MSMS_MODULE);
   apr_array_header_t *matches = nullptr;
   bool complete = false;
-  if (msdb_find_objects_by_prefix(pool, db, "res", prefix, g_limit, &matches, &complete) != APR_SUCCESS) {
+  if (msdb_find_objects_by_prefix(pool, db, "res", prefix, prefetch->source, g_limit, &matches, &complete) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not look up the objects below %s", folder));
   }
   if (matches == nullptr || !complete) {

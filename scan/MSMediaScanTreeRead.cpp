@@ -23,12 +23,13 @@
 #include "log4c_pool.h"
 
 struct TreeReader {
-  apr_pool_t *pool;  // the reader thread's alone
+  apr_pool_t *pool;  // the reader thread's alone, with an allocator of its own
   const char *root;
   Worker worker;  // its lock guards what follows
   int outstanding = 0;  // entries listed and not taken, plus one per folder
   std::string current;  // the folder being listed, while listing
   bool listing = false;
+  bool paused = false;  // waiting for the walk to take TREE_READ_RESUME entries
   std::unordered_map<std::string, std::vector<TreeEntry>> ready;
   std::unordered_set<std::string> claimed;
 };
@@ -78,11 +79,12 @@ FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string 
   return found;
 }
 
-// Waits until the window has room, then marks relative as being listed;
-// false when stopping.
+// Waits, once the window is full, until the walk took TREE_READ_RESUME
+// entries, then marks relative as being listed; false when stopping.
 bool begin_listing(TreeReader *reader, const std::string &relative) {
   apr_thread_mutex_lock(reader->worker.lock);
-  while (!reader->worker.stopping && reader->outstanding >= TREE_READ_WINDOW) {
+  reader->paused = reader->outstanding >= TREE_READ_WINDOW;
+  while (!reader->worker.stopping && reader->paused) {
     apr_thread_cond_wait(reader->worker.changed, reader->worker.lock);
   }
   reader->current = relative;
@@ -137,7 +139,7 @@ bool msms_tree_read_enabled() { return g_enabled; }
 
 TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root) {
   auto *reader = new TreeReader;
-  reader->pool = pool_create_or_die(pool, MSMS_MODULE);
+  reader->pool = pool_create_unshared_or_die(pool, MSMS_MODULE);
   reader->root = apr_pstrdup(reader->pool, root);
   // The root is taken as soon as the walk starts: marked now, the walk
   // waits for the reader's listing of it instead of reading it too.
@@ -161,7 +163,10 @@ bool msms_tree_read_take(TreeReader *reader, const char *relative, std::vector<T
     *entries = std::move(found->second);
     reader->ready.erase(found);
     reader->outstanding -= static_cast<int>(entries->size()) + 1;
-    apr_thread_cond_broadcast(reader->worker.changed);
+    if (reader->paused && reader->outstanding <= TREE_READ_WINDOW - TREE_READ_RESUME) {
+      reader->paused = false;
+      apr_thread_cond_broadcast(reader->worker.changed);
+    }
   } else {
     reader->claimed.insert(relative);
   }

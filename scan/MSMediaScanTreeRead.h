@@ -5,7 +5,9 @@
 // The reader visits the real folders below the root (links are left to the
 // walk) in the walk's own order: a folder's whole listing, each entry with
 // the status a listing reads, then its subfolders one after the other. It
-// lists no further while TREE_READ_WINDOW entries wait to be taken. A
+// lists no further while TREE_READ_WINDOW entries wait to be taken, and once
+// paused there, not before the walk took TREE_READ_RESUME of them: woken
+// after every folder taken, it cost a thread switch or two per folder. A
 // folder the walk asks for while the reader lists it is waited for; one it
 // asks for before the reader got to it is the walk's to read, and the
 // reader then drops its listing of that folder but still goes on below it.
@@ -21,8 +23,10 @@
 #include <string>
 #include <vector>
 
-// Entries listed and not yet taken at which the reader pauses.
+// Entries listed and not yet taken at which the reader pauses, and the
+// entries taken after which it goes on.
 inline constexpr int TREE_READ_WINDOW = 2048;
+inline constexpr int TREE_READ_RESUME = 512;
 
 struct TreeReader;
 

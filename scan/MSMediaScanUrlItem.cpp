@@ -340,7 +340,7 @@ int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, cons
 
 int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   ScanContext *scan = u->scan;
-  std::printf("\r%-79.79s", u->url);
+  msms_print_progress(u->url);
   std::fflush(stdout);
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Processing URL %s", u->url));
   // An unchanged URL needs nothing but the server's answer to one

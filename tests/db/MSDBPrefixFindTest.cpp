@@ -19,15 +19,15 @@ class PrefixFindTest : public DbTest {
     return oid;
   }
 
-  // value -> "oid signature sources" of every match, and whether complete.
-  std::map<std::string, std::string> find(const char *prefix, int limit, bool *complete) {
+  // value -> "oid signature held" of every match, and whether complete.
+  std::map<std::string, std::string> find(const char *prefix, int limit, bool *complete, const char *source = "7") {
     apr_array_header_t *matches = nullptr;
-    EXPECT_EQ(msdb_find_objects_by_prefix(pool_, db_, "res", prefix, limit, &matches, complete), 0);
+    EXPECT_EQ(msdb_find_objects_by_prefix(pool_, db_, "res", prefix, source, limit, &matches, complete), 0);
     std::map<std::string, std::string> found;
     for (int i = 0; i < matches->nelts; ++i) {
       const PrefixMatch &match = APR_ARRAY_IDX(matches, i, PrefixMatch);
       found[match.value] = std::string(match.oid) + " " + (match.signature ? match.signature : "-") + " " +
-                           (match.sources ? match.sources : "-");
+                           (match.held ? "held" : "-");
     }
     return found;
   }
@@ -43,9 +43,10 @@ TEST_F(PrefixFindTest, FindsTheNewestObjectOfEachValueBelowThePrefixOnly) {
   bool complete = false;
   const auto found = find("file:///m/a/", 10, &complete);
   EXPECT_TRUE(complete);
-  const std::map<std::string, std::string> expected{{"file:///m/a/x & <y>.mp3", newer + " - 6,7"},
-                                                    {"file:///m/a/sub/Ünder.mp3", deeper + " 12 5"}};
+  const std::map<std::string, std::string> expected{{"file:///m/a/x & <y>.mp3", newer + " - held"},
+                                                    {"file:///m/a/sub/Ünder.mp3", deeper + " 12 -"}};
   EXPECT_EQ(found, expected);
+  EXPECT_EQ(find("file:///m/a/", 10, &complete, "5").at("file:///m/a/sub/Ünder.mp3"), deeper + " 12 held");
   const char *oid = nullptr;
   const char *names[] = {"res"};
   const char *values[] = {"file:///m/a/x & <y>.mp3"};

@@ -10,6 +10,7 @@
 
 #include "LogCapture.h"
 #include "log4c.h"
+#include "log4c_pool.h"
 
 namespace {
 
@@ -161,4 +162,26 @@ TEST(Log4cBufferTableDeathTest, ThreadPastTheLimitGetsItsFormatBack) {
         std::exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// A pool with an allocator of its own is used by one thread while others
+// allocate from the shared allocator, and goes with its parent.
+TEST(Log4cPool, UnsharedPoolServesItsThreadAndGoesWithItsParent) {
+  TestPool parent;
+  apr_pool_t *unshared = pool_create_unshared_or_die(parent, "test");
+  std::thread reader([unshared] {
+    for (int i = 0; i < 200; ++i) {
+      Pool scope(unshared, "test");
+      std::memset(apr_palloc(scope, 8192), i, 8192);
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    Pool scope(parent, "test");
+    std::memset(apr_palloc(scope, 8192), i, 8192);
+  }
+  reader.join();
+  auto *kept = static_cast<char *>(apr_palloc(unshared, 16));
+  std::strcpy(kept, "still here");
+  EXPECT_STREQ(kept, "still here");
+  EXPECT_EQ(apr_pool_parent_get(unshared), parent.get());
 }

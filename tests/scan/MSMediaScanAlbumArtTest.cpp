@@ -39,6 +39,28 @@ TEST_F(AlbumArtNames, ListingGivenByTheWalkIsUsedForItsFolderOnly) {
   EXPECT_EQ(art.large, nullptr);
 }
 
+// The art found for one track is kept for the next of the same album in the
+// same folder; another album, a GUID or a missing album asks again.
+TEST_F(AlbumArtNames, ArtKeptForAnAlbumIsNotGivenToAnother) {
+  TestPool pool;
+  apr_hash_t *cache = apr_hash_make(pool);
+  const char *names[] = {"folder.jpg", "AlbumArt.Live.jpg", "AlbumArt_{G1}_Small.jpg", "albumart.1.jpg"};
+  msms_art_cache_fill(cache, "/nowhere/Mixed", names, 4);
+  const auto large = [&](const char *album, const char *guid) {
+    const char *url = msms_find_album_art(pool, cache, "/nowhere/Mixed/t.mp3", album, guid).large;
+    return std::string(url != nullptr ? url : "-");
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(large("Live", nullptr), "file:///nowhere/Mixed/AlbumArt.Live.jpg");
+    EXPECT_EQ(large("Studio", nullptr), "file:///nowhere/Mixed/folder.jpg");
+    EXPECT_EQ(large("1", nullptr), "file:///nowhere/Mixed/albumart.1.jpg");
+    EXPECT_EQ(large(nullptr, "1"), "file:///nowhere/Mixed/folder.jpg");
+    EXPECT_EQ(large("", nullptr), "file:///nowhere/Mixed/folder.jpg");
+    EXPECT_STREQ(msms_find_album_art(pool, cache, "/nowhere/Mixed/t.mp3", "Studio", "g1").small,
+                 "file:///nowhere/Mixed/AlbumArt_{G1}_Small.jpg");
+  }
+}
+
 class AlbumArt : public ShareTest {};
 
 TEST_F(AlbumArt, FolderPairGivesBothArtsToEveryTrackAndItsAlbum) {
