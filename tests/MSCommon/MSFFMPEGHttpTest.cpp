@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "CommonLang.h"
@@ -55,8 +56,13 @@ class StreamProbeHttp : public ::testing::Test {
     make_media(dir, "clip.mkv", std::string(kVideo) + kTone + "-c:v libx264 -preset ultrafast -c:a libmp3lame -shortest");
     write_file(dir + "/page.mp3", "  <html><body>not a song</body></html>");
     server_ = new LocalHttpServer(dir);
+    // The HTTP layer keeps its cookie file in the current folder.
+    previous_ = new std::filesystem::path(std::filesystem::current_path());
+    std::filesystem::current_path(dir);
   }
   static void TearDownTestSuite() {
+    std::filesystem::current_path(*previous_);
+    delete previous_;
     delete server_;
     delete folder_;
   }
@@ -74,10 +80,12 @@ class StreamProbeHttp : public ::testing::Test {
   TestPool pool_;
   static TempDir *folder_;
   static LocalHttpServer *server_;
+  static std::filesystem::path *previous_;
 };
 
 TempDir *StreamProbeHttp::folder_ = nullptr;
 LocalHttpServer *StreamProbeHttp::server_ = nullptr;
+std::filesystem::path *StreamProbeHttp::previous_ = nullptr;
 
 TEST_F(StreamProbeHttp, SameFactsAsTheFiles) {
   for (const char *name : {"tone.mp3", "tone.m4a", "clip.mkv"}) {
