@@ -129,6 +129,17 @@ void gather(const AlsaCalls *calls, const Capture &capture, const snd_pcm_channe
   calls->areas_copy(to.data(), 0, areas, offset, channels, frames, capture.format);
 }
 
+// The render client's buffer for frames of a watched device, or null when
+// the call goes straight to ALSA: the device is not watched, has no render
+// client, the call carries no data, or the client cannot give the buffer.
+uint8_t *render_block(Capture *capture, bool has_data, snd_pcm_uframes_t frames) {
+  uint8_t *block = nullptr;
+  if (capture == nullptr || capture->render == nullptr || !has_data || frames == 0 || frames > UINT32_MAX ||
+      capture->render->GetBuffer(static_cast<uint32_t>(frames), &block) != 0)
+    return nullptr;
+  return block;
+}
+
 // writei and mmap_writei: the player's block goes into the render client's
 // buffer and is released there.
 snd_pcm_sframes_t write_interleaved(const AlsaCalls *calls, snd_pcm_t *pcm, const void *buffer,
@@ -136,10 +147,8 @@ snd_pcm_sframes_t write_interleaved(const AlsaCalls *calls, snd_pcm_t *pcm, cons
   auto forward = kind == WriteCall::kInterleaved ? calls->writei : calls->mmap_writei;
   Captured captured(pcm);
   Capture *capture = captured.get();
-  uint8_t *block = nullptr;
-  if (capture == nullptr || capture->render == nullptr || buffer == nullptr || size == 0 || size > UINT32_MAX ||
-      capture->render->GetBuffer(static_cast<uint32_t>(size), &block) != 0)
-    return forward(pcm, buffer, size);
+  uint8_t *block = render_block(capture, buffer != nullptr, size);
+  if (block == nullptr) return forward(pcm, buffer, size);
   InsideHook inside;
   std::memcpy(block, buffer, size * capture->render->block_align());
   return capture->render->ReleaseBuffer(static_cast<uint32_t>(size), 0, {kind, nullptr, 0});
@@ -153,10 +162,8 @@ snd_pcm_sframes_t write_channels(const AlsaCalls *calls, snd_pcm_t *pcm, void **
   auto forward = kind == WriteCall::kNonInterleaved ? calls->writen : calls->mmap_writen;
   Captured captured(pcm);
   Capture *capture = captured.get();
-  uint8_t *block = nullptr;
-  if (capture == nullptr || capture->render == nullptr || bufs == nullptr || size == 0 || size > UINT32_MAX ||
-      capture->render->GetBuffer(static_cast<uint32_t>(size), &block) != 0)
-    return forward(pcm, bufs, size);
+  uint8_t *block = render_block(capture, bufs != nullptr, size);
+  if (block == nullptr) return forward(pcm, bufs, size);
   InsideHook inside;
   unsigned bits = static_cast<unsigned>(calls->physical_width(capture->format));
   unsigned channels = capture->channels;
@@ -240,11 +247,8 @@ TAP_EXPORT snd_pcm_sframes_t snd_pcm_mmap_commit(snd_pcm_t *pcm, snd_pcm_uframes
   if (calls == nullptr) return -ENOSYS;
   Captured captured(pcm);
   Capture *capture = captured.get();
-  uint8_t *block = nullptr;
-  if (capture == nullptr || capture->render == nullptr || capture->areas == nullptr || frames == 0 ||
-      frames > UINT32_MAX ||
-      capture->render->GetBuffer(static_cast<uint32_t>(frames), &block) != 0)
-    return calls->mmap_commit(pcm, offset, frames);
+  uint8_t *block = render_block(capture, capture != nullptr && capture->areas != nullptr, frames);
+  if (block == nullptr) return calls->mmap_commit(pcm, offset, frames);
   InsideHook inside;
   gather(calls, *capture, capture->areas, offset, frames, block);
   return capture->render->ReleaseBuffer(static_cast<uint32_t>(frames), 0,

@@ -14,9 +14,9 @@ namespace {
 
 void log_error(const char *message) { LOG4C(ITUNES_MODULE, LOG4C_ERROR, message); }
 
-// Reads the library and writes its playlists into folder (null when the
-// temporary folder could not be made). Returns the status that stops the run
-// before the synchronisation; *dropped as itunes_playlists_write.
+// Writes the library's playlists into folder (null when the temporary folder
+// could not be made). Returns the status that stops the run before the
+// synchronisation; *dropped as itunes_playlists_write.
 int extract_playlists(apr_pool_t *pool, const ItunesLibrary &library, const char *folder, int separate,
                       int *dropped) {
   if (folder == nullptr) {
@@ -24,6 +24,11 @@ int extract_playlists(apr_pool_t *pool, const ItunesLibrary &library, const char
     return APR_EGENERAL;
   }
   return itunes_playlists_write(pool, library, folder, separate, dropped);
+}
+
+int extract_failed(const char *library_path, int status) {
+  log_error(log4c_sprintf("could not extract pls files from %s", library_path));
+  return status;
 }
 
 // Removes the temporary folder when the run leaves, however it leaves.
@@ -50,16 +55,10 @@ int itunes_convert(apr_pool_t *parent, const char *library_path, const char *tar
   ItunesLibrary library;
   int dropped = APR_SUCCESS;
   int status = itunes_library_read(pool, library_path, &library);
-  if (status != APR_SUCCESS) {
-    log_error(log4c_sprintf("could not extract pls files from %s", library_path));
-    return status;
-  }
+  if (status != APR_SUCCESS) return extract_failed(library_path, status);
   TemporaryFolder folder(pool);
   status = extract_playlists(pool, library, folder.path(), separate, &dropped);
-  if (status != APR_SUCCESS) {
-    log_error(log4c_sprintf("could not extract pls files from %s", library_path));
-    return status;
-  }
+  if (status != APR_SUCCESS) return extract_failed(library_path, status);
   status = folder_sync(folder.path(), target_folder);
   if (status != APR_SUCCESS) {
     log_error(log4c_sprintf("could not sync dir %s to dir %s", folder.path(), target_folder));

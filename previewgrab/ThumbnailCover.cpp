@@ -15,7 +15,6 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
-
 #include "CommonAlbumArt.h"
 #include "CommonPath.h"
 #include "log4c.h"
@@ -24,7 +23,6 @@ namespace {
 
 constexpr const char *kModule = "WinThumbnailExtractor";
 
-// The fixed album-art names of the library scan, in the order it tries them.
 // The preference rank of an album-art file name (any case): each fixed name's
 // large picture, then its small companion; twice the number of names for any other.
 std::size_t album_art_rank(const char *name) {
@@ -55,11 +53,15 @@ bool pick(const List &pictures, TypeOf type_of, DataOf data_of, int front, std::
   return false;
 }
 
-bool from_xiph(TagLib::Ogg::XiphComment *comment, std::string *picture) {
-  if (comment == nullptr) return false;
+// FLAC picture blocks, native or carried in a Xiph comment.
+bool from_flac_pictures(const TagLib::List<TagLib::FLAC::Picture *> &pictures, std::string *picture) {
   return pick(
-      comment->pictureList(), [](const TagLib::FLAC::Picture *p) { return static_cast<int>(p->type()); },
+      pictures, [](const TagLib::FLAC::Picture *p) { return static_cast<int>(p->type()); },
       [](const TagLib::FLAC::Picture *p) { return p->data(); }, TagLib::FLAC::Picture::FrontCover, picture);
+}
+
+bool from_xiph(TagLib::Ogg::XiphComment *comment, std::string *picture) {
+  return comment != nullptr && from_flac_pictures(comment->pictureList(), picture);
 }
 
 bool from_id3v2(TagLib::ID3v2::Tag *tag, std::string *picture) {
@@ -99,11 +101,8 @@ bool from_file(TagLib::File *file, std::string *picture) {
   if (auto *mp4 = dynamic_cast<TagLib::MP4::File *>(file)) return from_mp4(mp4, picture);
   if (auto *asf = dynamic_cast<TagLib::ASF::File *>(file)) return from_asf(asf, picture);
   if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file)) {
-    return pick(
-               flac->pictureList(), [](const TagLib::FLAC::Picture *p) { return static_cast<int>(p->type()); },
-               [](const TagLib::FLAC::Picture *p) { return p->data(); }, TagLib::FLAC::Picture::FrontCover,
-               picture) ||
-           from_xiph(flac->xiphComment(), picture) || from_id3v2(flac->ID3v2Tag(), picture);
+    return from_flac_pictures(flac->pictureList(), picture) || from_xiph(flac->xiphComment(), picture) ||
+           from_id3v2(flac->ID3v2Tag(), picture);
   }
   if (auto *vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File *>(file)) return from_xiph(vorbis->tag(), picture);
   if (auto *opus = dynamic_cast<TagLib::Ogg::Opus::File *>(file)) return from_xiph(opus->tag(), picture);

@@ -28,8 +28,8 @@ bool bind_global(const char *name, Fn *fn) {
 
 bool bind_ffmpeg(void *swscale) {
   ThumbnailFFmpeg &f = g_ffmpeg;
-  return bind_global("avformat_find_stream_info", &f.find_stream_info) &&
-         bind_global("av_find_best_stream", &f.find_best_stream) && bind_global("av_seek_frame", &f.seek_frame) &&
+  static_cast<FFmpegLibrary &>(f) = *ffmpeg_library();
+  return bind_global("av_find_best_stream", &f.find_best_stream) && bind_global("av_seek_frame", &f.seek_frame) &&
          bind_global("av_read_frame", &f.read_frame) &&
          bind_global("avcodec_alloc_context3", &f.codec_alloc_context) &&
          bind_global("avcodec_free_context", &f.codec_free_context) &&
@@ -47,17 +47,15 @@ bool bind_ffmpeg(void *swscale) {
 
 bool bind_magick(void *) {
   ThumbnailMagick &m = g_magick;
-  return bind_global("AcquireExceptionInfo", &m.acquire_exception_info) &&
-         bind_global("DestroyExceptionInfo", &m.destroy_exception_info) &&
-         bind_global("CloneImageInfo", &m.clone_image_info) && bind_global("DestroyImageInfo", &m.destroy_image_info) &&
-         bind_global("SetImageOption", &m.set_image_option) && bind_global("PingBlob", &m.ping_blob) &&
+  static_cast<MagickLibrary &>(m) = *magick_library();
+  return bind_global("SetImageOption", &m.set_image_option) &&
          bind_global("BlobToImage", &m.blob_to_image) && bind_global("ConstituteImage", &m.constitute_image) &&
          bind_global("AutoOrientImage", &m.auto_orient_image) && bind_global("ThumbnailImage", &m.thumbnail_image) &&
          bind_global("TransformImageColorspace", &m.transform_image_colorspace) &&
          bind_global("SetImageAlphaChannel", &m.set_image_alpha_channel) &&
          bind_global("ImageToBlob", &m.image_to_blob) && bind_global("GetMagickInfo", &m.get_magick_info) &&
          bind_global("ExportImagePixels", &m.export_image_pixels) &&
-         bind_global("DestroyImage", &m.destroy_image) && bind_global("DestroyImageList", &m.destroy_image_list) &&
+         bind_global("DestroyImage", &m.destroy_image) &&
          bind_global("RelinquishMagickMemory", &m.relinquish_memory);
 }
 

@@ -1,5 +1,6 @@
 // ThumbnailLibraries: the ffmpeg, swscale and MagickCore functions that
-// thumbnails need beyond those the media probes bind.
+// thumbnails need: the media probes' own sets, copied in when a set is
+// loaded, and the functions beyond them.
 //
 // A thumbnail of a photo never needs ffmpeg, nor one of a video MagickCore's
 // decoders, and the tool runs once per thumbnail: each set is loaded the
@@ -16,8 +17,10 @@ extern "C" {
 
 #include <magick/MagickCore.h>
 
-struct ThumbnailFFmpeg {
-  decltype(&avformat_find_stream_info) find_stream_info;
+#include "MSFFMPEGLibrary.h"
+#include "MSMagickLibrary.h"
+
+struct ThumbnailFFmpeg : FFmpegLibrary {
   decltype(&av_find_best_stream) find_best_stream;
   decltype(&av_seek_frame) seek_frame;
   decltype(&av_read_frame) read_frame;
@@ -40,13 +43,8 @@ struct ThumbnailFFmpeg {
   decltype(&sws_freeContext) scaler_free;
 };
 
-struct ThumbnailMagick {
-  decltype(&AcquireExceptionInfo) acquire_exception_info;
-  decltype(&DestroyExceptionInfo) destroy_exception_info;
-  decltype(&CloneImageInfo) clone_image_info;
-  decltype(&DestroyImageInfo) destroy_image_info;
+struct ThumbnailMagick : MagickLibrary {
   decltype(&SetImageOption) set_image_option;
-  decltype(&PingBlob) ping_blob;
   decltype(&BlobToImage) blob_to_image;
   decltype(&ConstituteImage) constitute_image;
   decltype(&AutoOrientImage) auto_orient_image;
@@ -57,7 +55,6 @@ struct ThumbnailMagick {
   decltype(&GetMagickInfo) get_magick_info;
   decltype(&ExportImagePixels) export_image_pixels;
   decltype(&DestroyImage) destroy_image;
-  decltype(&DestroyImageList) destroy_image_list;
   decltype(&RelinquishMagickMemory) relinquish_memory;
 };
 

@@ -30,8 +30,7 @@ constexpr int kSaveWriteFailed = 7;
 bool fits_utf16(const char *text) {
   char16_t *wide = utf8_to_utf16(text);
   if (wide == nullptr) return false;
-  std::size_t units = 0;
-  while (wide[units] != 0) ++units;
+  std::size_t units = std::char_traits<char16_t>::length(wide);
   std::free(wide);
   return units < static_cast<std::size_t>(THUMB_NAME_UNITS);
 }

@@ -6,7 +6,6 @@
 #include <apr_general.h>
 #include <strings.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +25,6 @@ constexpr const char *kUsage = "Usage:\n\n ThumbnailAPI <filename> <outthumbname
 // A decimal number as the C library reads it (text that is not one gives
 // 0), held to the range of int instead of overflowing.
 int size_argument(const char *text) {
-  errno = 0;
   long value = std::strtol(text, nullptr, 10);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;

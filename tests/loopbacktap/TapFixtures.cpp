@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,11 @@ std::vector<TapRecord> TapCollector::of_type(uint8_t type) const {
   for (const TapRecord &r : records)
     if (r.type == type) found.push_back(r);
   return found;
+}
+
+bool TapCollector::heard_audio() const {
+  return std::any_of(records.begin(), records.end(),
+                     [](const TapRecord &r) { return r.type == tap::kMessageAudioData; });
 }
 
 std::string TapCollector::audio(uint32_t tag) const {
@@ -81,8 +87,7 @@ TapRun run_captured(const std::vector<std::string> &argv, TapReaderMode mode) {
     pollfd p{fifo, POLLIN, 0};
     poll(&p, 1, 50);
     bool ok = run.capture.drain(fifo);
-    bool heard = !run.capture.of_type(tap::kMessageAudioData).empty();
-    if (!ok || (mode == TapReaderMode::kLeaveAfterFirstAudio && heard) || exited) {
+    if (!ok || (mode == TapReaderMode::kLeaveAfterFirstAudio && run.capture.heard_audio()) || exited) {
       close(fifo);
       fifo = -1;
     } else if (waitpid(child, &status, WNOHANG) == child) {

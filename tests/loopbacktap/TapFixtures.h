@@ -29,6 +29,9 @@ struct TapCollector {
   // Feeds everything fd holds now (fd is non-blocking); false on a protocol error.
   bool drain(int fd);
   std::vector<TapRecord> of_type(uint8_t type) const;
+  // Whether any audio block came; asked on every poll while a player runs,
+  // so it copies nothing.
+  bool heard_audio() const;
   // The audio of one stream, joined.
   std::string audio(uint32_t tag) const;
   bool logged(const std::string &text) const;
