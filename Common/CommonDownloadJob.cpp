@@ -16,8 +16,6 @@ namespace {
 constexpr apr_int64_t kNanocasterUnknownSize = 44000000;
 constexpr apr_int64_t kUnknownSizes[] = {2147483647LL, 4294967295LL};
 
-char *reason_text(apr_status_t status, char *buffer, std::size_t size) { return apr_strerror(status, buffer, size); }
-
 const char *backup_path(const DownloadJob *job) { return apr_pstrcat(job->pool, job->spec.path, ".bak", nullptr); }
 
 void rename_logged(const char *from, const char *to, const DownloadJob *job) {
@@ -26,7 +24,7 @@ void rename_logged(const char *from, const char *to, const DownloadJob *job) {
   char reason[256];
   LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR,
         log4c_sprintf("Could not %s file for URL %s, reason: %s", "rename", job->spec.url,
-                      reason_text(status, reason, sizeof reason)));
+                      apr_strerror(status, reason, sizeof reason)));
 }
 
 bool has_icy_headers(const char *headers, std::size_t length) {
@@ -163,7 +161,7 @@ void make_conditional(const CurlLibrary &curl, DownloadJob *job) {
     char reason[256];
     LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR,
           log4c_sprintf("Could not %s file for URL %s, reason: %s", "back up", job->spec.url,
-                        reason_text(status, reason, sizeof reason)));
+                        apr_strerror(status, reason, sizeof reason)));
     return;
   }
   job->has_backup = true;
@@ -175,7 +173,7 @@ void delete_target(const DownloadJob *job) {
   char reason[256];
   LOG4C(DOWNLOAD_MODULE, LOG4C_WARN,
         log4c_sprintf("Could not delete file %s, reason is %s", job->spec.path,
-                      reason_text(status, reason, sizeof reason)));
+                      apr_strerror(status, reason, sizeof reason)));
 }
 
 // A successful answer without a body still leaves the target in place.

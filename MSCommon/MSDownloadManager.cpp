@@ -73,8 +73,6 @@ DlmState g_dlm;
 
 void log_at(int level, const char *message) { LOG4C(kModule, level, message); }
 
-const char *reason_of(apr_status_t status, char *buffer, std::size_t size) { return apr_strerror(status, buffer, size); }
-
 // The file an entry stands for in messages: its temporary file while it has
 // one, else its final name.
 const char *shown_path(const DownloadEntry *entry) {
@@ -136,7 +134,8 @@ void delete_download(const char *path) {
   if (status == APR_SUCCESS)
     log_at(LOG4C_INFO, log4c_sprintf("Deleted download file %s", path));
   else if (!APR_STATUS_IS_ENOENT(status))
-    log_at(LOG4C_ERROR, log4c_sprintf("Could not delete file %s, reason is %s", path, reason_of(status, reason, sizeof reason)));
+    log_at(LOG4C_ERROR,
+           log4c_sprintf("Could not delete file %s, reason is %s", path, apr_strerror(status, reason, sizeof reason)));
 }
 
 void keep_completed(DownloadEntry *entry) {
@@ -153,7 +152,7 @@ void keep_completed(DownloadEntry *entry) {
                                       entry->final_path));
   else
     log_at(LOG4C_ERROR, log4c_sprintf("Could not rename file for URL %s, reason: %s", entry->url,
-                                      reason_of(status, reason, sizeof reason)));
+                                      apr_strerror(status, reason, sizeof reason)));
   const char *paths[] = {entry->temp_path, entry->final_path};
   cache_release(paths, 2);
 }
@@ -406,7 +405,7 @@ int dlm_init(apr_pool_t *pool, const char *folder) {
   if (status != APR_SUCCESS && !APR_STATUS_IS_EEXIST(status)) {
     char reason[256];
     log_at(LOG4C_ERROR, log4c_sprintf("Could not create folder for storing downloaded data, reason: %s",
-                                      reason_of(status, reason, sizeof reason)));
+                                      apr_strerror(status, reason, sizeof reason)));
     return APR_EGENERAL;
   }
   cache_add_folder(g_dlm.folder);
