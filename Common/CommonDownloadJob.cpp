@@ -123,7 +123,7 @@ std::size_t on_body(char *data, std::size_t size, std::size_t count, void *user)
   }
   apr_size_t bytes = take;
   if (take > 0 && (apr_file_write_full(job->file, data, take, &bytes) != APR_SUCCESS || bytes != take)) {
-    LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, "Could not write downloaded data to file, check disk space...");
+    LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, WRITE_FAILED_TEXT);
     return 0;
   }
   job->written += static_cast<apr_int64_t>(take);
@@ -202,7 +202,7 @@ void finish_conditional(DownloadJob *job, long status) {
 }
 
 const char *failure_reason(const CurlLibrary *curl, const DownloadJob *job, CURLcode code, long status) {
-  if (job->headers_overflow) return "response headers longer than 10000 bytes";
+  if (job->headers_overflow) return HEADERS_TOO_LONG_TEXT;
   if (job->live.load() != 0 && code == CURLE_OK) return "live stream";
   if (code == CURLE_OK) return apr_psprintf(job->pool, "HTTP status %ld", status);
   if (job->error[0] != '\0') return job->error;

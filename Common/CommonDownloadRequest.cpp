@@ -226,11 +226,11 @@ int outcome(CURLcode code, const Transfer &transfer, const char *error, const Cu
   if (transfer.no_status)
     download_log_failure(url, "the answer has no HTTP status line");
   else if (transfer.headers_overflow)
-    download_log_failure(url, "response headers longer than 10000 bytes");
+    download_log_failure(url, HEADERS_TOO_LONG_TEXT);
   else if (transfer.too_long)
     download_log_failure(url, "response body longer than 16 MiB");
   else if (transfer.write_failed)
-    download_log_failure(url, "Could not write downloaded data to file, check disk space...");
+    download_log_failure(url, WRITE_FAILED_TEXT);
   else
     download_log_failure(url, *error != '\0' ? error : curl.easy_strerror(code));
   return APR_EGENERAL;
