@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "CommonCancel.h"
 #include "CommonTime.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -104,7 +105,7 @@ FirstChunk first_chunk(DownloadJob *job) {
 // caller's cancel check.
 int job_stopped(void *data) {
   auto *job = static_cast<DownloadJob *>(data);
-  return job->stop.load() != 0 || (job->spec.cancel != nullptr && job->spec.cancel(job->spec.context) != 0);
+  return job->stop.load() != 0 || cancel_requested(job->spec.cancel, job->spec.context);
 }
 
 std::size_t on_body(char *data, std::size_t size, std::size_t count, void *user) {

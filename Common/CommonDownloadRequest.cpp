@@ -222,7 +222,7 @@ int outcome(CURLcode code, const Transfer &transfer, const char *error, const Cu
   const char *url = transfer.request->url;
   if (code == CURLE_OK) return APR_SUCCESS;
   if (code == CURLE_WRITE_ERROR && transfer.cut) return APR_INCOMPLETE;
-  if (code == CURLE_ABORTED_BY_CALLBACK) return 4;
+  if (code == CURLE_ABORTED_BY_CALLBACK) return COMMON_CANCELLED;
   if (transfer.no_status)
     download_log_failure(url, "the answer has no HTTP status line");
   else if (transfer.headers_overflow)

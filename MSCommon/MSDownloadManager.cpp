@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "CommonCancel.h"
 #include "CommonDownload.h"
 #include "CommonFileCache.h"
 #include "CommonFiles.h"
@@ -550,8 +551,8 @@ int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, Down
     int status = APR_EGENERAL;
     if (state == HeadState::failed)
       log_at(LOG4C_WARN, log4c_sprintf("Could not get the head of url %s, its download failed", url));
-    else if (cancel != nullptr && cancel(context) != 0)
-      status = 4;
+    else if (cancel_requested(cancel, context))
+      status = COMMON_CANCELLED;
     else if (apr_time_now() >= deadline)
       log_at(LOG4C_WARN, log4c_sprintf("Could not get the head of url %s in time", url));
     else {
