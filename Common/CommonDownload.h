@@ -16,6 +16,8 @@
 
 #include <cstddef>
 
+#include "CommonCancel.h"
+
 inline constexpr const char *DOWNLOAD_MODULE = "CommonDownload";
 // Response headers collected per transfer, at most.
 inline constexpr std::size_t HTTP_HEADERS_MAX = 10000;
@@ -25,8 +27,8 @@ inline constexpr std::size_t HTTP_RANGE_BODY_MAX = 192000;
 inline constexpr std::size_t HTTP_BODY_MAX = 16 * 1024 * 1024;
 inline constexpr int DOWNLOAD_QUEUE_SIZE = 200;
 
-// Polled during transfers; non-zero stops the transfer (status 4).
-using DownloadCancelFn = int (*)(void *context);
+// Polled during transfers; non-zero stops the transfer (COMMON_CANCELLED).
+using DownloadCancelFn = CancelCheck;
 // A background job ended; success is 1 or 0.
 using DownloadDoneFn = void (*)(const char *url, int success, void *context);
 // A background job's final response arrived: its headers and the expected

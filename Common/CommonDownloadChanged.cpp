@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "CommonCancel.h"
 #include "CommonDownloadInternal.h"
 #include "log4c.h"
 
@@ -44,11 +45,11 @@ int http_check_changed(apr_pool_t *pool, const char *url, const char *previous_h
   request.cancel = cancel;
   request.cancel_context = context;
   int status = http_request(&request);
-  if (status != APR_SUCCESS && status != APR_INCOMPLETE && status != 4) {
+  if (status != APR_SUCCESS && status != APR_INCOMPLETE && status != COMMON_CANCELLED) {
     request.range = "0-100";
     status = http_request(&request);
   }
-  if (status == 4) return status;
+  if (status == COMMON_CANCELLED) return status;
   if (status != APR_SUCCESS && status != APR_INCOMPLETE) {
     report(log4c_sprintf("Could not get protocol headers of url %s", url));
     return APR_EGENERAL;

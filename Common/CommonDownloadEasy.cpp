@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "CommonCancel.h"
 #include "CommonDownloadInternal.h"
 #include "log4c.h"
 
@@ -100,7 +101,7 @@ int debug_text(CURL *, curl_infotype type, char *data, size_t size, void *) {
 
 int progress(void *data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   const auto *hook = static_cast<const CancelHook *>(data);
-  return hook != nullptr && hook->cancel != nullptr && hook->cancel(hook->context) != 0 ? 1 : 0;
+  return hook != nullptr && cancel_requested(hook->cancel, hook->context) ? 1 : 0;
 }
 
 }  // namespace

@@ -11,6 +11,10 @@ inline constexpr const char *BACKGROUND_USER_AGENT = "Zentoria Media Server 2.7"
 inline constexpr const char *REQUEST_USER_AGENT = "Zentoria Media Server 2.7 Indexer";
 inline constexpr const char *COOKIE_FILE = "zentoria.cookies";
 
+// Failures that background jobs and blocking requests report alike.
+inline constexpr const char *HEADERS_TOO_LONG_TEXT = "response headers longer than 10000 bytes";
+inline constexpr const char *WRITE_FAILED_TEXT = "Could not write downloaded data to file, check disk space...";
+
 // The cancel check a transfer's progress callback polls.
 struct CancelHook {
   DownloadCancelFn cancel = nullptr;

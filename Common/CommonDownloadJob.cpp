@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "CommonCancel.h"
 #include "CommonTime.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -16,8 +17,6 @@ namespace {
 constexpr apr_int64_t kNanocasterUnknownSize = 44000000;
 constexpr apr_int64_t kUnknownSizes[] = {2147483647LL, 4294967295LL};
 
-char *reason_text(apr_status_t status, char *buffer, std::size_t size) { return apr_strerror(status, buffer, size); }
-
 const char *backup_path(const DownloadJob *job) { return apr_pstrcat(job->pool, job->spec.path, ".bak", nullptr); }
 
 void rename_logged(const char *from, const char *to, const DownloadJob *job) {
@@ -26,7 +25,7 @@ void rename_logged(const char *from, const char *to, const DownloadJob *job) {
   char reason[256];
   LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR,
         log4c_sprintf("Could not %s file for URL %s, reason: %s", "rename", job->spec.url,
-                      reason_text(status, reason, sizeof reason)));
+                      apr_strerror(status, reason, sizeof reason)));
 }
 
 bool has_icy_headers(const char *headers, std::size_t length) {
@@ -106,7 +105,7 @@ FirstChunk first_chunk(DownloadJob *job) {
 // caller's cancel check.
 int job_stopped(void *data) {
   auto *job = static_cast<DownloadJob *>(data);
-  return job->stop.load() != 0 || (job->spec.cancel != nullptr && job->spec.cancel(job->spec.context) != 0);
+  return job->stop.load() != 0 || cancel_requested(job->spec.cancel, job->spec.context);
 }
 
 std::size_t on_body(char *data, std::size_t size, std::size_t count, void *user) {
@@ -125,7 +124,7 @@ std::size_t on_body(char *data, std::size_t size, std::size_t count, void *user)
   }
   apr_size_t bytes = take;
   if (take > 0 && (apr_file_write_full(job->file, data, take, &bytes) != APR_SUCCESS || bytes != take)) {
-    LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, "Could not write downloaded data to file, check disk space...");
+    LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, WRITE_FAILED_TEXT);
     return 0;
   }
   job->written += static_cast<apr_int64_t>(take);
@@ -163,7 +162,7 @@ void make_conditional(const CurlLibrary &curl, DownloadJob *job) {
     char reason[256];
     LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR,
           log4c_sprintf("Could not %s file for URL %s, reason: %s", "back up", job->spec.url,
-                        reason_text(status, reason, sizeof reason)));
+                        apr_strerror(status, reason, sizeof reason)));
     return;
   }
   job->has_backup = true;
@@ -175,7 +174,7 @@ void delete_target(const DownloadJob *job) {
   char reason[256];
   LOG4C(DOWNLOAD_MODULE, LOG4C_WARN,
         log4c_sprintf("Could not delete file %s, reason is %s", job->spec.path,
-                      reason_text(status, reason, sizeof reason)));
+                      apr_strerror(status, reason, sizeof reason)));
 }
 
 // A successful answer without a body still leaves the target in place.
@@ -204,7 +203,7 @@ void finish_conditional(DownloadJob *job, long status) {
 }
 
 const char *failure_reason(const CurlLibrary *curl, const DownloadJob *job, CURLcode code, long status) {
-  if (job->headers_overflow) return "response headers longer than 10000 bytes";
+  if (job->headers_overflow) return HEADERS_TOO_LONG_TEXT;
   if (job->live.load() != 0 && code == CURLE_OK) return "live stream";
   if (code == CURLE_OK) return apr_psprintf(job->pool, "HTTP status %ld", status);
   if (job->error[0] != '\0') return job->error;

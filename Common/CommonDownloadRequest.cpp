@@ -222,15 +222,15 @@ int outcome(CURLcode code, const Transfer &transfer, const char *error, const Cu
   const char *url = transfer.request->url;
   if (code == CURLE_OK) return APR_SUCCESS;
   if (code == CURLE_WRITE_ERROR && transfer.cut) return APR_INCOMPLETE;
-  if (code == CURLE_ABORTED_BY_CALLBACK) return 4;
+  if (code == CURLE_ABORTED_BY_CALLBACK) return COMMON_CANCELLED;
   if (transfer.no_status)
     download_log_failure(url, "the answer has no HTTP status line");
   else if (transfer.headers_overflow)
-    download_log_failure(url, "response headers longer than 10000 bytes");
+    download_log_failure(url, HEADERS_TOO_LONG_TEXT);
   else if (transfer.too_long)
     download_log_failure(url, "response body longer than 16 MiB");
   else if (transfer.write_failed)
-    download_log_failure(url, "Could not write downloaded data to file, check disk space...");
+    download_log_failure(url, WRITE_FAILED_TEXT);
   else
     download_log_failure(url, *error != '\0' ? error : curl.easy_strerror(code));
   return APR_EGENERAL;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "CommonCancel.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -103,7 +104,7 @@ int fetch_window(HttpFile *file, apr_int64_t start, DownloadCancelFn cancel, voi
   request.cancel = cancel;
   request.cancel_context = context;
   int status = http_request(&request);
-  if (status == 4) return status;
+  if (status == COMMON_CANCELLED) return status;
   int code = http_status(request.headers, request.headers_length);
   if ((status != APR_SUCCESS && status != APR_INCOMPLETE) || code > 399)
     return fail(log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, start));
@@ -134,7 +135,7 @@ int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadC
   open_head(opened);
   int status = opened->size >= 0 ? APR_SUCCESS : fetch_window(opened, 0, cancel, context);
   if (status != APR_SUCCESS) {
-    if (status != 4) fail(log4c_sprintf("Error reading %s", url));
+    if (status != COMMON_CANCELLED) fail(log4c_sprintf("Error reading %s", url));
     apr_pool_destroy(own);
     return status;
   }

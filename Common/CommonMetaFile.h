@@ -13,6 +13,7 @@
 
 #include <cstddef>
 
+#include "CommonCancel.h"
 #include "CommonMultimedia.h"
 #include "CommonProp.h"
 
@@ -50,7 +51,7 @@ struct MetaFileParser;
 // the parse: 4 is a cancellation, anything else a failure that is logged.
 using MetaItemCallback = int (*)(const MetaFileLevels *levels, MetaFileParser *parser, void *context);
 // Returns non-zero when the parse must stop (the parse then returns 4).
-using MetaCancelCheck = int (*)(void *context);
+using MetaCancelCheck = CancelCheck;
 
 // Remembers the download folder (copied into pool) where fetched metafiles
 // are kept while they are read. Returns 0.

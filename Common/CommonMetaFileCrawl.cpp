@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "CommonMetaFileCrawl.h"
 #include "CommonCancel.h"
+#include "CommonMetaFileCrawl.h"
 #include "CommonMetaFileInternal.h"
 #include "CommonMultimedia.h"
 #include "CommonUserMessage.h"
@@ -108,7 +108,7 @@ int visit_link(const char *link, void *context) {
   mark_visited(crawl, link, visit->depth);
   const char *mime = url_mime_type(visit->pool, link, crawl->expected_class, nullptr, parser->cancel,
                                    parser->cancel_context);
-  if (parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) return COMMON_CANCELLED;
+  if (cancel_requested(parser->cancel, parser->cancel_context)) return COMMON_CANCELLED;
   if (mime == nullptr) return 0;
   const MediaTypeEntry *type = media_type_by_mime(mime, -1);
   if (wanted_media(type, crawl->expected_class)) {

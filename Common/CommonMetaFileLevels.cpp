@@ -19,7 +19,7 @@ constexpr const char *kCallbackFailedUserText = "Could not parse this metafile o
 // (or on the container alone), then the caller's callback.
 void report(MetaFileParser *parser) {
   if (parser->stop) return;
-  if (parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) {
+  if (cancel_requested(parser->cancel, parser->cancel_context)) {
     meta_stop(parser, COMMON_CANCELLED);
     return;
   }
@@ -139,7 +139,7 @@ int meta_level_open(MetaFileParser *parser, int level) {
     LOG4C(METAFILE_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
     return APR_EGENERAL;
   }
-  if (level == 2 && parser->cancel != nullptr && parser->cancel(parser->cancel_context) != 0) {
+  if (level == 2 && cancel_requested(parser->cancel, parser->cancel_context)) {
     meta_stop(parser, COMMON_CANCELLED);
   }
   levels.pool[level] = pool_create_or_die(parser->pool, METAFILE_MODULE);

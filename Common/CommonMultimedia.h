@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "CommonCancel.h"
+
 enum MediaClass : std::int32_t {
   MEDIA_VIDEO = 1,
   MEDIA_AUDIO = 2,
@@ -50,7 +52,7 @@ const MediaTypeEntry *media_type_by_mime(const char *mime_type, int length);
 // ---- URLs (CommonMultimediaUrl.cpp; logs on "CommonMultimedia") ----
 
 // Polled while a URL is probed; non-zero stops the probe.
-using UrlCancelFn = int (*)(void *context);
+using UrlCancelFn = CancelCheck;
 
 // The MIME type of url, or null when none could be found or cancel stopped
 // the probe. expected_class is 1 (video), 2 (audio), 3 (either) or 0. mms and

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "CommonCancel.h"
 #include "CommonDownload.h"
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
@@ -164,7 +165,7 @@ int url_probe_headers(apr_pool_t *pool, const char *url, int follow_redirects, c
     request.range = nullptr;
     result = http_request_retrying(&request);
   }
-  if (result == 4) return result;
+  if (result == COMMON_CANCELLED) return result;
   if (result != APR_SUCCESS && result != APR_INCOMPLETE) return APR_EGENERAL;
   int status = probe_status(request);
   if (status >= 400) {
@@ -197,7 +198,7 @@ const char *url_mime_type(apr_pool_t *pool, const char *url, int expected_class,
     const char *type = nullptr;
     const char *location = nullptr;
     int status = url_probe_headers(pool, url, 0, &type, &location, cancel, context);
-    if (status == 4) return nullptr;
+    if (status == COMMON_CANCELLED) return nullptr;
     if (status == APR_SUCCESS && location != nullptr && (previous == nullptr || std::strcmp(location, previous) != 0)) {
       if (hop == kMaxRedirects) {
         LOG4C(kModule, LOG4C_WARN, log4c_sprintf("Too many redirections for url %s", url));

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "CommonCancel.h"
 #include "CommonDownload.h"
 #include "CommonFileCache.h"
 #include "CommonFiles.h"
@@ -73,7 +74,11 @@ DlmState g_dlm;
 
 void log_at(int level, const char *message) { LOG4C(kModule, level, message); }
 
-const char *reason_of(apr_status_t status, char *buffer, std::size_t size) { return apr_strerror(status, buffer, size); }
+// The file an entry stands for in messages: its temporary file while it has
+// one, else its final name.
+const char *shown_path(const DownloadEntry *entry) {
+  return entry->temp_path != nullptr ? entry->temp_path : entry->final_path;
+}
 
 void cache_one(void (*operation)(const char *const *, int), const char *path) {
   const char *paths[] = {path};
@@ -110,6 +115,13 @@ DownloadEntry *entry_create(const char *url, const char *context_text, int flags
   return entry;
 }
 
+// Whether url's download was completed and kept under its final name.
+bool final_file_exists(const char *url) {
+  Pool pool(nullptr, kModule);
+  const char *final_path = dlm_final_path(pool, g_dlm.folder, url);
+  return final_path != nullptr && file_exists(final_path);
+}
+
 bool is_capture(const char *url) {
   for (const char *prefix : kCapturePrefixes)
     if (strncasecmp(url, prefix, std::strlen(prefix)) == 0) return true;
@@ -123,7 +135,8 @@ void delete_download(const char *path) {
   if (status == APR_SUCCESS)
     log_at(LOG4C_INFO, log4c_sprintf("Deleted download file %s", path));
   else if (!APR_STATUS_IS_ENOENT(status))
-    log_at(LOG4C_ERROR, log4c_sprintf("Could not delete file %s, reason is %s", path, reason_of(status, reason, sizeof reason)));
+    log_at(LOG4C_ERROR,
+           log4c_sprintf("Could not delete file %s, reason is %s", path, apr_strerror(status, reason, sizeof reason)));
 }
 
 void keep_completed(DownloadEntry *entry) {
@@ -140,7 +153,7 @@ void keep_completed(DownloadEntry *entry) {
                                       entry->final_path));
   else
     log_at(LOG4C_ERROR, log4c_sprintf("Could not rename file for URL %s, reason: %s", entry->url,
-                                      reason_of(status, reason, sizeof reason)));
+                                      apr_strerror(status, reason, sizeof reason)));
   const char *paths[] = {entry->temp_path, entry->final_path};
   cache_release(paths, 2);
 }
@@ -161,7 +174,7 @@ void discard(DownloadEntry *entry) {
 // Under the write lock.
 void last_reference(DownloadEntry *entry) {
   log_at(LOG4C_DEBUG, log4c_sprintf("Last reference removed for download URL: %s File %s", entry->url,
-                                    entry->temp_path != nullptr ? entry->temp_path : entry->final_path));
+                                    shown_path(entry)));
   bool cancelled = entry->discard && entry->state == DLM_DOWNLOADING;
   if (entry->discard)
     discard(entry);
@@ -300,8 +313,7 @@ int add_locked(const char *url, const char *context_text, int flags, DlmDoneFn d
   if (entry != nullptr && entry->state != DLM_FAILED && !entry->head_only) {
     if (flags & DLM_TAKE_REF) {
       ++entry->refs;
-      log_at(LOG4C_DEBUG, log4c_sprintf("Added ref (%d) in add for %s File %s", entry->refs, url,
-                                        entry->temp_path != nullptr ? entry->temp_path : entry->final_path));
+      log_at(LOG4C_DEBUG, log4c_sprintf("Added ref (%d) in add for %s File %s", entry->refs, url, shown_path(entry)));
     }
     if ((flags & DLM_KEEP_DISCARD) == 0) entry->discard = 0;
     return APR_SUCCESS;
@@ -311,16 +323,14 @@ int add_locked(const char *url, const char *context_text, int flags, DlmDoneFn d
     return APR_ENOTIMPL;
   }
   if (entry == nullptr) {
-    Pool pool(nullptr, kModule);
-    const char *final_path = dlm_final_path(pool, g_dlm.folder, url);
-    if (final_path != nullptr && file_exists(final_path))
+    if (final_file_exists(url))
       return (flags & DLM_TAKE_REF) ? lock_final_file(url, context_text, flags, done, data) : APR_SUCCESS;
   }
   return start_download(entry, url, context_text, flags, done, data);
 }
 
 void report_at_shutdown(const DownloadEntry *entry) {
-  const char *file = entry->temp_path != nullptr ? entry->temp_path : entry->final_path;
+  const char *file = shown_path(entry);
   const char *format = nullptr;
   if (entry->state == DLM_DOWNLOADING)
     format = "Active download %s for url %s still downloading at shutdown.";
@@ -396,7 +406,7 @@ int dlm_init(apr_pool_t *pool, const char *folder) {
   if (status != APR_SUCCESS && !APR_STATUS_IS_EEXIST(status)) {
     char reason[256];
     log_at(LOG4C_ERROR, log4c_sprintf("Could not create folder for storing downloaded data, reason: %s",
-                                      reason_of(status, reason, sizeof reason)));
+                                      apr_strerror(status, reason, sizeof reason)));
     return APR_EGENERAL;
   }
   cache_add_folder(g_dlm.folder);
@@ -421,8 +431,7 @@ void dlm_unref(const char *url) {
     log_at(LOG4C_ERROR, log4c_sprintf("Unreference of download that is not referenced. URL: %s", url));
   } else {
     --entry->refs;
-    log_at(LOG4C_DEBUG, log4c_sprintf("Removed ref (%d) for %s File %s", entry->refs, url,
-                                      entry->temp_path != nullptr ? entry->temp_path : entry->final_path));
+    log_at(LOG4C_DEBUG, log4c_sprintf("Removed ref (%d) for %s File %s", entry->refs, url, shown_path(entry)));
     if (entry->refs == 0) last_reference(entry);
   }
   apr_thread_rwlock_unlock(g_dlm.lock);
@@ -453,9 +462,7 @@ int dlm_ref_completed(apr_pool_t *pool, const char *url, const char **path, apr_
   DownloadEntry *entry = find(url);
   int status = APR_SUCCESS;
   if (entry == nullptr) {
-    Pool scratch(nullptr, kModule);
-    const char *final_path = dlm_final_path(scratch, g_dlm.folder, url);
-    if (final_path != nullptr && file_exists(final_path)) {
+    if (final_file_exists(url)) {
       lock_final_file(url, nullptr, DLM_KEEP_FILE, nullptr, nullptr);
       entry = find(url);
       --entry->refs;
@@ -509,14 +516,11 @@ int ref_for_head(const char *url, apr_int64_t head_bytes) {
   DownloadEntry *entry = find(url);
   if (entry != nullptr && entry->state != DLM_FAILED) {
     ++entry->refs;
-    log_at(LOG4C_DEBUG, log4c_sprintf("Added ref (%d) for %s File %s", entry->refs, url,
-                                      entry->temp_path != nullptr ? entry->temp_path : entry->final_path));
+    log_at(LOG4C_DEBUG, log4c_sprintf("Added ref (%d) for %s File %s", entry->refs, url, shown_path(entry)));
     return APR_SUCCESS;
   }
   if (entry == nullptr) {
-    Pool scratch(nullptr, kModule);
-    const char *final_path = dlm_final_path(scratch, g_dlm.folder, url);
-    if (final_path != nullptr && file_exists(final_path))
+    if (final_file_exists(url))
       return lock_final_file(url, nullptr, DLM_KEEP_FILE, nullptr, nullptr);
   }
   if (is_capture(url)) {
@@ -547,8 +551,8 @@ int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, Down
     int status = APR_EGENERAL;
     if (state == HeadState::failed)
       log_at(LOG4C_WARN, log4c_sprintf("Could not get the head of url %s, its download failed", url));
-    else if (cancel != nullptr && cancel(context) != 0)
-      status = 4;
+    else if (cancel_requested(cancel, context))
+      status = COMMON_CANCELLED;
     else if (apr_time_now() >= deadline)
       log_at(LOG4C_WARN, log4c_sprintf("Could not get the head of url %s in time", url));
     else {

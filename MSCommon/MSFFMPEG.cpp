@@ -1,6 +1,7 @@
 // ffmpeg start-up and shut-down, the log hook and the read cancellation value.
 #include "MSFFMPEG.h"
 
+#include "CommonCancel.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
 #include "MSFFMPEGInternal.h"
@@ -69,4 +70,4 @@ void set_read_cancel(ReadCancelFn callback, void *context) {
   read_cancel_context = context;
 }
 
-bool ffmpeg_read_cancelled() { return read_cancel != nullptr && read_cancel(read_cancel_context) != 0; }
+bool ffmpeg_read_cancelled() { return cancel_requested(read_cancel, read_cancel_context); }

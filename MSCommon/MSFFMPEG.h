@@ -19,8 +19,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "CommonCancel.h"
+
 // Polled by reads of network inputs; non-zero stops the read.
-using ReadCancelFn = int (*)(void *context);
+using ReadCancelFn = CancelCheck;
 
 // Creates the module pool (FATAL "Unable to create memory pool for this file,
 // reason: %s, shutting down..." and exit -1 on failure) and installs the log
