@@ -74,6 +74,13 @@ int msms_scan_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *pat
 // Reads the playlist files the walk noted. Returns 0, 4 or 20014 (logged).
 int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan);
 
+// Shared by the item and feed modules: the cancel check of a parser or a
+// download, context being the ScanContext; 1 when the scan is cancelled.
+int msms_url_cancel(void *context);
+
+// mime cut before its parameters ("audio/mpeg; charset=x" -> "audio/mpeg").
+const char *msms_mime_base(apr_pool_t *pool, const char *mime);
+
 // Shared by the item and feed modules: creates an object under parent (may be
 // null) with list stored, tagged, marked as seen and, with url->index, filed
 // into the views under item_class. *oid receives it. Returns 0 or 20014.
