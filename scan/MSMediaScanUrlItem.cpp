@@ -172,6 +172,15 @@ int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, 
   return APR_SUCCESS;
 }
 
+bool is_container(const char *item_class) {
+  return item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
+}
+
+// The class stored among props, null when none is.
+const char *stored_class(apr_pool_t *pool, PropList *props) {
+  return prop_count(props, PROP_UPNP_CLASS) > 0 ? prop_get(pool, props, PROP_UPNP_CLASS, 0) : nullptr;
+}
+
 // Brings the tags of oid (its properties into *stored) in line with the
 // source; an object that needs only re-indexing is re-indexed here, one that
 // lost a tag sets *rebuild.
@@ -180,9 +189,9 @@ int sync_object_tags(apr_pool_t *pool, ScanContext *scan, const char *oid, PropL
   bool reindex = false;
   if (msms_sync_tags(pool, scan, oid, *stored, rebuild, &reindex) != APR_SUCCESS) return APR_EGENERAL;
   if (*rebuild || !reindex) return APR_SUCCESS;
-  const char *item_class = prop_count(*stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, *stored, PROP_UPNP_CLASS, 0) : nullptr;
+  const char *item_class = stored_class(pool, *stored);
   // Nested playlists are reached through their parent alone and were never filed.
-  if (item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0) return APR_SUCCESS;
+  if (is_container(item_class)) return APR_SUCCESS;
   if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class), nullptr) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not index object %s, ignoring...", oid));
   }
@@ -212,9 +221,7 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
 // feed gives itself, which changes only with the feed, as the server's
 // validators do.
 const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored) {
-  const char *item_class = prop_count(stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, stored, PROP_UPNP_CLASS, 0) : nullptr;
-  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
-  return container && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
+  return is_container(stored_class(pool, stored)) && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
 }
 
 // An existing object of url: kept (*kept) when its tags, title and the
@@ -328,8 +335,8 @@ int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, cons
   }
   if (!u->index) return APR_SUCCESS;
   const char *item_class = prop_get(pool, list, PROP_UPNP_CLASS, 0);
-  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
-  if (msms_index_object(pool, scan->library, *oid, container ? item_class : msms_index_class(item_class), list) != APR_SUCCESS) {
+  const char *index_class = is_container(item_class) ? item_class : msms_index_class(item_class);
+  if (msms_index_object(pool, scan->library, *oid, index_class, list) != APR_SUCCESS) {
     return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", *oid));
   }
   return APR_SUCCESS;
