@@ -86,3 +86,10 @@ const char *msms_mime_base(apr_pool_t *pool, const char *mime);
 // into the views under item_class. *oid receives it. Returns 0 or 20014.
 int msms_url_store_object(apr_pool_t *pool, UrlScan *url, const char *parent, const char *signature, PropList *list,
                           const char **oid);
+
+// An item of media_class titled title: its class, title and (with
+// url->index) its library view added to list, then stored as
+// msms_url_store_object does and counted as created. internet chooses the
+// view of online media. Returns 0 or 20014.
+int msms_url_store_item(apr_pool_t *pool, UrlScan *url, const char *parent, const char *signature, PropList *list,
+                        int media_class, const char *title, int internet, const char **oid);

@@ -86,18 +86,11 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *re
   for (int slot : kCopied) {
     if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
   }
-  const UrlItemClass &row = msms_url_item_class(media_class);
-  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
-  prop_add(pool, list, PROP_DC_TITLE, title);
-  const char *view = msms_system_view_path(pool, row.kind, run.base == nullptr, 0);
-  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
   const char *oid = nullptr;
-  if (msms_url_store_object(pool, u, run.container, nullptr, list, &oid) != APR_SUCCESS) {
+  if (msms_url_store_item(pool, u, run.container, nullptr, list, media_class, title, run.base == nullptr, &oid) !=
+      APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not add metafile item %s", res));
-    return APR_SUCCESS;
   }
-  u->scan->created[media_class]++;
-  u->scan->up_to_date[media_class]++;
   return APR_SUCCESS;
 }
 

@@ -266,7 +266,6 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
 }
 
 int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char *title, const char **oid) {
-  ScanContext *scan = u->scan;
   int media_class = decide_class(inspected, u->expected_class);
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
@@ -279,15 +278,7 @@ int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const 
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
-  const UrlItemClass &row = msms_url_item_class(media_class);
-  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
-  prop_add(pool, list, PROP_DC_TITLE, title);
-  const char *view = msms_system_view_path(pool, row.kind, 1, 0);
-  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
-  if (msms_url_store_object(pool, u, nullptr, inspected.validators, list, oid) != APR_SUCCESS) return APR_EGENERAL;
-  scan->created[media_class]++;
-  scan->up_to_date[media_class]++;
-  return APR_SUCCESS;
+  return msms_url_store_item(pool, u, nullptr, inspected.validators, list, media_class, title, 1, oid);
 }
 
 int replace_links(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
@@ -339,6 +330,19 @@ int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, cons
   if (msms_index_object(pool, scan->library, *oid, index_class, list) != APR_SUCCESS) {
     return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", *oid));
   }
+  return APR_SUCCESS;
+}
+
+int msms_url_store_item(apr_pool_t *pool, UrlScan *u, const char *parent, const char *signature, PropList *list,
+                        int media_class, const char *title, int internet, const char **oid) {
+  const UrlItemClass &row = msms_url_item_class(media_class);
+  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
+  prop_add(pool, list, PROP_DC_TITLE, title);
+  const char *view = msms_system_view_path(pool, row.kind, internet, 0);
+  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  if (msms_url_store_object(pool, u, parent, signature, list, oid) != APR_SUCCESS) return APR_EGENERAL;
+  u->scan->created[media_class]++;
+  u->scan->up_to_date[media_class]++;
   return APR_SUCCESS;
 }
 
