@@ -142,8 +142,7 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
   // I/O error): its rollback is then done already, and the connection free
   // for the next begin.
   const DbLink &link = medialib ? conn->medialib : conn->admin;
-  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle));
-  if (&texts == &kRollback && sqlite3_get_autocommit(native) != 0) {
+  if (&texts == &kRollback && !db_in_transaction(link)) {
     flag = 0;
     return APR_SUCCESS;
   }

@@ -66,6 +66,8 @@ void db_link_keep_prepared(apr_pool_t *pool, DbLink *link) {
   *link->prepared = DbPrepared{own, apr_hash_make(own)};
 }
 
+bool db_in_transaction(DbLink link) { return sqlite3_get_autocommit(native_of(link)) == 0; }
+
 void db_link_retry_busy(apr_pool_t *pool, DbLink *link) {
   sqlite3 *native = native_of(*link);
   link->busy_budget = static_cast<int *>(apr_pcalloc(pool, sizeof(int)));
@@ -217,10 +219,9 @@ template <typename Run>
 int run_kept(DbLink link, const char *format, Run run) {
   PreparedStatement *statement = prepared(link, format);
   if (statement == nullptr) return -1;
-  sqlite3 *native = native_of(link);
-  const bool in_transaction = sqlite3_get_autocommit(native) == 0;
+  const bool in_transaction = db_in_transaction(link);
   int rv = run(statement);
-  if (rv != 0 && (!in_transaction || sqlite3_get_autocommit(native) == 0)) {
+  if (rv != 0 && (!in_transaction || db_in_transaction(link))) {
     forget(link, format, statement);
     statement = prepared(link, format);
     if (statement != nullptr) rv = run(statement);

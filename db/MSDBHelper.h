@@ -28,6 +28,10 @@ struct DbLink {
 // retries of its steps, after which it fails with "database is locked".
 void db_link_retry_busy(apr_pool_t *pool, DbLink *link);
 
+// True while SQLite holds a transaction open on link. SQLite ends one by
+// itself on some failures (a full disk, an I/O error).
+bool db_in_transaction(DbLink link);
+
 // Keeps the statements db_exec_prepared runs on link prepared, in a new
 // child of pool: pool must be the one whose clean-up closes the link, so
 // that the statements are finalized before it.

@@ -175,8 +175,6 @@ const char *answer_key(apr_pool_t *pool, const char *album_key, const char *guid
                       guid_key != nullptr ? 'g' : '-', guid_key != nullptr ? guid_key : "");
 }
 
-const char *copy(apr_pool_t *pool, const char *text) { return text != nullptr ? apr_pstrdup(pool, text) : nullptr; }
-
 }  // namespace
 
 AlbumArt msms_find_album_art(apr_pool_t *pool, apr_hash_t *cache, const char *path,
@@ -190,13 +188,14 @@ AlbumArt msms_find_album_art(apr_pool_t *pool, apr_hash_t *cache, const char *pa
   const char *guid_key = guid != nullptr && guid[0] != '\0' ? str_lower(pool, guid) : nullptr;
   apr_hash_t *answers = folder_images(cache, folder)->answers;
   const char *key = answer_key(pool, album_key, guid_key);
+  // apr_pstrdup keeps a missing url missing.
   if (const auto *known = static_cast<const AlbumArt *>(apr_hash_get(answers, key, APR_HASH_KEY_STRING))) {
-    return AlbumArt{copy(pool, known->large), copy(pool, known->small)};
+    return AlbumArt{apr_pstrdup(pool, known->large), apr_pstrdup(pool, known->small)};
   }
   const AlbumArt art = find_in_folder(pool, cache, folder, album_key, guid_key);
   apr_pool_t *own = apr_hash_pool_get(cache);
   auto *kept = static_cast<AlbumArt *>(apr_palloc(own, sizeof(AlbumArt)));
-  *kept = AlbumArt{copy(own, art.large), copy(own, art.small)};
+  *kept = AlbumArt{apr_pstrdup(own, art.large), apr_pstrdup(own, art.small)};
   apr_hash_set(answers, apr_pstrdup(own, key), APR_HASH_KEY_STRING, kept);
   return art;
 }

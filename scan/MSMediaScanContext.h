@@ -26,6 +26,11 @@ struct ScanPrefetch;
 struct TreeReader;
 struct AheadJob;
 
+// The marks a scan leaves on objects (msdb_mark_object) for the sweep that
+// ends it: seen and kept, or replaced by a new object.
+inline constexpr int MSMS_MARK_REPLACED = 1;
+inline constexpr int MSMS_MARK_SEEN = 2;
+
 struct ScanContext {
   apr_pool_t *pool;
   const ScanLibrary *library;

@@ -29,9 +29,6 @@
 
 namespace {
 
-constexpr int kSeenFlag = 2;
-constexpr int kReplacedFlag = 1;
-
 enum class Existing { kept, ignored, replaced, failed };
 
 // Per file: what the walk knows plus the decisions of the first steps.
@@ -115,7 +112,7 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
   if (reindex_needed && reindex(pool, scan, oid, item_class, nullptr) != APR_SUCCESS) return Existing::failed;
   // The source's association with the object needs no check: the look-up
   // found the object among those the source holds.
-  if (msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return Existing::failed;
+  if (msdb_mark_object(pool, scan->db, oid, MSMS_MARK_SEEN) != APR_SUCCESS) return Existing::failed;
   scan->up_to_date[media_class]++;
   if (media_class == MEDIA_VIDEO) remember_video(folder, work.item.path, oid);
   return Existing::kept;
@@ -136,7 +133,7 @@ Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, co
   if (!rebuild && str_compare(signature, work.file->signature) == 0) {
     return keep_up_to_date(pool, work, folder, oid, stored, media_class, item_class, reindex_needed);
   }
-  if (msdb_mark_object(pool, scan->db, oid, kReplacedFlag) != APR_SUCCESS) return Existing::failed;
+  if (msdb_mark_object(pool, scan->db, oid, MSMS_MARK_REPLACED) != APR_SUCCESS) return Existing::failed;
   return Existing::replaced;
 }
 
@@ -204,7 +201,7 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
   }
   if (msdb_add_prop_list(pool, scan->db, oid, list) != APR_SUCCESS ||
       msms_store_tags(pool, scan, oid, list) != APR_SUCCESS ||
-      msdb_mark_object(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) {
+      msdb_mark_object(pool, scan->db, oid, MSMS_MARK_SEEN) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   if (reindex(pool, scan, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0), list) != APR_SUCCESS) return APR_EGENERAL;

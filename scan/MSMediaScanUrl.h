@@ -74,8 +74,22 @@ int msms_scan_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *pat
 // Reads the playlist files the walk noted. Returns 0, 4 or 20014 (logged).
 int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan);
 
+// Shared by the item and feed modules: the cancel check of a parser or a
+// download, context being the ScanContext; 1 when the scan is cancelled.
+int msms_url_cancel(void *context);
+
+// mime cut before its parameters ("audio/mpeg; charset=x" -> "audio/mpeg").
+const char *msms_mime_base(apr_pool_t *pool, const char *mime);
+
 // Shared by the item and feed modules: creates an object under parent (may be
 // null) with list stored, tagged, marked as seen and, with url->index, filed
 // into the views under item_class. *oid receives it. Returns 0 or 20014.
 int msms_url_store_object(apr_pool_t *pool, UrlScan *url, const char *parent, const char *signature, PropList *list,
                           const char **oid);
+
+// An item of media_class titled title: its class, title and (with
+// url->index) its library view added to list, then stored as
+// msms_url_store_object does and counted as created. internet chooses the
+// view of online media. Returns 0 or 20014.
+int msms_url_store_item(apr_pool_t *pool, UrlScan *url, const char *parent, const char *signature, PropList *list,
+                        int media_class, const char *title, int internet, const char **oid);

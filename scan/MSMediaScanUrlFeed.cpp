@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr int kSeenFlag = 2;
-constexpr int kReplacedFlag = 1;
 constexpr const char *kPlaylistClass = "object.container.playlistContainer";
 
 struct PlaylistRun {
@@ -35,11 +33,6 @@ struct PlaylistRun {
   const char *base;  // folder of a local playlist, null for a web one
   int taken;         // entries taken from sub-items of the current item
 };
-
-int parse_cancel(void *context) {
-  const ScanContext *scan = static_cast<const ScanContext *>(context);
-  return cancel_requested(scan->cancel, scan->cancel_context) ? 1 : 0;
-}
 
 // An entry's value, null when it has none or an empty one.
 const char *value_of(apr_pool_t *pool, PropList *list, int slot) {
@@ -83,7 +76,7 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *re
              const MediaTypeEntry *type) {
   UrlScan *u = run.u;
   const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
-  mime = mime != nullptr ? apr_pstrndup(pool, mime, std::strcspn(mime, ";( \t")) : type->mime_type;
+  mime = mime != nullptr ? msms_mime_base(pool, mime) : type->mime_type;
   const MediaTypeEntry *by_mime = media_type_by_mime(mime, -1);
   const int media_class = entry_class(by_mime->media_class != MEDIA_UNKNOWN ? by_mime : type, u->expected_class);
   PropList *list = prop_list_create(pool);
@@ -93,18 +86,11 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *re
   for (int slot : kCopied) {
     if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
   }
-  const UrlItemClass &row = msms_url_item_class(media_class);
-  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
-  prop_add(pool, list, PROP_DC_TITLE, title);
-  const char *view = msms_system_view_path(pool, row.kind, run.base == nullptr, 0);
-  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
   const char *oid = nullptr;
-  if (msms_url_store_object(pool, u, run.container, nullptr, list, &oid) != APR_SUCCESS) {
+  if (msms_url_store_item(pool, u, run.container, nullptr, list, media_class, title, run.base == nullptr, &oid) !=
+      APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not add metafile item %s", res));
-    return APR_SUCCESS;
   }
-  u->scan->created[media_class]++;
-  u->scan->up_to_date[media_class]++;
   return APR_SUCCESS;
 }
 
@@ -154,7 +140,7 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
 
 int on_entry(const MetaFileLevels *levels, MetaFileParser *, void *context) {
   PlaylistRun &run = *static_cast<PlaylistRun *>(context);
-  if (parse_cancel(run.u->scan)) return COMMON_CANCELLED;
+  if (msms_url_cancel(run.u->scan)) return COMMON_CANCELLED;
   if (levels->list[3] != nullptr) {
     run.taken++;
     return take_entry(run, levels->list[3], levels->list[2]);
@@ -228,11 +214,11 @@ int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *ty
   if (make_container(pool, u, path_or_url, title, parent, signature, internet, oid) != APR_SUCCESS) return APR_EGENERAL;
   apr_hash_set(u->active, key, APR_HASH_KEY_STRING, key);
   PlaylistRun run{pool, u, nullptr, *oid, internet ? nullptr : path_dirname(pool, path), 0};
-  const int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, parse_cancel, u->scan);
+  const int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
   apr_hash_set(u->active, key, APR_HASH_KEY_STRING, nullptr);
   // A file that turned out to be no playlist leaves no container behind.
   if (status != APR_SUCCESS && status != COMMON_CANCELLED &&
-      msdb_mark_object(pool, u->scan->db, *oid, kReplacedFlag) != APR_SUCCESS) {
+      msdb_mark_object(pool, u->scan->db, *oid, MSMS_MARK_REPLACED) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   if (status != APR_SUCCESS) return parse_result(path, status);
@@ -250,9 +236,9 @@ int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, co
   if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
   if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {
     scan->up_to_date[MEDIA_METAFILE]++;
-    return msdb_mark_subtree(pool, scan->db, lookup.oid, kSeenFlag);
+    return msdb_mark_subtree(pool, scan->db, lookup.oid, MSMS_MARK_SEEN);
   }
-  if (lookup.oid != nullptr && msdb_mark_object(pool, scan->db, lookup.oid, kReplacedFlag) != APR_SUCCESS) return APR_EGENERAL;
+  if (lookup.oid != nullptr && msdb_mark_object(pool, scan->db, lookup.oid, MSMS_MARK_REPLACED) != APR_SUCCESS) return APR_EGENERAL;
   const char *oid = nullptr;
   const int status = msms_process_playlist(pool, &u, type, url, path_strip_extension(pool, path_last_component(path)),
                                            nullptr, signature, &oid);

@@ -31,9 +31,6 @@
 
 namespace {
 
-constexpr int kSeenFlag = 2;
-constexpr int kReplacedFlag = 1;
-
 // The schemes whose URLs the engine can fetch or hand to a player.
 constexpr const char *kSpokenSchemes[] = {"http://", "https://", "mms://", "mmsh://", "mmst://", "rtsp://", "pnm://"};
 
@@ -54,15 +51,6 @@ struct Inspected {
   apr_int64_t size;        // the content length, -1 when unknown
 };
 
-int url_cancel(void *context) {
-  const ScanContext *scan = static_cast<const ScanContext *>(context);
-  return cancel_requested(scan->cancel, scan->cancel_context) ? 1 : 0;
-}
-
-const char *cut_parameters(apr_pool_t *pool, const char *mime) {
-  return apr_pstrndup(pool, mime, std::strcspn(mime, ";( \t"));
-}
-
 // The Last-Modified and ETag lines of headers, the validators of a later
 // conditional request.
 const char *validators_of(apr_pool_t *pool, const char *headers, std::size_t length) {
@@ -78,11 +66,11 @@ int inspect(apr_pool_t *pool, UrlScan *u, Inspected *out) {
   if (!scheme_spoken(u->url)) return APR_EGENERAL;
   const int probe_class = u->expected_class == MEDIA_IMAGE ? 0 : u->expected_class;
   const char *final_url = nullptr;
-  const char *mime = url_mime_type(pool, u->url, probe_class, &final_url, url_cancel, scan);
-  if (url_cancel(scan)) return COMMON_CANCELLED;
+  const char *mime = url_mime_type(pool, u->url, probe_class, &final_url, msms_url_cancel, scan);
+  if (msms_url_cancel(scan)) return COMMON_CANCELLED;
   if (mime == nullptr) return APR_EGENERAL;
   if (final_url != nullptr) out->url = final_url;
-  out->mime = cut_parameters(pool, mime);
+  out->mime = msms_mime_base(pool, mime);
   out->type = media_type_by_mime(out->mime, -1);
   if (out->type->media_class == MEDIA_UNKNOWN || out->type->media_class == MEDIA_TEXT) {
     const char *extension = path_extension(out->url, 1);
@@ -93,7 +81,7 @@ int inspect(apr_pool_t *pool, UrlScan *u, Inspected *out) {
   if (!out->http) return APR_SUCCESS;
   char *headers = nullptr;
   std::size_t length = 0;
-  const int status = http_get_headers(pool, out->url, &headers, &length, url_cancel, scan);
+  const int status = http_get_headers(pool, out->url, &headers, &length, msms_url_cancel, scan);
   // A type known from the url's extension alone says nothing of the
   // server: a server that does not answer fails the inspection.
   if (status != APR_SUCCESS || headers == nullptr) return status == COMMON_CANCELLED ? status : APR_EGENERAL;
@@ -134,7 +122,7 @@ struct OnlineProbe {
 bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
   *probe = OnlineProbe{{}, {}, -1};
   return stream_probe(pool, path_or_url, &probe->video, &probe->audio, &probe->duration, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, url_cancel,
+                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, msms_url_cancel,
                       u->scan) == APR_SUCCESS;
 }
 
@@ -146,7 +134,7 @@ bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlinePr
 int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
   *ok = false;
   DlmHeadCopy copy{};
-  const int status = dlm_ref_head(pool, url, URL_HEAD_BYTES, url_cancel, u->scan, &copy);
+  const int status = dlm_ref_head(pool, url, URL_HEAD_BYTES, msms_url_cancel, u->scan, &copy);
   if (status == COMMON_CANCELLED) return status;
   // A live stream is refused, and a server that failed or stalled the copy
   // would fail ranged reads as well: the item goes without stream facts.
@@ -155,7 +143,7 @@ int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe
   *ok = probe_input(pool, u, url, probe);
   http_file_withdraw_head(url);
   dlm_unref(url);
-  return url_cancel(u->scan) ? COMMON_CANCELLED : APR_SUCCESS;
+  return msms_url_cancel(u->scan) ? COMMON_CANCELLED : APR_SUCCESS;
 }
 
 // The stream facts of an online probe as attributes of res; the probe's
@@ -184,6 +172,15 @@ int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, 
   return APR_SUCCESS;
 }
 
+bool is_container(const char *item_class) {
+  return item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
+}
+
+// The class stored among props, null when none is.
+const char *stored_class(apr_pool_t *pool, PropList *props) {
+  return prop_count(props, PROP_UPNP_CLASS) > 0 ? prop_get(pool, props, PROP_UPNP_CLASS, 0) : nullptr;
+}
+
 // Brings the tags of oid (its properties into *stored) in line with the
 // source; an object that needs only re-indexing is re-indexed here, one that
 // lost a tag sets *rebuild.
@@ -192,9 +189,9 @@ int sync_object_tags(apr_pool_t *pool, ScanContext *scan, const char *oid, PropL
   bool reindex = false;
   if (msms_sync_tags(pool, scan, oid, *stored, rebuild, &reindex) != APR_SUCCESS) return APR_EGENERAL;
   if (*rebuild || !reindex) return APR_SUCCESS;
-  const char *item_class = prop_count(*stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, *stored, PROP_UPNP_CLASS, 0) : nullptr;
+  const char *item_class = stored_class(pool, *stored);
   // Nested playlists are reached through their parent alone and were never filed.
-  if (item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0) return APR_SUCCESS;
+  if (is_container(item_class)) return APR_SUCCESS;
   if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class), nullptr) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not index object %s, ignoring...", oid));
   }
@@ -208,7 +205,7 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
   apr_array_header_t *entries = nullptr;
   if (msdb_subtree_objects(pool, scan->db, container, &entries) != APR_SUCCESS) return APR_EGENERAL;
   for (int i = 0; i < entries->nelts && !*rebuild; ++i) {
-    if (url_cancel(scan)) return COMMON_CANCELLED;
+    if (msms_url_cancel(scan)) return COMMON_CANCELLED;
     Pool work(pool, MSMS_MODULE);
     PropList *stored = nullptr;
     if (sync_object_tags(work, scan, APR_ARRAY_IDX(entries, i, const char *), &stored, rebuild) != APR_SUCCESS) {
@@ -224,9 +221,7 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
 // feed gives itself, which changes only with the feed, as the server's
 // validators do.
 const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored) {
-  const char *item_class = prop_count(stored, PROP_UPNP_CLASS) > 0 ? prop_get(pool, stored, PROP_UPNP_CLASS, 0) : nullptr;
-  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
-  return container && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
+  return is_container(stored_class(pool, stored)) && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
 }
 
 // An existing object of url: kept (*kept) when its tags, title and the
@@ -254,15 +249,15 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
     int answer = 1;
     char *validators = nullptr;
     const int status = http_check_changed(pool, u->url, signature != nullptr ? signature : "", &answer, &validators,
-                                          url_cancel, scan);
+                                          msms_url_cancel, scan);
     if (status == COMMON_CANCELLED) return status;
     if (status != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not determine if URL %s has changed", u->url));
     changed = status != APR_SUCCESS || answer != 0;
   }
   // The entries of a replaced feed go with the sweep: nothing marks them.
-  if (changed) return msdb_mark_object(pool, scan->db, oid, kReplacedFlag);
+  if (changed) return msdb_mark_object(pool, scan->db, oid, MSMS_MARK_REPLACED);
   scan->up_to_date[counter]++;
-  if (msdb_mark_subtree(pool, scan->db, oid, kSeenFlag) != APR_SUCCESS) return APR_EGENERAL;
+  if (msdb_mark_subtree(pool, scan->db, oid, MSMS_MARK_SEEN) != APR_SUCCESS) return APR_EGENERAL;
   if (msdb_add_object_source(pool, scan->db, oid, scan->source_oid, nullptr) != APR_SUCCESS) {
     return msms_fail("Could not add media source - object relation");
   }
@@ -271,7 +266,6 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
 }
 
 int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char *title, const char **oid) {
-  ScanContext *scan = u->scan;
   int media_class = decide_class(inspected, u->expected_class);
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
@@ -284,15 +278,7 @@ int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const 
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
-  const UrlItemClass &row = msms_url_item_class(media_class);
-  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
-  prop_add(pool, list, PROP_DC_TITLE, title);
-  const char *view = msms_system_view_path(pool, row.kind, 1, 0);
-  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
-  if (msms_url_store_object(pool, u, nullptr, inspected.validators, list, oid) != APR_SUCCESS) return APR_EGENERAL;
-  scan->created[media_class]++;
-  scan->up_to_date[media_class]++;
-  return APR_SUCCESS;
+  return msms_url_store_item(pool, u, nullptr, inspected.validators, list, media_class, title, 1, oid);
 }
 
 int replace_links(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
@@ -312,6 +298,15 @@ int report_uninspected(const char *url, int status) {
 
 }  // namespace
 
+int msms_url_cancel(void *context) {
+  const ScanContext *scan = static_cast<const ScanContext *>(context);
+  return cancel_requested(scan->cancel, scan->cancel_context) ? 1 : 0;
+}
+
+const char *msms_mime_base(apr_pool_t *pool, const char *mime) {
+  return apr_pstrndup(pool, mime, std::strcspn(mime, ";( \t"));
+}
+
 const UrlItemClass &msms_url_item_class(int media_class) {
   for (const UrlItemClass &row : URL_ITEM_CLASSES) {
     if (row.media_class == media_class) return row;
@@ -326,15 +321,28 @@ int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, cons
     return msms_fail("Could not create object");
   }
   if (msdb_add_prop_list(pool, scan->db, *oid, list) != APR_SUCCESS || msms_store_tags(pool, scan, *oid, list) != APR_SUCCESS ||
-      msdb_mark_object(pool, scan->db, *oid, kSeenFlag) != APR_SUCCESS) {
+      msdb_mark_object(pool, scan->db, *oid, MSMS_MARK_SEEN) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   if (!u->index) return APR_SUCCESS;
   const char *item_class = prop_get(pool, list, PROP_UPNP_CLASS, 0);
-  const bool container = item_class != nullptr && std::strncmp(item_class, "object.container", 16) == 0;
-  if (msms_index_object(pool, scan->library, *oid, container ? item_class : msms_index_class(item_class), list) != APR_SUCCESS) {
+  const char *index_class = is_container(item_class) ? item_class : msms_index_class(item_class);
+  if (msms_index_object(pool, scan->library, *oid, index_class, list) != APR_SUCCESS) {
     return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", *oid));
   }
+  return APR_SUCCESS;
+}
+
+int msms_url_store_item(apr_pool_t *pool, UrlScan *u, const char *parent, const char *signature, PropList *list,
+                        int media_class, const char *title, int internet, const char **oid) {
+  const UrlItemClass &row = msms_url_item_class(media_class);
+  prop_add(pool, list, PROP_UPNP_CLASS, row.item_class);
+  prop_add(pool, list, PROP_DC_TITLE, title);
+  const char *view = msms_system_view_path(pool, row.kind, internet, 0);
+  if (u->index) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  if (msms_url_store_object(pool, u, parent, signature, list, oid) != APR_SUCCESS) return APR_EGENERAL;
+  u->scan->created[media_class]++;
+  u->scan->up_to_date[media_class]++;
   return APR_SUCCESS;
 }
 

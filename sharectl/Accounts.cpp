@@ -62,7 +62,7 @@ int record_account(RunState &run, const char *text) {
   // Nothing would be recorded: say so rather than report success. An empty
   // user name with a password (":guest@domain") is the domain's anonymous
   // account and is recorded.
-  const bool nothing_before_at = parts.user[0] == '\0' && parts.password == parts.domain + std::strlen(parts.domain);
+  const bool nothing_before_at = std::strrchr(text, '@') == text;
   if (blank(parts.domain) || nothing_before_at) {
     std::printf("\n\nCould not add user account %s@%s: give it as USER:PASSWORD@DOMAIN.\n", parts.user, parts.domain);
     return APR_EGENERAL;
