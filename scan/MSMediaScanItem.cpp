@@ -8,7 +8,6 @@
 
 #include <cstring>
 
-#include "CommonEscape.h"
 #include "CommonFiles.h"
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
@@ -256,7 +255,7 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
       return APR_SUCCESS;
     default: break;
   }
-  if (scan->print) msms_print_progress(text_for_terminal(pool, file->name));
+  if (scan->print) msms_print_progress(pool, file->name);
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
   switch (classified.skip) {

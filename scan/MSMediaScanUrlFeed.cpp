@@ -262,7 +262,7 @@ int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan) {
   for (int i = 0; i < scan->playlists->nelts; ++i) {
     const PlaylistFile &file = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile);
     Pool work(pool, MSMS_MODULE);
-    if (scan->print) msms_print_progress(path_last_component(file.path));
+    if (scan->print) msms_print_progress(work, path_last_component(file.path));
     const int status = read_playlist_file(work, scan, file.path, file.url, file.type, file.signature);
     if (status != APR_SUCCESS) return status;
   }

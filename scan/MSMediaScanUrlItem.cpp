@@ -348,7 +348,7 @@ int msms_url_store_item(apr_pool_t *pool, UrlScan *u, const char *parent, const 
 
 int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   ScanContext *scan = u->scan;
-  msms_print_progress(u->url);
+  msms_print_progress(pool, u->url);
   std::fflush(stdout);
   LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Processing URL %s", u->url));
   // An unchanged URL needs nothing but the server's answer to one
