@@ -1,13 +1,16 @@
 // mlsetup DIR [CONFIG]: creates an installation folder with an empty library.
 //
 // DIR receives config.xml (a copy of CONFIG, by default the example
-// configuration of this source tree), log4cxx.properties (logging into
+// configuration that ships in the data folder: share/zentoria/ of the
+// installation, or of the build tree), log4cxx.properties (logging into
 // logs/medialib.log), data/ with the content database named
 // by the configuration and data/db/admin.db, both made from the schema,
 // data/download/ and logs/. The databases and the folders that hold them are
 // open to their owner only: the admin database keeps account passwords. A
 // folder that already holds a configuration or a data folder is left
-// untouched. Exit status: 0 done, 1 failure, 2 usage.
+// untouched. A failure removes everything this run made (the folder itself
+// when it made it), so that the same command can be tried again. Exit
+// status: 0 done, 1 failure, 2 usage.
 #include <apr_file_info.h>
 #include <apr_file_io.h>
 #include <apr_strings.h>
@@ -15,16 +18,17 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "CommonFolderSync.h"
 #include "CommonPath.h"
+#include "MLVersion.h"
 #include "MSConfig.h"
 #include "MSDBSchema.h"
+#include "PlatformExecutable.h"
 #include "ToolSupport.h"
 
 namespace {
 
 constexpr const char *kProgram = "mlsetup";
-constexpr const char *kExampleConfig = ML_EXAMPLE_CONFIG;
-constexpr const char *kExampleLogging = ML_EXAMPLE_LOGGING;
 
 bool exists(apr_pool_t *pool, const char *path) {
   apr_finfo_t info;
@@ -49,6 +53,49 @@ bool copy_file(apr_pool_t *pool, const char *from, const char *to) {
   return false;
 }
 
+// An example file of the data folder; null (after a message) when missing.
+const char *example_file(apr_pool_t *pool, const char *name) {
+  const char *path = platform_data_file(pool, name);
+  if (path == nullptr) std::fprintf(stderr, "%s: cannot find the example %s beside the program\n", kProgram, name);
+  return path;
+}
+
+// What a run made inside DIR (or DIR itself), removed again unless the run
+// succeeded: the folder of a new installation, else the two copied files
+// and the data and logs folders (the check below makes sure neither the
+// configuration nor data/ was there before).
+class MadeFiles {
+ public:
+  MadeFiles(apr_pool_t *pool, const char *dir) : pool_(pool), dir_(dir), new_dir_(!exists(pool, dir)) {}
+  ~MadeFiles() {
+    if (kept_) return;
+    if (new_dir_) {
+      folder_remove(pool_, dir_);
+      return;
+    }
+    for (const char *name : {"config.xml", "log4cxx.properties"})
+      apr_file_remove(apr_pstrcat(pool_, dir_, "/", name, nullptr), pool_);
+    for (const char *folder : folders_)
+      if (folder != nullptr && exists(pool_, folder)) folder_remove(pool_, folder);
+  }
+  MadeFiles(const MadeFiles &) = delete;
+  MadeFiles &operator=(const MadeFiles &) = delete;
+
+  // The configured data and logs folders, once the configuration is read.
+  void add_folders(const char *data, const char *logs) {
+    folders_[0] = data;
+    folders_[1] = exists(pool_, logs) ? nullptr : logs;
+  }
+  void keep() { kept_ = true; }
+
+ private:
+  apr_pool_t *pool_;
+  const char *dir_;
+  bool new_dir_;
+  bool kept_ = false;
+  const char *folders_[2] = {nullptr, nullptr};
+};
+
 int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) {
   apr_pool_t *pool = run.pool();
   const char *config_copy = apr_pstrcat(pool, dir, "/config.xml", nullptr);
@@ -58,14 +105,19 @@ int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) 
                  dir);
     return 1;
   }
+  const char *logging = example_file(pool, "log4cxx.properties");
+  if (config == nullptr) config = example_file(pool, "config.xml");
+  if (logging == nullptr || config == nullptr) return 1;
+  MadeFiles made(pool, dir);
   if (!make_dir(pool, dir)) return 1;
   if (!copy_file(pool, config, config_copy) ||
-      !copy_file(pool, kExampleLogging, apr_pstrcat(pool, dir, "/log4cxx.properties", nullptr)))
+      !copy_file(pool, logging, apr_pstrcat(pool, dir, "/log4cxx.properties", nullptr)))
     return 1;
   const char *content_db = nullptr;
   const char *admin_db = nullptr;
   if (!run.library_paths(dir, argv0, &content_db, &admin_db)) return 1;
   const MSConfigPaths *paths = msconfig_paths();
+  made.add_folders(paths->data_dir, paths->logs_dir);
   for (const char *folder : std::initializer_list<const char *>{paths->data_dir, path_dirname(pool, content_db),
                                                                 path_dirname(pool, admin_db)}) {
     if (!make_dir(pool, folder, kOwnerOnly)) return 1;
@@ -74,6 +126,7 @@ int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) 
     if (!make_dir(pool, folder)) return 1;
   }
   if (msdb_schema_create(pool, content_db, admin_db) != APR_SUCCESS) return 1;
+  made.keep();
   std::printf("Library created in %s (content database %s, admin database %s)\n", dir, content_db, admin_db);
   return 0;
 }
@@ -81,11 +134,12 @@ int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) 
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && ml_version_option(kProgram, argv[1])) return 0;
   if (argc < 2 || argc > 3) {
     std::fprintf(stderr, "usage: %s DIR [CONFIG]\n", kProgram);
     return 2;
   }
   ToolRun run(kProgram);
   if (!run.ok()) return 1;
-  return setup(run, argv[1], argc == 3 ? argv[2] : kExampleConfig, argv[0]);
+  return setup(run, argv[1], argc == 3 ? argv[2] : nullptr, argv[0]);
 }
