@@ -26,6 +26,19 @@ class MlbrowseTest : public ::testing::Test {
 
 }  // namespace
 
+// --help was an "invalid option"; help and version need no library.
+TEST(MlbrowseAnywhere, HelpWasAnInvalidOption) {
+  TempDir elsewhere;
+  for (const char *flag : {"-h", "--help"}) {
+    ProgramResult r = run_program(built_program("tools/mlbrowse"), {flag}, elsewhere.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("usage: mlbrowse [options] browse ID\n")) << r.out;
+  }
+  ProgramResult version = run_program(built_program("tools/mlbrowse"), {"--version"}, elsewhere.path());
+  EXPECT_EQ(version.status, 0) << version.err;
+  EXPECT_TRUE(version.out.starts_with("mlbrowse ")) << version.out;
+}
+
 TEST_F(MlbrowseTest, BrowsePrintsTheRootsChildrenAndCounts) {
   ProgramResult result = mlbrowse({"browse", "0"});
   EXPECT_EQ(result.status, 0);
