@@ -2,6 +2,7 @@
 // stray arguments and the exit status.
 #include <expat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -125,6 +126,26 @@ TEST_F(SharectlCli, LibraryLockedByAnotherWriterIsRefusedAtOnce) {
             std::string::npos);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(sharectl({"-L"}).status, 0);
+}
+
+// The lock file was 0644: another user could open it, hold a lock and make
+// every run fail as "locked". New and old (0644) lock files end owner-only.
+TEST_F(SharectlCli, LibraryLockFileWasOpenToOtherUsers) {
+  const std::string lock = install.file("logs/zentoria.ZentoriaMediaLibLock");
+  for (bool existed : {false, true}) {
+    std::filesystem::remove(lock);
+    if (existed) {
+      write_file(lock, "");
+      ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+    }
+    const mode_t old_mask = umask(022);
+    ProgramResult r = sharectl({"-L"});
+    umask(old_mask);
+    EXPECT_EQ(r.status, 0) << r.out;
+    struct stat info {};
+    ASSERT_EQ(stat(lock.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << existed;
+  }
 }
 
 TEST_F(SharectlCli, AnonymousAccountIsKeptUntilANamedOneReplacesIt) {
