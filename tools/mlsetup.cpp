@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 #include "CommonFolderSync.h"
 #include "CommonPath.h"
@@ -60,40 +61,38 @@ const char *example_file(apr_pool_t *pool, const char *name) {
   return path;
 }
 
-// What a run made inside DIR (or DIR itself), removed again unless the run
-// succeeded: the folder of a new installation, else the two copied files
-// and the data and logs folders (the check below makes sure neither the
-// configuration nor data/ was there before).
+// What a run creates, removed again (the last first) unless the run
+// succeeded, so that a failed run leaves DIR as it found it. A path that
+// existed before is never noted, so never removed.
 class MadeFiles {
  public:
-  MadeFiles(apr_pool_t *pool, const char *dir) : pool_(pool), dir_(dir), new_dir_(!exists(pool, dir)) {}
+  explicit MadeFiles(apr_pool_t *pool) : pool_(pool) {}
   ~MadeFiles() {
     if (kept_) return;
-    if (new_dir_) {
-      folder_remove(pool_, dir_);
-      return;
-    }
-    for (const char *name : {"config.xml", "log4cxx.properties"})
-      apr_file_remove(apr_pstrcat(pool_, dir_, "/", name, nullptr), pool_);
-    for (const char *folder : folders_)
-      if (folder != nullptr && exists(pool_, folder)) folder_remove(pool_, folder);
+    for (auto path = made_.rbegin(); path != made_.rend(); ++path) remove(*path);
   }
   MadeFiles(const MadeFiles &) = delete;
   MadeFiles &operator=(const MadeFiles &) = delete;
 
-  // The configured data and logs folders, once the configuration is read.
-  void add_folders(const char *data, const char *logs) {
-    folders_[0] = data;
-    folders_[1] = exists(pool_, logs) ? nullptr : logs;
+  // Called before path is created.
+  void note(const char *path) {
+    if (!exists(pool_, path)) made_.push_back(path);
   }
   void keep() { kept_ = true; }
 
  private:
+  void remove(const char *path) {
+    apr_finfo_t info;
+    if (apr_stat(&info, path, APR_FINFO_TYPE, pool_) != APR_SUCCESS) return;
+    if (info.filetype == APR_DIR)
+      folder_remove(pool_, path);
+    else
+      apr_file_remove(path, pool_);
+  }
+
   apr_pool_t *pool_;
-  const char *dir_;
-  bool new_dir_;
+  std::vector<const char *> made_;
   bool kept_ = false;
-  const char *folders_[2] = {nullptr, nullptr};
 };
 
 int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) {
@@ -108,23 +107,28 @@ int setup(ToolRun &run, const char *dir, const char *config, const char *argv0) 
   const char *logging = example_file(pool, "log4cxx.properties");
   if (config == nullptr) config = example_file(pool, "config.xml");
   if (logging == nullptr || config == nullptr) return 1;
-  MadeFiles made(pool, dir);
+  MadeFiles made(pool);
+  made.note(dir);
   if (!make_dir(pool, dir)) return 1;
-  if (!copy_file(pool, config, config_copy) ||
-      !copy_file(pool, logging, apr_pstrcat(pool, dir, "/log4cxx.properties", nullptr)))
-    return 1;
+  const char *logging_copy = apr_pstrcat(pool, dir, "/log4cxx.properties", nullptr);
+  made.note(config_copy);
+  made.note(logging_copy);
+  if (!copy_file(pool, config, config_copy) || !copy_file(pool, logging, logging_copy)) return 1;
   const char *content_db = nullptr;
   const char *admin_db = nullptr;
   if (!run.library_paths(dir, argv0, &content_db, &admin_db)) return 1;
   const MSConfigPaths *paths = msconfig_paths();
-  made.add_folders(paths->data_dir, paths->logs_dir);
   for (const char *folder : std::initializer_list<const char *>{paths->data_dir, path_dirname(pool, content_db),
                                                                 path_dirname(pool, admin_db)}) {
+    made.note(folder);
     if (!make_dir(pool, folder, kOwnerOnly)) return 1;
   }
   for (const char *folder : std::initializer_list<const char *>{paths->download_dir, paths->logs_dir}) {
+    made.note(folder);
     if (!make_dir(pool, folder)) return 1;
   }
+  made.note(content_db);
+  made.note(admin_db);
   if (msdb_schema_create(pool, content_db, admin_db) != APR_SUCCESS) return 1;
   made.keep();
   std::printf("Library created in %s (content database %s, admin database %s)\n", dir, content_db, admin_db);
