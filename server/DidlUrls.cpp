@@ -32,8 +32,7 @@ void rewrite_res(apr_pool_t *pool, PropList *list, const DidlRequest &r, const c
 }
 
 void add_album_art(apr_pool_t *pool, PropList *list, const DidlRequest &r, const char *oid) {
-  const char *art = prop_get(pool, list, PROP_ZENTORIA_ART_SMALL, 0);
-  if (art == nullptr) art = prop_get(pool, list, PROP_ZENTORIA_ART_LARGE, 0);
+  const char *art = didl_album_art(pool, list);
   if (art == nullptr) return;
   const char *uri = didl_file_path(art) != nullptr ? apr_pstrcat(pool, r.base_url, ART_PATH, oid, nullptr) : art;
   prop_set_single(pool, list, PROP_UPNP_ALBUM_ART_URI, uri);
@@ -55,6 +54,14 @@ void add_subtitles(apr_pool_t *pool, PropList *list, const DidlRequest &r, const
 }
 
 }  // namespace
+
+const char *didl_album_art(apr_pool_t *pool, PropList *list) {
+  for (int slot : {PROP_ZENTORIA_ART_SMALL, PROP_ZENTORIA_ART_LARGE}) {
+    const char *art = prop_get(pool, list, slot, 0);
+    if (art != nullptr && *art != '\0') return art;
+  }
+  return nullptr;
+}
 
 const char *didl_file_path(const char *url) {
   if (url == nullptr || std::strncmp(url, kFileScheme, std::strlen(kFileScheme)) != 0) return nullptr;

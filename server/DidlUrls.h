@@ -25,6 +25,10 @@ inline constexpr const char *SUBTITLE_PATH = "/subtitle/";
 // DbObjectCallback: value is a DidlRequest.
 PropList *didl_rewrite(apr_pool_t *pool, void *value, PropList *list);
 
+// The URL of the object's album art (small preferred), as the list holds
+// it, or null.
+const char *didl_album_art(apr_pool_t *pool, PropList *list);
+
 // The path of a local file URL ("file://" and a path), or null for any
 // other URL or null.
 const char *didl_file_path(const char *url);

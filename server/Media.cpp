@@ -154,9 +154,7 @@ void media_serve_art(void *context, HttpRequest &request, HttpResponse &response
   }
   PropList *list = object_props(request, oid, response, context);
   if (list == nullptr) return;
-  const char *art = prop_get(request.pool, list, PROP_ZENTORIA_ART_SMALL, 0);
-  if (art == nullptr) art = prop_get(request.pool, list, PROP_ZENTORIA_ART_LARGE, 0);
-  const char *path = didl_file_path(art);
+  const char *path = didl_file_path(didl_album_art(request.pool, list));
   serve_file(request, response, path, type_by_extension(path != nullptr ? path : ""));
 }
 
