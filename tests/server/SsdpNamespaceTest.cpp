@@ -56,7 +56,7 @@ TEST(SsdpNamespace, GssdpDiscoverSeesAliveAndByebyeFromTheOtherNamespace) {
                            1800,
                            "urn:schemas-upnp-org:device:MediaServer:1",
                            {"urn:schemas-upnp-org:service:ContentDirectory:1"},
-                           {{pair.name('a') + "0", "169.254.27.1"}}};
+                           {{"lo", "127.0.0.1"}, {pair.name('a') + "0", "169.254.27.1"}}};
   Ssdp *ssdp = nullptr;
   ASSERT_EQ(start_in(pair.name('a'), settings, &ssdp), 0);
   // gssdp-discover searches once at start, then hears the NOTIFYs.
@@ -75,6 +75,8 @@ TEST(SsdpNamespace, GssdpDiscoverSeesAliveAndByebyeFromTheOtherNamespace) {
   std::string unavailable = "resource unavailable\n  USN:      uuid:" + uuid + "::urn:schemas-upnp-org:device:MediaServer:1";
   EXPECT_NE(seen.out.find(available), std::string::npos) << seen.out;
   EXPECT_NE(seen.out.find(unavailable), std::string::npos) << seen.out;
+  // The search came in on the veth: its answer names no other interface.
+  EXPECT_EQ(seen.out.find("127.0.0.1"), std::string::npos) << seen.out;
 }
 
 }  // namespace
