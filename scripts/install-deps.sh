@@ -12,7 +12,7 @@ packages=(
   libtag1-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libmagickcore-6.q16-dev
   ffmpeg imagemagick sqlite3 python3 iso-codes time bc
-  minidlna wrk
+  minidlna wrk curl
   iproute2 gupnp-tools python3-gi gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0
   libasound2-dev alsa-utils
 )

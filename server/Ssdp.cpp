@@ -72,7 +72,7 @@ struct Ssdp {
   int wake = -1;
   std::thread thread;
   std::vector<Answer> answers;
-  std::minstd_rand random{std::random_device{}()};
+  std::minstd_rand rng{std::random_device{}()};
 
   ~Ssdp() {
     for (Link &link : links)
@@ -122,7 +122,7 @@ struct Ssdp {
     // A multicast search is answered after a random part of MX, so that the
     // devices of a network do not all answer at once; a unicast one at once.
     unsigned mx = datagram.multicast ? std::min(static_cast<unsigned>(search.mx), SSDP_MX_CAP) : 0;
-    milliseconds delay{mx == 0 ? 0 : random() % (mx * 1000)};
+    milliseconds delay{mx == 0 ? 0 : rng() % (mx * 1000)};
     answers.push_back({Clock::now() + delay, link, datagram.from, std::move(targets)});
   }
 
