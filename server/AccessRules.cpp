@@ -27,7 +27,8 @@ std::vector<AccessRule> access_rules_from(const MSConfigAccessRule *newest_first
   for (const MSConfigAccessRule *c = newest_first; c != nullptr; c = c->next) {
     AccessRule rule{c->allowed != 0, true, 0, 0, c->path ? c->path : "", c->libpath ? c->libpath : "",
                     c->path != nullptr && *c->path, c->libpath != nullptr && *c->libpath};
-    if (c->from != nullptr && *c->from && !interfaces_parse_network(c->from, &rule.network, &rule.mask)) {
+    const bool anyone = c->from == nullptr || *c->from == '\0' || std::strcmp(c->from, "*") == 0;
+    if (!anyone && !interfaces_parse_network(c->from, &rule.network, &rule.mask)) {
       rule.valid = false;
       log4c_log("AccessRules", LOG4C_ERROR, log4c_sprintf("Ignoring an access rule: %s is no address", c->from),
                 __FILE__, __LINE__);

@@ -1,6 +1,7 @@
 // AccessRules: the auth (allow) and noauth (refuse) rules of config.xml
 // applied to a request. A rule matches when each attribute it has matches:
-// from, the client's address or network ("192.168.1.0/24"); path, a prefix
+// from, the client's address or network ("192.168.1.0/24"; "*" is
+// anyone); path, a prefix
 // of the URL path; libpath, a prefix of the object id a Browse or Search
 // names (a rule with libpath matches no other request). The first rule in
 // document order that matches decides; without one the request is allowed.
