@@ -237,8 +237,9 @@ TEST_F(MlserveTest, DescriptionsAreValidXmlWithTheIdentificationString) {
     ProgramResult lint = run_program("/bin/sh", {"-c", "curl -s " + server_->url(path) + " | xmllint --noout -"}, "/");
     EXPECT_EQ(lint.status, 0) << path << lint.err;
   }
-  ProgramResult icon = curl({server_->url("/icon.png")});
-  EXPECT_EQ(icon.out.substr(1, 3), "PNG");
+  ProgramResult icon =
+      run_program("/bin/sh", {"-c", "curl -s " + server_->url("/icon.png") + " | identify -format '%m %wx%h' -"}, "/");
+  EXPECT_EQ(icon.out, "PNG 48x48") << icon.err;
   const std::string description = curl({server_->url("/description.xml")}).out;
   EXPECT_NE(description.find("urn:schemas-upnp-org:device:MediaServer:1"), std::string::npos);
   // The device id is kept: the same UUID after a restart.
@@ -392,6 +393,27 @@ TEST_F(MlserveTest, HostileRequestsGetTheirRefusalAndOthersAreStillServed) {
   for (int i = 0; i < 300; ++i) idle.push_back(connect_local(port_));
   EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server_->url("/description.xml")}).out, "200");
   for (int fd : idle) close(fd);
+}
+
+TEST(MlserveRunTest, AccessRulesRefuseRequestsAndHideObjects) {
+  InstallFolder install;
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port,
+             "/><noauth path=\"/icon.png\"/><noauth libpath=\"0/2\"/><auth from=\"*\"");
+  Mlserve server(install.path(), port);
+  const auto status = [](const std::string &url) {
+    return curl({"-o", "/dev/null", "-w", "%{http_code}", url}).out;
+  };
+  EXPECT_EQ(status(server.url("/icon.png")), "403");
+  EXPECT_EQ(status(server.url("/description.xml")), "200");
+  const auto browse = [&](const std::string &id) {
+    return curl({"--data", soap_body("ContentDirectory", "Browse", browse_args(id, "BrowseDirectChildren")),
+                 server.url("/control/ContentDirectory")}).out;
+  };
+  const std::string root = unescape(browse("0"));
+  EXPECT_NE(root.find(">Audio<"), std::string::npos) << root;
+  EXPECT_EQ(root.find(">Photos<"), std::string::npos) << root;
+  EXPECT_NE(browse("0/2").find("<errorCode>701<"), std::string::npos);
 }
 
 TEST(MlserveRunTest, LibraryChangedBySharectlIsEventedAndBrowsed) {
