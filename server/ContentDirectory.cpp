@@ -63,7 +63,7 @@ int read_common(const ActionCall &call, Paging *paging) {
     return UPNP_INVALID_ARGS;
   }
   if (!sort_criteria_known(*sort)) return UPNP_BAD_SORT_CRITERIA;
-  paging->filter = filter->empty() ? "" : filter->c_str();
+  paging->filter = filter->c_str();
   return UPNP_OK;
 }
 
