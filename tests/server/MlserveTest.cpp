@@ -99,10 +99,19 @@ class Mlserve {
     }
   }
   ~Mlserve() { stop(); }
+  // SIGTERM, then the exit status; a server still running 30 s later is
+  // killed and gives -1.
   int stop() {
     if (pid_ <= 0) return status_;
     kill(pid_, SIGTERM);
-    waitpid(pid_, &status_, 0);
+    for (int i = 0; i < 300 && waitpid(pid_, &status_, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!WIFEXITED(status_) && !WIFSIGNALED(status_)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      status_ = -1;
+    }
     pid_ = -1;
     return status_;
   }
@@ -414,6 +423,28 @@ TEST(MlserveRunTest, AccessRulesRefuseRequestsAndHideObjects) {
   EXPECT_NE(root.find(">Audio<"), std::string::npos) << root;
   EXPECT_EQ(root.find(">Photos<"), std::string::npos) << root;
   EXPECT_NE(browse("0/2").find("<errorCode>701<"), std::string::npos);
+}
+
+// Regression: idle connections held the request threads in their poll
+// until the connection timeout, so SIGTERM took that long to stop the server.
+TEST(MlserveRunTest, StopsCleanlyWhileClientsHoldIdleConnections) {
+  InstallFolder install;
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  {
+    std::ifstream in(install.file("config.xml"));
+    std::stringstream text;
+    text << in.rdbuf();
+    std::ofstream(install.file("config.xml"))
+        << std::regex_replace(text.str(), std::regex("connectionTimeout=\"3\""), "connectionTimeout=\"600\"");
+  }
+  Mlserve server(install.path(), port);
+  std::vector<int> idle;
+  for (int i = 0; i < 50; ++i) idle.push_back(connect_local(port));
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server.url("/description.xml")}).out, "200");
+  const int status = server.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (int fd : idle) close(fd);
 }
 
 TEST(MlserveRunTest, LibraryChangedBySharectlIsEventedAndBrowsed) {
