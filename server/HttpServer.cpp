@@ -165,8 +165,8 @@ MHD_Result handle(void *cls, MHD_Connection *connection, const char *url, const 
   HttpResponse response;
   state->route->handler(settings.context, request, response);
   if (response.status >= 400) {
-    log_http(LOG4C_WARN, log4c_sprintf("%s %s from %s: %u", request.method, request.path, request.client,
-                                       response.status));
+    log_http(LOG4C_WARN, log4c_sprintf("%s %s from %s: %u %s", request.method, request.path, request.client,
+                                       response.status, response.note.c_str()));
   }
   return send(connection, settings, response);
 }
@@ -219,6 +219,7 @@ void http_text(HttpResponse &response, unsigned status, const char *text) {
   response.status = status;
   response.content_type = "text/plain; charset=utf-8";
   response.body = std::string(text) + "\n";
+  response.note = text;
 }
 
 int http_start(const HttpSettings &settings, HttpServer **out) {
