@@ -146,17 +146,16 @@ MHD_Result handle(void *cls, MHD_Connection *connection, const char *url, const 
   }
   HttpRequest &request = state->request;
   if (*upload_size > 0) {
-    if (request.body.size() + *upload_size > HTTP_MAX_BODY) {
-      *upload_size = 0;
-      if (state->too_large) return MHD_NO;
-      state->too_large = true;
-      return refuse(connection, settings, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request body too large");
-    }
-    request.body.append(upload_data, *upload_size);
+    // A body without a length that grows too large is read and dropped:
+    // the answer can only be queued once it has ended.
+    state->too_large = state->too_large || request.body.size() + *upload_size > HTTP_MAX_BODY;
+    if (!state->too_large) request.body.append(upload_data, *upload_size);
     *upload_size = 0;
     return MHD_YES;
   }
-  if (state->too_large) return MHD_YES;
+  if (state->too_large) {
+    return refuse(connection, settings, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request body too large");
+  }
   if (state->route == nullptr) {
     const bool known = path_known(settings, request.path);
     return refuse(connection, settings, request, known ? MHD_HTTP_METHOD_NOT_ALLOWED : MHD_HTTP_NOT_FOUND,

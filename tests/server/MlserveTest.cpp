@@ -381,6 +381,7 @@ TEST_F(MlserveTest, HostileRequestsGetTheirRefusalAndOthersAreStillServed) {
   const Case cases[] = {
       {{"-H", "X-Big: " + std::string(20000, 'a'), server_->url("/description.xml")}, "431"},
       {{"--data-binary", std::string(70000, 'a'), control}, "413"},
+      {{"-H", "Transfer-Encoding: chunked", "--data-binary", std::string(100000, 'a'), control}, "413"},
       {{"--data", entities, control}, "400"},
       {{"--data", "not xml", control}, "400"},
       {{server_->url("/media/..%2f..%2fetc%2fpasswd/0")}, "404"},
