@@ -152,6 +152,11 @@ struct MSConfig {
   const char *ip;
   int allow_remote_connection;
   unsigned int ssdp_max_age;
+  // The media server's bounds (listen maxConnections, connectionTimeout in
+  // seconds, maxHeaderSize in bytes): ours, not the original's.
+  unsigned int max_connections;
+  unsigned int connection_timeout;
+  unsigned int max_header_size;
   const char *admin_up;  // Base64
   const char *relay_server;
   const char *relay_server_auth;

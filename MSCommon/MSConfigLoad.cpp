@@ -69,6 +69,9 @@ void fill_defaults(MSConfig &c, const MSConfigPaths &paths, apr_pool_t *pool) {
   c.auto_start = 1;
   c.port = 41952;
   c.ssdp_max_age = 1800;
+  c.max_connections = 512;
+  c.connection_timeout = 60;
+  c.max_header_size = 16384;
   c.relay_server_reconnect_timeout = 1800;
   c.min_thread = 4;
   c.max_thread = 50;

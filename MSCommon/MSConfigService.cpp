@@ -31,6 +31,9 @@ void read_listen(MSConfigLoader &loader, const apr_xml_elem *elem) {
   if (!config_attr_nonempty(loader.pool, elem, "ip", &c.ip)) c.ip = nullptr;
   config_attr_bool(elem, "allowRemoteConnection", &c.allow_remote_connection);
   config_attr_uint(elem, "ssdpMaxAge", &c.ssdp_max_age);
+  config_attr_uint(elem, "maxConnections", &c.max_connections);
+  config_attr_uint(elem, "connectionTimeout", &c.connection_timeout);
+  config_attr_uint(elem, "maxHeaderSize", &c.max_header_size);
 }
 
 void add_rule(MSConfigLoader &loader, const apr_xml_elem *elem, int allowed) {

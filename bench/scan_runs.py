@@ -14,11 +14,12 @@ import os
 import re
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
 import time
+
+from bench_common import free_port, spread
 
 build, work, scales, shapes, runs = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4].split(), int(sys.argv[5])
 MEDIA = (".mp3", ".flac", ".ogg", ".m4a", ".jpg", ".mp4")
@@ -112,12 +113,6 @@ def sharectl_run(corpus, run_dir):
     }
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def children(pid, task):
     try:
         with open(f"/proc/{pid}/task/{task}/children") as f:
@@ -198,13 +193,6 @@ def minidlna_run(corpus, run_dir):
         rescans.append(rescan)
     rescans.sort(key=lambda r: r["wall"])
     return dict(first, items=int(found.group(1)), db=db, rescan=rescans[1])
-
-
-def spread(values, fmt):
-    values = sorted(values)
-    if len(values) == 1:
-        return fmt.format(values[0])
-    return f"{fmt.format(statistics.median(values))} ({fmt.format(values[0])}-{fmt.format(values[-1])})"
 
 
 def table(shape, scale, corpus, ours, theirs):

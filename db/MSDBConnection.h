@@ -83,6 +83,13 @@ DBThreadConnection *msdb_connection_or_log(MediaLibraryDB *db);
 // connection (logged).
 int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch);
 
+// The medialib's data version as the calling thread's connection sees it:
+// it moves whenever another connection (another process) commits a change,
+// and costs no file read. A reader that never writes polls it to notice a
+// changed library. Returns 0, or 20014 without a connection or after
+// "Could not execute SQL statement, reason: %s".
+int msdb_medialib_data_version(MediaLibraryDB *db, apr_int64_t *version);
+
 // Moves conn's graph epoch on, before objects or property rows are
 // deleted: writes the counters not yet written first (MSDBCounters).
 // Returns 0, or 20014 when they could not be written (the epoch moves

@@ -164,7 +164,8 @@ TEST_F(ConfigTest, CacheWithBadValuesKeepsDefaultsAndSaysSo) {
 TEST_F(ConfigTest, ServiceListenRulesAndThreadPool) {
   const MSConfig &c = loaded(
       "<service autoStart='false' hostname='box'>"
-      "<listen ip='' allowRemoteConnection='yes' adminUP='admin:pw' relayServer='r'/>"
+      "<listen ip='' allowRemoteConnection='yes' adminUP='admin:pw' relayServer='r' maxConnections='64'"
+      " connectionTimeout='5' maxHeaderSize='big'/>"
       "<auth from='10.0.0.0/8' path='/a' libpath='/b'/><noauth from='*'/>"
       "<threadPool minThread='2' maxThread='many'/><extra/></service>");
   EXPECT_EQ(c.auto_start, 0);
@@ -174,6 +175,9 @@ TEST_F(ConfigTest, ServiceListenRulesAndThreadPool) {
   EXPECT_EQ(c.allow_remote_connection, 1);
   EXPECT_STREQ(c.admin_up, "YWRtaW46cHc=");
   EXPECT_STREQ(c.relay_server, "r");
+  EXPECT_EQ(c.max_connections, 64u);
+  EXPECT_EQ(c.connection_timeout, 5u);
+  EXPECT_EQ(c.max_header_size, 16384u);
   ASSERT_NE(c.access_rules, nullptr);
   EXPECT_EQ(c.access_rules->allowed, 0);
   EXPECT_STREQ(c.access_rules->from, "*");

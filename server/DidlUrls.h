@@ -1,0 +1,34 @@
+// DidlUrls: the per-object callback of the library's browse and search
+// queries that makes a DIDL-Lite document fit for the network: every local
+// res becomes this server's media URL by object id, the album art of an
+// object becomes an upnp:albumArtURI, a video's subtitle file an extra res,
+// and objects the access rules refuse to the client are dropped. Internet
+// URLs are kept as they are. Runs on the request's thread, in its pool.
+#pragma once
+
+#include <apr_pools.h>
+
+#include "CommonProp.h"
+#include "ServerContext.h"
+
+struct DidlRequest {
+  const ServerContext *server;
+  const char *base_url;  // "http://address:port" the client reached
+  const char *client;
+};
+
+// The media URLs of an object (oid): res instance n, album art, subtitles.
+inline constexpr const char *MEDIA_PATH = "/media/";
+inline constexpr const char *ART_PATH = "/art/";
+inline constexpr const char *SUBTITLE_PATH = "/subtitle/";
+
+// DbObjectCallback: value is a DidlRequest.
+PropList *didl_rewrite(apr_pool_t *pool, void *value, PropList *list);
+
+// The URL of the object's album art (small preferred), as the list holds
+// it, or null.
+const char *didl_album_art(apr_pool_t *pool, PropList *list);
+
+// The path of a local file URL ("file://" and a path), or null for any
+// other URL or null.
+const char *didl_file_path(const char *url);

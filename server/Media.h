@@ -1,0 +1,24 @@
+// Media: the files of the library served by object id: an item's res
+// (/media/<oid>/<n>), its album art (/art/<oid>) and its subtitles
+// (/subtitle/<oid>). The file is the one the library names for that object;
+// nothing of the request's path reaches the file system but the decimal
+// oid. GET and HEAD, single byte ranges (206, 416 past the end), the type
+// from the item's protocolInfo, bodies sent with sendfile. Handlers run on
+// the request threads, each on its own library connection.
+#pragma once
+
+#include "HttpServer.h"
+
+void media_serve(void *context, HttpRequest &request, HttpResponse &response);
+void media_serve_art(void *context, HttpRequest &request, HttpResponse &response);
+void media_serve_subtitle(void *context, HttpRequest &request, HttpResponse &response);
+
+// A parsed Range header against a file of size bytes.
+struct ByteRange {
+  enum Kind { whole, part, unsatisfiable } kind;
+  apr_uint64_t first, length;
+};
+
+// Reads "bytes=a-b", "bytes=a-" or "bytes=-n"; a missing, malformed or
+// multi-range header asks for the whole file (such headers are ignored).
+ByteRange media_range(const char *header, apr_uint64_t size);

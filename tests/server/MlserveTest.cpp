@@ -1,0 +1,481 @@
+// mlserve run as a user runs it, from an installation folder made by mlsetup
+// over a small generated library, driven by real clients (curl, ffprobe,
+// GUPnP-AV's DIDL-Lite parser) and by hostile ones.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "InstallFolder.h"
+#include "ProgramRun.h"
+
+namespace {
+
+int free_port() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+int connect_local(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void run_ok(const std::string &program, const std::vector<std::string> &args, const std::string &cwd) {
+  ProgramResult r = run_program(program, args, cwd);
+  ASSERT_EQ(r.status, 0) << program << ": " << r.err;
+}
+
+// A media folder: a video with subtitles beside it, a tagged track with a
+// cover in its album folder.
+void make_media(const std::string &dir) {
+  run_ok("/bin/mkdir", {"-p", dir + "/Artist/Album"}, "/");
+  run_ok("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i", "testsrc=duration=2:size=160x120:rate=10",
+                             "-f", "lavfi", "-i", "sine=duration=2", "-pix_fmt", "yuv420p", "-shortest",
+                             dir + "/clip.mp4"}, dir);
+  std::ofstream(dir + "/clip.srt") << "1\n00:00:00,000 --> 00:00:01,000\nHello\n";
+  run_ok("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
+                             "-metadata", "title=Tone & Co", "-metadata", "artist=Artist", "-metadata",
+                             "album=Album", dir + "/Artist/Album/01 tone.mp3"}, dir);
+  run_ok("/usr/bin/convert", {"-size", "32x32", "gradient:orange-brown", dir + "/Artist/Album/folder.jpg"}, dir);
+}
+
+void set_listen(const std::string &config, int port, const std::string &extra) {
+  std::ifstream in(config);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string xml = text.str();
+  xml = std::regex_replace(xml, std::regex("port=\"41952\" ip=\"\""),
+                           "port=\"" + std::to_string(port) + "\" ip=\"127.0.0.1\"");
+  xml = std::regex_replace(xml, std::regex("connectionTimeout=\"60\""), "connectionTimeout=\"3\"" + extra);
+  std::ofstream(config) << xml;
+}
+
+// The real program, stopped with SIGTERM when the object goes.
+class Mlserve {
+ public:
+  Mlserve(const std::string &install, int port) : port_(port) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(install.c_str()) != 0) _exit(127);
+      const std::string program = built_program("server/mlserve");
+      execl(program.c_str(), program.c_str(), nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 400; ++i) {  // up to 20 s, for a loaded machine
+      const int fd = connect_local(port);
+      if (fd >= 0) {
+        close(fd);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~Mlserve() { stop(); }
+  // SIGTERM, then the exit status; a server still running 30 s later is
+  // killed and gives -1.
+  int stop() {
+    if (pid_ <= 0) return status_;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 300 && waitpid(pid_, &status_, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!WIFEXITED(status_) && !WIFSIGNALED(status_)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      status_ = -1;
+    }
+    pid_ = -1;
+    return status_;
+  }
+  std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_;
+  int status_ = -1;
+};
+
+ProgramResult curl(const std::vector<std::string> &args) {
+  std::vector<std::string> all = {"-s", "-S", "--max-time", "10"};
+  all.insert(all.end(), args.begin(), args.end());
+  return run_program("/usr/bin/curl", all, "/");
+}
+
+std::string soap_body(const std::string &service, const std::string &action, const std::string &arguments) {
+  return "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><u:" +
+         action + " xmlns:u=\"urn:schemas-upnp-org:service:" + service + ":1\">" + arguments + "</u:" + action +
+         "></s:Body></s:Envelope>";
+}
+
+std::string browse_args(const std::string &id, const std::string &flag, const std::string &sort = "") {
+  return "<ObjectID>" + id + "</ObjectID><BrowseFlag>" + flag +
+         "</BrowseFlag><Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount>"
+         "<SortCriteria>" + sort + "</SortCriteria>";
+}
+
+std::string search_args(const std::string &id, const std::string &criteria) {
+  return "<ContainerID>" + id + "</ContainerID><SearchCriteria>" + criteria +
+         "</SearchCriteria><Filter>*</Filter><StartingIndex>0</StartingIndex><RequestedCount>0</RequestedCount>"
+         "<SortCriteria></SortCriteria>";
+}
+
+std::string unescape(std::string text) {
+  const std::pair<const char *, const char *> entities[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""},
+                                                            {"&amp;", "&"}};
+  for (const auto &[from, to] : entities) text = std::regex_replace(text, std::regex(from), to);
+  return text;
+}
+
+// One NOTIFY receiver on 127.0.0.1: collects the bodies of what it gets.
+class NotifySink {
+ public:
+  NotifySink() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    listen(fd_, 8);
+    getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &length);
+    port_ = ntohs(a.sin_port);
+  }
+  ~NotifySink() { close(fd_); }
+  int port() const { return port_; }
+  // The next request received within seconds, or "".
+  std::string next(int seconds) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, seconds * 1000) != 1) return "";
+    const int c = accept(fd_, nullptr, nullptr);
+    std::string got;
+    char buffer[4096];
+    while (got.find("</e:propertyset>") == std::string::npos) {
+      pollfd q{c, POLLIN, 0};
+      if (poll(&q, 1, 3000) != 1) break;
+      const ssize_t n = recv(c, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    const char ok[] = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+    send(c, ok, sizeof ok - 1, MSG_NOSIGNAL);
+    close(c);
+    return got;
+  }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+class MlserveTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    install_ = new InstallFolder;
+    media_ = install_->scratch().file("media");
+    make_media(media_);
+    run_ok(built_program("sharectl/sharectl"), {"-S", media_}, install_->path());
+    port_ = free_port();
+    set_listen(install_->file("config.xml"), port_, "");
+    server_ = new Mlserve(install_->path(), port_);
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete install_;
+  }
+  static ProgramResult soap(const std::string &service, const std::string &action, const std::string &arguments) {
+    return curl({"-i", "-H", "Content-Type: text/xml; charset=\"utf-8\"", "-H",
+                 "SOAPACTION: \"urn:schemas-upnp-org:service:" + service + ":1#" + action + "\"", "--data",
+                 soap_body(service, action, arguments), server_->url("/control/" + service)});
+  }
+  // The DIDL-Lite Result of a search below the root.
+  static std::string search(const std::string &criteria) {
+    const std::string answer = soap("ContentDirectory", "Search", search_args("0", criteria)).out;
+    return unescape(first_match(answer, "<Result>(.*)</Result>"));
+  }
+  static std::string first_match(const std::string &text, const std::string &pattern) {
+    std::smatch m;
+    return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : "";
+  }
+
+  static InstallFolder *install_;
+  static std::string media_;
+  static int port_;
+  static Mlserve *server_;
+};
+
+InstallFolder *MlserveTest::install_ = nullptr;
+std::string MlserveTest::media_;
+int MlserveTest::port_ = 0;
+Mlserve *MlserveTest::server_ = nullptr;
+
+}  // namespace
+
+TEST_F(MlserveTest, DescriptionsAreValidXmlWithTheIdentificationString) {
+  for (const char *path : {"/description.xml", "/ContentDirectory.xml", "/ConnectionManager.xml"}) {
+    ProgramResult got = curl({"-i", server_->url(path)});
+    EXPECT_NE(got.out.find("HTTP/1.1 200"), std::string::npos) << path;
+    EXPECT_NE(got.out.find("Server: UPnP/1.0, Zentoria Media Server/2.7\r\n"), std::string::npos) << path;
+    ProgramResult lint = run_program("/bin/sh", {"-c", "curl -s " + server_->url(path) + " | xmllint --noout -"}, "/");
+    EXPECT_EQ(lint.status, 0) << path << lint.err;
+  }
+  ProgramResult icon =
+      run_program("/bin/sh", {"-c", "curl -s " + server_->url("/icon.png") + " | identify -format '%m %wx%h' -"}, "/");
+  EXPECT_EQ(icon.out, "PNG 48x48") << icon.err;
+  const std::string description = curl({server_->url("/description.xml")}).out;
+  EXPECT_NE(description.find("urn:schemas-upnp-org:device:MediaServer:1"), std::string::npos);
+  // The device id is kept: the same UUID after a restart.
+  std::ifstream kept(install_->file("data/device.uuid"));
+  std::string uuid;
+  kept >> uuid;
+  EXPECT_NE(description.find("<UDN>uuid:" + uuid + "</UDN>"), std::string::npos) << uuid;
+}
+
+TEST_F(MlserveTest, ActionsAnswerOrFaultWithTheirUpnpError) {
+  struct Case {
+    const char *service, *action;
+    std::string arguments;
+    const char *expected;  // text in the answer
+  };
+  const Case cases[] = {
+      {"ContentDirectory", "Browse", browse_args("0", "BrowseDirectChildren"), "NumberReturned>3<"},
+      {"ContentDirectory", "Browse", browse_args("0", "BrowseMetadata"), "TotalMatches>1<"},
+      {"ContentDirectory", "Browse", browse_args("0", "BrowseDirectChildren", "+dc:title"), "NumberReturned>3<"},
+      {"ContentDirectory", "Browse", browse_args("0/99999", "BrowseMetadata"), "<errorCode>701<"},
+      {"ContentDirectory", "Browse", browse_args("0/1/x", "BrowseMetadata"), "<errorCode>701<"},
+      {"ContentDirectory", "Browse", browse_args("0", "BrowseSideways"), "<errorCode>402<"},
+      {"ContentDirectory", "Browse", "<ObjectID>0</ObjectID>", "<errorCode>402<"},
+      {"ContentDirectory", "Browse", browse_args("0", "BrowseDirectChildren", "dc:title"), "<errorCode>709<"},
+      {"ContentDirectory", "Search", search_args("0", "dc:title = \"x\" y"), "<errorCode>708<"},
+      {"ContentDirectory", "Search", search_args("0/99999", "*"), "<errorCode>710<"},
+      {"ContentDirectory", "Search", search_args("0", "upnp:class derivedfrom \"object.item.audioItem\""),
+       "NumberReturned>1<"},
+      {"ContentDirectory", "GetSearchCapabilities", "", "dc:title"},
+      {"ContentDirectory", "GetSortCapabilities", "", "<SortCaps></SortCaps>"},
+      {"ContentDirectory", "GetSystemUpdateID", "", "<Id>"},
+      {"ContentDirectory", "DestroyObject", "<ObjectID>0</ObjectID>", "<errorCode>401<"},
+      {"ConnectionManager", "GetProtocolInfo", "", "http-get:*:video/mp4:*"},
+      {"ConnectionManager", "GetCurrentConnectionIDs", "", "<ConnectionIDs>0<"},
+      {"ConnectionManager", "GetCurrentConnectionInfo", "<ConnectionID>0</ConnectionID>", "<Direction>Output<"},
+      {"ConnectionManager", "GetCurrentConnectionInfo", "<ConnectionID>7</ConnectionID>", "<errorCode>706<"},
+  };
+  for (const Case &c : cases) {
+    ProgramResult got = soap(c.service, c.action, c.arguments);
+    EXPECT_NE(got.out.find(c.expected), std::string::npos) << c.action << " " << c.arguments << "\n" << got.out;
+  }
+  // Every search capability is a property the search accepts.
+  for (const char *name : {"@parentID", "dc:title", "dc:creator", "dc:date", "upnp:class", "upnp:artist",
+                           "upnp:album", "upnp:genre"}) {
+    EXPECT_EQ(soap("ContentDirectory", "Search", search_args("0", std::string(name) + " exists true"))
+                  .out.find("errorCode"),
+              std::string::npos)
+        << name;
+  }
+}
+
+TEST_F(MlserveTest, ResultsCarryOwnUrlsThatGupnpParses) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  EXPECT_EQ(didl.find("file://"), std::string::npos) << didl;
+  EXPECT_NE(didl.find(">Tone &amp; Co<"), std::string::npos) << didl;
+  EXPECT_NE(didl.find("protocolInfo=\"http-get:*:text/srt:*\">" + server_->url("/subtitle/")), std::string::npos);
+  const std::string art = first_match(didl, "<upnp:albumArtURI>([^<]+)<");
+  ASSERT_FALSE(art.empty()) << didl;
+  EXPECT_NE(curl({"-i", art}).out.find("Content-Type: image/jpeg"), std::string::npos);
+  const std::string srt = first_match(didl, "text/srt:\\*\">([^<]+)<");
+  EXPECT_NE(curl({srt}).out.find("Hello"), std::string::npos);
+  const std::string script =
+      "import sys, gi\n"
+      "gi.require_version('GUPnPAV', '1.0')\n"
+      "from gi.repository import GUPnPAV\n"
+      "p = GUPnPAV.DIDLLiteParser()\n"
+      "items = []\n"
+      "p.connect('item-available', lambda p, o: items.append(o.get_title()))\n"
+      "p.parse_didl(sys.stdin.read())\n"
+      "print(len(items), sorted(items))\n";
+  std::ofstream(install_->scratch().file("didl.xml")) << didl;
+  ProgramResult parsed =
+      run_program("/bin/sh", {"-c", "/usr/bin/python3 -c \"$0\" < didl.xml", script}, install_->scratch().path());
+  if (parsed.status != 0 && parsed.err.find("No module named") != std::string::npos) GTEST_SKIP() << parsed.err;
+  EXPECT_EQ(parsed.out, "2 ['Clip', 'Tone & Co']\n") << parsed.err;
+}
+
+TEST_F(MlserveTest, MediaStreamsByObjectIdWithRanges) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item.videoItem\"");
+  const std::string url = first_match(didl, "video/mp4:\\*\"[^>]*>([^<]+)<");
+  ASSERT_FALSE(url.empty()) << didl;
+  const long size = std::stol(first_match(didl, "size=\"([0-9]+)\""));
+  struct Case {
+    std::string range;
+    const char *status;
+    std::string content_range;
+    long length;
+  };
+  const Case cases[] = {
+      {"", "200", "", size},
+      {"0-99", "206", "bytes 0-99/" + std::to_string(size), 100},
+      {"-10", "206", "bytes " + std::to_string(size - 10) + "-" + std::to_string(size - 1) + "/" +
+                         std::to_string(size), 10},
+      {std::to_string(size - 5) + "-", "206", "bytes " + std::to_string(size - 5) + "-" + std::to_string(size - 1) +
+                                                  "/" + std::to_string(size), 5},
+      {std::to_string(size) + "-", "416", "bytes */" + std::to_string(size), -1},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {"-i", "-o", "/dev/null", "-D", "-", url};
+    if (!c.range.empty()) args.insert(args.begin(), {"-r", c.range});
+    const std::string head = curl(args).out;
+    EXPECT_NE(head.find("HTTP/1.1 " + std::string(c.status)), std::string::npos) << c.range << head;
+    EXPECT_NE(head.find("Accept-Ranges: bytes"), std::string::npos) << c.range;
+    if (!c.content_range.empty()) {
+      EXPECT_NE(head.find("Content-Range: " + c.content_range), std::string::npos) << head;
+    }
+    if (c.length >= 0) {
+      EXPECT_NE(head.find("Content-Length: " + std::to_string(c.length) + "\r"), std::string::npos) << head;
+      EXPECT_NE(head.find("Content-Type: video/mp4"), std::string::npos) << head;
+    }
+  }
+  EXPECT_NE(curl({"-I", url}).out.find("Content-Length: " + std::to_string(size)), std::string::npos);
+  const std::vector<std::string> probe = {"-v", "error", "-show_entries", "format=duration:stream=codec_name",
+                                          "-of", "compact"};
+  std::vector<std::string> remote = probe, local = probe;
+  remote.push_back(url);
+  local.push_back(media_ + "/clip.mp4");
+  EXPECT_EQ(run_program("/usr/bin/ffprobe", remote, "/").out, run_program("/usr/bin/ffprobe", local, "/").out);
+}
+
+TEST_F(MlserveTest, HostileRequestsGetTheirRefusalAndOthersAreStillServed) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *status;
+  };
+  const std::string control = server_->url("/control/ContentDirectory");
+  const std::string entities =
+      "<?xml version=\"1.0\"?><!DOCTYPE s [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]>" +
+      soap_body("ContentDirectory", "Browse", "<ObjectID>&b;</ObjectID>");
+  const Case cases[] = {
+      {{"-H", "X-Big: " + std::string(20000, 'a'), server_->url("/description.xml")}, "431"},
+      {{"--data-binary", std::string(70000, 'a'), control}, "413"},
+      {{"-H", "Transfer-Encoding: chunked", "--data-binary", std::string(100000, 'a'), control}, "413"},
+      {{"--data", entities, control}, "400"},
+      {{"--data", "not xml", control}, "400"},
+      {{server_->url("/media/..%2f..%2fetc%2fpasswd/0")}, "404"},
+      {{server_->url("/media/99999/0")}, "404"},
+      {{server_->url("/etc/passwd")}, "404"},
+      {{"-X", "PUT", server_->url("/media/1/0")}, "405"},
+      {{"-X", "SUBSCRIBE", "-H", "NT: upnp:event", "-H", "CALLBACK: <http://192.0.2.1:80/steal>",
+        server_->url("/event/ContentDirectory")}, "412"},
+      {{"-X", "SUBSCRIBE", "-H", "NT: upnp:event", "-H", "CALLBACK: <http://localhost:80/>",
+        server_->url("/event/ContentDirectory")}, "412"},
+      {{"-X", "UNSUBSCRIBE", "-H", "SID: uuid:nobody", server_->url("/event/ContentDirectory")}, "412"},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> args = {"-o", "/dev/null", "-w", "%{http_code}"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(curl(args).out, c.status) << c.args.back();
+  }
+  std::vector<int> idle;
+  for (int i = 0; i < 300; ++i) idle.push_back(connect_local(port_));
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server_->url("/description.xml")}).out, "200");
+  for (int fd : idle) close(fd);
+}
+
+TEST(MlserveRunTest, AccessRulesRefuseRequestsAndHideObjects) {
+  InstallFolder install;
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port,
+             "/><noauth path=\"/icon.png\"/><noauth libpath=\"0/2\"/><auth from=\"*\"");
+  Mlserve server(install.path(), port);
+  const auto status = [](const std::string &url) {
+    return curl({"-o", "/dev/null", "-w", "%{http_code}", url}).out;
+  };
+  EXPECT_EQ(status(server.url("/icon.png")), "403");
+  EXPECT_EQ(status(server.url("/description.xml")), "200");
+  const auto browse = [&](const std::string &id) {
+    return curl({"--data", soap_body("ContentDirectory", "Browse", browse_args(id, "BrowseDirectChildren")),
+                 server.url("/control/ContentDirectory")}).out;
+  };
+  const std::string root = unescape(browse("0"));
+  EXPECT_NE(root.find(">Audio<"), std::string::npos) << root;
+  EXPECT_EQ(root.find(">Photos<"), std::string::npos) << root;
+  EXPECT_NE(browse("0/2").find("<errorCode>701<"), std::string::npos);
+}
+
+// Regression: idle connections held the request threads in their poll
+// until the connection timeout, so SIGTERM took that long to stop the server.
+TEST(MlserveRunTest, StopsCleanlyWhileClientsHoldIdleConnections) {
+  InstallFolder install;
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  {
+    std::ifstream in(install.file("config.xml"));
+    std::stringstream text;
+    text << in.rdbuf();
+    std::ofstream(install.file("config.xml"))
+        << std::regex_replace(text.str(), std::regex("connectionTimeout=\"3\""), "connectionTimeout=\"600\"");
+  }
+  Mlserve server(install.path(), port);
+  std::vector<int> idle;
+  for (int i = 0; i < 50; ++i) idle.push_back(connect_local(port));
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server.url("/description.xml")}).out, "200");
+  const int status = server.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (int fd : idle) close(fd);
+}
+
+TEST(MlserveRunTest, LibraryChangedBySharectlIsEventedAndBrowsed) {
+  InstallFolder install;
+  const std::string media = install.scratch().file("media");
+  make_media(media);
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  Mlserve server(install.path(), port);
+  NotifySink sink;
+  ProgramResult subscribed =
+      curl({"-i", "-X", "SUBSCRIBE", "-H", "NT: upnp:event", "-H", "TIMEOUT: Second-300", "-H",
+            "CALLBACK: <http://127.0.0.1:" + std::to_string(sink.port()) + "/notify>",
+            server.url("/event/ContentDirectory")});
+  ASSERT_NE(subscribed.out.find("SID: uuid:"), std::string::npos) << subscribed.out;
+  const std::string initial = sink.next(5);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(initial, m, std::regex("<SystemUpdateID>([0-9]+)<"))) << initial;
+  EXPECT_NE(initial.find("SEQ: 0\r\n"), std::string::npos) << initial;
+  const unsigned long before = std::stoul(m[1].str());
+  run_ok(built_program("sharectl/sharectl"), {"-S", media}, install.path());
+  const std::string changed = sink.next(10);
+  ASSERT_TRUE(std::regex_search(changed, m, std::regex("<SystemUpdateID>([0-9]+)<"))) << changed;
+  EXPECT_GT(std::stoul(m[1].str()), before);
+  EXPECT_NE(changed.find("<ContainerUpdateIDs>0," + m[1].str() + "<"), std::string::npos) << changed;
+  const std::string found = curl({"-H", "Content-Type: text/xml", "--data",
+                                  soap_body("ContentDirectory", "Search",
+                                            search_args("0", "dc:title contains \"Tone\"")),
+                                  server.url("/control/ContentDirectory")}).out;
+  EXPECT_NE(found.find("NumberReturned>1<"), std::string::npos) << found;
+  const int status = server.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
