@@ -22,6 +22,7 @@
 #include "Icon.h"
 #include "LibraryWatch.h"
 #include "MSConfig.h"
+#include "MLVersion.h"
 #include "MSDB.h"
 #include "Routes.h"
 #include "ServerContext.h"
@@ -163,8 +164,10 @@ int wait_for_stop(const sigset_t &signals) {
 
 int main(int argc, char **argv) {
   if (argc > 1) {
-    std::fprintf(stderr, "usage: %s (run from an installation folder made by mlsetup)\n", kProgram);
-    return 2;
+    if (ml_version_option(kProgram, argv[1])) return 0;
+    const bool help = std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0;
+    std::fprintf(help ? stdout : stderr, "usage: %s (run from an installation folder made by mlsetup)\n", kProgram);
+    return help ? 0 : 2;
   }
   // Every thread started below inherits this mask: the signals reach sigwait only.
   sigset_t signals;

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char *kPrograms[] = {"sharectl", "mlsetup",     "mlbrowse",    "mlcheck",  "mlreg",
-                                     "taprecord", "playlistsync", "previewgrab", "playcheck"};
+                                     "taprecord", "playlistsync", "previewgrab", "playcheck", "mlserve"};
 constexpr const char *kDataFiles[] = {"config.xml", "log4cxx.properties", "itunes_log4j.properties",
                                       "thumb_log4j.properties"};
 
@@ -50,6 +50,7 @@ TEST_F(InstalledTree, InstalledTreeNeededTheCheckout) {
   std::set<std::string> programs(std::begin(kPrograms), std::end(kPrograms));
   EXPECT_EQ(names_in(prefix_ + "/bin"), programs);
   EXPECT_TRUE(fs::exists(prefix_ + "/lib/libloopbacktap.so"));
+  EXPECT_TRUE(fs::exists(prefix_ + "/lib/systemd/system/mlserve.service"));
   EXPECT_EQ(names_in(prefix_ + "/share/zentoria"), std::set<std::string>(std::begin(kDataFiles), std::end(kDataFiles)));
 
   const std::string elsewhere = scratch_.file("elsewhere");
