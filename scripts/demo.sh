@@ -12,7 +12,7 @@ top=$PWD
 
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target sharectl mlsetup mlbrowse mlcheck playlistsync
+cmake --build build -j "$(nproc)" --target sharectl mlsetup mlbrowse mlcheck playlistsync mlserve
 
 demo=$top/build/demo
 rm -rf "$demo"
@@ -81,10 +81,30 @@ trap - EXIT
 echo; echo "== mlcheck =="
 "$bin/tools/mlcheck"
 
+# The media server on 127.0.0.1 only, on a free port; a player on the same
+# machine (or scripts/upnp-browse.py, as here) sees what a TV would.
+echo; echo "== mlserve: the library served on 127.0.0.1 =="
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sed -i "s/port=\"41952\" ip=\"\"/port=\"$port\" ip=\"127.0.0.1\"/" config.xml
+"$bin/server/mlserve" >"$demo/mlserve.out" 2>&1 &
+serve=$!
+trap 'kill "$serve" 2>/dev/null' EXIT
+for _ in $(seq 50); do grep -q serving "$demo/mlserve.out" && break; sleep 0.1; done
+cat "$demo/mlserve.out"
+description=http://127.0.0.1:$port/description.xml
+echo "-- the root and its containers, browsed over UPnP:"
+python3 "$top/scripts/upnp-browse.py" "$description" 0 --depth 2
+echo "-- Video, three levels down, with each item's URL on this server:"
+python3 "$top/scripts/upnp-browse.py" "$description" 0/3 --depth 3
+kill "$serve"
+wait "$serve" || true
+trap - EXIT
+
 cat <<MSG
 
 The library is in $demo/library. From there, try for example:
   $bin/tools/mlbrowse browse 1
+  $bin/server/mlserve      # serves it on 127.0.0.1:$port until Ctrl-C
   $bin/tools/mlbrowse search 1 'dc:title contains "garden"'
   $bin/sharectl/sharectl -R
   $bin/sharectl/sharectl -U $demo/media

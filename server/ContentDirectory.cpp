@@ -5,10 +5,9 @@
 // criteria naming known properties are accepted and leave it as it is.
 #include <apr_strings.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "CommonNumbers.h"
 #include "CommonPropNames.h"
 #include "Control.h"
 #include "DidlUrls.h"
@@ -26,13 +25,7 @@ constexpr const char *kContainerClass = "object.container";
 constexpr const char *kMinimalFilter = "x_minimal:";
 
 bool parse_ui4(const std::string *text, unsigned *value) {
-  if (text == nullptr || text->empty() || text->size() > 10) return false;
-  char *end = nullptr;
-  errno = 0;
-  const unsigned long parsed = std::strtoul(text->c_str(), &end, 10);
-  if (*end != '\0' || errno != 0 || parsed > 0xFFFFFFFFul || (*text)[0] == '-') return false;
-  *value = static_cast<unsigned>(parsed);
-  return true;
+  return text != nullptr && parse_uint(text->c_str(), value) != 0;
 }
 
 // "+dc:title,-upnp:album": each entry a sign and a property of the vocabulary.
@@ -63,7 +56,7 @@ int read_common(const ActionCall &call, Paging *paging) {
     return UPNP_INVALID_ARGS;
   }
   if (!sort_criteria_known(*sort)) return UPNP_BAD_SORT_CRITERIA;
-  paging->filter = filter->empty() ? "" : filter->c_str();
+  paging->filter = filter->c_str();
   return UPNP_OK;
 }
 

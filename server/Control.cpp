@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "Description.h"
-#include "log4c.h"
 
 namespace {
 
@@ -41,11 +40,8 @@ const char *error_text(int code) {
   return "Action Failed";
 }
 
-void fault(HttpResponse &response, const HttpRequest &request, const SoapAction &action, int code) {
-  log4c_log("Control", LOG4C_WARN,
-            log4c_sprintf("%s from %s: UPnP error %d %s", action.name.c_str(), request.client, code,
-                          error_text(code)),
-            __FILE__, __LINE__);
+void fault(HttpResponse &response, const SoapAction &action, int code) {
+  response.note = action.name + ": UPnP error " + std::to_string(code) + " " + error_text(code);
   response.status = 500;
   response.content_type = "text/xml; charset=\"utf-8\"";
   response.body = soap_fault(code, error_text(code));
@@ -79,10 +75,10 @@ void control_handle(void *context, HttpRequest &request, HttpResponse &response)
     return;
   }
   ActionFn run = action.service == service->type ? find_action(*service, action.name) : nullptr;
-  if (run == nullptr) return fault(response, request, action, UPNP_INVALID_ACTION);
+  if (run == nullptr) return fault(response, action, UPNP_INVALID_ACTION);
   ActionCall call{server, request, action, {}};
   const int error = run(call);
-  if (error != UPNP_OK) return fault(response, request, action, error);
+  if (error != UPNP_OK) return fault(response, action, error);
   response.content_type = "text/xml; charset=\"utf-8\"";
   response.body = soap_response(action.service, action.name, call.outputs.data(), static_cast<int>(call.outputs.size()));
 }

@@ -183,25 +183,25 @@ EventAnswer events_subscribe(Events *events, const EventRequest &request) {
   const unsigned timeout = parse_timeout(request.timeout);
   std::lock_guard lock(events->mutex);
   if (request.sid != nullptr) {  // a renewal names nothing else
-    if (request.callback != nullptr || request.nt != nullptr) return {400, "", 0};
+    if (request.callback != nullptr || request.nt != nullptr) return {400, "", 0, "A renewal with a callback"};
     auto found = events->subscriptions.find(request.sid);
-    if (found == events->subscriptions.end() || found->second.service != request.service) return {412, "", 0};
+    if (found == events->subscriptions.end() || found->second.service != request.service) {
+      return {412, "", 0, "No such subscription"};
+    }
     found->second.expires = Clock::now() + std::chrono::seconds(timeout);
-    return {200, request.sid, timeout};
+    return {200, request.sid, timeout, nullptr};
   }
   Subscription s{};
-  if (request.nt == nullptr || std::strcmp(request.nt, "upnp:event") != 0 ||
-      !parse_callback(request.callback, request.client, &s)) {
-    log_events(LOG4C_WARN, log4c_sprintf("Refused a subscription from %s with the callback %s", request.client,
-                                         request.callback != nullptr ? request.callback : "(none)"));
-    return {412, "", 0};
+  if (request.nt == nullptr || std::strcmp(request.nt, "upnp:event") != 0) return {412, "", 0, "NT is not upnp:event"};
+  if (!parse_callback(request.callback, request.client, &s)) {
+    return {412, "", 0, "The callback is not an http URL on the subscriber's own address"};
   }
-  if (events->subscriptions.size() >= EVENTS_MAX_SUBSCRIPTIONS) return {503, "", 0};
+  if (events->subscriptions.size() >= EVENTS_MAX_SUBSCRIPTIONS) return {503, "", 0, "Too many subscriptions"};
   s.service = request.service;
   s.expires = Clock::now() + std::chrono::seconds(timeout);
   const std::string sid = new_sid();
   events->subscriptions.emplace(sid, s);
-  return {200, sid, timeout};
+  return {200, sid, timeout, nullptr};
 }
 
 unsigned events_unsubscribe(Events *events, const EventRequest &request) {

@@ -38,6 +38,7 @@ struct EventAnswer {
   unsigned status;  // 200, 400, 412 or 503
   std::string sid;
   unsigned timeout;
+  const char *refusal;  // why, when status is not 200
 };
 
 // A new subscription or a renewal. After a 200 for a new one, call

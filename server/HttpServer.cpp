@@ -7,6 +7,7 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -41,7 +42,12 @@ struct RequestState {
 
 void log_http(int level, const char *message) { log4c_log(kModule, level, message, __FILE__, __LINE__); }
 
-void mhd_log(void *, const char *format, va_list args) { log_http(LOG4C_WARN, log4c_vprintf(format, args)); }
+void mhd_log(void *, const char *format, va_list args) {
+  char *message = log4c_vprintf(format, args);
+  const std::size_t length = std::strlen(message);
+  if (length > 0 && message[length - 1] == '\n') message[length - 1] = '\0';
+  log_http(LOG4C_WARN, message);
+}
 
 const char *client_address(apr_pool_t *pool, MHD_Connection *connection) {
   const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
@@ -140,17 +146,16 @@ MHD_Result handle(void *cls, MHD_Connection *connection, const char *url, const 
   }
   HttpRequest &request = state->request;
   if (*upload_size > 0) {
-    if (request.body.size() + *upload_size > HTTP_MAX_BODY) {
-      *upload_size = 0;
-      if (state->too_large) return MHD_NO;
-      state->too_large = true;
-      return refuse(connection, settings, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request body too large");
-    }
-    request.body.append(upload_data, *upload_size);
+    // A body without a length that grows too large is read and dropped:
+    // the answer can only be queued once it has ended.
+    state->too_large = state->too_large || request.body.size() + *upload_size > HTTP_MAX_BODY;
+    if (!state->too_large) request.body.append(upload_data, *upload_size);
     *upload_size = 0;
     return MHD_YES;
   }
-  if (state->too_large) return MHD_YES;
+  if (state->too_large) {
+    return refuse(connection, settings, request, MHD_HTTP_CONTENT_TOO_LARGE, "Request body too large");
+  }
   if (state->route == nullptr) {
     const bool known = path_known(settings, request.path);
     return refuse(connection, settings, request, known ? MHD_HTTP_METHOD_NOT_ALLOWED : MHD_HTTP_NOT_FOUND,
@@ -159,8 +164,8 @@ MHD_Result handle(void *cls, MHD_Connection *connection, const char *url, const 
   HttpResponse response;
   state->route->handler(settings.context, request, response);
   if (response.status >= 400) {
-    log_http(LOG4C_WARN, log4c_sprintf("%s %s from %s: %u", request.method, request.path, request.client,
-                                       response.status));
+    log_http(LOG4C_WARN, log4c_sprintf("%s %s from %s: %u %s", request.method, request.path, request.client,
+                                       response.status, response.note.c_str()));
   }
   return send(connection, settings, response);
 }
@@ -189,13 +194,17 @@ int start_daemon(HttpServer *server, const std::string &address, Daemon *daemon)
   daemon->server = server;
   daemon->base_url = "http://" + address + ":" + std::to_string(s.port);
   const std::size_t parts = s.addresses.size();
+  // Each worker thread gets an equal share of the connection limit: never
+  // more workers than connections, or some would accept none.
+  const unsigned connections = share(s.max_connections, parts);
+  const unsigned threads = std::min(share(s.threads, parts), connections);
   daemon->mhd = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG, static_cast<uint16_t>(s.port),
-      accept_client, daemon, handle, daemon, MHD_OPTION_SOCK_ADDR, &bind_to, MHD_OPTION_THREAD_POOL_SIZE,
-      share(s.threads, parts), MHD_OPTION_CONNECTION_LIMIT, share(s.max_connections, parts),
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_ERROR_LOG, static_cast<uint16_t>(s.port),
+      accept_client, daemon, handle, daemon, MHD_OPTION_EXTERNAL_LOGGER, mhd_log, nullptr, MHD_OPTION_SOCK_ADDR,
+      &bind_to, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_LIMIT, connections,
       MHD_OPTION_CONNECTION_TIMEOUT, s.timeout_seconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
       static_cast<size_t>(s.max_header_size), MHD_OPTION_NOTIFY_COMPLETED, request_done, nullptr,
-      MHD_OPTION_EXTERNAL_LOGGER, mhd_log, nullptr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1, MHD_OPTION_END);
+      MHD_OPTION_END);
   return daemon->mhd != nullptr ? APR_SUCCESS : APR_EGENERAL;
 }
 
@@ -209,6 +218,7 @@ void http_text(HttpResponse &response, unsigned status, const char *text) {
   response.status = status;
   response.content_type = "text/plain; charset=utf-8";
   response.body = std::string(text) + "\n";
+  response.note = text;
 }
 
 int http_start(const HttpSettings &settings, HttpServer **out) {

@@ -43,6 +43,8 @@ struct HttpResponse {
   apr_uint64_t offset = 0;
   apr_uint64_t length = 0;
   std::vector<std::pair<std::string, std::string>> headers;
+  // For a refusal (status 400 and up): why, for the one log line it gets.
+  std::string note;
 };
 
 using HttpHandler = void (*)(void *context, HttpRequest &request, HttpResponse &response);
@@ -81,5 +83,5 @@ int http_start(const HttpSettings &settings, HttpServer **out);
 // threads and frees the server. Null is ignored.
 void http_stop(HttpServer *server);
 
-// A short text answer (errors): status and a one-line body.
+// A short text answer (errors): status and a one-line body, also its note.
 void http_text(HttpResponse &response, unsigned status, const char *text);

@@ -73,7 +73,7 @@ void subscribe(void *context, HttpRequest &request, HttpResponse &response) {
   const EventRequest asked = event_request(request);
   if (asked.service < 0) return http_text(response, 404, "Not found");
   const EventAnswer answer = events_subscribe(server->events, asked);
-  if (answer.status != 200) return http_text(response, answer.status, "Subscription refused");
+  if (answer.status != 200) return http_text(response, answer.status, answer.refusal);
   response.headers = {{"SID", answer.sid}, {"TIMEOUT", "Second-" + std::to_string(answer.timeout)}};
   if (asked.sid == nullptr) {
     auto *pending = static_cast<PendingEvent *>(apr_palloc(request.pool, sizeof(PendingEvent)));

@@ -140,7 +140,7 @@ struct Step {
 constexpr Step kSteps[] = {
     {"library", start_library, stop_library}, {"identity", start_identity, stop_identity},
     {"events", start_events, stop_events},    {"library watch", start_watch, stop_watch},
-    {"HTTP", start_http, stop_http},          {"SSDP", start_ssdp, stop_ssdp},
+    {"HTTP server", start_http, stop_http},          {"SSDP announcer", start_ssdp, stop_ssdp},
 };
 
 void print_urls(const Run &run) {

@@ -99,10 +99,19 @@ class Mlserve {
     }
   }
   ~Mlserve() { stop(); }
+  // SIGTERM, then the exit status; a server still running 30 s later is
+  // killed and gives -1.
   int stop() {
     if (pid_ <= 0) return status_;
     kill(pid_, SIGTERM);
-    waitpid(pid_, &status_, 0);
+    for (int i = 0; i < 300 && waitpid(pid_, &status_, WNOHANG) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!WIFEXITED(status_) && !WIFSIGNALED(status_)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      status_ = -1;
+    }
     pid_ = -1;
     return status_;
   }
@@ -237,8 +246,9 @@ TEST_F(MlserveTest, DescriptionsAreValidXmlWithTheIdentificationString) {
     ProgramResult lint = run_program("/bin/sh", {"-c", "curl -s " + server_->url(path) + " | xmllint --noout -"}, "/");
     EXPECT_EQ(lint.status, 0) << path << lint.err;
   }
-  ProgramResult icon = curl({server_->url("/icon.png")});
-  EXPECT_EQ(icon.out.substr(1, 3), "PNG");
+  ProgramResult icon =
+      run_program("/bin/sh", {"-c", "curl -s " + server_->url("/icon.png") + " | identify -format '%m %wx%h' -"}, "/");
+  EXPECT_EQ(icon.out, "PNG 48x48") << icon.err;
   const std::string description = curl({server_->url("/description.xml")}).out;
   EXPECT_NE(description.find("urn:schemas-upnp-org:device:MediaServer:1"), std::string::npos);
   // The device id is kept: the same UUID after a restart.
@@ -371,6 +381,7 @@ TEST_F(MlserveTest, HostileRequestsGetTheirRefusalAndOthersAreStillServed) {
   const Case cases[] = {
       {{"-H", "X-Big: " + std::string(20000, 'a'), server_->url("/description.xml")}, "431"},
       {{"--data-binary", std::string(70000, 'a'), control}, "413"},
+      {{"-H", "Transfer-Encoding: chunked", "--data-binary", std::string(100000, 'a'), control}, "413"},
       {{"--data", entities, control}, "400"},
       {{"--data", "not xml", control}, "400"},
       {{server_->url("/media/..%2f..%2fetc%2fpasswd/0")}, "404"},
@@ -391,6 +402,49 @@ TEST_F(MlserveTest, HostileRequestsGetTheirRefusalAndOthersAreStillServed) {
   std::vector<int> idle;
   for (int i = 0; i < 300; ++i) idle.push_back(connect_local(port_));
   EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server_->url("/description.xml")}).out, "200");
+  for (int fd : idle) close(fd);
+}
+
+TEST(MlserveRunTest, AccessRulesRefuseRequestsAndHideObjects) {
+  InstallFolder install;
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port,
+             "/><noauth path=\"/icon.png\"/><noauth libpath=\"0/2\"/><auth from=\"*\"");
+  Mlserve server(install.path(), port);
+  const auto status = [](const std::string &url) {
+    return curl({"-o", "/dev/null", "-w", "%{http_code}", url}).out;
+  };
+  EXPECT_EQ(status(server.url("/icon.png")), "403");
+  EXPECT_EQ(status(server.url("/description.xml")), "200");
+  const auto browse = [&](const std::string &id) {
+    return curl({"--data", soap_body("ContentDirectory", "Browse", browse_args(id, "BrowseDirectChildren")),
+                 server.url("/control/ContentDirectory")}).out;
+  };
+  const std::string root = unescape(browse("0"));
+  EXPECT_NE(root.find(">Audio<"), std::string::npos) << root;
+  EXPECT_EQ(root.find(">Photos<"), std::string::npos) << root;
+  EXPECT_NE(browse("0/2").find("<errorCode>701<"), std::string::npos);
+}
+
+// Regression: idle connections held the request threads in their poll
+// until the connection timeout, so SIGTERM took that long to stop the server.
+TEST(MlserveRunTest, StopsCleanlyWhileClientsHoldIdleConnections) {
+  InstallFolder install;
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  {
+    std::ifstream in(install.file("config.xml"));
+    std::stringstream text;
+    text << in.rdbuf();
+    std::ofstream(install.file("config.xml"))
+        << std::regex_replace(text.str(), std::regex("connectionTimeout=\"3\""), "connectionTimeout=\"600\"");
+  }
+  Mlserve server(install.path(), port);
+  std::vector<int> idle;
+  for (int i = 0; i < 50; ++i) idle.push_back(connect_local(port));
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server.url("/description.xml")}).out, "200");
+  const int status = server.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   for (int fd : idle) close(fd);
 }
 
