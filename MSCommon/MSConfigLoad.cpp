@@ -1,6 +1,7 @@
 // Loading config.xml: installation paths, defaults, the root element's
 // sections and the limits derived from them.
 #include <apr_strings.h>
+#include <sys/utsname.h>
 
 #include "CommonXML.h"
 #include "MSConfigRead.h"
@@ -19,8 +20,9 @@ const char *install_path(apr_pool_t *pool, const char *install_dir, const char *
   return apr_pstrcat(pool, install_dir, "/", name, nullptr);
 }
 
-// There is no Windows version to report on this platform, so the server
-// identification starts directly with the protocol.
+// The server identification opens with the operating system's name and
+// release ("Linux/6.1.0-18-amd64, "), the place a Windows version takes
+// there; without a readable version it starts directly with the protocol.
 void compute_paths(apr_pool_t *pool, MSConfigPaths &paths, const char *dir, const char *program_path) {
   paths.config_file = install_path(pool, dir, "config.xml");
   paths.plugins_file = install_path(pool, dir, "plugins.xml");
@@ -38,7 +40,9 @@ void compute_paths(apr_pool_t *pool, MSConfigPaths &paths, const char *dir, cons
   paths.web_version_file = install_path(pool, dir, "web/version.xml");
   paths.berkelium_dir = install_path(pool, dir, "berkelium");
   paths.program_path = apr_pstrdup(pool, program_path);
-  paths.server_id = apr_psprintf(pool, kServerIdFormat, "", kServerVersion);
+  struct utsname system;
+  const char *os = uname(&system) == 0 ? apr_psprintf(pool, "%s/%s, ", system.sysname, system.release) : "";
+  paths.server_id = apr_psprintf(pool, kServerIdFormat, os, kServerVersion);
   for (int profile = WM_PROFILE_WMVMP43; profile <= WM_PROFILE_WMV9; ++profile) {
     paths.wm_profile_files[profile] =
         apr_pstrcat(pool, dir, "/", MSCONFIG_WM_PROFILE_NAMES[profile], ".xml", nullptr);

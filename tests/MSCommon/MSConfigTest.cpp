@@ -1,6 +1,7 @@
 // The configuration file: defaults, every section's values and messages,
 // the derived limits, files that cannot be used, and the example file that
 // new installations start from.
+#include <sys/utsname.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -264,7 +265,9 @@ TEST_F(ConfigTest, InstallationPathsAndLocking) {
   EXPECT_EQ(std::string(paths->install_dir), dir.path() + "/");
   EXPECT_EQ(std::string(paths->wm_profile_files[WM_PROFILE_WMV9]), dir.path() + "/wmv9.xml");
   EXPECT_STREQ(paths->program_path, "/opt/zentoria/sharectl");
-  EXPECT_STREQ(paths->server_id, "UPnP/1.0, Zentoria Media Server/2.7\r\n");
+  struct utsname system;
+  ASSERT_EQ(uname(&system), 0);
+  EXPECT_EQ(std::string(paths->server_id), std::string("Linux/") + system.release + ", UPnP/1.0, Zentoria Media Server/2.7\r\n");
 
   MSConfig *writable = nullptr;
   ASSERT_EQ(msconfig_get_for_update(&writable), APR_SUCCESS);
