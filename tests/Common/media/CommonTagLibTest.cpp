@@ -17,7 +17,7 @@
 #include "CommonTagLibStream.h"
 #include "CommonUtf8.h"
 #include "LogCapture.h"
-#include "MediaFixtures.h"
+#include "MediaMaker.h"
 
 namespace {
 

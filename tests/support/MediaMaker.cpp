@@ -1,4 +1,4 @@
-#include "MediaFixtures.h"
+#include "MediaMaker.h"
 
 #include <cstdlib>
 #include <filesystem>
