@@ -13,7 +13,7 @@
 #include "CommonNumbers.h"
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBObjectSources.h"
 #include "MSDBProps.h"
 #include "log4c.h"

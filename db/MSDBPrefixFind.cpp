@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "CommonEscape.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBHelper.h"
 #include "log4c_pool.h"
 

@@ -12,6 +12,7 @@
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
+#include "MSDBConnection.h"
 #include "MSDBCounters.h"
 #include "log4c.h"
 

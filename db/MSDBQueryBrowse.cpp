@@ -7,7 +7,7 @@
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBIdPath.h"
 #include "MSDBProps.h"
 #include "MSDBQuery.h"

@@ -8,8 +8,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "log4c_buffers.h"
-
 namespace {
 
 constexpr const char *kInvalidLevelNote = " (Invalid logging level for this message, using ERROR instead)";

@@ -41,6 +41,8 @@ void log4c_log_ex(const char *module, int level, const char *message, int user_l
 // buffer the format string itself comes back.
 char *log4c_sprintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 char *log4c_vprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+// True when text is the calling thread's formatting buffer.
+bool log4c_is_thread_buffer(const char *text);
 
 // log4c_is_enabled[level](module): non-zero when the logger is enabled for
 // DEBUG, INFO, WARN, ERROR or FATAL.

@@ -15,7 +15,6 @@
 
 #include "CommonEscape.h"
 #include "CommonXML.h"
-#include "itunesConversionUtils.h"
 #include "log4c.h"
 
 namespace {

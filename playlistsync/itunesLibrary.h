@@ -13,6 +13,9 @@
 
 #include <cstddef>
 
+// Logger of the conversion and of its reading and writing steps.
+inline constexpr const char *ITUNES_MODULE = "itunesConversionUtils";
+
 struct ItunesTrack {
   const char *location = nullptr;    // "Location" without "file://localhost/", percent-decoded
   const char *title = nullptr;       // "Name"
