@@ -42,9 +42,10 @@ const AVInputFormat *forced_format(const char *extension) {
   return nullptr;
 }
 
-int open_and_read_streams(const char *path, const char *extension, AVFormatContext **input) {
-  if (ffmpeg_open_input(path, forced_format(extension), AVIOInterruptCB{interrupt_check, nullptr},
-                        input) != 0) {
+int open_and_read_streams(const char *path, const char *extension, AVFormatContext **input, CancelCheck cancel,
+                          void *cancel_context) {
+  if (ffmpeg_open_input(path, forced_format(extension), AVIOInterruptCB{interrupt_check, nullptr}, input, cancel,
+                        cancel_context) != 0) {
     log_error("Could not open media file %s, codec parameters will not be read", path);
     return APR_EGENERAL;
   }
@@ -95,64 +96,42 @@ int tag_number(const AVFormatContext *input, const char *key, const char *other_
   return entry ? std::atoi(entry->value) : 0;
 }
 
-struct TagOutputs {
-  const char **title, **author, **copyright, **comment, **album, **genre;
-  int *year, *track;
-};
-
-void report_tags(apr_pool_t *pool, const AVFormatContext *input, const TagOutputs &out) {
-  if (out.title) *out.title = tag_text(pool, input, "title");
-  if (out.author) {
-    *out.author = tag_text(pool, input, "artist");
-    if (**out.author == '\0') *out.author = tag_text(pool, input, "author");
-  }
-  if (out.copyright) *out.copyright = tag_text(pool, input, "copyright");
-  if (out.comment) *out.comment = tag_text(pool, input, "comment");
-  if (out.album) *out.album = tag_text(pool, input, "album");
-  if (out.genre) *out.genre = tag_text(pool, input, "genre");
-  if (out.year) *out.year = tag_number(input, "date", "year");
-  if (out.track) *out.track = tag_number(input, "track", nullptr);
-}
-
-// The caller's cancel check, polled after the streams were read and on the
-// way out of a failure.
-bool cancelled(ReadCancelFn cancel, void *context) {
-  if (!cancel) return false;
-  set_read_cancel(nullptr, nullptr);
-  return cancel(context) != 0;
+void report_tags(apr_pool_t *pool, const AVFormatContext *input, StreamFacts *facts) {
+  facts->title = tag_text(pool, input, "title");
+  facts->author = tag_text(pool, input, "artist");
+  if (*facts->author == '\0') facts->author = tag_text(pool, input, "author");
+  facts->copyright = tag_text(pool, input, "copyright");
+  facts->comment = tag_text(pool, input, "comment");
+  facts->album = tag_text(pool, input, "album");
+  facts->genre = tag_text(pool, input, "genre");
+  facts->year = tag_number(input, "date", "year");
+  facts->track = tag_number(input, "track", nullptr);
 }
 
 }  // namespace
 
-int stream_probe(apr_pool_t *pool, const char *path, VideoInfo *video, AudioInfo *audio,
-                 std::int64_t *duration, std::int64_t *file_size, const char **video_codec,
-                 const char **audio_codec, const char **title, const char **author,
-                 const char **copyright, const char **comment, const char **album,
-                 const char **genre, int *year, int *track, ReadCancelFn cancel,
+int stream_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelCheck cancel,
                  void *cancel_context) {
   // Cleared whole: the rate arithmetic reads the records even when no stream
   // of a kind is found.
-  *video = VideoInfo{};
-  *audio = AudioInfo{};
-  audio->language = "";
-  if (cancel) set_read_cancel(cancel, cancel_context);
+  *facts = StreamFacts{};
+  facts->audio.language = "";
   const char *extension = path_extension(path, 0);
   AVFormatContext *input = nullptr;
-  if (open_and_read_streams(path, extension, &input) != 0) {
-    return cancelled(cancel, cancel_context) ? APR_EINTR : APR_EGENERAL;
+  // The caller's check is also polled after the streams were read and on the
+  // way out of a failure.
+  if (open_and_read_streams(path, extension, &input, cancel, cancel_context) != 0) {
+    return cancel_requested(cancel, cancel_context) ? COMMON_CANCELLED : APR_EGENERAL;
   }
-  if (cancelled(cancel, cancel_context)) {
+  if (cancel_requested(cancel, cancel_context)) {
     ffmpeg_close_input(&input);
-    return APR_EINTR;
+    return COMMON_CANCELLED;
   }
-  choose_streams(pool, input, extension, video, audio, video_codec, audio_codec);
-  std::int64_t length = input->duration;
-  std::int64_t size = ffmpeg_loaded().io_size(input->pb);
-  stream_rates_settle(&length, size, input->bit_rate, video, audio);
-  if (duration) *duration = length;
-  if (file_size) *file_size = size;
-  report_tags(pool, input,
-              TagOutputs{title, author, copyright, comment, album, genre, year, track});
+  choose_streams(pool, input, extension, &facts->video, &facts->audio, &facts->video_codec, &facts->audio_codec);
+  facts->duration = input->duration;
+  facts->size = ffmpeg_loaded().io_size(input->pb);
+  stream_rates_settle(&facts->duration, facts->size, input->bit_rate, &facts->video, &facts->audio);
+  report_tags(pool, input, facts);
   ffmpeg_close_input(&input);
   return 0;
 }

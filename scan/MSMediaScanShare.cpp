@@ -14,6 +14,7 @@
 #include "CommonEscape.h"
 #include "CommonPath.h"
 #include "CommonText.h"
+#include "CommonUrl.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
 #include "MSMediaScanContext.h"
@@ -38,7 +39,7 @@ bool is_local_path(const char *url) { return url != nullptr && path_is_absolute(
 
 // 0, or APR_EBADPATH (logged) for anything but an absolute local path.
 int check_path(const char *url, const char **user_message) {
-  if (is_local_path(url) && std::strncmp(url, "file://", 7) != 0) return APR_SUCCESS;
+  if (is_local_path(url) && !url_has_scheme(url, "file://")) return APR_SUCCESS;
   msms_source_fail(user_message, SOURCE_MSG_INVALID, log4c_sprintf("Invalid pathname \"%s\".", url != nullptr ? url : ""));
   return APR_EBADPATH;
 }

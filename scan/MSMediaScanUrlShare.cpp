@@ -4,11 +4,11 @@
 // library lock in one medialib transaction with mark and sweep.
 #include <apr_strings.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "CommonText.h"
+#include "CommonUrl.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
 #include "MSMediaScanLibrary.h"
@@ -27,14 +27,6 @@ constexpr struct {
     {"audurl", MEDIA_AUDIO}, {"audfeed", MEDIA_AUDIO}, {"imgurl", MEDIA_IMAGE},
     {"imgfeed", MEDIA_IMAGE}, {"vidurl", MEDIA_VIDEO}, {"vidfeed", MEDIA_VIDEO},
 };
-
-// A scheme is a letter followed by letters, digits, '+', '-' or '.', then "://".
-bool has_scheme(const char *url) {
-  if (url == nullptr || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
-  const char *c = url;
-  while (std::isalnum(static_cast<unsigned char>(*c)) || *c == '+' || *c == '-' || *c == '.') ++c;
-  return std::strncmp(c, "://", 3) == 0 && c[3] != '\0';
-}
 
 struct Share {
   apr_pool_t *outer;  // the caller's pool, for what the request keeps
@@ -195,7 +187,7 @@ int msms_share_url(apr_pool_t *pool, MediaSource *source, int process, int is_ne
                    CancelCheck cancel, void *context, int *added, const char **user_message) {
   *added = 0;
   const char *url = source != nullptr && source->url != nullptr ? source->url : "";
-  if (!has_scheme(url)) {
+  if (!url_is_well_formed(url)) {
     msms_source_fail(user_message, SOURCE_MSG_INVALID, "Invalid URL");
     std::printf("Ignoring %s, please use -S to share files or folders\n", url);
     return APR_EGENERAL;

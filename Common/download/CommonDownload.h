@@ -17,6 +17,7 @@
 #include <cstddef>
 
 #include "CommonCancel.h"
+#include "CommonUrl.h"  // url_is_http, kept reachable from here
 
 inline constexpr const char *DOWNLOAD_MODULE = "CommonDownload";
 // Response headers collected per transfer, at most.
@@ -27,8 +28,6 @@ inline constexpr std::size_t HTTP_RANGE_BODY_MAX = 192000;
 inline constexpr std::size_t HTTP_BODY_MAX = 16 * 1024 * 1024;
 inline constexpr int DOWNLOAD_QUEUE_SIZE = 200;
 
-// Polled during transfers; non-zero stops the transfer (COMMON_CANCELLED).
-using DownloadCancelFn = CancelCheck;
 // A background job ended; success is 1 or 0.
 using DownloadDoneFn = void (*)(const char *url, int success, void *context);
 // A background job's final response arrived: its headers and the expected
@@ -57,7 +56,7 @@ struct DownloadJobSpec {
   apr_int64_t byte_limit = -1;    // write no more than this (-1: no limit)
   DownloadDoneFn done = nullptr;
   DownloadHeadersFn headers = nullptr;
-  DownloadCancelFn cancel = nullptr;
+  CancelCheck cancel = nullptr;
   void *context = nullptr;        // handed to all three callbacks
 };
 
@@ -100,7 +99,7 @@ struct HttpRequest {
   // Without a range: cut the body after this many bytes (70008), as a range
   // would; -1: no cut.
   apr_int64_t cut_at = -1;
-  DownloadCancelFn cancel = nullptr;
+  CancelCheck cancel = nullptr;
   void *cancel_context = nullptr;
   // Where the body goes: a file (created or truncated), a callback, or (when
   // both are null) memory in pool, NUL-terminated.
@@ -139,7 +138,7 @@ int http_request_retrying(HttpRequest *request);
 // Headers only, redirections followed, with the retries above. Returns the
 // statuses of http_request; *headers in pool.
 int http_get_headers(apr_pool_t *pool, const char *url, char **headers, std::size_t *length,
-                     DownloadCancelFn cancel, void *context);
+                     CancelCheck cancel, void *context);
 
 // Asks whether url changed since previous_headers were received: *changed is
 // 0 on a 304 or an equal Last-Modified, else 1; *validators is
@@ -147,7 +146,7 @@ int http_get_headers(apr_pool_t *pool, const char *url, char **headers, std::siz
 // neither). Returns 0, 4, or 20014 after "Could not get protocol headers of
 // url %s[, HTTP response indicates error %d]" (ERROR).
 int http_check_changed(apr_pool_t *pool, const char *url, const char *previous_headers, int *changed,
-                       char **validators, DownloadCancelFn cancel, void *context);
+                       char **validators, CancelCheck cancel, void *context);
 
 // ---- Header helpers (texts as received, CR LF separated) ----
 
@@ -166,5 +165,3 @@ apr_time_t http_last_modified(const char *headers, std::size_t length);
 // The "Location:" value, with "http:/x", "mms:/x" and "rtsp:/x" repaired and
 // a relative value resolved against url; null when there is none.
 char *http_location(apr_pool_t *pool, const char *url, const char *headers, std::size_t length);
-// 1 for a URL starting "http://" or "https://" (any case).
-int url_is_http(const char *url);

@@ -24,7 +24,7 @@ const char *validator_lines(apr_pool_t *pool, const char *last_modified, const c
 }  // namespace
 
 int http_check_changed(apr_pool_t *pool, const char *url, const char *previous_headers, int *changed,
-                       char **validators, DownloadCancelFn cancel, void *context) {
+                       char **validators, CancelCheck cancel, void *context) {
   *changed = 1;
   *validators = nullptr;
   std::size_t previous_length = previous_headers != nullptr ? std::strlen(previous_headers) : 0;

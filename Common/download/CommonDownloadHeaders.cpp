@@ -142,7 +142,3 @@ char *http_location(apr_pool_t *pool, const char *url, const char *headers, std:
   if (std::strstr(value, "://") != nullptr || url == nullptr) return value;
   return resolve_relative(pool, url, value);
 }
-
-int url_is_http(const char *url) {
-  return url != nullptr && (strncasecmp(url, "http://", 7) == 0 || strncasecmp(url, "https://", 8) == 0);
-}

@@ -17,7 +17,7 @@ inline constexpr const char *WRITE_FAILED_TEXT = "Could not write downloaded dat
 
 // The cancel check a transfer's progress callback polls.
 struct CancelHook {
-  DownloadCancelFn cancel = nullptr;
+  CancelCheck cancel = nullptr;
   void *context = nullptr;
 };
 

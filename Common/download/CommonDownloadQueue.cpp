@@ -38,11 +38,6 @@ struct DownloadState {
 };
 DownloadState g_state;
 
-int fail(const char *message) {
-  LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
-
 void forget(DownloadJob *job) {
   apr_thread_rwlock_wrlock(g_state.lock);
   apr_hash_set(g_state.active, job->spec.path, APR_HASH_KEY_STRING, nullptr);
@@ -178,11 +173,11 @@ void *APR_THREAD_FUNC download_thread(apr_thread_t *thread, void *) {
 int start_thread() {
   apr_threadattr_t *attributes = nullptr;
   if (apr_threadattr_create(&attributes, g_state.pool) != APR_SUCCESS)
-    return fail("Could not create thread attribute for download thread");
+    return log4c_fail(DOWNLOAD_MODULE, "Could not create thread attribute for download thread");
   if (apr_threadattr_detach_set(attributes, 0) != APR_SUCCESS)
-    return fail("Could not set detach attribute of thread to false");
+    return log4c_fail(DOWNLOAD_MODULE, "Could not set detach attribute of thread to false");
   if (apr_thread_create(&g_state.thread, attributes, download_thread, nullptr, g_state.pool) != APR_SUCCESS)
-    return fail("Could not create thread for background downloads");
+    return log4c_fail(DOWNLOAD_MODULE, "Could not create thread for background downloads");
   return APR_SUCCESS;
 }
 
@@ -193,11 +188,11 @@ int download_init(apr_pool_t *pool, int max_active) {
   // At least one transfer runs, or queued jobs would wait for ever.
   g_state.max_active = max_active > 0 ? max_active : 1;
   g_state.stopping = 0;
-  if (apr_thread_rwlock_create(&g_state.lock, g_state.pool) != APR_SUCCESS) return fail("Could no create mutex");
+  if (apr_thread_rwlock_create(&g_state.lock, g_state.pool) != APR_SUCCESS) return log4c_fail(DOWNLOAD_MODULE, "Could no create mutex");
   g_state.active = apr_hash_make(g_state.pool);
-  if (g_state.active == nullptr) return fail("Could not create hash table");
+  if (g_state.active == nullptr) return log4c_fail(DOWNLOAD_MODULE, "Could not create hash table");
   if (apr_queue_create(&g_state.queue, DOWNLOAD_QUEUE_SIZE, g_state.pool) != APR_SUCCESS)
-    return fail("Could not create queue for download jobs");
+    return log4c_fail(DOWNLOAD_MODULE, "Could not create queue for download jobs");
   return start_thread();
 }
 
@@ -256,7 +251,7 @@ int download_stop() {
   g_state.stopping = 1;
   int result = APR_SUCCESS;
   if (apr_queue_interrupt_all(g_state.queue) != APR_SUCCESS)
-    result = fail("Could not interrupt the download queue");
+    result = log4c_fail(DOWNLOAD_MODULE, "Could not interrupt the download queue");
   // The thread may be just about to wait, past the interruption: an empty
   // item wakes it in any case, behind every job queued so far.
   apr_queue_push(g_state.queue, nullptr);
@@ -264,7 +259,7 @@ int download_stop() {
   apr_status_t status = apr_thread_join(&thread_status, g_state.thread);
   if (status != APR_SUCCESS) {
     char reason[256];
-    result = fail(log4c_sprintf("Could not join download thread, reason: %s", apr_strerror(status, reason, sizeof reason)));
+    result = log4c_fail(DOWNLOAD_MODULE, log4c_sprintf("Could not join download thread, reason: %s", apr_strerror(status, reason, sizeof reason)));
   }
   g_state.thread = nullptr;
   apr_queue_term(g_state.queue);

@@ -333,7 +333,7 @@ int http_request_retrying(HttpRequest *request) {
 }
 
 int http_get_headers(apr_pool_t *pool, const char *url, char **headers, std::size_t *length,
-                     DownloadCancelFn cancel, void *context) {
+                     CancelCheck cancel, void *context) {
   HttpRequest request;
   request.pool = pool;
   request.url = url;

@@ -31,13 +31,8 @@ namespace {
 
 constexpr const char *kModule = "CommonHTTPFile";
 
-int fail(const char *message) {
-  LOG4C(kModule, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
-
 int fail_read(const HttpFile *file) {
-  return fail(log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, file->position));
+  return log4c_fail(kModule, log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, file->position));
 }
 
 struct LentHead {
@@ -89,8 +84,8 @@ int read_head(HttpFile *file, void *buffer, apr_size_t *length) {
 
 
 // Fetches the window that starts at start. Returns 0, 4 or 20014.
-int fetch_window(HttpFile *file, apr_int64_t start, DownloadCancelFn cancel, void *context) {
-  if (file->size >= 0 && start >= file->size) return fail(log4c_sprintf("Invalid range for HTTP URL %s", file->url));
+int fetch_window(HttpFile *file, apr_int64_t start, CancelCheck cancel, void *context) {
+  if (file->size >= 0 && start >= file->size) return log4c_fail(kModule, log4c_sprintf("Invalid range for HTTP URL %s", file->url));
   apr_int64_t last = start + HTTP_FILE_WINDOW - 1;
   if (file->size > 0) last = std::min(last, file->size - 1);
   apr_pool_clear(file->window_pool);
@@ -107,9 +102,9 @@ int fetch_window(HttpFile *file, apr_int64_t start, DownloadCancelFn cancel, voi
   if (status == COMMON_CANCELLED) return status;
   int code = http_status(request.headers, request.headers_length);
   if ((status != APR_SUCCESS && status != APR_INCOMPLETE) || code > 399)
-    return fail(log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, start));
+    return log4c_fail(kModule, log4c_sprintf("Could not read HTTP URL %s at position %" APR_INT64_T_FMT, file->url, start));
   if (start > 0 && code != 206)
-    return fail(log4c_sprintf("Unable to open HTTP URL (%s) for out of order reads", file->url));
+    return log4c_fail(kModule, log4c_sprintf("Unable to open HTTP URL (%s) for out of order reads", file->url));
   if (file->size < 0) file->size = http_content_size(request.headers, request.headers_length);
   file->window = request.body;
   file->window_start = start;
@@ -124,7 +119,7 @@ bool in_window(const HttpFile *file) {
 
 }  // namespace
 
-int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadCancelFn cancel, void *context) {
+int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, CancelCheck cancel, void *context) {
   *file = nullptr;
   apr_pool_t *own = pool_create_or_die(pool, kModule);
   auto *opened = static_cast<HttpFile *>(apr_pcalloc(own, sizeof(HttpFile)));
@@ -135,7 +130,7 @@ int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadC
   open_head(opened);
   int status = opened->size >= 0 ? APR_SUCCESS : fetch_window(opened, 0, cancel, context);
   if (status != APR_SUCCESS) {
-    if (status != COMMON_CANCELLED) fail(log4c_sprintf("Error reading %s", url));
+    if (status != COMMON_CANCELLED) log4c_fail(kModule, log4c_sprintf("Error reading %s", url));
     apr_pool_destroy(own);
     return status;
   }
@@ -143,7 +138,7 @@ int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadC
   return APR_SUCCESS;
 }
 
-int http_file_read(HttpFile *file, void *buffer, apr_size_t *length, DownloadCancelFn cancel, void *context) {
+int http_file_read(HttpFile *file, void *buffer, apr_size_t *length, CancelCheck cancel, void *context) {
   apr_size_t wanted = *length;
   *length = 0;
   if (file->size >= 0 && file->position >= file->size) return APR_EOF;
@@ -170,7 +165,7 @@ int http_file_seek(HttpFile *file, apr_seek_where_t whence, apr_int64_t *offset)
   if (whence == APR_CUR) target += file->position;
   if (whence == APR_END) target = file->size >= 0 ? file->size + target : -1;
   if (target < 0 || (file->size >= 0 && target > file->size))
-    return fail(log4c_sprintf("Could not seek HTTP URL %s to position %" APR_INT64_T_FMT, file->url, target));
+    return log4c_fail(kModule, log4c_sprintf("Could not seek HTTP URL %s to position %" APR_INT64_T_FMT, file->url, target));
   file->position = target;
   *offset = target;
   return APR_SUCCESS;

@@ -23,7 +23,7 @@ struct HttpFile;
 
 // Opens url and reads its first window. Returns 0, 4 when cancel stopped it,
 // or 20014 after "Error reading %s".
-int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadCancelFn cancel = nullptr,
+int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, CancelCheck cancel = nullptr,
                    void *context = nullptr);
 
 // Reads up to *length bytes at the current position; *length becomes the
@@ -31,7 +31,7 @@ int http_file_open(apr_pool_t *pool, const char *url, HttpFile **file, DownloadC
 // stopped a window's request; 20014 after "Could not read HTTP URL %s at
 // position %I64d", "Invalid range for HTTP URL %s" or "Unable to open HTTP
 // URL (%s) for out of order reads" (a server that ignores ranges).
-int http_file_read(HttpFile *file, void *buffer, apr_size_t *length, DownloadCancelFn cancel, void *context);
+int http_file_read(HttpFile *file, void *buffer, apr_size_t *length, CancelCheck cancel, void *context);
 
 // Moves the position (APR_SET, APR_CUR, APR_END); *offset becomes the new
 // position. Returns 0, or 20014 after "Could not seek HTTP URL %s to position

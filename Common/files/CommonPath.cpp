@@ -13,7 +13,6 @@
 
 namespace {
 constexpr const char *kFileScheme = "file://";
-constexpr std::size_t kFileSchemeLength = 7;
 
 bool is_native_separator(char c) { return path_is_separator(c); }
 
@@ -34,7 +33,7 @@ struct Canonical {
 };
 
 void copy_prefix(Canonical &c) {
-  if (strncasecmp(c.in, kFileScheme, kFileSchemeLength) == 0) c.pos = kFileSchemeLength;
+  if (url_has_scheme(c.in, kFileScheme)) c.pos = std::strlen(kFileScheme);
   if (c.rule == PATH_RULE_WINDOWS && c.in[c.pos] == '\\' && c.in[c.pos + 1] == '\\') c.pos += 2;
   std::memcpy(c.out, c.in, c.pos);
   c.used = c.floor = c.pos;
@@ -98,16 +97,6 @@ char *path_canonical_rule(apr_pool_t *pool, const char *path, PathRule rule) {
   if (rule == PATH_RULE_POSIX && c.used == 0 && path[0] == '/') c.out[c.used++] = '/';
   c.out[c.used] = '\0';
   return c.out;
-}
-
-int url_is_remote(const char *text) {
-  return text != nullptr && std::strstr(text, "://") != nullptr &&
-         strncasecmp(text, kFileScheme, kFileSchemeLength) != 0;
-}
-
-const char *url_after_scheme(const char *text) {
-  const char *scheme_end = text != nullptr ? std::strstr(text, "://") : nullptr;
-  return scheme_end != nullptr ? scheme_end + 3 : nullptr;
 }
 
 int path_is_absolute(const char *path) {

@@ -1,5 +1,5 @@
-// CommonPath: canonical forms of paths and file URLs, and small path and URL
-// helpers.
+// CommonPath: canonical forms of paths and file URLs, and small path helpers
+// (the URL tests are CommonUrl's).
 //
 // path_canonical gives the form under which the library stores and compares
 // paths. On POSIX it keeps letter case and only '/' separates; the Windows
@@ -9,6 +9,8 @@
 #pragma once
 
 #include <apr_pools.h>
+
+#include "CommonUrl.h"
 
 enum PathRule : int {
   PATH_RULE_POSIX = 0,
@@ -33,10 +35,6 @@ char *path_canonical(apr_pool_t *pool, const char *path);
 // letters, treats '\' as a separator and keeps a leading "\\". Null for null.
 char *path_canonical_rule(apr_pool_t *pool, const char *path, PathRule rule);
 
-// 1 when text holds "://" and does not start with "file://" (any case).
-int url_is_remote(const char *text);
-// Text after the first "://", or null.
-const char *url_after_scheme(const char *text);
 // 1 for a URL, a "file://" text, a drive-letter path or a text starting with
 // a separator; 0 for null or empty. Here and below, the separators are those
 // of the native rule: only '/' on POSIX, '/' and '\' on Windows.

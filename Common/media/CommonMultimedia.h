@@ -51,9 +51,6 @@ const MediaTypeEntry *media_type_by_mime(const char *mime_type, int length);
 
 // ---- URLs (CommonMultimediaUrl.cpp; logs on "CommonMultimedia") ----
 
-// Polled while a URL is probed; non-zero stops the probe.
-using UrlCancelFn = CancelCheck;
-
 // The MIME type of url, or null when none could be found or cancel stopped
 // the probe. expected_class is 1 (video), 2 (audio), 3 (either) or 0. mms and
 // pnm URLs are answered from their scheme, URLs with a trusted extension from
@@ -61,7 +58,7 @@ using UrlCancelFn = CancelCheck;
 // at most 10 redirections, whose final URL goes to *final_url (when given and
 // it differs). The text lives in pool or is static.
 const char *url_mime_type(apr_pool_t *pool, const char *url, int expected_class, const char **final_url,
-                          UrlCancelFn cancel, void *context);
+                          CancelCheck cancel, void *context);
 
 // Fetches the first 1001 bytes and the headers of url (any scheme but https
 // is asked over http) and reports its content type (*mime null when there is
@@ -69,4 +66,4 @@ const char *url_mime_type(apr_pool_t *pool, const char *url, int expected_class,
 // when cancelled, or 20014 (ERROR "Could not get protocol headers for url
 // http://%s" for an answer of 400 or more).
 int url_probe_headers(apr_pool_t *pool, const char *url, int follow_redirects, const char **mime,
-                      const char **location, UrlCancelFn cancel, void *context);
+                      const char **location, CancelCheck cancel, void *context);

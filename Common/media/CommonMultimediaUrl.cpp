@@ -10,6 +10,7 @@
 #include "CommonDownload.h"
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
+#include "CommonUrl.h"
 #include "log4c.h"
 
 namespace {
@@ -91,7 +92,7 @@ std::string_view last_response(const char *headers, std::size_t length) {
 
 // The URL the probe asks for: https stays, any other scheme becomes http.
 const char *probe_url(apr_pool_t *pool, const char *url) {
-  if (starts_icase(url, "https://")) return url;
+  if (url_has_scheme(url, "https://")) return url;
   const char *after = url_after_scheme(url);
   return apr_pstrcat(pool, "http://", after != nullptr ? after : url, nullptr);
 }
@@ -145,10 +146,10 @@ const char *from_probe(const char *type, const MediaTypeEntry *row, bool streami
 }  // namespace
 
 int url_probe_headers(apr_pool_t *pool, const char *url, int follow_redirects, const char **mime,
-                      const char **location, UrlCancelFn cancel, void *context) {
+                      const char **location, CancelCheck cancel, void *context) {
   *mime = nullptr;
   *location = nullptr;
-  bool ultravox = starts_icase(url, "uvox://");
+  bool ultravox = url_has_scheme(url, "uvox://");
   HttpRequest request;
   request.pool = pool;
   request.url = probe_url(pool, url);
@@ -183,11 +184,11 @@ int url_probe_headers(apr_pool_t *pool, const char *url, int follow_redirects, c
 }
 
 const char *url_mime_type(apr_pool_t *pool, const char *url, int expected_class, const char **final_url,
-                          UrlCancelFn cancel, void *context) {
+                          CancelCheck cancel, void *context) {
   const char *previous = nullptr;
   for (int hop = 0;; ++hop) {
     if (starts_with_any(url, kAsfSchemes)) return by_class(kAsfTypes, expected_class);
-    if (starts_icase(url, "pnm://")) return by_class(kRealTypes, expected_class);
+    if (url_has_scheme(url, "pnm://")) return by_class(kRealTypes, expected_class);
     const MediaTypeEntry *row = extension_row(url);
     if (trusted(row)) {
       if (expected_class != 0 && expected_class != MEDIA_AUDIO_OR_VIDEO && expected_class != row->media_class)

@@ -106,7 +106,7 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed) {
 }
 
 int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
-                   void *context, MetaCancelCheck cancel, void *cancel_context) {
+                   void *context, CancelCheck cancel, void *cancel_context) {
   ReaderKind reader = reader_of(type, true);
   if (reader == READER_NONE) {
     const char *extension = type != nullptr && type->extension != nullptr ? type->extension : "";

@@ -50,8 +50,6 @@ struct MetaFileParser;
 // and once for the container (levels 2 and 3 null). A non-zero result stops
 // the parse: 4 is a cancellation, anything else a failure that is logged.
 using MetaItemCallback = int (*)(const MetaFileLevels *levels, MetaFileParser *parser, void *context);
-// Returns non-zero when the parse must stop (the parse then returns 4).
-using MetaCancelCheck = CancelCheck;
 
 // Remembers the download folder (copied into pool) where fetched metafiles
 // are kept while they are read. Returns 0.
@@ -73,7 +71,7 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed);
 // %s" / "Unknown XML file encountered, file type is %s"); 20014 after ERROR
 // for a file that cannot be read or parsed, or a callback failure.
 int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
-                   void *context, MetaCancelCheck cancel, void *cancel_context);
+                   void *context, CancelCheck cancel, void *cancel_context);
 
 // What a parse is reading: its format (MetaFileFormat, 0 before the format
 // is known) and the path or URL it was given.
@@ -85,7 +83,7 @@ const char *metafile_parser_path(const MetaFileParser *parser);
 // the metafile is fetched and scanned, and a web URL found in it is checked
 // with the server. The last answer is remembered for every thread. Null
 // after ERROR "Could not get media url for %s" or a failed fetch.
-char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_type, MetaCancelCheck cancel,
+char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_type, CancelCheck cancel,
                          void *context);
 
 // Crawls a web site from start_url for links to media of expected_class
@@ -95,7 +93,7 @@ char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_typ
 // sub-item. Returns 0, 4 when cancelled, or 20014 when the start page cannot
 // be fetched (ERROR "Could not get url %s") or the callback fails.
 int site_crawl(const char *site_url, const char *start_url, int depth, int expected_class, MetaItemCallback callback,
-               void *context, MetaCancelCheck cancel, void *cancel_context);
+               void *context, CancelCheck cancel, void *cancel_context);
 
 // Digs one media URL out of the first 50 lines of a text metafile (ASX in
 // text form, "[Reference]" files, RAM files). Returns a pool copy, or null

@@ -177,7 +177,7 @@ void describe_site(MetaFileParser *parser, const char *site_url, const char *sta
 }  // namespace
 
 int site_crawl(const char *site_url, const char *start_url, int depth, int expected_class, MetaItemCallback callback,
-               void *context, MetaCancelCheck cancel, void *cancel_context) {
+               void *context, CancelCheck cancel, void *cancel_context) {
   if (site_url == nullptr || start_url == nullptr || callback == nullptr) {
     LOG4C(METAFILE_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
     return APR_EGENERAL;

@@ -62,7 +62,7 @@ inline constexpr int META_FORMAT_TABLE_COUNT = 5;
 extern const MetaFormatTable META_FORMAT_TABLES[META_FORMAT_TABLE_COUNT];
 
 struct MetaFileParser {
-  MetaFileParser(const char *path, int options, MetaItemCallback callback, void *context, MetaCancelCheck cancel,
+  MetaFileParser(const char *path, int options, MetaItemCallback callback, void *context, CancelCheck cancel,
                  void *cancel_context);
   ~MetaFileParser();
   MetaFileParser(const MetaFileParser &) = delete;
@@ -76,7 +76,7 @@ struct MetaFileParser {
   const MetaFormatTable *table = nullptr;
   MetaItemCallback callback;
   void *context;
-  MetaCancelCheck cancel;
+  CancelCheck cancel;
   void *cancel_context;
   bool stop = false;
   int result = 0;
@@ -110,7 +110,7 @@ void meta_store(apr_pool_t *pool, PropList *list, int slot, int mode, const char
 struct MetaFetch {
   const char *url = nullptr;
   const char *user_agent = nullptr;  // null: the engine's own
-  MetaCancelCheck cancel = nullptr;
+  CancelCheck cancel = nullptr;
   void *cancel_context = nullptr;
   apr_file_t *file = nullptr;
   std::size_t limit = 0;

@@ -105,7 +105,7 @@ void end_item(MetaFileParser *parser) {
 }  // namespace
 
 MetaFileParser::MetaFileParser(const char *path_, int options_, MetaItemCallback callback_, void *context_,
-                               MetaCancelCheck cancel_, void *cancel_context_)
+                               CancelCheck cancel_, void *cancel_context_)
     : pool(pool_create_or_die(nullptr, METAFILE_MODULE)),
       path(apr_pstrdup(pool, path_)),
       file(path),

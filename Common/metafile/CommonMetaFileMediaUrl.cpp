@@ -14,6 +14,7 @@
 #include "CommonMetaFileInternal.h"
 #include "CommonMultimedia.h"
 #include "CommonPath.h"
+#include "CommonUrl.h"
 #include "log4c.h"
 
 namespace {
@@ -63,8 +64,6 @@ void remember(const char *url, const char *answer) {
   remembered.answer = answer;
 }
 
-bool has_scheme(const char *url, const char *scheme) { return strncasecmp(url, scheme, std::strlen(scheme)) == 0; }
-
 bool is_windows_media(const char *extension) {
   if (extension == nullptr) return false;
   for (const char *candidate : kWindowsMediaExtensions) {
@@ -93,12 +92,12 @@ bool answer_by_type(apr_pool_t *pool, const char *url, const char *mime_type, ch
   return true;
 }
 
-char *resolve(apr_pool_t *pool, const char *url, const char *mime_type, MetaCancelCheck cancel, void *context,
+char *resolve(apr_pool_t *pool, const char *url, const char *mime_type, CancelCheck cancel, void *context,
               int hops);
 
 // Step 6: what the server says a found web or RTSP URL is.
-char *check_found(apr_pool_t *pool, const char *url, char *found, MetaCancelCheck cancel, void *context, int hops) {
-  bool rtsp = has_scheme(found, "rtsp://");
+char *check_found(apr_pool_t *pool, const char *url, char *found, CancelCheck cancel, void *context, int hops) {
+  bool rtsp = url_has_scheme(found, "rtsp://");
   if (!rtsp && !url_is_http(found)) return found;
   const char *extension = meta_url_extension(pool, found);
   if (extension != nullptr && strcasecmp(extension, "asx") == 0 && strcasecmp(found, url) != 0) {
@@ -115,11 +114,11 @@ char *check_found(apr_pool_t *pool, const char *url, char *found, MetaCancelChec
   if (status == COMMON_CANCELLED) return nullptr;
   if (status != APR_SUCCESS) type = nullptr;
   if (type == nullptr) return rtsp ? found : nullptr;
-  if (has_scheme(type, "video/x-ms") || has_scheme(type, "audio/x-ms")) return meta_as_mms(pool, found);
+  if (url_has_scheme(type, "video/x-ms") || url_has_scheme(type, "audio/x-ms")) return meta_as_mms(pool, found);
   return rtsp ? nullptr : found;
 }
 
-char *resolve(apr_pool_t *pool, const char *url, const char *mime_type, MetaCancelCheck cancel, void *context,
+char *resolve(apr_pool_t *pool, const char *url, const char *mime_type, CancelCheck cancel, void *context,
               int hops) {
   char *answer = nullptr;
   if (recall(pool, url, &answer)) return answer;
@@ -147,7 +146,7 @@ char *resolve(apr_pool_t *pool, const char *url, const char *mime_type, MetaCanc
 
 }  // namespace
 
-char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_type, MetaCancelCheck cancel,
+char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_type, CancelCheck cancel,
                          void *context) {
   if (url == nullptr) return nullptr;
   return resolve(pool, url, mime_type, cancel, context, 0);

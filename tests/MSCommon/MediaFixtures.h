@@ -1,19 +1,6 @@
-// What the stream-probe tests compare: everything stream_probe reports about
-// one file; the media themselves are made by MediaMaker (tests/support).
+// The stream-probe tests' fixtures: media made at test time by MediaMaker
+// (tests/support), and what stream_probe reports of them (StreamFacts).
 #pragma once
-
-#include <cstdint>
-#include <string>
 
 #include "MSCodecCommon.h"
 #include "MediaMaker.h"
-
-// Everything stream_probe reports about one file.
-struct StreamFacts {
-  VideoInfo video{};
-  AudioInfo audio{};
-  std::int64_t duration = 0, size = 0;
-  const char *video_codec = nullptr, *audio_codec = nullptr, *title = nullptr, *author = nullptr;
-  const char *copyright = nullptr, *comment = nullptr, *album = nullptr, *genre = nullptr;
-  int year = 0, track = 0;
-};

@@ -399,8 +399,8 @@ TEST(MetaFileXml, CallbackResultsStopTheParse) {
   log.clear();
   Recorder cancelling;
   cancelling.fail_at = 1;
-  cancelling.fail_status = APR_EINTR;
-  EXPECT_EQ(parse_text(dir, "garden.rss", kPodcast, &cancelling), APR_EINTR);
+  cancelling.fail_status = COMMON_CANCELLED;
+  EXPECT_EQ(parse_text(dir, "garden.rss", kPodcast, &cancelling), COMMON_CANCELLED);
   EXPECT_EQ(cancelling.reports.size(), 2u);
   EXPECT_FALSE(log.contains("User provided parsing callback failed"));
 
@@ -409,7 +409,7 @@ TEST(MetaFileXml, CallbackResultsStopTheParse) {
   auto cancel = [](void *) { return 1; };
   EXPECT_EQ(metafile_parse(media_type_by_extension("rss", -1), 0, path.c_str(), Recorder::callback, &recorder, cancel,
                            nullptr),
-            APR_EINTR);
+            COMMON_CANCELLED);
   EXPECT_TRUE(recorder.reports.empty());
 }
 
