@@ -171,16 +171,6 @@ int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_cla
   return APR_SUCCESS;
 }
 
-int link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
-  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return log4c_fail(MSMS_MODULE, "Could not copy parents from old to new object");
-  }
-  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return log4c_fail(MSMS_MODULE, "Could not copy media sources from old to new object");
-  }
-  return APR_SUCCESS;
-}
-
 int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *old_oid) {
   ScanContext *scan = work.item.scan;
   // An item made of a file nobody may read would keep its empty facts after
@@ -204,7 +194,7 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
     return APR_EGENERAL;
   }
   if (reindex(pool, scan, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0), list) != APR_SUCCESS) return APR_EGENERAL;
-  if (old_oid != nullptr && link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
+  if (old_oid != nullptr && msms_link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
   scan->created[media_class]++;
   scan->up_to_date[media_class]++;
   if (media_class == MEDIA_VIDEO) remember_video(folder, work.item.path, oid);

@@ -233,7 +233,7 @@ namespace {
 int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
                        const MediaTypeEntry *type, const char *signature) {
   const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
-  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0, apr_hash_make(pool), 0};
+  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, apr_hash_make(pool), 0};
   FileLookup lookup{};
   if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {

@@ -282,14 +282,6 @@ int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const 
   return msms_url_store_item(pool, u, nullptr, inspected.validators, list, media_class, title, 1, oid);
 }
 
-int replace_links(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
-  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Could not copy parents from old to new object");
-  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return log4c_fail(MSMS_MODULE, "Could not copy media sources from old to new object");
-  }
-  return APR_SUCCESS;
-}
-
 int report_uninspected(const char *url, int status) {
   if (status == COMMON_CANCELLED || status == APR_NOTFOUND) return status;
   LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Invalid or non audio/video URL %s", url));
@@ -387,5 +379,5 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
       msdb_set_slot(pool, scan->db, oid, PROP_RES, u->url) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return old_oid != nullptr && oid != nullptr ? replace_links(pool, scan->db, old_oid, oid) : APR_SUCCESS;
+  return old_oid != nullptr && oid != nullptr ? msms_link_replacement(pool, scan->db, old_oid, oid) : APR_SUCCESS;
 }
