@@ -123,8 +123,8 @@ int record_step(void *context) {
 }
 
 // One admin transaction around a record step.
-int in_admin_transaction(apr_pool_t *pool, MediaSource *source, const char **user_message, RecordFn record, int done_code) {
-  MediaLibraryDB *db = msms_library_db();
+int in_admin_transaction(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *source, const char **user_message,
+                         RecordFn record, int done_code) {
   if (db == nullptr) return msms_source_fail(user_message, 0, INTERNAL_ERROR_TEXT);
   Recording recording{pool, db, source, user_message, record};
   if (const int status = msms_source_record(db, user_message, record_step, &recording); status != APR_SUCCESS) return status;
@@ -214,11 +214,11 @@ int record_path(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *request
     source->url = url;
     if (request->tags != nullptr) source->tags = request->tags;
     source->type = nullptr;
-    return msms_update_media_source(pool, source, nullptr);
+    return in_admin_transaction(pool, db, source, nullptr, record_update, SOURCE_MSG_UPDATED);
   }
   *source = *request;
   if (source->tags == nullptr) source->tags = "";
-  return msms_add_media_source(pool, source, nullptr);
+  return in_admin_transaction(pool, db, source, nullptr, record_new, SOURCE_MSG_ADDED);
 }
 
 }  // namespace
@@ -229,11 +229,11 @@ MediaSource *msms_find_media_source(apr_pool_t *pool, const char *url, MediaSour
 }
 
 int msms_add_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message) {
-  return in_admin_transaction(pool, source, user_message, record_new, SOURCE_MSG_ADDED);
+  return in_admin_transaction(pool, msms_library_db(), source, user_message, record_new, SOURCE_MSG_ADDED);
 }
 
 int msms_update_media_source(apr_pool_t *pool, MediaSource *source, const char **user_message) {
-  return in_admin_transaction(pool, source, user_message, record_update, SOURCE_MSG_UPDATED);
+  return in_admin_transaction(pool, msms_library_db(), source, user_message, record_update, SOURCE_MSG_UPDATED);
 }
 
 int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int print, int *added, int *removed) {
