@@ -55,17 +55,25 @@ const char *codec_name_by_id(std::int32_t codec_id);
 // has no such codec.
 std::int32_t codec_legacy_id(int av_codec_id);
 
+// Everything stream_probe reports about one file: the chosen streams, the
+// duration in microseconds (-1 when unknown), the size and the container's
+// tags; texts live in the probe's pool and are "" when absent.
+struct StreamFacts {
+  VideoInfo video{};
+  AudioInfo audio{};
+  std::int64_t duration = 0, size = 0;
+  const char *video_codec = nullptr, *audio_codec = nullptr, *title = nullptr, *author = nullptr;
+  const char *copyright = nullptr, *comment = nullptr, *album = nullptr, *genre = nullptr;
+  int year = 0, track = 0;
+};
+
 // Probes path ("wv" and "mp3" files are read as MP3 whatever their content
-// looks like). Every out argument except video and audio may be null; duration
-// is in microseconds (-1 when unknown), strings are "" when absent.
-// Returns 0; 4 when cancel (polled once the streams are read, or after a
-// failure) returns non-zero; 20014 when the file cannot be opened or its
-// streams cannot be read within 5 seconds, after ERROR "Could not open media
-// file %s, codec parameters will not be read" or "Could not find codec
-// parameters for media file %s".
-int stream_probe(apr_pool_t *pool, const char *path, VideoInfo *video, AudioInfo *audio,
-                 std::int64_t *duration, std::int64_t *file_size, const char **video_codec,
-                 const char **audio_codec, const char **title, const char **author,
-                 const char **copyright, const char **comment, const char **album,
-                 const char **genre, int *year, int *track, ReadCancelFn cancel,
-                 void *cancel_context);
+// looks like) into *facts, cleared first; only the stream records are
+// filled when the probe fails. Returns 0; 4 when cancel (polled by the reads
+// of an HTTP input, once the streams are read and after a failure) returns
+// non-zero; 20014 when the file cannot be opened or its streams cannot be
+// read within 5 seconds, after ERROR "Could not open media file %s, codec
+// parameters will not be read" or "Could not find codec parameters for media
+// file %s".
+int stream_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelCheck cancel = nullptr,
+                 void *cancel_context = nullptr);

@@ -532,7 +532,7 @@ int ref_for_head(const char *url, apr_int64_t head_bytes) {
 
 }  // namespace
 
-int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, DownloadCancelFn cancel, void *context,
+int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, CancelCheck cancel, void *context,
                  DlmHeadCopy *copy) {
   if (url == nullptr || g_dlm.lock == nullptr || head_bytes <= 0) {
     log_at(LOG4C_ERROR, INTERNAL_ERROR_TEXT);

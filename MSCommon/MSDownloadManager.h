@@ -82,7 +82,7 @@ inline constexpr apr_interval_time_t DLM_HEAD_WAIT = apr_time_from_sec(60);
 // download failed (live streams included) or was too slow ("Could not get
 // the head of url %s, its download failed" / "... in time", WARN). On any
 // failure no reference is left.
-int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, DownloadCancelFn cancel, void *context,
+int dlm_ref_head(apr_pool_t *pool, const char *url, apr_int64_t head_bytes, CancelCheck cancel, void *context,
                  DlmHeadCopy *copy);
 
 // At exit: reports entries still in use, stops transfers that still run,

@@ -1,4 +1,4 @@
-// ffmpeg start-up and shut-down, the log hook and the read cancellation value.
+// ffmpeg start-up and shut-down and the log hook.
 #include "MSFFMPEG.h"
 
 #include "CommonCancel.h"
@@ -13,8 +13,6 @@ namespace {
 
 // Module state.
 apr_pool_t *module_pool = nullptr;
-ReadCancelFn read_cancel = nullptr;
-void *read_cancel_context = nullptr;
 
 struct LevelMapping {
   int library_level;
@@ -64,10 +62,3 @@ void ffmpeg_term() {
   ffmpeg_library_set_log(nullptr);
   module_pool = nullptr;
 }
-
-void set_read_cancel(ReadCancelFn callback, void *context) {
-  read_cancel = callback;
-  read_cancel_context = context;
-}
-
-bool ffmpeg_read_cancelled() { return cancel_requested(read_cancel, read_cancel_context); }

@@ -21,9 +21,6 @@ extern "C" {
 
 #include "CommonCancel.h"
 
-// Polled by reads of network inputs; non-zero stops the read.
-using ReadCancelFn = CancelCheck;
-
 // Creates the module pool (FATAL "Unable to create memory pool for this file,
 // reason: %s, shutting down..." and exit -1 on failure) and installs the log
 // hook. ffmpeg 5 registers its formats and locks itself, so there is nothing
@@ -32,15 +29,14 @@ void ffmpeg_init(apr_pool_t *pool);
 // Restores the library's default log callback and forgets the module pool.
 void ffmpeg_term();
 
-// Sets (or clears, with null) the process-wide read cancellation callback.
-void set_read_cancel(ReadCancelFn callback, void *context);
-
 // Opens path (a plain path or a "file:" URL) through our file reader with
-// format forced (null: detected) and interrupt installed on the new context.
+// format forced (null: detected) and interrupt installed on the new context;
+// cancel (may be null) is polled by the reads of an HTTP input, which then
+// fail.
 // Returns 0 and *context, or a negative ffmpeg error (the reader failed to
 // open the file, the content guard refused it, or no format was found).
 int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterruptCB interrupt,
-                      AVFormatContext **context);
+                      AVFormatContext **context, CancelCheck cancel = nullptr, void *cancel_context = nullptr);
 // Closes an input opened by ffmpeg_open_input, with its reader; sets *context
 // to null.
 void ffmpeg_close_input(AVFormatContext **context);

@@ -15,6 +15,7 @@
 
 #include "CommonHTTPFile.h"
 #include "CommonTextFile.h"
+#include "CommonUrl.h"
 #include "MSFFMPEG.h"
 #include "MSFFMPEGInternal.h"
 #include "MSFFMPEGLibrary.h"
@@ -38,6 +39,8 @@ struct ProtocolHandle {
   int failed;
   std::int64_t bytes_read;
   std::int64_t position;
+  CancelCheck cancel;    // polled by the reads of an HTTP resource
+  void *cancel_context;
 };
 
 // True when the chunk starts (after printable text) like a web page or an
@@ -47,14 +50,12 @@ bool looks_like_document(const std::uint8_t *chunk, int size) {
   return text_is_html(text, size, 0, 1) || text_is_playlist_xml(text, size, 0, 1);
 }
 
-int read_cancel_check(void *) { return ffmpeg_read_cancelled() ? 1 : 0; }
-
 // Reads from the handle's file or HTTP resource; an HTTP failure was logged
 // where it happened.
 apr_status_t read_source(ProtocolHandle *handle, std::uint8_t *buffer, apr_size_t *count) {
   if (!handle->http) return apr_file_read(handle->file, buffer, count);
-  if (ffmpeg_read_cancelled()) return APR_EINTR;
-  return http_file_read(handle->http, buffer, count, read_cancel_check, nullptr);
+  if (cancel_requested(handle->cancel, handle->cancel_context)) return COMMON_CANCELLED;
+  return http_file_read(handle->http, buffer, count, handle->cancel, handle->cancel_context);
 }
 
 int read_packet(void *opaque, std::uint8_t *buffer, int size) {
@@ -128,23 +129,18 @@ std::int64_t seek(void *opaque, std::int64_t offset, int whence) {
   return position;
 }
 
-// A plain path, or the path of a "file:" URL ("file:///a" and "file:/a").
-const char *local_path(const char *path) {
-  if (strncasecmp(path, "file://", 7) == 0) return path + 7;
-  if (strncasecmp(path, "file:", 5) == 0) return path + 5;
-  return path;
-}
-
-ProtocolHandle *handle_open(const char *path) {
+ProtocolHandle *handle_open(const char *path, CancelCheck cancel, void *cancel_context) {
   apr_pool_t *pool = pool_create_or_die(ffmpeg_module_pool(), FFMPEG_MODULE);
   auto *handle = static_cast<ProtocolHandle *>(apr_pcalloc(pool, sizeof(ProtocolHandle)));
   handle->pool = pool;
+  handle->cancel = cancel;
+  handle->cancel_context = cancel_context;
   if (url_is_http(path)) {
-    if (http_file_open(pool, path, &handle->http, read_cancel_check, nullptr) == APR_SUCCESS) return handle;
+    if (http_file_open(pool, path, &handle->http, cancel, cancel_context) == APR_SUCCESS) return handle;
     apr_pool_destroy(pool);
     return nullptr;
   }
-  if (apr_file_open(&handle->file, local_path(path), APR_FOPEN_READ | APR_FOPEN_BINARY,
+  if (apr_file_open(&handle->file, url_file_path(path), APR_FOPEN_READ | APR_FOPEN_BINARY,
                     APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
     apr_pool_destroy(pool);
     return nullptr;
@@ -177,11 +173,11 @@ void reader_free(const FFmpegLibrary &av, AVIOContext *io) {
 }  // namespace
 
 int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterruptCB interrupt,
-                      AVFormatContext **context) {
+                      AVFormatContext **context, CancelCheck cancel, void *cancel_context) {
   *context = nullptr;
   const FFmpegLibrary *av = ffmpeg_library();
   if (!av) return AVERROR(ENOSYS);
-  ProtocolHandle *handle = handle_open(path);
+  ProtocolHandle *handle = handle_open(path, cancel, cancel_context);
   if (!handle) return AVERROR(ENOENT);
   AVIOContext *io = reader_create(*av, handle);
   AVFormatContext *input = io ? av->alloc_context() : nullptr;

@@ -7,6 +7,3 @@ inline constexpr const char *FFMPEG_MODULE = "MSFFMPEG";
 
 // The pool made by ffmpeg_init (null before it and after ffmpeg_term).
 apr_pool_t *ffmpeg_module_pool();
-
-// True when the process-wide read cancellation callback asks to stop.
-bool ffmpeg_read_cancelled();

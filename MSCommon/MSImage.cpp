@@ -10,6 +10,7 @@
 #include <string>
 
 #include "CommonFiles.h"
+#include "CommonUrl.h"
 #include "MSMagickLibrary.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -65,7 +66,7 @@ void read_exif_date(const MagickLibrary &magick, const Image *image, ExifTime *e
 }  // namespace
 
 int image_file_load(const char *path, apr_pool_t *pool, std::size_t *length, char **buffer) {
-  if (strncasecmp(path, "file://", 7) == 0) path += 7;
+  path = url_file_path(path);
   apr_off_t size = file_size(path);
   if (size <= 0 || size > IMAGE_FILE_MAX_SIZE) {
     LOG4C(

@@ -46,27 +46,19 @@ bool make(const fs::path &folder, const std::string &name, const std::string &ar
 
 // The facts a scan stores, as one line.
 std::string facts(apr_pool_t *pool, const std::string &path) {
-  VideoInfo video{};
-  AudioInfo audio{};
-  std::int64_t duration = 0, size = 0;
-  const char *video_codec = nullptr, *audio_codec = nullptr;
-  if (stream_probe(pool, path.c_str(), &video, &audio, &duration, &size, &video_codec, &audio_codec, nullptr,
-                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != 0)
-    return "failed";
+  StreamFacts f;
+  if (stream_probe(pool, path.c_str(), &f) != 0) return "failed";
   char line[256];
-  std::snprintf(line, sizeof line, "%dx%d %d b/s %s, %d Hz %d ch %d b/s %s, %jd us, %jd bytes", video.width,
-                video.height, video.bit_rate, video_codec ? video_codec : "-", audio.sample_rate, audio.channels,
-                audio.bit_rate, audio_codec ? audio_codec : "-", static_cast<std::intmax_t>(duration),
-                static_cast<std::intmax_t>(size));
+  std::snprintf(line, sizeof line, "%dx%d %d b/s %s, %d Hz %d ch %d b/s %s, %jd us, %jd bytes", f.video.width,
+                f.video.height, f.video.bit_rate, f.video_codec ? f.video_codec : "-", f.audio.sample_rate,
+                f.audio.channels, f.audio.bit_rate, f.audio_codec ? f.audio_codec : "-",
+                static_cast<std::intmax_t>(f.duration), static_cast<std::intmax_t>(f.size));
   return line;
 }
 
 int probe(apr_pool_t *pool, const std::string &path) {
-  VideoInfo video{};
-  AudioInfo audio{};
-  std::int64_t duration = 0, size = 0;
-  return stream_probe(pool, path.c_str(), &video, &audio, &duration, &size, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  StreamFacts f;
+  return stream_probe(pool, path.c_str(), &f);
 }
 
 int compare_with(apr_pool_t *pool, const fs::path &folder, const std::string &base) {

@@ -95,13 +95,8 @@ bool inspect(apr_pool_t *pool, const std::string &path) {
     tags_read(pool, path.c_str(), &title, &artist, &comment, &album, &album_artist, &genre, &year,
               &track, &length, &collection);
   }
-  VideoInfo video;
-  AudioInfo audio;
-  std::int64_t duration;
-  const char *video_codec, *audio_codec;
-  return stream_probe(pool, path.c_str(), &video, &audio, &duration, nullptr, &video_codec,
-                      &audio_codec, &title, &artist, nullptr, nullptr, &album, &genre, &year,
-                      &track, nullptr, nullptr) == 0;
+  StreamFacts facts;
+  return stream_probe(pool, path.c_str(), &facts) == 0;
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ int msdb_list_user_accounts(apr_pool_t *pool, MediaLibraryDB *db, UserAccount *a
   if (db_select_row(pool, conn->admin,
                     "select oid, domain, description, username, password from useraccount order by lower(domain)", 5,
                     row, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not execute SQL statement");
+    return log4c_fail(MSDB_MODULE, "Could not execute SQL statement");
   }
   for (bool more = row[0] != nullptr; more && *count < capacity; more = db_next_row(pool, &cursor, 5, row) != 0) {
     accounts[(*count)++] = UserAccount{row[0], row[1], row[2], empty_as_null(row[3]),
@@ -56,7 +56,7 @@ int msdb_get_user_account(apr_pool_t *pool, MediaLibraryDB *db, const char *text
   *account = UserAccount{};
   auto *accounts = static_cast<UserAccount *>(apr_pcalloc(pool, sizeof(UserAccount) * kMaxAccounts));
   int count = kMaxAccounts;
-  if (msdb_list_user_accounts(pool, db, accounts, &count) != APR_SUCCESS) return db_fail("Could not fetch user accounts");
+  if (msdb_list_user_accounts(pool, db, accounts, &count) != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not fetch user accounts");
   const char *haystack = text == nullptr ? "" : text;
   for (int i = 0; i < count; ++i) {
     if (accounts[i].domain != nullptr && strcasestr(haystack, accounts[i].domain) != nullptr) {
@@ -69,7 +69,7 @@ int msdb_get_user_account(apr_pool_t *pool, MediaLibraryDB *db, const char *text
 
 int msdb_save_user_account(apr_pool_t *pool, MediaLibraryDB *db, int insert,
                            const UserAccount *account) {
-  if (account->domain == nullptr || *account->domain == '\0') return db_fail(INTERNAL_ERROR_TEXT);
+  if (account->domain == nullptr || *account->domain == '\0') return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   const char *password = db_quote(pool, str_base64(pool, account->password == nullptr ? "" : account->password));
@@ -83,7 +83,7 @@ int msdb_save_user_account(apr_pool_t *pool, MediaLibraryDB *db, int insert,
                       username_test(pool, account->username));
   int rows = 0;
   if (db_exec(conn->admin, sql, &rows) != APR_SUCCESS) return APR_EGENERAL;
-  if (rows != 1) return db_fail(log4c_sprintf("unexpected update results for %s", sql));
+  if (rows != 1) return log4c_fail(MSDB_MODULE, log4c_sprintf("unexpected update results for %s", sql));
   return APR_SUCCESS;
 }
 
@@ -101,5 +101,5 @@ int msdb_delete_user_account(apr_pool_t *pool, MediaLibraryDB *db, const char *d
   const char *failure = "Could not execute SQL statement - ua was not deleted, reason: %s";
   int rows = 0;
   if (db_exec(conn->admin, sql, &rows, failure) != APR_SUCCESS) return APR_EGENERAL;
-  return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was deleted"));
+  return rows > 0 ? APR_SUCCESS : log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was deleted"));
 }

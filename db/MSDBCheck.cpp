@@ -8,7 +8,7 @@
 
 #include <apr_strings.h>
 
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "log4c.h"
 
 namespace {

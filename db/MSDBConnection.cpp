@@ -261,3 +261,26 @@ int msdb_medialib_begin_continued(MediaLibraryDB *db) { return transaction_step(
 int msdb_admin_begin(MediaLibraryDB *db) { return transaction_step(db, false, kBegin); }
 int msdb_admin_commit(MediaLibraryDB *db) { return transaction_step(db, false, kCommit); }
 int msdb_admin_rollback(MediaLibraryDB *db) { return transaction_step(db, false, kRollback); }
+
+int msdb_counters_write(DBThreadConnection *conn) {
+  return counters_write_pending(conn->pool, msdb_object_memory(conn), conn->medialib);
+}
+
+int msdb_counters_write_named(DBThreadConnection *conn, const char *const *names, int count) {
+  ObjectMemory *memory = msdb_object_memory(conn);
+  if (memory == nullptr) return APR_SUCCESS;
+  for (int i = 0; i < count; ++i) {
+    if (object_memory_pending_name(memory, names[i])) return msdb_counters_write(conn);
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_counters_settle(DBThreadConnection *conn, const char *object, const char *name) {
+  ObjectMemory *memory = msdb_object_memory(conn);
+  if (memory == nullptr) return APR_SUCCESS;
+  if (object_memory_pending_counter(memory, object, name) && msdb_counters_write(conn) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  object_memory_forget_counter(memory, object, name);
+  return APR_SUCCESS;
+}

@@ -100,6 +100,18 @@ int msdb_graph_changed(DBThreadConnection *conn);
 // or null outside a medialib transaction (where it may not answer).
 ObjectMemory *msdb_object_memory(DBThreadConnection *conn);
 
+// Writes every counter of conn not yet written (see MSDBCounters). Returns
+// 0, or 20014 after ERROR "Could not execute SQL statement - prop was not
+// incremented, reason: %s".
+int msdb_counters_write(DBThreadConnection *conn);
+
+// msdb_counters_write when one of the count names has a counter not yet written.
+int msdb_counters_write_named(DBThreadConnection *conn, const char *const *names, int count);
+
+// Before a write of object's name other than an increment: writes what is
+// pending and forgets the counter. Returns as msdb_counters_write.
+int msdb_counters_settle(DBThreadConnection *conn, const char *object, const char *name);
+
 // Transactions. begin: 0, or 20014 ("Nested transactions are not allowed",
 // "Could not begin transaction, reason: %s"). commit / rollback: 0, or 20014
 // ("No transaction is in effect for this session", "Could not commit

@@ -1,4 +1,5 @@
-// MSDBCounters: counters written back instead of at every step.
+// MSDBCounters: counters written back instead of at every step: the
+// statement and the write of the pending counters of a connection's memory.
 //
 // msdb_increment_prop changes a counter ("@childCount") whose value the
 // connection already knows in memory only (MSDBObjectMemory); its row is
@@ -8,22 +9,21 @@
 // property reads (which answer from memory). A scan adds one to the child
 // count of about ten containers per item, mostly the same few within a
 // transaction; each is now stored once per transaction instead of once per
-// item. A rollback drops what was not written.
+// item. A rollback drops what was not written. The connection-level calls
+// (msdb_counters_write and its forms) are declared in MSDBConnection.h, which
+// writes the counters at commit.
 #pragma once
 
-#include "MSDBConnection.h"
+#include <apr_pools.h>
+
+#include "MSDBHelper.h"
+#include "MSDBObjectMemory.h"
 
 // The statement that stores value_oid as the value of name (SQL-quoted) on
 // objects (a comma-separated oid list).
 char *counter_update_sql(apr_pool_t *pool, const char *value_oid, const char *objects, const char *quoted_name);
 
-// Writes every counter of conn not yet written. Returns 0, or 20014 after
-// ERROR "Could not execute SQL statement - prop was not incremented, reason: %s".
-int msdb_counters_write(DBThreadConnection *conn);
-
-// msdb_counters_write when one of the count names has a counter not yet written.
-int msdb_counters_write_named(DBThreadConnection *conn, const char *const *names, int count);
-
-// Before a write of object's name other than an increment: writes what is
-// pending and forgets the counter. Returns as msdb_counters_write.
-int msdb_counters_settle(DBThreadConnection *conn, const char *object, const char *name);
+// Writes the pending counters of memory (none when null) through link, with
+// temporary texts in pool. Returns 0, or 20014 after ERROR "Could not execute
+// SQL statement - prop was not incremented, reason: %s".
+int counters_write_pending(apr_pool_t *pool, ObjectMemory *memory, DbLink link);

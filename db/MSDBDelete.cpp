@@ -49,7 +49,7 @@ int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const ch
   DbCursor cursor;
   const char *parent = nullptr;
   if (db_select_value(pool, link, select, &parent, &cursor) != APR_SUCCESS) {
-    return db_fail("get the parent oid(s) of the object");
+    return log4c_fail(MSDB_MODULE, "get the parent oid(s) of the object");
   }
   while (parent != nullptr) {
     if (cancel_requested(cancel, context)) return COMMON_CANCELLED;
@@ -57,7 +57,7 @@ int uncount_children(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const ch
     int removed = 1;
     for (; next != nullptr && std::strcmp(next, parent) == 0; next = db_next_value(pool, &cursor)) ++removed;
     if (msdb_increment_prop(pool, db, &parent, 1, PROP_CHILD_COUNT, nullptr, -removed) != APR_SUCCESS) {
-      return db_fail("Could not decrement the child count of the parent(s)");
+      return log4c_fail(MSDB_MODULE, "Could not decrement the child count of the parent(s)");
     }
     parent = next;
   }
@@ -82,9 +82,9 @@ int unshare(apr_pool_t *pool, DBThreadConnection *conn, const char *source, cons
 int count_rows(apr_pool_t *pool, DbLink link, const char *sql, int *count) {
   const char *value = nullptr;
   if (db_select_value(pool, link, sql, &value, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not get the number of objects that are to be deleted");
+    return log4c_fail(MSDB_MODULE, "Could not get the number of objects that are to be deleted");
   }
-  if (value == nullptr || !parse_int(value, count)) return db_fail(INTERNAL_ERROR_TEXT);
+  if (value == nullptr || !parse_int(value, count)) return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   return APR_SUCCESS;
 }
 
@@ -140,7 +140,7 @@ int msdb_delete_source_objects(apr_pool_t *pool, MediaLibraryDB *db, const char 
                                    cancel, context);
   int dropped = run(link, db_sql(pool, "drop table delete_%s", source));
   if (status == COMMON_CANCELLED) return status;
-  if (status != APR_SUCCESS) return db_fail("Could not delete the objects of the media source that are no longer needed");
+  if (status != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not delete the objects of the media source that are no longer needed");
   return dropped;
 }
 
@@ -158,7 +158,7 @@ int msdb_delete_all_objects(apr_pool_t *pool, MediaLibraryDB *db, CancelCheck ca
       pool, db, "select oid as deleteoid from object where deleteoid not in (select * from dont_delete)", cancel, context);
   int dropped = run(link, "drop table dont_delete");
   if (status == COMMON_CANCELLED) return status;
-  if (status != APR_SUCCESS) return db_fail("Could not delete all media source objects");
+  if (status != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not delete all media source objects");
   return dropped;
 }
 
@@ -221,9 +221,9 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   const char *reason = nullptr;
   const char *args[] = {object, apr_itoa(pool, flag)};
   if (db_exec_prepared(pool, conn->medialib, kMarkInsert, args, &rows, &reason) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf(failure, reason));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, reason));
   }
-  return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was inserted"));
+  return rows > 0 ? APR_SUCCESS : log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was inserted"));
 }
 
 int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag) {

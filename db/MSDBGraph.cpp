@@ -13,7 +13,7 @@
 #include "CommonNumbers.h"
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBObjectSources.h"
 #include "MSDBProps.h"
 #include "log4c.h"
@@ -30,7 +30,7 @@ int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char *
   const char *args[] = {parent};
   if (db_select_value_prepared(pool, link, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", args,
                                &max) != APR_SUCCESS) {
-    return db_fail("Could not get max ordinal");
+    return log4c_fail(MSDB_MODULE, "Could not get max ordinal");
   }
   apr_int64_t last = 0;
   if (max != nullptr && !parse_int64(max, &last)) {
@@ -56,9 +56,9 @@ int add_ancestors(apr_pool_t *pool, DbLink link, const char *parent, const char 
   const char *reason = nullptr;
   const char *failure = "Could not add ancestor for the given edge, reason: %s";
   if (db_exec_prepared(pool, link, kAncestorInsert, args, &rows, &reason) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf(failure, reason));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, reason));
   }
-  if (rows < 1) return db_fail(log4c_sprintf(failure, "no row was added"));
+  if (rows < 1) return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was added"));
   return APR_SUCCESS;
 }
 
@@ -70,7 +70,7 @@ int count_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
   if (msdb_add_prop(pool, db, nullptr, parent, PROP_CHILD_COUNT, nullptr, "1", nullptr) == APR_SUCCESS) {
     return APR_SUCCESS;
   }
-  return db_fail("Could not insert or increment the child count of the parent");
+  return log4c_fail(MSDB_MODULE, "Could not insert or increment the child count of the parent");
 }
 
 // ordinal is the text stored (already escaped), or null for an appended
@@ -90,7 +90,7 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
     } else if (const char *args[] = {parent, child};
                db_select_value_prepared(pool, link, "select oid from edge where parentObjectOid=%s and objectOid=%s",
                                         args, &found) != APR_SUCCESS) {
-      return db_fail("Could not check if edge already exists");
+      return log4c_fail(MSDB_MODULE, "Could not check if edge already exists");
     }
     if (found != nullptr) {
       if (edge_oid != nullptr) *edge_oid = found;
@@ -101,7 +101,7 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
   const char *args[] = {parent, child, ordinal};
   if (db_insert_prepared(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, %s);",
                          args, &found) != APR_SUCCESS) {
-    return db_fail("Could not insert edge");
+    return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   if (memory != nullptr) object_memory_edge_added(memory, parent, child, found);
   if (add_ancestors(pool, link, parent, child) != APR_SUCCESS) return APR_EGENERAL;
@@ -181,14 +181,14 @@ int link_rows(apr_pool_t *pool, MediaLibraryDB *db, const LinkLoop &loop, const 
   const char *row[2] = {nullptr, nullptr};
   DbCursor cursor;
   if (db_select_row(pool, conn->medialib, loop.select, loop.columns, row, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get first parent");
+    return log4c_fail(MSDB_MODULE, "Could not get first parent");
   }
   while (row[0] != nullptr) {
     const char *parent = loop.child_is_row ? fixed : row[0];
     const char *child = loop.child_is_row ? row[0] : fixed;
     const char *ordinal = !loop.keep_ordinal ? nullptr : row[1] != nullptr ? row[1] : "";
     if (add_edge(pool, db, parent, child, 1, ordinal, nullptr) != APR_SUCCESS) {
-      return db_fail("Could not insert edge");
+      return log4c_fail(MSDB_MODULE, "Could not insert edge");
     }
     if (!db_next_row(pool, &cursor, loop.columns, row)) row[0] = nullptr;
   }
@@ -211,14 +211,14 @@ int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
           : "insert into object (oid, signature) values(null, null)";
   const char *created = nullptr;
   if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
-    return db_fail("Could not insert object");
+    return log4c_fail(MSDB_MODULE, "Could not insert object");
   }
   if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_created(memory, created);
   if (source != nullptr && msdb_add_object_source(pool, db, created, source, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not insert object media source relation");
+    return log4c_fail(MSDB_MODULE, "Could not insert object media source relation");
   }
   if (parent != nullptr && msdb_add_edge(pool, db, parent, created, 0, nullptr, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not insert edge");
+    return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   *oid = created;
   return APR_SUCCESS;
@@ -235,7 +235,7 @@ int msdb_find_objects_by_signature(apr_pool_t *pool, MediaLibraryDB *db, const c
   if (db_select_value(pool, conn->medialib,
                       db_sql(pool, "select oid from object where signature='%s';", db_quote(pool, signature)),
                       &oid, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get object with given signature");
+    return log4c_fail(MSDB_MODULE, "Could not get object with given signature");
   }
   for (; oid != nullptr; oid = db_next_value(pool, &cursor)) {
     if (oids != nullptr) {
@@ -253,7 +253,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
                      const char **signature) {
   *oid = nullptr;
   if (signature != nullptr) *signature = nullptr;
-  if (count < 1) return db_fail(INTERNAL_ERROR_TEXT);
+  if (count < 1) return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   if ((scope != nullptr && !db_oid_valid(scope, true)) || (source != nullptr && !db_oid_valid(source))) {
     return APR_EGENERAL;
   }
@@ -328,7 +328,7 @@ int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, co
               failure) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return rows == 1 ? APR_SUCCESS : db_fail(log4c_sprintf(failure, "no row was changed"));
+  return rows == 1 ? APR_SUCCESS : log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was changed"));
 }
 
 int msdb_find_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
@@ -386,7 +386,7 @@ int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *pare
   const char *row[2];
   DbCursor cursor;
   if (db_select_row(pool, conn->medialib, select, 2, row, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get the child containers");
+    return log4c_fail(MSDB_MODULE, "Could not get the child containers");
   }
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row)) found(context, row[1], row[0]);
   return APR_SUCCESS;
@@ -402,7 +402,7 @@ int msdb_subtree_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   DbCursor cursor;
   const char *oid = nullptr;
   if (db_select_value(pool, conn->medialib, select, &oid, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get the objects of a subtree");
+    return log4c_fail(MSDB_MODULE, "Could not get the objects of a subtree");
   }
   for (; oid != nullptr; oid = db_next_value(pool, &cursor)) APR_ARRAY_PUSH(*oids, const char *) = oid;
   return APR_SUCCESS;

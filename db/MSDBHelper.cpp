@@ -105,11 +105,6 @@ char *db_unescape(apr_pool_t *pool, const char *text) {
   return text == nullptr ? nullptr : xml_unescape(pool, text);
 }
 
-int db_fail(const char *message) {
-  LOG4C("MSDB", LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
-
 const char *db_error(DbLink link, int status) {
   const char *text = apr_dbd_error(link.driver, link.handle, status);
   return text == nullptr ? "unknown error" : text;

@@ -56,8 +56,8 @@ char *db_escape(apr_pool_t *pool, const char *text);
 // text entity-unescaped on its way out of the database; null stays null.
 char *db_unescape(apr_pool_t *pool, const char *text);
 
-// Logs message at ERROR on "MSDB" and returns 20014: how database operations fail.
-int db_fail(const char *message);
+// Logger of the database layer.
+inline constexpr const char *MSDB_MODULE = "MSDB";
 
 // The driver's error text for status on link.
 const char *db_error(DbLink link, int status);

@@ -55,7 +55,7 @@ bool msdb_id_path_valid(const char *id_path) {
     // "007" would reach the same object as "7" under an id that no row
     // carries, so the documents written for it would name made-up ids.
     if (length > 1 && buffer[0] == '0') {
-      db_fail(log4c_sprintf("Invalid object id \"%s\"", id_path));
+      log4c_fail(MSDB_MODULE, log4c_sprintf("Invalid object id \"%s\"", id_path));
       return false;
     }
     if (slash == nullptr) return true;

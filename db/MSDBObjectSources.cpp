@@ -39,7 +39,7 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
     if (db_select_value(pool, conn->medialib,
                         db_sql(pool, "select oid from objms where (objectOid = %s) and (sourceOid = %s)", object, source),
                         &existing, nullptr) != APR_SUCCESS) {
-      return db_fail("Could not check if an object - media source relation already exists");
+      return log4c_fail(MSDB_MODULE, "Could not check if an object - media source relation already exists");
     }
     held = existing != nullptr;
   }
@@ -48,7 +48,7 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
   const char *created = nullptr;
   if (db_insert_prepared(pool, conn->medialib, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);",
                          args, &created) != APR_SUCCESS) {
-    return db_fail("Could not insert relation");
+    return log4c_fail(MSDB_MODULE, "Could not insert relation");
   }
   if (memory != nullptr) object_memory_source_added(memory, object, source);
   if (row_oid != nullptr) *row_oid = created;
@@ -96,11 +96,11 @@ int msdb_copy_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *f
   DbCursor cursor;
   const char *source = nullptr;
   if (db_select_value(pool, conn->medialib, select, &source, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get first media source");
+    return log4c_fail(MSDB_MODULE, "Could not get first media source");
   }
   for (; source != nullptr; source = db_next_value(pool, &cursor)) {
     if (msdb_add_object_source(pool, db, to_object, source, nullptr) != APR_SUCCESS) {
-      return db_fail("Could insert object media source relation");
+      return log4c_fail(MSDB_MODULE, "Could insert object media source relation");
     }
   }
   return APR_SUCCESS;
@@ -116,7 +116,7 @@ int msdb_get_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *ob
   if (conn == nullptr) return APR_EGENERAL;
   if (read_values(pool, conn->medialib, db_sql(pool, "select sourceoid from objms where objectoid=%s;", object), sources,
                   count, false) != APR_SUCCESS) {
-    return db_fail("Could not get media source ids for given object");
+    return log4c_fail(MSDB_MODULE, "Could not get media source ids for given object");
   }
   return APR_SUCCESS;
 }
@@ -135,7 +135,7 @@ int msdb_get_object_tags(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   *count = capacity;
   if (read_values(pool, conn->admin, db_sql(pool, "select tag from tag where sourceoid in (%s);", str_join(pool, sources, found)),
                   tags, count, true) != APR_SUCCESS) {
-    return db_fail("Could not get tags for media sources of given object");
+    return log4c_fail(MSDB_MODULE, "Could not get tags for media sources of given object");
   }
   return APR_SUCCESS;
 }

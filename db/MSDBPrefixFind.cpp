@@ -12,8 +12,9 @@
 #include <cstring>
 
 #include "CommonEscape.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBHelper.h"
+#include "log4c.h"
 #include "log4c_pool.h"
 
 namespace {
@@ -59,7 +60,7 @@ int msdb_find_objects_by_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char
   DbCursor cursor;
   const char *row[4];
   if (db_select_row(rows, conn->medialib, sql, 4, row, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not look up objects by value prefix");
+    return log4c_fail(MSDB_MODULE, "Could not look up objects by value prefix");
   }
   for (bool more = row[0] != nullptr; more; more = db_next_row(rows, &cursor, 4, row) == 1) {
     if ((*matches)->nelts == limit) {

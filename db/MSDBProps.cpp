@@ -12,6 +12,7 @@
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
+#include "MSDBConnection.h"
 #include "MSDBCounters.h"
 #include "log4c.h"
 
@@ -81,7 +82,7 @@ bool same_parent(const RememberedRow &row, const char *parent_prop) {
 int insert_row(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const RowSpec &spec, const char **row_oid) {
   const char *args[] = {spec.parent_prop, spec.name_oid, spec.object, spec.value_oid};
   if (db_insert_prepared(pool, link, kRowInsert, args, row_oid) != APR_SUCCESS) {
-    return db_fail("Could not insert prop");
+    return log4c_fail(MSDB_MODULE, "Could not insert prop");
   }
   if (memory == nullptr) return APR_SUCCESS;
   object_memory_row_added(memory, spec.object,
@@ -108,7 +109,7 @@ int find_or_insert_row(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec
   } else {
     const char *select = row_lookup(pool, spec.object, spec.name_oid, spec.value_oid, spec.parent_prop, any_value);
     if (db_find_or_insert(pool, conn->medialib, select, row_insert(pool, spec), &row) != APR_SUCCESS) {
-      return db_fail("Could not insert prop");
+      return log4c_fail(MSDB_MODULE, "Could not insert prop");
     }
   }
   if (prop_oid != nullptr) *prop_oid = row;
@@ -119,12 +120,12 @@ int find_or_insert_row(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec
 int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const char *value, RowSpec *spec) {
   spec->name = name;
   if (msdb_intern_name(pool, db, name, &spec->name_oid) != APR_SUCCESS) {
-    return db_fail("Could not find prop name or insert it");
+    return log4c_fail(MSDB_MODULE, "Could not find prop name or insert it");
   }
   if (value == nullptr) return APR_SUCCESS;
   spec->value = xml_escape(pool, value);
   if (msdb_intern_value(pool, db, spec->value, &spec->value_oid) != APR_SUCCESS) {
-    return db_fail("Could not find prop value or insert it");
+    return log4c_fail(MSDB_MODULE, "Could not find prop value or insert it");
   }
   return APR_SUCCESS;
 }
@@ -144,8 +145,8 @@ int update_is_container(apr_pool_t *pool, MediaLibraryDB *db, const char *object
   } else {
     return APR_SUCCESS;
   }
-  if (msdb_set_prop(pool, db, nullptr, object, PROP_ZENTORIA_IS_CONTAINER, nullptr, flag, nullptr) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("Could not alter the %s property to %s", prop_name(PROP_ZENTORIA_IS_CONTAINER), flag));
+  if (msdb_set_slot(pool, db, object, PROP_ZENTORIA_IS_CONTAINER, flag) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not alter the %s property to %s", prop_name(PROP_ZENTORIA_IS_CONTAINER), flag));
   }
   return APR_SUCCESS;
 }
@@ -166,7 +167,7 @@ int add_or_ensure(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
     return APR_EGENERAL;
   }
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
-    return db_fail("Could not update the isContainer flag");
+    return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
   }
   if (prop_oid != nullptr) *prop_oid = row;
   return APR_SUCCESS;
@@ -219,7 +220,7 @@ int replace_value(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec &spe
                               spec.value_oid, spec.name_oid, spec.object, parent.op, parent.oid);
   int rows = 0;
   if (db_exec(conn->medialib, update, &rows) != APR_SUCCESS) return APR_EGENERAL;
-  if (rows > 1) return db_fail(INTERNAL_ERROR_TEXT);
+  if (rows > 1) return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   if (rows == 0) return find_or_insert_row(pool, conn, spec, false, prop_oid);
   if (known != nullptr) {
     if (prop_oid != nullptr) *prop_oid = apr_pstrdup(pool, known->row_oid.c_str());
@@ -230,7 +231,7 @@ int replace_value(apr_pool_t *pool, DBThreadConnection *conn, const RowSpec &spe
   if (db_select_value(pool, conn->medialib,
                       row_lookup(pool, spec.object, spec.name_oid, spec.value_oid, spec.parent_prop, false), prop_oid,
                       nullptr) != APR_SUCCESS) {
-    return db_fail("Could not get prop oid");
+    return log4c_fail(MSDB_MODULE, "Could not get prop oid");
   }
   return APR_SUCCESS;
 }
@@ -291,7 +292,7 @@ int store_entry(ListStore &store, const char *parent_prop, const char *name, con
   }
   apr_hash_set(store.rows, key, APR_HASH_KEY_STRING, *row);
   if (update_is_container(store.pool, store.db, store.object, name, value) != APR_SUCCESS) {
-    return db_fail("Could not update the isContainer flag");
+    return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
   }
   return APR_SUCCESS;
 }
@@ -314,7 +315,7 @@ int add_list_pass(ListStore &store, PropList *list, bool attributes, apr_hash_t 
     const char *row = nullptr;
     if (!attributes) {
       if (store_entry(store, nullptr, name, text, &row) != APR_SUCCESS) {
-        return db_fail(log4c_sprintf("Could not add property %s with value %s", name, text));
+        return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add property %s with value %s", name, text));
       }
       apr_hash_set(element_rows, key, APR_HASH_KEY_STRING, row);
       continue;
@@ -322,7 +323,7 @@ int add_list_pass(ListStore &store, PropList *list, bool attributes, apr_hash_t 
     const char *element_key = apr_psprintf(pool, "%d/%.*s", instance, static_cast<int>(at - name), name);
     auto *parent = static_cast<const char *>(apr_hash_get(element_rows, element_key, APR_HASH_KEY_STRING));
     if (parent == nullptr || store_entry(store, parent, name, text, &row) != APR_SUCCESS) {
-      return db_fail(log4c_sprintf("Could not add subproperty %s with value %s", name, text));
+      return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add subproperty %s with value %s", name, text));
     }
   }
   return APR_SUCCESS;
@@ -413,7 +414,7 @@ int read_counter(Counting &c) {
                               "(%s) and nameOid=(select oid from propName where name='%s'))",
                               c.objects, c.quoted_name);
     if (db_select_value(c.pool, c.conn->medialib, read, &c.current, nullptr) != APR_SUCCESS) {
-      return db_fail("Could not get prop value");
+      return log4c_fail(MSDB_MODULE, "Could not get prop value");
     }
   }
   c.number = 0;
@@ -421,7 +422,7 @@ int read_counter(Counting &c) {
     c.current = "0";
   } else if (!parse_int64(c.current, &c.number)) {
     // The counter is pasted into the statement unquoted, so it must be a number.
-    return db_fail(INTERNAL_ERROR_TEXT);
+    return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   }
   return APR_SUCCESS;
 }
@@ -436,7 +437,7 @@ int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid)
                         db_sql(c.pool, "select oid from propValue where value = %d + %s", delta, c.current),
                         db_sql(c.pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, c.current),
                         value_oid) != APR_SUCCESS) {
-    return db_fail("Could not get prop value");
+    return log4c_fail(MSDB_MODULE, "Could not get prop value");
   }
   intern_cache_put(c.conn->intern, InternKind::value, *sum, *value_oid);
   return APR_SUCCESS;
@@ -492,7 +493,7 @@ int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop,
     return APR_EGENERAL;
   }
   if (update_is_container(pool, db, object, name, value) != APR_SUCCESS) {
-    return db_fail("Could not update the isContainer flag");
+    return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
   }
   return APR_SUCCESS;
 }
@@ -508,11 +509,11 @@ int msdb_set_prop_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *obje
       db_sql(pool, "select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select %s as oid",
              object, object);
   if (db_select_value(pool, conn->medialib, select, &oid, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get subtree oids");
+    return log4c_fail(MSDB_MODULE, "Could not get subtree oids");
   }
   for (; oid != nullptr; oid = db_next_value(pool, &cursor)) {
     if (msdb_set_prop(pool, db, nullptr, oid, slot, name, value, nullptr) != APR_SUCCESS) {
-      return db_fail(log4c_sprintf("Could not get alter prop for object oid %s", oid));
+      return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not get alter prop for object oid %s", oid));
     }
   }
   return APR_SUCCESS;
@@ -525,7 +526,7 @@ int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char 
   if (conn == nullptr) return APR_EGENERAL;
   const char *value_oid = nullptr;
   if (msdb_intern_value(pool, db, xml_escape(pool, value), &value_oid) != APR_SUCCESS) {
-    return db_fail("Could not find prop value or insert it");
+    return log4c_fail(MSDB_MODULE, "Could not find prop value or insert it");
   }
   // The row's name is not known here.
   if (ObjectMemory *memory = msdb_object_memory(conn)) {
@@ -539,9 +540,9 @@ int msdb_set_prop_value_by_oid(apr_pool_t *pool, MediaLibraryDB *db, const char 
               failure) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  if (rows < 1) return db_fail(log4c_sprintf(failure, "no row was changed"));
+  if (rows < 1) return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was changed"));
   if (update_is_container(pool, db, object, nullptr, value) != APR_SUCCESS) {
-    return db_fail("Could not update the isContainer flag");
+    return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
   }
   return APR_SUCCESS;
 }
@@ -556,7 +557,7 @@ int msdb_delete_prop_row(apr_pool_t *pool, MediaLibraryDB *db, const char *prop_
               &rows, kNotDeleted) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return rows > 0 ? APR_SUCCESS : db_fail(log4c_sprintf(kNotDeleted, "no row was deleted"));
+  return rows > 0 ? APR_SUCCESS : log4c_fail(MSDB_MODULE, log4c_sprintf(kNotDeleted, "no row was deleted"));
 }
 
 int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const *objects, int count,
@@ -615,7 +616,7 @@ int msdb_get_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int 
     }
   } else if (db_select_row(pool, conn->medialib, value_select(pool, "propValue.value, prop.oid", name, object), 2, row,
                            nullptr) != APR_SUCCESS) {
-    return db_fail("Could not get prop value");
+    return log4c_fail(MSDB_MODULE, "Could not get prop value");
   }
   if (row[0] == nullptr) return APR_SUCCESS;
   *value = raw ? row[0] : db_unescape(pool, row[0]);
@@ -645,7 +646,7 @@ int msdb_get_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *objec
   const char *value = nullptr;
   const char *select = apr_pstrcat(pool, value_select(pool, "propValue.value", name, object), ";", nullptr);
   if (db_select_value(pool, conn->medialib, select, &value, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not get values of property");
+    return log4c_fail(MSDB_MODULE, "Could not get values of property");
   }
   for (; value != nullptr && *count < capacity; value = db_next_value(pool, &cursor)) {
     values[(*count)++] = raw ? value : db_unescape(pool, value);
@@ -693,7 +694,7 @@ int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *v
   const char *row[2];
   DbCursor cursor;
   if (db_select_row(pool, conn->medialib, select, 2, row, &cursor) != APR_SUCCESS) {
-    return db_fail("could not get counts from the db");
+    return log4c_fail(MSDB_MODULE, "could not get counts from the db");
   }
   if (row[0] == nullptr) {
     LOG4C(kModule, LOG4C_WARN, "db is empty, could not find any objects in the medialib");

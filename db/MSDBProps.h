@@ -40,6 +40,11 @@ int msdb_ensure_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_pr
 int msdb_set_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop, const char *object,
                   int slot, const char *name, const char *value, const char **prop_oid);
 
+// msdb_set_prop of a top-level property named by its slot, the common case.
+inline int msdb_set_slot(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int slot, const char *value) {
+  return msdb_set_prop(pool, db, nullptr, object, slot, nullptr, value, nullptr);
+}
+
 // msdb_set_prop on object and every descendant. Returns 0 or 20014.
 int msdb_set_prop_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int slot,
                           const char *name, const char *value);

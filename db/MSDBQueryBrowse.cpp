@@ -7,7 +7,7 @@
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonUserMessage.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBIdPath.h"
 #include "MSDBProps.h"
 #include "MSDBQuery.h"
@@ -52,11 +52,6 @@ constexpr const char *kEdgeExists = "select count(*) from edge where parentObjec
 constexpr int kNamedPropsChunk = 512;
 constexpr const char *kMinimalPrefix = "x_minimal:";
 
-int fail(const char *message) {
-  LOG4C(kModule, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
-
 bool is_root_mode(const char *const *ids, int id_count) {
   return id_count == 1 && std::strcmp(ids[0], "-1") == 0;
 }
@@ -70,10 +65,10 @@ int children_total(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids
     if (seen) continue;
     const char *text = nullptr;
     if (msdb_get_prop(pool, db, oids[i], PROP_CHILD_COUNT, nullptr, 1, &text, nullptr) != APR_SUCCESS) {
-      return fail("Could not get value of child count property");
+      return log4c_fail(kModule, "Could not get value of child count property");
     }
     int children = 0;
-    if (text != nullptr && !parse_int(text, &children)) return fail(INTERNAL_ERROR_TEXT);
+    if (text != nullptr && !parse_int(text, &children)) return log4c_fail(kModule, INTERNAL_ERROR_TEXT);
     *total += children;
   }
   return APR_SUCCESS;
@@ -83,7 +78,7 @@ int root_total(apr_pool_t *pool, DbLink link, long *total) {
   const char *text = nullptr;
   apr_int64_t count = 0;
   if (db_select_value(pool, link, kRootCount, &text, nullptr) != APR_SUCCESS || !parse_int64(text, &count)) {
-    return fail("Could not get the total matches for the root count query");
+    return log4c_fail(kModule, "Could not get the total matches for the root count query");
   }
   *total = static_cast<long>(count);
   return APR_SUCCESS;
@@ -106,7 +101,7 @@ const char *minimal_clause(apr_pool_t *pool, const char *filter) {
 
 int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const char ***oids,
                   const char **joined) {
-  if (ids == nullptr || id_count < 1 || id_count > MSDB_MAX_REQUEST_IDS) return fail(INTERNAL_ERROR_TEXT);
+  if (ids == nullptr || id_count < 1 || id_count > MSDB_MAX_REQUEST_IDS) return log4c_fail(kModule, INTERNAL_ERROR_TEXT);
   auto **out = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * id_count));
   *joined = "";
   for (int i = 0; i < id_count; i++) {
@@ -135,7 +130,7 @@ int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids,
       exists = count != nullptr && std::strcmp(count, "0") != 0;
       parent = child;
     } while (exists && parent != nullptr && (child = apr_strtok(nullptr, "/", &state)) != nullptr);
-    if (!exists) return fail(log4c_sprintf("No object has the id \"%s\"", ids[i]));
+    if (!exists) return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
   }
   return APR_SUCCESS;
 }
@@ -147,7 +142,7 @@ int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *curs
   int rv = apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
   if (rv == 0) return APR_SUCCESS;
   LOG4C(kModule, LOG4C_DEBUG, db_error(link, rv));
-  return fail("Could not execute SQL statement");
+  return log4c_fail(kModule, "Could not execute SQL statement");
 }
 
 int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "CommonNumbers.h"
-#include "MSDBCounters.h"
+#include "MSDBConnection.h"
 #include "MSDBQuery.h"
 #include "MSDBQueryRows.h"
 #include "log4c.h"

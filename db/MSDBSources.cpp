@@ -38,7 +38,7 @@ int store_tags(apr_pool_t *pool, DbLink link, const char *source_oid, const char
         db_sql(pool, "insert into tag (oid, sourceOid, tag) values (null, %s, '%s');", source_oid, db_quote(pool, tag));
     const char *oid = nullptr;
     if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &oid) != APR_SUCCESS) {
-      return db_fail(log4c_sprintf("Could not insert media source tag %s", tag));
+      return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not insert media source tag %s", tag));
     }
   }
   return APR_SUCCESS;
@@ -64,7 +64,7 @@ int read_source(apr_pool_t *pool, const char *const *row, MediaSource *source) {
   int *flags[] = {&source->is_public, &source->lookfor_audio, &source->lookfor_video, &source->lookfor_photo,
                   &source->is_recursive};
   for (std::size_t i = 0; i < std::size(flags); ++i) {
-    if (!parse_bool(row[5 + i], flags[i])) return db_fail(INTERNAL_ERROR_TEXT);
+    if (!parse_bool(row[5 + i], flags[i])) return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   }
   source->oid = row[0];
   source->type = row[1];
@@ -84,7 +84,7 @@ int get_by(apr_pool_t *pool, MediaLibraryDB *db, const char *column, const char 
       db_sql(pool, "select %s from mediaSource where %s='%s'", kSourceColumns, column, db_escape(pool, key));
   const char *row[kSourceColumnCount];
   if (db_select_row(pool, link, sql, kSourceColumnCount, row, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not fetch media source");
+    return log4c_fail(MSDB_MODULE, "Could not fetch media source");
   }
   return row[0] == nullptr ? APR_SUCCESS : read_source(pool, row, source);
 }
@@ -117,7 +117,7 @@ int by_url_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char *column, cons
   const char *sql = db_sql(pool, "select %s from mediaSource where oid > %s and url like '%s%%';", column, kReservedOid,
                            db_escape(pool, prefix));
   if (open_values(pool, link, sql, cursor, first) != APR_SUCCESS) {
-    return db_fail("Could not get first media source by url prefix");
+    return log4c_fail(MSDB_MODULE, "Could not get first media source by url prefix");
   }
   return APR_SUCCESS;
 }
@@ -138,16 +138,16 @@ int msdb_add_media_source(apr_pool_t *pool, MediaLibraryDB *db, MediaSource *sou
                               source->lookfor_video, source->lookfor_photo, source->is_recursive, q.transcode_when);
   const char *oid = nullptr;
   if (db_insert_and_fetch(pool, link, insert, kLastInsertRowid, &oid) != APR_SUCCESS) {
-    return db_fail("Could not insert media source");
+    return log4c_fail(MSDB_MODULE, "Could not insert media source");
   }
-  if (store_tags(pool, link, oid, q.tags) != APR_SUCCESS) return db_fail("Could not insert media source tags");
+  if (store_tags(pool, link, oid, q.tags) != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not insert media source tags");
   source->oid = oid;
   return APR_SUCCESS;
 }
 
 int msdb_update_media_source(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *source) {
   if (source->transcode_when == nullptr) {
-    return db_fail("Missing media source mandatory field value for transocde_when");
+    return log4c_fail(MSDB_MODULE, "Missing media source mandatory field value for transocde_when");
   }
   if (!db_oid_valid(source->oid)) return APR_EGENERAL;
   bool ok = false;
@@ -163,11 +163,11 @@ int msdb_update_media_source(apr_pool_t *pool, MediaLibraryDB *db, const MediaSo
                               source->oid);
   int rows = 0;
   if (db_exec(link, update, &rows) != APR_SUCCESS) return APR_EGENERAL;
-  if (rows == 0) return db_fail(log4c_sprintf("Could not execute SQL statement, reason: %s", "no row was changed"));
+  if (rows == 0) return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not execute SQL statement, reason: %s", "no row was changed"));
   if (db_exec(link, db_sql(pool, "delete from tag where sourceOid=%s;", source->oid), nullptr) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  if (store_tags(pool, link, source->oid, q.tags) != APR_SUCCESS) return db_fail("Could not insert media source tags");
+  if (store_tags(pool, link, source->oid, q.tags) != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not insert media source tags");
   return APR_SUCCESS;
 }
 
@@ -201,7 +201,7 @@ int msdb_get_media_source_by_object(apr_pool_t *pool, MediaLibraryDB *db, const 
   const char *oid = nullptr;
   if (db_select_value(pool, conn->medialib, db_sql(pool, "select min(sourceoid) from objms where objectoid=%s", object),
                       &oid, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not fetch source oid by object oid");
+    return log4c_fail(MSDB_MODULE, "Could not fetch source oid by object oid");
   }
   return oid == nullptr ? APR_SUCCESS : get_by(pool, db, "oid", oid, source);
 }
@@ -218,11 +218,11 @@ int msdb_get_media_sources_by_tag(apr_pool_t *pool, MediaLibraryDB *db, const ch
   const char *row[kSourceColumnCount];
   DbCursor cursor;
   if (db_select_row(pool, link, sql, kSourceColumnCount, row, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not fetch media source");
+    return log4c_fail(MSDB_MODULE, "Could not fetch media source");
   }
   for (bool more = row[0] != nullptr; more && *count < capacity;
        more = db_next_row(pool, &cursor, kSourceColumnCount, row) != 0) {
-    if (read_source(pool, row, &sources[*count]) != APR_SUCCESS) return db_fail("Could not get next media source");
+    if (read_source(pool, row, &sources[*count]) != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not get next media source");
     ++*count;
   }
   return APR_SUCCESS;
@@ -233,7 +233,7 @@ int msdb_list_media_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *ty
   *text = nullptr;
   bool ok = false;
   const char *filter = list_filter(pool, type, &ok);
-  if (!ok) return db_fail(INTERNAL_ERROR_TEXT);
+  if (!ok) return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   DbLink link = admin_link(db, &ok);
   if (!ok) return APR_EGENERAL;
   constexpr const char *kAttributes[] = {"@id", "@url", "@type", "@name", "@tags",
@@ -246,7 +246,7 @@ int msdb_list_media_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *ty
   const char *row[kCount];
   DbCursor cursor;
   if (db_select_row(pool, link, sql, kCount, row, &cursor) != APR_SUCCESS) {
-    return db_fail("Could not execute SQL statement");
+    return log4c_fail(MSDB_MODULE, "Could not execute SQL statement");
   }
   SerializeBuffer *buffer = serialize_create(pool, FORMAT_RESULTSET);
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, kCount, row) != 0) {
@@ -281,13 +281,13 @@ int msdb_source_urls(apr_pool_t *pool, MediaLibraryDB *db, DbCursor **cursor, co
                            "SELECT url FROM mediaSource WHERE oid > %s ORDER BY (CASE WHEN url like '%%implib%%' THEN "
                            "1 ELSE 0 END), (CASE type WHEN 'file' THEN 0 WHEN 'folder' THEN 1 ELSE 2 END)",
                            kReservedOid);
-  if (open_values(pool, link, sql, cursor, first) != APR_SUCCESS) return db_fail("Could not get media source url(s)");
+  if (open_values(pool, link, sql, cursor, first) != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not get media source url(s)");
   return APR_SUCCESS;
 }
 
 int msdb_cursor_next(apr_pool_t *pool, MediaLibraryDB *, DbCursor *cursor, const char **value) {
   *value = nullptr;
-  if (cursor == nullptr) return db_fail(INTERNAL_ERROR_TEXT);
+  if (cursor == nullptr) return log4c_fail(MSDB_MODULE, INTERNAL_ERROR_TEXT);
   *value = db_unescape(pool, db_next_value(pool, cursor));
   return APR_SUCCESS;
 }
@@ -304,7 +304,7 @@ int msdb_source_urls_by_url_prefix(apr_pool_t *pool, MediaLibraryDB *db, const c
 
 int msdb_sources_by_volume(apr_pool_t *pool, MediaLibraryDB *db, const char *const *prefixes,
                            int count, apr_hash_t *map, int negate) {
-  if (count < 1 || prefixes == nullptr || map == nullptr) return db_fail("error in input params");
+  if (count < 1 || prefixes == nullptr || map == nullptr) return log4c_fail(MSDB_MODULE, "error in input params");
   bool ok = false;
   DbLink link = admin_link(db, &ok);
   if (!ok) return APR_EGENERAL;
@@ -317,7 +317,7 @@ int msdb_sources_by_volume(apr_pool_t *pool, MediaLibraryDB *db, const char *con
   const char *row[2];
   DbCursor cursor;
   if (db_select_row(pool, link, sql, 2, row, &cursor) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("could not select mediasource tables with - %s (%s)", negate ? "not" : "", conditions));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("could not select mediasource tables with - %s (%s)", negate ? "not" : "", conditions));
   }
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row) != 0) {
     apr_hash_set(map, db_unescape(pool, row[0]), APR_HASH_KEY_STRING, row[1]);

@@ -83,7 +83,7 @@ int ancestor_candidates(apr_pool_t *pool, DbLink link, const char *object, apr_h
   DbCursor cursor;
   if (db_select_row(pool, link, db_sql(pool, "select ancestorobjectoid,path from ancestor where objectoid = %s", object),
                     2, row, &cursor) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("Could not get ancestors of oid %s", object));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not get ancestors of oid %s", object));
   }
   const char *oid_list = "";
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row) != 0) {
@@ -105,11 +105,11 @@ int ancestor_candidates(apr_pool_t *pool, DbLink link, const char *object, apr_h
                            "'res') or (propname.name = 'zentoria:fullPath'))",
                            oid_list);
   if (db_select_row(pool, link, sql, 2, row, &cursor) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("Could not get properties of oid list: %s", oid_list));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not get properties of oid list: %s", oid_list));
   }
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row) != 0) {
     auto *rank = static_cast<int *>(apr_hash_get(depth, row[1], APR_HASH_KEY_STRING));
-    if (rank == nullptr) return db_fail(log4c_sprintf("Could not find oid %s in hash", row[1]));
+    if (rank == nullptr) return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not find oid %s in hash", row[1]));
     apr_hash_set(*ranks, row[0], APR_HASH_KEY_STRING, rank);
     *list = apr_psprintf(pool, "%s%s'%s'", *list, **list == '\0' ? "" : ",", db_quote(pool, row[0]));
   }
@@ -145,14 +145,14 @@ int rollback(MediaLibraryDB *db, const char *message) {
 int msdb_uri_prop_set(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, int recursive,
                       const char *propname, const char *value, const char *instance,
                       UriPropChangedFn callback) {
-  if (!in_vocabulary(propname)) return db_fail(log4c_sprintf("try to set illegal property %s to URI %s", propname, uri));
+  if (!in_vocabulary(propname)) return log4c_fail(MSDB_MODULE, log4c_sprintf("try to set illegal property %s to URI %s", propname, uri));
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   uri = normalise(pool, uri);
   const char *quri = db_escape(pool, uri);
   const char *qname = db_quote(pool, propname);
   const char *qinstance = db_quote(pool, instance);
-  if (msdb_admin_begin(db) != APR_SUCCESS) return db_fail("could not start transaction");
+  if (msdb_admin_begin(db) != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "could not start transaction");
   const char *reason = nullptr;
   const char *last = nullptr;
   if (value != nullptr) {
@@ -193,7 +193,7 @@ int msdb_uri_props_get(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, co
   if (conn == nullptr) return APR_EGENERAL;
   const char *any = nullptr;
   if (db_select_value(pool, conn->admin, "select oid from uriprops limit 1", &any, nullptr) != APR_SUCCESS) {
-    return db_fail("Could not check uriprops table");
+    return log4c_fail(MSDB_MODULE, "Could not check uriprops table");
   }
   if (any == nullptr) return APR_SUCCESS;
   uri = normalise(pool, uri);
@@ -219,7 +219,7 @@ int msdb_uri_props_get(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, co
                  candidates, ranking.uri, name_filter, instance_filter);
   }
   if (collect(pool, conn->admin, sql, ranking, *map) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("Could not get property %s of URI %s", propname == nullptr ? "(all)" : propname, uri));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not get property %s of URI %s", propname == nullptr ? "(all)" : propname, uri));
   }
   return APR_SUCCESS;
 }
@@ -230,7 +230,7 @@ int msdb_uri_prop_get(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, int
   *value = nullptr;
   apr_hash_t *map = nullptr;
   if (msdb_uri_props_get(pool, db, uri, propname, recursive, object, instance, &map) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("internal error, could not get map for %s", uri));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("internal error, could not get map for %s", uri));
   }
   *value = static_cast<const char *>(apr_hash_get(map, propname, APR_HASH_KEY_STRING));
   return APR_SUCCESS;
@@ -249,7 +249,7 @@ int cds_get_uris_by_props(MediaLibraryDB *db, apr_pool_t *pool, const char *cons
   DbCursor cursor;
   if (db_select_row(pool, conn->admin, db_sql(pool, "select oid, URI from uriprops where propname in (%s)", list), 2,
                     row, &cursor) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("Could not run query for uriprops, props: (%s)", list));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not run query for uriprops, props: (%s)", list));
   }
   if (row[0] == nullptr) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("cds_get_uris_by_props could not find any properties: (%s)", list));
@@ -275,7 +275,7 @@ int msdb_uri_props_delete(apr_pool_t *pool, MediaLibraryDB *db, apr_hash_t *map)
   }
   LOG4C(kModule, LOG4C_INFO, log4c_sprintf("deleting uriprops - oids %s", keys));
   if (db_exec(conn->admin, db_sql(pool, "delete from uriprops where oid in (%s)", keys), nullptr) != APR_SUCCESS) {
-    return db_fail(log4c_sprintf("Could not delete from uriprops table - keys: (%s)", keys));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not delete from uriprops table - keys: (%s)", keys));
   }
   return APR_SUCCESS;
 }

@@ -1,14 +1,13 @@
 // Logging calls, level predicates and the user callback over log4cxx.
 #include "log4c.h"
 
+#include <apr_errno.h>
 #include <log4cxx/logger.h>
 #include <log4cxx/propertyconfigurator.h>
 
 #include <sstream>
 #include <string>
 #include <unordered_map>
-
-#include "log4c_buffers.h"
 
 namespace {
 
@@ -85,6 +84,11 @@ void log4c_log(const char *module, int level, const char *message, const char *f
   UserCallback user = g_user;
   if (user.callback && level >= user.min_level)
     user.callback(level, message, -1, nullptr, user.context);
+}
+
+int log4c_fail(const char *module, const char *message) {
+  log4c_log(module, LOG4C_ERROR, message, __FILE__, __LINE__);
+  return APR_EGENERAL;
 }
 
 void log4c_log_ex(const char *module, int level, const char *message, int user_level,

@@ -36,11 +36,17 @@ void log4c_log(const char *module, int level, const char *message, const char *f
 void log4c_log_ex(const char *module, int level, const char *message, int user_level,
                   const char *user_message, const char *file, int line);
 
+// Logs message at ERROR on module and returns 20014 (APR_EGENERAL): the one
+// way an operation reports a failure where it finds it.
+int log4c_fail(const char *module, const char *message);
+
 // Formats into the calling thread's buffer (at most 4095 characters; a longer
 // text is cut and a WARN follows) and returns it. When the thread can get no
 // buffer the format string itself comes back.
 char *log4c_sprintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 char *log4c_vprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+// True when text is the calling thread's formatting buffer.
+bool log4c_is_thread_buffer(const char *text);
 
 // log4c_is_enabled[level](module): non-zero when the logger is enabled for
 // DEBUG, INFO, WARN, ERROR or FATAL.

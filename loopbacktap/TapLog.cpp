@@ -40,6 +40,4 @@ void tap_member_log(const char *cls, const char *method, int line, const char *f
   va_end(args);
 }
 
-void debug_string(const char *text) { std::fputs(text, stderr); }
-
 }  // namespace tap

@@ -1,7 +1,6 @@
 // TapLog: the capture library's log statements and debug strings. A log line
 // is "<routine> (line <n>): <message>" in at most 1,024 bytes, sent through
-// the pipe as a log-line message; with no pipe open it goes nowhere. Debug
-// strings, emitted before any pipe exists, go to standard error.
+// the pipe as a log-line message; with no pipe open it goes nowhere.
 // Thread-safe.
 #pragma once
 
@@ -15,7 +14,6 @@ void tap_log(const char *routine, int line, const char *format, ...)
 // The same for a member routine: "<cls>::<method>".
 void tap_member_log(const char *cls, const char *method, int line, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
-void debug_string(const char *text);
 
 }  // namespace tap
 

@@ -1,7 +1,5 @@
 #include "TapPipe.h"
 
-#include "TapLog.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +19,9 @@ int g_fd = -1;
 myAudioClient *g_current = nullptr;
 
 constexpr std::chrono::milliseconds kRetry{10};
+
+// Failures of the opening, before any pipe exists, go to standard error.
+void debug_string(const char *text) { std::fputs(text, stderr); }
 
 // A message header: the type byte and up to three little-endian integers.
 class Header {

@@ -9,8 +9,7 @@
 
 #include <apr_pools.h>
 
-// Logger of the conversion.
-inline constexpr const char *ITUNES_MODULE = "itunesConversionUtils";
+#include "itunesLibrary.h"  // ITUNES_MODULE, the logger of the conversion
 
 // Converts the library at library_path into target_folder; with separate set
 // a playlist holding both music and movies becomes two files.

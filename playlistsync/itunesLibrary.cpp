@@ -16,7 +16,6 @@
 
 #include "CommonEscape.h"
 #include "CommonXML.h"
-#include "itunesConversionUtils.h"
 #include "log4c.h"
 
 namespace {

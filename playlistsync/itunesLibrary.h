@@ -13,6 +13,9 @@
 
 #include <cstddef>
 
+// Logger of the conversion and of its reading and writing steps.
+inline constexpr const char *ITUNES_MODULE = "itunesConversionUtils";
+
 struct ItunesTrack {
   // "Location" percent-decoded; a local file's as a path: "file://localhost/srv/x.mp3"
   // and "file:///srv/x.mp3" give "/srv/x.mp3", "file://localhost/C:/x.mp3" "C:/x.mp3".

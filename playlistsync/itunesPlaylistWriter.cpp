@@ -17,7 +17,6 @@
 #include "CommonMultimedia.h"
 #include "CommonNumbers.h"
 #include "CommonPath.h"
-#include "itunesConversionUtils.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 

@@ -64,16 +64,16 @@ int build_state(apr_pool_t *pool, ScanLibrary *library) {
 int build_library(apr_pool_t *pool, ScanLibrary *library) {
   if (msms_lock_library() != APR_SUCCESS) return APR_EGENERAL;
   if (msdb_medialib_begin(library->db) != APR_SUCCESS) {
-    msms_fail("Could not start a transaction on the db");
+    log4c_fail(MSMS_MODULE, "Could not start a transaction on the db");
     msms_unlock_library();
     return APR_EGENERAL;
   }
   int status = build_state(pool, library);
   if (status == APR_SUCCESS && msdb_medialib_commit(library->db) != APR_SUCCESS) {
-    status = msms_fail("Could not commit the transaction on the db");
+    status = log4c_fail(MSMS_MODULE, "Could not commit the transaction on the db");
   }
   if (status != APR_SUCCESS && msdb_medialib_rollback(library->db) != APR_SUCCESS) {
-    msms_fail("Could not rollback transaction on the db");
+    log4c_fail(MSMS_MODULE, "Could not rollback transaction on the db");
   }
   if (msms_unlock_library() != APR_SUCCESS) status = APR_EGENERAL;
   return status;
@@ -84,7 +84,7 @@ int build_library(apr_pool_t *pool, ScanLibrary *library) {
 apr_interval_time_t refresh_offset() {
   apr_int32_t random = 0;
   if (apr_generate_random_bytes(reinterpret_cast<unsigned char *>(&random), sizeof random) != APR_SUCCESS) {
-    msms_fail("Could not generate a random number");
+    log4c_fail(MSMS_MODULE, "Could not generate a random number");
     random = 0;
   }
   return static_cast<apr_interval_time_t>(random % 120) * 60000000LL;
@@ -112,7 +112,7 @@ int register_refresh(apr_pool_t *pool, apr_time_t start, apr_interval_time_t int
 }  // namespace
 
 int msms_init(apr_pool_t *pool, MediaLibraryDB *db, apr_time_t refresh_start, apr_interval_time_t refresh_interval) {
-  if (g_init_count++ >= 1) return msms_fail(INTERNAL_ERROR_TEXT);
+  if (g_init_count++ >= 1) return log4c_fail(MSMS_MODULE, INTERNAL_ERROR_TEXT);
   ScanLibrary *library = nullptr;
   if (msms_library_open(pool, db, &library) != APR_SUCCESS) return APR_EGENERAL;
   if (build_library(pool, library) != APR_SUCCESS) return APR_EGENERAL;
@@ -120,13 +120,13 @@ int msms_init(apr_pool_t *pool, MediaLibraryDB *db, apr_time_t refresh_start, ap
 }
 
 int msms_terminate() {
-  if (g_init_count-- != 1) return msms_fail(INTERNAL_ERROR_TEXT);
+  if (g_init_count-- != 1) return log4c_fail(MSMS_MODULE, INTERNAL_ERROR_TEXT);
   msms_library_close();
   if (timeout_remove(refresh_due) != APR_SUCCESS) {
-    return msms_fail("Could not remove timeout for automatic media library refresh");
+    return log4c_fail(MSMS_MODULE, "Could not remove timeout for automatic media library refresh");
   }
   for (int priority = 0; priority < SCHEDULER_PRIORITIES; priority++) {
-    if (scheduler_stop(priority) != APR_SUCCESS) return msms_fail("Could not cleanup priority");
+    if (scheduler_stop(priority) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Could not cleanup priority");
   }
   return APR_SUCCESS;
 }

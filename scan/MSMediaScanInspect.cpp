@@ -14,11 +14,21 @@ bool is_avi(const char *extension) {
 
 int probe_file(apr_pool_t *pool, const InspectRequest &request, CancelCheck cancel, void *context,
                ProbeFacts *probe) {
-  const char *video_codec = nullptr, *audio_codec = nullptr, *copyright = nullptr, *comment = nullptr;
-  int status = stream_probe(pool, request.path, &probe->video, &probe->audio, &probe->duration, &probe->size,
-                            &video_codec, &audio_codec, &probe->title, &probe->author, &copyright, &comment,
-                            &probe->album, &probe->genre, &probe->year, &probe->track, cancel, context);
+  StreamFacts facts;
+  const int status = stream_probe(pool, request.path, &facts, cancel, context);
   probe->ok = status == APR_SUCCESS;
+  probe->video = facts.video;
+  probe->audio = facts.audio;
+  if (probe->ok) {
+    probe->duration = facts.duration;
+    probe->size = facts.size;
+    probe->title = facts.title;
+    probe->author = facts.author;
+    probe->album = facts.album;
+    probe->genre = facts.genre;
+    probe->year = facts.year;
+    probe->track = facts.track;
+  }
   return status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_SUCCESS;
 }
 

@@ -71,8 +71,8 @@ int refresh_art(apr_pool_t *pool, const FileWork &work, const char *oid, PropLis
         log4c_sprintf("Audio file up to date, but album art changed. Modifying. File: %s", work.item.path));
   *changed = true;
   MediaLibraryDB *db = work.item.scan->db;
-  if (msdb_set_prop(pool, db, nullptr, oid, PROP_ZENTORIA_ART_LARGE, nullptr, large, nullptr) != APR_SUCCESS ||
-      msdb_set_prop(pool, db, nullptr, oid, PROP_ZENTORIA_ART_SMALL, nullptr, small, nullptr) != APR_SUCCESS) {
+  if (msdb_set_slot(pool, db, oid, PROP_ZENTORIA_ART_LARGE, large) != APR_SUCCESS ||
+      msdb_set_slot(pool, db, oid, PROP_ZENTORIA_ART_SMALL, small) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   return APR_SUCCESS;
@@ -83,7 +83,7 @@ int reindex(apr_pool_t *pool, const ScanContext *scan, const char *oid, const ch
   if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class), props) == APR_SUCCESS) {
     return APR_SUCCESS;
   }
-  return msms_fail(log4c_sprintf("Could not index object %s", oid));
+  return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not index object %s", oid));
 }
 
 // The kind an existing object stands for: audio-or-video formats by its class.
@@ -171,16 +171,6 @@ int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_cla
   return APR_SUCCESS;
 }
 
-int link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
-  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return msms_fail("Could not copy parents from old to new object");
-  }
-  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return msms_fail("Could not copy media sources from old to new object");
-  }
-  return APR_SUCCESS;
-}
-
 int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *old_oid) {
   ScanContext *scan = work.item.scan;
   // An item made of a file nobody may read would keep its empty facts after
@@ -196,7 +186,7 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
   if (status != APR_SUCCESS || skip) return status;
   const char *oid = nullptr;
   if (msdb_create_object(pool, scan->db, nullptr, scan->source_oid, work.file->signature, &oid) != APR_SUCCESS) {
-    return msms_fail("Could not create object");
+    return log4c_fail(MSMS_MODULE, "Could not create object");
   }
   if (msdb_add_prop_list(pool, scan->db, oid, list) != APR_SUCCESS ||
       msms_store_tags(pool, scan, oid, list) != APR_SUCCESS ||
@@ -204,7 +194,7 @@ int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char
     return APR_EGENERAL;
   }
   if (reindex(pool, scan, oid, prop_get(pool, list, PROP_UPNP_CLASS, 0), list) != APR_SUCCESS) return APR_EGENERAL;
-  if (old_oid != nullptr && link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
+  if (old_oid != nullptr && msms_link_replacement(pool, scan->db, old_oid, oid) != APR_SUCCESS) return APR_EGENERAL;
   scan->created[media_class]++;
   scan->up_to_date[media_class]++;
   if (media_class == MEDIA_VIDEO) remember_video(folder, work.item.path, oid);
@@ -225,7 +215,7 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
   const FileLookup *lookup = work.lookup;
   if (lookup == nullptr || !lookup->found) {
     if (msms_find_file_object(pool, scan, work.item.url, &own) != APR_SUCCESS) {
-      return msms_fail("Can't fetch object by its property");
+      return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
     }
     lookup = &own;
   }

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "CommonHttp.h"
 #include "CommonNumbers.h"
 #include "CommonText.h"
 #include "CommonTime.h"
@@ -53,7 +54,7 @@ PropList *common_rows(apr_pool_t *pool, const ItemSource &item, const char *item
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_UPNP_CLASS, item_class);
   prop_add(pool, list, PROP_RES, item.url);
-  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", item.type->mime_type));
+  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, item.type->mime_type));
   prop_add(pool, list, PROP_ZENTORIA_FILENAME, path_strip_extension(pool, item.file->name));
   prop_add(pool, list, PROP_ZENTORIA_FOLDER, item.relative);
   prop_add(pool, list, PROP_ZENTORIA_BASE_PATH, item.scan->root);

@@ -64,8 +64,7 @@ int sync_transcode(apr_pool_t *pool, const ScanContext *scan, const char *oid, P
                             ? prop_get(pool, stored, PROP_ZENTORIA_TRANSCODE_WHEN, 0)
                             : nullptr;
   if (str_compare(current, scan->transcode_when) == 0) return APR_SUCCESS;
-  if (msdb_set_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_TRANSCODE_WHEN, nullptr, scan->transcode_when,
-                    nullptr) != APR_SUCCESS) {
+  if (msdb_set_slot(pool, scan->db, oid, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not alter the value of property zentoria:transcodeWhen");
     return APR_EGENERAL;
   }
@@ -81,8 +80,7 @@ int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, 
   }
   if (scan->transcode_when == nullptr) return APR_SUCCESS;
   prop_set(pool, list, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when);
-  return msdb_set_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_TRANSCODE_WHEN, nullptr, scan->transcode_when,
-                       nullptr);
+  return msdb_set_slot(pool, scan->db, oid, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when);
 }
 
 int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored,

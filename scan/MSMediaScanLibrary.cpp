@@ -39,12 +39,12 @@ void unlock_state() {
 
 int make_logs_folder(apr_pool_t *pool, const char **lock_path) {
   const MSConfigPaths *paths = msconfig_paths();
-  if (paths == nullptr) return msms_fail(INTERNAL_ERROR_TEXT);
+  if (paths == nullptr) return log4c_fail(MSMS_MODULE, INTERNAL_ERROR_TEXT);
   // Owner read and write; on POSIX a folder also needs its search bit to be used.
   apr_status_t status = apr_dir_make_recursive(paths->logs_dir, APR_FPROT_UREAD | APR_FPROT_UWRITE | APR_FPROT_UEXECUTE, pool);
   if (status != APR_SUCCESS && !APR_STATUS_IS_EEXIST(status)) {
     char reason[256];
-    return msms_fail(log4c_sprintf("Could not create folder for storing logs, reason: %s",
+    return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not create folder for storing logs, reason: %s",
                                    apr_strerror(status, reason, sizeof reason)));
   }
   *lock_path = apr_pstrcat(pool, paths->logs_dir, kLockFileName, nullptr);
@@ -64,7 +64,7 @@ int msms_library_open(apr_pool_t *pool, MediaLibraryDB *db, ScanLibrary **librar
   g_lock.pool = pool;
   if (apr_thread_mutex_create(&g_lock.mutex, APR_THREAD_MUTEX_DEFAULT, pool) != APR_SUCCESS) {
     g_lock.mutex = nullptr;
-    return msms_fail("Could not create mutex");
+    return log4c_fail(MSMS_MODULE, "Could not create mutex");
   }
   return make_logs_folder(pool, &g_lock.path);
 }
@@ -92,7 +92,7 @@ int msms_lock_library() {
     }
   }
   unlock_state();
-  return status == APR_SUCCESS ? APR_SUCCESS : msms_fail("Could not acquire DB modification mutex");
+  return status == APR_SUCCESS ? APR_SUCCESS : log4c_fail(MSMS_MODULE, "Could not acquire DB modification mutex");
 }
 
 int msms_unlock_library() {
@@ -105,5 +105,5 @@ int msms_unlock_library() {
     g_lock.file = nullptr;
   }
   unlock_state();
-  return status == APR_SUCCESS ? APR_SUCCESS : msms_fail("Could not unlock DB modification mutex");
+  return status == APR_SUCCESS ? APR_SUCCESS : log4c_fail(MSMS_MODULE, "Could not unlock DB modification mutex");
 }

@@ -14,13 +14,6 @@
 
 inline constexpr const char *MSMS_MODULE = "MSMediaScan";
 
-// Logs message as an ERROR on "MSMediaScan" and returns 20014, for
-// `return msms_fail("Could not ...");` where a failure is detected.
-inline int msms_fail(const char *message) {
-  LOG4C(MSMS_MODULE, LOG4C_ERROR, message);
-  return APR_EGENERAL;
-}
-
 // Writes "\r" and text cut or padded with spaces to 79 bytes on stdout, as
 // printf's "\r%-79.79s" does, without reading a format for each file. The
 // text is a file name or url: its control characters are shown escaped

@@ -9,6 +9,7 @@
 #include "MSDBQuery.h"
 #include "MSMediaScanAhead.h"
 #include "MSMediaScanClassify.h"
+#include "MSMediaScanLog.h"
 #include "MSMediaScanPrefetch.h"
 
 namespace {
@@ -79,4 +80,14 @@ void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *f
   if (scan->ahead != nullptr && will_inspect(classified, *lookup)) {
     lookup->job = msms_ahead_submit(scan->ahead, msms_inspect_request(scan, classified));
   }
+}
+
+int msms_link_replacement(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
+  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Could not copy parents from old to new object");
+  }
+  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Could not copy media sources from old to new object");
+  }
+  return APR_SUCCESS;
 }

@@ -154,5 +154,5 @@ int msms_fetch_checked_props(apr_pool_t *pool, MediaLibraryDB *db, const char *c
   if (msdb_fetch_named_rows(pool, db, oids, count, names, std::size(kCheckedProps), found) == APR_SUCCESS) {
     return APR_SUCCESS;
   }
-  return msms_fail("Could not read the properties of existing objects");
+  return log4c_fail(MSMS_MODULE, "Could not read the properties of existing objects");
 }

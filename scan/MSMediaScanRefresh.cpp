@@ -1,4 +1,5 @@
-// The operations on the set of sources: refresh all in the library's order,
+// The operations on recorded sources: the refresh of one, handed to the
+// folder and file road or the URL road; refresh all in the library's order,
 // unshare with its objects deleted in one transaction before the source row,
 // and the listing of urls.
 #include <apr_strings.h>
@@ -9,9 +10,11 @@
 #include "CommonEscape.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
-#include "MSMediaScanShare.h"
 #include "MSMediaScanLibrary.h"
 #include "MSMediaScanLog.h"
+#include "MSMediaScanShare.h"
+#include "MSMediaScanSources.h"
+#include "MSMediaScanUrl.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -85,11 +88,12 @@ int delete_row(apr_pool_t *pool, MediaLibraryDB *db, const char *oid, const char
 }
 
 // Finds the source to unshare; logs as the lookup by oid or by url requires.
-int find_for_removal(apr_pool_t *pool, const char *source, MediaSource *found, const char **user_message) {
+int find_for_removal(apr_pool_t *pool, MediaLibraryDB *db, const char *source, MediaSource *found,
+                     const char **user_message) {
   if (source == nullptr || source[0] == '\0') return msms_source_fail(user_message, SOURCE_MSG_INVALID, "Invalid media source url");
-  const int status = msms_fetch_source(pool, source, found);
+  const int status = msms_fetch_source(pool, db, source, found);
   if (status == APR_SUCCESS) return APR_SUCCESS;
-  const bool by_oid = std::strspn(source, "0123456789") == std::strlen(source);
+  const bool by_oid = msms_source_is_oid(source);
   if (status != APR_NOTFOUND) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR,
           by_oid ? "Could not fetch media source from the DB" : "Could not fetch media source by its url from the DB");
@@ -98,6 +102,23 @@ int find_for_removal(apr_pool_t *pool, const char *source, MediaSource *found, c
 }
 
 }  // namespace
+
+int msms_refresh_media_source(const char *source, int full, int print, int *added, int *removed, CancelCheck cancel,
+                              void *context) {
+  *added = 0;
+  *removed = 0;
+  const ScanLibrary *library = msms_library();
+  if (library == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
+  Pool pool(library->db->pool, MSMS_MODULE);
+  MediaSource fetched{};
+  if (msms_fetch_source(pool, library->db, source, &fetched) != APR_SUCCESS) {
+    return msms_source_fail(nullptr, 0, "Could not fetch media source");
+  }
+  if (msms_source_is_local(fetched.url)) {
+    return msms_refresh_local(pool, library, fetched, full, print, added, removed, cancel, context);
+  }
+  return msms_refresh_url(pool, library, &fetched, full, print, added, cancel, context);
+}
 
 int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context) {
   *added = 0;
@@ -114,14 +135,11 @@ int msms_refresh_all(int *added, int *removed, CancelCheck cancel, void *context
     if (msdb_cursor_next(pool, db, cursor, &url) != APR_SUCCESS) return msms_source_fail(nullptr, 0, "Could not get next media source");
   }
   if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
-  if (msms_lock_library() != APR_SUCCESS) return APR_EGENERAL;
-  int leaves = msdb_medialib_begin(db);
-  if (leaves == APR_SUCCESS) leaves = msdb_delete_source_leaves(pool, db, "1", cancel, context);
-  if (leaves == APR_SUCCESS) leaves = msdb_medialib_commit(db);
-  if (leaves != APR_SUCCESS) msdb_medialib_rollback(db);
-  msms_unlock_library();
-  if (leaves == COMMON_CANCELLED) return COMMON_CANCELLED;
-  if (leaves != APR_SUCCESS) return APR_EGENERAL;
+  // The containers the refreshes left empty, in one pass without marks.
+  SourcePass leaves{pool, db, cancel, context, nullptr, nullptr, nullptr, nullptr, nullptr, 1, 0, false};
+  const int tidied = msms_source_pass(&leaves);
+  if (tidied == COMMON_CANCELLED) return COMMON_CANCELLED;
+  if (tidied != APR_SUCCESS) return APR_EGENERAL;
   LOG4C(MSMS_MODULE, LOG4C_DEBUG,
         log4c_sprintf("Refesh all time %f seconds", static_cast<double>(apr_time_now() - start) / APR_USEC_PER_SEC));
   return status;
@@ -137,7 +155,7 @@ int msms_remove_media_source(apr_pool_t *pool, const char *source, int full, con
   }
   Pool work(pool, MSMS_MODULE);
   MediaSource found{};
-  int status = find_for_removal(work, source, &found, user_message);
+  int status = find_for_removal(work, db, source, &found, user_message);
   if (status == APR_SUCCESS) status = delete_objects(work, db, found.oid, full, user_message, cancel, context);
   if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;
   if (status != APR_SUCCESS) return status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_EGENERAL;

@@ -1,7 +1,9 @@
 // MSMediaScanShare: the sharing module implements the engine interface
 // (MSMediaScan.h) for file and folder sources: find, add, update and the scan
-// of one source. This header holds what the refresh, unshare and list module
-// shares with it: the source look-up and the user-message codes.
+// of one source. This header holds what the refresh module calls: the scan of
+// a recorded folder or file source. The source record and its user messages
+// are the sources module's (included here for the modules that reach them
+// through this header).
 //
 // Runs on the calling thread; temporary memory lives in pools below the
 // library handle's pool. Logs on "MSMediaScan".
@@ -10,37 +12,13 @@
 #include <apr_pools.h>
 
 #include "MSMediaScan.h"
-#include "log4c.h"
+#include "MSMediaScanLibrary.h"
+#include "MSMediaScanSources.h"
 
-// The source whose oid (all digits) or url (normalised unless it has a
-// scheme) is given, in source. Returns 0 when found, 70015 when not, 20014
-// when the query failed (logged by the database layer only).
-int msms_fetch_source(apr_pool_t *pool, const char *oid_or_url, MediaSource *source);
-
-// Codes of the user-message table that the source operations hand back.
-enum SourceMessage : int {
-  SOURCE_MSG_MARK_FAILED = 32,
-  SOURCE_MSG_ADDED = 28,
-  SOURCE_MSG_UPDATED = 29,
-  SOURCE_MSG_INVALID = 40,
-  SOURCE_MSG_NOT_CREATED = 41,
-  SOURCE_MSG_NOT_UPDATED = 42,
-  SOURCE_MSG_NOT_DELETED = 43,
-  SOURCE_MSG_NOT_FOUND = 44,
-  SOURCE_MSG_EXISTS = 45,
-  SOURCE_MSG_NO_FILE = 46,
-  SOURCE_MSG_WRONG_TYPE = 47,
-  SOURCE_MSG_SCAN_FAILED = 48,
-  SOURCE_MSG_SWEEP_FAILED = 49,
-  SOURCE_MSG_LEAVES_FAILED = 50,
-  SOURCE_MSG_NO_TRANSACTION = 51,
-  SOURCE_MSG_NO_COMMIT = 52,
-  SOURCE_MSG_BUSY = 53,
-};
-
-// The user-message text of code into *out when out is not null (code 0: none).
-void msms_user_message(const char **out, int code);
-
-// Logs message at level on "MSMediaScan", hands out the text of code and
-// returns 20014.
-int msms_source_fail(const char **user_message, int code, const char *message, int level = LOG4C_ERROR);
+// Rescans the recorded folder or file source in one locked pass (see
+// msms_source_pass): announced as msms_source_announce does, its new objects
+// counted in *added and the ones swept in *removed (both 0 on failure); full
+// also deletes the containers left empty. Returns 0, 4, 20017 when the
+// library is busy, or 20014 (logged).
+int msms_refresh_local(apr_pool_t *pool, const ScanLibrary *library, const MediaSource &source, int full, int print,
+                       int *added, int *removed, CancelCheck cancel, void *context);

@@ -67,11 +67,11 @@ const char *slot_title(int kind, int slot) { return user_message_get(0, kSlots[s
 
 int create_container(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *title, const char **oid) {
   if (msdb_create_object(pool, db, parent, kSkeletonSource, nullptr, oid) != APR_SUCCESS) {
-    return msms_fail("Could not create object");
+    return log4c_fail(MSMS_MODULE, "Could not create object");
   }
   if (msdb_add_prop(pool, db, nullptr, *oid, PROP_DC_TITLE, nullptr, title, nullptr) != APR_SUCCESS ||
       msdb_add_prop(pool, db, nullptr, *oid, PROP_UPNP_CLASS, nullptr, kContainerClass, nullptr) != APR_SUCCESS) {
-    return msms_fail("Could not assign property");
+    return log4c_fail(MSMS_MODULE, "Could not assign property");
   }
   return APR_SUCCESS;
 }
@@ -82,14 +82,14 @@ int fill_slot(apr_pool_t *pool, ScanLibrary *library, int kind, int slot) {
   const char *title = slot_title(kind, slot);
   if (title == nullptr) return APR_SUCCESS;
   const StandardContainer &parent = library->tables[kind][kSlots[slot].parent];
-  if (parent.oid == nullptr) return msms_fail(INTERNAL_ERROR_TEXT);
+  if (parent.oid == nullptr) return log4c_fail(MSMS_MODULE, INTERNAL_ERROR_TEXT);
   const char *oid = nullptr;
   if (msdb_find_child_container(pool, db, parent.oid, title, &oid) != APR_SUCCESS) {
-    return msms_fail("Could not fetch object by property value");
+    return log4c_fail(MSMS_MODULE, "Could not fetch object by property value");
   }
   if (oid == nullptr && create_container(pool, db, parent.oid, title, &oid) != APR_SUCCESS) {
-    msms_fail("Could not create internal object");
-    return msms_fail("Could not create container");
+    log4c_fail(MSMS_MODULE, "Could not create internal object");
+    return log4c_fail(MSMS_MODULE, "Could not create container");
   }
   library->tables[kind][slot] = {oid, msdb_id_join(library->pool, parent.path, oid)};
   return APR_SUCCESS;

@@ -44,10 +44,16 @@ struct UrlScan {
   int validate_only;
   int index;
   int refresh_existing;
-  int download;
   apr_hash_t *active;      // playlist urls being read: the cycle guard
   int entry_number;        // running number of the entries without a name
 };
+
+// Refreshes the recorded URL source: announced as msms_source_announce does,
+// then fetched and indexed in one locked pass (see msms_source_pass); full
+// also deletes the containers left empty. *added counts the new objects.
+// Returns 0, 4 or 20014 (logged).
+int msms_refresh_url(apr_pool_t *pool, const ScanLibrary *library, MediaSource *source, int full, int print,
+                     int *added, CancelCheck cancel, void *context);
 
 // The expected media class of a source type ("audurl"... "vidfeed"), else 0.
 int msms_url_expected_class(const char *type);

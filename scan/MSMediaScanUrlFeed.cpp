@@ -7,9 +7,11 @@
 #include <cstring>
 
 #include "CommonFiles.h"
+#include "CommonHttp.h"
 #include "CommonMetaFile.h"
 #include "CommonPath.h"
 #include "CommonText.h"
+#include "CommonUrl.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
 #include "MSMediaScanLog.h"
@@ -55,7 +57,7 @@ const char *name_of(apr_pool_t *pool, const char *url) {
 
 // A local entry's full path, or null (logged) when it is missing or empty.
 const char *local_entry(apr_pool_t *pool, const PlaylistRun &run, const char *entry) {
-  const char *path = std::strncmp(entry, "file://", 7) == 0 ? entry + 7 : entry;
+  const char *path = url_file_path(entry);
   if (!path_is_absolute(path)) path = path_join(pool, run.base, nullptr, path);
   path = path != nullptr ? path_canonical(pool, path) : nullptr;
   if (path == nullptr || !file_exists(path) || file_size(path) <= 0) {
@@ -81,7 +83,7 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *re
   const int media_class = entry_class(by_mime->media_class != MEDIA_UNKNOWN ? by_mime : type, u->expected_class);
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, res);
-  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
+  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
   constexpr int kCopied[] = {PROP_RES_SIZE, PROP_RES_DURATION, PROP_DC_CREATOR, PROP_UPNP_ICON};
   for (int slot : kCopied) {
     if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
@@ -179,14 +181,14 @@ int file_container(apr_pool_t *pool, const PlaylistRun &run, const char *title, 
   ScanContext *scan = run.u->scan;
   if (rename && run.feed_title != nullptr) {
     title = scan->pretty_tags ? msms_tidy(pool, run.feed_title) : run.feed_title;
-    if (msdb_set_prop(pool, scan->db, nullptr, run.container, PROP_DC_TITLE, nullptr, title, nullptr) != APR_SUCCESS) {
+    if (msdb_set_slot(pool, scan->db, run.container, PROP_DC_TITLE, title) != APR_SUCCESS) {
       return APR_EGENERAL;
     }
   }
   if (!run.u->index || msms_index_object(pool, scan->library, run.container, kPlaylistClass, nullptr) == APR_SUCCESS) {
     return APR_SUCCESS;
   }
-  return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", run.container));
+  return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not index object %s, ignoring...", run.container));
 }
 
 int parse_result(const char *url, int status) {
@@ -195,7 +197,7 @@ int parse_result(const char *url, int status) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Ignoring metafile %s", url));
     return APR_SUCCESS;
   }
-  return msms_fail(log4c_sprintf("Could not process metafile %s", url));
+  return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not process metafile %s", url));
 }
 
 }  // namespace
@@ -203,9 +205,9 @@ int parse_result(const char *url, int status) {
 int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *type, const char *path_or_url,
                           const char *title, const char *parent, const char *signature, const char **oid) {
   *oid = nullptr;
-  if (type == nullptr || type->media_class != MEDIA_METAFILE) return msms_fail(INTERNAL_ERROR_TEXT);
+  if (type == nullptr || type->media_class != MEDIA_METAFILE) return log4c_fail(MSMS_MODULE, INTERNAL_ERROR_TEXT);
   const bool internet = url_is_remote(path_or_url) != 0;
-  const char *path = std::strncmp(path_or_url, "file://", 7) == 0 ? path_or_url + 7 : path_or_url;
+  const char *path = url_file_path(path_or_url);
   const char *key = apr_pstrdup(apr_hash_pool_get(u->active), path);
   if (apr_hash_get(u->active, key, APR_HASH_KEY_STRING) != nullptr) {
     LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s is already being read, skipping", path));
@@ -231,9 +233,9 @@ namespace {
 int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
                        const MediaTypeEntry *type, const char *signature) {
   const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
-  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0, apr_hash_make(pool), 0};
+  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, apr_hash_make(pool), 0};
   FileLookup lookup{};
-  if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
+  if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {
     scan->up_to_date[MEDIA_METAFILE]++;
     return msdb_mark_subtree(pool, scan->db, lookup.oid, MSMS_MARK_SEEN);
@@ -243,7 +245,7 @@ int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, co
   const int status = msms_process_playlist(pool, &u, type, url, path_strip_extension(pool, path_last_component(path)),
                                            nullptr, signature, &oid);
   if (status != APR_SUCCESS || lookup.oid == nullptr || oid == nullptr) return status;
-  if (msdb_copy_parents(pool, scan->db, lookup.oid, oid) != APR_SUCCESS) return msms_fail("Could not copy parents from old to new object");
+  if (msdb_copy_parents(pool, scan->db, lookup.oid, oid) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Could not copy parents from old to new object");
   return APR_SUCCESS;
 }
 

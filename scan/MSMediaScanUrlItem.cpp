@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "CommonDownload.h"
+#include "CommonHttp.h"
 #include "CommonHTTPFile.h"
 #include "CommonMultimedia.h"
 #include "CommonNumbers.h"
@@ -120,10 +121,10 @@ struct OnlineProbe {
 };
 
 bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
-  *probe = OnlineProbe{{}, {}, -1};
-  return stream_probe(pool, path_or_url, &probe->video, &probe->audio, &probe->duration, nullptr, nullptr, nullptr,
-                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, msms_url_cancel,
-                      u->scan) == APR_SUCCESS;
+  StreamFacts facts;
+  const bool ok = stream_probe(pool, path_or_url, &facts, msms_url_cancel, u->scan) == APR_SUCCESS;
+  *probe = OnlineProbe{facts.video, facts.audio, ok ? facts.duration : -1};
+  return ok;
 }
 
 // Probes url with its head copied into the download area: the prober reads
@@ -259,7 +260,7 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   scan->up_to_date[counter]++;
   if (msdb_mark_subtree(pool, scan->db, oid, MSMS_MARK_SEEN) != APR_SUCCESS) return APR_EGENERAL;
   if (msdb_add_object_source(pool, scan->db, oid, scan->source_oid, nullptr) != APR_SUCCESS) {
-    return msms_fail("Could not add media source - object relation");
+    return log4c_fail(MSMS_MODULE, "Could not add media source - object relation");
   }
   *kept = true;
   return APR_SUCCESS;
@@ -275,18 +276,10 @@ int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const 
       return status;
     }
   }
-  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, apr_psprintf(pool, "http-get:*:%s:*", mime));
+  prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
   return msms_url_store_item(pool, u, nullptr, inspected.validators, list, media_class, title, 1, oid);
-}
-
-int replace_links(apr_pool_t *pool, MediaLibraryDB *db, const char *old_oid, const char *oid) {
-  if (msdb_copy_parents(pool, db, old_oid, oid) != APR_SUCCESS) return msms_fail("Could not copy parents from old to new object");
-  if (msdb_copy_object_sources(pool, db, old_oid, oid) != APR_SUCCESS) {
-    return msms_fail("Could not copy media sources from old to new object");
-  }
-  return APR_SUCCESS;
 }
 
 int report_uninspected(const char *url, int status) {
@@ -318,7 +311,7 @@ int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, cons
                           const char **oid) {
   ScanContext *scan = u->scan;
   if (msdb_create_object(pool, scan->db, parent, scan->source_oid, signature, oid) != APR_SUCCESS) {
-    return msms_fail("Could not create object");
+    return log4c_fail(MSMS_MODULE, "Could not create object");
   }
   if (msdb_add_prop_list(pool, scan->db, *oid, list) != APR_SUCCESS || msms_store_tags(pool, scan, *oid, list) != APR_SUCCESS ||
       msdb_mark_object(pool, scan->db, *oid, MSMS_MARK_SEEN) != APR_SUCCESS) {
@@ -328,7 +321,7 @@ int msms_url_store_object(apr_pool_t *pool, UrlScan *u, const char *parent, cons
   const char *item_class = prop_get(pool, list, PROP_UPNP_CLASS, 0);
   const char *index_class = is_container(item_class) ? item_class : msms_index_class(item_class);
   if (msms_index_object(pool, scan->library, *oid, index_class, list) != APR_SUCCESS) {
-    return msms_fail(log4c_sprintf("Could not index object %s, ignoring...", *oid));
+    return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not index object %s, ignoring...", *oid));
   }
   return APR_SUCCESS;
 }
@@ -360,7 +353,7 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   FileLookup lookup{};
   const char *old_oid = nullptr;
   if (!u->validate_only && u->refresh_existing) {
-    if (msms_find_file_object(pool, scan, u->url, &lookup) != APR_SUCCESS) return msms_fail("Can't fetch object by its property");
+    if (msms_find_file_object(pool, scan, u->url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
     if (lookup.oid != nullptr) {
       bool kept = false;
       const int status = check_existing(pool, u, lookup.oid, lookup.signature, MEDIA_METAFILE, &kept);
@@ -383,8 +376,8 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   // The objects of a url are found by the url the source names, also when
   // the server redirected it elsewhere.
   if (std::strcmp(inspected.url, u->url) != 0 &&
-      msdb_set_prop(pool, scan->db, nullptr, oid, PROP_RES, nullptr, u->url, nullptr) != APR_SUCCESS) {
+      msdb_set_slot(pool, scan->db, oid, PROP_RES, u->url) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  return old_oid != nullptr && oid != nullptr ? replace_links(pool, scan->db, old_oid, oid) : APR_SUCCESS;
+  return old_oid != nullptr && oid != nullptr ? msms_link_replacement(pool, scan->db, old_oid, oid) : APR_SUCCESS;
 }

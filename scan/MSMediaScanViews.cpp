@@ -320,7 +320,7 @@ int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *
     const char *container = nullptr;
     if (view->parent != nullptr &&
         msms_find_or_create_path(pool, library, nullptr, view->parent, &container) != APR_SUCCESS) {
-      return msms_fail(log4c_sprintf("Could not get/create %s", view->parent));
+      return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not get/create %s", view->parent));
     }
     status = file_at_depth(f, view, 0, container, view->parent);
   }

@@ -135,7 +135,7 @@ int msms_set_container_prop(apr_pool_t *pool, const ScanLibrary *library, const 
   const std::string key = memory_key('p', container, prop_name(slot));
   const std::string *known = memory != nullptr ? memory->recall(key) : nullptr;
   if (known != nullptr && *known == value) return APR_SUCCESS;
-  if (msdb_set_prop(pool, db, nullptr, container, slot, nullptr, value, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  if (msdb_set_slot(pool, db, container, slot, value) != APR_SUCCESS) return APR_EGENERAL;
   if (memory != nullptr) memory->remember(key, value);
   return APR_SUCCESS;
 }

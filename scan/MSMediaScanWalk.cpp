@@ -36,12 +36,12 @@ int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
   if (created - scan->created_at_commit <= kCommitEvery) return APR_SUCCESS;
   int swept = 0;
   if (msdb_sweep_marked(pool, scan->db, &swept, scan->cancel, scan->cancel_context) != APR_SUCCESS) {
-    return msms_fail("Could not delete objects that are no longer required");
+    return log4c_fail(MSMS_MODULE, "Could not delete objects that are no longer required");
   }
-  if (msdb_medialib_commit(scan->db) != APR_SUCCESS) return msms_fail("Could not commit transaction on the db");
+  if (msdb_medialib_commit(scan->db) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Could not commit transaction on the db");
   // The scan holds the library lock from its first transaction to its last.
   if (msdb_medialib_begin_continued(scan->db) != APR_SUCCESS) {
-    return msms_fail("Could not start a transaction on the db");
+    return log4c_fail(MSMS_MODULE, "Could not start a transaction on the db");
   }
   scan->created_at_commit = created;
   return APR_SUCCESS;
@@ -68,7 +68,7 @@ int pair_subtitles(FolderScan *folder, ScanContext *scan) {
       if (msdb_uri_prop_get(pool, scan->db, uri, 0, nullptr, nullptr, "zentoria:subtitles", &current) != APR_SUCCESS ||
           (str_compare(current, srt) != 0 &&
            msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS)) {
-        return msms_fail(log4c_sprintf("Could not record the subtitles of %s", video));
+        return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not record the subtitles of %s", video));
       }
     }
   }

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """include-graph.py FOLDER...: the include graph of the modules of the given
 source folders (a module is X.h with X.cpp), its circles and, per module, the
-modules it includes. A module that includes, directly or not, a module that
-includes it back is listed under "circles"; the exit status is 1 then.
+modules it includes. A private header XInternal.h that includes X.h, the
+public header it builds on, does not count as X's dependant. A module that
+includes, directly or not, a module that includes it back is listed under
+"circles"; the exit status is 1 then.
 """
 import os
 import re
@@ -26,7 +28,7 @@ def main():
         with open(path, encoding="utf-8", errors="replace") as f:
             for header in INCLUDE.findall(f.read()):
                 target = os.path.splitext(os.path.basename(header))[0]
-                if target in modules and target != module:
+                if target in modules and target != module and module != target + "Internal":
                     edges[module].add(target)
 
     # Strongly connected components (Tarjan): every one with more than one module is a circle.

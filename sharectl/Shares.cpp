@@ -18,12 +18,10 @@ constexpr const char *kModule = "Main";
 
 const char *or_default(const char *text, const char *fallback) { return text ? text : fallback; }
 
-// Records the URL; then, when asked, fetches and indexes it.
+// Records the URL (a new source, or the one of that url rewritten); then,
+// when asked, fetches and indexes it.
 int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const char *type, int *added) {
-  MediaSource found{};
-  bool exists = msms_find_media_source(pool, url, &found) != nullptr;
   MediaSource request{};
-  request.oid = exists ? found.oid : nullptr;
   request.name = or_default(run.title, url);
   request.type = type;
   request.url = url;
@@ -32,12 +30,12 @@ int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const
   request.transcode_when = "";
   const char *user_message = nullptr;
   *added = 0;
-  if (msms_share_url(pool, &request, 0, !exists, exists, 0, nullptr, nullptr, added, &user_message) != 0) {
+  if (msms_share_url(pool, &request, URL_SHARE_RECORD, added, &user_message) != 0) {
     log4c_log(kModule, LOG4C_ERROR, log4c_sprintf("Could not add/update: %s", url), "main", __LINE__);
     return APR_EGENERAL;
   }
   if (!run.refresh_after_share) return 0;
-  return msms_share_url(pool, &request, 1, 0, 0, 1, nullptr, nullptr, added, &user_message) == 0
+  return msms_share_url(pool, &request, URL_SHARE_PROCESS, added, &user_message) == 0
              ? 0
              : APR_EGENERAL;
 }

@@ -62,10 +62,22 @@ int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int 
 int msms_refresh_media_source(const char *source, int full, int print, int *added, int *removed,
                               CancelCheck cancel, void *context);
 
-// Records a URL or feed source, or (process set) fetches and indexes it.
-// 0, 4 or 20014.
-int msms_share_url(apr_pool_t *pool, MediaSource *source, int process, int is_new, int exists, int full,
-                   CancelCheck cancel, void *context, int *added, const char **user_message);
+// What msms_share_url does with a URL or feed source.
+enum UrlShareMode : int {
+  // Records the url as a new source, or rewrites the source of that url (or
+  // of source->oid), keeping it only when the url can be inspected; sets
+  // source->oid.
+  URL_SHARE_RECORD = 1,
+  // Fetches and indexes the recorded source; *added counts its new objects.
+  URL_SHARE_PROCESS = 2,
+  // Records, then processes.
+  URL_SHARE_BOTH = 3,
+};
+
+// Shares a URL or feed source as mode says; cancel (may be null) is polled
+// by the processing. 0, 4 or 20014.
+int msms_share_url(apr_pool_t *pool, MediaSource *source, UrlShareMode mode, int *added, const char **user_message,
+                   CancelCheck cancel = nullptr, void *context = nullptr);
 
 // Refreshes every source in order; sets both counts to 0 first. A source
 // that cannot be refreshed is named on standard output ("Could not refresh

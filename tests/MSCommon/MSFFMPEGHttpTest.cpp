@@ -73,9 +73,7 @@ class StreamProbeHttp : public ::testing::Test {
   void TearDown() override { ffmpeg_term(); }
 
   int probe(const std::string &path, Facts *f) {
-    return stream_probe(pool_, path.c_str(), &f->video, &f->audio, &f->duration, &f->size, &f->video_codec,
-                        &f->audio_codec, &f->title, &f->author, &f->copyright, &f->comment, &f->album, &f->genre,
-                        &f->year, &f->track, nullptr, nullptr);
+    return stream_probe(pool_, path.c_str(), f);
   }
   TestPool pool_;
   static TempDir *folder_;

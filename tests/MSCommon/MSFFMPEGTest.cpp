@@ -39,11 +39,9 @@ class StreamProbe : public ::testing::Test {
   }
   void TearDown() override { ffmpeg_term(); }
 
-  int probe(const std::string &path, Probe *p, ReadCancelFn cancel = nullptr,
+  int probe(const std::string &path, Probe *p, CancelCheck cancel = nullptr,
             void *context = nullptr) {
-    return stream_probe(pool_, path.c_str(), &p->video, &p->audio, &p->duration, &p->size,
-                        &p->video_codec, &p->audio_codec, &p->title, &p->author, &p->copyright,
-                        &p->comment, &p->album, &p->genre, &p->year, &p->track, cancel, context);
+    return stream_probe(pool_, path.c_str(), p, cancel, context);
   }
 
   TestPool pool_;

@@ -47,7 +47,7 @@ std::string DbTest::create(const char *parent, const char *source, const char *c
   const char *oid = nullptr;
   EXPECT_EQ(msdb_create_object(pool_, db_, parent, source, nullptr, &oid), 0);
   if (oid != nullptr && cls != nullptr) {
-    EXPECT_EQ(msdb_set_prop(pool_, db_, nullptr, oid, PROP_UPNP_CLASS, nullptr, cls, nullptr), 0);
+    EXPECT_EQ(msdb_set_slot(pool_, db_, oid, PROP_UPNP_CLASS, cls), 0);
   }
   return oid == nullptr ? "" : oid;
 }

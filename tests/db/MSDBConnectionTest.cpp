@@ -87,7 +87,7 @@ TEST_F(DbTest, StatementLongerThanTheOldBufferRunsWhole) {
   std::string title(20000, 'x');
   title += "'&<>\"\xc3\xa9 end";
   std::string oid = create("1");
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_DC_TITLE, nullptr, title.c_str(), nullptr), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_DC_TITLE, title.c_str()), 0);
   const char *back = nullptr;
   ASSERT_EQ(msdb_get_prop(pool_, db_, oid.c_str(), PROP_DC_TITLE, nullptr, 0, &back, nullptr), 0);
   EXPECT_EQ(std::string(back), title);

@@ -18,7 +18,7 @@ class DeleteTest : public DbTest {
     return value(("select count(*) from object where oid=" + oid).c_str()) == "1";
   }
   void empty_container(const std::string &oid) {
-    ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_CHILD_COUNT, nullptr, "0", nullptr), 0);
+    ASSERT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_CHILD_COUNT, "0"), 0);
   }
   std::string temp_tables() {
     std::string names;

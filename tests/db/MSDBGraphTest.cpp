@@ -54,7 +54,7 @@ TEST_F(GraphTest, SortedEdgesUseTheSortKeyOfTheChildsValues) {
   ASSERT_EQ(msdb_add_sorted_edge(pool_, db_, album.c_str(), track.c_str(), 1, names, 1, 1, nullptr, &edge), 0);
   EXPECT_EQ(ordinal(album, track), "wall");
   EXPECT_EQ(msdb_add_sorted_edge(pool_, db_, album.c_str(), track.c_str(), 1, names, 1, 1, nullptr, &edge), 0);
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, track.c_str(), PROP_DC_TITLE, nullptr, "Animals", nullptr), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, track.c_str(), PROP_DC_TITLE, "Animals"), 0);
   ASSERT_EQ(msdb_resort_edge(pool_, db_, track.c_str(), edge, names, 1, 1, nullptr), 0);
   EXPECT_EQ(ordinal(album, track), "animals");
 }
@@ -75,7 +75,7 @@ TEST_F(GraphTest, SetPropOnATwoValuedPropertyFails) {
   std::string oid = create("1");
   ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, oid.c_str(), PROP_UPNP_ARTIST, nullptr, "A", nullptr), 0);
   ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, oid.c_str(), PROP_UPNP_ARTIST, nullptr, "B", nullptr), 0);
-  EXPECT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_UPNP_ARTIST, nullptr, "C", nullptr), APR_EGENERAL);
+  EXPECT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_UPNP_ARTIST, "C"), APR_EGENERAL);
   EXPECT_EQ(log_.count("MSDB", 3, INTERNAL_ERROR_TEXT), 1);
 }
 
@@ -88,14 +88,14 @@ TEST_F(GraphTest, SetPropReplacesAndDeletesWithAttributes) {
   ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_RES, nullptr, "/b.mp3", &same), 0);
   EXPECT_STREQ(res, same);
   EXPECT_EQ(prop(oid, PROP_RES), "/b.mp3");
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_RES, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_RES, nullptr), 0);
   EXPECT_EQ(value(("select count(*) from prop where objectOid=" + oid).c_str()), "0");
 }
 
 TEST_F(GraphTest, WritingTheClassMaintainsTheContainerFlag) {
   std::string oid = create("1");
   auto set_class = [&](const char *cls) {
-    ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, oid.c_str(), PROP_UPNP_CLASS, nullptr, cls, nullptr), 0);
+    ASSERT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_UPNP_CLASS, cls), 0);
   };
   set_class("object.container.album.musicAlbum");
   EXPECT_EQ(prop(oid, PROP_ZENTORIA_IS_CONTAINER), "1");

@@ -136,7 +136,7 @@ TEST_F(MemoryTest, CountersFollowEveryWayTheirRowIsWritten) {
   ASSERT_EQ(msdb_add_edge(pool_, db_, container.c_str(), create(nullptr).c_str(), 1, nullptr, nullptr), 0);
   ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
   EXPECT_EQ(count(), "2");
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, container.c_str(), PROP_CHILD_COUNT, nullptr, "10", nullptr), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, container.c_str(), PROP_CHILD_COUNT, "10"), 0);
   ASSERT_EQ(msdb_increment_prop(pool_, db_, objects, 1, PROP_CHILD_COUNT, nullptr, 1), 0);
   EXPECT_EQ(count(), "11");
   const char *text = nullptr;
@@ -221,7 +221,7 @@ TEST_F(PendingCountTest, ReadsSearchesAndDeletionsSeeTheCurrentCount) {
 TEST_F(PendingCountTest, AnotherWriteOfTheCountIsNotUndoneByThePendingOne) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   add_children(2);
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, container_.c_str(), PROP_CHILD_COUNT, nullptr, "40", nullptr), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, container_.c_str(), PROP_CHILD_COUNT, "40"), 0);
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
   EXPECT_EQ(stored(), "40");
 }

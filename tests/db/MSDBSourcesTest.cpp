@@ -151,8 +151,8 @@ TEST_F(DbTest, UriPropertiesOfAnObjectComeFromItsNearestAncestor) {
   std::string top = create("1");
   std::string folder = create(top.c_str());
   std::string item = create(folder.c_str());
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, top.c_str(), PROP_ZENTORIA_FULL_PATH, nullptr, "/v", nullptr), 0);
-  ASSERT_EQ(msdb_set_prop(pool_, db_, nullptr, folder.c_str(), PROP_ZENTORIA_FULL_PATH, nullptr, "/v/s & t", nullptr), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, top.c_str(), PROP_ZENTORIA_FULL_PATH, "/v"), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, folder.c_str(), PROP_ZENTORIA_FULL_PATH, "/v/s & t"), 0);
   ASSERT_EQ(msdb_uri_prop_set(pool_, db_, "/v", 1, "zentoria:subtitles", "top", nullptr, nullptr), 0);
   ASSERT_EQ(msdb_uri_prop_set(pool_, db_, "/v/s & t", 1, "zentoria:subtitles", "near", nullptr, nullptr), 0);
   const char *got = nullptr;

@@ -67,14 +67,11 @@ class UrlSources : public ShareTest {
   }
   std::string url(const std::string &name) const { return server_->url("/files/" + name); }
 
-  // Records then processes url as sharectl does; the source oid, "" when the record failed.
+  // Records and processes url in one call; the source oid, "" when the record failed.
   // name: the source's title (null: the url itself, as without -T).
   std::string share_url(const std::string &address, const char *type, int *status, const char *tags = "",
                         const char *name = nullptr) {
-    MediaSource found{};
-    const bool exists = msms_find_media_source(pool_, address.c_str(), &found) != nullptr;
     MediaSource request{};
-    request.oid = exists ? found.oid : nullptr;
     request.name = name != nullptr ? name : address.c_str();
     request.type = type;
     request.url = address.c_str();
@@ -82,9 +79,7 @@ class UrlSources : public ShareTest {
     request.is_public = 1;
     request.transcode_when = "";
     int added = 0;
-    *status = msms_share_url(pool_, &request, 0, !exists, exists, 0, nullptr, nullptr, &added, nullptr);
-    if (*status != 0) return "";
-    *status = msms_share_url(pool_, &request, 1, 0, 0, 1, nullptr, nullptr, &added, nullptr);
+    *status = msms_share_url(pool_, &request, URL_SHARE_BOTH, &added, nullptr);
     return request.oid != nullptr ? request.oid : "";
   }
 
@@ -347,7 +342,7 @@ TEST_F(UrlSources, AShareCancelledDuringTheCopyLeavesNothing) {
   request.tags = "";
   request.transcode_when = "";
   int added = 0;
-  ASSERT_EQ(msms_share_url(pool_, &request, 0, 1, 0, 0, nullptr, nullptr, &added, nullptr), 0);
+  ASSERT_EQ(msms_share_url(pool_, &request, URL_SHARE_RECORD, &added, nullptr), 0);
   // Cancels once the copy has been waited on for a second.
   struct Clock {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -356,7 +351,7 @@ TEST_F(UrlSources, AShareCancelledDuringTheCopyLeavesNothing) {
     }
   } clock;
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(msms_share_url(pool_, &request, 1, 0, 0, 1, Clock::cancel, &clock, &added, nullptr), 4);
+  EXPECT_EQ(msms_share_url(pool_, &request, URL_SHARE_PROCESS, &added, nullptr, Clock::cancel, &clock), 4);
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
   EXPECT_EQ(downloads_left(), std::vector<std::string>{});
   EXPECT_EQ(mlcheck(), "");

@@ -1,0 +1,132 @@
+// The front of the metafile reader: which formats are read, which reader a
+// file goes to, and the module state set up at start-up.
+#include <apr_strings.h>
+
+#include <cstring>
+#include <unistd.h>
+#include <strings.h>
+
+#include "Common.h"
+#include "CommonMetaFileInternal.h"
+#include "CommonPath.h"
+#include "CommonUserMessage.h"
+#include "log4c.h"
+
+namespace {
+
+enum ReaderKind : int { READER_NONE, READER_XML, READER_PLAYLIST };
+
+struct ExtensionReader {
+  const char *extension;
+  bool prefix;  // the extension only has to begin with it
+  ReaderKind reader;
+};
+
+constexpr ExtensionReader kReaders[] = {
+    {"pls", false, READER_PLAYLIST}, {"m3u", false, READER_PLAYLIST}, {"xml", false, READER_XML},
+    {"rss", false, READER_XML},      {"rdf", false, READER_XML},      {"atom", true, READER_XML},
+    {"opml", true, READER_XML},      {"wpl", false, READER_XML},
+};
+// Web pages are read as XML only when the caller allows it.
+constexpr ExtensionReader kHtmlReader = {"htm", true, READER_XML};
+
+struct ModuleState {
+  const char *download_folder = nullptr;
+};
+
+ModuleState state;
+
+// A feed or playlist larger than this is not a feed.
+constexpr std::size_t kMaxFetchedMetafile = 32 * 1024 * 1024;
+
+bool extension_matches(const ExtensionReader &row, const char *extension) {
+  if (row.prefix) return strncasecmp(extension, row.extension, std::strlen(row.extension)) == 0;
+  return strcasecmp(extension, row.extension) == 0;
+}
+
+ReaderKind reader_of(const MediaTypeEntry *type, bool html_allowed) {
+  if (type == nullptr || type->extension == nullptr) return READER_NONE;
+  for (const ExtensionReader &row : kReaders) {
+    if (extension_matches(row, type->extension)) return row.reader;
+  }
+  if (html_allowed && extension_matches(kHtmlReader, type->extension)) return kHtmlReader.reader;
+  return READER_NONE;
+}
+
+int read(MetaFileParser *parser, ReaderKind reader) {
+  return reader == READER_XML ? meta_read_xml(parser) : meta_read_playlist(parser);
+}
+
+// Fetches the parser's URL into a file of its own in the download folder
+// (the system's temporary folder before metafile_init), which becomes the
+// file the parser reads. The caller removes it.
+int fetch_copy(MetaFileParser *parser) {
+  const char *folder = state.download_folder;
+  if (folder == nullptr && apr_temp_dir_get(&folder, parser->pool) != APR_SUCCESS) folder = ".";
+  parser->file = path_join(parser->pool, folder, nullptr, apr_psprintf(parser->pool, "metafile-%u-%u.tmp",
+                                                                        static_cast<unsigned>(getpid()),
+                                                                        unique_id_next()));
+  if (parser->file == nullptr) return APR_EGENERAL;
+  apr_file_t *file = nullptr;
+  apr_status_t status = apr_file_open(&file, parser->file, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE |
+                                      APR_FOPEN_BUFFERED, APR_OS_DEFAULT, parser->pool);
+  if (status != APR_SUCCESS) {
+    char reason[256];
+    LOG4C(METAFILE_MODULE, LOG4C_ERROR,
+          log4c_sprintf("Unable to open meta file (%s), reason: %s", parser->file,
+                        apr_strerror(status, reason, sizeof reason)));
+    return APR_EGENERAL;
+  }
+  MetaFetch fetch;
+  fetch.url = parser->path;
+  fetch.cancel = parser->cancel;
+  fetch.cancel_context = parser->cancel_context;
+  fetch.file = file;
+  fetch.limit = kMaxFetchedMetafile;
+  int result = meta_fetch(parser->pool, &fetch);
+  if (apr_file_close(file) != APR_SUCCESS && result == APR_SUCCESS) result = APR_EGENERAL;
+  if (result != APR_SUCCESS) apr_file_remove(parser->file, parser->pool);
+  return result;
+}
+
+}  // namespace
+
+int metafile_init(apr_pool_t *pool, const char *download_folder) {
+  state.download_folder = download_folder != nullptr ? apr_pstrdup(pool, download_folder) : nullptr;
+  return APR_SUCCESS;
+}
+
+void metafile_terminate() {
+  state = ModuleState{};
+  meta_forget_media_url();
+}
+
+int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed) {
+  return reader_of(type, html_allowed != 0) != READER_NONE ? 1 : 0;
+}
+
+int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
+                   void *context, CancelCheck cancel, void *cancel_context) {
+  ReaderKind reader = reader_of(type, true);
+  if (reader == READER_NONE) {
+    const char *extension = type != nullptr && type->extension != nullptr ? type->extension : "";
+    LOG4C(METAFILE_MODULE, LOG4C_WARN, log4c_sprintf("Unknown metafile format %s", extension));
+    return APR_ENOTIMPL;
+  }
+  if (path == nullptr || callback == nullptr) {
+    LOG4C(METAFILE_MODULE, LOG4C_ERROR, INTERNAL_ERROR_TEXT);
+    return APR_EGENERAL;
+  }
+  MetaFileParser parser(path, options, callback, context, cancel, cancel_context);
+  if (!url_is_remote(path)) return read(&parser, reader);
+  int status = fetch_copy(&parser);
+  if (status != APR_SUCCESS) return status;
+  status = read(&parser, reader);
+  if (status == APR_EGENERAL) LOG4C(METAFILE_MODULE, LOG4C_ERROR, log4c_sprintf("Could not parse url %s", path));
+  apr_file_remove(parser.file, parser.pool);
+  return status;
+}
+
+int metafile_parser_format(const MetaFileParser *parser) { return parser->format; }
+
+const char *metafile_parser_path(const MetaFileParser *parser) { return parser->path; }
