@@ -16,10 +16,10 @@
 #include <apr_strings.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <initializer_list>
 #include <vector>
 
-#include "CommonFolderSync.h"
 #include "CommonPath.h"
 #include "MLVersion.h"
 #include "MSConfig.h"
@@ -81,13 +81,9 @@ class MadeFiles {
   void keep() { kept_ = true; }
 
  private:
-  void remove(const char *path) {
-    apr_finfo_t info;
-    if (apr_stat(&info, path, APR_FINFO_TYPE, pool_) != APR_SUCCESS) return;
-    if (info.filetype == APR_DIR)
-      folder_remove(pool_, path);
-    else
-      apr_file_remove(path, pool_);
+  static void remove(const char *path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
   }
 
   apr_pool_t *pool_;
