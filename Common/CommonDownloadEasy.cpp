@@ -13,6 +13,7 @@
 
 #include "CommonCancel.h"
 #include "CommonDownloadInternal.h"
+#include "PlatformFileLock.h"
 #include "log4c.h"
 
 namespace {
@@ -134,6 +135,7 @@ void download_set_ca_file(const char *path) {
 void download_easy_options(const CurlLibrary &curl, CURL *easy, const EasyOptions &options) {
   curl.easy_setopt(easy, CURLOPT_USERAGENT, user_agent_for(options.url, options.user_agent));
   curl.easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  platform_file_make_private(COOKIE_FILE);  // curl keeps the mode of the jar it rewrites
   curl.easy_setopt(easy, CURLOPT_COOKIEFILE, COOKIE_FILE);
   curl.easy_setopt(easy, CURLOPT_COOKIEJAR, COOKIE_FILE);
   if (log4c_is_enabled[LOG4C_DEBUG](DOWNLOAD_MODULE)) {

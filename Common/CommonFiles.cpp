@@ -128,9 +128,10 @@ char path_drive_letter(const char *path) {
 
 int lock_file_acquire(apr_pool_t *pool, const char *path, apr_file_t **file) {
   apr_file_t *opened = nullptr;
+  platform_file_make_private(path);
   apr_status_t status = apr_file_open(
       &opened, path, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE | APR_FOPEN_BINARY,
-      APR_FPROT_OS_DEFAULT, pool);
+      APR_FPROT_UREAD | APR_FPROT_UWRITE, pool);
   if (status != APR_SUCCESS) {
     log_status("Unable to create and/or truncate file (%s), reason: %s", path, status, pool);
     return status;

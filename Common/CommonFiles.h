@@ -32,9 +32,10 @@ apr_off_t path_size(const char *path, int recursive);
 // "Default path has no drive letter" (always so on POSIX for relative paths).
 char path_drive_letter(const char *path);
 
-// Creates or truncates path and takes an exclusive non-blocking lock on it;
-// while another process, or another acquire in this one, holds the lock it
-// fails at once. Returns 0 and the open file
+// Creates or truncates path, readable and writable by its owner only (so
+// that no other user can open it to hold the lock), and takes an exclusive
+// non-blocking lock on it; while another process, or another acquire in this
+// one, holds the lock it fails at once. Returns 0 and the open file
 // in *file; else the APR status after ERROR "Unable to create and/or
 // truncate file (%s), reason: %s" or "Unable to lock file (%s), reason: %s".
 int lock_file_acquire(apr_pool_t *pool, const char *path, apr_file_t **file);

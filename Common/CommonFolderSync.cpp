@@ -1,6 +1,7 @@
 // The temporary folder, MD5 sidecars and folder synchronisation. A sidecar
-// is read back only for its first 32 bytes; the path after the digest is
-// there for people looking at the folder.
+// is read back only for its first 32 bytes; after the digest it names the
+// file beside it, as md5sum does, so that "md5sum -c" checks it wherever the
+// folder is, and a sidecar copied to another folder stays true.
 #include "CommonFolderSync.h"
 
 #include <apr_strings.h>
@@ -81,7 +82,7 @@ int write_sidecar(apr_pool_t *pool, const char *path, apr_md5_ctx_t *md5) {
   status = apr_file_open(&file, sidecar, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE | APR_FOPEN_BINARY,
                          APR_OS_DEFAULT, pool);
   if (status == APR_SUCCESS) {
-    status = apr_file_printf(file, "%s *%s\n", hex, path) < 0 ? APR_EGENERAL : APR_SUCCESS;
+    status = apr_file_printf(file, "%s *%s\n", hex, path_last_component(path)) < 0 ? APR_EGENERAL : APR_SUCCESS;
     if (status != APR_SUCCESS) apr_file_close(file);
   }
   if (status != APR_SUCCESS) {

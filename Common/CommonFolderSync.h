@@ -24,7 +24,7 @@ char *temp_folder_create(apr_pool_t *pool);
 
 // Closes file, then (for a non-zero entry count) finishes md5 (which has
 // been fed exactly the bytes written to file) and writes path + ".md5"
-// holding "<32 lower-case digits> *<path>\n". With no entries no sidecar is
+// holding "<32 lower-case digits> *<file name>\n". With no entries no sidecar is
 // written (INFO "not creating md5 for empty file file %s").
 // Returns 0, or the failing APR status after ERROR "could not close file %s",
 // "could not finalize md5 for file %s", "could not create md5 file %s" or

@@ -15,29 +15,33 @@ struct SerializeFormatTexts {
   const char *footer;
 };
 
+// The prefixes the records use, declared on the root element of every
+// document so that each is namespace-well-formed, not only DIDL-Lite.
+#define SERIALIZE_PREFIXES                          \
+  " xmlns:dc=\"http://purl.org/dc/elements/1.1/\"" \
+  " xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\""
+
 inline constexpr const char *kXhtmlMobilePrologue =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\t"
     "<!DOCTYPE html PUBLIC \"-//WAPFORUM//DTD XHTML Mobile 1.0//EN\" "
     "\"http://www.wapforum.org/DTD/xhtml-mobile10.dtd\">\t "
-    "<html xmlns=\"http://www.w3.org/1999/xhtml\">\t "
+    "<html xmlns=\"http://www.w3.org/1999/xhtml\"" SERIALIZE_PREFIXES ">\t "
     "<head></head><body>";
 
 inline constexpr std::array<SerializeFormatTexts, 9> kSerializeFormats = {{
-    {nullptr,
-     "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
-     "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
-     "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\">",
-     "", "", "</DIDL-Lite>"},
-    {"result", "<resultset>", "", "", "</resultset>"},
+    {nullptr, "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\"" SERIALIZE_PREFIXES ">", "", "",
+     "</DIDL-Lite>"},
+    {"result", "<resultset" SERIALIZE_PREFIXES ">", "", "", "</resultset>"},
     {nullptr, "", "", "", ""},
     {"div", kXhtmlMobilePrologue, "", "", "</body></html>"},
     {"li", kXhtmlMobilePrologue, "<ul class=\"medialist\">", "</ul>", "</body></html>"},
-    {"item", "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\t <rss version=\"2.0\">", "", "", "</rss>"},
+    {"item", "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\t <rss version=\"2.0\"" SERIALIZE_PREFIXES ">", "", "",
+     "</rss>"},
     {"entry",
-     "<ASX VERSION=\"3.0\">\t<param name=\"encoding\" value=\"utf-8\"/>"
+     "<ASX VERSION=\"3.0\"" SERIALIZE_PREFIXES ">\t<param name=\"encoding\" value=\"utf-8\"/>"
      "    <ABSTRACT>Zentoria generated ASX playlist</ABSTRACT>"
      "    <MoreInfo href=\"http://www.zentoria.com/\"/>",
      "", "", "</ASX>"},
-    {"par", "<smil><head></head><body><seq>", "", "", "</seq></body></smil>"},
+    {"par", "<smil" SERIALIZE_PREFIXES "><head></head><body><seq>", "", "", "</seq></body></smil>"},
     {nullptr, "", "", "", ""},
 }};

@@ -1,26 +1,19 @@
-# Puts a program's log4j properties file beside the program, in the build
-# tree and at installation, with its log file named by the program's folder
-# in full, so that the log lands there whatever folder the program is
-# started from. The file names its log "File=<log>" relative; the installed
-# copy is written at install time, when the final prefix is known.
+# Puts a program's log4j properties file beside the program in the build
+# tree, with its log file named by the program's folder in full, so that the
+# log lands there whatever folder the program is started from. The installed
+# copy goes to the data folder (the programs look beside themselves first,
+# then there) and logs into the user's own state folder,
+# ~/.local/state/zentoria/, which log4cxx creates: an installed bin/ is
+# seldom writable by its users.
 function(ml_log_properties program properties log)
   set(source ${CMAKE_CURRENT_SOURCE_DIR}/${properties})
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)
-  string(REPLACE "File=${log}" "File=${CMAKE_CURRENT_BINARY_DIR}/${log}" text "${text}")
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${properties} "${text}")
+  string(REPLACE "File=${log}" "File=${CMAKE_CURRENT_BINARY_DIR}/${log}" built "${text}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${properties} "${built}")
+  string(REPLACE "File=${log}" "File=\${HOME}/.local/state/zentoria/${log}" installed "${text}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/installed/${properties} "${installed}")
 
-  include(GNUInstallDirs)
   install(TARGETS ${program})
-  install(CODE "set(ml_source [[${source}]])
-set(ml_properties [[${properties}]])
-set(ml_log [[${log}]])
-set(ml_bindir [[${CMAKE_INSTALL_BINDIR}]])")
-  install(CODE [[
-    set(folder "${CMAKE_INSTALL_PREFIX}/${ml_bindir}")
-    file(READ "${ml_source}" text)
-    string(REPLACE "File=${ml_log}" "File=${folder}/${ml_log}" text "${text}")
-    message(STATUS "Installing: $ENV{DESTDIR}${folder}/${ml_properties}")
-    file(WRITE "$ENV{DESTDIR}${folder}/${ml_properties}" "${text}")
-  ]])
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/installed/${properties} DESTINATION ${ML_DATA_DIR})
 endfunction()

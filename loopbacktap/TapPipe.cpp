@@ -3,6 +3,7 @@
 #include "TapLog.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,17 +40,38 @@ class Header {
   size_t size_ = 0;
 };
 
-// Writes all of data; false when the pipe failed (the reader went away).
-bool write_all(int fd, const void *data, size_t size) {
+using Clock = std::chrono::steady_clock;
+
+// Writes all of data, waiting for room in the pipe until deadline; false
+// when the pipe failed (errno EPIPE: the reader went away) or stayed full
+// (errno ETIMEDOUT: the reader stopped reading).
+bool write_all(int fd, const void *data, size_t size, Clock::time_point deadline) {
   auto *p = static_cast<const uint8_t *>(data);
   while (size > 0) {
     ssize_t n = ::write(fd, p, size);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd room{fd, POLLOUT, 0};
+      if (left > 0 && (poll(&room, 1, static_cast<int>(left)) > 0 || errno == EINTR)) continue;
+      errno = ETIMEDOUT;
+      return false;
+    }
     if (n <= 0) return false;
     p += n;
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+// A reader that keeps the FIFO open and never reads would stall the player
+// on every write: the capture ends instead, and the player plays on.
+void drop_capture() {
+  ::close(g_fd);
+  g_fd = -1;
+  char text[128];
+  std::snprintf(text, sizeof text, "Capture dropped: the pipe's reader took nothing for %d ms.\n", kPipeStallMs);
+  debug_string(text);
 }
 
 // Sends one message whole. SIGPIPE is held back for the write and a SIGPIPE
@@ -63,8 +85,10 @@ void send(const Header &header, const void *payload, size_t payload_size) {
   pthread_sigmask(SIG_BLOCK, &pipe_set, &old_set);
   sigpending(&pending);
   bool was_pending = sigismember(&pending, SIGPIPE) == 1;
-  bool written = write_all(g_fd, header.data(), header.size()) &&
-                 (payload_size == 0 || write_all(g_fd, payload, payload_size));
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kPipeStallMs);
+  bool written = write_all(g_fd, header.data(), header.size(), deadline) &&
+                 (payload_size == 0 || write_all(g_fd, payload, payload_size, deadline));
+  if (!written && errno == ETIMEDOUT) drop_capture();
   if (!written && errno == EPIPE && !was_pending) {
     timespec no_wait{};
     while (sigtimedwait(&pipe_set, nullptr, &no_wait) < 0 && errno == EINTR) {
@@ -120,14 +144,15 @@ int pipe_open(const char *path, int wait_ms) {
     debug_string(text);
     return status;
   }
-  // Messages are written whole: from now on a full pipe makes the writer wait.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // The descriptor stays non-blocking: a full pipe is waited for, up to
+  // kPipeStallMs per message.
   g_fd = fd;
   return 0;
 }
 
 void pipe_attach(int fd) {
   PipeLock lock;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   g_fd = fd;
 }
 

@@ -3,7 +3,9 @@
 // The pipe is a FIFO the server made for this process; every message is one
 // type byte and a little-endian body, written whole under the pipe lock.
 // Write errors are ignored and never raise SIGPIPE, so that a reader that goes
-// away leaves the player playing. The lock is recursive: log lines are sent
+// away leaves the player playing; a reader that stops reading costs the
+// player at most kPipeStallMs once: the capture is then dropped (the pipe is
+// closed, a debug string says so) and the player plays on. The lock is recursive: log lines are sent
 // from code that already holds it. Thread-safe.
 #pragma once
 
@@ -29,6 +31,9 @@ enum MessageType : uint8_t {
 
 // How long the opening waits for a reader on the FIFO.
 constexpr int kPipeWaitMs = 60000;
+// How long one message waits for room in a full pipe before the capture is
+// dropped.
+constexpr int kPipeStallMs = 1000;
 
 // The FIFO of process pid: "/tmp/zentoria-pipe-<pid>".
 inline std::string pipe_name(long pid) { return "/tmp/zentoria-pipe-" + std::to_string(pid); }

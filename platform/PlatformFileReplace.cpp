@@ -11,9 +11,6 @@ apr_status_t platform_file_replace(apr_pool_t *pool, const char *path, const voi
                                                               APR_FOPEN_WRITE | APR_FOPEN_EXCL |
                                                               APR_FOPEN_BINARY, pool);
   if (status != APR_SUCCESS) return status;
-  // mktemp files are private (0600); the target gets the usual permissions.
-  apr_file_perms_set(temporary, APR_FPROT_OS_DEFAULT & ~APR_FPROT_UEXECUTE & ~APR_FPROT_GEXECUTE &
-                                    ~APR_FPROT_WEXECUTE);
   apr_size_t written = 0;
   if (length > 0) status = apr_file_write_full(file, data, length, &written);
   if (status == APR_SUCCESS) status = apr_file_sync(file);

@@ -4,7 +4,9 @@
 //
 // The data goes to a temporary file beside the target, is flushed to the
 // disk, and is renamed over the target (the rename is atomic within a file
-// system). Nothing is kept between calls; thread-safe.
+// system). The new file is readable and writable by its owner only (mkstemp's
+// mode): hives name libraries that programs load, thumbnails show private
+// pictures. Nothing is kept between calls; thread-safe.
 #pragma once
 
 #include <apr_pools.h>

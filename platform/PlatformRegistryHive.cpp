@@ -2,7 +2,12 @@
 
 #include <apr_strings.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -132,22 +137,37 @@ std::string reg_fold(const std::string &name) {
   return folded;
 }
 
-int reg_hive_load(apr_pool_t *pool, const char *path, RegHive *hive) {
+// Opened without blocking (a FIFO put in the hive's place must not stall
+// the reader) and read only when it is a regular file of at most
+// REG_HIVE_MAX_BYTES: a link to /dev/zero or a huge file is refused, not read
+// until memory runs out.
+int reg_hive_load(apr_pool_t *, const char *path, RegHive *hive) {
   hive->keys.clear();
-  apr_file_t *file = nullptr;
-  apr_status_t status = apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT, pool);
-  if (APR_STATUS_IS_ENOENT(status)) return APR_SUCCESS;
-  if (status != APR_SUCCESS) return io_failure("Could not read registry hive %s, reason: %s", path, status);
+  int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0 && errno == ENOENT) return APR_SUCCESS;
+  if (descriptor < 0) return io_failure("Could not read registry hive %s, reason: %s", path, APR_FROM_OS_ERROR(errno));
+  struct stat info {};
+  apr_status_t status = fstat(descriptor, &info) == 0 ? APR_SUCCESS : APR_FROM_OS_ERROR(errno);
+  const char *refusal = nullptr;
+  if (status == APR_SUCCESS && !S_ISREG(info.st_mode)) refusal = "not a regular file";
+  if (status == APR_SUCCESS && S_ISREG(info.st_mode) && info.st_size > static_cast<off_t>(REG_HIVE_MAX_BYTES))
+    refusal = "larger than the hive size limit";
   std::string text;
   char buffer[8192];
-  for (;;) {
-    apr_size_t length = sizeof buffer;
-    status = apr_file_read(file, buffer, &length);
-    text.append(buffer, length);
-    if (status != APR_SUCCESS) break;
+  while (status == APR_SUCCESS && refusal == nullptr) {
+    ssize_t length = read(descriptor, buffer, sizeof buffer);
+    if (length < 0 && errno == EINTR) continue;
+    if (length < 0) status = APR_FROM_OS_ERROR(errno);
+    if (length <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(length));
+    if (text.size() > REG_HIVE_MAX_BYTES) refusal = "larger than the hive size limit";
   }
-  apr_file_close(file);
-  if (!APR_STATUS_IS_EOF(status)) return io_failure("Could not read registry hive %s, reason: %s", path, status);
+  close(descriptor);
+  if (refusal != nullptr) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not read registry hive %s, reason: %s", path, refusal));
+    return kHiveIo;
+  }
+  if (status != APR_SUCCESS) return io_failure("Could not read registry hive %s, reason: %s", path, status);
   return parse(path, text, *hive);
 }
 
@@ -183,9 +203,10 @@ RegHiveLock::RegHiveLock(apr_pool_t *pool, const char *path) {
     *slash = '\0';
     apr_dir_make_recursive(folder, APR_FPROT_OS_DEFAULT, pool);
   }
+  platform_file_make_private(lock_path);
   apr_status_t status = apr_file_open(&file_, lock_path, APR_FOPEN_CREATE | APR_FOPEN_WRITE | APR_FOPEN_BINARY,
-                                      APR_FPROT_OS_DEFAULT, pool);
-  if (status == APR_SUCCESS) status = platform_file_lock_wait(file_);
+                                      APR_FPROT_UREAD | APR_FPROT_UWRITE, pool);
+  if (status == APR_SUCCESS) status = platform_file_lock_wait(file_, REG_HIVE_LOCK_WAIT);
   if (status != APR_SUCCESS) {
     status_ = io_failure("Could not lock registry hive %s, reason: %s", path, status);
     if (file_ != nullptr) apr_file_close(file_);

@@ -10,7 +10,9 @@
 
 #include <apr_file_io.h>
 #include <apr_pools.h>
+#include <apr_time.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -33,16 +35,25 @@ struct RegHive {
 // Lower-case form of a name or path (ASCII letters; other bytes kept).
 std::string reg_fold(const std::string &name);
 
+// Largest hive file read; a hive holds a few keys of library paths.
+inline constexpr std::size_t REG_HIVE_MAX_BYTES = 4 * 1024 * 1024;
+// How long a writer waits for the lock another process holds on a hive.
+inline constexpr apr_interval_time_t REG_HIVE_LOCK_WAIT = 5 * APR_USEC_PER_SEC;
+
 // Reads the hive file at path; a missing file is an empty hive. Returns 0,
 // 721015 after ERROR "Registry hive %s is damaged at line %d", or 721016
-// after ERROR "Could not read registry hive %s, reason: %s".
+// after ERROR "Could not read registry hive %s, reason: %s" (also for a
+// path that is not a regular file, such as a FIFO or a device, or a file
+// larger than REG_HIVE_MAX_BYTES).
 int reg_hive_load(apr_pool_t *pool, const char *path, RegHive *hive);
 // Replaces the hive file (creating its folder when needed). Returns 0, or
 // 721016 after ERROR "Could not write registry hive %s, reason: %s".
 int reg_hive_store(apr_pool_t *pool, const char *path, const RegHive &hive);
 
-// Holds the exclusive lock of the hive at path for its lifetime; status()
-// is 0, or 721016 after ERROR "Could not lock registry hive %s, reason: %s".
+// Holds the exclusive lock of the hive at path for its lifetime, taken on
+// the owner-only file path + ".lock" within REG_HIVE_LOCK_WAIT; status() is
+// 0, or 721016 after ERROR "Could not lock registry hive %s, reason: %s"
+// (the reason is EAGAIN's text when another process held it all along).
 class RegHiveLock {
  public:
   RegHiveLock(apr_pool_t *pool, const char *path);

@@ -8,6 +8,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -30,7 +31,9 @@ enum Mark : unsigned {
 
 enum class Mode { none, tracks, playlists };
 
-constexpr std::string_view kLocationPrefix = "file://localhost/";
+// The forms of a local file's location: iTunes writes the first, Music and
+// other writers of the format the second. Other URLs are kept as they are.
+constexpr std::string_view kLocalPrefixes[] = {"file://localhost/", "file:///"};
 
 // Elements whose end carries a value, and the value of the empty ones.
 struct ValueElement {
@@ -70,9 +73,15 @@ const char *pool_copy(const Reader &reader, const std::string &text) {
   return apr_pstrmemdup(reader.pool, text.data(), text.size());
 }
 
+// A local location keeps its leading "/" (macOS and Linux libraries), except
+// before a drive letter (Windows libraries: "/C:/Music/x.mp3" is "C:/Music/x.mp3").
 const char *decode_location(apr_pool_t *pool, const char *location) {
-  if (strncasecmp(location, kLocationPrefix.data(), kLocationPrefix.size()) == 0)
-    location += kLocationPrefix.size();
+  for (std::string_view prefix : kLocalPrefixes) {
+    if (strncasecmp(location, prefix.data(), prefix.size()) != 0) continue;
+    const char *path = location + prefix.size() - 1;
+    if (std::isalpha(static_cast<unsigned char>(path[1])) && path[2] == ':') ++path;
+    return url_decode(pool, path);
+  }
   return url_decode(pool, location);
 }
 

@@ -14,7 +14,9 @@
 #include <cstddef>
 
 struct ItunesTrack {
-  const char *location = nullptr;    // "Location" without "file://localhost/", percent-decoded
+  // "Location" percent-decoded; a local file's as a path: "file://localhost/srv/x.mp3"
+  // and "file:///srv/x.mp3" give "/srv/x.mp3", "file://localhost/C:/x.mp3" "C:/x.mp3".
+  const char *location = nullptr;
   const char *title = nullptr;       // "Name"
   const char *total_time = nullptr;  // "Total Time" in milliseconds, as text
   bool is_protected = false;         // the track has a "Protected" key (true or false)

@@ -48,10 +48,15 @@ constexpr int kMovies = 1;
 
 void log_error(const char *message) { LOG4C(ITUNES_MODULE, LOG4C_ERROR, message); }
 
-// A name is used as a file name as it is; one that could reach outside the
-// folder is refused like a file that cannot be created.
-bool name_leaves_folder(const char *name) {
-  return std::strpbrk(name, "/\\") != nullptr || std::strcmp(name, "..") == 0;
+// The file name of a playlist: its name, with each "/" (the only separator
+// on Linux) made "_", and "_" before a name that would be a folder's own
+// entry ("", "." or ".."), so that no name reaches outside the folder.
+const char *safe_file_name(apr_pool_t *pool, const char *name) {
+  char *safe = apr_pstrdup(pool, name);
+  for (char *slash = std::strchr(safe, '/'); slash != nullptr; slash = std::strchr(slash, '/')) *slash = '_';
+  if (*safe == '\0' || std::strcmp(safe, ".") == 0 || std::strcmp(safe, "..") == 0)
+    return apr_pstrcat(pool, "_", safe, nullptr);
+  return safe;
 }
 
 void put(OutputFile &out, std::string_view text) {
@@ -178,21 +183,20 @@ bool close_with_sidecars(PlaylistFiles &playlist) {
   return complete;
 }
 
-void rename_or_warn(apr_pool_t *pool, const char *from, const char *to) {
-  if (apr_file_rename(from, to, pool) != APR_SUCCESS)
-    LOG4C(ITUNES_MODULE, LOG4C_WARN, log4c_sprintf("could not rename %s to %s", from, to));
-}
-
-// A split playlist that turned out to hold only one kind keeps the plain name.
+// A split playlist that turned out to hold only one kind keeps the plain
+// name. The file is renamed while still open, before its sidecar is written,
+// so that the sidecar names the file as it stays.
 void rename_single_kind(PlaylistFiles &playlist) {
   if (playlist.files.size() < 2) return;
   bool music = playlist.files[kMusic].entries > 0;
   bool movies = playlist.files[kMovies].entries > 0;
   if (music == movies) return;
-  const OutputFile &kept = playlist.files[music ? kMusic : kMovies];
-  rename_or_warn(playlist.pool, apr_pstrcat(playlist.pool, kept.path, ".md5", nullptr),
-                 apr_pstrcat(playlist.pool, playlist.final_path, ".md5", nullptr));
-  rename_or_warn(playlist.pool, kept.path, playlist.final_path);
+  OutputFile &kept = playlist.files[music ? kMusic : kMovies];
+  if (apr_file_rename(kept.path, playlist.final_path, playlist.pool) != APR_SUCCESS) {
+    LOG4C(ITUNES_MODULE, LOG4C_WARN, log4c_sprintf("could not rename %s to %s", kept.path, playlist.final_path));
+    return;
+  }
+  kept.path = playlist.final_path;
 }
 
 std::vector<OutputFile> output_files(int separate) {
@@ -205,13 +209,9 @@ std::vector<OutputFile> output_files(int separate) {
 // a playlist dropped on its own sets *dropped.
 int write_playlist(apr_pool_t *pool, const ItunesLibrary &library, const ItunesPlaylist &source, const char *folder,
                    int separate, int *dropped) {
-  PlaylistFiles playlist{pool, source.name, apr_pstrcat(pool, folder, source.name, ".pls", nullptr),
+  const char *file_name = safe_file_name(pool, source.name);
+  PlaylistFiles playlist{pool, file_name, apr_pstrcat(pool, folder, file_name, ".pls", nullptr),
                          output_files(separate)};
-  if (name_leaves_folder(source.name)) {
-    log_error(log4c_sprintf("could not create file %s", playlist.final_path));
-    *dropped = APR_EGENERAL;
-    return APR_SUCCESS;
-  }
   apr_status_t status = init_digests(playlist);
   if (status == APR_SUCCESS) status = open_files(playlist, folder);
   if (status != APR_SUCCESS) return status;
@@ -233,8 +233,8 @@ int write_playlist(apr_pool_t *pool, const ItunesLibrary &library, const ItunesP
     *dropped = APR_EGENERAL;
     return APR_SUCCESS;
   }
-  if (!close_with_sidecars(playlist)) *dropped = APR_EGENERAL;
   rename_single_kind(playlist);
+  if (!close_with_sidecars(playlist)) *dropped = APR_EGENERAL;
   return APR_SUCCESS;
 }
 

@@ -3,7 +3,10 @@
 //
 // The exit status is the conversion's status (0 on success); the shell sees
 // its low eight bits, and a failure whose low bits are zero exits with 1 so
-// that it never reads as success. The usage text exits with 0.
+// that it never reads as success. -h and --help print the usage text on
+// standard output and exit with 0; any other wrong use (no arguments
+// included) prints it on standard error and exits with 64, as sysexits'
+// EX_USAGE. --version prints the version.
 #include <apr_general.h>
 #include <strings.h>
 
@@ -12,6 +15,8 @@
 
 #include "Common.h"
 #include "CommonPath.h"
+#include "MLVersion.h"
+#include "PlatformExecutable.h"
 #include "itunesConversionUtils.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -26,16 +31,22 @@ constexpr const char *kUsage =
 
 int exit_status(int status) { return status != 0 && (status & 0xFF) == 0 ? 1 : status; }
 
-int usage() {
-  std::fputs(kUsage, stdout);
-  return 0;
+constexpr int kUsageError = 64;
+
+bool asks_for_help(const char *argument) {
+  return strcasecmp(argument, "-h") == 0 || strcasecmp(argument, "--help") == 0;
 }
 
 int run(apr_pool_t *root, int argc, const char *const *argv) {
-  if (argc < 2 || strcasecmp(argv[1], "-h") == 0) return usage();
-  if (argc == 3) return itunes_convert(root, argv[1], argv[2], 0);
+  if (argc == 2 && asks_for_help(argv[1])) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && ml_version_option("playlistsync", argv[1])) return 0;
+  if (argc == 3 && !asks_for_help(argv[1])) return itunes_convert(root, argv[1], argv[2], 0);
   if (argc == 4 && strcasecmp(argv[1], "--separate") == 0) return itunes_convert(root, argv[2], argv[3], 1);
-  return usage();
+  std::fputs(kUsage, stderr);
+  return kUsageError;
 }
 
 }  // namespace
@@ -45,7 +56,7 @@ int main(int argc, const char *const *argv) {
   std::atexit(apr_terminate);
   apr_pool_t *root = pool_create_or_die(nullptr, kModule);
   const char *folder = exe_dir(root, argc, argv);
-  log4c_configure(path_join(root, folder, nullptr, "itunes_log4j.properties"));
+  if (const char *properties = platform_data_file(root, "itunes_log4j.properties")) log4c_configure(properties);
   LOG4C(kModule, LOG4C_INFO, "hello from main");
   int status = common_init(root, path_join(root, folder, nullptr, "iconv"));
   if (status == APR_SUCCESS) status = run(root, argc, argv);

@@ -35,13 +35,6 @@ bool fits_utf16(const char *text) {
   return units < static_cast<std::size_t>(THUMB_NAME_UNITS);
 }
 
-char *with_forward_slashes(char *path) {
-  for (char *c = path; *c != '\0'; ++c) {
-    if (*c == '\\') *c = '/';
-  }
-  return path;
-}
-
 std::uint32_t picture_file_bitmap(apr_pool_t *pool, const char *path, int size, ThumbnailBitmap *bitmap) {
   std::size_t length = 0;
   char *data = nullptr;
@@ -118,9 +111,9 @@ int thumbnail_prepare_names(apr_pool_t *pool, const char *source, const char *ou
     if (apr_filepath_get(&current, APR_FILEPATH_NATIVE, pool) != APR_SUCCESS) return kFailure;
     folder = apr_pstrcat(pool, current, "/", nullptr);
   }
-  names->folder = with_forward_slashes(folder);
+  names->folder = folder;
   names->item = item;
-  names->output = with_forward_slashes(apr_pstrdup(pool, output));
+  names->output = output;
   return APR_SUCCESS;
 }
 

@@ -11,7 +11,8 @@
 #include <apr_pools.h>
 
 // Names as the extraction uses them: the source's folder (ending with '/')
-// and item, and the output path, separators made '/'.
+// and item, and the output path. Only '/' separates folders: on Linux '\'
+// is an ordinary character of a name ("AC\DC/cover.jpg" is in "AC\DC").
 struct ThumbnailNames {
   const char *folder;
   const char *item;

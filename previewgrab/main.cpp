@@ -2,7 +2,8 @@
 // at a given size as a JPEG file. The media server runs it once per
 // thumbnail and reads only its exit status: 0 when the JPEG was written,
 // 20014 on any failure (a shell reads its low eight bits, 46), 1 for the
-// usage text. Logs through thumb_log4j.properties beside the program.
+// usage text. Logs through thumb_log4j.properties beside the program or in
+// the installed data folder.
 #include <apr_general.h>
 #include <strings.h>
 
@@ -10,10 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "CommonPath.h"
 #include "CommonTagLib.h"
+#include "MLVersion.h"
 #include "MSFFMPEG.h"
 #include "WinThumbnailExtractor.h"
+#include "PlatformExecutable.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -34,6 +36,7 @@ int size_argument(const char *text) {
 }  // namespace
 
 int main(int argc, const char *const *argv) {
+  if (argc == 2 && ml_version_option("previewgrab", argv[1])) return 0;
   if (argc != 4 || strcasecmp(argv[1], "-h") == 0) {
     std::fputs(kUsage, stdout);
     return 1;
@@ -41,8 +44,7 @@ int main(int argc, const char *const *argv) {
   if (apr_app_initialize(&argc, &argv, nullptr) != APR_SUCCESS) return -1;
   std::atexit(apr_terminate);
   apr_pool_t *root = pool_create_or_die(nullptr, kModule);
-  const char *folder = exe_dir(root, argc, argv);
-  log4c_configure(path_join(root, folder, nullptr, "thumb_log4j.properties"));
+  if (const char *properties = platform_data_file(root, "thumb_log4j.properties")) log4c_configure(properties);
   LOG4C(kModule, LOG4C_INFO, "hello from main");
   ffmpeg_init(root);
   taglib_debug_on();

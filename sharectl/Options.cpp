@@ -6,12 +6,17 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
+#include "MLVersion.h"
 #include "Messages.h"
 #include "Shares.h"
 
 namespace {
+
+// --version has no letter: a code outside the characters of short options.
+constexpr int kVersionOption = 256;
 
 constexpr apr_getopt_option_t kOptions[] = {
     {"list", 'L', 0, "list the shared media sources"},
@@ -27,6 +32,7 @@ constexpr apr_getopt_option_t kOptions[] = {
     {"refresh", 'R', 0, "refresh all media sources"},
     {"unshare", 'U', 1, "remove a media source"},
     {"help", 'H', 0, "print the usage text"},
+    {"version", kVersionOption, 0, "print the version"},
     {"audfolder", 'D', 1, "share a file or folder for audio only"},
     {"imgfolder", 'K', 1, "share a file or folder for images only"},
     {"vidfolder", 'X', 1, "share a file or folder for video only"},
@@ -118,6 +124,7 @@ void dispatch(RunState &run, int letter, const char *argument) {
       break;
     case 'C': record(run, record_account(run, argument)); break;
     case 'H': std::fputs(SHARECTL_USAGE, stdout); break;
+    case kVersionOption: ml_version_option("sharectl", "--version"); break;
   }
 }
 
@@ -179,4 +186,15 @@ void options_run(RunState &run) {
     dispatch(run, letter, argument);
   }
   after_options(run);
+}
+
+bool options_print_only(int argc, char **argv) {
+  if (argc < 2) return false;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "-H") != 0 && std::strcmp(argv[i], "--help") != 0 &&
+        std::strcmp(argv[i], "--version") != 0)
+      return false;
+  for (int i = 1; i < argc; ++i)
+    if (!ml_version_option("sharectl", argv[i])) std::fputs(SHARECTL_USAGE, stdout);
+  return true;
 }

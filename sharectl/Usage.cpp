@@ -1,14 +1,16 @@
-// The text -H prints. The options that only scripts and the media server use
-// (-D, -K, -X, -Y, -N, -C) are documented in the README instead.
+// The text -H prints: every option of the option table, in the README's order.
 #include "Options.h"
 
 const char *const SHARECTL_USAGE =
     "Usage: sharectl [options] <folder/file/URL> ...\n"
     "\n"
     "Run from the media server's installation folder. Options are carried out\n"
-    "in the order given; -T and -G apply to the next share option only.\n"
+    "in the order given; -T, -G, -Y and -N apply to the share options after them.\n"
     "\n"
     "  -S, --share <path>      share a folder or file for audio, video and images\n"
+    "  -D, --audfolder <path>  share a folder or file for audio only\n"
+    "  -K, --imgfolder <path>  share a folder or file for images only\n"
+    "  -X, --vidfolder <path>  share a folder or file for video only\n"
     "  -A, --audurl <url>      share an audio URL\n"
     "  -I, --imgurl <url>      share an image URL\n"
     "  -V, --vidurl <url>      share a video URL\n"
@@ -17,10 +19,18 @@ const char *const SHARECTL_USAGE =
     "  -W, --vidfeed <url>     share an internet video feed\n"
     "  -T, --title <title>     title for the next share\n"
     "  -G, --tags <tags>       comma-separated tags for the next share\n"
+    "  -Y, --type <type>       source type for the next -S/-D/-K/-X: file, folder, fs,\n"
+    "                          audurl, imgurl, vidurl, audfeed, imgfeed, vidfeed,\n"
+    "                          internal or didlite\n"
+    "  -N, --norefresh         record the sources shared after it without scanning\n"
     "  -U, --unshare <source>  remove a shared folder, file or URL and its media\n"
     "  -L, --list              list the shared media sources\n"
     "  -R, --refresh           refresh all media sources\n"
+    "  -C, --account <user:password@domain>\n"
+    "                          record or update the account used for a web domain\n"
     "  -H, --help              print this text\n"
+    "      --version           print the version\n"
     "\n"
     "Plain arguments without any option are folders or files to share for all\n"
-    "media kinds. Use absolute path names.\n";
+    "media kinds. Use absolute path names. -H and --version alone work from any\n"
+    "folder.\n";

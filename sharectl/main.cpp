@@ -22,6 +22,7 @@ void tune_allocator() {
 // an action, an option or a plain argument failed, -1 when APR or the root
 // pool could not be had.
 int main(int argc, char **argv) {
+  if (options_print_only(argc, argv)) return 0;
   tune_allocator();
   RunState run;
   run.argc = argc;

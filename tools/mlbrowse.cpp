@@ -6,7 +6,8 @@
 //   mlbrowse [-f FILTER] [-s START] [-c COUNT] [-o FORMAT] search ID CRITERIA
 //
 // The document goes to standard output, the returned and total counts to
-// standard error. Exit status: 0 done, 1 the query failed (a bad or unknown
+// standard error. -h/--help and --version print their text on standard
+// output, from any folder. Exit status: 0 done, 1 the query failed (a bad or unknown
 // id, bad criteria, with one line of reason on standard error), 2 bad usage
 // or no library.
 #include <apr_file_info.h>
@@ -17,6 +18,7 @@
 #include <string_view>
 
 #include "CommonNumbers.h"
+#include "MLVersion.h"
 #include "MSDB.h"
 #include "MSDBQuery.h"
 #include "ToolSupport.h"
@@ -33,7 +35,12 @@ constexpr const char *kUsage =
     "  -f, --filter FILTER   property names to print, comma-separated (default *)\n"
     "  -s, --start N         index of the first child or hit (default 0)\n"
     "  -c, --count N         number of children or hits, 0 for all (default 0)\n"
-    "  -o, --format NAME     didl, resultset, xhtml, xhtml-list, rss, asx, smil or by-value\n";
+    "  -o, --format NAME     didl, resultset, xhtml, xhtml-list, rss, asx, smil or by-value\n"
+    "  -h, --help            print this text\n"
+    "      --version         print the version\n";
+
+// --version has no letter: a code outside the characters of short options.
+constexpr int kVersionOption = 256;
 
 struct FormatName {
   std::string_view name;
@@ -47,7 +54,8 @@ constexpr FormatName kFormats[] = {
 
 constexpr apr_getopt_option_t kOptions[] = {
     {"filter", 'f', 1, "property filter"}, {"start", 's', 1, "start index"}, {"count", 'c', 1, "count"},
-    {"format", 'o', 1, "output format"},   {nullptr, 0, 0, nullptr},
+    {"format", 'o', 1, "output format"},   {"help", 'h', 0, "usage"},
+    {"version", kVersionOption, 0, "version"}, {nullptr, 0, 0, nullptr},
 };
 
 struct Request {
@@ -58,6 +66,7 @@ struct Request {
   const char *command = nullptr;
   const char *id = nullptr;
   const char *criteria = nullptr;
+  bool answered = false;  // --help or --version printed: no query
 };
 
 bool usage_error(const char *message, const char *argument) {
@@ -74,6 +83,11 @@ bool set_option(Request &request, int option, const char *argument) {
       return parse_uint(argument, &request.start) || usage_error("not a start index: ", argument);
     case 'c':
       return parse_uint(argument, &request.count) || usage_error("not a count: ", argument);
+    case 'h':
+      std::fputs(kUsage, stdout);
+      return request.answered = true;
+    case kVersionOption:
+      return request.answered = ml_version_option(kProgram, "--version");
     default:
       for (const FormatName &format : kFormats) {
         if (format.name == argument) {
@@ -97,6 +111,7 @@ bool parse_arguments(apr_pool_t *pool, int argc, const char *const *argv, Reques
     if (!set_option(request, option, argument)) return false;
   }
   if (status != APR_EOF) return usage_error("invalid option", "");
+  if (request.answered) return true;
   const int left = argc - getopt->ind;
   const char *const *rest = getopt->argv + getopt->ind;  // the permuted copy
   request.command = left > 0 ? rest[0] : "";
@@ -140,6 +155,7 @@ int main(int argc, char **argv) {
   apr_pool_t *pool = run.pool();
   Request request;
   if (!parse_arguments(pool, argc, argv, request)) return 2;
+  if (request.answered) return 0;
   char *cwd = nullptr;
   const char *content_db = nullptr;
   const char *admin_db = nullptr;

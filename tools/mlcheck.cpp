@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "MLVersion.h"
 #include "MSDB.h"
 #include "MSDBCheck.h"
 #include "ToolSupport.h"
@@ -38,6 +39,7 @@ int check(ToolRun &run, const char *argv0) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && ml_version_option(kProgram, argv[1])) return 0;
   if (argc != 1) {
     std::fprintf(stderr, "usage: %s (run from an installation folder)\n", kProgram);
     return 2;

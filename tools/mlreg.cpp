@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "CommonPath.h"
+#include "MLVersion.h"
 #include "PlatformRegistry.h"
 #include "ToolSupport.h"
 
@@ -56,6 +57,7 @@ int remove(apr_pool_t *pool, RegKey *root, const char *key, const char *name) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && ml_version_option(kProgram, argv[1])) return 0;
   const char *action = argc >= 4 ? argv[2] : "";
   const bool get_or_delete = (std::strcmp(action, "get") == 0 || std::strcmp(action, "delete") == 0);
   if (!(get_or_delete && (argc == 4 || argc == 5)) && !(std::strcmp(action, "set") == 0 && argc == 6)) {

@@ -5,6 +5,7 @@
 // audio goes to the WAV file in its announced format, the library's log lines
 // to standard error. Exits with the command's status (128 + signal when it
 // was killed), 127 when it cannot be run, 1 when the capture failed.
+#include "MLVersion.h"
 #include "TapPipe.h"
 #include "TapReader.h"
 #include "TapWav.h"
@@ -20,6 +21,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -88,13 +90,29 @@ int make_fifo(const std::string &name) {
   return open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 }
 
+// The capture library, found from this program's own folder: installed, it
+// is in the library folder beside bin/; in a build, in the loopbacktap
+// folder beside tools/. Empty when neither is there.
+std::string capture_library() {
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return {};
+  std::string folder(self, static_cast<size_t>(length));
+  folder.erase(folder.rfind('/') + 1);
+  for (const char *relative : {TAPRECORD_INSTALLED_LIBRARY, TAPRECORD_BUILT_LIBRARY}) {
+    std::string candidate = folder + relative;
+    if (access(candidate.c_str(), R_OK) == 0) return candidate;
+  }
+  return {};
+}
+
 // In the child: waits for the parent's word, then becomes the command.
-[[noreturn]] void run_command(int go, int exec_error, char **command) {
+[[noreturn]] void run_command(int go, int exec_error, const std::string &library, char **command) {
   char word = 0;
   while (read(go, &word, 1) < 0 && errno == EINTR) {
   }
   if (word != 'g') _exit(127);
-  std::string preload = TAPRECORD_LIBRARY;
+  std::string preload = library;
   if (const char *old = std::getenv("LD_PRELOAD"); old != nullptr && *old != '\0') preload += std::string(":") + old;
   setenv("LD_PRELOAD", preload.c_str(), 1);
   execvp(command[0], command);
@@ -141,8 +159,14 @@ int read_capture(int fifo, pid_t child, tap::TapReader &reader) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && ml_version_option("taprecord", argv[1])) return 0;
   if (argc < 4 || std::strcmp(argv[2], "--") != 0) {
     std::fprintf(stderr, "usage: taprecord OUT.wav -- COMMAND [ARGS...]\n");
+    return 1;
+  }
+  const std::string library = capture_library();
+  if (library.empty()) {
+    std::fprintf(stderr, "taprecord: cannot find the capture library %s beside the program\n", TAPRECORD_INSTALLED_LIBRARY);
     return 1;
   }
   int go[2], exec_error[2];
@@ -155,7 +179,7 @@ int main(int argc, char **argv) {
     std::perror("taprecord: fork");
     return 1;
   }
-  if (child == 0) run_command(go[0], exec_error[1], argv + 3);
+  if (child == 0) run_command(go[0], exec_error[1], library, argv + 3);
   close(go[0]);
   close(exec_error[1]);
   // A Ctrl-C stops the command; the recording is still finished.

@@ -2,6 +2,7 @@
 // redirects, cookies, authentication, uploads, TLS, and every kind of hostile
 // answer; and the header helpers on their own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <apr_date.h>
 
@@ -176,6 +177,21 @@ TEST_F(HttpRequestTest, CookiesAgentsAndDigest) {
   wrong.password = "guess";
   ASSERT_EQ(get(wrong, url("/digest")), 0);
   EXPECT_EQ(http_status(wrong.headers, wrong.headers_length), 401);
+}
+
+// The cookie jar holds session cookies; curl wrote it 0644, and keeps the
+// mode of a jar it rewrites.
+TEST_F(HttpRequestTest, CookieJarWasReadableByEveryone) {
+  write_file("zentoria.cookies", "");
+  ASSERT_EQ(chmod("zentoria.cookies", 0644), 0);
+  const mode_t old_mask = umask(022);
+  HttpRequest set;
+  int status = get(set, url("/cookie/set?v=xyz"));
+  umask(old_mask);
+  ASSERT_EQ(status, 0);
+  struct stat info {};
+  ASSERT_EQ(stat("zentoria.cookies", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST_F(HttpRequestTest, UploadsAndChunkedBodies) {

@@ -17,10 +17,12 @@ const std::string kDidlHeader =
     "<DIDL-Lite xmlns=\"urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/\" "
     "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
     "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\">";
+const std::string kPrefixes =
+    " xmlns:dc=\"http://purl.org/dc/elements/1.1/\" xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"";
 const std::string kXhtmlPrologue =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\t<!DOCTYPE html PUBLIC \"-//WAPFORUM//DTD XHTML Mobile 1.0//EN\" "
-    "\"http://www.wapforum.org/DTD/xhtml-mobile10.dtd\">\t <html xmlns=\"http://www.w3.org/1999/xhtml\">\t "
-    "<head></head><body>";
+    "\"http://www.wapforum.org/DTD/xhtml-mobile10.dtd\">\t <html xmlns=\"http://www.w3.org/1999/xhtml\"" +
+    kPrefixes + ">\t <head></head><body>";
 
 class SerializeTest : public ::testing::Test {
  protected:
@@ -95,8 +97,9 @@ TEST_F(SerializeTest, TheHundredAndFirstLineIsDropped) {
 }
 
 TEST_F(SerializeTest, EmptyBufferIsHeaderAndFooter) {
-  EXPECT_EQ(output(serialize_create(pool, FORMAT_RESULTSET)), "<resultset></resultset>");
-  EXPECT_EQ(output(serialize_create(pool, FORMAT_SMIL)), "<smil><head></head><body><seq></seq></body></smil>");
+  EXPECT_EQ(output(serialize_create(pool, FORMAT_RESULTSET)), "<resultset" + kPrefixes + "></resultset>");
+  EXPECT_EQ(output(serialize_create(pool, FORMAT_SMIL)),
+            "<smil" + kPrefixes + "><head></head><body><seq></seq></body></smil>");
   SerializeOptions options{"<a>", "</a>", nullptr, nullptr};
   EXPECT_EQ(output(serialize_create(pool, FORMAT_RSS), &options), "<a></a>");
 }
@@ -182,7 +185,7 @@ TEST_F(SerializeTest, UserLogEventsBecomeMessageRecords) {
   EXPECT_EQ(user_log_serialize(buffer), APR_SUCCESS);
   std::string text = output(buffer);
   user_log_terminate();
-  EXPECT_EQ(text.rfind("<resultset><message code=\"9\" category=\"downloading\" "
+  EXPECT_EQ(text.rfind("<resultset" + kPrefixes + "><message code=\"9\" category=\"downloading\" "
                        "text=\"Started downloading &quot;a &quot;b&quot; &lt;c&gt;&quot;\" date=\"",
                        0),
             0u)

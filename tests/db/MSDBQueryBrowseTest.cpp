@@ -186,7 +186,8 @@ TEST_F(QueryTest, MinimalFilterSelectsOnlyListedNamesAndSkipsCallback) {
   Browse b = browse({box_path_.c_str()}, 0, 2, "x_minimal:dc:title", FORMAT_RESULTSET, drop_title_b, &calls);
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(b.returned, 2);
-  EXPECT_EQ(b.document, "<resultset><result id=\"" + box_path_ + "/" + children_[0] + "\"><dc:title>e</dc:title></result>"
+  EXPECT_EQ(b.document, "<resultset xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                        "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"><result id=\"" + box_path_ + "/" + children_[0] + "\"><dc:title>e</dc:title></result>"
                         "<result id=\"" + box_path_ + "/" + children_[1] + "\"><dc:title>d</dc:title></result></resultset>");
 }
 

@@ -114,6 +114,16 @@ TEST_F(LoopbackTapCaptureTest, APlayerWhoseReaderLeavesMidStreamPlaysOn) {
   EXPECT_FALSE(run.capture.of_type(kMessageAudioData).empty());
 }
 
+// A reader that opened the FIFO and never read blocked the player for ever
+// once the pipe was full: the capture is dropped and the player plays on.
+TEST_F(LoopbackTapCaptureTest, AReaderThatNeverReadsBlockedThePlayerForEver) {
+  std::string longer = make_wav(dir_->file("longer.wav"), "-f lavfi -i sine=duration=3 -ac 2 -ar 44100 -c:a pcm_s16le");
+  ASSERT_FALSE(longer.empty());
+  TapRun run = run_captured({"aplay", "-q", "-D", "null", longer}, TapReaderMode::kNeverRead);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("Capture dropped: the pipe's reader took nothing for"), std::string::npos) << run.err;
+}
+
 TEST_F(LoopbackTapCaptureTest, EveryWritePathIsCapturedAndSilenced) {
   // The player's pattern: left = frame number, right = its negation.
   std::string expected;

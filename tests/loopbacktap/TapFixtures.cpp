@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,7 +84,12 @@ TapRun run_captured(const std::vector<std::string> &argv, TapReaderMode mode) {
   close(go[1]);
   int status = 0;
   bool exited = false;
-  while (fifo >= 0) {
+  for (int waited = 0; mode == TapReaderMode::kNeverRead && !exited; waited += 50) {
+    exited = waitpid(child, &status, WNOHANG) == child;
+    if (!exited && waited >= 60000) kill(child, SIGKILL);
+    if (!exited) usleep(50 * 1000);
+  }
+  while (fifo >= 0 && mode != TapReaderMode::kNeverRead) {
     pollfd p{fifo, POLLIN, 0};
     poll(&p, 1, 50);
     bool ok = run.capture.drain(fifo);
@@ -94,6 +100,7 @@ TapRun run_captured(const std::vector<std::string> &argv, TapReaderMode mode) {
       exited = true;
     }
   }
+  if (fifo >= 0) close(fifo);
   if (!exited) waitpid(child, &status, 0);
   unlink(name.c_str());
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -43,7 +43,9 @@ struct TapRun {
   TapCollector capture;
 };
 
-enum class TapReaderMode { kWhole, kLeaveAfterFirstAudio };
+// kNeverRead opens the FIFO and reads nothing; a child still running after
+// a minute is killed (its status is then -1).
+enum class TapReaderMode { kWhole, kLeaveAfterFirstAudio, kNeverRead };
 
 // Runs argv with the library preloaded, as the server would: the FIFO is made
 // for the child before it execs, and read until the child is gone.

@@ -84,4 +84,19 @@ TEST(TapPipeTest, WritingAfterTheReaderLeftNeitherFailsNorRaisesSigpipe) {
   EXPECT_FALSE(sigismember(&pending, SIGPIPE));
 }
 
+// The same in the library: the writer gives up after kPipeStallMs, closes
+// the pipe and says so, instead of waiting for ever in write().
+TEST(TapPipeTest, AFullPipeNobodyReadsDropsTheCapture) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pipe_attach(fds[1]);
+  const std::string block(16384, 'x');
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 16 && pipe_is_open(); ++i) send_audio_data(1, block.data(), static_cast<uint32_t>(block.size()));
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(pipe_is_open());
+  EXPECT_EQ(said, "Capture dropped: the pipe's reader took nothing for " + std::to_string(kPipeStallMs) + " ms.\n");
+  close(fds[0]);
+}
+
 }  // namespace

@@ -34,15 +34,48 @@ class Program : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Program, UsageForNoArgumentsHelpAndWrongCounts) {
-  const std::vector<std::vector<std::string>> cases = {
-      {}, {"-h"}, {"-H", "lib.xml", "out"}, {"lib.xml"}, {"--sep", "lib.xml", "out"}, {"a", "b", "c", "d"}};
-  for (const auto &args : cases) {
-    ProgramResult r = playlistsync(args);
-    EXPECT_EQ(r.out, kUsage) << args.size();
-    EXPECT_EQ(r.status, 0);
+// No arguments exited 0, as if a conversion had been done: only a request
+// for help succeeds, any other wrong use fails with EX_USAGE.
+TEST_F(Program, NoArgumentsExitedZero) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{}, 64},           {{"-h"}, 0},        {{"--help"}, 0},          {{"-H", "lib.xml", "out"}, 64},
+      {{"lib.xml"}, 64},  {{"-h", "out"}, 64}, {{"--sep", "lib.xml", "out"}, 64}, {{"a", "b", "c", "d"}, 64},
+  };
+  for (const auto &c : cases) {
+    ProgramResult r = playlistsync(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args.size();
+    EXPECT_EQ(c.status == 0 ? r.out : r.err, kUsage) << c.args.size();
   }
   EXPECT_TRUE(fs::is_empty(dir.file("out")));
+  ProgramResult version = playlistsync({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("playlistsync ")) << version.out;
+}
+
+// md5sum -c failed on every sidecar (they named the deleted temporary
+// folder), also on one renamed from "X (Music).pls" to "X.pls".
+TEST_F(Program, SidecarsFailedMd5sumCheck) {
+  write_file(dir.file("lib.xml"), LibraryText()
+                                      .track(1, "Song", local_file("song.mp3"))
+                                      .track(2, "Clip", local_file("clip.wmv"))
+                                      .playlist("Both", {1, 2})
+                                      .playlist("Tea / Time", {1})
+                                      .str());
+  for (const char *mode : {"", "--separate"}) {
+    std::vector<std::string> args = {"lib.xml", "out"};
+    if (*mode != '\0') args.insert(args.begin(), mode);
+    ASSERT_EQ(playlistsync(args).status, 0) << mode;
+    std::vector<std::string> check = {"-c", "--strict"};
+    for (const auto &entry : fs::directory_iterator(dir.file("out")))
+      if (entry.path().extension() == ".md5") check.push_back(entry.path().filename().string());
+    ASSERT_GE(check.size(), 4u) << mode;
+    ProgramResult md5sum = run_program("/usr/bin/md5sum", check, dir.file("out"));
+    EXPECT_EQ(md5sum.status, 0) << mode << md5sum.out << md5sum.err;
+  }
+  EXPECT_TRUE(fs::exists(dir.file("out/Tea _ Time.pls")));
 }
 
 TEST_F(Program, ConvertsAndSeparates) {

@@ -89,16 +89,20 @@ TEST_F(ThumbnailTest, TrackShowsItsEmbeddedCoverElseTheAlbumArtBesideIt) {
   EXPECT_EQ(facts.height, 96);
 }
 
-TEST_F(ThumbnailTest, NamesSplitIntoFolderAndItemWithForwardSlashes) {
+// A "\" was made "/" in the folder and the output, so that a file in a
+// folder named "films\old" was looked for in films/old/.
+TEST_F(ThumbnailTest, BackslashSplitAFolderNameInTwo) {
   ThumbnailNames names;
   ASSERT_EQ(thumbnail_prepare_names(pool, "clip.mp4", "out\\t.jpg", &names), 0);
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(std::string(names.folder), std::string(cwd) + "/");
   EXPECT_STREQ(names.item, "clip.mp4");
-  EXPECT_STREQ(names.output, "out/t.jpg");
+  EXPECT_STREQ(names.output, "out\\t.jpg");
   ASSERT_EQ(thumbnail_prepare_names(pool, "/media/films\\old/clip.mp4", "t.jpg", &names), 0);
-  EXPECT_STREQ(names.folder, "/media/films/old/");
+  EXPECT_STREQ(names.folder, "/media/films\\old/");
+  ASSERT_EQ(thumbnail_prepare_names(pool, "films\\clip.mp4", "t.jpg", &names), 0);
+  EXPECT_STREQ(names.item, "films\\clip.mp4");
 
   // The source, found through a folder written with forward slashes and a
   // source without any folder, read from the current one.

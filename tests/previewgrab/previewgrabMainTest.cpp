@@ -44,4 +44,30 @@ TEST(PreviewgrabProgram, WritesTheJpegOrExitsWithTheFailureStatusLowBits) {
   EXPECT_NE(log.find("INFO  main - hello from main"), std::string::npos);
 }
 
+// The README said "\" separates folders; the program did not split a source
+// there but made it "/" in folder and output names. "\" is part of a name,
+// in every position.
+TEST(PreviewgrabProgram, BackslashSeparatedSomeNamesAndNotOthers) {
+  TempDir dir;
+  const std::string program = built_program("previewgrab/previewgrab");
+  std::filesystem::create_directory(dir.file("AC\\DC"));
+  std::filesystem::create_directory(dir.file("sub"));
+  ASSERT_FALSE(make_image(dir.file("AC\\DC"), "cover.png", "-size 40x40 xc:red").empty());
+  ASSERT_FALSE(make_image(dir.file("sub"), "a.png", "-size 40x40 xc:red").empty());
+  const struct {
+    const char *source;
+    const char *output;
+    int status;
+  } cases[] = {
+      {"AC\\DC/cover.png", "one.jpg", 0},
+      {"sub/a.png", "two\\three.jpg", 0},
+      {"sub\\a.png", "four.jpg", 20014 & 0xFF},
+  };
+  for (const auto &c : cases) {
+    ProgramResult result = run_program(program, {c.source, c.output, "16"}, dir.path());
+    EXPECT_EQ(result.status, c.status) << c.source << result.err;
+    EXPECT_EQ(std::filesystem::exists(dir.file(c.output)), c.status == 0) << c.output;
+  }
+}
+
 }  // namespace

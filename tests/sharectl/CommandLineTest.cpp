@@ -2,12 +2,15 @@
 // stray arguments and the exit status.
 #include <expat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "CommonFiles.h"
 #include "InstallFolder.h"
 #include "ProgramRun.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,15 +36,21 @@ TEST_F(SharectlCli, NoArgumentsPrintsTheHintAndSucceeds) {
   EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(SharectlCli, HelpListsTheUserOptionsOnly) {
+// -H failed outside an installation folder, and its text left out -D -K -X
+// -Y -N -C; --version was an invalid option.
+TEST(SharectlAnywhere, HelpOmittedOptionsAndNeededAnInstallation) {
+  TempDir elsewhere;
   for (const char *flag : {"-H", "--help"}) {
-    ProgramResult r = sharectl({flag});
-    EXPECT_EQ(r.status, 0);
-    for (const char *listed : {"-S,", "-A,", "-I,", "-V,", "-B,", "-J,", "-W,", "-T,", "-G,", "-U,", "-L,", "-R,", "-H,"})
+    ProgramResult r = run_program(built_program("sharectl/sharectl"), {flag}, elsewhere.path());
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const char *listed : {"-S,", "-D,", "-K,", "-X,", "-A,", "-I,", "-V,", "-B,", "-J,", "-W,", "-T,", "-G,",
+                               "-Y,", "-N,", "-U,", "-L,", "-R,", "-C,", "-H,", "--version"})
       EXPECT_NE(r.out.find(listed), std::string::npos) << listed;
-    for (const char *hidden : {"-D,", "-K,", "-X,", "-Y,", "-N,", "-C,"})
-      EXPECT_EQ(r.out.find(hidden), std::string::npos) << hidden;
   }
+  ProgramResult version = run_program(built_program("sharectl/sharectl"), {"--version"}, elsewhere.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("sharectl ")) << version.out;
+  EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
 TEST_F(SharectlCli, UnknownOptionIsSkippedWithTheHintAndFails) {
@@ -117,6 +126,26 @@ TEST_F(SharectlCli, LibraryLockedByAnotherWriterIsRefusedAtOnce) {
             std::string::npos);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(sharectl({"-L"}).status, 0);
+}
+
+// The lock file was 0644: another user could open it, hold a lock and make
+// every run fail as "locked". New and old (0644) lock files end owner-only.
+TEST_F(SharectlCli, LibraryLockFileWasOpenToOtherUsers) {
+  const std::string lock = install.file("logs/zentoria.ZentoriaMediaLibLock");
+  for (bool existed : {false, true}) {
+    std::filesystem::remove(lock);
+    if (existed) {
+      write_file(lock, "");
+      ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+    }
+    const mode_t old_mask = umask(022);
+    ProgramResult r = sharectl({"-L"});
+    umask(old_mask);
+    EXPECT_EQ(r.status, 0) << r.out;
+    struct stat info {};
+    ASSERT_EQ(stat(lock.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << existed;
+  }
 }
 
 TEST_F(SharectlCli, AnonymousAccountIsKeptUntilANamedOneReplacesIt) {

@@ -2,6 +2,7 @@
 // mlsetup: documents on standard output, counts on standard error, clear
 // refusals of bad ids, criteria and options.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -26,6 +27,37 @@ class MlbrowseTest : public ::testing::Test {
 
 }  // namespace
 
+// --help was an "invalid option"; help and version need no library.
+TEST(MlbrowseAnywhere, HelpWasAnInvalidOption) {
+  TempDir elsewhere;
+  for (const char *flag : {"-h", "--help"}) {
+    ProgramResult r = run_program(built_program("tools/mlbrowse"), {flag}, elsewhere.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("usage: mlbrowse [options] browse ID\n")) << r.out;
+  }
+  ProgramResult version = run_program(built_program("tools/mlbrowse"), {"--version"}, elsewhere.path());
+  EXPECT_EQ(version.status, 0) << version.err;
+  EXPECT_TRUE(version.out.starts_with("mlbrowse ")) << version.out;
+}
+
+// Every document but DIDL-Lite used the dc: and upnp: prefixes without
+// declaring them: xmllint, as any namespace-aware reader, refused them.
+TEST_F(MlbrowseTest, UndeclaredUpnpPrefixOutsideDidl) {
+  if (access("/usr/bin/xmllint", X_OK) != 0) GTEST_SKIP() << "xmllint is not installed (Debian package libxml2-utils)";
+  for (const char *format : {"didl", "resultset", "xhtml", "xhtml-list", "rss", "asx", "smil"}) {
+    for (const std::vector<std::string> &query :
+         {std::vector<std::string>{"browse", "0"}, std::vector<std::string>{"meta", "0/1"}}) {
+      std::vector<std::string> args = {"-o", format};
+      args.insert(args.end(), query.begin(), query.end());
+      ProgramResult document = mlbrowse(args);
+      ASSERT_EQ(document.status, 0) << format << document.err;
+      write_file(dir_.file("document.xml"), document.out);
+      ProgramResult lint = run_program("/usr/bin/xmllint", {"--noout", dir_.file("document.xml")}, dir_.path());
+      EXPECT_EQ(lint.status, 0) << format << " " << query[0] << ": " << lint.err;
+    }
+  }
+}
+
 TEST_F(MlbrowseTest, BrowsePrintsTheRootsChildrenAndCounts) {
   ProgramResult result = mlbrowse({"browse", "0"});
   EXPECT_EQ(result.status, 0);
@@ -38,7 +70,9 @@ TEST_F(MlbrowseTest, OptionsChooseFormatFilterAndPage) {
   ProgramResult result = mlbrowse({"-o", "resultset", "-f", "dc:title", "-s", "1", "-c", "1", "browse", "0"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
-            "<resultset><result id=\"0/2\" parentID=\"0\" restricted=\"true\"><upnp:class>object.container"
+            "<resultset xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+            "xmlns:upnp=\"urn:schemas-upnp-org:metadata-1-0/upnp/\"><result id=\"0/2\" parentID=\"0\" "
+            "restricted=\"true\"><upnp:class>object.container"
             "</upnp:class><dc:title>Photos</dc:title></result></resultset>\n");
   EXPECT_NE(result.err.find("returned 1, total 3"), std::string::npos);
   EXPECT_EQ(mlbrowse({"meta", "0/3"}).status, 0);

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,30 @@ TEST(ToolsTest, SetupRefusesAnExistingLibrary) {
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("already holds a library"), std::string::npos) << again.output;
   EXPECT_EQ(read_file(install + "/data/medialib.db"), before);
+}
+
+// A configuration mlsetup could not read left config.xml behind, so that
+// the retry with a good one was refused as an existing library.
+TEST(ToolsTest, SetupWithABadConfigurationLeftItBehind) {
+  TempDir dir;
+  write_file(dir.file("bad.xml"), "<configuration><unclosed>");
+  const struct {
+    const char *config;
+    bool folder_existed;
+  } cases[] = {{"bad.xml", false}, {"bad.xml", true}, {"missing.xml", false}};
+  for (const auto &c : cases) {
+    std::string install = dir.file("install");
+    if (c.folder_existed) std::filesystem::create_directory(install);
+    Result bad = run(MLSETUP_PATH, {install, dir.file(c.config)}, dir.path());
+    EXPECT_EQ(bad.status, 1) << c.config;
+    EXPECT_EQ(std::filesystem::exists(install), c.folder_existed) << c.config;
+    if (c.folder_existed) {
+      EXPECT_TRUE(std::filesystem::is_empty(install)) << c.config;
+    }
+    Result retry = run(MLSETUP_PATH, {install}, dir.path());
+    EXPECT_EQ(retry.status, 0) << retry.output;
+    std::filesystem::remove_all(install);
+  }
 }
 
 TEST(ToolsTest, CheckOutsideAnInstallationFails) {
