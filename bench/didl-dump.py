@@ -14,7 +14,7 @@ import urllib.request
 import xml.etree.ElementTree as ET
 from xml.sax.saxutils import escape
 
-from bench_common import free_port
+from bench_common import free_port, listen_on_loopback
 
 CDS = "urn:schemas-upnp-org:service:ContentDirectory:1"
 SEARCHES = ['upnp:class derivedfrom "object.item.audioItem"', 'upnp:class derivedfrom "object.item.imageItem"',
@@ -71,13 +71,7 @@ def dump(port):
 def main():
     mlserve, folder = sys.argv[1:3]
     port = free_port()
-    config = f"{folder}/config.xml"
-    with open(config) as f:
-        text = f.read()
-    text = re.sub(r'(<listen[^>]*?) port="\d*"', rf'\1 port="{port}"', text)
-    text = re.sub(r'(<listen[^>]*?) ip="[^"]*"', r'\1 ip="127.0.0.1"', text)
-    with open(config, "w") as f:
-        f.write(text)
+    listen_on_loopback(folder, port)
     server = subprocess.Popen([mlserve], cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         for _ in range(100):
