@@ -19,7 +19,7 @@ import urllib.request
 import xml.etree.ElementTree as ET
 from xml.sax.saxutils import escape
 
-from bench_common import free_port, spread
+from bench_common import free_port, listen_on_loopback, spread
 
 build, work, corpus, large, runs, seconds = sys.argv[1:5] + [int(sys.argv[5]), int(sys.argv[6])]
 bench = os.path.dirname(os.path.abspath(__file__))
@@ -122,13 +122,7 @@ class Mlserve(Server):
                            stdout=subprocess.DEVNULL)
             subprocess.run([os.path.join(build, "sharectl", "sharectl"), "-S", corpus, "-S", large],
                            cwd=self.folder, check=True, stdout=subprocess.DEVNULL)
-        config = os.path.join(self.folder, "config.xml")
-        with open(config) as f:
-            text = f.read()
-        text = re.sub(r'(<listen[^>]*?) port="\d*"', rf'\1 port="{self.port}"', text)
-        text = re.sub(r'(<listen[^>]*?) ip="[^"]*"', r'\1 ip="127.0.0.1"', text)
-        with open(config, "w") as f:
-            f.write(text)
+        listen_on_loopback(self.folder, self.port)
 
     def start(self):
         self.log = open(os.path.join(self.folder, "mlserve.out"), "w")

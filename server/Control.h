@@ -1,7 +1,8 @@
 // Control: the SOAP control URLs of the two services: reads the envelope,
 // finds the action in the service's table and writes its response or its
 // UPnP fault (HTTP 500). A body that is not a SOAP envelope, or that
-// declares a document type or entities, gets 400. Runs on request threads.
+// declares a document type or entities, gets 400. Runs on request threads;
+// each action runs in one read transaction of the thread's library connection.
 #pragma once
 
 #include <string>

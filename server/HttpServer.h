@@ -1,8 +1,9 @@
 // HttpServer: mlserve's HTTP front, over libmicrohttpd: one daemon per
-// served address, each with a pool of request threads (epoll), a connection
-// limit, an idle timeout and a cap on the request line and headers. Requests
-// are dispatched by method and path prefix to the handlers of a route table;
-// bodies are collected up to HTTP_MAX_BODY bytes (more is refused with 413).
+// served address, each with a pool of request threads (epoll; no more than
+// the cores), a connection limit, an idle timeout and a cap on the request
+// line and headers. Requests are dispatched by method and path prefix to the
+// handlers of a route table; bodies are collected up to HTTP_MAX_BODY bytes
+// (more is refused with 413).
 // Handlers run on the daemon's threads, several at once: they may use only
 // what is safe to share. Each request has a pool of its own, destroyed with
 // the request. Logs on "Http".
@@ -62,7 +63,7 @@ using HttpClientFilter = bool (*)(void *context, const char *client);
 struct HttpSettings {
   std::vector<std::string> addresses;  // IPv4 addresses to listen on
   unsigned port;
-  unsigned threads;          // request threads, shared out between the addresses
+  unsigned threads;          // most request threads (never more than the cores), shared out between the addresses
   unsigned max_connections;  // shared out likewise
   unsigned timeout_seconds;
   unsigned max_header_size;
