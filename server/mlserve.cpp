@@ -18,12 +18,14 @@
 #include "Description.h"
 #include "DeviceId.h"
 #include "Events.h"
+#include "FolderWatch.h"
 #include "HttpServer.h"
 #include "Icon.h"
 #include "LibraryWatch.h"
 #include "MSConfig.h"
 #include "MSDB.h"
 #include "Routes.h"
+#include "ScanHost.h"
 #include "ServerContext.h"
 #include "Ssdp.h"
 #include "ToolSupport.h"
@@ -64,6 +66,9 @@ bool start_library(Run &run) {
 }
 void stop_library(Run &run) { msdb_terminate(run.server.db); }
 
+bool start_scan(Run &run) { return scan_host_start(run.pool, run.server.db, run.config) == APR_SUCCESS; }
+void stop_scan(Run &) { scan_host_stop(); }
+
 bool start_identity(Run &run) {
   ServerContext &s = run.server;
   const char *uuid = nullptr;
@@ -95,6 +100,12 @@ void stop_events(Run &run) { events_stop(run.server.events); }
 
 bool start_watch(Run &run) { return library_watch_start(&run.server, &run.watch) == APR_SUCCESS; }
 void stop_watch(Run &run) { library_watch_stop(run.watch); }
+
+bool start_folders(Run &run) {
+  return folder_watch_start(&run.server, folder_watch_settings(), scan_host_refresh_interval(run.config),
+                            &run.server.folders) == APR_SUCCESS;
+}
+void stop_folders(Run &run) { folder_watch_stop(run.server.folders); }
 
 bool start_http(Run &run) {
   HttpSettings settings{};
@@ -138,9 +149,14 @@ struct Step {
 // Started in this order, stopped in the reverse one: announcements end
 // first, then requests, then what requests use.
 constexpr Step kSteps[] = {
-    {"library", start_library, stop_library}, {"identity", start_identity, stop_identity},
-    {"events", start_events, stop_events},    {"library watch", start_watch, stop_watch},
-    {"HTTP server", start_http, stop_http},          {"SSDP announcer", start_ssdp, stop_ssdp},
+    {"library", start_library, stop_library},
+    {"scan engine", start_scan, stop_scan},
+    {"identity", start_identity, stop_identity},
+    {"events", start_events, stop_events},
+    {"library watch", start_watch, stop_watch},
+    {"folder watch", start_folders, stop_folders},
+    {"HTTP server", start_http, stop_http},
+    {"SSDP announcer", start_ssdp, stop_ssdp},
 };
 
 void print_urls(const Run &run) {
