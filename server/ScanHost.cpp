@@ -93,8 +93,11 @@ int g_started = 0;
 
 }  // namespace
 
+// The next point of the grid, so that the engine logs a date to come.
 apr_time_t scan_host_refresh_start(const MSConfig *config) {
-  return apr_time_from_sec(static_cast<apr_time_t>(config->refresh_start_time));
+  const apr_time_t start = apr_time_from_sec(static_cast<apr_time_t>(config->refresh_start_time));
+  const apr_interval_time_t interval = scan_host_refresh_interval(config);
+  return interval > 0 ? timeout_first_due(start, interval, apr_time_now()) : start;
 }
 
 apr_interval_time_t scan_host_refresh_interval(const MSConfig *config) {

@@ -14,9 +14,9 @@
 #include "MSConfig.h"
 #include "MSDBConnection.h"
 
-// The first due time and interval of the automatic refresh: start is
-// refreshStartTime in seconds since the epoch (0: the grid starts at the
-// epoch), the interval refreshInterval minutes (0: never).
+// The first due time and interval of the automatic refresh: the grid starts
+// at refreshStartTime, in seconds since the epoch (0: midnight UTC), and
+// steps refreshInterval minutes (0: never); the start is its next point.
 apr_time_t scan_host_refresh_start(const MSConfig *config);
 apr_interval_time_t scan_host_refresh_interval(const MSConfig *config);
 
