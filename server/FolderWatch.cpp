@@ -149,6 +149,7 @@ void FolderWatch::add_source(apr_pool_t *pool, const char *url, std::list<Source
   source.shown.how = "refreshed every " + std::to_string(periodic / apr_time_from_sec(60)) + " minutes";
   if (!is_local(url)) {
     source.mode = Mode::url;
+    source.due = apr_time_now() + settings.url_interval;  // sharectl fetched it; the server takes the next turn
     source.shown.how = "refreshed every " + std::to_string(settings.url_interval / apr_time_from_sec(60)) + " minutes";
   } else if (is_folder(url)) {
     start_watching(source);
