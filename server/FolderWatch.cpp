@@ -55,15 +55,8 @@ struct Job {
   int removed = 0;
 };
 
-struct RefreshYield {
-  SchedulerShouldYield should_yield;
-  int priority;
-};
-
-int refresh_cancelled(void *context) {
-  const auto *yield = static_cast<RefreshYield *>(context);
-  return yield->should_yield(yield->priority);
-}
+// A refresh gives way whenever the scheduler asks its job to.
+int refresh_cancelled(void *) { return scheduler_should_yield(kPriority); }
 
 bool is_local(const std::string &url) { return !url.empty() && url[0] == '/'; }
 
@@ -92,6 +85,7 @@ struct FolderWatch {
   void sync_sources();
   void add_source(apr_pool_t *pool, const char *url, std::list<Source> &into);
   void start_watching(Source &source);
+  void rewatch(Source &source);
   void read_events();
   void on_event(const inotify_event &event);
   void touch(const std::string &path, apr_time_t now);
@@ -103,11 +97,10 @@ struct FolderWatch {
 
 namespace {
 
-int run_refresh(void *data, SchedulerShouldYield should_yield, int priority, int) {
+int run_refresh(void *data, SchedulerShouldYield, int, int) {
   auto *job = static_cast<Job *>(data);
-  RefreshYield yield{should_yield, priority};
   job->status = msms_refresh_media_source(job->url.c_str(), 1, 0, &job->added, &job->removed, refresh_cancelled,
-                                          &yield);
+                                          nullptr);
   return job->status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_SUCCESS;
 }
 
@@ -158,6 +151,18 @@ void FolderWatch::add_source(apr_pool_t *pool, const char *url, std::list<Source
   into.push_back(std::move(source));
 }
 
+// A watched folder that was removed and made again (a disk mounted anew)
+// is watched again and refreshed.
+void FolderWatch::rewatch(Source &source) {
+  if (source.mode != Mode::watched || !is_folder(source.shown.url)) return;
+  const auto &paths = tree.paths;
+  if (std::any_of(paths.begin(), paths.end(), [&source](const auto &p) { return p.second == source.shown.url; })) {
+    return;
+  }
+  start_watching(source);
+  touch(source.shown.url, apr_time_now());
+}
+
 // Keeps the sources still shared, adds the new ones in the library's order,
 // and forgets the watches of those unshared.
 void FolderWatch::sync_sources() {
@@ -170,6 +175,7 @@ void FolderWatch::sync_sources() {
   while (url != nullptr) {
     auto found = std::find_if(sources.begin(), sources.end(), [url](const Source &s) { return s.shown.url == url; });
     if (found != sources.end()) {
+      rewatch(*found);
       next.splice(next.end(), sources, found);
     } else {
       add_source(pool, url, next);
@@ -193,8 +199,11 @@ void FolderWatch::touch(const std::string &path, apr_time_t now) {
 
 void FolderWatch::on_event(const inotify_event &event) {
   const apr_time_t now = apr_time_now();
-  if (event.mask & IN_Q_OVERFLOW) {
-    for (Source &source : sources) touch(source.shown.url, now);
+  if (event.mask & IN_Q_OVERFLOW) {  // events were lost, folders created meanwhile among them
+    for (Source &source : sources) {
+      if (source.mode == Mode::watched) watch_tree_add(tree, source.shown.url);
+      touch(source.shown.url, now);
+    }
     return;
   }
   const std::string *folder = watch_tree_path(tree, event.wd);

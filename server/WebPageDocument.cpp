@@ -57,8 +57,18 @@ async function browse(id) {
     body: new XMLSerializer().serializeToString(soap)});
   const envelope = new DOMParser().parseFromString(await answer.text(), "application/xml");
   const result = envelope.getElementsByTagName("Result")[0];
+  const total = envelope.getElementsByTagName("TotalMatches")[0];
   const didl = new DOMParser().parseFromString(result ? result.textContent : "<DIDL-Lite/>", "application/xml");
-  return Array.from(didl.documentElement.children);
+  return {objects: Array.from(didl.documentElement.children), total: total ? Number(total.textContent) : 0};
+}
+async function level(list, id) {
+  const found = await browse(id);
+  for (const object of found.objects) list.appendChild(entry(object));
+  if (found.total > found.objects.length) {
+    const more = document.createElement("li");
+    more.className = "count"; more.textContent = "\u2026 " + (found.total - found.objects.length) + " more";
+    list.appendChild(more);
+  }
 }
 function entry(object) {
   const li = document.createElement("li");
@@ -91,13 +101,12 @@ async function toggle(li, button) {
   if (shown) { shown.remove(); button.textContent = "+"; return; }
   const list = document.createElement("ul");
   list.className = "tree";
-  for (const object of await browse(li.dataset.id)) list.appendChild(entry(object));
+  await level(list, li.dataset.id);
   li.appendChild(list); button.textContent = "\u2212";
 }
 async function start() {
   fill(await (await fetch("/web/status.json")).json());
-  const tree = document.getElementById("tree");
-  for (const object of await browse("0")) tree.appendChild(entry(object));
+  await level(document.getElementById("tree"), "0");
   document.body.dataset.ready = "1";
 }
 start().catch(e => { document.body.dataset.error = String(e); });
