@@ -124,6 +124,7 @@ void FolderWatch::start_watching(Source &source) {
   const std::string why = fs != nullptr ? std::string("on a ") + fs + " file system, which reports no changes"
                           : added == WatchAdd::limit ? "the limit of inotify watches is reached"
                                                      : "it cannot be watched";
+  source.mode = Mode::periodic;
   source.shown.how = "refreshed every " + std::to_string(periodic / apr_time_from_sec(60)) + " minutes (" + why + ")";
   const std::string line = "Not watching " + url + ": " + why + "; it is refreshed every " +
                            std::to_string(periodic / apr_time_from_sec(60)) + " minutes instead";
@@ -183,7 +184,12 @@ void FolderWatch::sync_sources() {
     if (msdb_cursor_next(pool, server->db, cursor, &url) != APR_SUCCESS) url = nullptr;
   }
   for (const Source &gone : sources) {
-    if (gone.mode == Mode::watched) watch_tree_remove(tree, gone.shown.url);
+    if (gone.mode != Mode::watched) continue;
+    watch_tree_remove(tree, gone.shown.url);
+    const auto outer = std::find_if(next.begin(), next.end(), [&gone](const Source &s) {
+      return s.mode == Mode::watched && path_within(gone.shown.url, s.shown.url);
+    });
+    if (outer != next.end()) watch_tree_add(tree, gone.shown.url);  // still watched for the source around it
   }
   sources.swap(next);
 }

@@ -8,6 +8,7 @@ watch_test.py MLSETUP SHARECTL MLSERVE MLCHECK OUTPUT_DIR
     per file, and all 200 in the library; GENA subscribers told;
   - a file written slowly stays out until complete, then has its duration;
   - files and folders removed and renamed: the library follows, mlcheck clean;
+  - a folder shared by sharectl meanwhile is watched too;
   - the page in headless Chromium: sources, counts, the tree's first level,
     the script title shown as text; a screenshot in OUTPUT_DIR;
   - with a watch limit below the share's folders: one log line, and the
@@ -234,6 +235,20 @@ def check_page(server, output, top):
                                                          os.path.join(output, "web-page.png")))
 
 
+def check_new_share(server, sharectl, library, third, work):
+    """A folder shared by sharectl while the server runs is watched too."""
+    os.makedirs(third)
+    for _ in range(10):  # the server may hold the library for a refresh: sharectl then says so
+        if subprocess.run([sharectl, "-S", third], cwd=library, stdout=subprocess.DEVNULL).returncode == 0:
+            break
+        time.sleep(1)
+    wait_for("the new source watched", lambda: any(s["url"] == third and s["how"] == "watched"
+                                                   for s in server.status()["sources"]), 20)
+    shutil.copy(os.path.join(work, "slow.mp3"), os.path.join(third, "late.mp3"))
+    wait_for("the file in the new source", lambda: items(server, third) == 1)
+    print("a share made while serving: watched, its new file in the library")
+
+
 def check_limit(mlserve, library, port, share):
     """Past the watch limit: one log line, the periodic refresh instead."""
     server = Server(mlserve, library, port, {"MLSERVE_WATCH_LIMIT": "1"})
@@ -275,6 +290,7 @@ def main():
             check_slow_write(server, share, work)
             check_remove_rename(server, share, library, mlcheck)
             check_page(server, output, top)
+            check_new_share(server, sharectl, library, os.path.join(top, "third"), work)
         finally:
             server.stop()
         check_limit(mlserve, library, port, share)
