@@ -97,16 +97,28 @@ function entry(object) {
   return li;
 }
 async function toggle(li, button) {
-  const shown = li.querySelector("ul");
+  const shown = li.querySelector(":scope > ul");
   if (shown) { shown.remove(); button.textContent = "+"; return; }
   const list = document.createElement("ul");
   list.className = "tree";
   await level(list, li.dataset.id);
   li.appendChild(list); button.textContent = "\u2212";
 }
+// "#open=0/1/401" opens 0/1, then 0/1/401: a place in the tree to link to.
+async function openPath(path) {
+  const parts = path.split("/");
+  for (let i = 2; i <= parts.length; ++i) {
+    const id = parts.slice(0, i).join("/");
+    const li = Array.from(document.querySelectorAll("#tree li")).find(l => l.dataset.id === id);
+    const button = li && li.querySelector(":scope > button.open");
+    if (!button) return;
+    if (!li.querySelector(":scope > ul")) await toggle(li, button);
+  }
+}
 async function start() {
   fill(await (await fetch("/web/status.json")).json());
   await level(document.getElementById("tree"), "0");
+  if (location.hash.startsWith("#open=")) await openPath(decodeURIComponent(location.hash.slice(6)));
   document.body.dataset.ready = "1";
 }
 start().catch(e => { document.body.dataset.error = String(e); });

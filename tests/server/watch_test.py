@@ -151,6 +151,7 @@ def check_copy(server, share, sink, work):
     album = os.path.join(work, "Album")
     os.makedirs(album)
     tone(os.path.join(album, "track000.mp3"), 1, "Track")
+    run(["convert", "-size", "32x32", "gradient:orange-brown", os.path.join(album, "folder.jpg")])
     for n in range(1, 200):
         shutil.copy(os.path.join(album, "track000.mp3"), os.path.join(album, "track%03d.mp3" % n))
     before, refreshed, seen_id = items(server, share), refreshes(server, share), max(sink.ids)
@@ -205,6 +206,11 @@ def check_remove_rename(server, share, library, mlcheck):
         fail("mlcheck: " + check.stdout + check.stderr)
 
 
+def is_image(url):
+    with urllib.request.urlopen(url, timeout=5) as answer:
+        return answer.status == 200 and answer.headers.get("Content-Type", "").startswith("image/")
+
+
 def check_page(server, output, top):
     """The page in headless Chromium: sources, counts, the tree, escaping."""
     chromium = shutil.which("chromium")
@@ -216,7 +222,7 @@ def check_page(server, output, top):
     dom = subprocess.run(browser + ["--dump-dom", server.url("/")], capture_output=True, text=True,
                          timeout=120).stdout
     subprocess.run(browser + ["--window-size=1000,900", "--screenshot=" + os.path.join(output, "web-page.png"),
-                              server.url("/")], capture_output=True, timeout=120)
+                              server.url("/#open=0/1")], capture_output=True, timeout=120)
     with open(os.path.join(output, "web-page.html"), "w") as saved:
         saved.write(dom)
     status = server.status()
@@ -231,8 +237,15 @@ def check_page(server, output, top):
     level = re.findall(r'<li data-id="(0/\d+)">.*?<span class="title">(.*?)</span>', dom)
     if len(level) < 3:
         fail("the tree's first level is missing: %s" % level)
-    print("page: sources %s, tree %s; screenshot %s" % (shown, [t for _, t in level],
-                                                         os.path.join(output, "web-page.png")))
+    # A level of tracks with covers, opened through the page's own link to it.
+    parent = re.search(r'parentID="([^"]+)"', server.search('dc:title = "Track"')).group(1)
+    opened = subprocess.run(browser + ["--dump-dom", server.url("/#open=" + parent)], capture_output=True,
+                            text=True, timeout=120).stdout
+    covers = re.findall(r'<li data-id="%s/\d+"><img class="cover" alt="" src="([^"]+)"' % parent, opened)
+    if len(covers) < 100 or not all(is_image(c) for c in covers[:3]):
+        fail("the level %s shows %d tracks with a cover that loads" % (parent, len(covers)))
+    print("page: sources %s, tree %s, %d covers in %s; screenshot %s" % (
+        shown, [t for _, t in level], len(covers), parent, os.path.join(output, "web-page.png")))
 
 
 def check_new_share(server, sharectl, library, third, work):
