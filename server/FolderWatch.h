@@ -1,19 +1,11 @@
-// FolderWatch: keeps the library current while mlserve runs. Every shared
-// folder is watched with inotify (recursively; new folders are watched as
-// they appear); a change queues a refresh of its source on the scheduler
-// (priority 1, so it comes before the "autorefresh" job), once the source has
-// been quiet for the settle time and no file in it is still being written
-// (modified and neither closed nor left alone for the stale time). A folder
-// that cannot be watched (the watch limit, or a network or FUSE file system)
-// is logged once and left to the periodic refresh; URL and feed sources are
-// refreshed every hour. Every watched source is refreshed once at start, for
-// what changed while the server was down.
-//
-// One thread of its own reads the events and re-reads the list of sources
-// every few seconds (sharectl may add or remove some); the refresh jobs run
-// on the scheduler's worker, one at a time, under the library lock (a busy
-// library is tried again a few seconds later). folder_watch_sources may be
-// called from any thread. Everything is freed by folder_watch_stop.
+// FolderWatch: keeps the library current while mlserve runs. Shared folders
+// are watched with inotify; a change queues a refresh of its source on the
+// scheduler (priority 1) once the source is quiet and no file in it is still
+// being written. Unwatchable folders (watch limit, network or FUSE file
+// systems) are logged once and left to the periodic refresh; URL and feed
+// sources are refreshed hourly. One thread reads the events and the source
+// list; refresh jobs run on the scheduler's worker under the library lock.
+// folder_watch_sources is thread-safe; folder_watch_stop frees everything.
 #pragma once
 
 #include <apr_time.h>

@@ -1,11 +1,10 @@
-// ScanHost: the scan engine inside mlserve. Starts the modules a scan needs
-// (languages, media helpers, the timer and the scheduler, downloads and
-// metafiles for URL and feed sources, the user log) and the engine itself
-// with the configuration's automatic refresh, so that the "autorefresh" job
-// runs every refreshInterval minutes. Everything lives in the pool given to
-// scan_host_start until scan_host_stop; start and stop run on the main
-// thread only. Writes to the library take the engine's library lock, so a
-// sharectl run and the server never write at once.
+// ScanHost: the scan engine inside mlserve: the modules a scan needs
+// (languages, media helpers, timer, scheduler, downloads and metafiles for
+// URL sources, the user log) and the engine with the configuration's
+// automatic refresh ("autorefresh" every refreshInterval minutes). All lives
+// in the pool given until scan_host_stop; start and stop run on the main
+// thread. Writes take the library lock, so sharectl and the server never
+// write at once.
 #pragma once
 
 #include <apr_pools.h>

@@ -1,11 +1,9 @@
-// WebPage: the read-only page at the server's root URL and the JSON it reads
-// (WEB_STATUS_PATH): the shared sources with their item counts and last
-// refresh, the recent user-log messages, the clients and the interfaces. The
-// page opens the library's tree level by level with the server's own
-// ContentDirectory Browse. The page is one static document with a little
-// script and no outside resource; every text from the library reaches it as
-// JSON or DIDL-Lite and is written as text, never as markup. Handlers run on
-// the request threads and read shared state under its own locks.
+// WebPage: the read-only page at the server's root URL and its JSON
+// (WEB_STATUS_PATH): sources with item counts and last refresh, recent
+// user-log messages, clients, interfaces. The page opens the tree level by
+// level through the server's own Browse; one static document, no outside
+// resource, every library text written as text. Handlers run on the request
+// threads and read shared state under its own locks.
 #pragma once
 
 #include <string>
