@@ -102,10 +102,11 @@ ffmpeg -loglevel error -f lavfi -i sine=frequency=660:duration=2 -q:a 9 -metadat
   -metadata artist="Demo Band" -metadata album="First Light" "$demo/new/Demo Band/First Light/01 fresh.mp3"
 cp -r "$demo/new/Demo Band" "$demo/media/"
 for _ in $(seq 40); do
-  python3 "$top/scripts/upnp-browse.py" "$description" 0/1 --depth 4 | grep -q "Fresh Arrival" && break
+  tree=$(python3 "$top/scripts/upnp-browse.py" "$description" 0/1 --depth 4)
+  grep -q "Fresh Arrival" <<<"$tree" && break
   sleep 0.5
 done
-python3 "$top/scripts/upnp-browse.py" "$description" 0/1 --depth 4 | grep -B3 "Fresh Arrival" | head -n 8
+grep -m 2 -B 3 "Fresh Arrival" <<<"$tree"
 echo "-- the web page of this server: http://127.0.0.1:$port/ (its sources, as its JSON has them):"
 curl -s "http://127.0.0.1:$port/web/status.json" | python3 -c '
 import json, sys
