@@ -116,7 +116,8 @@ async function openPath(path) {
   }
 }
 async function start() {
-  fill(await (await fetch("/web/status.json")).json());
+  const status = await fetch("/web/status.json");
+  if (status.ok) fill(await status.json());  // else refused by the access rules: the tree still shows
   await level(document.getElementById("tree"), "0");
   if (location.hash.startsWith("#open=")) await openPath(decodeURIComponent(location.hash.slice(6)));
   document.body.dataset.ready = "1";

@@ -12,7 +12,8 @@ watch_test.py MLSETUP SHARECTL MLSERVE MLCHECK OUTPUT_DIR
   - the page in headless Chromium: sources, counts, the tree's first level,
     the script title shown as text; a screenshot in OUTPUT_DIR;
   - with a watch limit below the share's folders: one log line, and the
-    source left to the periodic refresh.
+    source left to the periodic refresh;
+  - a noauth rule on /web/ refuses the status; the page still shows the tree.
 """
 import html
 import http.server
@@ -26,6 +27,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.error
 import urllib.request
 
 SCRIPT_TITLE = "<script>alert(1)</script>"
@@ -65,12 +67,12 @@ def wait_for(what, check, seconds=60):
 class Server:
     """mlserve in an installation folder, on 127.0.0.1:port."""
 
-    def __init__(self, mlserve, library, port, env=None):
+    def __init__(self, mlserve, library, port, env=None, ready="/web/status.json"):
         self.library, self.port = library, port
         self.log_path = os.path.join(library, "logs", "medialib.log")
         self.process = subprocess.Popen([mlserve], cwd=library, stdout=subprocess.DEVNULL,
                                         env=dict(os.environ, **(env or {})))
-        wait_for("mlserve to serve", lambda: self.get("/web/status.json") is not None, 20)
+        wait_for("mlserve to serve", lambda: self.get(ready) is not None, 20)
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
@@ -211,16 +213,30 @@ def is_image(url):
         return answer.status == 200 and answer.headers.get("Content-Type", "").startswith("image/")
 
 
-def check_page(server, output, top):
-    """The page in headless Chromium: sources, counts, the tree, escaping."""
+def chromium_command(top):
     chromium = shutil.which("chromium")
     if chromium is None:
         print("SKIPPED the browser check: no chromium (scripts/install-deps.sh installs it)")
+        return None
+    return [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + top + "/chromium",
+            "--virtual-time-budget=10000"]
+
+
+def browse_page(server, top, path):
+    """The page's DOM once its script ran, or None without a browser."""
+    browser = chromium_command(top)
+    if browser is None:
+        return None
+    return subprocess.run(browser + ["--dump-dom", server.url(path)], capture_output=True, text=True,
+                          timeout=120).stdout
+
+
+def check_page(server, output, top):
+    """The page in headless Chromium: sources, counts, the tree, escaping."""
+    browser = chromium_command(top)
+    if browser is None:
         return
-    browser = [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + top + "/chromium",
-               "--virtual-time-budget=10000"]
-    dom = subprocess.run(browser + ["--dump-dom", server.url("/")], capture_output=True, text=True,
-                         timeout=120).stdout
+    dom = browse_page(server, top, "/")
     subprocess.run(browser + ["--window-size=1000,900", "--screenshot=" + os.path.join(output, "web-page.png"),
                               server.url("/#open=0/1")], capture_output=True, timeout=120)
     with open(os.path.join(output, "web-page.html"), "w") as saved:
@@ -239,8 +255,7 @@ def check_page(server, output, top):
         fail("the tree's first level is missing: %s" % level)
     # A level of tracks with covers, opened through the page's own link to it.
     parent = re.search(r'parentID="([^"]+)"', server.search('dc:title = "Track"')).group(1)
-    opened = subprocess.run(browser + ["--dump-dom", server.url("/#open=" + parent)], capture_output=True,
-                            text=True, timeout=120).stdout
+    opened = browse_page(server, top, "/#open=" + parent)
     covers = re.findall(r'<li data-id="%s/\d+"><img class="cover" alt="" src="([^"]+)"' % parent, opened)
     if len(covers) < 100 or not all(is_image(c) for c in covers[:3]):
         fail("the level %s shows %d tracks with a cover that loads" % (parent, len(covers)))
@@ -277,6 +292,27 @@ def check_limit(mlserve, library, port, share):
         server.stop()
 
 
+def check_rules(mlserve, library, port, top):
+    """A noauth rule on /web/ keeps the status away; the page still shows the tree."""
+    config = os.path.join(library, "config.xml")
+    text = open(config).read().replace("<threadPool ", '<noauth from="*" path="/web/"/><threadPool ', 1)
+    open(config, "w").write(text)
+    server = Server(mlserve, library, port, ready="/description.xml")
+    try:
+        try:
+            urllib.request.urlopen(server.url("/web/status.json"), timeout=5)
+            fail("/web/status.json served despite the noauth rule")
+        except urllib.error.HTTPError as refused:
+            if refused.code != 403:
+                fail("/web/status.json refused with %d" % refused.code)
+        dom = browse_page(server, top, "/")
+        if dom is not None and ('data-ready="1"' not in dom or '<li data-id="0/1">' not in dom):
+            fail("the page without its status shows no tree")
+        print("noauth on /web/: status refused, the page shows the tree")
+    finally:
+        server.stop()
+
+
 def main():
     mlsetup, sharectl, mlserve, mlcheck, output = sys.argv[1:6]
     os.makedirs(output, exist_ok=True)
@@ -307,6 +343,7 @@ def main():
         finally:
             server.stop()
         check_limit(mlserve, library, port, share)
+        check_rules(mlserve, library, port, top)
         print("PASS")
     finally:
         shutil.rmtree(top, ignore_errors=True)
