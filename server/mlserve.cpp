@@ -1,8 +1,9 @@
 // mlserve: the media server. Run in the foreground from an installation
 // folder (made by mlsetup): serves the library there to the players of the
-// home network until SIGTERM or SIGINT, then stops cleanly (SSDP byebye,
-// connections closed, the library untouched: it is only read). Prints the
-// description URL of each served address on standard output once it serves.
+// home network, keeping it current (folder watch, periodic refresh), until
+// SIGTERM or SIGINT, then stops cleanly (SSDP byebye, connections closed, a
+// running refresh rolled back). Prints the description URL of each served
+// address on standard output once it serves.
 //
 // Exit status: 0 after a clean stop, 1 when start-up failed (the reason on
 // standard error and in the log), 2 for bad usage.
