@@ -96,6 +96,22 @@ echo "-- the root and its containers, browsed over UPnP:"
 python3 "$top/scripts/upnp-browse.py" "$description" 0 --depth 2
 echo "-- Video, three levels down, with each item's URL on this server:"
 python3 "$top/scripts/upnp-browse.py" "$description" 0/3 --depth 3
+echo "-- an album copied into $demo/media while mlserve runs, and no command run:"
+mkdir -p "$demo/new/Demo Band/First Light"
+ffmpeg -loglevel error -f lavfi -i sine=frequency=660:duration=2 -q:a 9 -metadata title="Fresh Arrival" \
+  -metadata artist="Demo Band" -metadata album="First Light" "$demo/new/Demo Band/First Light/01 fresh.mp3"
+cp -r "$demo/new/Demo Band" "$demo/media/"
+for _ in $(seq 40); do
+  tree=$(python3 "$top/scripts/upnp-browse.py" "$description" 0/1 --depth 4)
+  grep -q "Fresh Arrival" <<<"$tree" && break
+  sleep 0.5
+done
+grep -m 2 -B 3 "Fresh Arrival" <<<"$tree"
+echo "-- the web page of this server: http://127.0.0.1:$port/ (its sources, as its JSON has them):"
+curl -s "http://127.0.0.1:$port/web/status.json" | python3 -c '
+import json, sys
+for s in json.load(sys.stdin)["sources"]:
+    print("  %s: %s items, %s" % (s["name"], s["items"], s["how"]))'
 kill "$serve"
 wait "$serve" || true
 trap - EXIT
@@ -104,7 +120,7 @@ cat <<MSG
 
 The library is in $demo/library. From there, try for example:
   $bin/tools/mlbrowse browse 1
-  $bin/server/mlserve      # serves it on 127.0.0.1:$port until Ctrl-C
+  $bin/server/mlserve      # serves it on 127.0.0.1:$port until Ctrl-C, its page at http://127.0.0.1:$port/
   $bin/tools/mlbrowse search 1 'dc:title contains "garden"'
   $bin/sharectl/sharectl -R
   $bin/sharectl/sharectl -U $demo/media

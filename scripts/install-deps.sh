@@ -15,6 +15,7 @@ packages=(
   minidlna wrk curl libmicrohttpd-dev libxml2-utils
   iproute2 gupnp-tools python3-gi gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0
   libasound2-dev alsa-utils
+  chromium
 )
 # clang and its libFuzzer runtime build the fuzz targets (fuzz/run.sh); CI
 # does not build them, so they come only with --fuzz.

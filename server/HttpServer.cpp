@@ -83,9 +83,12 @@ const HttpRoute *find_route(const HttpSettings &settings, const char *method, co
   return nullptr;
 }
 
+// A path some route serves, by any method (an exact route only its own path).
 bool path_known(const HttpSettings &settings, const char *path) {
   for (int i = 0; i < settings.route_count; ++i) {
-    if (std::strncmp(path, settings.routes[i].prefix, std::strlen(settings.routes[i].prefix)) == 0) return true;
+    const HttpRoute &route = settings.routes[i];
+    const std::size_t length = std::strlen(route.prefix);
+    if (std::strncmp(path, route.prefix, length) == 0 && (!route.exact || path[length] == '\0')) return true;
   }
   return false;
 }

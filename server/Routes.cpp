@@ -6,12 +6,14 @@
 #include <cstring>
 #include <string>
 
+#include "ClientList.h"
 #include "Control.h"
 #include "Description.h"
 #include "DidlUrls.h"
 #include "Events.h"
 #include "Media.h"
 #include "ServerContext.h"
+#include "WebPage.h"
 
 namespace {
 
@@ -20,6 +22,7 @@ constexpr const char *kXmlType = "text/xml; charset=\"utf-8\"";
 // True when the access rules let the request through; else the response is 403.
 bool admitted(void *context, const HttpRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
+  client_list_note(request.client, http_header(request, "User-Agent"));
   if (access_allowed(server->rules, request.client, request.path, nullptr)) return true;
   http_text(response, 403, "Forbidden");
   return false;
@@ -104,6 +107,8 @@ const HttpRoute ROUTES[] = {
     {"GET", MEDIA_PATH, false, guarded<media_serve>},
     {"GET", ART_PATH, false, guarded<media_serve_art>},
     {"GET", SUBTITLE_PATH, false, guarded<media_serve_subtitle>},
+    {"GET", WEB_PAGE_PATH, true, guarded<web_page>},
+    {"GET", WEB_STATUS_PATH, true, guarded<web_status>},
 };
 const int ROUTE_COUNT = static_cast<int>(std::size(ROUTES));
 

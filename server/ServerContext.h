@@ -14,6 +14,7 @@
 #include "MSDBConnection.h"
 
 struct Events;
+struct FolderWatch;
 
 struct ServerContext {
   MediaLibraryDB *db = nullptr;
@@ -26,6 +27,7 @@ struct ServerContext {
   std::string icon;
   std::string source_protocol_info;
   Events *events = nullptr;
+  FolderWatch *folders = nullptr;  // the sources and their refreshes, for the web page
   // Moves on with every change of the library a watcher notices.
   std::atomic<unsigned> system_update_id{0};
 };

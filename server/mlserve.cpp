@@ -1,8 +1,9 @@
 // mlserve: the media server. Run in the foreground from an installation
 // folder (made by mlsetup): serves the library there to the players of the
-// home network until SIGTERM or SIGINT, then stops cleanly (SSDP byebye,
-// connections closed, the library untouched: it is only read). Prints the
-// description URL of each served address on standard output once it serves.
+// home network, keeping it current (folder watch, periodic refresh), until
+// SIGTERM or SIGINT, then stops cleanly (SSDP byebye, connections closed, a
+// running refresh rolled back). Prints the description URL of each served
+// address on standard output once it serves.
 //
 // Exit status: 0 after a clean stop, 1 when start-up failed (the reason on
 // standard error and in the log), 2 for bad usage.
@@ -18,6 +19,7 @@
 #include "Description.h"
 #include "DeviceId.h"
 #include "Events.h"
+#include "FolderWatch.h"
 #include "HttpServer.h"
 #include "Icon.h"
 #include "LibraryWatch.h"
@@ -25,6 +27,7 @@
 #include "MLVersion.h"
 #include "MSDB.h"
 #include "Routes.h"
+#include "ScanHost.h"
 #include "ServerContext.h"
 #include "Ssdp.h"
 #include "ToolSupport.h"
@@ -65,6 +68,9 @@ bool start_library(Run &run) {
 }
 void stop_library(Run &run) { msdb_terminate(run.server.db); }
 
+bool start_scan(Run &run) { return scan_host_start(run.pool, run.server.db, run.config) == APR_SUCCESS; }
+void stop_scan(Run &) { scan_host_stop(); }
+
 bool start_identity(Run &run) {
   ServerContext &s = run.server;
   const char *uuid = nullptr;
@@ -96,6 +102,12 @@ void stop_events(Run &run) { events_stop(run.server.events); }
 
 bool start_watch(Run &run) { return library_watch_start(&run.server, &run.watch) == APR_SUCCESS; }
 void stop_watch(Run &run) { library_watch_stop(run.watch); }
+
+bool start_folders(Run &run) {
+  return folder_watch_start(&run.server, folder_watch_settings(), scan_host_refresh_interval(run.config),
+                            &run.server.folders) == APR_SUCCESS;
+}
+void stop_folders(Run &run) { folder_watch_stop(run.server.folders); }
 
 bool start_http(Run &run) {
   HttpSettings settings{};
@@ -139,9 +151,14 @@ struct Step {
 // Started in this order, stopped in the reverse one: announcements end
 // first, then requests, then what requests use.
 constexpr Step kSteps[] = {
-    {"library", start_library, stop_library}, {"identity", start_identity, stop_identity},
-    {"events", start_events, stop_events},    {"library watch", start_watch, stop_watch},
-    {"HTTP server", start_http, stop_http},          {"SSDP announcer", start_ssdp, stop_ssdp},
+    {"library", start_library, stop_library},
+    {"scan engine", start_scan, stop_scan},
+    {"identity", start_identity, stop_identity},
+    {"events", start_events, stop_events},
+    {"library watch", start_watch, stop_watch},
+    {"folder watch", start_folders, stop_folders},
+    {"HTTP server", start_http, stop_http},
+    {"SSDP announcer", start_ssdp, stop_ssdp},
 };
 
 void print_urls(const Run &run) {
