@@ -60,6 +60,7 @@ constexpr Action kCdsActions[] = {
       {"NumberReturned", false, "A_ARG_TYPE_Count"},
       {"TotalMatches", false, "A_ARG_TYPE_Count"},
       {"UpdateID", false, "A_ARG_TYPE_UpdateID"}}},
+    {"X_GetFeatureList", {{"FeatureList", false, "A_ARG_TYPE_Featurelist"}}},
 };
 
 constexpr Variable kCdsVariables[] = {
@@ -76,6 +77,7 @@ constexpr Variable kCdsVariables[] = {
     {"A_ARG_TYPE_Index", "ui4", false, nullptr},
     {"A_ARG_TYPE_Count", "ui4", false, nullptr},
     {"A_ARG_TYPE_UpdateID", "ui4", false, nullptr},
+    {"A_ARG_TYPE_Featurelist", "string", false, nullptr},
 };
 
 constexpr Action kCmsActions[] = {
@@ -110,6 +112,11 @@ constexpr Scpd kScpds[] = {
     {SERVICES[0].scpd_path, kCdsActions, std::size(kCdsActions), kCdsVariables, std::size(kCdsVariables)},
     {SERVICES[1].scpd_path, kCmsActions, std::size(kCmsActions), kCmsVariables, std::size(kCmsVariables)},
 };
+
+// What Samsung sets read in the description before they ask for captions.
+constexpr const char *kProductCap =
+    "<sec:ProductCap xmlns:sec=\"http://www.sec.co.kr/dlna\">smi,DCM10,getMediaInfo.sec,getCaptionInfo.sec"
+    "</sec:ProductCap>";
 
 void element(std::string &out, const char *name, std::string_view value) {
   out += "<" + std::string(name) + ">" + soap_escape(value) + "</" + name + ">";
@@ -161,7 +168,8 @@ std::string description_scpd(const char *path) {
   return std::string();
 }
 
-std::string description_device(const char *friendly_name, const char *uuid, const char *version) {
+std::string description_device(const char *friendly_name, const char *uuid, const char *version,
+                               bool product_cap) {
   std::string out =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
       "<specVersion><major>1</major><minor>0</minor></specVersion><device>";
@@ -174,6 +182,7 @@ std::string description_device(const char *friendly_name, const char *uuid, cons
   element(out, "modelNumber", version);
   element(out, "modelURL", "https://zentoria.example/");
   element(out, "UDN", std::string("uuid:") + uuid);
+  if (product_cap) out += kProductCap;
   out += "<iconList><icon><mimetype>image/png</mimetype>";
   element(out, "width", std::to_string(ICON_SIZE));
   element(out, "height", std::to_string(ICON_SIZE));

@@ -31,8 +31,9 @@ inline constexpr const char *ICON_PATH = "/icon.png";
 inline constexpr unsigned ICON_SIZE = 48;
 
 // The device description; friendly_name and uuid are used as given
-// (escaped here).
-std::string description_device(const char *friendly_name, const char *uuid, const char *version);
+// (escaped here); product_cap adds the sec:ProductCap Samsung sets read.
+std::string description_device(const char *friendly_name, const char *uuid, const char *version,
+                               bool product_cap);
 
 // The SCPD at path, or an empty text when path names none.
 std::string description_scpd(const char *path);

@@ -3,7 +3,10 @@
 // (/subtitle/<oid>). The file is the one the library names for that object;
 // nothing of the request's path reaches the file system but the decimal
 // oid. GET and HEAD, single byte ranges (206, 416 past the end), the type
-// from the item's protocolInfo, bodies sent with sendfile. Handlers run on
+// from the item's protocolInfo, bodies sent with sendfile. Item requests
+// get the DLNA headers (transferMode, realTimeInfo, contentFeatures and
+// CaptionInfo.sec when asked; 406 for a time seek or a transfer mode that
+// does not fit the type). Handlers run on
 // the request threads, each on its own library connection.
 #pragma once
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "ClientProfiles.h"
 #include "Control.h"
 #include "Description.h"
 #include "DidlUrls.h"
@@ -30,9 +31,11 @@ void guarded(void *context, HttpRequest &request, HttpResponse &response) {
   if (admitted(context, request, response)) handler(context, request, response);
 }
 
-void description(void *context, HttpRequest &, HttpResponse &response) {
+void description(void *context, HttpRequest &request, HttpResponse &response) {
+  const auto *server = static_cast<const ServerContext *>(context);
   response.content_type = kXmlType;
-  response.body = static_cast<const ServerContext *>(context)->description;
+  const bool samsung = (client_profile(request).quirks & CLIENT_SAMSUNG_FEATURES) != 0;
+  response.body = samsung ? server->samsung_description : server->description;
 }
 
 void scpd(void *, HttpRequest &request, HttpResponse &response) {

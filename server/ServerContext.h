@@ -23,6 +23,7 @@ struct ServerContext {
   std::string uuid;
   std::string server_id;  // the identification string without its CRLF
   std::string description;
+  std::string samsung_description;  // with sec:ProductCap
   std::string icon;
   std::string source_protocol_info;
   Events *events = nullptr;
