@@ -91,7 +91,7 @@ class Mlserve {
       execl(program.c_str(), program.c_str(), nullptr);
       _exit(127);
     }
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 400; ++i) {  // up to 20 s, for a loaded machine
       const int fd = connect_local(port);
       if (fd >= 0) {
         close(fd);
