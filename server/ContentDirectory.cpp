@@ -33,6 +33,26 @@ constexpr const char *kContainerClass = "object.container";
 // A filter that skips the per-object callback would let local paths out.
 constexpr const char *kMinimalFilter = "x_minimal:";
 
+// The fixed container ids Xbox consoles ask for, and the library's views
+// that hold what they expect there.
+struct XboxContainer {
+  const char *xbox_id, *library_id;
+};
+constexpr XboxContainer kXboxContainers[] = {
+    {"1", "0/1"}, {"4", "0/1"}, {"5", "0/1"}, {"6", "0/1"}, {"7", "0/1"}, {"F", "0/1"},
+    {"2", "0/3"}, {"8", "0/3"}, {"3", "0/2"}, {"B", "0/2"},
+};
+
+// The library id a client means by id.
+const char *library_id(const ActionCall &call, const std::string &id) {
+  if ((client_profile(call.request).quirks & CLIENT_XBOX_IDS) != 0) {
+    for (const XboxContainer &row : kXboxContainers) {
+      if (id == row.xbox_id) return row.library_id;
+    }
+  }
+  return id.c_str();
+}
+
 bool parse_ui4(const std::string *text, unsigned *value) {
   return text != nullptr && parse_uint(text->c_str(), value) != 0;
 }
@@ -92,14 +112,15 @@ int browse(ActionCall &call) {
   const bool metadata = *flag == "BrowseMetadata";
   if (!metadata && *flag != "BrowseDirectChildren") return UPNP_INVALID_ARGS;
   if (int error = read_common(call, &paging)) return error;
+  const char *object = library_id(call, *id);
   const char *klass = nullptr;
-  if (int error = object_class(call, id->c_str(), &klass)) return error;
+  if (int error = object_class(call, object, &klass)) return error;
   if (klass == nullptr) return UPNP_NO_SUCH_OBJECT;
   DidlRequest didl{&call.server, call.request.base_url, call.request.client, &client_profile(call.request)};
   const char *document = nullptr;
   apr_pool_t *pool = call.request.pool;
   if (metadata) {
-    if (msdb_fetch_metadata(pool, call.server.db, id->c_str(), paging.filter, didl_rewrite, &didl,
+    if (msdb_fetch_metadata(pool, call.server.db, object, paging.filter, didl_rewrite, &didl,
                             FORMAT_DIDL_LITE, nullptr, &document) != APR_SUCCESS) {
       return UPNP_NO_SUCH_OBJECT;
     }
@@ -107,7 +128,7 @@ int browse(ActionCall &call) {
     return UPNP_OK;
   }
   if (!is_container(klass)) return UPNP_NO_SUCH_CONTAINER;
-  const char *ids[] = {id->c_str()};
+  const char *ids[] = {object};
   int returned = 0;
   long total = 0;
   if (msdb_fetch_children_sorted(pool, call.server.db, ids, 1, paging.sort, paging.filter, paging.start,
@@ -125,14 +146,15 @@ int search(ActionCall &call) {
   const std::string *criteria = call.argument("SearchCriteria");
   if (id == nullptr || criteria == nullptr) return UPNP_INVALID_ARGS;
   if (int error = read_common(call, &paging)) return error;
+  const char *object = library_id(call, *id);
   const char *klass = nullptr;
-  if (int error = object_class(call, id->c_str(), &klass)) return error;
+  if (int error = object_class(call, object, &klass)) return error;
   if (!is_container(klass)) return UPNP_NO_SUCH_CONTAINER;
   apr_pool_t *pool = call.request.pool;
   const char *text = *criteria == "*" || criteria->empty() ? kAllObjects : criteria->c_str();
   if (msdb_search_criteria_to_sql(pool, text, db_escape) == nullptr) return UPNP_BAD_SEARCH_CRITERIA;
   DidlRequest didl{&call.server, call.request.base_url, call.request.client, &client_profile(call.request)};
-  const char *ids[] = {id->c_str()};
+  const char *ids[] = {object};
   const char *document = nullptr;
   int returned = 0;
   long total = 0;

@@ -34,8 +34,8 @@ void guarded(void *context, HttpRequest &request, HttpResponse &response) {
 void description(void *context, HttpRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
   response.content_type = kXmlType;
-  const bool samsung = (client_profile(request).quirks & CLIENT_SAMSUNG_FEATURES) != 0;
-  response.body = samsung ? server->samsung_description : server->description;
+  response.body = description_device(server->friendly_name.c_str(), server->uuid.c_str(), server->version.c_str(),
+                                     client_profile(request).quirks);
 }
 
 void scpd(void *, HttpRequest &request, HttpResponse &response) {
@@ -100,6 +100,7 @@ const HttpRoute ROUTES[] = {
     {"GET", DESCRIPTION_PATH, true, guarded<description>},
     {"GET", SERVICES[0].scpd_path, true, guarded<scpd>},
     {"GET", SERVICES[1].scpd_path, true, guarded<scpd>},
+    {"GET", REGISTRAR.scpd_path, true, guarded<scpd>},
     {"GET", ICON_PATH, true, guarded<icon>},
     {"POST", "/control/", false, guarded<control_handle>},
     {"SUBSCRIBE", "/event/", false, guarded<subscribe>},

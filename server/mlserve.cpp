@@ -72,9 +72,8 @@ bool start_identity(Run &run) {
   s.uuid = uuid;
   s.server_id = msconfig_paths()->server_id;
   while (!s.server_id.empty() && (s.server_id.back() == '\n' || s.server_id.back() == '\r')) s.server_id.pop_back();
-  const std::string name = friendly_name(run.pool, run.config);
-  s.description = description_device(name.c_str(), uuid, kVersion, false);
-  s.samsung_description = description_device(name.c_str(), uuid, kVersion, true);
+  s.friendly_name = friendly_name(run.pool, run.config);
+  s.version = kVersion;
   s.icon = icon_png(ICON_SIZE);
   s.source_protocol_info = cms_source_protocol_info();
   s.rules = access_rules_from(run.config->access_rules);

@@ -650,13 +650,15 @@ TEST_F(DlnaTest, ClientsDifferExactlyInTheirQuirks) {
   struct Client {
     std::vector<std::string> headers;
     const char *mkv_type;
-    bool product_cap;
+    bool product_cap, registrar;
+    const char *xbox_music;  // the answer to a search of the Xbox's container "4"
   };
   const Client clients[] = {
-      {{}, "video/x-matroska", false},
-      {{"-H", "User-Agent: SEC_HHP_[TV] Samsung/1.0"}, "video/x-mkv", true},
-      {{"-H", "X-AV-Client-Info: av=5.0; cn=\"Samsung Electronics\""}, "video/x-mkv", true},
-      {{"-H", "User-Agent: Xbox/2.0.4548.0 UPnP/1.0 Xbox/2.0.4548.0"}, "video/x-matroska", false},
+      {{}, "video/x-matroska", false, false, "<errorCode>710<"},
+      {{"-H", "User-Agent: SEC_HHP_[TV] Samsung/1.0"}, "video/x-mkv", true, false, "<errorCode>710<"},
+      {{"-H", "X-AV-Client-Info: av=5.0; cn=\"Samsung Electronics\""}, "video/x-mkv", true, false, "<errorCode>710<"},
+      {{"-H", "User-Agent: Xbox/2.0.4548.0 UPnP/1.0 Xbox/2.0.4548.0"}, "video/x-matroska", false, true,
+       "NumberReturned>4<"},
   };
   std::string standard;
   for (const Client &c : clients) {
@@ -673,8 +675,21 @@ TEST_F(DlnaTest, ClientsDifferExactlyInTheirQuirks) {
     EXPECT_EQ(didl, standard);
     args = c.headers;
     args.push_back(server_->url("/description.xml"));
-    EXPECT_EQ(curl(args).out.find("<sec:ProductCap") != std::string::npos, c.product_cap);
+    const std::string description = curl(args).out;
+    EXPECT_EQ(description.find("<sec:ProductCap") != std::string::npos, c.product_cap);
+    EXPECT_EQ(description.find("X_MS_MediaReceiverRegistrar") != std::string::npos, c.registrar);
+    args = c.headers;
+    args.insert(args.end(), {"--data", soap_body("ContentDirectory", "Search",
+                                                 search_args("4", "upnp:class derivedfrom \"object.item\"")),
+                             server_->url("/control/ContentDirectory")});
+    const std::string music = curl(args).out;
+    EXPECT_NE(music.find(c.xbox_music), std::string::npos) << music.substr(0, 600);
   }
+  std::string registrar = soap_body("", "IsAuthorized", "<DeviceID></DeviceID>");
+  registrar = std::regex_replace(registrar, std::regex("urn:schemas-upnp-org:service::1"),
+                                 "urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:1");
+  EXPECT_NE(curl({"--data", registrar, server_->url("/control/X_MS_MediaReceiverRegistrar")}).out.find("<Result>1<"),
+            std::string::npos);
   EXPECT_NE(soap("ContentDirectory", "X_GetFeatureList", "").out.find("samsung.com_BASICVIEW"), std::string::npos);
 }
 
