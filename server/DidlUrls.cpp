@@ -13,11 +13,14 @@
 #include "Description.h"
 #include "DlnaProfile.h"
 #include "MSDBURIProps.h"
+#include "Thumbnails.h"
 
 namespace {
 
 constexpr const char *kFileScheme = "file://";
 constexpr const char *kVideoClass = "object.item.videoItem";
+constexpr const char *kImageClass = "object.item.imageItem";
+constexpr const char *kThumbProfile = "JPEG_TN";
 constexpr const char *kDidlRoot = "<DIDL-Lite ";
 constexpr const char *kExtraNamespaces =
     "xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\" xmlns:sec=\"http://www.sec.co.kr/\" ";
@@ -48,11 +51,23 @@ void rewrite_res(apr_pool_t *pool, PropList *list, const DidlRequest &r, const c
   }
 }
 
+// Local pictures become this server's thumbnail (JPEG_TN), also a second
+// res of photos; album art from the internet is kept as it is.
 void add_album_art(apr_pool_t *pool, PropList *list, const DidlRequest &r, const char *oid) {
   const char *art = didl_album_art(pool, list);
-  if (art == nullptr) return;
-  const char *uri = didl_file_path(art) != nullptr ? apr_pstrcat(pool, r.base_url, ART_PATH, oid, nullptr) : art;
-  prop_set_single(pool, list, PROP_UPNP_ALBUM_ART_URI, uri);
+  if (thumbnails_has(pool, list) && (art == nullptr || didl_file_path(art) != nullptr)) {
+    const char *uri = apr_pstrcat(pool, r.base_url, THUMB_PATH, oid, nullptr);
+    prop_set_single(pool, list, PROP_UPNP_ALBUM_ART_URI, uri);
+    prop_set(pool, list, "upnp:albumArtURI@dlna:profileID", kThumbProfile);
+    const char *klass = prop_get(pool, list, PROP_UPNP_CLASS, 0);
+    if (klass == nullptr || std::strncmp(klass, kImageClass, std::strlen(kImageClass)) != 0) return;
+    prop_add(pool, list, PROP_RES, uri);
+    prop_set_at(pool, list, PROP_RES_PROTOCOL_INFO, prop_count(list, PROP_RES) - 1,
+                apr_pstrcat(pool, "http-get:*:image/jpeg:", dlna_fourth_field(pool, "image/jpeg", kThumbProfile),
+                            nullptr));
+    return;
+  }
+  if (art != nullptr && didl_file_path(art) == nullptr) prop_set_single(pool, list, PROP_UPNP_ALBUM_ART_URI, art);
 }
 
 void add_subtitles(apr_pool_t *pool, PropList *list, const DidlRequest &r, const char *oid) {

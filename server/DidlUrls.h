@@ -1,7 +1,7 @@
 // DidlUrls: the per-object callback of the library's browse and search
 // queries that makes a DIDL-Lite document fit for the network: every local
-// res becomes this server's media URL by object id, the album art of an
-// object becomes an upnp:albumArtURI, a video's subtitle file an extra res
+// res becomes this server's media URL by object id, a picture of an
+// object (its thumbnail) an upnp:albumArtURI, a video's subtitle file an extra res
 // and a sec:CaptionInfoEx, each local res gets its DLNA fourth field (and
 // the MIME type the client's profile asks for), and objects the access
 // rules refuse to the client are dropped. Internet URLs are kept as they
@@ -21,9 +21,8 @@ struct DidlRequest {
   const ClientProfile *profile;
 };
 
-// The media URLs of an object (oid): res instance n, album art, subtitles.
+// The media URLs of an object (oid): res instance n, subtitles.
 inline constexpr const char *MEDIA_PATH = "/media/";
-inline constexpr const char *ART_PATH = "/art/";
 inline constexpr const char *SUBTITLE_PATH = "/subtitle/";
 
 // DbObjectCallback: value is a DidlRequest.

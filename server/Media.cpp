@@ -102,7 +102,9 @@ bool dlna_headers(HttpRequest &request, HttpResponse &response, PropList *list, 
   return true;
 }
 
-void serve_file(HttpRequest &request, HttpResponse &response, const char *path, const char *type) {
+}  // namespace
+
+void media_serve_file(HttpRequest &request, HttpResponse &response, const char *path, const char *type) {
   const int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
   struct stat info {};
   if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -130,8 +132,6 @@ void serve_file(HttpRequest &request, HttpResponse &response, const char *path, 
                                                        std::to_string(size));
   }
 }
-
-}  // namespace
 
 ByteRange media_range(const char *header, apr_uint64_t size) {
   const ByteRange whole{ByteRange::whole, 0, size};
@@ -177,32 +177,26 @@ void media_serve(void *context, HttpRequest &request, HttpResponse &response) {
   if (!dlna_headers(request, response, list, n, type, *static_cast<const ServerContext *>(context), client, oid)) {
     return;
   }
-  serve_file(request, response, path, client_mime(client, type));
+  media_serve_file(request, response, path, client_mime(client, type));
 }
 
-void media_serve_art(void *context, HttpRequest &request, HttpResponse &response) {
-  const char *oid = nullptr, *rest = nullptr;
-  if (!split_oid(request.pool, request.path, ART_PATH, &oid, &rest) || rest != nullptr) {
+PropList *media_object(void *context, HttpRequest &request, HttpResponse &response, const char *prefix,
+                       const char **oid) {
+  const char *rest = nullptr;
+  if (!split_oid(request.pool, request.path, prefix, oid, &rest) || rest != nullptr) {
     http_text(response, 404, "No such object");
-    return;
+    return nullptr;
   }
-  PropList *list = object_props(request, oid, response, context);
-  if (list == nullptr) return;
-  const char *path = didl_file_path(didl_album_art(request.pool, list));
-  serve_file(request, response, path, type_by_extension(path != nullptr ? path : ""));
+  return object_props(request, *oid, response, context);
 }
 
 void media_serve_subtitle(void *context, HttpRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
-  const char *oid = nullptr, *rest = nullptr;
-  if (!split_oid(request.pool, request.path, SUBTITLE_PATH, &oid, &rest) || rest != nullptr) {
-    http_text(response, 404, "No such object");
-    return;
-  }
-  PropList *list = object_props(request, oid, response, context);
+  const char *oid = nullptr;
+  PropList *list = media_object(context, request, response, SUBTITLE_PATH, &oid);
   if (list == nullptr) return;
   const char *res = prop_get(request.pool, list, PROP_RES, 0);
   const char *path = didl_file_path(res) != nullptr ? didl_subtitle_path(request.pool, *server, res) : nullptr;
   const SubtitleType *type = didl_subtitle_type(path);
-  serve_file(request, response, type != nullptr ? path : nullptr, type != nullptr ? type->mime : "");
+  media_serve_file(request, response, type != nullptr ? path : nullptr, type != nullptr ? type->mime : "");
 }

@@ -13,6 +13,7 @@
 #include "Events.h"
 #include "Media.h"
 #include "ServerContext.h"
+#include "Thumbnails.h"
 
 namespace {
 
@@ -106,8 +107,8 @@ const HttpRoute ROUTES[] = {
     {"SUBSCRIBE", "/event/", false, guarded<subscribe>},
     {"UNSUBSCRIBE", "/event/", false, guarded<unsubscribe>},
     {"GET", MEDIA_PATH, false, guarded<media_serve>},
-    {"GET", ART_PATH, false, guarded<media_serve_art>},
     {"GET", SUBTITLE_PATH, false, guarded<media_serve_subtitle>},
+    {"GET", THUMB_PATH, false, guarded<thumbnails_serve>},
 };
 const int ROUTE_COUNT = static_cast<int>(std::size(ROUTES));
 

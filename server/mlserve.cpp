@@ -26,6 +26,7 @@
 #include "Routes.h"
 #include "ServerContext.h"
 #include "Ssdp.h"
+#include "Thumbnails.h"
 #include "ToolSupport.h"
 #include "log4c.h"
 
@@ -130,6 +131,12 @@ bool start_ssdp(Run &run) {
 }
 void stop_ssdp(Run &run) { ssdp_stop(run.ssdp); }
 
+bool start_thumbnails(Run &run) {
+  return thumbnails_start(run.pool, msconfig_paths()->data_dir, run.config->cache_max_size,
+                          run.config->cache_min_size) == APR_SUCCESS;
+}
+void stop_thumbnails(Run &) { thumbnails_stop(); }
+
 struct Step {
   const char *name;
   bool (*start)(Run &);
@@ -141,6 +148,7 @@ struct Step {
 constexpr Step kSteps[] = {
     {"library", start_library, stop_library}, {"identity", start_identity, stop_identity},
     {"events", start_events, stop_events},    {"library watch", start_watch, stop_watch},
+    {"thumbnails", start_thumbnails, stop_thumbnails},
     {"HTTP server", start_http, stop_http},          {"SSDP announcer", start_ssdp, stop_ssdp},
 };
 

@@ -307,7 +307,7 @@ TEST_F(MlserveTest, ResultsCarryOwnUrlsThatGupnpParses) {
   EXPECT_EQ(didl.find("file://"), std::string::npos) << didl;
   EXPECT_NE(didl.find(">Tone &amp; Co<"), std::string::npos) << didl;
   EXPECT_NE(didl.find("protocolInfo=\"http-get:*:text/srt:*\">" + server_->url("/subtitle/")), std::string::npos);
-  const std::string art = first_match(didl, "<upnp:albumArtURI>([^<]+)<");
+  const std::string art = first_match(didl, "<upnp:albumArtURI[^>]*>([^<]+)<");
   ASSERT_FALSE(art.empty()) << didl;
   EXPECT_NE(curl({"-i", art}).out.find("Content-Type: image/jpeg"), std::string::npos);
   const std::string srt = first_match(didl, "text/srt:\\*\">([^<]+)<");
@@ -735,4 +735,55 @@ TEST_F(DlnaTest, BrowseSortsByCriteriaTheSameAcrossPages) {
   EXPECT_NE(soap("ContentDirectory", "Browse", browse_args(folder, "BrowseDirectChildren", "+upnp:rating"))
                 .out.find("<errorCode>709<"),
             std::string::npos);
+}
+
+TEST_F(DlnaTest, ThumbnailsAreSmallJpegsKeptWithinTheCacheBudget) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  const std::string photo = item(didl, "lrg.jpg");
+  EXPECT_NE(photo.find("image/jpeg:DLNA.ORG_PN=JPEG_TN;"), std::string::npos) << photo;
+  EXPECT_EQ(item(didl, "tone.flac").find("albumArtURI"), std::string::npos);
+  for (const char *file : {"lrg.jpg", "tall.jpg", "hd.mkv", "pal.ts"}) {
+    const std::string url = first_match(item(didl, file), "<upnp:albumArtURI dlna:profileID=\"JPEG_TN\">([^<]+)<");
+    ASSERT_FALSE(url.empty()) << file << item(didl, file);
+    const std::string first = curl({url}).out;
+    const std::string size = run_program("/bin/sh", {"-c", "curl -s " + url + " | identify -format '%m %w %h' -"},
+                                         "/").out;
+    int width = 0, height = 0;
+    EXPECT_EQ(std::sscanf(size.c_str(), "JPEG %d %d", &width, &height), 2) << file << size;
+    EXPECT_TRUE(width <= 160 && height <= 160 && (width == 160 || height == 160)) << file << size;
+    EXPECT_EQ(curl({url}).out, first) << file;  // the second answer comes from the cache
+  }
+}
+
+// More thumbnails than the budget holds: the oldest go at the next one made.
+TEST(DlnaBudgetTest, TheThumbnailCacheStaysWithinItsBudget) {
+  InstallFolder install;
+  const std::string media = install.scratch().file("media");
+  make_media(media);
+  run_ok(built_program("sharectl/sharectl"), {"-S", media}, install.path());
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  {
+    std::ifstream in(install.file("config.xml"));
+    std::stringstream text;
+    text << in.rdbuf();
+    std::ofstream(install.file("config.xml"))
+        << std::regex_replace(text.str(), std::regex("maxSize=\"4096\" minSize=\"3072\""), "maxSize=\"2\" minSize=\"1\"");
+  }
+  const std::string folder = install.file("data/cache/thumbnails");
+  run_ok("/bin/mkdir", {"-p", folder}, "/");
+  for (int i = 0; i < 40; ++i) {  // earlier thumbnails, 100 KiB each
+    std::ofstream(folder + "/9" + std::to_string(1000 + i) + ".jpg") << std::string(100 * 1024, 'x');
+  }
+  run_ok("/bin/sh", {"-c", "touch -d '2020-01-01' " + folder + "/*.jpg"}, "/");
+  Mlserve server(install.path(), port);
+  const std::string didl = unescape(curl({"--data", soap_body("ContentDirectory", "Search",
+                                                              search_args("0", "upnp:class derivedfrom \"object.item\"")),
+                                          server.url("/control/ContentDirectory")}).out);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(didl, m, std::regex("<upnp:albumArtURI[^>]*>([^<]+)<"))) << didl;
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", m[1].str()}).out, "200");
+  const std::string used = run_program("/usr/bin/du", {"-sk", folder}, "/").out;
+  EXPECT_LE(std::stol(used), 2048) << used;
+  EXPECT_GT(std::stol(used), 0) << used;
 }
