@@ -10,10 +10,12 @@ counts."""
 import os
 import re
 import signal
+import shutil
 import statistics
 import subprocess
 import sys
 import time
+from concurrent.futures import ThreadPoolExecutor
 import urllib.request
 import xml.etree.ElementTree as ET
 from xml.sax.saxutils import escape
@@ -46,8 +48,16 @@ def search_args(criteria):
             "RequestedCount": 100, "SortCriteria": ""}
 
 
+def thumbnail_url(element):
+    """The JPEG_TN picture of a DIDL-Lite object: its albumArtURI, or a res of that profile."""
+    for child in element:
+        if child.tag.endswith("albumArtURI") or "JPEG_TN" in child.get("protocolInfo", ""):
+            return child.text
+    return None
+
+
 def call(control, action, arguments):
-    """The DIDL-Lite objects of an answer: (id, title, res) for each."""
+    """The DIDL-Lite objects of an answer: (id, title, res, thumbnail) for each."""
     request = urllib.request.Request(control, soap_body(action, arguments).encode(), method="POST", headers={
         "Content-Type": 'text/xml; charset="utf-8"', "SOAPACTION": f'"{CDS}#{action}"'})
     with urllib.request.urlopen(request, timeout=30) as answer:
@@ -56,7 +66,8 @@ def call(control, action, arguments):
     objects = []
     for element in ET.fromstring(result.text or "<DIDL-Lite/>"):
         res = element.find(DIDL + "res")
-        objects.append((element.get("id"), element.findtext(DC_TITLE), res.text if res is not None else None))
+        objects.append((element.get("id"), element.findtext(DC_TITLE), res.text if res is not None else None,
+                        thumbnail_url(element)))
     return objects
 
 
@@ -130,6 +141,8 @@ class Mlserve(Server):
             f.write(text)
 
     def start(self):
+        # Every run meets thumbnails that are not made yet.
+        shutil.rmtree(os.path.join(self.folder, "data", "cache", "thumbnails"), ignore_errors=True)
         self.log = open(os.path.join(self.folder, "mlserve.out"), "w")
         self.process = subprocess.Popen([os.path.join(build, "server", "mlserve")], cwd=self.folder,
                                         stdout=self.log, stderr=subprocess.STDOUT)
@@ -203,6 +216,29 @@ def stream(url):
     return statistics.median(speeds)
 
 
+def fetch_ms(url):
+    start = time.perf_counter()
+    with urllib.request.urlopen(url, timeout=60) as answer:
+        answer.read()
+    return (time.perf_counter() - start) * 1000
+
+
+def thumbnails(control, photos):
+    """ms to the first thumbnail of a photo not asked before, to it again, and
+    from a Browse of 100 other photos to the last of their 100 thumbnails
+    fetched by 4 connections, as a TV filling its grid."""
+    first = call(control, "Browse", browse_args(photos, count=1))[0][3]
+    figures = {"thumb cold": fetch_ms(first), "thumb cached": fetch_ms(first)}
+    start = time.perf_counter()
+    urls = [o[3] for o in call(control, "Browse", browse_args(photos, start=100))]
+    if None in urls:
+        sys.exit("a photo of the page has no thumbnail")
+    with ThreadPoolExecutor(4) as pool:
+        list(pool.map(fetch_ms, urls))
+    figures["grid"] = (time.perf_counter() - start) * 1000
+    return figures
+
+
 def measure(server):
     control = server.start()
     try:
@@ -226,6 +262,7 @@ def measure(server):
             figures[name] = dict(wrk(control, 1, action, arguments), found=len(call(control, action, arguments)))
         figures["16 clients"] = wrk(control, 16, "Browse", browse_args(photos))
         figures["stream"] = stream(large_res)
+        figures.update(thumbnails(control, photos))
         figures["load"] = server.memory()
         return figures
     finally:
@@ -249,6 +286,11 @@ def rows(ours, theirs):
     table.append(row("Browse of the photo page, 16 clients: requests/s", lambda r: r["16 clients"]["rps"],
                      "{:.0f}", 2, False))
     table.append(row("ranged GET of a 115 MB file: MB/s", lambda r: r["stream"], "{:.0f}", 1, False))
+    table.append(row("first thumbnail of a photo, not made before: ms", lambda r: r["thumb cold"], "{:.1f}", 1,
+                     True))
+    table.append(row("the same thumbnail again: ms", lambda r: r["thumb cached"], "{:.1f}", 1, True))
+    table.append(row("Browse of 100 photos and their 100 thumbnails (4 connections), to the last: ms",
+                     lambda r: r["grid"], "{:.0f}", 1, True))
     table.append(row("memory idle (VmRSS) MiB", lambda r: r["idle"][0], "{:.1f}", 1, True))
     table.append(row("peak memory after the load (VmHWM) MiB", lambda r: r["load"][1], "{:.1f}", 1, True))
     return table
