@@ -755,7 +755,8 @@ TEST_F(DlnaTest, ThumbnailsAreSmallJpegsKeptWithinTheCacheBudget) {
   }
 }
 
-// More thumbnails than the budget holds: the oldest go at the next one made.
+// More thumbnails than the budget holds: the oldest go at the next one made;
+// a damaged file gets none.
 TEST(DlnaBudgetTest, TheThumbnailCacheStaysWithinItsBudget) {
   InstallFolder install;
   const std::string media = install.scratch().file("media");
@@ -781,9 +782,14 @@ TEST(DlnaBudgetTest, TheThumbnailCacheStaysWithinItsBudget) {
                                                               search_args("0", "upnp:class derivedfrom \"object.item\"")),
                                           server.url("/control/ContentDirectory")}).out);
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(didl, m, std::regex("<upnp:albumArtURI[^>]*>([^<]+)<"))) << didl;
+  ASSERT_TRUE(std::regex_search(didl, m, std::regex("audioItem.*?<upnp:albumArtURI[^>]*>([^<]+)<"))) << didl;
   EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", m[1].str()}).out, "200");
   const std::string used = run_program("/usr/bin/du", {"-sk", folder}, "/").out;
   EXPECT_LE(std::stol(used), 2048) << used;
   EXPECT_GT(std::stol(used), 0) << used;
+  // A damaged file: no thumbnail, and the server goes on.
+  std::ofstream(media + "/clip.mp4", std::ios::trunc) << std::string(4096, 'z');
+  ASSERT_TRUE(std::regex_search(didl, m, std::regex("videoItem.*?<upnp:albumArtURI[^>]*>([^<]+)<"))) << didl;
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", m[1].str()}).out, "404");
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server.url("/description.xml")}).out, "200");
 }
