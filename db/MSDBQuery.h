@@ -127,6 +127,15 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
                 const DbSerializeOptions *options, int *returned, long *total,
                 const char **document);
 
+// msdb_search of the subtree, hits ordered by sort_criteria (as
+// msdb_fetch_children_sorted orders children; equal ones by title). The
+// empty criteria keeps the title order. Returns as msdb_search, or 20014
+// after "Unsupported sort criteria %s".
+int msdb_search_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                       const char *criteria, const char *sort_criteria, const char *filter, unsigned int offset,
+                       unsigned int count, DbObjectCallback callback, void *value, SerializeFormat format,
+                       const DbSerializeOptions *options, int *returned, long *total, const char **document);
+
 // The select of the oids (column searchObjectOid) that criteria describes,
 // or null after one of "Invalid search criteria", "Invalid search criteria %s
 // at %s", "Invalid search criteria %s", "Invalid search criteria exists

@@ -42,6 +42,11 @@ int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *i
                       void *order_value, DbObjectCallback callback, void *value, SerializeFormat format,
                       const DbSerializeOptions *options, int *returned, long *total, const char **document);
 
+// The "order by" keys (each ending ", ") of sort criteria ("+dc:title,-upnp:album")
+// over the objects of column object, "" for empty criteria, or null when
+// they name a property that cannot be sorted by (MSDB_SORT_CAPABILITIES).
+const char *db_sort_keys(apr_pool_t *pool, const char *criteria, const char *object);
+
 // Opens the rows of sql for reading. Returns 0, or 20014 after "Could not
 // execute SQL statement".
 int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor);

@@ -27,11 +27,13 @@ constexpr SortProperty kSortProperties[] = {
 
 constexpr const char *kValueOf =
     "(select %s from prop inner join propName on prop.nameOid=propName.oid inner join propValue on "
-    "prop.valueOid=propValue.oid where prop.objectOid=edge.objectOid and propName.name='%s' "
+    "prop.valueOid=propValue.oid where prop.objectOid=%s and propName.name='%s' "
     "order by prop.oid limit 1) %s, ";
 constexpr const char *kRankedChildren =
     "select edge.parentObjectOid as edgeParentOid, edge.objectOid as edgeObjectOid, row_number() over "
     "(order by %sedge.ordinal, edge.objectOid) as ordinal from edge where edge.parentObjectOid in (%s)";
+
+constexpr const char *kChild = "edge.objectOid";
 
 const SortProperty *sort_property(const char *name, std::size_t length) {
   for (const SortProperty &row : kSortProperties) {
@@ -40,8 +42,9 @@ const SortProperty *sort_property(const char *name, std::size_t length) {
   return nullptr;
 }
 
-// The "order by" keys of criteria, or null when it names anything else.
-const char *order_keys(apr_pool_t *pool, const char *criteria) {
+}  // namespace
+
+const char *db_sort_keys(apr_pool_t *pool, const char *criteria, const char *object) {
   const char *keys = "";
   for (const char *at = criteria; *at != '\0';) {
     const char *comma = std::strchr(at, ',');
@@ -50,12 +53,14 @@ const char *order_keys(apr_pool_t *pool, const char *criteria) {
     const SortProperty *row = sort_property(at + 1, length - 1);
     if (row == nullptr) return nullptr;
     const char *value = row->numeric ? "cast(propValue.value as integer)" : "lower(propValue.value)";
-    keys = apr_pstrcat(pool, keys, apr_psprintf(pool, kValueOf, value, row->name, at[0] == '-' ? "desc" : "asc"),
-                       nullptr);
+    keys = apr_pstrcat(pool, keys,
+                       apr_psprintf(pool, kValueOf, value, object, row->name, at[0] == '-' ? "desc" : "asc"), nullptr);
     at += length + (comma != nullptr ? 1 : 0);
   }
   return keys;
 }
+
+namespace {
 
 const char *ranked_children(apr_pool_t *pool, const char *oids, void *value) {
   return apr_psprintf(pool, kRankedChildren, static_cast<const char *>(value), oids);
@@ -67,7 +72,7 @@ const char *const MSDB_SORT_CAPABILITIES =
     "dc:title,dc:date,upnp:album,upnp:originalTrackNumber,dc:creator,upnp:artist,upnp:genre";
 
 bool msdb_sort_criteria_valid(apr_pool_t *pool, const char *criteria) {
-  return criteria != nullptr && order_keys(pool, criteria) != nullptr;
+  return criteria != nullptr && db_sort_keys(pool, criteria, kChild) != nullptr;
 }
 
 int msdb_fetch_children_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
@@ -75,7 +80,7 @@ int msdb_fetch_children_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char 
                                unsigned int count, DbObjectCallback callback, void *value,
                                SerializeFormat format, const DbSerializeOptions *options, int *returned,
                                long *total, const char **document) {
-  const char *keys = sort_criteria != nullptr ? order_keys(pool, sort_criteria) : nullptr;
+  const char *keys = sort_criteria != nullptr ? db_sort_keys(pool, sort_criteria, kChild) : nullptr;
   if (keys == nullptr) {
     LOG4C("MSDB", LOG4C_ERROR, log4c_sprintf("Unsupported sort criteria %s", sort_criteria));
     return APR_EGENERAL;

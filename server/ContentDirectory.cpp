@@ -2,8 +2,7 @@
 // queries. Each request uses its thread's library connection; documents and
 // lists live in the request's pool. The order of results is the library's
 // own (children in their container's order, search hits by title) unless
-// sort criteria ask for another (browse only); LG sets get their children by
-// title.
+// sort criteria ask for another; LG sets get their children by title.
 #include <apr_strings.h>
 
 #include <cstring>
@@ -158,8 +157,9 @@ int search(ActionCall &call) {
   const char *document = nullptr;
   int returned = 0;
   long total = 0;
-  if (msdb_search(pool, call.server.db, ids, 1, text, paging.filter, paging.start, paging.count, 0, didl_rewrite,
-                  &didl, FORMAT_DIDL_LITE, nullptr, &returned, &total, &document) != APR_SUCCESS) {
+  if (msdb_search_sorted(pool, call.server.db, ids, 1, text, paging.sort, paging.filter, paging.start, paging.count,
+                         didl_rewrite, &didl, FORMAT_DIDL_LITE, nullptr, &returned, &total,
+                         &document) != APR_SUCCESS) {
     return UPNP_CANNOT_PROCESS;
   }
   answer(call, document, returned, total);

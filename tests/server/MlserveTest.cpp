@@ -693,7 +693,7 @@ TEST_F(DlnaTest, ClientsDifferExactlyInTheirQuirks) {
   EXPECT_NE(soap("ContentDirectory", "X_GetFeatureList", "").out.find("samsung.com_BASICVIEW"), std::string::npos);
 }
 
-TEST_F(DlnaTest, BrowseSortsByCriteriaTheSameAcrossPages) {
+TEST_F(DlnaTest, BrowseAndSearchSortByCriteriaTheSameAcrossPages) {
   const std::string caps = soap("ContentDirectory", "GetSortCapabilities", "").out;
   EXPECT_NE(caps.find("dc:title,dc:date,upnp:album,upnp:originalTrackNumber,dc:creator,upnp:artist,upnp:genre"),
             std::string::npos);
@@ -732,6 +732,29 @@ TEST_F(DlnaTest, BrowseSortsByCriteriaTheSameAcrossPages) {
       EXPECT_EQ(all, expected) << sort;
     }
   }
+  // Search hits follow the criteria too, page by page.
+  const auto searched = [&](const std::string &sort, int start, int count) {
+    std::string args = std::regex_replace(search_args("0", "upnp:class derivedfrom \"object.item.imageItem\""),
+                                          std::regex("<SortCriteria></SortCriteria>"),
+                                          "<SortCriteria>" + sort + "</SortCriteria>");
+    args = std::regex_replace(args, std::regex("<StartingIndex>0<"), "<StartingIndex>" + std::to_string(start) + "<");
+    args = std::regex_replace(args, std::regex("<RequestedCount>0<"), "<RequestedCount>" + std::to_string(count) + "<");
+    const std::string didl = unescape(soap("ContentDirectory", "Search", args).out);
+    std::vector<std::string> out;
+    std::regex title("<dc:title>([^<]*)</dc:title>");
+    for (auto it = std::sregex_iterator(didl.begin(), didl.end(), title); it != std::sregex_iterator(); ++it) {
+      out.push_back((*it)[1].str());
+    }
+    return out;
+  };
+  std::vector<std::string> up = searched("+dc:title", 0, 0), down = searched("-dc:title", 0, 0);
+  ASSERT_EQ(up.size(), 6u);
+  std::reverse(down.begin(), down.end());
+  EXPECT_EQ(up, down);
+  std::vector<std::string> pages = searched("-dc:title", 0, 4), rest = searched("-dc:title", 4, 4);
+  pages.insert(pages.end(), rest.begin(), rest.end());
+  std::reverse(pages.begin(), pages.end());
+  EXPECT_EQ(pages, up);
   EXPECT_NE(soap("ContentDirectory", "Browse", browse_args(folder, "BrowseDirectChildren", "+upnp:rating"))
                 .out.find("<errorCode>709<"),
             std::string::npos);
