@@ -1,8 +1,9 @@
 #!/bin/sh
 # scan.sh BUILD WORK [SCALES] [SHAPES] [RUNS]: measures sharectl's first scan
 # side by side with MiniDLNA's (Debian package minidlna: database in WORK,
-# listening on 127.0.0.1 only) on the corpora of make-corpus.sh, made in WORK
-# once per shape and scale. SCALES defaults to "1" (add 10 for about 30,000
+# both run in a network namespace whose only interface is loopback, made by
+# private-net.sh) on the corpora of make-corpus.sh, made in WORK once per
+# shape and scale. SCALES defaults to "1" (add 10 for about 30,000
 # files: it takes a while), SHAPES to "artists collection", RUNS to 3.
 #
 # Each run of a corpus takes, in turn: sharectl's first scan in a fresh
@@ -31,4 +32,4 @@ for shape in $shapes; do
     [ -d "$corpus" ] || "$bench/make-corpus.sh" "$corpus" "$scale" "$shape" >&2
   done
 done
-exec python3 "$bench/scan_runs.py" "$build" "$work" "$scales" "$shapes" "$runs"
+exec "$bench/private-net.sh" python3 "$bench/scan_runs.py" "$build" "$work" "$scales" "$shapes" "$runs"

@@ -175,7 +175,7 @@ def minidlna_run(corpus, run_dir):
     os.makedirs(os.path.join(mdl, "log"))
     conf = os.path.join(mdl, "minidlna.conf")
     with open(conf, "w") as f:
-        f.write(f"media_dir={corpus}\ndb_dir={mdl}/db\nlog_dir={mdl}/log\nlistening_ip=127.0.0.1\n"
+        f.write(f"media_dir={corpus}\ndb_dir={mdl}/db\nlog_dir={mdl}/log\n"
                 f"port={free_port()}\ninotify=no\nenable_tivo=no\nfriendly_name=scan-bench\n")
     # It still reads playlists and writes after its "finished" line (stopped
     # then, its database was short or malformed, and its next start scanned

@@ -1,8 +1,9 @@
 #!/bin/sh
 # serve.sh BUILD WORK [RUNS] [SECONDS]: measures mlserve side by side with
-# MiniDLNA (Debian package minidlna), both on 127.0.0.1 only, serving the same
-# media: make-corpus.sh's "artists" corpus at scale 1 (made in WORK once) and
-# one large WAV file for streaming. Each of RUNS (default 3) runs starts each
+# MiniDLNA (Debian package minidlna), both on 127.0.0.1 of a network namespace
+# whose only interface is loopback (private-net.sh), serving the same media:
+# make-corpus.sh's "artists" corpus at scale 1 (made in WORK once) and one
+# large WAV file for streaming. Each of RUNS (default 3) runs starts each
 # server in turn (the order alternates), then measures with wrk (SECONDS,
 # default 5, per figure) the Browse and Search latency of single requests,
 # the requests per second of 16 concurrent clients, the throughput of a
@@ -23,4 +24,4 @@ corpus="$work/corpus-artists-1"
 large="$work/serve-large"
 [ -f "$large/large.wav" ] || { mkdir -p "$large" &&
   ffmpeg -loglevel error -f lavfi -i anoisesrc=d=600:r=48000:seed=7 -ac 2 "$large/large.wav"; }
-exec python3 "$bench/serve_runs.py" "$build" "$work" "$corpus" "$large" "${3:-3}" "${4:-5}"
+exec "$bench/private-net.sh" python3 "$bench/serve_runs.py" "$build" "$work" "$corpus" "$large" "${3:-3}" "${4:-5}"

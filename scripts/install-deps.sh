@@ -34,8 +34,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-# MiniDLNA is only a benchmark baseline, started by bench/scan.sh on
-# 127.0.0.1: its package must not start a server on the machine's network.
+# MiniDLNA is only a benchmark baseline, started by bench/scan.sh and
+# bench/serve.sh in a network namespace of their own: its package must not
+# start a server on the machine's network.
 policy=/usr/sbin/policy-rc.d
 if [ ! -e "$policy" ]; then
   printf '#!/bin/sh\nexit 101\n' > "$policy"

@@ -46,8 +46,6 @@ struct Answer {
   std::vector<SsdpTarget> targets;
 };
 
-void log_line(int level, const char *text) { log4c_log(LOGGER, level, text, __FILE__, __LINE__); }
-
 std::string address_text(const sockaddr_in &address) {
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
@@ -86,7 +84,7 @@ struct Ssdp {
     for (const Link &link : links)
       for (const SsdpTarget &target : ssdp_targets(link.device))
         if (int status = ssdp_socket_send(link.sender, text(link.device, target), group); status != 0)
-          log_line(LOG4C_WARN, log4c_sprintf("SSDP: cannot send NOTIFY on %s: %s", link.interface.name.c_str(),
+          LOG4C(LOGGER, LOG4C_WARN, log4c_sprintf("SSDP: cannot send NOTIFY on %s: %s", link.interface.name.c_str(),
                                              strerror(status)));
   }
 
@@ -102,21 +100,22 @@ struct Ssdp {
   void on_datagram(const SsdpDatagram &datagram) {
     std::string from = address_text(datagram.from);
     if (datagram.truncated) {
-      log_line(LOG4C_INFO, log4c_sprintf("SSDP: ignored an oversized datagram from %s", from.c_str()));
+      LOG4C(LOGGER, LOG4C_INFO, log4c_sprintf("SSDP: ignored an oversized datagram from %s", from.c_str()));
       return;
     }
     SsdpSearch search;
     std::string why;
     SsdpParse parsed = ssdp_parse_search(datagram.text, datagram.multicast, &search, &why);
     if (parsed == SsdpParse::malformed)
-      log_line(LOG4C_INFO, log4c_sprintf("SSDP: ignored a malformed datagram from %s: %s", from.c_str(), why.c_str()));
+      LOG4C(LOGGER, LOG4C_INFO,
+            log4c_sprintf("SSDP: ignored a malformed datagram from %s: %s", from.c_str(), why.c_str()));
     if (parsed != SsdpParse::search) return;
     size_t link = link_of(datagram);
     if (link == links.size()) return;  // a search on an interface we do not serve
     std::vector<SsdpTarget> targets = ssdp_search_matches(links[link].device, search.st);
     if (targets.empty()) return;
     if (answers.size() >= MAX_PENDING) {
-      log_line(LOG4C_INFO, log4c_sprintf("SSDP: too many searches waiting, dropped one from %s", from.c_str()));
+      LOG4C(LOGGER, LOG4C_INFO, log4c_sprintf("SSDP: too many searches waiting, dropped one from %s", from.c_str()));
       return;
     }
     // A multicast search is answered after a random part of MX, so that the
@@ -136,7 +135,7 @@ struct Ssdp {
       for (const SsdpTarget &target : answer->targets)
         if (int status = ssdp_socket_send(link.sender, ssdp_search_answer(link.device, target, date), answer->to);
             status != 0)
-          log_line(LOG4C_INFO, log4c_sprintf("SSDP: cannot answer %s: %s", address_text(answer->to).c_str(),
+          LOG4C(LOGGER, LOG4C_INFO, log4c_sprintf("SSDP: cannot answer %s: %s", address_text(answer->to).c_str(),
                                              strerror(status)));
     }
     answers.erase(due, answers.end());
@@ -162,7 +161,7 @@ struct Ssdp {
       auto wait = std::chrono::duration_cast<milliseconds>(wake_at - now).count();
       pollfd fds[2] = {{listener, POLLIN, 0}, {wake, POLLIN, 0}};
       if (poll(fds, 2, static_cast<int>(std::max<long long>(wait, 0) + 1)) < 0 && errno != EINTR) {
-        log_line(LOG4C_ERROR, log4c_sprintf("SSDP: poll failed: %s", strerror(errno)));
+        LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: poll failed: %s", strerror(errno)));
         return;
       }
       if (fds[1].revents) return;
@@ -178,7 +177,7 @@ int open_link(Ssdp *ssdp, const SsdpSettings &settings, const SsdpInterface &int
   Link link;
   link.interface = interface;
   if (inet_pton(AF_INET, interface.address.c_str(), &link.address) != 1) {
-    log_line(LOG4C_ERROR, log4c_sprintf("SSDP: interface %s has no IPv4 address: \"%s\"", interface.name.c_str(),
+    LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: interface %s has no IPv4 address: \"%s\"", interface.name.c_str(),
                                         interface.address.c_str()));
     return APR_EINVAL;
   }
@@ -197,7 +196,7 @@ int open_link(Ssdp *ssdp, const SsdpSettings &settings, const SsdpInterface &int
   }
   if (link.sender >= 0) ssdp->links.push_back(link);
   if (status == 0) return APR_SUCCESS;
-  log_line(LOG4C_ERROR, log4c_sprintf("SSDP: cannot %s %s (%s): %s", step, interface.name.c_str(),
+  LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: cannot %s %s (%s): %s", step, interface.name.c_str(),
                                       interface.address.c_str(), strerror(status)));
   return APR_FROM_OS_ERROR(status);
 }
@@ -207,25 +206,25 @@ int open_link(Ssdp *ssdp, const SsdpSettings &settings, const SsdpInterface &int
 int ssdp_start(const SsdpSettings &settings, Ssdp **out) {
   *out = nullptr;
   if (!settings_valid(settings)) {
-    log_line(LOG4C_ERROR, "SSDP: settings need an interface, a UUID and a device type, and no line breaks");
+    LOG4C(LOGGER, LOG4C_ERROR, "SSDP: settings need an interface, a UUID and a device type, and no line breaks");
     return APR_EINVAL;
   }
   auto ssdp = std::make_unique<Ssdp>();
   if (int status = ssdp_socket_listen(&ssdp->listener); status != 0) {
-    log_line(LOG4C_ERROR, log4c_sprintf("SSDP: cannot listen on port %u: %s", SSDP_PORT, strerror(status)));
+    LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: cannot listen on port %u: %s", SSDP_PORT, strerror(status)));
     return APR_FROM_OS_ERROR(status);
   }
   for (const SsdpInterface &interface : settings.interfaces)
     if (int status = open_link(ssdp.get(), settings, interface); status != APR_SUCCESS) return status;
   ssdp->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (ssdp->wake < 0) {
-    log_line(LOG4C_ERROR, log4c_sprintf("SSDP: cannot make an event descriptor: %s", strerror(errno)));
+    LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: cannot make an event descriptor: %s", strerror(errno)));
     return APR_FROM_OS_ERROR(errno);
   }
   milliseconds interval{std::max(settings.max_age / 2, 1u) * 1000ull};
   Ssdp *running = ssdp.release();
   running->thread = std::thread([running, interval] { running->run(interval); });
-  log_line(LOG4C_INFO, log4c_sprintf("SSDP: announcing uuid:%s on %zu interface(s)", settings.uuid.c_str(),
+  LOG4C(LOGGER, LOG4C_INFO, log4c_sprintf("SSDP: announcing uuid:%s on %zu interface(s)", settings.uuid.c_str(),
                                      settings.interfaces.size()));
   *out = running;
   return APR_SUCCESS;
@@ -235,7 +234,7 @@ void ssdp_stop(Ssdp *ssdp) {
   if (!ssdp) return;
   uint64_t one = 1;
   if (write(ssdp->wake, &one, sizeof one) < 0)
-    log_line(LOG4C_ERROR, log4c_sprintf("SSDP: cannot wake the announcer: %s", strerror(errno)));
+    LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: cannot wake the announcer: %s", strerror(errno)));
   ssdp->thread.join();
   ssdp->notify_all(ssdp_byebye);
   delete ssdp;

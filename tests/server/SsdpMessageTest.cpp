@@ -77,7 +77,8 @@ TEST(SsdpMessage, DatagramsAreReadOrRefused) {
   } cases[] = {
       {"multicast search", head + "MAN: \"ssdp:discover\"\r\nMX: 3\r\nST: ssdp:all\r\n\r\n", true, SsdpParse::search,
        "ssdp:all", 3},
-      {"header names in any case, bare LF", "M-SEARCH * HTTP/1.1\nman:  \"ssdp:discover\"\nst:upnp:rootdevice \nmx:1\n\n",
+      {"header names in any case, bare LF",
+       "M-SEARCH * HTTP/1.1\nman:  \"ssdp:discover\"\nst:upnp:rootdevice \nmx:1\n\n",
        true, SsdpParse::search, "upnp:rootdevice", 1},
       {"unicast search without MX", head + "MAN: \"ssdp:discover\"\r\nST: ssdp:all\r\n\r\n", false,
        SsdpParse::search, "ssdp:all", -1},

@@ -62,17 +62,18 @@ TEST(SsdpNamespace, GssdpDiscoverSeesAliveAndByebyeFromTheOtherNamespace) {
   // gssdp-discover searches once at start, then hears the NOTIFYs.
   ProgramResult seen;
   std::thread discover([&] {
-    seen = run_program("/usr/sbin/ip", {"netns", "exec", pair.name('b'), "gssdp-discover", "-i", pair.name('b') + "0", "-n",
-                              "4", "-m", "all", "-t", "urn:schemas-upnp-org:device:MediaServer:1"},
+    seen = run_program("/usr/sbin/ip",
+                       {"netns", "exec", pair.name('b'), "gssdp-discover", "-i", pair.name('b') + "0", "-n", "4", "-m",
+                        "all", "-t", "urn:schemas-upnp-org:device:MediaServer:1"},
                        ".");
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   ssdp_stop(ssdp);
   discover.join();
   ASSERT_EQ(seen.status, 0) << seen.err;
-  std::string available = "resource available\n  USN:      uuid:" + uuid + "::urn:schemas-upnp-org:device:MediaServer:1\n"
-                          "  Location: http://169.254.27.1:41952/description.xml";
-  std::string unavailable = "resource unavailable\n  USN:      uuid:" + uuid + "::urn:schemas-upnp-org:device:MediaServer:1";
+  std::string usn = "  USN:      uuid:" + uuid + "::urn:schemas-upnp-org:device:MediaServer:1\n";
+  std::string available = "resource available\n" + usn + "  Location: http://169.254.27.1:41952/description.xml";
+  std::string unavailable = "resource unavailable\n" + usn;
   EXPECT_NE(seen.out.find(available), std::string::npos) << seen.out;
   EXPECT_NE(seen.out.find(unavailable), std::string::npos) << seen.out;
   // The search came in on the veth: its answer names no other interface.

@@ -202,7 +202,11 @@ def main():
     finally:
         if server is not None:
             server.terminate()
-            server.wait(timeout=20)
+            try:
+                server.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                server.kill()
+                server.wait()
         subprocess.run(netns + ["down", tag])
         shutil.rmtree(top, ignore_errors=True)
 
