@@ -7,7 +7,9 @@
 # server in turn (the order alternates), then measures with wrk (SECONDS,
 # default 5, per figure) the Browse and Search latency of single requests,
 # the requests per second of 16 concurrent clients, the throughput of a
-# ranged GET with curl, and the server's memory from /proc, idle and after the
+# ranged GET with curl, the time to a photo's first thumbnail (not made
+# before, then again) and from a Browse of 100 photos to the last of their
+# 100 thumbnails, and the server's memory from /proc, idle and after the
 # load. Prints Markdown tables of medians and ranges.
 set -eu
 usage="usage: serve.sh BUILD WORK [RUNS] [SECONDS]"

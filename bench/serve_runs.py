@@ -10,10 +10,12 @@ counts."""
 import os
 import re
 import signal
+import shutil
 import statistics
 import subprocess
 import sys
 import time
+from concurrent.futures import ThreadPoolExecutor
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
@@ -47,8 +49,16 @@ def search_args(criteria):
             "RequestedCount": 100, "SortCriteria": ""}
 
 
+def thumbnail_url(element):
+    """The JPEG_TN picture of a DIDL-Lite object: its albumArtURI, or a res of that profile."""
+    for child in element:
+        if child.tag.endswith("albumArtURI") or "JPEG_TN" in child.get("protocolInfo", ""):
+            return child.text
+    return None
+
+
 def call(control, action, arguments):
-    """The DIDL-Lite objects of an answer: (id, title, res) for each."""
+    """The DIDL-Lite objects of an answer: (id, title, res, thumbnail) for each."""
     request = urllib.request.Request(control, soap_body(action, arguments).encode(), method="POST", headers={
         "Content-Type": 'text/xml; charset="utf-8"', "SOAPACTION": f'"{CDS}#{action}"'})
     with urllib.request.urlopen(request, timeout=30) as answer:
@@ -57,7 +67,8 @@ def call(control, action, arguments):
     objects = []
     for element in ET.fromstring(result.text or "<DIDL-Lite/>"):
         res = element.find(DIDL + "res")
-        objects.append((element.get("id"), element.findtext(DC_TITLE), res.text if res is not None else None))
+        objects.append((element.get("id"), element.findtext(DC_TITLE), res.text if res is not None else None,
+                        thumbnail_url(element)))
     return objects
 
 
@@ -125,6 +136,8 @@ class Mlserve(Server):
         listen_on_loopback(self.folder, self.port)
 
     def start(self):
+        # Every run meets thumbnails that are not made yet.
+        shutil.rmtree(os.path.join(self.folder, "data", "cache", "thumbnails"), ignore_errors=True)
         self.log = open(os.path.join(self.folder, "mlserve.out"), "w")
         self.process = subprocess.Popen([os.path.join(build, "server", "mlserve")], cwd=self.folder,
                                         stdout=self.log, stderr=subprocess.STDOUT)
@@ -185,12 +198,18 @@ def wrk(url, connections, action, arguments):
     return {"p50": ms("50%"), "p99": ms("99%"), "rps": float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))}
 
 
-def stream(url):
-    """MB/s of a GET from byte 1,000,000 to the end, the median of three."""
-    # With no interface but loopback MiniDLNA leaves the host out of its URLs.
+def reachable(url):
+    """url with 127.0.0.1 for a missing host: with no interface but loopback
+    MiniDLNA leaves the host out of its URLs."""
     parts = urllib.parse.urlsplit(url)
     if not parts.hostname:
         url = parts._replace(netloc="127.0.0.1" + parts.netloc).geturl()
+    return url
+
+
+def stream(url):
+    """MB/s of a GET from byte 1,000,000 to the end, the median of three."""
+    url = reachable(url)
     speeds = []
     for _ in range(3):
         code, speed = subprocess.run(["curl", "-s", "-o", "/dev/null", "-r", "1000000-", "-w",
@@ -200,6 +219,29 @@ def stream(url):
             sys.exit(f"ranged GET of {url}: {code}")
         speeds.append(float(speed) / 1e6)
     return statistics.median(speeds)
+
+
+def fetch_ms(url):
+    start = time.perf_counter()
+    with urllib.request.urlopen(reachable(url), timeout=60) as answer:
+        answer.read()
+    return (time.perf_counter() - start) * 1000
+
+
+def thumbnails(control, photos):
+    """ms to the first thumbnail of a photo not asked before, to it again, and
+    from a Browse of 100 other photos to the last of their 100 thumbnails
+    fetched by 4 connections, as a TV filling its grid."""
+    first = call(control, "Browse", browse_args(photos, count=1))[0][3]
+    figures = {"thumb cold": fetch_ms(first), "thumb cached": fetch_ms(first)}
+    start = time.perf_counter()
+    urls = [o[3] for o in call(control, "Browse", browse_args(photos, start=100))]
+    if None in urls:
+        sys.exit("a photo of the page has no thumbnail")
+    with ThreadPoolExecutor(4) as pool:
+        list(pool.map(fetch_ms, urls))
+    figures["grid"] = (time.perf_counter() - start) * 1000
+    return figures
 
 
 def measure(server):
@@ -225,6 +267,7 @@ def measure(server):
             figures[name] = dict(wrk(control, 1, action, arguments), found=len(call(control, action, arguments)))
         figures["16 clients"] = wrk(control, 16, "Browse", browse_args(photos))
         figures["stream"] = stream(large_res)
+        figures.update(thumbnails(control, photos))
         figures["load"] = server.memory()
         return figures
     finally:
@@ -248,6 +291,11 @@ def rows(ours, theirs):
     table.append(row("Browse of the photo page, 16 clients: requests/s", lambda r: r["16 clients"]["rps"],
                      "{:.0f}", 2, False))
     table.append(row("ranged GET of a 115 MB file: MB/s", lambda r: r["stream"], "{:.0f}", 1, False))
+    table.append(row("first thumbnail of a photo, not made before: ms", lambda r: r["thumb cold"], "{:.1f}", 1,
+                     True))
+    table.append(row("the same thumbnail again: ms", lambda r: r["thumb cached"], "{:.1f}", 1, True))
+    table.append(row("Browse of 100 photos and their 100 thumbnails (4 connections), to the last: ms",
+                     lambda r: r["grid"], "{:.0f}", 1, True))
     table.append(row("memory idle (VmRSS) MiB", lambda r: r["idle"][0], "{:.1f}", 1, True))
     table.append(row("peak memory after the load (VmHWM) MiB", lambda r: r["load"][1], "{:.1f}", 1, True))
     return table

@@ -51,6 +51,26 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
                                  SerializeFormat format, const DbSerializeOptions *options,
                                  int *returned, long *total, const char **document);
 
+// The properties a sort criteria may name, comma-separated (what a
+// ContentDirectory's GetSortCapabilities lists).
+extern const char *const MSDB_SORT_CAPABILITIES;
+
+// Whether criteria ("+dc:title,-upnp:album": each entry a sign and one of
+// MSDB_SORT_CAPABILITIES) can be honoured; the empty text can.
+bool msdb_sort_criteria_valid(apr_pool_t *pool, const char *criteria);
+
+// cds_metadata_fetch_children2 with the children ordered by sort_criteria:
+// by each property's first value, text lower-cased as titles are ordered,
+// track numbers by value, an object without the property first in
+// ascending order; ties keep the container's order, so that pages of the
+// same browse agree. The empty criteria is the plain browse. Returns as
+// cds_metadata_fetch_children2, or 20014 after "Unsupported sort criteria %s".
+int msdb_fetch_children_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                               const char *sort_criteria, const char *filter, unsigned int offset,
+                               unsigned int count, DbObjectCallback callback, void *value,
+                               SerializeFormat format, const DbSerializeOptions *options, int *returned,
+                               long *total, const char **document);
+
 // The document of the one object id_path names. Returns 0 or 20014 (bad id,
 // "No object has the id \"%s\"", "Could not execute SQL statement").
 int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,
@@ -106,6 +126,15 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
                 int direct_children, DbObjectCallback callback, void *value, SerializeFormat format,
                 const DbSerializeOptions *options, int *returned, long *total,
                 const char **document);
+
+// msdb_search of the subtree, hits ordered by sort_criteria (as
+// msdb_fetch_children_sorted orders children; equal ones by title). The
+// empty criteria keeps the title order. Returns as msdb_search, or 20014
+// after "Unsupported sort criteria %s".
+int msdb_search_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                       const char *criteria, const char *sort_criteria, const char *filter, unsigned int offset,
+                       unsigned int count, DbObjectCallback callback, void *value, SerializeFormat format,
+                       const DbSerializeOptions *options, int *returned, long *total, const char **document);
 
 // The select of the oids (column searchObjectOid) that criteria describes,
 // or null after one of "Invalid search criteria", "Invalid search criteria %s

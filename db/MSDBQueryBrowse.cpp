@@ -145,11 +145,10 @@ int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *curs
   return log4c_fail(kModule, "Could not execute SQL statement");
 }
 
-int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,
-                                 int id_count, const char *filter, unsigned int offset,
-                                 unsigned int count, DbObjectCallback callback, void *value,
-                                 SerializeFormat format, const DbSerializeOptions *options,
-                                 int *returned, long *total, const char **document) {
+int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                      const char *filter, unsigned int offset, unsigned int count, DbChildrenOrder order,
+                      void *order_value, DbObjectCallback callback, void *value, SerializeFormat format,
+                      const DbSerializeOptions *options, int *returned, long *total, const char **document) {
   *returned = 0;
   *document = nullptr;
   Pool scratch(pool, kModule);
@@ -174,7 +173,9 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
   DbCursor rows{conn->medialib, nullptr};
   const long limit = count == 0 ? matches : static_cast<long>(count);
   if (limit > 0) {
-    const char *children = root ? kRootChildren : apr_psprintf(scratch, kContainerChildren, joined);
+    const char *children = root    ? kRootChildren
+                           : order ? order(scratch, joined, order_value)
+                                   : apr_psprintf(scratch, kContainerChildren, joined);
     const char *sql = apr_psprintf(scratch, kBrowse, children, "", limit, offset,
                                    minimal ? minimal_clause(scratch, filter) : "", "");
     if (db_query_rows(scratch, conn->medialib, sql, &rows) != APR_SUCCESS) return APR_EGENERAL;
@@ -184,6 +185,15 @@ int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const cha
   *document = serialize_db_result(&rows, pool, callback, value, filter, ids, id_count, format, &local, returned);
   LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after serialize");
   return APR_SUCCESS;
+}
+
+int cds_metadata_fetch_children2(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids,
+                                 int id_count, const char *filter, unsigned int offset,
+                                 unsigned int count, DbObjectCallback callback, void *value,
+                                 SerializeFormat format, const DbSerializeOptions *options,
+                                 int *returned, long *total, const char **document) {
+  return db_query_children(pool, db, ids, id_count, filter, offset, count, nullptr, nullptr, callback, value,
+                           format, options, returned, total, document);
 }
 
 int msdb_fetch_metadata(apr_pool_t *pool, MediaLibraryDB *db, const char *id_path,

@@ -30,6 +30,23 @@ int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const 
 // or 20014 after "No object has the id \"%s\"" or a failed statement.
 int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids, int id_count);
 
+// The select of a container's children (columns edgeParentOid,
+// edgeObjectOid, ordinal) for the containers oids (joined by ","), in the
+// order its ordinal gives; in pool.
+using DbChildrenOrder = const char *(*)(apr_pool_t *pool, const char *oids, void *value);
+
+// The browse of cds_metadata_fetch_children2, with the children's select
+// made by order (null: the containers' own order).
+int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                      const char *filter, unsigned int offset, unsigned int count, DbChildrenOrder order,
+                      void *order_value, DbObjectCallback callback, void *value, SerializeFormat format,
+                      const DbSerializeOptions *options, int *returned, long *total, const char **document);
+
+// The "order by" keys (each ending ", ") of sort criteria ("+dc:title,-upnp:album")
+// over the objects of column object, "" for empty criteria, or null when
+// they name a property that cannot be sorted by (MSDB_SORT_CAPABILITIES).
+const char *db_sort_keys(apr_pool_t *pool, const char *criteria, const char *object);
+
 // Opens the rows of sql for reading. Returns 0, or 20014 after "Could not
 // execute SQL statement".
 int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor);

@@ -60,6 +60,15 @@ constexpr const char *kPageRows =
     "prop.nameOid=propName.oid inner join propValue on prop.valueOid=propValue.oid order by ordinal, "
     "prop.objectOid, propOrder;";
 constexpr const char *kTitle = "dc:title";
+// kTitled's rows ranked by sort keys first, their title order after.
+constexpr const char *kRanked =
+    "select searchObjectOid, row_number() over (order by %sordinal, searchObjectOid) as ordinal from (%s)";
+constexpr const char *kHit = "searchObjectOid";
+
+// The hits of a kTitled select in the order keys ask for ("" keeps it).
+const char *ranked(apr_pool_t *pool, const char *keys, const char *titled) {
+  return *keys == '\0' ? titled : apr_psprintf(pool, kRanked, keys, titled);
+}
 
 int count_hits(apr_pool_t *pool, DbLink link, const char *sql, long *total) {
   const char *text = nullptr;
@@ -125,9 +134,10 @@ int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int o
   return APR_SUCCESS;
 }
 
-int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const char *select,
+int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
                    unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
-  const char *hits = apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers));
+  const char *hits =
+      ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers)));
   std::string oids;
   long matches = 0;
   if (subtree_page(pool, link, hits, offset, count, &oids, &matches) != APR_SUCCESS) return APR_EGENERAL;
@@ -137,17 +147,14 @@ int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const 
     return APR_SUCCESS;
   }
   if (total != nullptr) *total = matches;
-  const char *page = apr_psprintf(pool, kTitled, kTitle, oids.c_str(), "");
+  const char *page = ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, oids.c_str(), ""));
   return db_query_rows(pool, link, apr_psprintf(pool, kPageRows, containers, page), rows);
 }
 
-}  // namespace
-
-int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
-                const char *criteria, const char *filter, unsigned int offset, unsigned int count,
-                int direct_children, DbObjectCallback callback, void *value, SerializeFormat format,
-                const DbSerializeOptions *options, int *returned, long *total,
-                const char **document) {
+int search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count, const char *criteria,
+           const char *keys, const char *filter, unsigned int offset, unsigned int count, int direct_children,
+           DbObjectCallback callback, void *value, SerializeFormat format, const DbSerializeOptions *options,
+           int *returned, long *total, const char **document) {
   *returned = 0;
   *document = nullptr;
   Pool scratch(pool, kModule);
@@ -165,11 +172,36 @@ int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, in
   DbCursor rows{conn->medialib, nullptr};
   const int status = direct_children
                          ? search_direct_children(scratch, conn->medialib, containers, select, offset, count, total, &rows)
-                         : search_subtree(scratch, conn->medialib, containers, select, offset, count, total, &rows);
+                         : search_subtree(scratch, conn->medialib, containers, select, keys, offset, count, total,
+                                          &rows);
   if (status != APR_SUCCESS) return APR_EGENERAL;
   DbSerializeOptions local{};
   if (options != nullptr) local = *options;
   local.minimal = 0;
   *document = serialize_db_result(&rows, pool, callback, value, filter, ids, id_count, format, &local, returned);
   return APR_SUCCESS;
+}
+
+}  // namespace
+
+int msdb_search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                const char *criteria, const char *filter, unsigned int offset, unsigned int count,
+                int direct_children, DbObjectCallback callback, void *value, SerializeFormat format,
+                const DbSerializeOptions *options, int *returned, long *total,
+                const char **document) {
+  return search(pool, db, ids, id_count, criteria, "", filter, offset, count, direct_children, callback, value,
+                format, options, returned, total, document);
+}
+
+int msdb_search_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_count,
+                       const char *criteria, const char *sort_criteria, const char *filter, unsigned int offset,
+                       unsigned int count, DbObjectCallback callback, void *value, SerializeFormat format,
+                       const DbSerializeOptions *options, int *returned, long *total, const char **document) {
+  const char *keys = sort_criteria != nullptr ? db_sort_keys(pool, sort_criteria, kHit) : nullptr;
+  if (keys == nullptr) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Unsupported sort criteria %s", sort_criteria));
+    return APR_EGENERAL;
+  }
+  return search(pool, db, ids, id_count, criteria, keys, filter, offset, count, 0, callback, value, format, options,
+                returned, total, document);
 }

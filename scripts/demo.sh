@@ -96,6 +96,8 @@ echo "-- the root and its containers, browsed over UPnP:"
 python3 "$top/scripts/upnp-browse.py" "$description" 0 --depth 2
 echo "-- Video, three levels down, with each item's URL on this server:"
 python3 "$top/scripts/upnp-browse.py" "$description" 0/3 --depth 3
+echo "-- a video's DIDL-Lite as a TV reads it: DLNA profile and flags, thumbnail, subtitle res:"
+python3 "$top/scripts/upnp-browse.py" "$description" 0/3 --depth 4 --didl CaptionInfoEx
 echo "-- an album copied into $demo/media while mlserve runs, and no command run:"
 mkdir -p "$demo/new/Demo Band/First Light"
 ffmpeg -loglevel error -f lavfi -i sine=frequency=660:duration=2 -q:a 9 -metadata title="Fresh Arrival" \

@@ -13,7 +13,7 @@ packages=(
   libmagickcore-6.q16-dev
   ffmpeg imagemagick sqlite3 python3 iso-codes time bc
   minidlna wrk curl libmicrohttpd-dev libxml2-utils
-  iproute2 gupnp-tools python3-gi gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0
+  iproute2 gupnp-tools gupnp-dlna-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad python3-gi gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0
   libasound2-dev alsa-utils
   chromium
 )

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Browses a UPnP MediaServer's ContentDirectory over SOAP, as a player does,
-and prints the tree below an object: titles, ids and each item's first URL.
+and prints the tree below an object: titles, ids and each item's first URL;
+with --didl TEXT, the DIDL-Lite of the first item below it whose DIDL-Lite
+holds TEXT instead (its DLNA fields, thumbnail and subtitles as a TV reads them).
 
-usage: upnp-browse.py DESCRIPTION_URL [ID] [--depth N]
+usage: upnp-browse.py DESCRIPTION_URL [ID] [--depth N] [--didl TEXT]
 """
 import argparse
 import urllib.parse
@@ -42,13 +44,35 @@ def show(control, object_id, depth, indent=""):
             show(control, entry.get("id"), depth - 1, indent + "  ")
 
 
+def first_item(control, object_id, depth, text):
+    for entry in browse(control, object_id):
+        if entry.tag.endswith("item") and text in ET.tostring(entry, encoding="unicode"):
+            return entry
+        if entry.tag.endswith("container") and depth > 1:
+            found = first_item(control, entry.get("id"), depth - 1, text)
+            if found is not None:
+                return found
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("description")
     parser.add_argument("id", nargs="?", default="0")
     parser.add_argument("--depth", type=int, default=1)
+    parser.add_argument("--didl")
     args = parser.parse_args()
-    show(control_url(args.description), args.id, args.depth)
+    if args.didl is None:
+        show(control_url(args.description), args.id, args.depth)
+        return
+    for prefix, uri in [("dc", NS["dc"]), ("upnp", "urn:schemas-upnp-org:metadata-1-0/upnp/"),
+                        ("dlna", "urn:schemas-dlna-org:metadata-1-0/"), ("sec", "http://www.sec.co.kr/"), ("", NS["d"])]:
+        ET.register_namespace(prefix, uri)
+    item = first_item(control_url(args.description), args.id, args.depth, args.didl)
+    if item is None:
+        raise SystemExit("no item below %s holds %s" % (args.id, args.didl))
+    ET.indent(item)
+    print(ET.tostring(item, encoding="unicode"))
 
 
 if __name__ == "__main__":

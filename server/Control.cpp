@@ -32,6 +32,7 @@ struct ServiceActions {
 constexpr ServiceActions kServices[] = {
     {SERVICES[0].control_path, SERVICES[0].type, CDS_ACTIONS, &CDS_ACTION_COUNT},
     {SERVICES[1].control_path, SERVICES[1].type, CMS_ACTIONS, &CMS_ACTION_COUNT},
+    {REGISTRAR.control_path, REGISTRAR.type, REGISTRAR_ACTIONS, &REGISTRAR_ACTION_COUNT},
 };
 
 const char *error_text(int code) {

@@ -46,6 +46,9 @@ extern const ActionEntry CDS_ACTIONS[];
 extern const int CDS_ACTION_COUNT;
 extern const ActionEntry CMS_ACTIONS[];
 extern const int CMS_ACTION_COUNT;
+// And of X_MS_MediaReceiverRegistrar:1.
+extern const ActionEntry REGISTRAR_ACTIONS[];
+extern const int REGISTRAR_ACTION_COUNT;
 
 // HttpHandler for POST on a control URL (context: the ServerContext).
 void control_handle(void *context, HttpRequest &request, HttpResponse &response);

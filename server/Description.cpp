@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "ClientProfiles.h"
 #include "Soap.h"
 
 namespace {
@@ -60,6 +61,7 @@ constexpr Action kCdsActions[] = {
       {"NumberReturned", false, "A_ARG_TYPE_Count"},
       {"TotalMatches", false, "A_ARG_TYPE_Count"},
       {"UpdateID", false, "A_ARG_TYPE_UpdateID"}}},
+    {"X_GetFeatureList", {{"FeatureList", false, "A_ARG_TYPE_Featurelist"}}},
 };
 
 constexpr Variable kCdsVariables[] = {
@@ -76,6 +78,7 @@ constexpr Variable kCdsVariables[] = {
     {"A_ARG_TYPE_Index", "ui4", false, nullptr},
     {"A_ARG_TYPE_Count", "ui4", false, nullptr},
     {"A_ARG_TYPE_UpdateID", "ui4", false, nullptr},
+    {"A_ARG_TYPE_Featurelist", "string", false, nullptr},
 };
 
 constexpr Action kCmsActions[] = {
@@ -106,10 +109,36 @@ constexpr Variable kCmsVariables[] = {
     {"A_ARG_TYPE_RcsID", "i4", false, nullptr},
 };
 
+constexpr Action kRegistrarActions[] = {
+    {"IsAuthorized", {{"DeviceID", true, "A_ARG_TYPE_DeviceID"}, {"Result", false, "A_ARG_TYPE_Result"}}},
+    {"IsValidated", {{"DeviceID", true, "A_ARG_TYPE_DeviceID"}, {"Result", false, "A_ARG_TYPE_Result"}}},
+    {"RegisterDevice",
+     {{"RegistrationReqMsg", true, "A_ARG_TYPE_RegistrationReqMsg"},
+      {"RegistrationRespMsg", false, "A_ARG_TYPE_RegistrationRespMsg"}}},
+};
+
+constexpr Variable kRegistrarVariables[] = {
+    {"A_ARG_TYPE_DeviceID", "string", false, nullptr},
+    {"A_ARG_TYPE_Result", "int", false, nullptr},
+    {"A_ARG_TYPE_RegistrationReqMsg", "bin.base64", false, nullptr},
+    {"A_ARG_TYPE_RegistrationRespMsg", "bin.base64", false, nullptr},
+    {"AuthorizationGrantedUpdateID", "ui4", true, nullptr},
+    {"AuthorizationDeniedUpdateID", "ui4", true, nullptr},
+    {"ValidationSucceededUpdateID", "ui4", true, nullptr},
+    {"ValidationRevokedUpdateID", "ui4", true, nullptr},
+};
+
 constexpr Scpd kScpds[] = {
     {SERVICES[0].scpd_path, kCdsActions, std::size(kCdsActions), kCdsVariables, std::size(kCdsVariables)},
     {SERVICES[1].scpd_path, kCmsActions, std::size(kCmsActions), kCmsVariables, std::size(kCmsVariables)},
+    {REGISTRAR.scpd_path, kRegistrarActions, std::size(kRegistrarActions), kRegistrarVariables,
+     std::size(kRegistrarVariables)},
 };
+
+// What Samsung sets read in the description before they ask for captions.
+constexpr const char *kProductCap =
+    "<sec:ProductCap xmlns:sec=\"http://www.sec.co.kr/dlna\">smi,DCM10,getMediaInfo.sec,getCaptionInfo.sec"
+    "</sec:ProductCap>";
 
 void element(std::string &out, const char *name, std::string_view value) {
   out += "<" + std::string(name) + ">" + soap_escape(value) + "</" + name + ">";
@@ -145,6 +174,16 @@ void write_variable(std::string &out, const Variable &variable) {
   out += "</stateVariable>";
 }
 
+void write_service(std::string &out, const ServiceInfo &service) {
+  out += "<service>";
+  element(out, "serviceType", service.type);
+  element(out, "serviceId", service.id);
+  element(out, "SCPDURL", service.scpd_path);
+  element(out, "controlURL", service.control_path);
+  element(out, "eventSubURL", service.event_path);
+  out += "</service>";
+}
+
 }  // namespace
 
 std::string description_scpd(const char *path) {
@@ -161,7 +200,8 @@ std::string description_scpd(const char *path) {
   return std::string();
 }
 
-std::string description_device(const char *friendly_name, const char *uuid, const char *version) {
+std::string description_device(const char *friendly_name, const char *uuid, const char *version,
+                               unsigned quirks) {
   std::string out =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
       "<specVersion><major>1</major><minor>0</minor></specVersion><device>";
@@ -174,20 +214,14 @@ std::string description_device(const char *friendly_name, const char *uuid, cons
   element(out, "modelNumber", version);
   element(out, "modelURL", "https://zentoria.example/");
   element(out, "UDN", std::string("uuid:") + uuid);
+  if ((quirks & CLIENT_SAMSUNG_FEATURES) != 0) out += kProductCap;
   out += "<iconList><icon><mimetype>image/png</mimetype>";
   element(out, "width", std::to_string(ICON_SIZE));
   element(out, "height", std::to_string(ICON_SIZE));
   out += "<depth>24</depth>";
   element(out, "url", ICON_PATH);
   out += "</icon></iconList><serviceList>";
-  for (const ServiceInfo &service : SERVICES) {
-    out += "<service>";
-    element(out, "serviceType", service.type);
-    element(out, "serviceId", service.id);
-    element(out, "SCPDURL", service.scpd_path);
-    element(out, "controlURL", service.control_path);
-    element(out, "eventSubURL", service.event_path);
-    out += "</service>";
-  }
+  for (const ServiceInfo &service : SERVICES) write_service(out, service);
+  if ((quirks & CLIENT_MS_REGISTRAR) != 0) write_service(out, REGISTRAR);
   return out + "</serviceList></device></root>\n";
 }

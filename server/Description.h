@@ -27,12 +27,19 @@ inline constexpr ServiceInfo SERVICES[] = {
     {CMS_TYPE, "urn:upnp-org:serviceId:ConnectionManager", "/ConnectionManager.xml", "/control/ConnectionManager",
      "/event/ConnectionManager"},
 };
+// Xbox consoles play only from servers that list this service; it says
+// yes to every device.
+inline constexpr ServiceInfo REGISTRAR = {
+    "urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:1", "urn:microsoft.com:serviceId:X_MS_MediaReceiverRegistrar",
+    "/X_MS_MediaReceiverRegistrar.xml", "/control/X_MS_MediaReceiverRegistrar", "/event/X_MS_MediaReceiverRegistrar"};
 inline constexpr const char *ICON_PATH = "/icon.png";
 inline constexpr unsigned ICON_SIZE = 48;
 
 // The device description; friendly_name and uuid are used as given
-// (escaped here).
-std::string description_device(const char *friendly_name, const char *uuid, const char *version);
+// (escaped here). quirks (ClientQuirk) add the sec:ProductCap Samsung sets
+// read and the media receiver registrar Xbox consoles look for.
+std::string description_device(const char *friendly_name, const char *uuid, const char *version,
+                               unsigned quirks);
 
 // The SCPD at path, or an empty text when path names none.
 std::string description_scpd(const char *path);

@@ -3,6 +3,7 @@
 
 #include <apr_strings.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,15 +13,24 @@
 
 #include "CommonMultimedia.h"
 #include "CommonPropNames.h"
+#include "ClientProfiles.h"
 #include "DidlUrls.h"
+#include "DlnaProfile.h"
 #include "MSDBHelper.h"
 #include "MSDBQuery.h"
-#include "MSDBURIProps.h"
 #include "ServerContext.h"
 
 namespace {
 
-constexpr const char *kSubtitleType = "text/srt";
+constexpr const char *kStreaming = "Streaming";
+constexpr const char *kInteractive = "Interactive";
+constexpr const char *kBackground = "Background";
+
+// A request header that asks for something with "1".
+bool asked(const HttpRequest &request, const char *name) {
+  const char *value = http_header(request, name);
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
 
 bool parse_number(const char *text, const char *end, apr_uint64_t *value) {
   if (text == end) return false;
@@ -63,17 +73,38 @@ const char *type_by_extension(const char *path) {
   return media_type_by_extension(extension, static_cast<int>(std::strlen(extension)))->mime_type;
 }
 
-// The MIME type of a protocolInfo ("http-get:*:video/mp4:*"), or null.
-const char *protocol_type(apr_pool_t *pool, const char *protocol_info) {
-  if (protocol_info == nullptr) return nullptr;
-  const char *first = std::strchr(protocol_info, ':');
-  const char *second = first != nullptr ? std::strchr(first + 1, ':') : nullptr;
-  const char *third = second != nullptr ? std::strchr(second + 1, ':') : nullptr;
-  if (third == nullptr) return nullptr;
-  return apr_pstrndup(pool, second + 1, static_cast<apr_size_t>(third - second - 1));
+// The DLNA side of a media request: 406 for what the server cannot do (a
+// time seek, which needs transcoding, or a transfer mode that does not fit
+// the type), else the headers that describe the transfer. False when the
+// response is already the refusal.
+bool dlna_headers(HttpRequest &request, HttpResponse &response, PropList *list, int n, const char *mime,
+                  const ServerContext &server, const ClientProfile &client, const char *oid) {
+  if (http_header(request, "TimeSeekRange.dlna.org") != nullptr) {
+    http_text(response, 406, "Time seek ranges are not supported");
+    return false;
+  }
+  const char *fitting = dlna_is_streamed(mime) ? kStreaming : kInteractive;
+  const char *mode = http_header(request, "transferMode.dlna.org");
+  if (mode != nullptr && strcasecmp(mode, fitting) != 0 && strcasecmp(mode, kBackground) != 0) {
+    http_text(response, 406, "This transfer mode does not fit the media type");
+    return false;
+  }
+  response.headers.emplace_back("transferMode.dlna.org", mode != nullptr ? mode : fitting);
+  response.headers.emplace_back("realTimeInfo.dlna.org", "DLNA.ORG_TLAG=*");
+  if (asked(request, "getcontentFeatures.dlna.org")) {
+    response.headers.emplace_back("contentFeatures.dlna.org", didl_dlna_field(request.pool, list, n, client));
+  }
+  const char *res = prop_get(request.pool, list, PROP_RES, 0);
+  if (asked(request, "getCaptionInfo.sec") && didl_file_path(res) != nullptr &&
+      didl_subtitle_type(didl_subtitle_path(request.pool, server, res)) != nullptr) {
+    response.headers.emplace_back("CaptionInfo.sec", std::string(request.base_url) + SUBTITLE_PATH + oid);
+  }
+  return true;
 }
 
-void serve_file(HttpRequest &request, HttpResponse &response, const char *path, const char *type) {
+}  // namespace
+
+void media_serve_file(HttpRequest &request, HttpResponse &response, const char *path, const char *type) {
   const int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
   struct stat info {};
   if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -101,8 +132,6 @@ void serve_file(HttpRequest &request, HttpResponse &response, const char *path, 
                                                        std::to_string(size));
   }
 }
-
-}  // namespace
 
 ByteRange media_range(const char *header, apr_uint64_t size) {
   const ByteRange whole{ByteRange::whole, 0, size};
@@ -142,35 +171,32 @@ void media_serve(void *context, HttpRequest &request, HttpResponse &response) {
   if (list == nullptr) return;
   const int n = static_cast<int>(instance);
   const char *path = didl_file_path(prop_get(request.pool, list, PROP_RES, n));
-  const char *type = protocol_type(request.pool, prop_get(request.pool, list, PROP_RES_PROTOCOL_INFO, n));
-  serve_file(request, response, path, type != nullptr ? type : type_by_extension(path != nullptr ? path : ""));
-}
-
-void media_serve_art(void *context, HttpRequest &request, HttpResponse &response) {
-  const char *oid = nullptr, *rest = nullptr;
-  if (!split_oid(request.pool, request.path, ART_PATH, &oid, &rest) || rest != nullptr) {
-    http_text(response, 404, "No such object");
+  const char *type = dlna_protocol_mime(request.pool, prop_get(request.pool, list, PROP_RES_PROTOCOL_INFO, n));
+  if (type == nullptr) type = type_by_extension(path != nullptr ? path : "");
+  const ClientProfile &client = client_profile(request);
+  if (!dlna_headers(request, response, list, n, type, *static_cast<const ServerContext *>(context), client, oid)) {
     return;
   }
-  PropList *list = object_props(request, oid, response, context);
-  if (list == nullptr) return;
-  const char *path = didl_file_path(didl_album_art(request.pool, list));
-  serve_file(request, response, path, type_by_extension(path != nullptr ? path : ""));
+  media_serve_file(request, response, path, client_mime(client, type));
+}
+
+PropList *media_object(void *context, HttpRequest &request, HttpResponse &response, const char *prefix,
+                       const char **oid) {
+  const char *rest = nullptr;
+  if (!split_oid(request.pool, request.path, prefix, oid, &rest) || rest != nullptr) {
+    http_text(response, 404, "No such object");
+    return nullptr;
+  }
+  return object_props(request, *oid, response, context);
 }
 
 void media_serve_subtitle(void *context, HttpRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
-  const char *oid = nullptr, *rest = nullptr;
-  if (!split_oid(request.pool, request.path, SUBTITLE_PATH, &oid, &rest) || rest != nullptr) {
-    http_text(response, 404, "No such object");
-    return;
-  }
-  PropList *list = object_props(request, oid, response, context);
+  const char *oid = nullptr;
+  PropList *list = media_object(context, request, response, SUBTITLE_PATH, &oid);
   if (list == nullptr) return;
   const char *res = prop_get(request.pool, list, PROP_RES, 0);
-  const char *srt = nullptr;
-  if (didl_file_path(res) != nullptr) {
-    msdb_uri_prop_get(request.pool, server->db, res, 0, nullptr, nullptr, "zentoria:subtitles", &srt);
-  }
-  serve_file(request, response, didl_file_path(srt), kSubtitleType);
+  const char *path = didl_file_path(res) != nullptr ? didl_subtitle_path(request.pool, *server, res) : nullptr;
+  const SubtitleType *type = didl_subtitle_type(path);
+  media_serve_file(request, response, type != nullptr ? path : nullptr, type != nullptr ? type->mime : "");
 }

@@ -7,12 +7,14 @@
 #include <string>
 
 #include "ClientList.h"
+#include "ClientProfiles.h"
 #include "Control.h"
 #include "Description.h"
 #include "DidlUrls.h"
 #include "Events.h"
 #include "Media.h"
 #include "ServerContext.h"
+#include "Thumbnails.h"
 #include "WebPage.h"
 
 namespace {
@@ -33,9 +35,11 @@ void guarded(void *context, HttpRequest &request, HttpResponse &response) {
   if (admitted(context, request, response)) handler(context, request, response);
 }
 
-void description(void *context, HttpRequest &, HttpResponse &response) {
+void description(void *context, HttpRequest &request, HttpResponse &response) {
+  const auto *server = static_cast<const ServerContext *>(context);
   response.content_type = kXmlType;
-  response.body = static_cast<const ServerContext *>(context)->description;
+  response.body = description_device(server->friendly_name.c_str(), server->uuid.c_str(), server->version.c_str(),
+                                     client_profile(request).quirks);
 }
 
 void scpd(void *, HttpRequest &request, HttpResponse &response) {
@@ -100,15 +104,16 @@ const HttpRoute ROUTES[] = {
     {"GET", DESCRIPTION_PATH, true, guarded<description>},
     {"GET", SERVICES[0].scpd_path, true, guarded<scpd>},
     {"GET", SERVICES[1].scpd_path, true, guarded<scpd>},
+    {"GET", REGISTRAR.scpd_path, true, guarded<scpd>},
     {"GET", ICON_PATH, true, guarded<icon>},
     {"POST", "/control/", false, guarded<control_handle>},
     {"SUBSCRIBE", "/event/", false, guarded<subscribe>},
     {"UNSUBSCRIBE", "/event/", false, guarded<unsubscribe>},
     {"GET", MEDIA_PATH, false, guarded<media_serve>},
-    {"GET", ART_PATH, false, guarded<media_serve_art>},
     {"GET", SUBTITLE_PATH, false, guarded<media_serve_subtitle>},
     {"GET", WEB_PAGE_PATH, true, guarded<web_page>},
     {"GET", WEB_STATUS_PATH, true, guarded<web_status>},
+    {"GET", THUMB_PATH, false, guarded<thumbnails_serve>},
 };
 const int ROUTE_COUNT = static_cast<int>(std::size(ROUTES));
 

@@ -23,7 +23,8 @@ struct ServerContext {
   bool allow_remote = false;
   std::string uuid;
   std::string server_id;  // the identification string without its CRLF
-  std::string description;
+  std::string friendly_name;
+  std::string version;  // the model number of the description
   std::string icon;
   std::string source_protocol_info;
   Events *events = nullptr;

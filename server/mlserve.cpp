@@ -30,6 +30,7 @@
 #include "ScanHost.h"
 #include "ServerContext.h"
 #include "Ssdp.h"
+#include "Thumbnails.h"
 #include "ToolSupport.h"
 #include "log4c.h"
 
@@ -79,7 +80,8 @@ bool start_identity(Run &run) {
   s.uuid = uuid;
   s.server_id = msconfig_paths()->server_id;
   while (!s.server_id.empty() && (s.server_id.back() == '\n' || s.server_id.back() == '\r')) s.server_id.pop_back();
-  s.description = description_device(friendly_name(run.pool, run.config).c_str(), uuid, kVersion);
+  s.friendly_name = friendly_name(run.pool, run.config);
+  s.version = kVersion;
   s.icon = icon_png(ICON_SIZE);
   s.source_protocol_info = cms_source_protocol_info();
   s.rules = access_rules_from(run.config->access_rules);
@@ -142,6 +144,12 @@ bool start_ssdp(Run &run) {
 }
 void stop_ssdp(Run &run) { ssdp_stop(run.ssdp); }
 
+bool start_thumbnails(Run &run) {
+  return thumbnails_start(run.pool, msconfig_paths()->data_dir, run.config->cache_max_size,
+                          run.config->cache_min_size) == APR_SUCCESS;
+}
+void stop_thumbnails(Run &) { thumbnails_stop(); }
+
 struct Step {
   const char *name;
   bool (*start)(Run &);
@@ -157,6 +165,7 @@ constexpr Step kSteps[] = {
     {"events", start_events, stop_events},
     {"library watch", start_watch, stop_watch},
     {"folder watch", start_folders, stop_folders},
+    {"thumbnails", start_thumbnails, stop_thumbnails},
     {"HTTP server", start_http, stop_http},
     {"SSDP announcer", start_ssdp, stop_ssdp},
 };

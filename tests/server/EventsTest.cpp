@@ -99,6 +99,6 @@ TEST(Description, EveryArgumentNamesAStateVariableOfItsService) {
     EXPECT_GT(arguments, 3) << service.scpd_path;
   }
   EXPECT_EQ(description_scpd("/nothing.xml"), "");
-  EXPECT_NE(description_device("A <&> B", "u-1", "2.7").find("<friendlyName>A &lt;&amp;&gt; B</friendlyName>"),
+  EXPECT_NE(description_device("A <&> B", "u-1", "2.7", 0).find("<friendlyName>A &lt;&amp;&gt; B</friendlyName>"),
             std::string::npos);
 }

@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -279,7 +281,7 @@ TEST_F(MlserveTest, ActionsAnswerOrFaultWithTheirUpnpError) {
       {"ContentDirectory", "Search", search_args("0", "upnp:class derivedfrom \"object.item.audioItem\""),
        "NumberReturned>1<"},
       {"ContentDirectory", "GetSearchCapabilities", "", "dc:title"},
-      {"ContentDirectory", "GetSortCapabilities", "", "<SortCaps></SortCaps>"},
+      {"ContentDirectory", "GetSortCapabilities", "", "<SortCaps>dc:title,"},
       {"ContentDirectory", "GetSystemUpdateID", "", "<Id>"},
       {"ContentDirectory", "DestroyObject", "<ObjectID>0</ObjectID>", "<errorCode>401<"},
       {"ConnectionManager", "GetProtocolInfo", "", "http-get:*:video/mp4:*"},
@@ -306,7 +308,7 @@ TEST_F(MlserveTest, ResultsCarryOwnUrlsThatGupnpParses) {
   EXPECT_EQ(didl.find("file://"), std::string::npos) << didl;
   EXPECT_NE(didl.find(">Tone &amp; Co<"), std::string::npos) << didl;
   EXPECT_NE(didl.find("protocolInfo=\"http-get:*:text/srt:*\">" + server_->url("/subtitle/")), std::string::npos);
-  const std::string art = first_match(didl, "<upnp:albumArtURI>([^<]+)<");
+  const std::string art = first_match(didl, "<upnp:albumArtURI[^>]*>([^<]+)<");
   ASSERT_FALSE(art.empty()) << didl;
   EXPECT_NE(curl({"-i", art}).out.find("Content-Type: image/jpeg"), std::string::npos);
   const std::string srt = first_match(didl, "text/srt:\\*\">([^<]+)<");
@@ -329,7 +331,7 @@ TEST_F(MlserveTest, ResultsCarryOwnUrlsThatGupnpParses) {
 
 TEST_F(MlserveTest, MediaStreamsByObjectIdWithRanges) {
   const std::string didl = search("upnp:class derivedfrom \"object.item.videoItem\"");
-  const std::string url = first_match(didl, "video/mp4:\\*\"[^>]*>([^<]+)<");
+  const std::string url = first_match(didl, "video/mp4:[^\"]*\"[^>]*>([^<]+)<");
   ASSERT_FALSE(url.empty()) << didl;
   const long size = std::stol(first_match(didl, "size=\"([0-9]+)\""));
   struct Case {
@@ -479,4 +481,339 @@ TEST(MlserveRunTest, LibraryChangedBySharectlIsEventedAndBrowsed) {
   EXPECT_NE(found.find("NumberReturned>1<"), std::string::npos) << found;
   const int status = server.stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+namespace {
+
+// A corpus of every profile band, made by ffmpeg and ImageMagick: name,
+// the ffmpeg or convert arguments after the inputs, and the DLNA profile
+// the guidelines give it ("" for none).
+struct ProfileCase {
+  const char *file;
+  std::vector<std::string> make;
+  const char *profile;
+};
+
+std::vector<std::string> lavfi(const std::string &video, const std::string &audio) {
+  std::vector<std::string> in = {"-loglevel", "error", "-y"};
+  if (!video.empty()) in.insert(in.end(), {"-f", "lavfi", "-i", video + ":duration=1:rate=25"});
+  if (!audio.empty()) in.insert(in.end(), {"-f", "lavfi", "-i", audio + ":duration=1:sample_rate=48000"});
+  return in;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const std::vector<std::string> kH264 = {"-c:v", "libx264", "-profile:v", "main",
+                                        "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"};
+
+const ProfileCase kProfileCases[] = {
+    {"tone.mp3", lavfi("", "sine=frequency=440") + std::vector<std::string>{"-b:a", "128k", "-ac", "2"}, "MP3"},
+    {"tone.m4a", lavfi("", "sine=frequency=440") + std::vector<std::string>{"-c:a", "aac", "-b:a", "128k"}, "AAC_ISO_320"},
+    {"tone.flac", lavfi("", "sine=frequency=440"), ""},
+    {"tone.wav", lavfi("", "sine=frequency=440"), ""},
+    {"tn.jpg", {"-size", "160x120", "gradient:red-blue"}, "JPEG_TN"},
+    {"sm.jpg", {"-size", "640x480", "gradient:red-blue"}, "JPEG_SM"},
+    {"tall.jpg", {"-size", "480x640", "gradient:red-blue"}, "JPEG_MED"},
+    {"med.jpg", {"-size", "1024x768", "gradient:red-blue"}, "JPEG_MED"},
+    {"lrg.jpg", {"-size", "2048x1536", "gradient:red-blue"}, "JPEG_LRG"},
+    {"big.png", {"-size", "800x600", "gradient:red-blue"}, "PNG_LRG"},
+    {"sd.mp4", lavfi("testsrc=size=720x576", "sine=frequency=440") + kH264, "AVC_MP4_MP_SD_AAC_MULT5"},
+    {"hd.mp4", lavfi("testsrc=size=1280x720", "sine=frequency=440") + kH264, "AVC_MP4_MP_HD_720p_AAC"},
+    {"sd.mkv", lavfi("testsrc=size=720x576", "sine=frequency=440") + kH264, "AVC_MKV_MP_HD_AAC_MULT5"},
+    {"hd.mkv", lavfi("testsrc=size=1920x1080", "sine=frequency=440") + kH264, "AVC_MKV_MP_HD_AAC_MULT5"},
+    {"pal.ts", lavfi("testsrc=size=720x576", "sine=frequency=440") +
+                   std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "mp2", "-ac", "2", "-shortest"},
+     "MPEG_TS_SD_EU_ISO"},
+    {"odd.mp4", lavfi("testsrc=size=4000x3000", "") + std::vector<std::string>{"-c:v", "libx264", "-preset",
+                                                                                 "ultrafast", "-pix_fmt", "yuv420p"},
+     ""},
+};
+
+class DlnaTest : public MlserveTest {
+ protected:
+  static void SetUpTestSuite() {
+    install_ = new InstallFolder;
+    media_ = install_->scratch().file("corpus");
+    run_ok("/bin/mkdir", {"-p", media_}, "/");
+    for (const ProfileCase &c : kProfileCases) {
+      const bool image = c.make.front() == "-size";
+      std::vector<std::string> args = c.make;
+      args.push_back(media_ + "/" + c.file);
+      run_ok(image ? "/usr/bin/convert" : "/usr/bin/ffmpeg", args, media_);
+    }
+    std::ofstream(media_ + "/sd.srt") << "1\n00:00:00,000 --> 00:00:01,000\nHello\n";
+    run_ok(built_program("sharectl/sharectl"), {"-S", media_}, install_->path());
+    port_ = free_port();
+    set_listen(install_->file("config.xml"), port_, "");
+    server_ = new Mlserve(install_->path(), port_);
+  }
+  // The type text of a file's res, by its extension.
+  static std::string type_of(const std::string &file) {
+    const std::pair<const char *, const char *> types[] = {
+        {".mp3", "audio/mpeg"}, {".m4a", "audio/mp4"}, {".flac", "flac"},   {".wav", "wav"},   {".jpg", "image/jpeg"},
+        {".png", "image/png"},  {".mp4", "video/mp4"}, {".mkv", "matroska"}, {".ts", "mp2t"}};
+    for (const auto &[extension, type] : types) {
+      if (file.ends_with(extension)) return type;
+    }
+    return "?";
+  }
+  // The DIDL item of a file: its title (the name without extension, first
+  // letter capitalised) and the type of its res.
+  static std::string item(const std::string &didl, const std::string &file) {
+    std::string name = file.substr(0, file.rfind('.'));
+    name[0] = static_cast<char>(toupper(name[0]));
+    const std::string title = "<dc:title>" + name + "</dc:title>";
+    std::regex one("<item [^>]*>.*?</item>");
+    for (auto it = std::sregex_iterator(didl.begin(), didl.end(), one); it != std::sregex_iterator(); ++it) {
+      const std::string text = it->str();
+      if (text.find(title) != std::string::npos && text.find(type_of(file)) != std::string::npos) return text;
+    }
+    return "";
+  }
+  static std::string media_url(const std::string &didl, const std::string &file) {
+    return first_match(item(didl, file), ">(http://[^<]+/media/[^<]+)<");
+  }
+};
+
+}  // namespace
+
+TEST_F(DlnaTest, ProfilesFollowTheStreamsAndAgreeWithGupnpDlna) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  const bool gupnp = access("/usr/bin/gupnp-dlna-info", X_OK) == 0;
+  if (!gupnp) std::cout << "gupnp-dlna-info missing (gupnp-dlna-tools): the cross-check is skipped\n";
+  for (const ProfileCase &c : kProfileCases) {
+    const std::string entry = item(didl, c.file);
+    ASSERT_FALSE(entry.empty()) << c.file << "\n" << didl;
+    const std::string fourth = first_match(entry, "protocolInfo=\"http-get:\\*:[^:]+:([^\"]*)\"");
+    const std::string name = first_match(fourth, "DLNA.ORG_PN=([^;]+);");
+    EXPECT_EQ(name, c.profile) << entry;
+    const bool streamed = type_of(c.file).find("image/") == std::string::npos;
+    EXPECT_NE(fourth.find(std::string("DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=") +
+                          (streamed ? "01500000" : "00d00000") + std::string(24, '0')),
+              std::string::npos)
+        << c.file << " " << fourth;
+    if (!gupnp) continue;
+    const std::string known = first_match(
+        run_program("/usr/bin/gupnp-dlna-info", {"file://" + media_ + "/" + c.file}, "/").out,
+        "Profile Name: ([A-Z0-9_a-z]+)");
+    if (!known.empty()) {
+      EXPECT_EQ(name, known) << c.file;
+    }
+  }
+  EXPECT_NE(didl.find("xmlns:dlna=\"urn:schemas-dlna-org:metadata-1-0/\""), std::string::npos);
+}
+
+TEST_F(DlnaTest, MediaAnswersCarryDlnaHeadersAndRefuseWhatDoesNotFit) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  const std::string video = media_url(didl, "sd.mp4"), photo = media_url(didl, "med.jpg");
+  ASSERT_FALSE(video.empty() || photo.empty()) << didl;
+  struct Case {
+    std::string url;
+    std::vector<std::string> headers;
+    const char *status;
+    std::string expected;  // a header line of the answer, or ""
+  };
+  const std::string features = first_match(item(didl, "sd.mp4"), "video/mp4:([^\"]*)\"");
+  const std::string subtitle = first_match(item(didl, "sd.mp4"), "text/srt:\\*\">([^<]+)<");
+  ASSERT_FALSE(subtitle.empty()) << item(didl, "sd.mp4");
+  const Case cases[] = {
+      {video, {"getcontentFeatures.dlna.org: 1"}, "200", "contentFeatures.dlna.org: " + features},
+      {video, {}, "200", "transferMode.dlna.org: Streaming"},
+      {video, {}, "200", "realTimeInfo.dlna.org: DLNA.ORG_TLAG=*"},
+      {video, {"transferMode.dlna.org: Background"}, "200", "transferMode.dlna.org: Background"},
+      {video, {"transferMode.dlna.org: Interactive"}, "406", ""},
+      {video, {"TimeSeekRange.dlna.org: npt=0-"}, "406", ""},
+      {video, {"getCaptionInfo.sec: 1"}, "200", "CaptionInfo.sec: " + subtitle},
+      {photo, {}, "200", "transferMode.dlna.org: Interactive"},
+      {photo, {"transferMode.dlna.org: Streaming"}, "406", ""},
+  };
+  for (const Case &c : cases) {
+    for (const char *method : {"GET", "HEAD"}) {
+      std::vector<std::string> args = {"-o", "/dev/null", "-D", "-", "-X", method, c.url};
+      if (std::string(method) == "HEAD") args[4] = "-I", args.erase(args.begin() + 5);
+      for (const std::string &h : c.headers) args.insert(args.begin(), {"-H", h});
+      const std::string head = curl(args).out;
+      EXPECT_NE(head.find(std::string("HTTP/1.1 ") + c.status), std::string::npos) << method << " " << head;
+      if (!c.expected.empty()) {
+        EXPECT_NE(head.find(c.expected + "\r\n"), std::string::npos) << c.expected << head;
+      }
+    }
+  }
+  EXPECT_NE(item(didl, "sd.mp4").find("<sec:CaptionInfoEx sec:type=\"srt\">" + subtitle + "<"), std::string::npos);
+  EXPECT_EQ(curl({"-H", "getCaptionInfo.sec: 1", "-I", media_url(didl, "hd.mp4")}).out.find("CaptionInfo.sec"),
+            std::string::npos);
+}
+
+TEST_F(DlnaTest, ClientsDifferExactlyInTheirQuirks) {
+  struct Client {
+    std::vector<std::string> headers;
+    const char *mkv_type;
+    bool product_cap, registrar;
+    const char *xbox_music;  // the answer to a search of the Xbox's container "4"
+  };
+  const Client clients[] = {
+      {{}, "video/x-matroska", false, false, "<errorCode>710<"},
+      {{"-H", "User-Agent: SEC_HHP_[TV] Samsung/1.0"}, "video/x-mkv", true, false, "<errorCode>710<"},
+      {{"-H", "X-AV-Client-Info: av=5.0; cn=\"Samsung Electronics\""}, "video/x-mkv", true, false, "<errorCode>710<"},
+      {{"-H", "User-Agent: Xbox/2.0.4548.0 UPnP/1.0 Xbox/2.0.4548.0"}, "video/x-matroska", false, true,
+       "NumberReturned>4<"},
+  };
+  std::string standard;
+  for (const Client &c : clients) {
+    std::vector<std::string> args = c.headers;
+    args.insert(args.end(), {"--data", soap_body("ContentDirectory", "Search",
+                                                 search_args("0", "upnp:class derivedfrom \"object.item\"")),
+                             server_->url("/control/ContentDirectory")});
+    std::string didl = unescape(curl(args).out);
+    EXPECT_NE(didl.find("protocolInfo=\"http-get:*:" + std::string(c.mkv_type) + ":"), std::string::npos)
+        << c.mkv_type;
+    // Apart from the quirks, the answer is the standard one.
+    didl = std::regex_replace(didl, std::regex("video/x-mkv"), "video/x-matroska");
+    if (standard.empty()) standard = didl;
+    EXPECT_EQ(didl, standard);
+    args = c.headers;
+    args.push_back(server_->url("/description.xml"));
+    const std::string description = curl(args).out;
+    EXPECT_EQ(description.find("<sec:ProductCap") != std::string::npos, c.product_cap);
+    EXPECT_EQ(description.find("X_MS_MediaReceiverRegistrar") != std::string::npos, c.registrar);
+    args = c.headers;
+    args.insert(args.end(), {"--data", soap_body("ContentDirectory", "Search",
+                                                 search_args("4", "upnp:class derivedfrom \"object.item\"")),
+                             server_->url("/control/ContentDirectory")});
+    const std::string music = curl(args).out;
+    EXPECT_NE(music.find(c.xbox_music), std::string::npos) << music.substr(0, 600);
+  }
+  std::string registrar = soap_body("", "IsAuthorized", "<DeviceID></DeviceID>");
+  registrar = std::regex_replace(registrar, std::regex("urn:schemas-upnp-org:service::1"),
+                                 "urn:microsoft.com:service:X_MS_MediaReceiverRegistrar:1");
+  EXPECT_NE(curl({"--data", registrar, server_->url("/control/X_MS_MediaReceiverRegistrar")}).out.find("<Result>1<"),
+            std::string::npos);
+  EXPECT_NE(soap("ContentDirectory", "X_GetFeatureList", "").out.find("samsung.com_BASICVIEW"), std::string::npos);
+}
+
+TEST_F(DlnaTest, BrowseAndSearchSortByCriteriaTheSameAcrossPages) {
+  const std::string caps = soap("ContentDirectory", "GetSortCapabilities", "").out;
+  EXPECT_NE(caps.find("dc:title,dc:date,upnp:album,upnp:originalTrackNumber,dc:creator,upnp:artist,upnp:genre"),
+            std::string::npos);
+  const auto titles = [&](const std::string &id, const std::string &sort, int start, int count) {
+    std::string args = browse_args(id, "BrowseDirectChildren", sort);
+    args = std::regex_replace(args, std::regex("<StartingIndex>0<"), "<StartingIndex>" + std::to_string(start) + "<");
+    args = std::regex_replace(args, std::regex("<RequestedCount>0<"), "<RequestedCount>" + std::to_string(count) + "<");
+    const std::string didl = unescape(soap("ContentDirectory", "Browse", args).out);
+    std::vector<std::string> out;
+    std::regex title("<dc:title>([^<]*)</dc:title>");
+    for (auto it = std::sregex_iterator(didl.begin(), didl.end(), title); it != std::sregex_iterator(); ++it) {
+      out.push_back((*it)[1].str());
+    }
+    return out;
+  };
+  // The container of the photos.
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  const std::string folder = first_match(item(didl, "big.png"), "parentID=\"([^\"]+)\"");
+  ASSERT_FALSE(folder.empty()) << didl;
+  for (const char *sort : {"+dc:title", "-dc:title", "+upnp:album,-dc:title"}) {
+    const std::vector<std::string> all = titles(folder, sort, 0, 0);
+    ASSERT_EQ(all.size(), 6u) << sort;
+    std::vector<std::string> paged;
+    for (int i = 0; i < static_cast<int>(all.size()); i += 4) {
+      for (const std::string &t : titles(folder, sort, i, 4)) paged.push_back(t);
+    }
+    EXPECT_EQ(paged, all) << sort;
+    std::vector<std::string> expected = all;
+    std::stable_sort(expected.begin(), expected.end(), [&](const std::string &a, const std::string &b) {
+      std::string x = a, y = b;
+      for (auto &ch : x) ch = static_cast<char>(tolower(ch));
+      for (auto &ch : y) ch = static_cast<char>(tolower(ch));
+      return sort[0] == '+' ? x < y : x > y;
+    });
+    if (std::string(sort).find(',') == std::string::npos) {
+      EXPECT_EQ(all, expected) << sort;
+    }
+  }
+  // Search hits follow the criteria too, page by page.
+  const auto searched = [&](const std::string &sort, int start, int count) {
+    std::string args = std::regex_replace(search_args("0", "upnp:class derivedfrom \"object.item.imageItem\""),
+                                          std::regex("<SortCriteria></SortCriteria>"),
+                                          "<SortCriteria>" + sort + "</SortCriteria>");
+    args = std::regex_replace(args, std::regex("<StartingIndex>0<"), "<StartingIndex>" + std::to_string(start) + "<");
+    args = std::regex_replace(args, std::regex("<RequestedCount>0<"), "<RequestedCount>" + std::to_string(count) + "<");
+    const std::string didl = unescape(soap("ContentDirectory", "Search", args).out);
+    std::vector<std::string> out;
+    std::regex title("<dc:title>([^<]*)</dc:title>");
+    for (auto it = std::sregex_iterator(didl.begin(), didl.end(), title); it != std::sregex_iterator(); ++it) {
+      out.push_back((*it)[1].str());
+    }
+    return out;
+  };
+  std::vector<std::string> up = searched("+dc:title", 0, 0), down = searched("-dc:title", 0, 0);
+  ASSERT_EQ(up.size(), 6u);
+  std::reverse(down.begin(), down.end());
+  EXPECT_EQ(up, down);
+  std::vector<std::string> pages = searched("-dc:title", 0, 4), rest = searched("-dc:title", 4, 4);
+  pages.insert(pages.end(), rest.begin(), rest.end());
+  std::reverse(pages.begin(), pages.end());
+  EXPECT_EQ(pages, up);
+  EXPECT_NE(soap("ContentDirectory", "Browse", browse_args(folder, "BrowseDirectChildren", "+upnp:rating"))
+                .out.find("<errorCode>709<"),
+            std::string::npos);
+}
+
+TEST_F(DlnaTest, ThumbnailsAreSmallJpegsKeptWithinTheCacheBudget) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  const std::string photo = item(didl, "lrg.jpg");
+  EXPECT_NE(photo.find("image/jpeg:DLNA.ORG_PN=JPEG_TN;"), std::string::npos) << photo;
+  EXPECT_EQ(item(didl, "tone.flac").find("albumArtURI"), std::string::npos);
+  for (const char *file : {"lrg.jpg", "tall.jpg", "hd.mkv", "pal.ts"}) {
+    const std::string url = first_match(item(didl, file), "<upnp:albumArtURI dlna:profileID=\"JPEG_TN\">([^<]+)<");
+    ASSERT_FALSE(url.empty()) << file << item(didl, file);
+    const std::string first = curl({url}).out;
+    const std::string size = run_program("/bin/sh", {"-c", "curl -s " + url + " | identify -format '%m %w %h' -"},
+                                         "/").out;
+    int width = 0, height = 0;
+    EXPECT_EQ(std::sscanf(size.c_str(), "JPEG %d %d", &width, &height), 2) << file << size;
+    EXPECT_TRUE(width <= 160 && height <= 160 && (width == 160 || height == 160)) << file << size;
+    EXPECT_EQ(curl({url}).out, first) << file;  // the second answer comes from the cache
+  }
+}
+
+// More thumbnails than the budget holds: the oldest go at the next one made;
+// a damaged file gets none.
+TEST(DlnaBudgetTest, TheThumbnailCacheStaysWithinItsBudget) {
+  InstallFolder install;
+  const std::string media = install.scratch().file("media");
+  make_media(media);
+  run_ok(built_program("sharectl/sharectl"), {"-S", media}, install.path());
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  {
+    std::ifstream in(install.file("config.xml"));
+    std::stringstream text;
+    text << in.rdbuf();
+    std::ofstream(install.file("config.xml"))
+        << std::regex_replace(text.str(), std::regex("maxSize=\"4096\" minSize=\"3072\""), "maxSize=\"2\" minSize=\"1\"");
+  }
+  const std::string folder = install.file("data/cache/thumbnails");
+  run_ok("/bin/mkdir", {"-p", folder}, "/");
+  for (int i = 0; i < 40; ++i) {  // earlier thumbnails, 100 KiB each
+    std::ofstream(folder + "/9" + std::to_string(1000 + i) + ".jpg") << std::string(100 * 1024, 'x');
+  }
+  run_ok("/bin/sh", {"-c", "touch -d '2020-01-01' " + folder + "/*.jpg"}, "/");
+  Mlserve server(install.path(), port);
+  const std::string didl = unescape(curl({"--data", soap_body("ContentDirectory", "Search",
+                                                              search_args("0", "upnp:class derivedfrom \"object.item\"")),
+                                          server.url("/control/ContentDirectory")}).out);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(didl, m, std::regex("audioItem.*?<upnp:albumArtURI[^>]*>([^<]+)<"))) << didl;
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", m[1].str()}).out, "200");
+  const std::string used = run_program("/usr/bin/du", {"-sk", folder}, "/").out;
+  EXPECT_LE(std::stol(used), 2048) << used;
+  EXPECT_GT(std::stol(used), 0) << used;
+  // A damaged file: no thumbnail, and the server goes on.
+  std::ofstream(media + "/clip.mp4", std::ios::trunc) << std::string(4096, 'z');
+  ASSERT_TRUE(std::regex_search(didl, m, std::regex("videoItem.*?<upnp:albumArtURI[^>]*>([^<]+)<"))) << didl;
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", m[1].str()}).out, "404");
+  EXPECT_EQ(curl({"-o", "/dev/null", "-w", "%{http_code}", server.url("/description.xml")}).out, "200");
 }

@@ -1,0 +1,115 @@
+// Thumbnails made on demand and kept under the file cache's budget.
+#include "Thumbnails.h"
+
+#include <apr_file_info.h>
+#include <apr_strings.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "CommonFileCache.h"
+#include "CommonPropNames.h"
+#include "CommonTimeout.h"
+#include "DidlUrls.h"
+#include "Media.h"
+#include "WinThumbnailExtractor.h"
+#include "log4c.h"
+
+namespace {
+
+constexpr const char *kModule = "Thumbnails";
+constexpr const char *kFolder = "cache/thumbnails/";
+constexpr const char *kJpeg = "image/jpeg";
+
+// The prefixes of the classes that have a thumbnail of their own file.
+constexpr const char *kPictureClasses[] = {"object.item.imageItem", "object.item.videoItem"};
+constexpr const char *kAudioClass = "object.item.audioItem";
+
+const char *folder = nullptr;  // set by thumbnails_start
+std::mutex extraction;
+std::atomic<int> waiting{0};
+
+bool class_is(const char *klass, const char *prefix) {
+  return klass != nullptr && std::strncmp(klass, prefix, std::strlen(prefix)) == 0;
+}
+
+// The file the thumbnail is made of: the album art of a track when it has
+// one beside it, else the item's own file (a track's cover in its tags).
+const char *source_of(apr_pool_t *pool, PropList *list) {
+  const char *art = didl_file_path(didl_album_art(pool, list));
+  const char *klass = prop_get(pool, list, PROP_UPNP_CLASS, 0);
+  if (art != nullptr && class_is(klass, kAudioClass)) return art;
+  return didl_file_path(prop_get(pool, list, PROP_RES, 0));
+}
+
+bool exists(const char *path) {
+  struct stat info {};
+  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Makes the thumbnail at path unless another request made it meanwhile.
+// False when the extractor is busy beyond THUMB_WAITERS or fails.
+bool make(apr_pool_t *pool, const char *source, const char *path, HttpResponse &response) {
+  if (waiting.fetch_add(1) >= THUMB_WAITERS) {
+    waiting.fetch_sub(1);
+    http_text(response, 503, "Thumbnails are being made; try again");
+    response.headers.emplace_back("Retry-After", "1");
+    return false;
+  }
+  bool made = true;
+  {
+    std::lock_guard<std::mutex> one(extraction);
+    if (!exists(path) && (source == nullptr || thumbnail_extract(pool, source, path, THUMB_SIZE) != APR_SUCCESS)) {
+      LOG4C(kModule, LOG4C_WARN, log4c_sprintf("No thumbnail for %s", source != nullptr ? source : "(no file)"));
+      http_text(response, 404, "This object has no thumbnail");
+      made = false;
+    }
+  }
+  waiting.fetch_sub(1);
+  if (made) cache_cleanup();
+  return made;
+}
+
+}  // namespace
+
+int thumbnails_start(apr_pool_t *pool, const char *data_dir, apr_int64_t max_size, apr_int64_t min_size) {
+  folder = apr_pstrcat(pool, data_dir, kFolder, nullptr);
+  if (apr_dir_make_recursive(folder, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not make the thumbnail folder %s", folder));
+    return APR_EGENERAL;
+  }
+  if (timeout_init(pool, nullptr, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  if (cache_init(pool, max_size, min_size) != APR_SUCCESS) {
+    timeout_stop();
+    return APR_EGENERAL;
+  }
+  cache_add_folder(folder);
+  return APR_SUCCESS;
+}
+
+void thumbnails_stop() {
+  cache_term();
+  timeout_stop();
+}
+
+bool thumbnails_has(apr_pool_t *pool, PropList *list) {
+  const char *klass = prop_get(pool, list, PROP_UPNP_CLASS, 0);
+  for (const char *prefix : kPictureClasses) {
+    if (class_is(klass, prefix)) return true;
+  }
+  return class_is(klass, kAudioClass) && didl_album_art(pool, list) != nullptr;
+}
+
+void thumbnails_serve(void *context, HttpRequest &request, HttpResponse &response) {
+  const char *oid = nullptr;
+  PropList *list = media_object(context, request, response, THUMB_PATH, &oid);
+  if (list == nullptr) return;
+  if (!thumbnails_has(request.pool, list)) return http_text(response, 404, "This object has no thumbnail");
+  const char *path = apr_pstrcat(request.pool, folder, oid, ".jpg", nullptr);
+  if (!exists(path) && !make(request.pool, source_of(request.pool, list), path, response)) return;
+  cache_lock(&path, 1);
+  media_serve_file(request, response, path, kJpeg);
+  cache_release(&path, 1);
+}

@@ -1,0 +1,35 @@
+// Thumbnails: the JPEG_TN picture of an item (a photo scaled, a frame of a
+// video, the cover of a track, beside it or in its tags), at most 160 x 160,
+// made with the thumbnail extractor on the first request and kept in the
+// installation's cache folder (data/cache/thumbnails/) under the file
+// cache's budget, which evicts the least recently used. Extraction runs one
+// at a time (the extractor is not re-entrant) and at most THUMB_WAITERS
+// requests wait for it; more get 503, so thumbnails never hold every request
+// thread and browsing goes on. A file that cannot be read gets 404 and one
+// log line. The state lives from thumbnails_start to thumbnails_stop; the
+// handler runs on request threads.
+#pragma once
+
+#include <apr_pools.h>
+
+#include "CommonProp.h"
+#include "HttpServer.h"
+#include "ServerContext.h"
+
+inline constexpr int THUMB_SIZE = 160;
+inline constexpr int THUMB_WAITERS = 4;
+inline constexpr const char *THUMB_PATH = "/thumb/";
+
+// Makes the folder (under data_dir) and starts the timer thread and the file
+// cache on it with the budget in bytes (its pass runs every minute and after
+// each thumbnail made). Returns 0, or 20014 after "Could not make the thumbnail
+// folder %s" or the file cache's own refusal.
+int thumbnails_start(apr_pool_t *pool, const char *data_dir, apr_int64_t max_size, apr_int64_t min_size);
+void thumbnails_stop();
+
+// Whether an object (its properties) has a thumbnail:
+// photos, videos, and audio with album art.
+bool thumbnails_has(apr_pool_t *pool, PropList *list);
+
+// HttpHandler for GET /thumb/<oid> (context: the ServerContext).
+void thumbnails_serve(void *context, HttpRequest &request, HttpResponse &response);
