@@ -70,7 +70,7 @@ TEST_F(Shares, AFailureShowsTheLoggedReason) {
   };
   const Case cases[] = {
       {{"-S", media_ + "/missing"}, "Could not add/update file/folder(s)", "\nReason: Could not find file/folder"},
-      {{"-A", "http://127.0.0.1:9/x.mp3"}, "Could not add/update", "\nReason: "},
+      {{"-A", "http://127.0.0.1:9/x.mp3"}, "Could not add/update", "\nReason: Failure for url http://127.0.0.1:9/x.mp3"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.args[1]);
