@@ -82,10 +82,24 @@ bool names_one_of(const char *value, const auto &names) {
   return false;
 }
 
+// An RSS item without media is reported with its own link, the item's page,
+// as its url: unless its name says media, that is a page too.
+bool is_own_page(apr_pool_t *pool, PropList *entry) {
+  const char *res = value_of(pool, entry, PROP_RES);
+  if (res == nullptr) return false;
+  const int named = media_type_by_extension(path_extension(res, 1), -1)->media_class;
+  if (named != MEDIA_UNKNOWN && named != MEDIA_TEXT) return false;
+  const int count = prop_count(entry, PROP_DC_RELATION);
+  for (int i = 0; i < count; ++i) {
+    if (str_compare(prop_get(pool, entry, PROP_DC_RELATION, i), res) == 0) return true;
+  }
+  return false;
+}
+
 bool is_web_page(apr_pool_t *pool, PropList *entry) {
   const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
   if (mime != nullptr) return names_one_of(msms_mime_base(pool, mime), kPageTypes);
-  return names_one_of(value_of(pool, entry, PROP_RES_REL), kPageRelations);
+  return names_one_of(value_of(pool, entry, PROP_RES_REL), kPageRelations) || is_own_page(pool, entry);
 }
 
 // An entry's url with the white space around it cut; a relative one of a

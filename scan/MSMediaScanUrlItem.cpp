@@ -62,6 +62,23 @@ const char *validators_of(apr_pool_t *pool, const char *headers, std::size_t len
                      etag ? apr_psprintf(pool, "ETag: %s\r\n", etag) : "", nullptr);
 }
 
+// Where the redirections of a request for url led: headers holds every
+// response's lines in turn, each Location resolved against the url before
+// it. A type known from the url's extension was taken without asking, so
+// this is how a feed learns the url its relative links hang off.
+const char *redirected(apr_pool_t *pool, const char *url, const char *headers, std::size_t length) {
+  for (std::size_t at = 0; at < length;) {
+    const char *line = headers + at;
+    const char *end = static_cast<const char *>(std::memchr(line, '\n', length - at));
+    const std::size_t size = end != nullptr ? static_cast<std::size_t>(end - line) + 1 : length - at;
+    if (strncasecmp(line, "Location:", 9) == 0) {
+      if (const char *next = http_location(pool, url, line, size)) url = next;
+    }
+    at += size;
+  }
+  return url;
+}
+
 int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   ScanContext *scan = u->scan;
   *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1};
@@ -87,6 +104,7 @@ int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   // A type known from the url's extension alone says nothing of the
   // server: a server that does not answer fails the inspection.
   if (status != APR_SUCCESS || headers == nullptr) return status == COMMON_CANCELLED ? status : APR_EGENERAL;
+  out->url = redirected(pool, out->url, headers, length);
   out->validators = validators_of(pool, headers, length);
   out->size = http_content_size(headers, length);
   return APR_SUCCESS;

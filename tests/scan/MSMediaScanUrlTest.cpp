@@ -212,7 +212,8 @@ TEST_F(UrlSources, AUrlAnsweringWithAFeedIsAFeedAndItsTitlesSurvive) {
 }
 
 // Links as podcast clients read them: white space around them cut, relative
-// ones resolved against the feed's url after its redirection, web pages kept
+// ones resolved against the feed's url after its redirection (also when the
+// feed's extension made asking its type needless), web pages kept
 // as the relations of the item and never made items of their own.
 TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
   std::filesystem::create_directories(media_ + "/feeds");
@@ -221,7 +222,9 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
             "<item><title>Beside</title><enclosure url=\"a3.mp3\" type=\"audio/mpeg\"/></item>",
             "<item><title>Up</title><enclosure url=\" ../a1.mp3\" type=\"audio/mpeg\"/></item>",
             "<item><title>Rooted</title><enclosure url=\"/files/a2.mp3\" type=\"audio/mpeg\"/></item>",
-            "<item><title>Page</title><enclosure url=\"p.html\" type=\"text/html\"/></item>"});
+            "<item><title>Page</title><enclosure url=\"p.html\" type=\"text/html\"/></item>",
+            "<item><title>Watch page</title><link>" + url("watch?v=1") + "</link></item>",
+            "<item><title>Linked</title><link>" + url("a4.mp3") + "</link></item>"});
   const std::string atom =
       "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Cast</title>"
       "<entry><title>Paged</title><link rel=\"alternate\" href=\" e1.html\"/>"
@@ -236,7 +239,7 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
     std::vector<std::string> relations;
   };
   const Case cases[] = {
-      {"cast.rss", rss, {url("a1.mp3"), url("a1.mp3"), url("a2.mp3"), url("feeds/a3.mp3")}, {}},
+      {"cast.rss", rss, {url("a1.mp3"), url("a1.mp3"), url("a2.mp3"), url("a4.mp3"), url("feeds/a3.mp3")}, {url("a4.mp3")}},
       {"cast.atom", atom, {url("feeds/e1.mp3")}, {url("feeds/e1.html")}},
   };
   for (const Case &c : cases) {
@@ -244,7 +247,7 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
     write_file(media_ + "/feeds/" + c.name, c.text);
     int status = -1;
     const std::string source =
-        share_url(server_->url(std::string("/redirect?to=/files/feeds/") + c.name), "audfeed", &status);
+        share_url(server_->url(std::string("/redirect/") + c.name + "?to=/files/feeds/" + c.name), "audfeed", &status);
     ASSERT_EQ(status, 0);
     EXPECT_EQ(values_of(source, "object.item", "res"), c.res);
     EXPECT_EQ(values_of(source, "object.item", "dc:relation"), c.relations);
