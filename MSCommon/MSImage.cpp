@@ -55,8 +55,15 @@ struct MagickRecords {
   }
 };
 
+// The time a photo was taken comes before the time it was last edited.
+constexpr const char *kExifDates[] = {"exif:DateTimeOriginal", "exif:DateTime"};
+
 void read_exif_date(const MagickLibrary &magick, const Image *image, ExifTime *exif) {
-  const char *date = magick.get_image_property(image, "exif:DateTime");
+  const char *date = nullptr;
+  for (const char *property : kExifDates) {
+    date = magick.get_image_property(image, property);
+    if (date != nullptr && date[0] != '\0') break;
+  }
   if (!date || date[0] == '\0') return;
   if (exif_date_parse(date, &exif->time, &exif->exploded) != 0) {
     LOG4C(kModule, LOG4C_WARN, "wrong exif format");

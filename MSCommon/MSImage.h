@@ -34,8 +34,8 @@ inline constexpr std::int64_t IMAGE_FILE_MAX_SIZE = 100000000;
 int image_file_load(const char *path, apr_pool_t *pool, std::size_t *length, char **buffer);
 
 // Clears the outputs, then pings the image at path (or "file://" URL) for its
-// size and EXIF "DateTime" (taken as UTC; WARN "wrong exif format" when it
-// does not parse). A file holding several images reports the first and logs
+// size and EXIF date: "DateTimeOriginal", else "DateTime" (taken as UTC;
+// WARN "wrong exif format" when it does not parse). A file holding several images reports the first and logs
 // WARN "Image sequence encounterd, ignoring all except first...". Returns 0,
 // or 20014 after ERROR "Could not read image %s".
 int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif);

@@ -5,6 +5,7 @@
 #include <apr_strings.h>
 
 #include <cstring>
+#include <strings.h>
 
 #include "CommonFiles.h"
 #include "CommonHttp.h"
@@ -33,6 +34,7 @@ struct PlaylistRun {
   const char *feed_title;  // the title the feed gives itself, null when none
   const char *container;
   const char *base;  // folder of a local playlist, null for a web one
+  const char *url;   // the playlist's own url, after redirections
   int taken;         // entries taken from sub-items of the current item
 };
 
@@ -67,6 +69,48 @@ const char *local_entry(apr_pool_t *pool, const PlaylistRun &run, const char *en
   return path;
 }
 
+// Entries that name a web page about an item rather than its media: by
+// type, or by relation when they give no type.
+constexpr const char *kPageTypes[] = {"text/html", "application/xhtml+xml"};
+constexpr const char *kPageRelations[] = {"alternate", "self", "related"};
+
+bool names_one_of(const char *value, const auto &names) {
+  if (value == nullptr) return false;
+  for (const char *name : names) {
+    if (strcasecmp(value, name) == 0) return true;
+  }
+  return false;
+}
+
+// An RSS item without media is reported with its own link, the item's page,
+// as its url: unless its name says media, that is a page too.
+bool is_own_page(apr_pool_t *pool, PropList *entry) {
+  const char *res = value_of(pool, entry, PROP_RES);
+  if (res == nullptr) return false;
+  const int named = media_type_by_extension(path_extension(res, 1), -1)->media_class;
+  if (named != MEDIA_UNKNOWN && named != MEDIA_TEXT) return false;
+  const int count = prop_count(entry, PROP_DC_RELATION);
+  for (int i = 0; i < count; ++i) {
+    if (str_compare(prop_get(pool, entry, PROP_DC_RELATION, i), res) == 0) return true;
+  }
+  return false;
+}
+
+bool is_web_page(apr_pool_t *pool, PropList *entry) {
+  const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
+  if (mime != nullptr) return names_one_of(msms_mime_base(pool, mime), kPageTypes);
+  return names_one_of(value_of(pool, entry, PROP_RES_REL), kPageRelations) || is_own_page(pool, entry);
+}
+
+// An entry's url with the white space around it cut; a relative one of a
+// web playlist resolved against the playlist's own url. Null when empty.
+const char *entry_url(apr_pool_t *pool, const PlaylistRun &run, const char *res) {
+  const char *url = str_trim(apr_pstrdup(pool, res));
+  if (url[0] == '\0') return nullptr;
+  if (run.base != nullptr || url_after_scheme(url) != nullptr) return url;
+  return metafile_resolve_link(pool, run.url, url);
+}
+
 int entry_class(const MediaTypeEntry *type, int expected) {
   const int media_class = type->media_class;
   if (media_class == MEDIA_VIDEO || media_class == MEDIA_AUDIO || media_class == MEDIA_IMAGE) return media_class;
@@ -74,8 +118,19 @@ int entry_class(const MediaTypeEntry *type, int expected) {
   return MEDIA_VIDEO;
 }
 
-int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *res, const char *title,
-             const MediaTypeEntry *type) {
+// The web pages of an entry and of the item holding it, as relations.
+void add_relations(apr_pool_t *pool, const PlaylistRun &run, PropList *list, PropList *entry, PropList *fallback) {
+  for (PropList *from : {entry, fallback}) {
+    const int count = from != nullptr ? prop_count(from, PROP_DC_RELATION) : 0;
+    for (int i = 0; i < count; ++i) {
+      const char *value = prop_get(pool, from, PROP_DC_RELATION, i);
+      if (const char *url = value != nullptr ? entry_url(pool, run, value) : nullptr) prop_add(pool, list, PROP_DC_RELATION, url);
+    }
+  }
+}
+
+int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *res,
+             const char *title, const MediaTypeEntry *type) {
   UrlScan *u = run.u;
   const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
   mime = mime != nullptr ? msms_mime_base(pool, mime) : type->mime_type;
@@ -88,6 +143,7 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *re
   for (int slot : kCopied) {
     if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
   }
+  add_relations(pool, run, list, entry, fallback);
   const char *oid = nullptr;
   if (msms_url_store_item(pool, u, run.container, nullptr, list, media_class, title, run.base == nullptr, &oid) !=
       APR_SUCCESS) {
@@ -98,11 +154,11 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *re
 
 // A local file the source already holds is listed as it is; any other gets
 // an item of its own.
-int add_local_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const char *url, const char *title,
-                   const MediaTypeEntry *type) {
+int add_local_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *url,
+                   const char *title, const MediaTypeEntry *type) {
   FileLookup lookup{};
   if (msms_find_file_object(pool, run.u->scan, url, &lookup) != APR_SUCCESS || lookup.oid == nullptr) {
-    return add_item(pool, run, entry, url, title, type);
+    return add_item(pool, run, entry, fallback, url, title, type);
   }
   const int status = msdb_add_edge(pool, run.u->scan->db, run.container, lookup.oid, 1, nullptr, nullptr);
   if (status != APR_SUCCESS && status != APR_EEXIST) {
@@ -114,7 +170,8 @@ int add_local_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, const ch
 // One entry (fallback: the item holding a sub-item entry), in its own pool.
 int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
   Pool pool(run.u->scan->pool, MSMS_MODULE);
-  const char *res = value_of(pool, entry, PROP_RES);
+  const char *given = value_of(pool, entry, PROP_RES);
+  const char *res = given != nullptr ? entry_url(pool, run, given) : nullptr;
   if (res == nullptr) return APR_SUCCESS;
   const int number = ++run.u->entry_number;
   const bool local = run.base != nullptr && !url_is_remote(res);
@@ -131,7 +188,8 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
   const MediaTypeEntry *type = media_type_by_extension(path_extension(path, local ? 0 : 1), -1);
   if (type->media_class != MEDIA_METAFILE) {
     const char *item_url = local ? apr_pstrcat(pool, "file://", path, nullptr) : res;
-    return local ? add_local_item(pool, run, entry, item_url, title, type) : add_item(pool, run, entry, item_url, title, type);
+    return local ? add_local_item(pool, run, entry, fallback, item_url, title, type)
+                 : add_item(pool, run, entry, fallback, item_url, title, type);
   }
   const char *oid = nullptr;
   const int status = msms_process_playlist(pool, run.u, type, path, title, run.container, nullptr, &oid);
@@ -143,6 +201,13 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
 int on_entry(const MetaFileLevels *levels, MetaFileParser *, void *context) {
   PlaylistRun &run = *static_cast<PlaylistRun *>(context);
   if (msms_url_cancel(run.u->scan)) return COMMON_CANCELLED;
+  if (levels->list[3] != nullptr && is_web_page(levels->pool[3], levels->list[3])) {
+    // Kept for the item's media entries that follow, not made an item.
+    if (const char *page = value_of(levels->pool[3], levels->list[3], PROP_RES)) {
+      prop_add(levels->pool[2], levels->list[2], PROP_DC_RELATION, apr_pstrdup(levels->pool[2], page));
+    }
+    return APR_SUCCESS;
+  }
   if (levels->list[3] != nullptr) {
     run.taken++;
     return take_entry(run, levels->list[3], levels->list[2]);
@@ -215,7 +280,7 @@ int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *ty
   }
   if (make_container(pool, u, path_or_url, title, parent, signature, internet, oid) != APR_SUCCESS) return APR_EGENERAL;
   apr_hash_set(u->active, key, APR_HASH_KEY_STRING, key);
-  PlaylistRun run{pool, u, nullptr, *oid, internet ? nullptr : path_dirname(pool, path), 0};
+  PlaylistRun run{pool, u, nullptr, *oid, internet ? nullptr : path_dirname(pool, path), path_or_url, 0};
   const int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
   apr_hash_set(u->active, key, APR_HASH_KEY_STRING, nullptr);
   // A file that turned out to be no playlist leaves no container behind.

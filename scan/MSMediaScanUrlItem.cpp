@@ -9,6 +9,7 @@
 
 #include "CommonDownload.h"
 #include "CommonHttp.h"
+#include "CommonMetaFile.h"
 #include "CommonHTTPFile.h"
 #include "CommonMultimedia.h"
 #include "CommonNumbers.h"
@@ -61,13 +62,30 @@ const char *validators_of(apr_pool_t *pool, const char *headers, std::size_t len
                      etag ? apr_psprintf(pool, "ETag: %s\r\n", etag) : "", nullptr);
 }
 
-int inspect(apr_pool_t *pool, UrlScan *u, Inspected *out) {
+// Where the redirections of a request for url led: headers holds every
+// response's lines in turn, each Location resolved against the url before
+// it. A type known from the url's extension was taken without asking, so
+// this is how a feed learns the url its relative links hang off.
+const char *redirected(apr_pool_t *pool, const char *url, const char *headers, std::size_t length) {
+  for (std::size_t at = 0; at < length;) {
+    const char *line = headers + at;
+    const char *end = static_cast<const char *>(std::memchr(line, '\n', length - at));
+    const std::size_t size = end != nullptr ? static_cast<std::size_t>(end - line) + 1 : length - at;
+    if (strncasecmp(line, "Location:", 9) == 0) {
+      if (const char *next = http_location(pool, url, line, size)) url = next;
+    }
+    at += size;
+  }
+  return url;
+}
+
+int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   ScanContext *scan = u->scan;
-  *out = Inspected{nullptr, nullptr, u->url, url_is_http(u->url) != 0, "", -1};
-  if (!scheme_spoken(u->url)) return APR_EGENERAL;
+  *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1};
+  if (!scheme_spoken(url)) return APR_EGENERAL;
   const int probe_class = u->expected_class == MEDIA_IMAGE ? 0 : u->expected_class;
   const char *final_url = nullptr;
-  const char *mime = url_mime_type(pool, u->url, probe_class, &final_url, msms_url_cancel, scan);
+  const char *mime = url_mime_type(pool, url, probe_class, &final_url, msms_url_cancel, scan);
   if (msms_url_cancel(scan)) return COMMON_CANCELLED;
   if (mime == nullptr) return APR_EGENERAL;
   if (final_url != nullptr) out->url = final_url;
@@ -86,9 +104,33 @@ int inspect(apr_pool_t *pool, UrlScan *u, Inspected *out) {
   // A type known from the url's extension alone says nothing of the
   // server: a server that does not answer fails the inspection.
   if (status != APR_SUCCESS || headers == nullptr) return status == COMMON_CANCELLED ? status : APR_EGENERAL;
+  out->url = redirected(pool, out->url, headers, length);
   out->validators = validators_of(pool, headers, length);
   out->size = http_content_size(headers, length);
   return APR_SUCCESS;
+}
+
+// A metafile the playlist reader does not read (an ASX, RAM or "[Reference]"
+// file) names one stream: the item is that stream's, inspected in turn,
+// while a refresh still asks the server about the metafile. Returns 0, 4,
+// or 20014 after ERROR "No media URL found in %s".
+int follow_reference(apr_pool_t *pool, UrlScan *u, Inspected *inspected) {
+  const char *validators = inspected->validators;
+  const char *media = metafile_media_url(pool, inspected->url, inspected->mime, msms_url_cancel, u->scan);
+  if (msms_url_cancel(u->scan)) return COMMON_CANCELLED;
+  const char *metafile = inspected->url;
+  const int status = media != nullptr && std::strcmp(media, metafile) != 0 ? inspect(pool, u, media, inspected)
+                                                                           : APR_EGENERAL;
+  if (status == COMMON_CANCELLED) return status;
+  if (status != APR_SUCCESS || inspected->type->media_class == MEDIA_METAFILE) {
+    return log4c_fail(MSMS_MODULE, log4c_sprintf("No media URL found in %s", metafile));
+  }
+  inspected->validators = validators;
+  return APR_SUCCESS;
+}
+
+bool is_unread_metafile(const MediaTypeEntry *type) {
+  return type->media_class == MEDIA_METAFILE && !metafile_is_parsable(type, 0);
 }
 
 // The kind rule: the format's own, the expected one for audio-or-video, else undecided.
@@ -362,7 +404,11 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
     }
   }
   Inspected inspected;
-  if (const int status = inspect(pool, u, &inspected); status != APR_SUCCESS) return report_uninspected(u->url, status);
+  if (const int status = inspect(pool, u, u->url, &inspected); status != APR_SUCCESS) return report_uninspected(u->url, status);
+  const bool reference = is_unread_metafile(inspected.type);
+  if (const int status = reference ? follow_reference(pool, u, &inspected) : APR_SUCCESS; status != APR_SUCCESS) {
+    return status;
+  }
   if (u->validate_only) return APR_SUCCESS;
   const char *title = item_title(pool, u, nullptr);
   const char *oid = nullptr;
@@ -374,8 +420,9 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   }
   if (status != APR_SUCCESS) return status;
   // The objects of a url are found by the url the source names, also when
-  // the server redirected it elsewhere.
-  if (std::strcmp(inspected.url, u->url) != 0 &&
+  // the server redirected it elsewhere; the item of a metafile keeps the
+  // stream it names, which players can play.
+  if (!reference && std::strcmp(inspected.url, u->url) != 0 &&
       msdb_set_slot(pool, scan->db, oid, PROP_RES, u->url) != APR_SUCCESS) {
     return APR_EGENERAL;
   }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "FailureReason.h"
 #include "MLVersion.h"
 #include "Messages.h"
 #include "Shares.h"
@@ -85,8 +86,11 @@ void forget_share_settings(RunState &run) {
   run.source_type = nullptr;
 }
 
+// A failed action: its fixed text is printed, the logged reason follows.
 void record(RunState &run, int status) {
-  if (status != 0) run.failed = true;
+  if (status == 0) return;
+  run.failed = true;
+  failure_reason_print();
 }
 
 void on_url_option(RunState &run, const UrlOption &option, const char *url) {
@@ -101,12 +105,13 @@ void on_path_option(RunState &run, const PathOption &option, const char *argumen
     record(run, share_url(run, argument, run.source_type));
   else if (share_path(run, argument, option.audio, option.video, option.photo) != 0) {
     std::fputs(MSG_PATH_FAILED, stdout);
-    run.failed = true;
+    record(run, APR_EGENERAL);
   }
   forget_share_settings(run);
 }
 
 void dispatch(RunState &run, int letter, const char *argument) {
+  failure_reason_reset();
   for (const UrlOption &option : kUrlOptions)
     if (option.letter == letter) return on_url_option(run, option, argument);
   for (const PathOption &option : kPathOptions)
@@ -143,6 +148,7 @@ bool share_plain_arguments(RunState &run) {
   for (int i = os->ind; i < os->argc; ++i) {
     if (share_path(run, os->argv[i], 1, 1, 1) != 0) {
       std::fputs(MSG_PLAIN_PATH_FAILED, stdout);
+      failure_reason_print();
       return false;
     }
   }
@@ -172,6 +178,7 @@ void after_options(RunState &run) {
 }  // namespace
 
 void options_run(RunState &run) {
+  failure_reason_watch();
   for (;;) {
     int letter = 0;
     const char *argument = nullptr;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommonPath.h"
 #include "MSMediaScan.h"
 #include "Messages.h"
 #include "log4c.h"
@@ -17,6 +18,14 @@ namespace {
 constexpr const char *kModule = "Main";
 
 const char *or_default(const char *text, const char *fallback) { return text ? text : fallback; }
+
+// A relative path names a file or folder under the current folder, as in
+// any shell command; absolute paths and URLs are kept as given.
+const char *from_current_folder(apr_pool_t *pool, const char *path) {
+  if (path == nullptr || path[0] == '\0' || path_is_absolute(path)) return path;
+  const char *joined = path_join(pool, nullptr, nullptr, path);
+  return joined != nullptr ? path_canonical(pool, joined) : path;
+}
 
 // Records the URL (a new source, or the one of that url rewritten); then,
 // when asked, fetches and indexes it.
@@ -55,8 +64,9 @@ int share_url(RunState &run, const char *url, const char *type) {
   return 0;
 }
 
-int share_path(RunState &run, const char *path, int audio, int video, int photo) {
+int share_path(RunState &run, const char *given, int audio, int video, int photo) {
   Pool pool(run.root, kModule);
+  const char *path = from_current_folder(pool, given);
   MediaSource request{};
   request.name = or_default(run.title, path);
   request.url = path;
@@ -78,8 +88,13 @@ int share_path(RunState &run, const char *path, int audio, int video, int photo)
   return 0;
 }
 
-int unshare(RunState &run, const char *url) {
+int unshare(RunState &run, const char *given) {
   Pool pool(run.root, kModule);
+  // A source is named by its path, url or title: a relative path is tried
+  // as a shared path first.
+  const char *url = given;
+  MediaSource found{};
+  if (const char *path = from_current_folder(pool, given); msms_find_media_source(pool, path, &found) != nullptr) url = path;
   std::fputs(MSG_PLEASE_WAIT, stdout);
   const char *user_message = nullptr;
   if (msms_remove_media_source(pool, url, 1, &user_message, nullptr, nullptr) == 0) {

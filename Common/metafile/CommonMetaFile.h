@@ -95,6 +95,11 @@ char *metafile_media_url(apr_pool_t *pool, const char *url, const char *mime_typ
 int site_crawl(const char *site_url, const char *start_url, int depth, int expected_class, MetaItemCallback callback,
                void *context, CancelCheck cancel, void *cancel_context);
 
+// link resolved against page_url (a web page or feed) as a browser does:
+// "/x" from the host's root, "x" beside the page, "." and ".." steps taken
+// out; an absolute link is its own answer. A pool copy, null when none.
+char *metafile_resolve_link(apr_pool_t *pool, const char *page_url, const char *link);
+
 // Digs one media URL out of the first 50 lines of a text metafile (ASX in
 // text form, "[Reference]" files, RAM files). Returns a pool copy, or null
 // when there is none or the text is an HTML or SMIL page.

@@ -13,6 +13,7 @@
 
 #include "CommonDownload.h"
 #include "CommonEscape.h"
+#include "CommonMetaFile.h"
 #include "CommonMetaFileCrawl.h"
 #include "CommonPath.h"
 #include "CommonText.h"
@@ -69,16 +70,15 @@ std::string_view host_of(const char *url) {
   return host.substr(0, colon);
 }
 
-// The link resolved against the page, with "." and ".." steps taken out.
-char *resolve_link(apr_pool_t *pool, const char *page_url, const char *link) {
+}  // namespace
+
+char *metafile_resolve_link(apr_pool_t *pool, const char *page_url, const char *link) {
   const char *header = apr_pstrcat(pool, "Location: ", link, "\r\n", nullptr);
   char *url = http_location(pool, page_url, header, std::strlen(header));
   if (url == nullptr) return nullptr;
   if (std::strstr(url, "/./") != nullptr || std::strstr(url, "/../") != nullptr) url = path_canonical(pool, url);
   return url;
 }
-
-}  // namespace
 
 const CrawlDomain *crawl_domain_of(const char *url) {
   std::string_view host = host_of(url);
@@ -174,7 +174,7 @@ int crawl_page_links(apr_pool_t *pool, const char *page_url, const char *page, s
       if (!quoted || token.size() < 2) continue;
     }
     const char *text = xml_unescape(pool, apr_pstrndup(pool, token.data(), token.size()));
-    const char *link = absolute ? text : resolve_link(pool, page_url, text);
+    const char *link = absolute ? text : metafile_resolve_link(pool, page_url, text);
     if (link == nullptr) continue;
     int status = visit(link, context);
     if (status != 0) return status;

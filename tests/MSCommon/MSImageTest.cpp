@@ -20,19 +20,35 @@ void put32(std::string &s, std::uint32_t v) {
   put16(s, static_cast<int>(v & 0xffff));
 }
 
-// A JPEG with an APP1 EXIF segment holding IFD0 with only DateTime (0x0132).
-std::string with_exif_date(const std::string &jpeg, const std::string &date) {
-  std::string value = date + '\0';
+// A JPEG with an APP1 EXIF segment: DateTime (0x0132) in IFD0 and
+// DateTimeOriginal (0x9003) in the Exif IFD it points to, each left out when
+// empty.
+std::string with_exif_date(const std::string &jpeg, const std::string &date, const std::string &original = "") {
+  const std::string value = date + '\0';
+  const std::string original_value = original + '\0';
+  const int entries = (date.empty() ? 0 : 1) + (original.empty() ? 0 : 1);
+  const auto exif_ifd = static_cast<std::uint32_t>(8 + 2 + 12 * entries + 4);
+  const std::uint32_t values = exif_ifd + (original.empty() ? 0 : 18);
   std::string tiff = "MM";
   put16(tiff, 42);
-  put32(tiff, 8);       // IFD0 offset
-  put16(tiff, 1);       // one entry
-  put16(tiff, 0x0132);  // DateTime
-  put16(tiff, 2);       // ASCII
-  put32(tiff, static_cast<std::uint32_t>(value.size()));
-  put32(tiff, 26);  // value offset: after the IFD
-  put32(tiff, 0);   // no next IFD
-  tiff += value;
+  put32(tiff, 8);  // IFD0 offset
+  auto entry = [&tiff](int tag, int type, std::size_t count, std::uint32_t at) {
+    put16(tiff, tag);
+    put16(tiff, type);
+    put32(tiff, static_cast<std::uint32_t>(count));
+    put32(tiff, at);
+  };
+  put16(tiff, entries);
+  if (!date.empty()) entry(0x0132, 2, value.size(), values);  // ASCII
+  if (!original.empty()) entry(0x8769, 4, 1, exif_ifd);       // LONG
+  put32(tiff, 0);  // no next IFD
+  if (!original.empty()) {
+    put16(tiff, 1);
+    entry(0x9003, 2, original_value.size(), values + static_cast<std::uint32_t>(date.empty() ? 0 : value.size()));
+    put32(tiff, 0);
+  }
+  if (!date.empty()) tiff += value;
+  if (!original.empty()) tiff += original_value;
   std::string app1 = std::string("Exif\0\0", 6) + tiff;
   std::string segment = "\xFF\xE1";
   put16(segment, static_cast<int>(app1.size() + 2));
@@ -80,6 +96,27 @@ TEST_F(ImageInfo, ExifDateTimeIsTakenAsUtc) {
   EXPECT_EQ(exif_.exploded.tm_year, 109);
   EXPECT_EQ(exif_.exploded.tm_mon, 6);
   EXPECT_EQ(exif_.exploded.tm_hour, 10);
+}
+
+// A photo taken in one year and edited in another belongs to the year it was taken.
+TEST_F(ImageInfo, TheTimeTakenComesBeforeTheTimeEdited) {
+  struct Case {
+    const char *edited;
+    const char *taken;
+    apr_time_t expected;
+  };
+  const Case cases[] = {
+      {"2026:03:01 08:00:00", "2024:05:06 07:08:09", apr_time_from_sec(1714979289)},
+      {"", "2024:05:06 07:08:09", apr_time_from_sec(1714979289)},
+      {"2026:03:01 08:00:00", "", apr_time_from_sec(1772352000)},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.edited) + "/" + c.taken);
+    const std::string path = folder_->file("taken.jpg");
+    write_file(path, with_exif_date(read_file(jpeg_), c.edited, c.taken));
+    ASSERT_EQ(read(path), 0);
+    EXPECT_EQ(exif_.time, c.expected);
+  }
 }
 
 TEST_F(ImageInfo, DateOnlyExifIsAWrongFormat) {

@@ -83,14 +83,18 @@ class UrlSources : public ShareTest {
     return request.oid != nullptr ? request.oid : "";
   }
 
-  std::vector<std::string> titles_of(const std::string &source, const char *item_class) {
-    std::vector<std::string> titles = column(
+  // The values of property name on the objects of source of item_class, sorted.
+  std::vector<std::string> values_of(const std::string &source, const char *item_class, const char *name) {
+    std::vector<std::string> values = column(
         "select t.value from objms join prop pc on pc.objectOid=objms.objectOid join propName nc on nc.oid=pc.nameOid "
         "join propValue vc on vc.oid=pc.valueOid join prop pt on pt.objectOid=objms.objectOid join propName nt on "
         "nt.oid=pt.nameOid join propValue t on t.oid=pt.valueOid where objms.sourceOid=" + source +
-        " and nc.name='upnp:class' and vc.value like '" + item_class + "%' and nt.name='dc:title'");
-    std::sort(titles.begin(), titles.end());
-    return titles;
+        " and nc.name='upnp:class' and vc.value like '" + item_class + "%' and nt.name='" + name + "'");
+    std::sort(values.begin(), values.end());
+    return values;
+  }
+  std::vector<std::string> titles_of(const std::string &source, const char *item_class) {
+    return values_of(source, item_class, "dc:title");
   }
 
   long requests() {
@@ -110,6 +114,8 @@ class UrlSources : public ShareTest {
   std::string entry(const std::string &title, const std::string &file) {
     return "<item><title>" + title + "</title><enclosure url=\"" + url(file) + "\" length=\"100\" type=\"audio/mpeg\"/></item>";
   }
+
+  std::vector<std::string> dump(const std::string &source);
 
   std::unique_ptr<LocalHttpServer> server_;
   std::filesystem::path previous_;
@@ -205,6 +211,84 @@ TEST_F(UrlSources, AUrlAnsweringWithAFeedIsAFeedAndItsTitlesSurvive) {
   EXPECT_EQ(mlcheck(), "");
 }
 
+// Links as podcast clients read them: white space around them cut, relative
+// ones resolved against the feed's url after its redirection (also when the
+// feed's extension made asking its type needless), web pages kept
+// as the relations of the item and never made items of their own.
+TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
+  std::filesystem::create_directories(media_ + "/feeds");
+  const std::string rss =
+      feed({"<item><title>Spaced</title><enclosure url=\" \n" + url("a1.mp3") + "\t \" type=\"audio/mpeg\"/></item>",
+            "<item><title>Beside</title><enclosure url=\"a3.mp3\" type=\"audio/mpeg\"/></item>",
+            "<item><title>Up</title><enclosure url=\" ../a1.mp3\" type=\"audio/mpeg\"/></item>",
+            "<item><title>Rooted</title><enclosure url=\"/files/a2.mp3\" type=\"audio/mpeg\"/></item>",
+            "<item><title>Page</title><enclosure url=\"p.html\" type=\"text/html\"/></item>",
+            "<item><title>Watch page</title><link>" + url("watch?v=1") + "</link></item>",
+            "<item><title>Linked</title><link>" + url("a4.mp3") + "</link></item>"});
+  const std::string atom =
+      "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Cast</title>"
+      "<entry><title>Paged</title><link rel=\"alternate\" href=\" e1.html\"/>"
+      "<link rel=\"enclosure\" type=\"audio/mpeg\" href=\"e1.mp3 \"/></entry>"
+      "<entry><title>Html</title><link rel=\"alternate\" type=\"text/html\" href=\"e2.html\"/></entry>"
+      "<entry><title>Xhtml</title><link type=\"application/xhtml+xml\" href=\"e3\"/></entry>"
+      "<entry><title>Related</title><link rel=\"related\" href=\"e4\"/></entry></feed>";
+  struct Case {
+    const char *name;
+    std::string text;
+    std::vector<std::string> res;
+    std::vector<std::string> relations;
+  };
+  const Case cases[] = {
+      {"cast.rss", rss, {url("a1.mp3"), url("a1.mp3"), url("a2.mp3"), url("a4.mp3"), url("feeds/a3.mp3")}, {url("a4.mp3")}},
+      {"cast.atom", atom, {url("feeds/e1.mp3")}, {url("feeds/e1.html")}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(media_ + "/feeds/" + c.name, c.text);
+    int status = -1;
+    const std::string source =
+        share_url(server_->url(std::string("/redirect/") + c.name + "?to=/files/feeds/" + c.name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(values_of(source, "object.item", "res"), c.res);
+    EXPECT_EQ(values_of(source, "object.item", "dc:relation"), c.relations);
+  }
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// ASX, RAM and "[Reference]" files name one stream: the item is that
+// stream's (an ASX entry is a Windows Media stream, reached over mms); one
+// that names none fails the share.
+TEST_F(UrlSources, AMetafileUrlBecomesAnItemOfTheStreamItNames) {
+  mp3("a1.mp3", "One");
+  const std::string media = url("a1.mp3");
+  struct Case {
+    const char *name;
+    std::string text;
+    std::string stream;  // "" when the share fails
+  };
+  const Case cases[] = {
+      {"radio.asx", "<asx version=\"3.0\"><entry><ref href=\"" + media + "\"/></entry></asx>",
+       "mms://" + media.substr(7)},
+      {"radio.ram", media + "\n", media},
+      {"reference.asx", "[Reference]\r\nRef1=" + media + "\r\n", media},
+      {"nothing.asx", "no stream here\n", ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(media_ + "/" + c.name, c.text);
+    int status = -1;
+    const std::string source = share_url(url(c.name), "audfeed", &status);
+    EXPECT_EQ(status == 0, !c.stream.empty());
+    if (c.stream.empty()) continue;
+    EXPECT_EQ(values_of(source, "object.item", "res"), std::vector<std::string>{c.stream});
+    int added = 0, removed = 0;
+    ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+    EXPECT_EQ(values_of(source, "object.item", "res"), std::vector<std::string>{c.stream}) << "one after a refresh";
+  }
+  EXPECT_TRUE(log_.contains("No media URL found in " + url("nothing.asx")));
+  EXPECT_EQ(mlcheck(), "");
+}
+
 TEST_F(UrlSources, ARefreshFollowsAFeedThatGainedAndLostEntries) {
   for (const char *name : {"a1.mp3", "a2.mp3", "a3.mp3"}) mp3(name, name);
   write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two", "a2.mp3")}));
@@ -216,6 +300,38 @@ TEST_F(UrlSources, ARefreshFollowsAFeedThatGainedAndLostEntries) {
   int added = 0, removed = 0;
   ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
   EXPECT_EQ(titles_of(source, "object.item"), (std::vector<std::string>{"Three", "Two"}));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Every property of the objects of source, "class|title|name=value" sorted:
+// the feed as a client sees it, ids aside.
+std::vector<std::string> UrlSources::dump(const std::string &source) {
+  std::vector<std::string> rows = column(
+      "select vc.value||'|'||t.value||'|'||n.name||'='||v.value from objms join prop pc on "
+      "pc.objectOid=objms.objectOid join propName nc on nc.oid=pc.nameOid and nc.name='upnp:class' join propValue vc "
+      "on vc.oid=pc.valueOid join prop pt on pt.objectOid=objms.objectOid join propName nt on nt.oid=pt.nameOid and "
+      "nt.name='dc:title' join propValue t on t.oid=pt.valueOid join prop p on p.objectOid=objms.objectOid join "
+      "propName n on n.oid=p.nameOid join propValue v on v.oid=p.valueOid where objms.sourceOid=" + source);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+TEST_F(UrlSources, ARefreshedFeedEqualsTheSameFeedSharedAnew) {
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two", "a2.mp3")}));
+  int status = -1;
+  const std::string first = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two again", "a2.mp3")}));
+  touch(media_ + "/cast.rss", 10);
+  int added = 0, removed = 0;
+  ASSERT_EQ(msms_refresh_media_source(first.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+  const std::vector<std::string> refreshed = dump(first);
+  ASSERT_EQ(msms_remove_media_source(pool_, url("cast.rss").c_str(), 1, nullptr, nullptr, nullptr), 0);
+  const std::string again = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(refreshed, dump(again));
+  EXPECT_NE(std::find(refreshed.begin(), refreshed.end(),
+                      "object.item.audioItem.audioBroadcast|Two again|res@size=100"), refreshed.end());
   EXPECT_EQ(mlcheck(), "");
 }
 

@@ -2,6 +2,8 @@
 // is refused with the options that share URLs named, a folder given to a URL
 // option with -S; a URL served on 127.0.0.1 is shared, listed, refreshed and
 // unshared.
+#include <filesystem>
+
 #include "LocalHttpServer.h"
 #include "ProgramRun.h"
 #include "ShareFixture.h"
@@ -41,6 +43,43 @@ TEST_F(Shares, AUrlIsSharedListedRefreshedAndUnshared) {
   EXPECT_EQ(run_program(sharectl, {"-U", url}, install_).status, 0);
   EXPECT_EQ(run_program(sharectl, {"-L"}, install_).out.find(url), std::string::npos);
   EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(Shares, ARelativePathIsResolvedAgainstTheCurrentFolder) {
+  mp3("song.mp3", "Song");
+  const std::string relative = std::filesystem::relative(media_, install_).string();
+  const std::string sharectl = built_program("sharectl/sharectl");
+  for (const char *option : {"-S", "-D", "-K", "-X"}) {
+    SCOPED_TRACE(option);
+    ProgramResult r = run_program(sharectl, {option, relative}, install_);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(run_program(sharectl, {"-L"}, install_).out.find(media_), std::string::npos);
+    r = run_program(sharectl, {"-U", relative}, install_);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(run_program(sharectl, {"-L"}, install_).out.find(media_), std::string::npos);
+  }
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// The fixed failure texts stay; the reason the log received follows them.
+TEST_F(Shares, AFailureShowsTheLoggedReason) {
+  struct Case {
+    std::vector<std::string> args;
+    const char *fixed;
+    const char *reason;
+  };
+  const Case cases[] = {
+      {{"-S", media_ + "/missing"}, "Could not add/update file/folder(s)", "\nReason: Could not find file/folder"},
+      {{"-A", "http://127.0.0.1:9/x.mp3"}, "Could not add/update", "\nReason: Failure for url http://127.0.0.1:9/x.mp3"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    ProgramResult r = run_program(built_program("sharectl/sharectl"), c.args, install_);
+    EXPECT_EQ(r.status, 1);
+    const std::size_t fixed = r.out.find(c.fixed);
+    EXPECT_NE(fixed, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.reason, fixed), std::string::npos) << r.out;
+  }
 }
 
 }  // namespace

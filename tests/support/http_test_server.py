@@ -161,7 +161,8 @@ class Handler(BaseHTTPRequestHandler):
     def scripted(self, route, q):
         if route == "/status":
             return self.send_body(int(q.get("code", "200")), q.get("body", "status body"))
-        if route == "/redirect":
+        # "/redirect/NAME": the same, under a name whose extension a client may trust.
+        if route == "/redirect" or route.startswith("/redirect/"):
             kind, to = q.get("kind", "abs"), q.get("to", "/files/a.txt")
             location = {"abs": self.base() + to, "rel": to, "broken": "http:/127.0.0.1:%d%s" %
                         (self.server.server_address[1], to), "raw": to}[kind]
