@@ -74,24 +74,14 @@ bool make(apr_pool_t *pool, const char *source, const char *path, HttpResponse &
 
 }  // namespace
 
-int thumbnails_start(apr_pool_t *pool, const char *data_dir, apr_int64_t max_size, apr_int64_t min_size) {
+int thumbnails_start(apr_pool_t *pool, const char *data_dir) {
   folder = apr_pstrcat(pool, data_dir, kFolder, nullptr);
   if (apr_dir_make_recursive(folder, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not make the thumbnail folder %s", folder));
     return APR_EGENERAL;
   }
-  if (timeout_init(pool, nullptr, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-  if (cache_init(pool, max_size, min_size) != APR_SUCCESS) {
-    timeout_stop();
-    return APR_EGENERAL;
-  }
   cache_add_folder(folder);
   return APR_SUCCESS;
-}
-
-void thumbnails_stop() {
-  cache_term();
-  timeout_stop();
 }
 
 bool thumbnails_has(apr_pool_t *pool, PropList *list) {

@@ -6,8 +6,8 @@
 // at a time (the extractor is not re-entrant) and at most THUMB_WAITERS
 // requests wait for it; more get 503, so thumbnails never hold every request
 // thread and browsing goes on. A file that cannot be read gets 404 and one
-// log line. The state lives from thumbnails_start to thumbnails_stop; the
-// handler runs on request threads.
+// log line. The folder is set once by thumbnails_start, before requests are
+// served; the handler runs on request threads.
 #pragma once
 
 #include <apr_pools.h>
@@ -20,12 +20,11 @@ inline constexpr int THUMB_SIZE = 160;
 inline constexpr int THUMB_WAITERS = 4;
 inline constexpr const char *THUMB_PATH = "/thumb/";
 
-// Makes the folder (under data_dir) and starts the timer thread and the file
-// cache on it with the budget in bytes (its pass runs every minute and after
-// each thumbnail made). Returns 0, or 20014 after "Could not make the thumbnail
-// folder %s" or the file cache's own refusal.
-int thumbnails_start(apr_pool_t *pool, const char *data_dir, apr_int64_t max_size, apr_int64_t min_size);
-void thumbnails_stop();
+// Makes the folder (under data_dir) and hands it to the file cache, whose
+// budget (the configuration's cache maxSize/minSize) and timer the scan host
+// started before: its pass runs every minute and after each thumbnail made.
+// Returns 0, or 20014 after "Could not make the thumbnail folder %s".
+int thumbnails_start(apr_pool_t *pool, const char *data_dir);
 
 // Whether an object (its properties) has a thumbnail:
 // photos, videos, and audio with album art.

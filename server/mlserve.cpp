@@ -144,16 +144,12 @@ bool start_ssdp(Run &run) {
 }
 void stop_ssdp(Run &run) { ssdp_stop(run.ssdp); }
 
-bool start_thumbnails(Run &run) {
-  return thumbnails_start(run.pool, msconfig_paths()->data_dir, run.config->cache_max_size,
-                          run.config->cache_min_size) == APR_SUCCESS;
-}
-void stop_thumbnails(Run &) { thumbnails_stop(); }
+bool start_thumbnails(Run &run) { return thumbnails_start(run.pool, msconfig_paths()->data_dir) == APR_SUCCESS; }
 
 struct Step {
   const char *name;
   bool (*start)(Run &);
-  void (*stop)(Run &);
+  void (*stop)(Run &);  // null when there is nothing to undo
 };
 
 // Started in this order, stopped in the reverse one: announcements end
@@ -165,7 +161,7 @@ constexpr Step kSteps[] = {
     {"events", start_events, stop_events},
     {"library watch", start_watch, stop_watch},
     {"folder watch", start_folders, stop_folders},
-    {"thumbnails", start_thumbnails, stop_thumbnails},
+    {"thumbnails", start_thumbnails, nullptr},
     {"HTTP server", start_http, stop_http},
     {"SSDP announcer", start_ssdp, stop_ssdp},
 };
@@ -222,6 +218,9 @@ int main(int argc, char **argv) {
     print_urls(run);
     wait_for_stop(signals);
   }
-  while (started > 0) kSteps[--started].stop(run);
+  while (started > 0) {
+    const Step &step = kSteps[--started];
+    if (step.stop != nullptr) step.stop(run);
+  }
   return serving ? 0 : 1;
 }
