@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates Common/CommonLangTable.cpp, the constant ISO 639-2 language table.
+"""Generates Common/text/CommonLangTable.cpp, the constant ISO 639-2 language table.
 
 Source: Debian's iso-codes package (/usr/share/iso-codes/json/iso_639-2.json).
 The table follows the ISO 639-2 code list as it stood before 2012: the later
@@ -9,7 +9,7 @@ A language with distinct bibliographic and terminology codes gets a "(B)" row
 followed by a "(T)" row; the pairs whose terminology code sorts first are
 listed again at that code's place. The ISO 639-1 code sits on the "(B)" rows.
 
-Usage: scripts/gen-lang-table.py > Common/CommonLangTable.cpp
+Usage: scripts/gen-lang-table.py > Common/text/CommonLangTable.cpp
 """
 import json
 import sys
