@@ -120,6 +120,11 @@ struct MSConfig {
   unsigned int refresh_start_time;
   unsigned int refresh_interval;
   unsigned int max_items_per_feed;
+  // Bounds of one share's playlists and feeds: nesting depth, fetches of
+  // nested documents, objects made from their entries.
+  unsigned int max_playlist_depth;
+  unsigned int max_share_requests;
+  unsigned int max_share_items;
   int handle_album_art;
   int allow_album_art_as_photo;
   MSConfigView *views;
@@ -168,6 +173,7 @@ struct MSConfig {
   unsigned int max_active;
   unsigned int max_bitrate;
   unsigned int feed_new_item_count;
+  unsigned int transfer_deadline;  // minutes, 0: none
   // anonUsageStats
   int collect_stats;
   int daily_upload;

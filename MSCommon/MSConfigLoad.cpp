@@ -56,6 +56,9 @@ void fill_defaults(MSConfig &c, const MSConfigPaths &paths, apr_pool_t *pool) {
   c.pretty_tags = 1;
   c.refresh_interval = 1440;
   c.max_items_per_feed = 10;
+  c.max_playlist_depth = 8;
+  c.max_share_requests = 200;
+  c.max_share_items = 10000;
   c.handle_album_art = 1;
   c.audio_compression_ratio = 8;
   c.video_compression_ratio = 24;
@@ -85,6 +88,7 @@ void fill_defaults(MSConfig &c, const MSConfigPaths &paths, apr_pool_t *pool) {
   c.max_active = 10;
   c.max_bitrate = 1048576;
   c.feed_new_item_count = 1;
+  c.transfer_deadline = 10;
   c.upload_url_prefix = "";
 }
 

@@ -41,12 +41,16 @@ constexpr UintField kContentUints[] = {
     {"refreshStartTime", &MSConfig::refresh_start_time},
     {"refreshInterval", &MSConfig::refresh_interval},
     {"maxItemsPerFeed", &MSConfig::max_items_per_feed},
+    {"maxPlaylistDepth", &MSConfig::max_playlist_depth},
+    {"maxRequestsPerShare", &MSConfig::max_share_requests},
+    {"maxItemsPerShare", &MSConfig::max_share_items},
 };
 constexpr BoolField kDownloadBools[] = {{"ProxyHTTP", &MSConfig::proxy_http}};
 constexpr UintField kDownloadUints[] = {
     {"maxActive", &MSConfig::max_active},
     {"maxBitrate", &MSConfig::max_bitrate},
     {"feedNewItemCount", &MSConfig::feed_new_item_count},
+    {"transferDeadline", &MSConfig::transfer_deadline},
 };
 
 void read_index(MSConfigLoader &loader, const apr_xml_elem *elem) {

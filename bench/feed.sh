@@ -22,6 +22,9 @@ server=$!
 trap 'kill "$server"' EXIT
 sleep 1
 "$build/tools/mlsetup" "$work/library" >/dev/null
+# The whole feed is measured: its bounds are raised to its length.
+sed -i -e "s/maxItemsPerFeed=\"[0-9]*\"/maxItemsPerFeed=\"$entries\"/" \
+  -e "s/maxItemsPerShare=\"[0-9]*\"/maxItemsPerShare=\"$((entries + 10))\"/" "$work/library/config.xml"
 cd "$work/library"
 
 run() {

@@ -55,13 +55,26 @@ log4cxx::LevelPtr level_of(int level) {
 
 bool valid_level(int level) { return level >= LOG4C_DEBUG && level <= LOG4C_FATAL; }
 
+// message with its line breaks and other control characters escaped ("\n",
+// "\r", "\xHH"): a URL or a title from the network can never forge a record.
+void put_escaped(std::ostringstream &text, const char *message) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char *c = message; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte == '\n') text << "\\n";
+    else if (byte == '\r') text << "\\r";
+    else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) text << "\\x" << kHex[byte >> 4] << kHex[byte & 15];
+    else text << *c;
+  }
+}
+
 // Writes one record; log4cxx failures (a broken appender) must not reach the caller.
 void write_record(const char *module, int level, const char *message, const char *file, int line) {
   try {
     int predicate = valid_level(level) ? level : LOG4C_ERROR;
     if (!log4c_is_enabled[predicate](module)) return;
     std::ostringstream text;
-    text << (message ? message : "");
+    put_escaped(text, message ? message : "");
     if (!valid_level(level)) text << kInvalidLevelNote;
     logger_of(module)->forcedLog(level_of(level), text.str(),
                       log4cxx::spi::LocationInfo(file ? file : "", file ? file : "", "", line));

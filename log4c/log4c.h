@@ -24,7 +24,8 @@ enum Log4cLevel : int {
 inline constexpr int LOG4C_BUFFER_SIZE = 4096;
 inline constexpr int LOG4C_MAX_THREADS = 1000;
 
-// Logs message on logger module. A level outside 0..4 logs at ERROR with a
+// Logs message on logger module, its line breaks and other control
+// characters written as "\n", "\r" and "\xHH". A level outside 0..4 logs at ERROR with a
 // note appended. When a user callback is installed and level is at least its
 // minimum level, the callback also receives (level, message, -1, null).
 void log4c_log(const char *module, int level, const char *message, const char *file, int line);

@@ -59,6 +59,8 @@ int msms_scan_context_init(apr_pool_t *pool, const ScanLibrary *library, const M
   scan->read_avi_tags = config->read_avi_tags;
   scan->handle_album_art = config->handle_album_art;
   scan->allow_album_art_as_photo = config->allow_album_art_as_photo;
+  scan->bounds = ScanBounds{config->max_playlist_depth, config->max_share_requests, config->max_share_items,
+                            config->max_items_per_feed, apr_hash_make(pool), 0, 0, 0};
   msconfig_release();
   scan->pool = pool;
   scan->library = library;

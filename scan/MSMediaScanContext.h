@@ -31,6 +31,20 @@ struct AheadJob;
 inline constexpr int MSMS_MARK_REPLACED = 1;
 inline constexpr int MSMS_MARK_SEEN = 2;
 
+// What the playlists and feeds of one share may cost (config.xml), and what
+// they cost so far. A playlist is read once per share: read holds the path
+// or url of every playlist read or about to be read.
+struct ScanBounds {
+  unsigned int depth;       // nesting levels below a top-level playlist
+  unsigned int requests;    // nested documents read
+  unsigned int items;       // objects made from entries
+  unsigned int feed_items;  // entries taken from one remote feed
+  apr_hash_t *read;
+  unsigned int requests_made;
+  unsigned int items_made;
+  unsigned int left_out;  // entries and playlists the bounds left out
+};
+
 struct ScanContext {
   apr_pool_t *pool;
   const ScanLibrary *library;
@@ -59,6 +73,7 @@ struct ScanContext {
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
   apr_array_header_t *playlists;  // PlaylistFile: met by the walk, read once every file has its object
+  ScanBounds bounds;
 };
 
 // A playlist file whose reading waits for the end of the walk; texts in the scan's pool.

@@ -44,7 +44,6 @@ struct UrlScan {
   int validate_only;
   int index;
   int refresh_existing;
-  apr_hash_t *active;      // playlist urls being read: the cycle guard
   int entry_number;        // running number of the entries without a name
 };
 
@@ -65,8 +64,10 @@ int msms_process_url(apr_pool_t *pool, UrlScan *url);
 
 // Reads the playlist or feed at path_or_url (a "file://" url, a local path or
 // a web URL) of format type into a new playlist container titled title,
-// under parent when given; signature is kept on the container. Returns 0, 4
-// or 20014 (logged). *oid receives the container.
+// under parent when given; signature is kept on the container. Nested
+// playlists are read within the bounds of url->scan->bounds; what the bounds
+// leave out is logged and the rest is kept. Returns 0, 4 or 20014 (logged).
+// *oid receives the container.
 int msms_process_playlist(apr_pool_t *pool, UrlScan *url, const MediaTypeEntry *type, const char *path_or_url,
                           const char *title, const char *parent, const char *signature, const char **oid);
 

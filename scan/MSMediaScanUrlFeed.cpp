@@ -1,7 +1,9 @@
 // Playlists and feeds: a playlist container per playlist with an item per
-// entry (a nested playlist becomes a nested container), guarded against
-// playlists that list themselves or their callers. Each entry is stored in
-// a pool of its own, so a feed of any length is read in bounded memory.
+// entry (a nested playlist becomes a nested container). Nested playlists
+// wait on a work list, not on the stack, and the bounds of the share (depth,
+// requests, objects, entries per feed) end any nesting and any document;
+// a playlist is read once per share. Each entry is stored in a pool of its
+// own, so a feed of any length is read in bounded memory.
 #include <apr_strings.h>
 
 #include <cstring>
@@ -28,6 +30,15 @@ namespace {
 
 constexpr const char *kPlaylistClass = "object.container.playlistContainer";
 
+// A nested playlist waiting for its turn: its container is made when its
+// entry is met, so entries keep their order; texts in the top-level pool.
+struct Pending {
+  const MediaTypeEntry *type;
+  const char *path_or_url;
+  const char *container;
+  unsigned int depth;
+};
+
 struct PlaylistRun {
   apr_pool_t *pool;  // the playlist's
   UrlScan *u;
@@ -36,7 +47,32 @@ struct PlaylistRun {
   const char *base;  // folder of a local playlist, null for a web one
   const char *url;   // the playlist's own url, after redirections
   int taken;         // entries taken from sub-items of the current item
+  unsigned int depth;        // 0 for a top-level playlist
+  unsigned int entries;      // entries taken from this document
+  apr_array_header_t *pending;  // Pending
+  bool bounded;              // a bound ended the document
 };
+
+// Counts what a bound left out; the first few are logged one by one, the
+// rest in the share's summary.
+void leave_out(ScanBounds &bounds, const char *what, const char *url) {
+  if (++bounds.left_out <= 10) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("%s, leaving out %s", what, url));
+}
+
+// Whether one more object may be made from an entry; else the document
+// ends (the callback's status), its left-out entry logged.
+bool take_object(PlaylistRun &run, const char *url) {
+  ScanBounds &bounds = run.u->scan->bounds;
+  const bool feed_full = run.base == nullptr && run.entries >= bounds.feed_items;
+  if (!feed_full && bounds.items_made < bounds.items) {
+    bounds.items_made++;
+    run.entries++;
+    return true;
+  }
+  leave_out(bounds, feed_full ? "Feed reached maxItemsPerFeed" : "Share reached maxItemsPerShare", url);
+  run.bounded = true;
+  return false;
+}
 
 // An entry's value, null when it has none or an empty one.
 const char *value_of(apr_pool_t *pool, PropList *list, int slot) {
@@ -131,6 +167,7 @@ void add_relations(apr_pool_t *pool, const PlaylistRun &run, PropList *list, Pro
 
 int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *res,
              const char *title, const MediaTypeEntry *type) {
+  if (!take_object(run, res)) return COMMON_CANCELLED;
   UrlScan *u = run.u;
   const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
   mime = mime != nullptr ? msms_mime_base(pool, mime) : type->mime_type;
@@ -167,6 +204,58 @@ int add_local_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList
   return APR_SUCCESS;
 }
 
+int make_container(apr_pool_t *pool, UrlScan *u, const char *url, const char *title, const char *parent,
+                   const char *signature, bool internet, const char **oid) {
+  PropList *list = prop_list_create(pool);
+  prop_add(pool, list, PROP_UPNP_CLASS, kPlaylistClass);
+  prop_add(pool, list, PROP_DC_TITLE, title);
+  prop_add(pool, list, PROP_RES, url);
+  const char *view = msms_system_view_path(pool, msms_url_item_class(u->expected_class).kind, internet, 1);
+  // A nested playlist is reached through its parent alone.
+  if (u->index && parent == nullptr) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
+  // Filed into the views once read, under the title the feed may give itself.
+  UrlScan unindexed = *u;
+  unindexed.index = 0;
+  if (msms_url_store_object(pool, &unindexed, parent, signature, list, oid) != APR_SUCCESS) return APR_EGENERAL;
+  u->scan->created[MEDIA_METAFILE]++;
+  u->scan->up_to_date[MEDIA_METAFILE]++;
+  return APR_SUCCESS;
+}
+
+// The key of a playlist in the share's read set.
+const char *read_key(const char *path_or_url) { return url_file_path(path_or_url); }
+
+// A nested playlist gets its container now and its turn on the work list,
+// unless the share read it already or a bound leaves it out.
+int queue_playlist(apr_pool_t *pool, PlaylistRun &run, const MediaTypeEntry *type, const char *path, const char *title) {
+  ScanBounds &bounds = run.u->scan->bounds;
+  const char *key = read_key(path);
+  if (apr_hash_get(bounds.read, key, APR_HASH_KEY_STRING) != nullptr) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s is read once per share, skipping", path));
+    return APR_SUCCESS;
+  }
+  const bool internet = url_is_remote(path) != 0;
+  if (run.depth >= bounds.depth) {
+    leave_out(bounds, apr_psprintf(pool, "Playlists nested deeper than maxPlaylistDepth (%u)", bounds.depth), path);
+    return APR_SUCCESS;
+  }
+  if (internet && bounds.requests_made >= bounds.requests) {
+    leave_out(bounds, "Share reached maxRequestsPerShare", path);
+    return APR_SUCCESS;
+  }
+  if (!take_object(run, path)) return COMMON_CANCELLED;
+  if (internet) bounds.requests_made++;
+  const char *oid = nullptr;
+  if (make_container(pool, run.u, path, title, run.container, nullptr, internet, &oid) != APR_SUCCESS) {
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not process playlist item %s", path));
+    return APR_SUCCESS;
+  }
+  apr_pool_t *keep = run.pending->pool;
+  apr_hash_set(bounds.read, apr_pstrdup(apr_hash_pool_get(bounds.read), key), APR_HASH_KEY_STRING, "");
+  APR_ARRAY_PUSH(run.pending, Pending) = Pending{type, apr_pstrdup(keep, path), apr_pstrdup(keep, oid), run.depth + 1};
+  return APR_SUCCESS;
+}
+
 // One entry (fallback: the item holding a sub-item entry), in its own pool.
 int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
   Pool pool(run.u->scan->pool, MSMS_MODULE);
@@ -177,7 +266,9 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
   const bool local = run.base != nullptr && !url_is_remote(res);
   const char *path = local ? local_entry(pool, run, res) : res;
   if (path == nullptr) return APR_SUCCESS;
-  if (!local && !url_is_remote(res)) {
+  // A web feed's entry must name a scheme the engine speaks, never a local
+  // file in disguise ("file:/etc/passwd#://x.mp3", "/etc/passwd?://x.mp3").
+  if (!local && !url_is_spoken(res)) {
     LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not process playlist item %s", res));
     return APR_SUCCESS;
   }
@@ -191,11 +282,7 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
     return local ? add_local_item(pool, run, entry, fallback, item_url, title, type)
                  : add_item(pool, run, entry, fallback, item_url, title, type);
   }
-  const char *oid = nullptr;
-  const int status = msms_process_playlist(pool, run.u, type, path, title, run.container, nullptr, &oid);
-  if (status == COMMON_CANCELLED) return status;
-  if (status != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not process playlist item %s", res));
-  return APR_SUCCESS;
+  return queue_playlist(pool, run, type, path, title);
 }
 
 int on_entry(const MetaFileLevels *levels, MetaFileParser *, void *context) {
@@ -220,24 +307,6 @@ int on_entry(const MetaFileLevels *levels, MetaFileParser *, void *context) {
   const int taken = run.taken;
   run.taken = 0;
   return taken == 0 ? take_entry(run, levels->list[2], nullptr) : APR_SUCCESS;
-}
-
-int make_container(apr_pool_t *pool, UrlScan *u, const char *url, const char *title, const char *parent,
-                   const char *signature, bool internet, const char **oid) {
-  PropList *list = prop_list_create(pool);
-  prop_add(pool, list, PROP_UPNP_CLASS, kPlaylistClass);
-  prop_add(pool, list, PROP_DC_TITLE, title);
-  prop_add(pool, list, PROP_RES, url);
-  const char *view = msms_system_view_path(pool, msms_url_item_class(u->expected_class).kind, internet, 1);
-  // A nested playlist is reached through its parent alone.
-  if (u->index && parent == nullptr) prop_add(pool, list, PROP_ZENTORIA_SYSTAG_LIB_VIEW, view != nullptr ? view : "Hidden");
-  // Filed into the views once read, under the title the feed may give itself.
-  UrlScan unindexed = *u;
-  unindexed.index = 0;
-  if (msms_url_store_object(pool, &unindexed, parent, signature, list, oid) != APR_SUCCESS) return APR_EGENERAL;
-  u->scan->created[MEDIA_METAFILE]++;
-  u->scan->up_to_date[MEDIA_METAFILE]++;
-  return APR_SUCCESS;
 }
 
 // A top-level container named after its url takes the feed's own title,
@@ -265,32 +334,68 @@ int parse_result(const char *url, int status) {
   return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not process metafile %s", url));
 }
 
+// Reads the document of run's container. A file that turns out to be no
+// playlist leaves no container behind. Returns 0, 4 or 20014 (logged).
+int read_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path_or_url) {
+  UrlScan *u = run.u;
+  const char *path = url_file_path(path_or_url);
+  if (url_is_remote(path_or_url) == 0) run.base = path_dirname(run.pool, path);
+  run.url = path_or_url;
+  int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+  if (status == COMMON_CANCELLED && run.bounded && !msms_url_cancel(u->scan)) status = APR_SUCCESS;
+  if (status != APR_SUCCESS && status != COMMON_CANCELLED &&
+      msdb_mark_object(run.pool, u->scan->db, run.container, MSMS_MARK_REPLACED) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  return parse_result(path, status);
+}
+
+// The nested playlists in the order they were met, each document adding its
+// own to the list; one that fails is logged and left out, and none is
+// fetched once the share has made all the objects it may.
+int read_pending(apr_pool_t *pool, UrlScan *u, apr_array_header_t *pending) {
+  ScanBounds &bounds = u->scan->bounds;
+  for (int i = 0; i < pending->nelts; ++i) {
+    const Pending next = APR_ARRAY_IDX(pending, i, Pending);
+    if (bounds.items_made >= bounds.items) {
+      leave_out(bounds, "Share reached maxItemsPerShare", next.path_or_url);
+      continue;
+    }
+    Pool work(pool, MSMS_MODULE);
+    PlaylistRun run{work, u, nullptr, next.container, nullptr, nullptr, 0, next.depth, 0, pending, false};
+    const int status = read_document(run, next.type, next.path_or_url);
+    if (status == COMMON_CANCELLED) return status;
+    if (status != APR_SUCCESS) {
+      LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not process playlist item %s", next.path_or_url));
+    }
+  }
+  return APR_SUCCESS;
+}
+
 }  // namespace
 
 int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *type, const char *path_or_url,
                           const char *title, const char *parent, const char *signature, const char **oid) {
   *oid = nullptr;
   if (type == nullptr || type->media_class != MEDIA_METAFILE) return log4c_fail(MSMS_MODULE, INTERNAL_ERROR_TEXT);
+  ScanBounds &bounds = u->scan->bounds;
   const bool internet = url_is_remote(path_or_url) != 0;
-  const char *path = url_file_path(path_or_url);
-  const char *key = apr_pstrdup(apr_hash_pool_get(u->active), path);
-  if (apr_hash_get(u->active, key, APR_HASH_KEY_STRING) != nullptr) {
-    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s is already being read, skipping", path));
-    return APR_SUCCESS;
-  }
   if (make_container(pool, u, path_or_url, title, parent, signature, internet, oid) != APR_SUCCESS) return APR_EGENERAL;
-  apr_hash_set(u->active, key, APR_HASH_KEY_STRING, key);
-  PlaylistRun run{pool, u, nullptr, *oid, internet ? nullptr : path_dirname(pool, path), path_or_url, 0};
-  const int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
-  apr_hash_set(u->active, key, APR_HASH_KEY_STRING, nullptr);
-  // A file that turned out to be no playlist leaves no container behind.
-  if (status != APR_SUCCESS && status != COMMON_CANCELLED &&
-      msdb_mark_object(pool, u->scan->db, *oid, MSMS_MARK_REPLACED) != APR_SUCCESS) {
-    return APR_EGENERAL;
+  const char *key = read_key(path_or_url);
+  apr_hash_set(bounds.read, apr_pstrdup(apr_hash_pool_get(bounds.read), key), APR_HASH_KEY_STRING, "");
+  const unsigned int left_before = bounds.left_out;
+  PlaylistRun run{pool, u, nullptr, *oid, nullptr, nullptr, 0, 0, 0, apr_array_make(pool, 8, sizeof(Pending)), false};
+  int status = read_document(run, type, path_or_url);
+  if (status == APR_SUCCESS && parent == nullptr) {
+    const bool named_by_url = std::strcmp(title, path_or_url) == 0 || std::strcmp(title, u->url) == 0;
+    status = file_container(pool, run, title, named_by_url);
   }
-  if (status != APR_SUCCESS) return parse_result(path, status);
-  const bool named_by_url = std::strcmp(title, path_or_url) == 0 || std::strcmp(title, u->url) == 0;
-  return parent != nullptr ? APR_SUCCESS : file_container(pool, run, title, named_by_url);
+  if (status == APR_SUCCESS) status = read_pending(pool, u, run.pending);
+  if (bounds.left_out > left_before) {
+    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Playlist %s: %u entries left out by the bounds of its share",
+                                                 path_or_url, bounds.left_out - left_before));
+  }
+  return status;
 }
 
 namespace {
@@ -298,7 +403,7 @@ namespace {
 int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
                        const MediaTypeEntry *type, const char *signature) {
   const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
-  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, apr_hash_make(pool), 0};
+  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0};
   FileLookup lookup{};
   if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {
@@ -326,6 +431,12 @@ int msms_scan_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *pat
 }
 
 int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan) {
+  // A playlist file listed by another is read as its own, not once more
+  // below every playlist that lists it.
+  for (int i = 0; i < scan->playlists->nelts; ++i) {
+    const char *path = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile).path;
+    apr_hash_set(scan->bounds.read, path, APR_HASH_KEY_STRING, "");
+  }
   for (int i = 0; i < scan->playlists->nelts; ++i) {
     const PlaylistFile &file = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile);
     Pool work(pool, MSMS_MODULE);

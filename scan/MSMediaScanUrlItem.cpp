@@ -14,8 +14,10 @@
 #include "CommonMultimedia.h"
 #include "CommonNumbers.h"
 #include "CommonPath.h"
+#include "CommonStreamReach.h"
 #include "CommonText.h"
 #include "CommonTime.h"
+#include "CommonUrl.h"
 #include "MSCodecCommon.h"
 #include "MSConfig.h"
 #include "MSDB.h"
@@ -32,16 +34,6 @@
 #include "log4c_pool.h"
 
 namespace {
-
-// The schemes whose URLs the engine can fetch or hand to a player.
-constexpr const char *kSpokenSchemes[] = {"http://", "https://", "mms://", "mmsh://", "mmst://", "rtsp://", "pnm://"};
-
-bool scheme_spoken(const char *url) {
-  for (const char *scheme : kSpokenSchemes) {
-    if (strncasecmp(url, scheme, std::strlen(scheme)) == 0) return true;
-  }
-  return false;
-}
 
 // What the inspection of a URL found.
 struct Inspected {
@@ -82,7 +74,7 @@ const char *redirected(apr_pool_t *pool, const char *url, const char *headers, s
 int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   ScanContext *scan = u->scan;
   *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1};
-  if (!scheme_spoken(url)) return APR_EGENERAL;
+  if (!url_is_spoken(url)) return APR_EGENERAL;
   const int probe_class = u->expected_class == MEDIA_IMAGE ? 0 : u->expected_class;
   const char *final_url = nullptr;
   const char *mime = url_mime_type(pool, url, probe_class, &final_url, msms_url_cancel, scan);
@@ -97,7 +89,9 @@ int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
     if (by_name->media_class == MEDIA_METAFILE) out->type = by_name;
     else if (out->type->media_class == MEDIA_TEXT) return APR_EGENERAL;
   }
-  if (!out->http) return APR_SUCCESS;
+  // A stream the engine hands to players is checked by a connection to its
+  // server: a URL nobody answers is not recorded.
+  if (!out->http) return stream_reach(pool, out->url) == APR_SUCCESS ? APR_SUCCESS : APR_EGENERAL;
   char *headers = nullptr;
   std::size_t length = 0;
   const int status = http_get_headers(pool, out->url, &headers, &length, msms_url_cancel, scan);

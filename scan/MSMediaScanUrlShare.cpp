@@ -103,7 +103,6 @@ int scan_url(Share &s) {
   url.validate_only = !s.process;
   url.index = 1;
   url.refresh_existing = 1;
-  url.active = apr_hash_make(s.pool);
   const int status = msms_process_url(s.pool, &url);
   s.created = msms_scan_created(&scan);
   if (status == APR_SUCCESS || status == COMMON_CANCELLED) return status;

@@ -187,6 +187,7 @@ StartResult start_downloads(RunState &run) {
     log_main(LOG4C_FATAL, "Could not initialize CommonDownload");
     return StartResult::failed;
   }
+  download_set_deadline(static_cast<long>(run.config->transfer_deadline) * 60);
   return StartResult::started;
 }
 

@@ -79,6 +79,12 @@ int download_cancel(const char *path, int live_only);
 // queue" or a join failure.
 int download_stop();
 
+// Every transfer ends after this many seconds, however slowly its server
+// keeps it alive (0: no deadline; 10 minutes until set). Any thread; later
+// transfers take the new value.
+inline constexpr int DOWNLOAD_DEFAULT_DEADLINE_MINUTES = 10;
+void download_set_deadline(long seconds);
+
 // Test hook: verify servers against this CA file instead of the system's
 // store (null: the system's store again).
 void download_set_ca_file(const char *path);

@@ -6,6 +6,7 @@
 #include <apr_strings.h>
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -38,6 +39,10 @@ constexpr long kMaxRedirects = 10;
 constexpr long kLowSpeedBytes = 1250;
 constexpr long kLowSpeedSeconds = 30;
 constexpr const char *kProtocols = "http,https";
+// A transfer that began over TLS never continues in the clear.
+constexpr const char *kSecureProtocols = "https";
+
+std::atomic<long> g_deadline_seconds{DOWNLOAD_DEFAULT_DEADLINE_MINUTES * 60L};
 
 struct ShareState {
   std::mutex mutex;  // guards share and the CA path
@@ -127,6 +132,8 @@ void download_share_free() {
   g_share.share = nullptr;
 }
 
+void download_set_deadline(long seconds) { g_deadline_seconds.store(seconds > 0 ? seconds : 0); }
+
 void download_set_ca_file(const char *path) {
   std::lock_guard<std::mutex> lock(g_share.mutex);
   g_share.ca_file = path != nullptr ? path : "";
@@ -144,7 +151,8 @@ void download_easy_options(const CurlLibrary &curl, CURL *easy, const EasyOption
   }
   curl.easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl.easy_setopt(easy, CURLOPT_PROTOCOLS_STR, kProtocols);
-  curl.easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
+  const bool secure = strncasecmp(options.url, "https://", 8) == 0;
+  curl.easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? kSecureProtocols : kProtocols);
   if (options.follow_redirects) {
     curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl.easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
@@ -152,6 +160,8 @@ void download_easy_options(const CurlLibrary &curl, CURL *easy, const EasyOption
   if (options.low_speed_guard) {
     curl.easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
     curl.easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    // A server trickling just above the guard's speed is cut at the deadline.
+    if (const long deadline = g_deadline_seconds.load(); deadline > 0) curl.easy_setopt(easy, CURLOPT_TIMEOUT, deadline);
   }
   // HTTP/2 would lower-case header names and change the status line the
   // header helpers read.

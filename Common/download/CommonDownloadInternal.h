@@ -38,7 +38,8 @@ struct EasyOptions {
 
 // The options common to every easy handle: user agent (with the per-site
 // override), no signals, cookies, debug text, 3 s connection time-out,
-// redirections (http and https only, at most 10), the guard, the share,
+// redirections (http and https only, https only from https, at most 10),
+// the guard and the overall deadline, the share,
 // progress with cancel, HTTP/1.1, verified certificates.
 void download_easy_options(const CurlLibrary &curl, CURL *easy, const EasyOptions &options);
 

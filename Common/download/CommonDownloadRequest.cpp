@@ -187,9 +187,6 @@ void set_options(const CurlLibrary &curl, CURL *easy, Transfer &transfer, curl_s
   curl.easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
   curl.easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);
   curl.easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-  long timeout = request->timeout_seconds;
-  if (timeout == 0 && request->range != nullptr && *request->range != '\0') timeout = kRangedTimeoutSeconds;
-  if (timeout > 0) curl.easy_setopt(easy, CURLOPT_TIMEOUT, timeout);
   set_upload(curl, easy, transfer);
   if (request->user != nullptr) {
     curl.easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_DIGEST));
@@ -199,6 +196,10 @@ void set_options(const CurlLibrary &curl, CURL *easy, Transfer &transfer, curl_s
   if (lines != nullptr) curl.easy_setopt(easy, CURLOPT_HTTPHEADER, lines);
   const char *agent = request->user_agent != nullptr ? request->user_agent : REQUEST_USER_AGENT;
   download_easy_options(curl, easy, {request->url, agent, request->follow_redirects, 1, &transfer.hook});
+  // A request's own time-out is shorter than the deadline of every transfer.
+  long timeout = request->timeout_seconds;
+  if (timeout == 0 && request->range != nullptr && *request->range != '\0') timeout = kRangedTimeoutSeconds;
+  if (timeout > 0) curl.easy_setopt(easy, CURLOPT_TIMEOUT, timeout);
 }
 
 // Rewinds what one attempt collected, for the retry on a fresh connection.

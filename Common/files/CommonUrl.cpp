@@ -21,6 +21,15 @@ int url_is_remote(const char *text) {
 
 int url_is_http(const char *url) { return url_has_scheme(url, "http://") || url_has_scheme(url, "https://"); }
 
+int url_is_spoken(const char *url) {
+  static constexpr const char *kSpokenSchemes[] = {"http://", "https://", "mms://", "mmsh://",
+                                                   "mmst://", "rtsp://", "pnm://"};
+  for (const char *scheme : kSpokenSchemes) {
+    if (url_has_scheme(url, scheme)) return 1;
+  }
+  return 0;
+}
+
 int url_is_well_formed(const char *url) {
   if (url == nullptr || !std::isalpha(static_cast<unsigned char>(url[0]))) return 0;
   const char *c = url;

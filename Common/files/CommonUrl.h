@@ -9,6 +9,9 @@
 int url_is_remote(const char *text);
 // 1 for a URL starting "http://" or "https://" (any case).
 int url_is_http(const char *url);
+// 1 for a URL of a scheme the engine fetches or hands to a player: http,
+// https, mms, mmsh, mmst, rtsp and pnm. Entries of feeds must be such URLs.
+int url_is_spoken(const char *url);
 // 1 when url starts with scheme (given with its "://" or ":", any case).
 int url_has_scheme(const char *url, const char *scheme);
 // 1 for a URL with a well-formed scheme (a letter, then letters, digits, '+',

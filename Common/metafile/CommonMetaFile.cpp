@@ -2,9 +2,16 @@
 // file goes to, and the module state set up at start-up.
 #include <apr_strings.h>
 
-#include <cstring>
-#include <unistd.h>
+#include <apr_file_info.h>
+#include <signal.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "Common.h"
 #include "CommonMetaFileInternal.h"
@@ -89,10 +96,37 @@ int fetch_copy(MetaFileParser *parser) {
   return result;
 }
 
+// Whether name is a copy "metafile-<pid>-<n>.tmp" of a process that is gone:
+// a run killed while it fetched leaves its copy behind.
+bool left_by_dead_run(const char *name) {
+  unsigned pid = 0, number = 0;
+  int end = 0;
+  if (std::sscanf(name, "metafile-%u-%u.tmp%n", &pid, &number, &end) != 2 || name[end] != '\0' || pid == 0) return false;
+  return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+void delete_leftovers(apr_pool_t *pool, const char *folder) {
+  apr_dir_t *dir = nullptr;
+  if (folder == nullptr || apr_dir_open(&dir, folder, pool) != APR_SUCCESS) return;
+  std::vector<std::string> leftovers;
+  apr_finfo_t entry;
+  while (apr_dir_read(&entry, APR_FINFO_TYPE | APR_FINFO_NAME, dir) == APR_SUCCESS) {
+    if (entry.filetype == APR_REG && left_by_dead_run(entry.name)) leftovers.push_back(entry.name);
+  }
+  apr_dir_close(dir);
+  for (const std::string &name : leftovers) {
+    const char *path = path_join(pool, folder, nullptr, name.c_str());
+    if (path != nullptr && apr_file_remove(path, pool) == APR_SUCCESS) {
+      LOG4C(METAFILE_MODULE, LOG4C_INFO, log4c_sprintf("Removed leftover %s of an earlier run", path));
+    }
+  }
+}
+
 }  // namespace
 
 int metafile_init(apr_pool_t *pool, const char *download_folder) {
   state.download_folder = download_folder != nullptr ? apr_pstrdup(pool, download_folder) : nullptr;
+  delete_leftovers(pool, state.download_folder);
   return APR_SUCCESS;
 }
 

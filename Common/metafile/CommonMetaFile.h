@@ -52,7 +52,8 @@ struct MetaFileParser;
 using MetaItemCallback = int (*)(const MetaFileLevels *levels, MetaFileParser *parser, void *context);
 
 // Remembers the download folder (copied into pool) where fetched metafiles
-// are kept while they are read. Returns 0.
+// are kept while they are read, and removes the copies ("metafile-<pid>-
+// <n>.tmp") that runs which are gone left there. Returns 0.
 int metafile_init(apr_pool_t *pool, const char *download_folder);
 // Forgets the module state and the remembered media URL; metafile_init may
 // run again.

@@ -56,8 +56,16 @@ void store(MetaFileParser *parser, int level, int slot, const char *value) {
   meta_store(pool, parser->levels.list[level], slot, META_VALUE_SET, nullptr, value);
 }
 
-const char *utf8_copy(MetaFileParser *parser, int level, const char *text) {
-  return utf8_valid_copy(parser->levels.pool[level], text);
+// A title as UTF-8, a malformed sequence repaired to U+FFFD.
+const char *title_copy(MetaFileParser *parser, int level, const char *text) {
+  apr_pool_t *pool = parser->levels.pool[level];
+  return apr_pstrdup(pool, utf8_xml_clean(pool, text, std::strlen(text), 0, UTF8_REPAIR_TEXT));
+}
+
+// A URL or path exactly as listed: a file named in another encoding is
+// still found, and documents write its bytes percent-encoded.
+const char *url_copy(MetaFileParser *parser, int level, const char *text) {
+  return apr_pstrdup(parser->levels.pool[level], text);
 }
 
 // Ends the open entry and opens the next one (item and sub-item).
@@ -79,7 +87,7 @@ void read_url(PlaylistReader *reader, const char *line) {
   if (!reader->after_extinf) open_entry(reader);
   reader->after_extinf = false;
   if (reader->parser->stop) return;
-  store(reader->parser, 3, PROP_RES, utf8_copy(reader->parser, 3, line));
+  store(reader->parser, 3, PROP_RES, url_copy(reader->parser, 3, line));
 }
 
 void read_extinf(PlaylistReader *reader, const char *text) {
@@ -89,10 +97,10 @@ void read_extinf(PlaylistReader *reader, const char *text) {
   reader->after_extinf = true;
   const char *comma = std::strchr(text, ',');
   if (comma == nullptr) {
-    store(parser, 2, PROP_DC_TITLE, utf8_copy(parser, 2, text));
+    store(parser, 2, PROP_DC_TITLE, title_copy(parser, 2, text));
     return;
   }
-  store(parser, 2, PROP_DC_TITLE, utf8_copy(parser, 2, str_skip_space(comma + 1)));
+  store(parser, 2, PROP_DC_TITLE, title_copy(parser, 2, str_skip_space(comma + 1)));
   char *seconds = apr_pstrmemdup(parser->levels.pool[3], text, static_cast<apr_size_t>(comma - text));
   seconds = str_trim(seconds);
   if (*seconds != '\0') store_seconds(parser, seconds);
@@ -149,10 +157,10 @@ int read_pls_entry(PlaylistReader *reader, const PlsTagName &tag, const char *li
   }
   switch (tag.tag) {
     case PLS_FILE:
-      store(parser, 3, PROP_RES, utf8_copy(parser, 3, value));
+      store(parser, 3, PROP_RES, url_copy(parser, 3, value));
       break;
     case PLS_TITLE:
-      store(parser, 2, PROP_DC_TITLE, utf8_copy(parser, 2, value));
+      store(parser, 2, PROP_DC_TITLE, title_copy(parser, 2, value));
       break;
     default:
       store_seconds(parser, value);

@@ -246,13 +246,13 @@ const char *utf8_xml_clean(apr_pool_t *pool, const char *text, std::size_t lengt
     std::string piece;
     if (code < 0) {
       p = start + 1;
-      if (repair == UTF8_REPAIR_PERCENT) {
+      if (repair != UTF8_REPAIR_TEXT) {
         put_percent(piece, *start);
       } else {
         piece = "\xEF\xBF\xBD";
       }
     } else if (is_xml_forbidden(code)) {
-      for (const unsigned char *byte = start; repair == UTF8_REPAIR_PERCENT && byte < p; ++byte) put_percent(piece, *byte);
+      for (const unsigned char *byte = start; repair != UTF8_REPAIR_TEXT && byte < p; ++byte) put_percent(piece, *byte);
     } else if (repair == UTF8_REPAIR_PERCENT && code == '%') {
       piece = "%25";
     } else {

@@ -31,6 +31,9 @@ enum Utf8Repair : int {
   // every '%' become "%XX" (upper-case hex), so that percent-decoding the
   // result gives the original bytes back. For URLs of files.
   UTF8_REPAIR_PERCENT = 1,
+  // As UTF8_REPAIR_PERCENT, but '%' is kept: a web URL is already
+  // percent-encoded, and its server must get its escapes as given.
+  UTF8_REPAIR_WEB_URL = 2,
 };
 
 // The first length bytes of text (NUL ends them earlier) as well-formed

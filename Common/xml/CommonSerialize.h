@@ -81,7 +81,8 @@ void serialize_new_record(SerializeBuffer *buffer, const char *element);
 // is copied. In the XML formats it is written as well-formed UTF-8 that XML
 // 1.0 accepts: in "res", "upnp:albumArtURI" and "upnp:icon" (file URLs)
 // malformed bytes, forbidden control bytes and '%' are percent-encoded, so
-// that decoding the URL gives the file's name back; in every other value
+// that decoding the URL gives the file's name back ('%' is kept in a web
+// URL, whose escapes are its own); in every other value
 // malformed sequences become U+FFFD and forbidden controls are left out. A line beyond the 100th is dropped after "Internal static buffer
 // too small, truncating...". DIDL-Lite records keep dc:title first and
 // upnp:class second.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CommonEscape.h"
 #include "CommonSerialize.h"
 #include "CommonSerializeFormats.h"
 #include "log4c.h"
@@ -64,7 +65,8 @@ void write_document(Writer &writer, const SerializeBuffer *buffer, const char *h
 }
 
 // The (id, key, value) lines of FORMAT_BY_VALUE, or null when a record has
-// no id.
+// no id. A value's line breaks and control characters are escaped as
+// text_for_terminal does: a title from a feed cannot forge a line.
 apr_array_header_t *collect_triples(apr_pool_t *pool, const SerializeBuffer *buffer) {
   apr_array_header_t *triples = apr_array_make(pool, 64, sizeof(SerializeTriple));
   for (const SerializeRecord *record = buffer->first; record != nullptr; record = record->next) {
@@ -78,8 +80,8 @@ apr_array_header_t *collect_triples(apr_pool_t *pool, const SerializeBuffer *buf
       void *value = nullptr;
       apr_hash_this(entry, &key, nullptr, &value);
       if (strcmp(static_cast<const char *>(key), kIdKey) == 0) continue;
-      *static_cast<SerializeTriple *>(apr_array_push(triples)) = {id, static_cast<const char *>(key),
-                                                                  static_cast<const char *>(value)};
+      *static_cast<SerializeTriple *>(apr_array_push(triples)) = {
+          id, static_cast<const char *>(key), text_for_terminal(pool, static_cast<const char *>(value))};
     }
   }
   return triples;

@@ -9,6 +9,7 @@
 #include "CommonEscape.h"
 #include "CommonSerialize.h"
 #include "CommonSerializeFormats.h"
+#include "CommonUrl.h"
 #include "CommonUserMessage.h"
 #include "CommonUtf8.h"
 #include "log4c.h"
@@ -20,7 +21,8 @@ constexpr const char *kModule = "CommonSerialize";
 constexpr const char *kContainerClass = "object.container";
 constexpr const char *kItemClass = "object.item";
 // Values that are URLs of files: what text cannot carry is percent-encoded
-// in them, so that the URL still names the file (see utf8_xml_clean).
+// in them, so that the URL still names the file (see utf8_xml_clean); a web
+// URL keeps the escapes it has.
 constexpr std::string_view kUrlNames[] = {"res", "upnp:albumArtURI", "upnp:icon"};
 
 // value as XML text: documents stay well-formed whatever bytes a file name
@@ -28,7 +30,7 @@ constexpr std::string_view kUrlNames[] = {"res", "upnp:albumArtURI", "upnp:icon"
 const char *xml_text(apr_pool_t *pool, const char *name, const char *value) {
   Utf8Repair repair = UTF8_REPAIR_TEXT;
   for (std::string_view url : kUrlNames) {
-    if (name != nullptr && url == name) repair = UTF8_REPAIR_PERCENT;
+    if (name != nullptr && url == name) repair = url_is_remote(value) ? UTF8_REPAIR_WEB_URL : UTF8_REPAIR_PERCENT;
   }
   return utf8_xml_clean(pool, value, std::strlen(value), 0, repair);
 }

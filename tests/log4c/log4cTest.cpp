@@ -81,6 +81,12 @@ TEST(Log4cLog, InvalidLevelLogsAtErrorWithNote) {
   EXPECT_EQ(capture.count("Test", LOG4C_ERROR, "odd (Invalid logging level for this message, using ERROR instead)"), 1);
 }
 
+TEST(Log4cLog, LineBreaksInAMessageCannotForgeARecord) {
+  LogCapture capture;
+  LOG4C("Test", LOG4C_WARN, "Failure for url http://h/a.mp3\r\n2026-12-08 ERROR forged\x1B[0m\ttab");
+  EXPECT_EQ(capture.count("Test", LOG4C_WARN, "Failure for url http://h/a.mp3\\r\\n2026-12-08 ERROR forged\\x1B[0m\ttab"), 1);
+}
+
 TEST(Log4cLog, PredicatesFollowLoggerLevel) {
   LogCapture capture;  // enables every logger down to DEBUG
   for (int level = LOG4C_DEBUG; level <= LOG4C_FATAL; ++level) EXPECT_TRUE(log4c_is_enabled[level]("Any"));

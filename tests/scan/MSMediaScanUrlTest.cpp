@@ -13,6 +13,7 @@
 #include "CommonDownload.h"
 #include "CommonFileCache.h"
 #include "LocalHttpServer.h"
+#include "MSConfig.h"
 #include "MSDownloadManager.h"
 #include "MSMediaScanUrl.h"
 #include "ProgramRun.h"
@@ -497,6 +498,144 @@ TEST_F(UrlSources, APlaylistFileInAFolderListsItsEntriesOnceAndSkipsMissingOnes)
   EXPECT_TRUE(log_.contains("Can't find playlist item missing.mp3 or is of zero size, ignoring..."));
   EXPECT_EQ(scan(source).status, 0);
   EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, FeedEntriesOfSchemesTheEngineDoesNotSpeakAreNoItems) {
+  mp3("a1.mp3", "One");
+  std::string items = entry("Good", "a1.mp3");
+  for (const char *hostile : {"file:/etc/passwd#://x.mp3", "/etc/passwd?://x.mp3", " file:///etc/passwd",
+                              "smb://127.0.0.1/x.mp3", "ftp://127.0.0.1/x.mp3", "gopher://127.0.0.1/x.mp3",
+                              "dict://127.0.0.1/x.mp3"}) {
+    items += std::string("<item><title>Bad</title><enclosure url=\"") + hostile + "\" type=\"audio/mpeg\"/></item>";
+  }
+  write_file(media_ + "/cast.rss", feed({items}));
+  int status = -1;
+  const std::string source = share_url(url("cast.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{"Good"});
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AFeedKeepsMaxItemsPerFeedEntries) {
+  mp3("a1.mp3", "One");
+  std::vector<std::string> items;
+  for (int i = 0; i < 30; ++i) items.push_back(entry("E" + std::to_string(100 + i), "a1.mp3"));
+  write_file(media_ + "/long.rss", feed(items));
+  int status = -1;
+  const std::string source = share_url(url("long.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  const std::vector<std::string> titles = titles_of(source, "object.item");
+  ASSERT_EQ(titles.size(), 10u) << "the example configuration's maxItemsPerFeed";
+  EXPECT_EQ(titles.front(), "E100") << "the first entries the feed lists are kept";
+  EXPECT_TRUE(log_.contains("Feed reached maxItemsPerFeed"));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+TEST_F(UrlSources, AnUnreachableStreamUrlIsNotRecordedAndAWebUrlKeepsItsEscapes) {
+  int status = -1;
+  EXPECT_EQ(share_url("rtsp://127.0.0.1:1/live", "audurl", &status), "");
+  EXPECT_NE(status, 0);
+  const std::string answering = "rtsp://127.0.0.1:" + std::to_string(server_->port()) + "/live";
+  const std::string live = share_url(answering, "audurl", &status);
+  EXPECT_EQ(status, 0) << "a stream whose server answers is recorded";
+  EXPECT_NE(live, "");
+  mp3("a b.mp3", "Spaced");
+  const std::string source = share_url(url("a%20b.mp3"), "audurl", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(prop(only_object(source), "res"), url("a%20b.mp3")) << "stored exactly as given";
+}
+
+// Nested playlists under tight bounds (depth 8, 20 requests, 200 objects):
+// each case ends with success, a small consistent library and a log of what
+// was left out.
+class NestedPlaylists : public UrlSources {
+ protected:
+  void SetUp() override {
+    UrlSources::SetUp();
+    MSConfig *config = nullptr;
+    ASSERT_EQ(msconfig_get_for_update(&config), 0);
+    config->max_playlist_depth = 8;
+    config->max_share_requests = 20;
+    config->max_share_items = 200;
+    msconfig_release();
+    mp3("a.mp3", "A");
+  }
+
+ public:
+  // count documents in folder: c<i>.m3u lists a song and c<i+1>.m3u, each
+  // named as prefix + file name (a url, or a path relative to the folder).
+  void chain(const std::string &folder, int count, const std::string &prefix) {
+    mp3(folder + "/a.mp3", "A");
+    for (int i = 0; i < count; ++i) {
+      std::string text = prefix + "a.mp3\n";
+      if (i + 1 < count) text += prefix + "c" + std::to_string(i + 1) + ".m3u\n";
+      write_file(media_ + "/" + folder + "/c" + std::to_string(i) + ".m3u", text);
+    }
+  }
+  std::string remote_chain() {
+    chain("rc", 50, url("rc/"));
+    return url("rc/c0.m3u");
+  }
+  // Every document lists a song and fan others, levels deep.
+  void fan_out(const std::string &name, int fan, int levels) {
+    std::string text = url("a.mp3") + "\n";
+    for (int i = 0; levels > 0 && i < fan; ++i) {
+      const std::string child = name + "-" + std::to_string(i);
+      text += url(child + ".m3u") + "\n";
+      fan_out(child, fan, levels - 1);
+    }
+    write_file(media_ + "/" + name + ".m3u", text);
+  }
+  std::string remote_fan_out() {
+    fan_out("fan", 4, 4);
+    return url("fan.m3u");
+  }
+  std::string local_chain() {
+    chain("lc", 60, "");
+    return media_ + "/lc";
+  }
+  // A playlist in a shared folder that leads into a chain outside it.
+  std::string folder_playlist() {
+    chain("outside", 50, media_ + "/outside/");
+    mp3("fp/b.mp3", "B");
+    write_file(media_ + "/fp/list.m3u", media_ + "/outside/c0.m3u\n");
+    return media_ + "/fp";
+  }
+};
+
+TEST_F(NestedPlaylists, EndlessNestingEndsAtTheBoundsWithSuccessAndASmallLibrary) {
+  const struct {
+    const char *name;
+    std::string (NestedPlaylists::*setup)();
+    bool folder;
+    int max_objects;
+  } cases[] = {
+      {"remote chain", &NestedPlaylists::remote_chain, false, 2 * 9},
+      {"remote fan-out", &NestedPlaylists::remote_fan_out, false, 2 * 21},
+      {"local chain", &NestedPlaylists::local_chain, true, 2 * 60 + 2},
+      {"folder playlist", &NestedPlaylists::folder_playlist, true, 2 * 9 + 4},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    log_.clear();
+    const std::string where = (this->*c.setup)();
+    const long before = requests();
+    int status = -1;
+    const std::string source = c.folder ? share(where) : share_url(where, "audfeed", &status);
+    ASSERT_NE(source, "");
+    if (c.folder) status = scan(source).status;
+    EXPECT_EQ(status, 0);
+    const int objects = count("select count(*) from objms where sourceOid=" + source);
+    EXPECT_GT(objects, 2);
+    EXPECT_LE(objects, c.max_objects);
+    EXPECT_LE(requests() - before, 2 * 21 + 2) << "each nested document is fetched once";
+    if (std::string(c.name) != "local chain") {
+      EXPECT_TRUE(log_.contains("left out by the bounds of its share"));
+      EXPECT_TRUE(log_.contains("Share reached maxRequestsPerShare, leaving out ") ||
+                  log_.contains("Playlists nested deeper than maxPlaylistDepth (8), leaving out "));
+    }
+    EXPECT_EQ(mlcheck(), "");
+  }
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // lifetime of the object and killed with it. It serves the files of a folder
 // under "/files/" (ranges, Last-Modified, 304) and the scripted answers listed
 // in the script (redirects, cookies, digest, chunked, live streams, stalls,
-// broken replies, "/stats" request and byte counts).
+// broken replies, a body trickling at 4 kB/s, "/stats" request and byte counts).
 #pragma once
 
 #include <sys/types.h>

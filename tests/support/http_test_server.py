@@ -208,6 +208,15 @@ class Handler(BaseHTTPRequestHandler):
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\nabc")
             time.sleep(float(q.get("seconds", "60")))
             return
+        if route == "/trickle":
+            seconds = float(q.get("seconds", "5"))
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: %d\r\n\r\n" %
+                     int(seconds * 20 * 200))
+            for _ in range(int(seconds * 20)):
+                self.wfile.write(b"t" * 200)
+                self.wfile.flush()
+                time.sleep(0.05)
+            return
         if route == "/garbage":
             return self.raw(b"SPAM and eggs\r\n\r\nnot http at all")
         if route == "/bigheaders":

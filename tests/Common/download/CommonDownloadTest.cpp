@@ -228,6 +228,16 @@ TEST_F(HttpRequestTest, HostileAnswersFailWithoutHanging) {
   EXPECT_EQ(get(stalled, url("/stall?seconds=5")), APR_EGENERAL);
 }
 
+TEST_F(HttpRequestTest, ATransferTricklingAboveTheSpeedGuardEndsAtTheDeadline) {
+  download_set_deadline(1);
+  HttpRequest trickle;
+  EXPECT_EQ(get(trickle, url("/trickle?seconds=8")), APR_EGENERAL);
+  download_set_deadline(DOWNLOAD_DEFAULT_DEADLINE_MINUTES * 60L);
+  HttpRequest whole;
+  EXPECT_EQ(get(whole, url("/trickle?seconds=1")), 0);
+  EXPECT_EQ(whole.body_length, 4000u);
+}
+
 TEST_F(HttpRequestTest, CancelledRequestsReturnFour) {
   HttpRequest request;
   request.cancel = [](void *) { return 1; };
@@ -305,6 +315,14 @@ TEST_F(HttpRequestTest, CertificatesAreVerified) {
   HttpRequest trusted;
   EXPECT_EQ(get(trusted, u), 0);
   EXPECT_EQ(text(trusted.body, trusted.body_length), "secret text");
+  HttpRequest upgraded;
+  upgraded.follow_redirects = 1;
+  EXPECT_EQ(get(upgraded, tls.url("/redirect?kind=abs&to=/files/s.txt")), 0) << "https to https is followed";
+  HttpRequest downgraded;
+  downgraded.follow_redirects = 1;
+  EXPECT_EQ(get(downgraded, tls.url("/redirect?kind=raw&to=" + url("/files/s.txt"))), APR_EGENERAL)
+      << "https to http is refused";
+  EXPECT_EQ(downgraded.body_length, 0u);
   download_set_ca_file(nullptr);
 }
 

@@ -5,6 +5,10 @@
 #include <apr_file_info.h>
 #include <apr_file_io.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +69,21 @@ TEST_F(MetaFileUrl, FeedsAndPlaylistsAreFetchedThenRead) {
                            nullptr, nullptr),
             0);
   EXPECT_EQ(recorder.of_depth(3).at(0).sub.at("0/res"), "http://127.0.0.1:8000/a");
+}
+
+TEST_F(MetaFileUrl, CopiesLeftByAKilledRunAreRemovedByTheNextRun) {
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  const std::string left = download_ + "/metafile-" + std::to_string(gone) + "-7.tmp";
+  const std::string running = download_ + "/metafile-" + std::to_string(getpid()) + "-8.tmp";
+  const std::string other = download_ + "/metafile-notes.tmp";
+  for (const std::string &path : {left, running, other}) write_file(path, "x");
+  metafile_init(pool_, (download_ + "/").c_str());
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(running)) << "a running process may still read its copy";
+  EXPECT_TRUE(std::filesystem::exists(other));
 }
 
 TEST_F(MetaFileUrl, MissingFeedsFail) {

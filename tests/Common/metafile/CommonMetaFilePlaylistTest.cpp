@@ -65,6 +65,15 @@ TEST(MetaFileM3u, PlainListsWithCarriageReturnsAndMarks) {
   EXPECT_TRUE(recorder.reports.empty());
 }
 
+TEST(MetaFileM3u, AnEntryWithInvalidUtf8IsRepairedNotDropped) {
+  TempDir dir;
+  Recorder recorder;
+  ASSERT_EQ(parse_text(dir, "latin.m3u", "#EXTM3U\n#EXTINF:3,Caf\xe9\ncaf\xe9.mp3\n", &recorder), 0);
+  ASSERT_EQ(recorder.of_depth(3).size(), 1u);
+  EXPECT_EQ(recorder.of_depth(3)[0].sub.at("0/res"), "caf\xe9.mp3") << "the file's own name, byte for byte";
+  EXPECT_EQ(recorder.of_depth(2)[0].item.at("0/dc:title"), "Caf\xef\xbf\xbd");
+}
+
 TEST(MetaFileM3u, OverLongLinesAreDroppedWhole) {
   TestPool pool;
   TempDir dir;

@@ -20,21 +20,24 @@ std::string clean(apr_pool_t *pool, const std::string &text, Utf8Repair repair, 
 TEST(Utf8XmlClean, HostileBytesBecomeXmlTextOrPercentEscapes) {
   TestPool pool;
   struct Case {
-    std::string in, text, url;
+    std::string in, text, url, web;
   };
   const Case cases[] = {
-      {"plain caf\xC3\xA9", "plain caf\xC3\xA9", "plain caf\xC3\xA9"},
-      {"bell\x01" "esc\x1B[0m", "bellesc[0m", "bell%01esc%1B[0m"},
-      {"latin \xE9t\xE9", "latin \xEF\xBF\xBDt\xEF\xBF\xBD", "latin %E9t%E9"},
-      {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD", "overlong %C0%AF"},
-      {"surrogate \xED\xA0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", "surrogate %ED%A0%80"},
-      {"not a char \xEF\xBF\xBE", "not a char ", "not a char %EF%BF%BE"},
-      {"100% cut \xE2\x82", "100% cut \xEF\xBF\xBD\xEF\xBF\xBD", "100%25 cut %E2%82"},
-      {"tab\tline\ncr\r", "tab\tline\ncr\r", "tab\tline\ncr\r"},
+      {"plain caf\xC3\xA9", "plain caf\xC3\xA9", "plain caf\xC3\xA9", "plain caf\xC3\xA9"},
+      {"bell\x01" "esc\x1B[0m", "bellesc[0m", "bell%01esc%1B[0m", "bell%01esc%1B[0m"},
+      {"latin \xE9t\xE9", "latin \xEF\xBF\xBDt\xEF\xBF\xBD", "latin %E9t%E9", "latin %E9t%E9"},
+      {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD", "overlong %C0%AF", "overlong %C0%AF"},
+      {"surrogate \xED\xA0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", "surrogate %ED%A0%80",
+       "surrogate %ED%A0%80"},
+      {"not a char \xEF\xBF\xBE", "not a char ", "not a char %EF%BF%BE", "not a char %EF%BF%BE"},
+      {"100% cut \xE2\x82", "100% cut \xEF\xBF\xBD\xEF\xBF\xBD", "100%25 cut %E2%82", "100% cut %E2%82"},
+      {"a%20b", "a%20b", "a%2520b", "a%20b"},
+      {"tab\tline\ncr\r", "tab\tline\ncr\r", "tab\tline\ncr\r", "tab\tline\ncr\r"},
   };
   for (const Case &c : cases) {
     EXPECT_EQ(clean(pool, c.in, UTF8_REPAIR_TEXT), c.text) << c.in;
     EXPECT_EQ(clean(pool, c.in, UTF8_REPAIR_PERCENT), c.url) << c.in;
+    EXPECT_EQ(clean(pool, c.in, UTF8_REPAIR_WEB_URL), c.web) << c.in;
     EXPECT_TRUE(utf8_is_xml_text(clean(pool, c.in, UTF8_REPAIR_TEXT).c_str())) << c.in;
   }
   const char *valid = "unchanged";

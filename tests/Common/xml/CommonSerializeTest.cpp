@@ -132,6 +132,14 @@ TEST_F(SerializeTest, ByValueWritesOneCrLfLinePerEntry) {
   EXPECT_EQ(output(buffer), "5,dc:title,A\r\n");
 }
 
+TEST_F(SerializeTest, ByValueLineBreaksInAFeedTitleCannotForgeRecords) {
+  SerializeBuffer *buffer = serialize_create(pool, FORMAT_BY_VALUE);
+  serialize_new_record(buffer, nullptr);
+  serialize_add(buffer, "@id", 0, "5");
+  serialize_add(buffer, "dc:title", 0, "Cast\r\n6,res,http://evil/");
+  EXPECT_EQ(output(buffer), "5,dc:title,Cast\\x0d\\x0a6,res,http://evil/\r\n");
+}
+
 TEST_F(SerializeTest, ByValueSortsUnescapedValuesWithTheComparator) {
   SerializeBuffer *buffer = serialize_create(pool, FORMAT_BY_VALUE);
   serialize_new_record(buffer, nullptr);
@@ -210,6 +218,9 @@ TEST_F(SerializeTest, HostileNamesAndTagsStillMakeDocumentsThatParseAsXml) {
       serialize_add_escaped(buffer, "res", 0, (std::string("file:///m/") + text + ".mp3").c_str());
       serialize_add_escaped(buffer, "res@protocolInfo", 0, text);
     }
+    serialize_new_record(buffer, nullptr);
+    serialize_add(buffer, "upnp:class", 0, "object.item.audioItem");
+    serialize_add_escaped(buffer, "res", 0, "http://host/a%20b.mp3");
     const std::string document = output(buffer);
     XML_Parser parser = XML_ParserCreate("UTF-8");
     EXPECT_EQ(XML_Parse(parser, document.data(), static_cast<int>(document.size()), 1), XML_STATUS_OK)
@@ -218,6 +229,7 @@ TEST_F(SerializeTest, HostileNamesAndTagsStillMakeDocumentsThatParseAsXml) {
     if (format == FORMAT_DIDL_LITE) {
       EXPECT_NE(document.find(">file:///m/latin %E9t%E9.mp3</res>"), std::string::npos) << document;
       EXPECT_NE(document.find(">file:///m/100%25 %FF.mp3</res>"), std::string::npos) << document;
+      EXPECT_NE(document.find(">http://host/a%20b.mp3</res>"), std::string::npos) << "a web URL is not encoded twice";
       EXPECT_NE(document.find("<dc:title>raw[31m</dc:title>"), std::string::npos) << document;
     }
   }
