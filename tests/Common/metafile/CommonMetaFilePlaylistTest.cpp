@@ -66,6 +66,7 @@ TEST(MetaFileM3u, PlainListsWithCarriageReturnsAndMarks) {
 }
 
 TEST(MetaFileM3u, AnEntryWithInvalidUtf8IsRepairedNotDropped) {
+  TestPool pool;
   TempDir dir;
   Recorder recorder;
   ASSERT_EQ(parse_text(dir, "latin.m3u", "#EXTM3U\n#EXTINF:3,Caf\xe9\ncaf\xe9.mp3\n", &recorder), 0);
