@@ -156,6 +156,23 @@ std::string unescape(std::string text) {
   return text;
 }
 
+// SOAP arguments asking for count objects from start (count 0: all).
+std::string paged(std::string args, int start, int count) {
+  args = std::regex_replace(args, std::regex("<StartingIndex>0<"), "<StartingIndex>" + std::to_string(start) + "<");
+  return std::regex_replace(args, std::regex("<RequestedCount>0<"), "<RequestedCount>" + std::to_string(count) + "<");
+}
+
+// The titles of an escaped SOAP answer's DIDL-Lite, in document order.
+std::vector<std::string> titles_in(const std::string &answer) {
+  const std::string didl = unescape(answer);
+  std::vector<std::string> out;
+  std::regex title("<dc:title>([^<]*)</dc:title>");
+  for (auto it = std::sregex_iterator(didl.begin(), didl.end(), title); it != std::sregex_iterator(); ++it) {
+    out.push_back((*it)[1].str());
+  }
+  return out;
+}
+
 // One NOTIFY receiver on 127.0.0.1: collects the bodies of what it gets.
 class NotifySink {
  public:
@@ -699,16 +716,8 @@ TEST_F(DlnaTest, BrowseAndSearchSortByCriteriaTheSameAcrossPages) {
   EXPECT_NE(caps.find("dc:title,dc:date,upnp:album,upnp:originalTrackNumber,dc:creator,upnp:artist,upnp:genre"),
             std::string::npos);
   const auto titles = [&](const std::string &id, const std::string &sort, int start, int count) {
-    std::string args = browse_args(id, "BrowseDirectChildren", sort);
-    args = std::regex_replace(args, std::regex("<StartingIndex>0<"), "<StartingIndex>" + std::to_string(start) + "<");
-    args = std::regex_replace(args, std::regex("<RequestedCount>0<"), "<RequestedCount>" + std::to_string(count) + "<");
-    const std::string didl = unescape(soap("ContentDirectory", "Browse", args).out);
-    std::vector<std::string> out;
-    std::regex title("<dc:title>([^<]*)</dc:title>");
-    for (auto it = std::sregex_iterator(didl.begin(), didl.end(), title); it != std::sregex_iterator(); ++it) {
-      out.push_back((*it)[1].str());
-    }
-    return out;
+    const std::string args = paged(browse_args(id, "BrowseDirectChildren", sort), start, count);
+    return titles_in(soap("ContentDirectory", "Browse", args).out);
   };
   // The container of the photos.
   const std::string didl = search("upnp:class derivedfrom \"object.item\"");
@@ -735,18 +744,10 @@ TEST_F(DlnaTest, BrowseAndSearchSortByCriteriaTheSameAcrossPages) {
   }
   // Search hits follow the criteria too, page by page.
   const auto searched = [&](const std::string &sort, int start, int count) {
-    std::string args = std::regex_replace(search_args("0", "upnp:class derivedfrom \"object.item.imageItem\""),
-                                          std::regex("<SortCriteria></SortCriteria>"),
-                                          "<SortCriteria>" + sort + "</SortCriteria>");
-    args = std::regex_replace(args, std::regex("<StartingIndex>0<"), "<StartingIndex>" + std::to_string(start) + "<");
-    args = std::regex_replace(args, std::regex("<RequestedCount>0<"), "<RequestedCount>" + std::to_string(count) + "<");
-    const std::string didl = unescape(soap("ContentDirectory", "Search", args).out);
-    std::vector<std::string> out;
-    std::regex title("<dc:title>([^<]*)</dc:title>");
-    for (auto it = std::sregex_iterator(didl.begin(), didl.end(), title); it != std::sregex_iterator(); ++it) {
-      out.push_back((*it)[1].str());
-    }
-    return out;
+    const std::string args = std::regex_replace(search_args("0", "upnp:class derivedfrom \"object.item.imageItem\""),
+                                                std::regex("<SortCriteria></SortCriteria>"),
+                                                "<SortCriteria>" + sort + "</SortCriteria>");
+    return titles_in(soap("ContentDirectory", "Search", paged(args, start, count)).out);
   };
   std::vector<std::string> up = searched("+dc:title", 0, 0), down = searched("-dc:title", 0, 0);
   ASSERT_EQ(up.size(), 6u);
