@@ -34,6 +34,9 @@ struct VideoInfo {
   std::int32_t geometry[5];  // always 0
   std::int32_t codec_id;
   std::int32_t extra;  // always 0
+  // The codec's profile as ffmpeg names it, with the level for H.264
+  // ("High@L4.1", "Constrained Baseline@L3.0"); null when unknown.
+  const char *profile;
 };
 
 struct AudioInfo {

@@ -54,6 +54,16 @@ const char *codec_tag_name(apr_pool_t *pool, std::uint32_t tag) {
   return apr_psprintf(pool, "%c%c%c%c", c[0], c[1], c[2], c[3]);
 }
 
+// The profile text of a video stream. Only H.264's level is kept: it is the
+// one the DLNA profiles of the server read, and its number is ten times the
+// level (41 is 4.1), which is not so for every codec.
+const char *stream_profile(apr_pool_t *pool, const AVCodecParameters *codec) {
+  const char *name = ffmpeg_loaded().profile_name(codec->codec_id, codec->profile);
+  if (name == nullptr) return nullptr;
+  if (codec->codec_id != AV_CODEC_ID_H264 || codec->level <= 0) return apr_pstrdup(pool, name);
+  return apr_psprintf(pool, "%s@L%d.%d", name, codec->level / 10, codec->level % 10);
+}
+
 }  // namespace
 
 const char *stream_language(apr_pool_t *pool, const AVStream *stream, const char *extension) {
@@ -107,5 +117,6 @@ void stream_take_video(apr_pool_t *pool, const AVStream *stream, VideoInfo *vide
     video->frame_rate_num = stream->r_frame_rate.num;
     video->frame_rate_den = stream->r_frame_rate.den;
   }
+  video->profile = stream_profile(pool, codec);
   if (codec_name) *codec_name = stream_codec_name(pool, stream);
 }

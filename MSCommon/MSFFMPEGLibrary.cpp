@@ -27,6 +27,7 @@ bool bind_all(void *handle) {
   return bind("av_dict_get", &l.dict_get) && bind("av_malloc", &l.malloc) && bind("av_free", &l.free) &&
          bind("av_freep", &l.freep) && bind("av_log_set_callback", &l.log_set_callback) &&
          bind("av_log_default_callback", &l.log_default_callback) && bind("avcodec_get_name", &l.codec_get_name) &&
+         bind("avcodec_profile_name", &l.profile_name) &&
          bind("av_find_input_format", &l.find_input_format) && bind("avformat_alloc_context", &l.alloc_context) &&
          bind("avformat_open_input", &l.open_input) && bind("avformat_find_stream_info", &l.find_stream_info) &&
          bind("avformat_close_input", &l.close_input) && bind("avio_alloc_context", &l.io_alloc_context) &&

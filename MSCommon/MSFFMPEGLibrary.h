@@ -26,6 +26,7 @@ struct FFmpegLibrary {
   decltype(&av_log_set_callback) log_set_callback;
   decltype(&av_log_default_callback) log_default_callback;
   decltype(&avcodec_get_name) codec_get_name;
+  decltype(&avcodec_profile_name) profile_name;
   decltype(&av_find_input_format) find_input_format;
   decltype(&avformat_alloc_context) alloc_context;
   decltype(&avformat_open_input) open_input;

@@ -89,6 +89,7 @@ void stream_rows(apr_pool_t *pool, PropList *list, const ProbeFacts &probe, cons
       prop_set(pool, list, PROP_RES_RESOLUTION, apr_psprintf(pool, "%dx%d", video.width, video.height));
     }
     if (const char *name = codec_name_by_id(video.codec_id)) prop_set(pool, list, PROP_RES_VIDEO_CODEC, name);
+    if (video.profile != nullptr) prop_set(pool, list, PROP_RES_VIDEO_PROFILE, video.profile);
     if (video.frame_rate_num > 0 && video.frame_rate_den > 0) {
       prop_set(pool, list, PROP_RES_VIDEO_FPS,
                apr_psprintf(pool, "%.2f", static_cast<double>(video.frame_rate_num) / video.frame_rate_den));

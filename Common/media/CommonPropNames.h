@@ -1,9 +1,9 @@
 // CommonPropNames: the property vocabulary, 91 slots whose numbers other
 // modules use as stable property identifiers.
 //
-// Slots 0 and 57 are empty. The attributes of an element follow it directly
-// (res is followed by its 21 attributes), which is what deleting a property
-// with all of its attributes relies on. Constant data; safe from any thread.
+// Slot 0 is empty. The attributes of an element follow it directly (res is
+// followed by its 22 attributes), which is what deleting a property with all
+// of its attributes relies on. Constant data; safe from any thread.
 #pragma once
 
 #include <array>
@@ -67,6 +67,7 @@ enum PropSlot : int {
   PROP_RES_LAST_POSITION_MOST_RECENT = 54,
   PROP_RES_LAST_TIME_POSITION = 55,
   PROP_RES_LAST_TIME_POSITION_MOST_RECENT = 56,
+  PROP_RES_VIDEO_PROFILE = 57,
   PROP_ZENTORIA_FOLDER = 58,
   PROP_ZENTORIA_DATE = 59,
   PROP_ZENTORIA_DATE_YEAR = 60,
@@ -161,7 +162,7 @@ inline constexpr std::array<const char *, PROP_SLOT_COUNT> PropNameTable = {
     "res@lastPositionMostRecent",
     "res@lastTimePosition",
     "res@lastTimePositionMostRecent",
-    nullptr,
+    "res@videoProfile",
     "zentoria:folder",
     "zentoria:date",
     "zentoria:date_year",

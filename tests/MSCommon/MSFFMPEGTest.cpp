@@ -86,6 +86,9 @@ TEST_F(StreamProbe, Mp4GivesVideoGeometryFrameRateAndCodecs) {
   EXPECT_EQ(p.video.frame_rate_num, 25000);
   EXPECT_EQ(p.video.frame_rate_den, 1000);
   EXPECT_STREQ(p.video_codec, "H264");
+  ASSERT_NE(p.video.profile, nullptr);
+  // libx264 keeps testsrc's RGB as 4:4:4; the level is its choice for the size.
+  EXPECT_TRUE(std::string(p.video.profile).starts_with("High 4:4:4 Predictive@L")) << p.video.profile;
   EXPECT_STREQ(p.audio_codec, "AAC");
   EXPECT_EQ(p.audio.codec_id, CODEC_ID_AAC);
   EXPECT_GT(p.video.bit_rate, 0);
