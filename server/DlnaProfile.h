@@ -1,7 +1,7 @@
 // DlnaProfile: the DLNA fourth field of a res's protocolInfo, worked out
 // from what the library stores about the file's streams (MIME type of the
-// container, codecs, resolution, bitrate, sample rate, channels) through a
-// table of DLNA media format profiles. A file that fits no row gets no
+// container, codecs, video profile and level, resolution, bitrate, sample
+// rate, channels) through a table of DLNA media format profiles. A file that fits no row gets no
 // DLNA.ORG_PN: a strict player refuses a wrong name sooner than a missing
 // one. Pure functions over constant tables; any thread, results in the
 // caller's pool.
@@ -16,6 +16,8 @@ struct DlnaStreams {
   const char *mime;
   const char *video_codec;  // the library's codec names: "H264", "MPEG2VIDEO"...
   const char *audio_codec;  // "MP3", "AAC", "AC3", "MP2"...
+  const char *video_profile;  // ffmpeg's name: "High", "Main", "Constrained Baseline"...
+  unsigned video_level;       // H.264's level in tenths (41 for 4.1)
   unsigned width, height;
   unsigned long bitrate;  // bits per second, as the library stores it
   unsigned sample_rate;
