@@ -5,9 +5,13 @@
 #include <apr_strings.h>
 #include <sys/stat.h>
 
-#include <atomic>
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
+#include <string>
+#include <thread>
 
 #include "CommonFileCache.h"
 #include "CommonPropNames.h"
@@ -28,8 +32,18 @@ constexpr const char *kPictureClasses[] = {"object.item.imageItem", "object.item
 constexpr const char *kAudioClass = "object.item.audioItem";
 
 const char *folder = nullptr;  // set by thumbnails_start
-std::mutex extraction;
-std::atomic<int> waiting{0};
+
+// The extractions running (their output paths) and the requests inside
+// make(), under one lock.
+struct Turns {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::set<std::string> running;
+  unsigned inside = 0;
+};
+Turns turns;
+
+unsigned workers() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 bool class_is(const char *klass, const char *prefix) {
   return klass != nullptr && std::strncmp(klass, prefix, std::strlen(prefix)) == 0;
@@ -49,27 +63,45 @@ bool exists(const char *path) {
   return stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// Extracts into path once a worker is free and no other request is making
+// the same thumbnail; true when the file is there afterwards.
+bool extract_in_turn(apr_pool_t *pool, const char *source, const std::string &path) {
+  std::unique_lock<std::mutex> held(turns.lock);
+  turns.changed.wait(held, [&] { return turns.running.size() < workers() && turns.running.count(path) == 0; });
+  if (exists(path.c_str())) return true;
+  turns.running.insert(path);
+  held.unlock();
+  const bool made = source != nullptr && thumbnail_extract(pool, source, path.c_str(), THUMB_SIZE) == APR_SUCCESS;
+  held.lock();
+  turns.running.erase(path);
+  turns.changed.notify_all();
+  return made;
+}
+
 // Makes the thumbnail at path unless another request made it meanwhile.
-// False when the extractor is busy beyond THUMB_WAITERS or fails.
+// False when more than THUMB_WAITERS requests already wait, or it fails.
 bool make(apr_pool_t *pool, const char *source, const char *path, HttpResponse &response) {
-  if (waiting.fetch_add(1) >= THUMB_WAITERS) {
-    waiting.fetch_sub(1);
-    http_text(response, 503, "Thumbnails are being made; try again");
-    response.headers.emplace_back("Retry-After", "1");
+  {
+    std::lock_guard<std::mutex> held(turns.lock);
+    if (turns.inside >= workers() + THUMB_WAITERS) {
+      http_text(response, 503, "Thumbnails are being made; try again");
+      response.headers.emplace_back("Retry-After", "1");
+      return false;
+    }
+    ++turns.inside;
+  }
+  const bool made = extract_in_turn(pool, source, path);
+  {
+    std::lock_guard<std::mutex> held(turns.lock);
+    --turns.inside;
+  }
+  if (!made) {
+    LOG4C(kModule, LOG4C_WARN, log4c_sprintf("No thumbnail for %s", source != nullptr ? source : "(no file)"));
+    http_text(response, 404, "This object has no thumbnail");
     return false;
   }
-  bool made = true;
-  {
-    std::lock_guard<std::mutex> one(extraction);
-    if (!exists(path) && (source == nullptr || thumbnail_extract(pool, source, path, THUMB_SIZE) != APR_SUCCESS)) {
-      LOG4C(kModule, LOG4C_WARN, log4c_sprintf("No thumbnail for %s", source != nullptr ? source : "(no file)"));
-      http_text(response, 404, "This object has no thumbnail");
-      made = false;
-    }
-  }
-  waiting.fetch_sub(1);
-  if (made) cache_cleanup();
-  return made;
+  cache_cleanup();
+  return true;
 }
 
 }  // namespace
@@ -89,7 +121,11 @@ bool thumbnails_has(apr_pool_t *pool, PropList *list) {
   for (const char *prefix : kPictureClasses) {
     if (class_is(klass, prefix)) return true;
   }
-  return class_is(klass, kAudioClass) && didl_album_art(pool, list) != nullptr;
+  if (!class_is(klass, kAudioClass)) return false;
+  // The stream probe reads a cover in a track's tags as a picture stream,
+  // whose size the library keeps as the track's resolution: the cover is
+  // known without opening the file on every Browse.
+  return didl_album_art(pool, list) != nullptr || prop_get(pool, list, PROP_RES_RESOLUTION, 0) != nullptr;
 }
 
 void thumbnails_serve(void *context, HttpRequest &request, HttpResponse &response) {

@@ -2,11 +2,12 @@
 // video, the cover of a track, beside it or in its tags), at most 160 x 160,
 // made with the thumbnail extractor on the first request and kept in the
 // installation's cache folder (data/cache/thumbnails/) under the file
-// cache's budget, which evicts the least recently used. Extraction runs one
-// at a time (the extractor is not re-entrant) and at most THUMB_WAITERS
-// requests wait for it; more get 503, so thumbnails never hold every request
-// thread and browsing goes on. A file that cannot be read gets 404 and one
-// log line. The folder is set once by thumbnails_start, before requests are
+// cache's budget, which evicts the least recently used. Up to one
+// extraction per core runs at once (each has its own decoder and MagickCore
+// records), never two of one thumbnail, and at most THUMB_WAITERS more
+// requests wait for a turn; more get 503, so thumbnail work stays bounded
+// and browsing goes on. A file that cannot be read gets 404 and one log
+// line. The folder is set once by thumbnails_start, before requests are
 // served; the handler runs on request threads.
 #pragma once
 
@@ -26,8 +27,8 @@ inline constexpr const char *THUMB_PATH = "/thumb/";
 // Returns 0, or 20014 after "Could not make the thumbnail folder %s".
 int thumbnails_start(apr_pool_t *pool, const char *data_dir);
 
-// Whether an object (its properties) has a thumbnail:
-// photos, videos, and audio with album art.
+// Whether an object (its properties) has a thumbnail: photos, videos, and
+// audio with album art beside it or a cover in its tags.
 bool thumbnails_has(apr_pool_t *pool, PropList *list);
 
 // HttpHandler for GET /thumb/<oid> (context: the ServerContext).

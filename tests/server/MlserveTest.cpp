@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "InstallFolder.h"
+#include "LogCapture.h"
 #include "ProgramRun.h"
+#include "Thumbnails.h"
 
 namespace {
 
@@ -523,8 +525,11 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
   return a;
 }
 
-const std::vector<std::string> kH264 = {"-c:v", "libx264", "-profile:v", "main",
-                                        "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"};
+// H.264 of an ffmpeg profile ("baseline", "main", "high") with stereo AAC.
+std::vector<std::string> h264(const char *profile) {
+  return {"-c:v", "libx264", "-profile:v", profile, "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"};
+}
+const std::vector<std::string> kH264 = h264("main");
 
 const ProfileCase kProfileCases[] = {
     {"tone.mp3", lavfi("", "sine=frequency=440") + std::vector<std::string>{"-b:a", "128k", "-ac", "2"}, "MP3"},
@@ -541,6 +546,9 @@ const ProfileCase kProfileCases[] = {
     {"hd.mp4", lavfi("testsrc=size=1280x720", "sine=frequency=440") + kH264, "AVC_MP4_MP_HD_720p_AAC"},
     {"sd.mkv", lavfi("testsrc=size=720x576", "sine=frequency=440") + kH264, "AVC_MKV_MP_HD_AAC_MULT5"},
     {"hd.mkv", lavfi("testsrc=size=1920x1080", "sine=frequency=440") + kH264, "AVC_MKV_MP_HD_AAC_MULT5"},
+    {"base.mp4", lavfi("testsrc=size=720x576", "sine=frequency=440") + h264("baseline"), "AVC_MP4_BL_L3L_SD_AAC"},
+    {"high.mp4", lavfi("testsrc=size=1280x720", "sine=frequency=440") + h264("high"), "AVC_MP4_HP_HD_AAC"},
+    {"high.mkv", lavfi("testsrc=size=1280x720", "sine=frequency=440") + h264("high"), "AVC_MKV_HP_HD_AAC_MULT5"},
     {"pal.ts", lavfi("testsrc=size=720x576", "sine=frequency=440") +
                    std::vector<std::string>{"-c:v", "mpeg2video", "-c:a", "mp2", "-ac", "2", "-shortest"},
      "MPEG_TS_SD_EU_ISO"},
@@ -562,10 +570,23 @@ class DlnaTest : public MlserveTest {
       run_ok(image ? "/usr/bin/convert" : "/usr/bin/ffmpeg", args, media_);
     }
     std::ofstream(media_ + "/sd.srt") << "1\n00:00:00,000 --> 00:00:01,000\nHello\n";
+    make_tagged_covers();
     run_ok(built_program("sharectl/sharectl"), {"-S", media_}, install_->path());
     port_ = free_port();
     set_listen(install_->file("config.xml"), port_, "");
     server_ = new Mlserve(install_->path(), port_);
+  }
+  // Tracks whose only cover is in their tags (ID3 APIC, MP4 covr, FLAC
+  // picture): tagged.mp3, tagged.m4a, tagged.flac.
+  static void make_tagged_covers() {
+    const std::string art = install_->scratch().file("art.jpg");
+    run_ok("/usr/bin/convert", {"-size", "300x200", "gradient:green-yellow", art}, "/");
+    for (const char *extension : {"mp3", "m4a", "flac"}) {
+      std::vector<std::string> args = lavfi("", "sine=frequency=440");
+      args.insert(args.end(), {"-i", art, "-map", "0", "-map", "1", "-c:v", "mjpeg", "-disposition:v", "attached_pic",
+                               media_ + "/tagged." + extension});
+      run_ok("/usr/bin/ffmpeg", args, media_);
+    }
   }
   // The type text of a file's res, by its extension.
   static std::string type_of(const std::string &file) {
@@ -676,7 +697,7 @@ TEST_F(DlnaTest, ClientsDifferExactlyInTheirQuirks) {
       {{"-H", "User-Agent: SEC_HHP_[TV] Samsung/1.0"}, "video/x-mkv", true, false, "<errorCode>710<"},
       {{"-H", "X-AV-Client-Info: av=5.0; cn=\"Samsung Electronics\""}, "video/x-mkv", true, false, "<errorCode>710<"},
       {{"-H", "User-Agent: Xbox/2.0.4548.0 UPnP/1.0 Xbox/2.0.4548.0"}, "video/x-matroska", false, true,
-       "NumberReturned>4<"},
+       "NumberReturned>7<"},
   };
   std::string standard;
   for (const Client &c : clients) {
@@ -762,12 +783,40 @@ TEST_F(DlnaTest, BrowseAndSearchSortByCriteriaTheSameAcrossPages) {
             std::string::npos);
 }
 
+// Thumbnails made side by side (each asked twice at once, as many requests
+// as may wait) are byte for byte those previewgrab makes one at a time.
+TEST_F(DlnaTest, ThumbnailsMadeSideBySideEqualThoseMadeOneAtATime) {
+  const std::string didl = search("upnp:class derivedfrom \"object.item\"");
+  const char *files[] = {"lrg.jpg", "med.jpg", "big.png", "tall.jpg",   "hd.mkv",     "sd.mp4",
+                         "hd.mp4",  "pal.ts",  "base.mp4", "tagged.mp3", "tagged.m4a", "tagged.flac"};
+  const std::string out = install_->scratch().file("side-by-side");
+  run_ok("/bin/mkdir", {"-p", out}, "/");
+  std::ofstream config(out + "/curl.conf");
+  for (const char *file : files) {
+    const std::string url = first_match(item(didl, file), "<upnp:albumArtURI[^>]*>([^<]+)<");
+    ASSERT_FALSE(url.empty()) << file;
+    for (const char *copy : {"a", "b"}) config << "url = \"" << url << "\"\noutput = \"" << file << "." << copy << "\"\n";
+  }
+  config.close();
+  const std::string parallel = std::to_string(THUMB_WAITERS + 1);
+  const ProgramResult got = run_program("/usr/bin/curl", {"-s", "-f", "--parallel", "--parallel-max", parallel,
+                                                         "-K", "curl.conf"}, out);
+  ASSERT_EQ(got.status, 0) << got.err;
+  for (const char *file : files) {
+    run_ok(built_program("previewgrab/previewgrab"), {media_ + "/" + file, out + "/" + file + ".jpg", "160"}, out);
+    const std::string alone = read_file(out + "/" + file + ".jpg");
+    ASSERT_FALSE(alone.empty()) << file;
+    EXPECT_EQ(read_file(out + "/" + file + ".a"), alone) << file;
+    EXPECT_EQ(read_file(out + "/" + file + ".b"), alone) << file;
+  }
+}
+
 TEST_F(DlnaTest, ThumbnailsAreSmallJpegsKeptWithinTheCacheBudget) {
   const std::string didl = search("upnp:class derivedfrom \"object.item\"");
   const std::string photo = item(didl, "lrg.jpg");
   EXPECT_NE(photo.find("image/jpeg:DLNA.ORG_PN=JPEG_TN;"), std::string::npos) << photo;
   EXPECT_EQ(item(didl, "tone.flac").find("albumArtURI"), std::string::npos);
-  for (const char *file : {"lrg.jpg", "tall.jpg", "hd.mkv", "pal.ts"}) {
+  for (const char *file : {"lrg.jpg", "tall.jpg", "hd.mkv", "pal.ts", "tagged.mp3", "tagged.m4a", "tagged.flac"}) {
     const std::string url = first_match(item(didl, file), "<upnp:albumArtURI dlna:profileID=\"JPEG_TN\">([^<]+)<");
     ASSERT_FALSE(url.empty()) << file << item(didl, file);
     const std::string first = curl({url}).out;
