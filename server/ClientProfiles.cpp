@@ -21,6 +21,8 @@ constexpr ClientProfile kClients[] = {
     {"PlayStation", "X-AV-Client-Info", "PLAYSTATION", CLIENT_AVI_AS_DIVX},
     {"PlayStation", "User-Agent", "PLAYSTATION", CLIENT_AVI_AS_DIVX},
     {"LG", "User-Agent", "LGE_DLNA_SDK", CLIENT_SORT_BY_TITLE},
+    {"Samsung", "CPFN.UPNP.ORG", "[TV] Samsung", kSamsung},
+    {"LG", "CPFN.UPNP.ORG", "[LG] webOS TV", CLIENT_SORT_BY_TITLE},
 };
 
 struct MimeQuirk {

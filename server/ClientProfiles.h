@@ -1,6 +1,7 @@
 // ClientProfiles: the players that need something of the server beyond
 // standard UPnP AV, recognised by a text in one of their request headers
-// (User-Agent, X-AV-Client-Info) through a table, each with the quirks the
+// (User-Agent, X-AV-Client-Info, or the friendly name a UPnP 1.1 control
+// point states in CPFN.UPNP.ORG) through a table, each with the quirks the
 // server then applies. A client the table does not know gets the standard
 // behaviour. A constant table; any thread.
 #pragma once

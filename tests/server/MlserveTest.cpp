@@ -696,6 +696,7 @@ TEST_F(DlnaTest, ClientsDifferExactlyInTheirQuirks) {
       {{}, "video/x-matroska", false, false, "<errorCode>710<"},
       {{"-H", "User-Agent: SEC_HHP_[TV] Samsung/1.0"}, "video/x-mkv", true, false, "<errorCode>710<"},
       {{"-H", "X-AV-Client-Info: av=5.0; cn=\"Samsung Electronics\""}, "video/x-mkv", true, false, "<errorCode>710<"},
+      {{"-H", "CPFN.UPNP.ORG: [TV] Samsung Q60 Series (55)"}, "video/x-mkv", true, false, "<errorCode>710<"},
       {{"-H", "User-Agent: Xbox/2.0.4548.0 UPnP/1.0 Xbox/2.0.4548.0"}, "video/x-matroska", false, true,
        "NumberReturned>7<"},
   };
