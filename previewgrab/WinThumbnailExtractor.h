@@ -1,11 +1,11 @@
 // WinThumbnailExtractor: the thumbnail of one file written as a JPEG file,
 // as the desktop would show it: a frame of a video, a photo scaled and
-// turned upright, the cover of a track.
-//
-// Each call works in a child pool of the caller's; the JPEG is built in
-// memory and written by a single atomic replacement of the output file, so
-// a failure leaves no new or half-written file. One thread at a time (the
-// tool runs one extraction). Logs on "WinThumbnailExtractor".
+// turned upright, the cover of a track. Each call works in a child pool of
+// the caller's and writes its output by one atomic replacement, so a failure
+// leaves no new or half-written file. Calls may run on several threads at
+// once (each has its own decoder, scaler and MagickCore records; the
+// libraries load once under a lock), never two on one output. Logs on
+// "WinThumbnailExtractor".
 #pragma once
 
 #include <apr_pools.h>
