@@ -1,14 +1,11 @@
 // Thumbnails: the JPEG_TN picture of an item (a photo scaled, a frame of a
-// video, the cover of a track, beside it or in its tags), at most 160 x 160,
-// made with the thumbnail extractor on the first request and kept in the
-// installation's cache folder (data/cache/thumbnails/) under the file
-// cache's budget, which evicts the least recently used. Up to one
-// extraction per core runs at once (each has its own decoder and MagickCore
-// records), never two of one thumbnail, and at most THUMB_WAITERS more
-// requests wait for a turn; more get 503, so thumbnail work stays bounded
-// and browsing goes on. A file that cannot be read gets 404 and one log
-// line. The folder is set once by thumbnails_start, before requests are
-// served; the handler runs on request threads.
+// video, a track's cover beside it or in its tags), at most 160 x 160, made
+// by the thumbnail extractor on the first request and kept in
+// data/cache/thumbnails/ under the file cache's budget (least recently used
+// evicted). Up to one extraction per core runs at once, never two of one
+// thumbnail, and at most THUMB_WAITERS more requests wait; more get 503, so
+// browsing goes on. An unreadable file gets 404 and one log line. The folder
+// is set by thumbnails_start before requests; handlers run on request threads.
 #pragma once
 
 #include <apr_pools.h>
