@@ -5,8 +5,10 @@
 // title and keeps only the page's objects (counting all of them on the way),
 // a second reads the properties of those objects.
 #include <apr_strings.h>
+#include <sqlite3.h>
 
 #include <string>
+#include <vector>
 
 #include "CommonNumbers.h"
 #include "MSDBConnection.h"
@@ -64,6 +66,10 @@ constexpr const char *kTitle = "dc:title";
 constexpr const char *kRanked =
     "select searchObjectOid, row_number() over (order by %sordinal, searchObjectOid) as ordinal from (%s)";
 constexpr const char *kHit = "searchObjectOid";
+// Criteria selecting more objects than this take their page from the title
+// walk, whose cost follows the library, not the hits; fewer are ranked
+// hit by hit, at about a microsecond each.
+constexpr size_t kWalkAbove = 20000;
 
 // The hits of a kTitled select in the order keys ask for ("" keeps it).
 const char *ranked(apr_pool_t *pool, const char *keys, const char *titled) {
@@ -112,9 +118,9 @@ int search_direct_children(apr_pool_t *pool, DbLink link, const char *containers
 }
 
 // The page's objects (count 0: all from offset on), joined by ",", and the
-// number of all hits, which comes with every row of the page.
+// number of all hits, which comes with every row of the page (*counted).
 int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int offset, unsigned int count,
-                 std::string *oids, long *matches) {
+                 std::string *oids, long *matches, bool *counted) {
   const long limit = count == 0 ? -1 : static_cast<long>(count);
   const char *row[2];
   DbCursor cursor;
@@ -128,25 +134,76 @@ int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int o
       return APR_EGENERAL;
     }
     *matches = static_cast<long>(all);
+    *counted = true;
     if (!oids->empty()) *oids += ',';
     *oids += row[0];
   }
   return APR_SUCCESS;
 }
 
+// The objects the criteria select, a bit per oid, and their number.
+int selected_objects(DbLink link, const char *select, std::vector<bool> *selected, size_t *count) {
+  return db_stream(link, select, [&](sqlite3_stmt *row) {
+    const sqlite3_int64 oid = sqlite3_column_int64(row, 0);
+    if (oid < 0) return true;
+    const auto at = static_cast<size_t>(oid);
+    if (at >= selected->size()) selected->resize(at + 1 + selected->size() / 2);
+    if (!(*selected)[at]) ++*count;
+    (*selected)[at] = true;
+    return true;
+  });
+}
+
+const char *joined_oids(apr_pool_t *pool, const std::vector<bool> &selected) {
+  std::string joined;
+  for (size_t oid = 0; oid < selected.size(); ++oid) {
+    if (!selected[oid]) continue;
+    if (!joined.empty()) joined += ',';
+    joined += std::to_string(oid);
+  }
+  return apr_pstrdup(pool, joined.c_str());
+}
+
+// The page's objects and, when *counted, the number of all hits. Criteria
+// selecting many objects take the title walk; fewer are ranked by the
+// grouped statement over their oids, read once; a page ordered by sort keys
+// is ranked over the criteria's select.
+int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
+                 unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *counted,
+                 const char **hits) {
+  if (*keys == '\0') {
+    std::vector<bool> selected;
+    size_t selected_count = 0;
+    if (selected_objects(link, select, &selected, &selected_count) != APR_SUCCESS) return APR_EGENERAL;
+    *counted = selected_count == 0;
+    if (*counted) return APR_SUCCESS;
+    if (selected_count > kWalkAbove &&
+        db_search_title_walk(pool, link, containers, selected, offset, count, oids, matches, counted) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    if (*counted) return APR_SUCCESS;
+    select = joined_oids(pool, selected);
+  }
+  *hits = ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers)));
+  return subtree_page(pool, link, *hits, offset, count, oids, matches, counted);
+}
+
 int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
                    unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
-  const char *hits =
-      ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers)));
   std::string oids;
   long matches = 0;
-  if (subtree_page(pool, link, hits, offset, count, &oids, &matches) != APR_SUCCESS) return APR_EGENERAL;
-  if (oids.empty()) {
+  bool counted = false;
+  const char *hits = nullptr;
+  if (subtree_hits(pool, link, containers, select, keys, offset, count, &oids, &matches, &counted, &hits) !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (total != nullptr && !counted) {
     // No row brought the number of hits: the page lies beyond them.
-    if (total != nullptr) return count_hits(pool, link, apr_psprintf(pool, kCount, hits), total);
-    return APR_SUCCESS;
+    return count_hits(pool, link, apr_psprintf(pool, kCount, hits), total);
   }
   if (total != nullptr) *total = matches;
+  if (oids.empty()) return APR_SUCCESS;
   const char *page = ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, oids.c_str(), ""));
   return db_query_rows(pool, link, apr_psprintf(pool, kPageRows, containers, page), rows);
 }
