@@ -66,10 +66,13 @@ constexpr const char *kTitle = "dc:title";
 constexpr const char *kRanked =
     "select searchObjectOid, row_number() over (order by %sordinal, searchObjectOid) as ordinal from (%s)";
 constexpr const char *kHit = "searchObjectOid";
-// Criteria selecting more objects than this take their page from the title
-// walk, whose cost follows the library, not the hits; fewer are ranked
-// hit by hit, at about a microsecond each.
-constexpr size_t kWalkAbove = 20000;
+// The title walk steps about eight index rows per object of the library
+// (routes, titles, values), the grouped statement seeks about as long for
+// each hit: the walk takes the criteria that select more than an eighth of
+// the objects (measured: on 6,800 objects equal at 530 hits, 4 ms faster at
+// 1,500; on 130,000 objects 66 against 325 ms of CPU at 100,000).
+constexpr apr_int64_t kObjectsPerWalkedHit = 8;
+constexpr const char *kLastObject = "select max(oid) from object";
 
 // The hits of a kTitled select in the order keys ask for ("" keeps it).
 const char *ranked(apr_pool_t *pool, const char *keys, const char *titled) {
@@ -164,6 +167,16 @@ const char *joined_oids(apr_pool_t *pool, const std::vector<bool> &selected) {
   return apr_pstrdup(pool, joined.c_str());
 }
 
+// Whether selected_count objects are enough of the library for the walk.
+int walk_pays(apr_pool_t *pool, DbLink link, size_t selected_count, bool *walk) {
+  const char *last = nullptr;
+  apr_int64_t objects = 0;
+  if (db_select_value(pool, link, kLastObject, &last, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  *walk = last != nullptr && parse_int64(last, &objects) &&
+          static_cast<apr_int64_t>(selected_count) * kObjectsPerWalkedHit > objects;
+  return APR_SUCCESS;
+}
+
 // The page's objects and, when *counted, the number of all hits. Criteria
 // selecting many objects take the title walk; fewer are ranked by the
 // grouped statement over their oids, read once; a page ordered by sort keys
@@ -177,7 +190,9 @@ int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const ch
     if (selected_objects(link, select, &selected, &selected_count) != APR_SUCCESS) return APR_EGENERAL;
     *counted = selected_count == 0;
     if (*counted) return APR_SUCCESS;
-    if (selected_count > kWalkAbove &&
+    bool walk = false;
+    if (walk_pays(pool, link, selected_count, &walk) != APR_SUCCESS) return APR_EGENERAL;
+    if (walk &&
         db_search_title_walk(pool, link, containers, selected, offset, count, oids, matches, counted) != APR_SUCCESS) {
       return APR_EGENERAL;
     }
