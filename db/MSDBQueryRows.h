@@ -50,6 +50,10 @@ int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *i
 // they name a property that cannot be sorted by (MSDB_SORT_CAPABILITIES).
 const char *db_sort_keys(apr_pool_t *pool, const char *criteria, const char *object);
 
+// Oids below which a search keeps a bit per object or value (8 MiB at the
+// most); a library with larger oids is searched by the grouped statement.
+inline constexpr apr_int64_t DB_MOST_OID_BITS = apr_int64_t{1} << 26;
+
 // The page of a subtree search in title order (MSDBQueryTitleWalk): of the
 // objects selected (a bit per oid) those below the containers (oids joined
 // by ",") that have a title, from offset, at most count (0: all), their oids

@@ -144,15 +144,24 @@ int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int o
   return APR_SUCCESS;
 }
 
-// The objects the criteria select, a bit per oid, and their number.
-int selected_objects(DbLink link, const char *select, std::vector<bool> *selected, size_t *count) {
+// The objects the criteria select, a bit each in selected (sized to the
+// library's last object, *last), and their number; *kept false when they
+// cannot be kept so: oids too large, or one beyond the last object (a row
+// of an object that is not there).
+int selected_objects(apr_pool_t *pool, DbLink link, const char *select, std::vector<bool> *selected, size_t *count,
+                     apr_int64_t *last, bool *kept) {
+  const char *text = nullptr;
+  if (db_select_value(pool, link, kLastObject, &text, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  if (text == nullptr || !parse_int64(text, last) || *last < 0) *last = 0;
+  *kept = *last < DB_MOST_OID_BITS;
+  if (!*kept) return APR_SUCCESS;
+  selected->assign(static_cast<size_t>(*last) + 1, false);
   return db_stream(link, select, [&](sqlite3_stmt *row) {
     const sqlite3_int64 oid = sqlite3_column_int64(row, 0);
-    if (oid < 0) return true;
-    const auto at = static_cast<size_t>(oid);
-    if (at >= selected->size()) selected->resize(at + 1 + selected->size() / 2);
-    if (!(*selected)[at]) ++*count;
-    (*selected)[at] = true;
+    *kept = oid >= 0 && static_cast<size_t>(oid) < selected->size();
+    if (!*kept) return false;
+    if (!(*selected)[static_cast<size_t>(oid)]) ++*count;
+    (*selected)[static_cast<size_t>(oid)] = true;
     return true;
   });
 }
@@ -167,32 +176,26 @@ const char *joined_oids(apr_pool_t *pool, const std::vector<bool> &selected) {
   return apr_pstrdup(pool, joined.c_str());
 }
 
-// Whether selected_count objects are enough of the library for the walk.
-int walk_pays(apr_pool_t *pool, DbLink link, size_t selected_count, bool *walk) {
-  const char *last = nullptr;
-  apr_int64_t objects = 0;
-  if (db_select_value(pool, link, kLastObject, &last, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-  *walk = last != nullptr && parse_int64(last, &objects) &&
-          static_cast<apr_int64_t>(selected_count) * kObjectsPerWalkedHit > objects;
-  return APR_SUCCESS;
-}
-
 // The page's objects and, when *counted, the number of all hits. Criteria
 // selecting many objects take the title walk; fewer are ranked by the
-// grouped statement over their oids, read once; a page ordered by sort keys
-// is ranked over the criteria's select.
+// grouped statement over their oids, read once; a page ordered by sort keys,
+// or objects that cannot be kept as bits, are ranked over the criteria's
+// select.
 int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
                  unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *counted,
                  const char **hits) {
-  if (*keys == '\0') {
-    std::vector<bool> selected;
-    size_t selected_count = 0;
-    if (selected_objects(link, select, &selected, &selected_count) != APR_SUCCESS) return APR_EGENERAL;
+  std::vector<bool> selected;
+  size_t selected_count = 0;
+  apr_int64_t last = 0;
+  bool kept = false;
+  if (*keys == '\0' &&
+      selected_objects(pool, link, select, &selected, &selected_count, &last, &kept) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (kept) {
     *counted = selected_count == 0;
     if (*counted) return APR_SUCCESS;
-    bool walk = false;
-    if (walk_pays(pool, link, selected_count, &walk) != APR_SUCCESS) return APR_EGENERAL;
-    if (walk &&
+    if (static_cast<apr_int64_t>(selected_count) * kObjectsPerWalkedHit > last &&
         db_search_title_walk(pool, link, containers, selected, offset, count, oids, matches, counted) != APR_SUCCESS) {
       return APR_EGENERAL;
     }

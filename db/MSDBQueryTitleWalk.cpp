@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CommonNumbers.h"
 #include "MSDBQueryRows.h"
 #include "log4c_pool.h"
 
@@ -26,17 +27,12 @@ constexpr const char *kBelowRows = "select objectOid from ancestor where ancesto
 constexpr const char *kTitleNameOid = "select oid from propName where name='dc:title'";
 constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
 constexpr const char *kValuesInTitleOrder = "select oid, value from propValue order by value collate nocase";
+constexpr const char *kLastValue = "select max(oid) from propValue";
 
 using Oid = sqlite3_int64;
 
 bool has(const std::vector<bool> &bits, Oid oid) {
   return oid >= 0 && static_cast<size_t>(oid) < bits.size() && bits[static_cast<size_t>(oid)];
-}
-
-void set(std::vector<bool> &bits, Oid oid) {
-  if (oid < 0) return;
-  if (static_cast<size_t>(oid) >= bits.size()) bits.resize(static_cast<size_t>(oid) + 1 + bits.size() / 2);
-  bits[static_cast<size_t>(oid)] = true;
 }
 
 struct Titled {
@@ -94,15 +90,20 @@ int below(apr_pool_t *pool, DbLink link, const char *containers, const std::vect
   });
 }
 
-// Each hit's first title, in value order, and the values those titles hold.
-int first_titles(DbLink link, const std::vector<bool> &hits, std::vector<Titled> *titles, std::vector<bool> *values) {
+// Each hit's first title, in value order, and the values those titles hold
+// (a bit each, up to the last value); *outside when a title names no value.
+int first_titles(DbLink link, const std::vector<bool> &hits, std::vector<Titled> *titles, std::vector<bool> *values,
+                 bool *outside) {
   std::vector<bool> taken(hits.size(), false);
   return db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
     const Oid object = sqlite3_column_int64(row, 1);
     if (!has(hits, object) || taken[static_cast<size_t>(object)]) return true;
     taken[static_cast<size_t>(object)] = true;
-    titles->push_back({sqlite3_column_int64(row, 0), object});
-    set(*values, titles->back().value);
+    const Oid value = sqlite3_column_int64(row, 0);
+    *outside = value < 0 || static_cast<size_t>(value) >= values->size();
+    if (*outside) return false;
+    titles->push_back({value, object});
+    (*values)[static_cast<size_t>(value)] = true;
     return true;
   });
 }
@@ -132,14 +133,22 @@ int walk(DbLink link, const std::vector<Titled> &titles, const std::vector<bool>
 
 int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
                          unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *walked) {
-  const char *title = nullptr;
-  if (db_select_value(pool, link, kTitleNameOid, &title, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-  *walked = title != nullptr && std::strcmp(title, "1") == 0;
+  const char *title = nullptr, *last = nullptr;
+  apr_int64_t last_value = -1;
+  if (db_select_value(pool, link, kTitleNameOid, &title, nullptr) != APR_SUCCESS ||
+      db_select_value(pool, link, kLastValue, &last, nullptr) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  *walked = title != nullptr && std::strcmp(title, "1") == 0 && last != nullptr && parse_int64(last, &last_value) &&
+            last_value >= 0 && last_value < DB_MOST_OID_BITS;
   if (!*walked) return APR_SUCCESS;
-  std::vector<bool> hits, values;
+  std::vector<bool> hits, values(static_cast<size_t>(last_value) + 1);
   std::vector<Titled> titles;
+  bool outside = false;
   if (below(pool, link, containers, selected, &hits) != APR_SUCCESS) return APR_EGENERAL;
-  if (first_titles(link, hits, &titles, &values) != APR_SUCCESS) return APR_EGENERAL;
+  if (first_titles(link, hits, &titles, &values, &outside) != APR_SUCCESS) return APR_EGENERAL;
+  *walked = !outside;
+  if (!*walked) return APR_SUCCESS;
   *matches = static_cast<long>(titles.size());
   Page page{offset, count, oids, 0, {}};
   if (walk(link, titles, values, &page) != APR_SUCCESS) return APR_EGENERAL;

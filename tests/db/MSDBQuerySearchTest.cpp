@@ -268,3 +268,22 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
   EXPECT_EQ(search(kAllTracks, 1, 2).ids, fresh.ids);
   EXPECT_EQ(column("select name from sqlite_master where type='index' order by name"), indexes);
 }
+
+// Rows of an object that does not exist, beyond the last object's oid (a
+// damaged library, as mlcheck reports it), are still found as the grouped
+// statement finds them, and take no memory in proportion to their oid.
+TEST_F(SubtreeSearchTest, RowsOfAnObjectBeyondTheLastOneAreFoundAsBefore) {
+  std::string track;
+  in_transaction([&] { track = object("1", "b", kTrack); });
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  const std::string copy =
+      "insert into prop (parentOid, nameOid, objectOid, valueOid) select parentOid, nameOid, 4000000000000, valueOid "
+      "from prop where objectOid=" + track;
+  const std::string route =
+      "insert into ancestor (ancestorObjectOid, objectOid, path) values (1, 4000000000000, '1/')";
+  ASSERT_EQ(db_exec(link, copy.c_str(), nullptr), 0);
+  ASSERT_EQ(db_exec(link, route.c_str(), nullptr), 0);
+  const Answer a = search(kAllTracks);
+  EXPECT_EQ(a.total, 2);
+  EXPECT_EQ(a.ids, (std::vector<std::string>{"0/1/" + track, "0/1/4000000000000"}));
+}
