@@ -4,20 +4,20 @@
 // title row in value order (an object's first one is its smallest value
 // oid), and the values in title order (index propValue_nocase), which is
 // followed until the page is full. The hits' title order, ties and count
-// are those of the grouped statement it replaces. Bit sets over oids and
-// the hits' titles live on the calling thread's heap for the call only.
+// are those of the grouped statement it replaces, in a library whose title
+// rows name values that exist (mlcheck's dangling rows aside). Bit sets over
+// oids and the hits' titles live on the calling thread's heap for the call
+// only.
 #include <apr_strings.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "CommonNumbers.h"
 #include "MSDBQueryRows.h"
-#include "log4c_pool.h"
 
 namespace {
 
