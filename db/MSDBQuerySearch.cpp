@@ -1,9 +1,12 @@
 // Search below containers. A direct-children search puts its hits in the
 // connection's temporary table searchObjectsT (private to the thread's
 // connection), which is counted, paged and dropped again on every path. A
-// subtree search never materialises its hits: one statement sorts them by
-// title and keeps only the page's objects (counting all of them on the way),
-// a second reads the properties of those objects.
+// subtree search never materialises its hits: it reads the objects its
+// criteria select once, into a bit per oid on the thread's heap; a page of
+// many of them comes from the title walk (MSDBQueryTitleWalk), of fewer
+// from one statement that sorts them by title and keeps only the page's
+// objects (counting all of them on the way); a second statement reads the
+// properties of the page's objects.
 #include <apr_strings.h>
 #include <sqlite3.h>
 
