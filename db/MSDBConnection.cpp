@@ -11,6 +11,7 @@
 
 #include "CommonThreadInit.h"
 #include "MSDBCounters.h"
+#include "MSDBSchema.h"
 #include "MSDBSqliteMemory.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -96,6 +97,7 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
     apr_pool_destroy(pool);
     return nullptr;
   }
+  msdb_schema_upgrade(conn->medialib);
   conn->intern = intern_cache_create(pool);
   conn->memory = object_memory_create(pool);
   msdb_graph_changed(conn);

@@ -262,6 +262,21 @@ int db_exec(DbLink link, const char *sql, int *changed, const char *failure_form
   return APR_EGENERAL;
 }
 
+int db_stream(DbLink link, const char *sql, const std::function<bool(sqlite3_stmt *row)> &visit) {
+  sqlite3 *native = native_of(link);
+  sqlite3_stmt *statement = nullptr;
+  arm(link);
+  int rc = sqlite3_prepare_v2(native, sql, -1, &statement, nullptr);
+  if (rc == SQLITE_OK) {
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW && visit(statement)) {
+    }
+  }
+  const bool failed = rc != SQLITE_DONE && rc != SQLITE_ROW;
+  if (failed) LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, sqlite3_errmsg(native)));
+  sqlite3_finalize(statement);
+  return failed ? APR_EGENERAL : APR_SUCCESS;
+}
+
 int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char **value,
                     DbCursor *cursor) {
   DbCursor local;

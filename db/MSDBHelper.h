@@ -11,7 +11,10 @@
 #include <apr_dbd.h>
 #include <apr_pools.h>
 
+#include <functional>
+
 struct DbPrepared;
+struct sqlite3_stmt;
 
 struct DbLink {
   const apr_dbd_driver_t *driver = nullptr;
@@ -100,6 +103,12 @@ int db_find_or_insert_prepared(apr_pool_t *pool, DbLink link, const char *select
 // text for its one %s; null: "Could not execute SQL statement, reason: %s")
 // on "MSDB". Returns 0 or 20014.
 int db_exec(DbLink link, const char *sql, int *changed, const char *failure_format = nullptr);
+
+// Steps the rows of sql straight from SQLite, without the driver's copy of
+// the whole result, calling visit with each row (read by sqlite3_column_*)
+// until it returns false: for a reader that walks many rows and keeps few.
+// Returns 0, or 20014 after "Could not execute SQL statement, reason: %s".
+int db_stream(DbLink link, const char *sql, const std::function<bool(sqlite3_stmt *row)> &visit);
 
 // First column of the first row into value (null when there is no row), the
 // open result into cursor (may be null). Returns 0, or 20014 after

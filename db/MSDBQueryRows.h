@@ -6,6 +6,9 @@
 
 #include <apr_pools.h>
 
+#include <string>
+#include <vector>
+
 #include "CommonProp.h"
 #include "MSDBHelper.h"
 #include "MSDBQuery.h"
@@ -46,6 +49,20 @@ int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *i
 // over the objects of column object, "" for empty criteria, or null when
 // they name a property that cannot be sorted by (MSDB_SORT_CAPABILITIES).
 const char *db_sort_keys(apr_pool_t *pool, const char *criteria, const char *object);
+
+// Oids below which a search keeps a bit per object or value (8 MiB at the
+// most); a library with larger oids is searched by the grouped statement.
+inline constexpr apr_int64_t DB_MOST_OID_BITS = apr_int64_t{1} << 26;
+
+// The page of a subtree search in title order (MSDBQueryTitleWalk): of the
+// objects selected (a bit per oid) those below the containers (oids joined
+// by ",") that have a title, from offset, at most count (0: all), their oids
+// joined by "," into *oids and their number into *matches; *walked false
+// (nothing else set) in a library whose title rows the walk cannot find by
+// their index. Returns 0, or 20014 after "Could not execute SQL statement,
+// reason: %s".
+int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
+                         unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *walked);
 
 // Opens the rows of sql for reading. Returns 0, or 20014 after "Could not
 // execute SQL statement".

@@ -1,12 +1,17 @@
 // Search below containers. A direct-children search puts its hits in the
 // connection's temporary table searchObjectsT (private to the thread's
 // connection), which is counted, paged and dropped again on every path. A
-// subtree search never materialises its hits: one statement sorts them by
-// title and keeps only the page's objects (counting all of them on the way),
-// a second reads the properties of those objects.
+// subtree search never materialises its hits: it reads the objects its
+// criteria select once, into a bit per oid on the thread's heap; a page of
+// many of them comes from the title walk (MSDBQueryTitleWalk), of fewer
+// from one statement that sorts them by title and keeps only the page's
+// objects (counting all of them on the way); a second statement reads the
+// properties of the page's objects.
 #include <apr_strings.h>
+#include <sqlite3.h>
 
 #include <string>
+#include <vector>
 
 #include "CommonNumbers.h"
 #include "MSDBConnection.h"
@@ -64,6 +69,13 @@ constexpr const char *kTitle = "dc:title";
 constexpr const char *kRanked =
     "select searchObjectOid, row_number() over (order by %sordinal, searchObjectOid) as ordinal from (%s)";
 constexpr const char *kHit = "searchObjectOid";
+// The title walk steps about eight index rows per object of the library
+// (routes, titles, values), the grouped statement seeks about as long for
+// each hit: the walk takes the criteria that select more than an eighth of
+// the objects (measured: on 6,800 objects equal at 530 hits, 4 ms faster at
+// 1,500; on 130,000 objects 66 against 325 ms of CPU at 100,000).
+constexpr apr_int64_t kObjectsPerWalkedHit = 8;
+constexpr const char *kLastObject = "select max(oid) from object";
 
 // The hits of a kTitled select in the order keys ask for ("" keeps it).
 const char *ranked(apr_pool_t *pool, const char *keys, const char *titled) {
@@ -112,9 +124,9 @@ int search_direct_children(apr_pool_t *pool, DbLink link, const char *containers
 }
 
 // The page's objects (count 0: all from offset on), joined by ",", and the
-// number of all hits, which comes with every row of the page.
+// number of all hits, which comes with every row of the page (*counted).
 int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int offset, unsigned int count,
-                 std::string *oids, long *matches) {
+                 std::string *oids, long *matches, bool *counted) {
   const long limit = count == 0 ? -1 : static_cast<long>(count);
   const char *row[2];
   DbCursor cursor;
@@ -128,25 +140,91 @@ int subtree_page(apr_pool_t *pool, DbLink link, const char *hits, unsigned int o
       return APR_EGENERAL;
     }
     *matches = static_cast<long>(all);
+    *counted = true;
     if (!oids->empty()) *oids += ',';
     *oids += row[0];
   }
   return APR_SUCCESS;
 }
 
+// The objects the criteria select, a bit each in selected (sized to the
+// library's last object, *last), and their number; *kept false when they
+// cannot be kept so: oids too large, or one beyond the last object (a row
+// of an object that is not there).
+int selected_objects(apr_pool_t *pool, DbLink link, const char *select, std::vector<bool> *selected, size_t *count,
+                     apr_int64_t *last, bool *kept) {
+  const char *text = nullptr;
+  if (db_select_value(pool, link, kLastObject, &text, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  if (text == nullptr || !parse_int64(text, last) || *last < 0) *last = 0;
+  *kept = *last < DB_MOST_OID_BITS;
+  if (!*kept) return APR_SUCCESS;
+  selected->assign(static_cast<size_t>(*last) + 1, false);
+  return db_stream(link, select, [&](sqlite3_stmt *row) {
+    const sqlite3_int64 oid = sqlite3_column_int64(row, 0);
+    *kept = oid >= 0 && static_cast<size_t>(oid) < selected->size();
+    if (!*kept) return false;
+    if (!(*selected)[static_cast<size_t>(oid)]) ++*count;
+    (*selected)[static_cast<size_t>(oid)] = true;
+    return true;
+  });
+}
+
+const char *joined_oids(apr_pool_t *pool, const std::vector<bool> &selected) {
+  std::string joined;
+  for (size_t oid = 0; oid < selected.size(); ++oid) {
+    if (!selected[oid]) continue;
+    if (!joined.empty()) joined += ',';
+    joined += std::to_string(oid);
+  }
+  return apr_pstrdup(pool, joined.c_str());
+}
+
+// The page's objects and, when *counted, the number of all hits. Criteria
+// selecting many objects take the title walk; fewer are ranked by the
+// grouped statement over their oids, read once; a page ordered by sort keys,
+// or objects that cannot be kept as bits, are ranked over the criteria's
+// select.
+int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
+                 unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *counted,
+                 const char **hits) {
+  std::vector<bool> selected;
+  size_t selected_count = 0;
+  apr_int64_t last = 0;
+  bool kept = false;
+  if (*keys == '\0' &&
+      selected_objects(pool, link, select, &selected, &selected_count, &last, &kept) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (kept) {
+    *counted = selected_count == 0;
+    if (*counted) return APR_SUCCESS;
+    if (static_cast<apr_int64_t>(selected_count) * kObjectsPerWalkedHit > last &&
+        db_search_title_walk(pool, link, containers, selected, offset, count, oids, matches, counted) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    if (*counted) return APR_SUCCESS;
+    select = joined_oids(pool, selected);
+  }
+  *hits = ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers)));
+  return subtree_page(pool, link, *hits, offset, count, oids, matches, counted);
+}
+
 int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
                    unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
-  const char *hits =
-      ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, select, apr_psprintf(pool, kBelow, containers)));
   std::string oids;
   long matches = 0;
-  if (subtree_page(pool, link, hits, offset, count, &oids, &matches) != APR_SUCCESS) return APR_EGENERAL;
-  if (oids.empty()) {
+  bool counted = false;
+  const char *hits = nullptr;
+  if (subtree_hits(pool, link, containers, select, keys, offset, count, &oids, &matches, &counted, &hits) !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (total != nullptr && !counted) {
     // No row brought the number of hits: the page lies beyond them.
-    if (total != nullptr) return count_hits(pool, link, apr_psprintf(pool, kCount, hits), total);
-    return APR_SUCCESS;
+    return count_hits(pool, link, apr_psprintf(pool, kCount, hits), total);
   }
   if (total != nullptr) *total = matches;
+  if (oids.empty()) return APR_SUCCESS;
   const char *page = ranked(pool, keys, apr_psprintf(pool, kTitled, kTitle, oids.c_str(), ""));
   return db_query_rows(pool, link, apr_psprintf(pool, kPageRows, containers, page), rows);
 }

@@ -11,7 +11,7 @@
 #include <apr_strings.h>
 
 #include <initializer_list>
-#include <iterator>
+#include <span>
 
 #include "MSDBConnection.h"
 #include "log4c.h"
@@ -34,24 +34,48 @@ constexpr const char *kMedialibSchema[] = {
     // uniqueness index.
     "create table objms (oid INTEGER PRIMARY KEY, objectOid INTEGER, sourceOid INTEGER, "
     "UNIQUE (objectOid, sourceOid))",
-    // The prop indexes hold the columns their readers narrow by and no more:
-    // a read that wants a row's value or parent visits the table, where an
-    // object's rows lie together, and a counter's update leaves the index on
-    // objects untouched. An object's rows by name: reads, counters, replacing.
-    "create index prop_object_name on prop (objectOid, nameOid)",
-    // The rows of a value under a name: look-ups by path or url, search,
-    // empty containers.
-    "create index prop_value on prop (valueOid, nameOid)",
+};
+
+// The medialib's indexes, made with the tables and again whenever a library
+// is opened (a library made before an index existed gets it then).
+constexpr const char *kMedialibIndexes[] = {
+    // The prop indexes hold the columns their readers narrow by, and the
+    // object only where a reader walks many rows: a read that wants a row's
+    // value or parent visits the table, where an object's rows lie together,
+    // and a counter's update leaves the index on objects untouched. An
+    // object's rows by name: reads, counters, replacing.
+    "create index if not exists prop_object_name on prop (objectOid, nameOid)",
+    // The rows of a value under a name, with their object: look-ups by path
+    // or url, empty containers, and the objects a search's criteria select
+    // (thousands for a class), read without visiting the table.
+    "create index if not exists prop_value_object on prop (valueOid, nameOid, objectOid)",
+    // The title rows in value order, for a search's title order. dc:title is
+    // the first name every library stores (the fixed objects' titles), so
+    // its oid is 1; no other reader names that oid, so no other plan takes
+    // this index.
+    "create index if not exists prop_title on prop (valueOid, objectOid) where nameOid = 1",
     // Only attribute rows have a parent, and every reader of this index
     // names one (parentOid = x, parentOid in (...)), so the element rows,
     // four in five, stay out of it.
-    "create index prop_parent on prop (parentOid) where parentOid is not null",
-    "create index edge_parent_ordinal on edge (parentObjectOid, ordinal)",
-    "create index edge_object on edge (objectOid)",
-    "create index ancestor_object on ancestor (objectOid)",
-    "create index ancestor_ancestor on ancestor (ancestorObjectOid)",
+    "create index if not exists prop_parent on prop (parentOid) where parentOid is not null",
+    "create index if not exists edge_parent_ordinal on edge (parentObjectOid, ordinal)",
+    "create index if not exists edge_object on edge (objectOid)",
+    "create index if not exists ancestor_object on ancestor (objectOid)",
+    // The objects below a container without visiting the table: marking a
+    // subtree, and the hits below the searched containers.
+    "create index if not exists ancestor_below on ancestor (ancestorObjectOid, objectOid)",
     // Containers have no signature; readers look one up by its text.
-    "create index object_signature on object (signature) where signature is not null",
+    "create index if not exists object_signature on object (signature) where signature is not null",
+    // Values in the order titles are sorted (SQLite's lower() and NOCASE
+    // fold the same ASCII letters): a search walks it for its page, and a
+    // criteria's "derivedfrom" (like 'prefix%') reads a range of it.
+    "create index if not exists propValue_nocase on propValue (value COLLATE NOCASE)",
+};
+
+// Indexes that those above replaced, dropped from libraries made before.
+constexpr const char *kRetiredIndexes[] = {
+    "drop index if exists prop_value",
+    "drop index if exists ancestor_ancestor",
 };
 
 constexpr const char *kAdminSchema[] = {
@@ -135,13 +159,17 @@ apr_status_t create_private(apr_pool_t *pool, const char *path, const char **rea
 }
 
 apr_status_t create_file(apr_pool_t *pool, const apr_dbd_driver_t *driver, const char *path,
-                         const char *const *statements, std::size_t count, bool fixed_objects) {
+                         std::initializer_list<std::span<const char *const>> parts, bool fixed_objects) {
   apr_dbd_t *handle = nullptr;
   const char *reason = "cannot open";
   apr_status_t status = create_private(pool, path, &reason);
   if (status == APR_SUCCESS) status = apr_dbd_open_ex(driver, pool, path, &handle, &reason);
   if (status == APR_SUCCESS) status = run(driver, handle, "BEGIN TRANSACTION", &reason);
-  for (std::size_t i = 0; status == APR_SUCCESS && i < count; ++i) status = run(driver, handle, statements[i], &reason);
+  for (std::span<const char *const> statements : parts) {
+    for (const char *sql : statements) {
+      if (status == APR_SUCCESS) status = run(driver, handle, sql, &reason);
+    }
+  }
   int ordinal = 0;
   for (const FixedObject &object : kFixedObjects) {
     if (status != APR_SUCCESS || !fixed_objects) break;
@@ -175,10 +203,10 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   apr_status_t status = apr_dbd_init(pool);
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
-    status = create_file(pool, driver, medialib_path, kMedialibSchema, std::size(kMedialibSchema), true);
+    status = create_file(pool, driver, medialib_path, {kMedialibSchema, kMedialibIndexes}, true);
   }
   if (status == APR_SUCCESS) {
-    status = create_file(pool, driver, admin_path, kAdminSchema, std::size(kAdminSchema), false);
+    status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
   }
   if (status != APR_SUCCESS) {
     if (driver == nullptr) {
@@ -188,6 +216,19 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
     apr_file_remove(medialib_path, pool);
     apr_file_remove(admin_path, pool);
     return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
+}
+
+int msdb_schema_upgrade(DbLink link) {
+  for (std::span<const char *const> statements :
+       std::initializer_list<std::span<const char *const>>{kMedialibIndexes, kRetiredIndexes}) {
+    for (const char *sql : statements) {
+      const char *reason = nullptr;
+      if (db_exec_reason(link, sql, nullptr, &reason) == APR_SUCCESS) continue;
+      LOG4C(kModule, LOG4C_WARN, log4c_sprintf("Could not bring the library's indexes up to date, reason: %s", reason));
+      return APR_EGENERAL;
+    }
   }
   return APR_SUCCESS;
 }

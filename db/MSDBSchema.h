@@ -1,7 +1,8 @@
 // MSDBSchema: the one definition of the library's tables, indexes and fixed objects.
 //
-// Used only to create a new library (tools/mlsetup) and by tests; the
-// database modules themselves never create a persistent table. The medialib
+// Used to create a new library (tools/mlsetup) and by tests; the database
+// modules themselves never create a persistent table, and only add missing
+// indexes to a library when a connection opens. The medialib
 // file gets the root "0", the kind roots "1" Audio, "2" Photos and "3" Video
 // under it, and the reserved top-level objects "100", "200", "300", "400",
 // all held by source 0; the admin file gets the reserved media source 1.
@@ -10,7 +11,16 @@
 
 #include <apr_pools.h>
 
+#include "MSDBHelper.h"
+
 // Creates both files, readable and writable by their owner only. Returns 0; 17 when either file exists already (ERROR
 // "Library database %s exists already", nothing created); 20014 after ERROR
 // "Could not create library database %s, reason: %s" (files removed again).
 int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *admin_path);
+
+// Gives a library made by an earlier release the indexes of this schema
+// (each made when missing) and drops the ones they replaced; a no-op on a
+// library that has them. Every medialib connection runs it when it opens.
+// Returns 0, or 20014 after WARN "Could not bring the library's indexes up to
+// date, reason: %s" (the library still answers, by the indexes it has).
+int msdb_schema_upgrade(DbLink link);

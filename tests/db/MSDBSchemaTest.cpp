@@ -42,11 +42,11 @@ constexpr PlannedRead kReads[] = {
     // object of the source).
     {"select max(p0.objectOid) from prop p0 where p0.valueOid in (select oid from propValue where value = 'a/b.mp3') "
      "and p0.nameOid=(select oid from propName where name='zentoria:fullPath')",
-     "prop_value (valueOid=? AND nameOid=?)"},
+     "prop_value_object (valueOid=? AND nameOid=?)"},
     {"select objms.objectOid as deleteoid from objms inner join prop on sourceOid=2 and "
      "objms.objectOid=prop.objectoid and nameoid=(select oid from propname where name='@childCount') and valueOid "
      "in (select oid from propValue where value='0');",
-     "prop_value (valueOid=? AND nameOid=?)"},
+     "prop_value_object (valueOid=? AND nameOid=?)"},
 };
 
 }  // namespace
@@ -82,5 +82,29 @@ TEST_F(DbTest, ALookUpUnderAParentStartsFromTheTitle) {
       break;
     }
   }
-  EXPECT_NE(first.find("SEARCH p0 USING INDEX prop_value"), std::string::npos) << first;
+  EXPECT_NE(first.find("SEARCH p0 USING COVERING INDEX prop_value_object"), std::string::npos) << first;
+}
+
+// A search's walks read one index each, in its order, without the table or
+// a sort: the objects below a container, the title rows in value order, the
+// values in title order; a class's objects are a range of values and the
+// index rows under them.
+TEST_F(DbTest, TheSearchWalksReadOneIndexInItsOrder) {
+  const PlannedRead walks[] = {
+      {"select objectOid from ancestor where ancestorObjectOid in (1,5)", "COVERING INDEX ancestor_below"},
+      {"select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid", "INDEX prop_title"},
+      {"select oid, value from propValue order by value collate nocase", "COVERING INDEX propValue_nocase"},
+      {"select objectoid as searchObjectOid from prop where nameOid=(select oid from propName where "
+       "name='upnp:class') and valueOid in (select oid from propValue where value like 'object.item.audioItem%' "
+       "ESCAPE '\\')",
+       "COVERING INDEX prop_value_object (valueOid=? AND nameOid=?)"},
+      {"select oid from propValue where value like 'object.item.audioItem%' ESCAPE '\\'",
+       "COVERING INDEX propValue_nocase (value>? AND value<?)"},
+  };
+  for (const PlannedRead &read : walks) {
+    std::string text;
+    for (const std::string &line : rows((std::string("explain query plan ") + read.sql).c_str())) text += line + "\n";
+    EXPECT_NE(text.find(std::string("USING ") + read.index), std::string::npos) << read.sql << "\n" << text;
+    EXPECT_EQ(text.find("TEMP B-TREE"), std::string::npos) << read.sql << "\n" << text;
+  }
 }
