@@ -191,6 +191,27 @@ TEST_F(DownloadQueueTest, ByteLimitEndsTheDownloadWithSuccess) {
   EXPECT_EQ(read_file(target), std::string(1000, 'q'));
 }
 
+// A whole file on a slow but steady line is not cut at the deadline; a head
+// copy, which a probe waits for, is.
+TEST_F(DownloadQueueTest, TheDeadlineCutsHeadCopiesButNotBackgroundDownloads) {
+  download_set_deadline(1);
+  const std::string whole = url("/trickle?seconds=3");
+  const std::string head = url("/trickle?seconds=3&head=1");
+  ASSERT_EQ(queue(whole, dir_.file("whole.mp3")), 0);
+  DownloadJobSpec spec;
+  spec.url = head.c_str();
+  const std::string target = dir_.file("head.mp3");
+  spec.path = target.c_str();
+  spec.byte_limit = 100000;
+  spec.done = Reports::on_done;
+  spec.context = &reports_;
+  ASSERT_EQ(download_queue_job(spec), 0);
+  EXPECT_EQ(reports_.wait_done(head), 0);
+  EXPECT_EQ(reports_.wait_done(whole), 1);
+  download_set_deadline(DOWNLOAD_DEFAULT_DEADLINE_MINUTES * 60L);
+  EXPECT_EQ(read_file(dir_.file("whole.mp3")).size(), 12000u);
+}
+
 class DownloadQueueFullTest : public DownloadQueueTest {
  protected:
   DownloadQueueFullTest() { active_ = 1; }
