@@ -54,9 +54,11 @@ struct PlaylistRun {
 };
 
 // Counts what a bound left out; the first few are logged one by one, the
-// rest in the share's summary.
-void leave_out(ScanBounds &bounds, const char *what, const char *url) {
-  if (++bounds.left_out <= 10) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("%s, leaving out %s", what, url));
+// rest in the share's summary. The fetch before the pass logs none: the
+// pass meets them again.
+void leave_out(const UrlScan *u, const char *what, const char *url) {
+  ScanBounds &bounds = u->scan->bounds;
+  if (++bounds.left_out <= 10 && !u->fetching) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("%s, leaving out %s", what, url));
 }
 
 // Whether one more object may be made from an entry; else the document
@@ -69,7 +71,7 @@ bool take_object(PlaylistRun &run, const char *url) {
     run.entries++;
     return true;
   }
-  leave_out(bounds, feed_full ? "Feed reached maxItemsPerFeed" : "Share reached maxItemsPerShare", url);
+  leave_out(run.u, feed_full ? "Feed reached maxItemsPerFeed" : "Share reached maxItemsPerShare", url);
   run.bounded = true;
   return false;
 }
@@ -169,6 +171,7 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fall
              const char *title, const MediaTypeEntry *type) {
   if (!take_object(run, res)) return COMMON_CANCELLED;
   UrlScan *u = run.u;
+  if (u->fetching) return APR_SUCCESS;
   const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
   mime = mime != nullptr ? msms_mime_base(pool, mime) : type->mime_type;
   const MediaTypeEntry *by_mime = media_type_by_mime(mime, -1);
@@ -236,17 +239,17 @@ int queue_playlist(apr_pool_t *pool, PlaylistRun &run, const MediaTypeEntry *typ
   }
   const bool internet = url_is_remote(path) != 0;
   if (run.depth >= bounds.depth) {
-    leave_out(bounds, apr_psprintf(pool, "Playlists nested deeper than maxPlaylistDepth (%u)", bounds.depth), path);
+    leave_out(run.u, apr_psprintf(pool, "Playlists nested deeper than maxPlaylistDepth (%u)", bounds.depth), path);
     return APR_SUCCESS;
   }
   if (internet && bounds.requests_made >= bounds.requests) {
-    leave_out(bounds, "Share reached maxRequestsPerShare", path);
+    leave_out(run.u, "Share reached maxRequestsPerShare", path);
     return APR_SUCCESS;
   }
   if (!take_object(run, path)) return COMMON_CANCELLED;
   if (internet) bounds.requests_made++;
-  const char *oid = nullptr;
-  if (make_container(pool, run.u, path, title, run.container, nullptr, internet, &oid) != APR_SUCCESS) {
+  const char *oid = "";
+  if (!run.u->fetching && make_container(pool, run.u, path, title, run.container, nullptr, internet, &oid) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not process playlist item %s", path));
     return APR_SUCCESS;
   }
@@ -269,7 +272,7 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
   // A web feed's entry must name a scheme the engine speaks, never a local
   // file in disguise ("file:/etc/passwd#://x.mp3", "/etc/passwd?://x.mp3").
   if (!local && !url_is_spoken(res)) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not process playlist item %s", res));
+    if (!run.u->fetching) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not process playlist item %s", res));
     return APR_SUCCESS;
   }
   const char *title = value_of(pool, entry, PROP_DC_TITLE);
@@ -334,6 +337,27 @@ int parse_result(const char *url, int status) {
   return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not process metafile %s", url));
 }
 
+// A web document is read from the copy fetched before the pass; while
+// fetching, that copy is made and kept, its failure too.
+int parse_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path) {
+  UrlScan *u = run.u;
+  const bool copied = run.base == nullptr && u->fetched != nullptr && metafile_is_parsable(type, 1);
+  const char *copy = nullptr;
+  int status = APR_SUCCESS;
+  if (copied && !msms_fetched_document(u->fetched, path, &copy, &status)) {
+    if (!u->fetching) {
+      LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s was not fetched before the pass", path));
+      return metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+    }
+    status = metafile_fetch(run.pool, path, msms_url_cancel, u->scan, &copy);
+    if (status == COMMON_CANCELLED) return status;
+    msms_fetched_keep_document(u->fetched, path, copy, status);
+  }
+  if (status != APR_SUCCESS) return status;
+  if (!copied) return metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+  return metafile_parse_copy(type, METAFILE_OPTION_ENCLOSURES, path, copy, on_entry, &run, msms_url_cancel, u->scan);
+}
+
 // Reads the document of run's container. A file that turns out to be no
 // playlist leaves no container behind. Returns 0, 4 or 20014 (logged).
 int read_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path_or_url) {
@@ -341,8 +365,9 @@ int read_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path
   const char *path = url_file_path(path_or_url);
   if (url_is_remote(path_or_url) == 0) run.base = path_dirname(run.pool, path);
   run.url = path_or_url;
-  int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+  int status = parse_document(run, type, path);
   if (status == COMMON_CANCELLED && run.bounded && !msms_url_cancel(u->scan)) status = APR_SUCCESS;
+  if (u->fetching) return status == COMMON_CANCELLED ? status : APR_SUCCESS;
   if (status != APR_SUCCESS && status != COMMON_CANCELLED &&
       msdb_mark_object(run.pool, u->scan->db, run.container, MSMS_MARK_REPLACED) != APR_SUCCESS) {
     return APR_EGENERAL;
@@ -358,7 +383,7 @@ int read_pending(apr_pool_t *pool, UrlScan *u, apr_array_header_t *pending) {
   for (int i = 0; i < pending->nelts; ++i) {
     const Pending next = APR_ARRAY_IDX(pending, i, Pending);
     if (bounds.items_made >= bounds.items) {
-      leave_out(bounds, "Share reached maxItemsPerShare", next.path_or_url);
+      leave_out(u, "Share reached maxItemsPerShare", next.path_or_url);
       continue;
     }
     Pool work(pool, MSMS_MODULE);
@@ -373,6 +398,15 @@ int read_pending(apr_pool_t *pool, UrlScan *u, apr_array_header_t *pending) {
 }
 
 }  // namespace
+
+int msms_fetch_playlist(UrlScan *u, const MediaTypeEntry *type, const char *path_or_url) {
+  apr_pool_t *pool = u->scan->pool;
+  ScanBounds &bounds = u->scan->bounds;
+  apr_hash_set(bounds.read, apr_pstrdup(apr_hash_pool_get(bounds.read), read_key(path_or_url)), APR_HASH_KEY_STRING, "");
+  PlaylistRun run{pool, u, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, apr_array_make(pool, 8, sizeof(Pending)), false};
+  const int status = read_document(run, type, path_or_url);
+  return status == APR_SUCCESS ? read_pending(pool, u, run.pending) : status;
+}
 
 int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *type, const char *path_or_url,
                           const char *title, const char *parent, const char *signature, const char **oid) {
@@ -403,7 +437,7 @@ namespace {
 int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
                        const MediaTypeEntry *type, const char *signature) {
   const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
-  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0};
+  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0, nullptr, false};
   FileLookup lookup{};
   if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {

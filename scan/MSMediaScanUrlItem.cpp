@@ -1,6 +1,7 @@
 // One URL source processed: inspected over the network, its earlier object
 // kept while the server says it has not changed, else replaced by a new
 // broadcast item or by the feed's playlist container.
+#include <apr_file_io.h>
 #include <apr_strings.h>
 #include <strings.h>
 
@@ -127,6 +128,21 @@ bool is_unread_metafile(const MediaTypeEntry *type) {
   return type->media_class == MEDIA_METAFILE && !metafile_is_parsable(type, 0);
 }
 
+// The inspection of a source's url, a metafile the reader does not read
+// followed to the stream it names.
+struct Inspection {
+  Inspected found;
+  int inspect_status;  // the inspection's, reported by the pass
+  int status;          // following the reference's (logged), 0 without one
+  bool reference;
+};
+
+void inspect_source(apr_pool_t *pool, UrlScan *u, Inspection *out) {
+  out->inspect_status = inspect(pool, u, u->url, &out->found);
+  out->reference = out->inspect_status == APR_SUCCESS && is_unread_metafile(out->found.type);
+  out->status = out->reference ? follow_reference(pool, u, &out->found) : APR_SUCCESS;
+}
+
 // The kind rule: the format's own, the expected one for audio-or-video, else undecided.
 int decide_class(const Inspected &inspected, int expected) {
   const int media_class = inspected.type->media_class;
@@ -156,12 +172,34 @@ struct OnlineProbe {
   std::int64_t duration;
 };
 
+// A step fetched before the pass: its status and what it found.
+template <typename Found>
+struct FetchedStep {
+  bool done = false;
+  int status = APR_SUCCESS;
+  Found found{};
+};
+
+struct ProbeResult {
+  OnlineProbe probe;
+  bool ok;
+};
+
+struct CheckResult {
+  int answer;  // 0 when the server said "unchanged"
+};
+
 bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
   StreamFacts facts;
   const bool ok = stream_probe(pool, path_or_url, &facts, msms_url_cancel, u->scan) == APR_SUCCESS;
   *probe = OnlineProbe{facts.video, facts.audio, ok ? facts.duration : -1};
   return ok;
 }
+
+// The stream facts of url, as the fetch before the pass found them when it
+// probed; else probed now (see probe_copy).
+int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok);
+int probe_fetched(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok);
 
 // Probes url with its head copied into the download area: the prober reads
 // the head from the copy and asks the server only for what lies beyond it
@@ -170,6 +208,7 @@ bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlinePr
 // cancelled.
 int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
   *ok = false;
+  *probe = OnlineProbe{};
   DlmHeadCopy copy{};
   const int status = dlm_ref_head(pool, url, URL_HEAD_BYTES, msms_url_cancel, u->scan, &copy);
   if (status == COMMON_CANCELLED) return status;
@@ -188,7 +227,7 @@ int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe
 int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
   OnlineProbe probe;
   bool ok = false;
-  if (const int status = probe_copy(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
+  if (const int status = probe_fetched(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
   const VideoInfo &video = probe.video;
   const AudioInfo &audio = probe.audio;
   if (ok && video.present) *media_class = MEDIA_VIDEO;
@@ -261,6 +300,10 @@ const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored)
   return is_container(stored_class(pool, stored)) && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
 }
 
+// Whether the server says url changed since signature (*answer 1) or not
+// (0), as the fetch before the pass asked it when it did.
+int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answer);
+
 // An existing object of url: kept (*kept) when its tags, title and the
 // server say nothing changed, else marked as replaced.
 int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, int counter, bool *kept) {
@@ -284,9 +327,7 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   }
   if (!changed && url_is_http(u->url)) {
     int answer = 1;
-    char *validators = nullptr;
-    const int status = http_check_changed(pool, u->url, signature != nullptr ? signature : "", &answer, &validators,
-                                          msms_url_cancel, scan);
+    const int status = server_check(pool, u, signature, &answer);
     if (status == COMMON_CANCELLED) return status;
     if (status != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not determine if URL %s has changed", u->url));
     changed = status != APR_SUCCESS || answer != 0;
@@ -302,12 +343,17 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   return APR_SUCCESS;
 }
 
+// Whether the item of inspected gets its stream facts from a probe.
+bool wants_probe(const Inspected &inspected, int expected_class) {
+  return decide_class(inspected, expected_class) != MEDIA_IMAGE && msconfig_read_header(inspected.mime, 1);
+}
+
 int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char *title, const char **oid) {
   int media_class = decide_class(inspected, u->expected_class);
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, inspected.url);
-  if (media_class != MEDIA_IMAGE && msconfig_read_header(mime, 1)) {
+  if (wants_probe(inspected, u->expected_class)) {
     if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime); status != APR_SUCCESS) {
       return status;
     }
@@ -326,6 +372,53 @@ int report_uninspected(const char *url, int status) {
 }
 
 }  // namespace
+
+struct UrlFetched {
+  apr_pool_t *pool;
+  apr_hash_t *documents;  // url -> FetchedDocument
+  FetchedStep<CheckResult> check;
+  FetchedStep<Inspection> inspection;
+  FetchedStep<ProbeResult> probe;
+};
+
+namespace {
+
+struct FetchedDocument {
+  const char *copy;
+  int status;
+};
+
+apr_status_t remove_copies(void *data) {
+  const UrlFetched *fetched = static_cast<const UrlFetched *>(data);
+  for (apr_hash_index_t *at = apr_hash_first(nullptr, fetched->documents); at != nullptr; at = apr_hash_next(at)) {
+    const auto *document = static_cast<const FetchedDocument *>(apr_hash_this_val(at));
+    if (document->copy != nullptr) apr_file_remove(document->copy, fetched->pool);
+  }
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+UrlFetched *msms_url_fetched_make(apr_pool_t *pool) {
+  auto *fetched = static_cast<UrlFetched *>(apr_pcalloc(pool, sizeof(UrlFetched)));
+  *fetched = UrlFetched{pool, apr_hash_make(pool), {}, {}, {}};
+  apr_pool_cleanup_register(pool, fetched, remove_copies, apr_pool_cleanup_null);
+  return fetched;
+}
+
+bool msms_fetched_document(const UrlFetched *fetched, const char *url, const char **copy, int *status) {
+  const auto *document = static_cast<const FetchedDocument *>(apr_hash_get(fetched->documents, url, APR_HASH_KEY_STRING));
+  if (document == nullptr) return false;
+  *copy = document->copy;
+  *status = document->status;
+  return true;
+}
+
+void msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status) {
+  auto *document = static_cast<FetchedDocument *>(apr_palloc(fetched->pool, sizeof(FetchedDocument)));
+  *document = FetchedDocument{copy != nullptr ? apr_pstrdup(fetched->pool, copy) : nullptr, status};
+  apr_hash_set(fetched->documents, apr_pstrdup(fetched->pool, url), APR_HASH_KEY_STRING, document);
+}
 
 int msms_url_cancel(void *context) {
   const ScanContext *scan = static_cast<const ScanContext *>(context);
@@ -397,13 +490,14 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
       old_oid = lookup.oid;
     }
   }
-  Inspected inspected;
-  if (const int status = inspect(pool, u, u->url, &inspected); status != APR_SUCCESS) return report_uninspected(u->url, status);
-  const bool reference = is_unread_metafile(inspected.type);
-  if (const int status = reference ? follow_reference(pool, u, &inspected) : APR_SUCCESS; status != APR_SUCCESS) {
-    return status;
-  }
+  Inspection inspection;
+  if (u->fetched != nullptr && u->fetched->inspection.done) inspection = u->fetched->inspection.found;
+  else inspect_source(pool, u, &inspection);
+  if (inspection.inspect_status != APR_SUCCESS) return report_uninspected(u->url, inspection.inspect_status);
+  if (inspection.status != APR_SUCCESS) return inspection.status;
   if (u->validate_only) return APR_SUCCESS;
+  const Inspected &inspected = inspection.found;
+  const bool reference = inspection.reference;
   const char *title = item_title(pool, u, nullptr);
   const char *oid = nullptr;
   int status = APR_SUCCESS;
@@ -421,4 +515,61 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
     return APR_EGENERAL;
   }
   return old_oid != nullptr && oid != nullptr ? msms_link_replacement(pool, scan->db, old_oid, oid) : APR_SUCCESS;
+}
+
+namespace {
+
+int probe_fetched(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
+  const UrlFetched *fetched = u->fetched;
+  if (fetched == nullptr || !fetched->probe.done) return probe_copy(pool, u, url, probe, ok);
+  *probe = fetched->probe.found.probe;
+  *ok = fetched->probe.found.ok;
+  return fetched->probe.status;
+}
+
+int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answer) {
+  if (u->fetched != nullptr && u->fetched->check.done) {
+    *answer = u->fetched->check.found.answer;
+    return u->fetched->check.status;
+  }
+  char *validators = nullptr;
+  return http_check_changed(pool, u->url, signature != nullptr ? signature : "", answer, &validators, msms_url_cancel,
+                            u->scan);
+}
+
+// The fetch's question about the object of an earlier scan. Returns 0 or 4.
+int fetch_check(UrlScan *u, const FileLookup &lookup) {
+  if (lookup.oid == nullptr || !url_is_http(u->url)) return APR_SUCCESS;
+  FetchedStep<CheckResult> &check = u->fetched->check;
+  check.found.answer = 1;
+  check.status = server_check(u->fetched->pool, u, lookup.signature, &check.found.answer);
+  check.done = check.status != COMMON_CANCELLED;
+  return check.status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_SUCCESS;
+}
+
+}  // namespace
+
+int msms_fetch_url(apr_pool_t *pool, UrlScan *u) {
+  UrlFetched *fetched = u->fetched;
+  FileLookup lookup{};
+  if (u->refresh_existing && msms_find_file_object(pool, u->scan, u->url, &lookup) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
+  }
+  if (const int status = fetch_check(u, lookup); status != APR_SUCCESS) return status;
+  // An unchanged object needs nothing more, unless the pass finds that a
+  // title or tag of the source changed.
+  const FetchedStep<CheckResult> &check = fetched->check;
+  if (check.done && check.status == APR_SUCCESS && check.found.answer == 0) return APR_SUCCESS;
+  Inspection &inspection = fetched->inspection.found;
+  inspect_source(fetched->pool, u, &inspection);
+  if (inspection.inspect_status == COMMON_CANCELLED || inspection.status == COMMON_CANCELLED) return COMMON_CANCELLED;
+  fetched->inspection.done = true;
+  if (inspection.inspect_status != APR_SUCCESS || inspection.status != APR_SUCCESS) return APR_SUCCESS;
+  const Inspected &found = inspection.found;
+  if (found.type->media_class == MEDIA_METAFILE) return msms_fetch_playlist(u, found.type, found.url);
+  if (!wants_probe(found, u->expected_class)) return APR_SUCCESS;
+  ProbeResult &probe = fetched->probe.found;
+  fetched->probe.status = probe_copy(fetched->pool, u, found.url, &probe.probe, &probe.ok);
+  fetched->probe.done = fetched->probe.status != COMMON_CANCELLED;
+  return fetched->probe.status;
 }

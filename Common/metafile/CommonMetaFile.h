@@ -74,6 +74,17 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed);
 int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
                    void *context, CancelCheck cancel, void *cancel_context);
 
+// Fetches the document at url into a copy of its own in the download folder
+// ("metafile-<pid>-<n>.tmp", its path in pool in *copy, cut at 32 MiB), for
+// a caller that reads it later with metafile_parse_copy and then removes it.
+// Returns 0, 4 when cancelled, or 20014 after ERROR "Could not get url %s".
+int metafile_fetch(apr_pool_t *pool, const char *url, CancelCheck cancel, void *cancel_context, const char **copy);
+
+// As metafile_parse, reading copy (fetched by metafile_fetch, null: path
+// itself) as the document of path: path is what the entries hang off.
+int metafile_parse_copy(const MediaTypeEntry *type, int options, const char *path, const char *copy,
+                        MetaItemCallback callback, void *context, CancelCheck cancel, void *cancel_context);
+
 // What a parse is reading: its format (MetaFileFormat, 0 before the format
 // is known) and the path or URL it was given.
 int metafile_parser_format(const MetaFileParser *parser);
