@@ -66,11 +66,21 @@ UrlFetched *msms_url_fetched_make(apr_pool_t *pool);
 // 20014 when the library could not be read (logged).
 int msms_fetch_url(apr_pool_t *pool, UrlScan *url);
 
-// The copy of the document at url the fetch kept (*copy, null when its
-// fetch failed with *status); false when the fetch did not reach it.
-bool msms_fetched_document(const UrlFetched *fetched, const char *url, const char **copy, int *status);
+// A document the fetch reached, in the fetch's pool.
+struct FetchedDocument {
+  apr_pool_t *pool;   // the fetch's
+  const char *copy;   // null after a failed fetch
+  int status;         // the fetch's
+  // A dated feed: the numbers (0 first) of its entries that are kept, the
+  // newest, ascending; null: the first entries it lists.
+  const apr_array_header_t *newest;
+};
+
+// The document at url as the fetch kept it; null when the fetch did not
+// reach it.
+FetchedDocument *msms_fetched_document(UrlFetched *fetched, const char *url);
 // Keeps the copy of url (null after a failed fetch, with status).
-void msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status);
+FetchedDocument *msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status);
 
 // The fetch's walk of a feed or playlist at url of format type and of the
 // nested playlists it lists, within the bounds of url->scan->bounds.

@@ -383,11 +383,6 @@ struct UrlFetched {
 
 namespace {
 
-struct FetchedDocument {
-  const char *copy;
-  int status;
-};
-
 apr_status_t remove_copies(void *data) {
   const UrlFetched *fetched = static_cast<const UrlFetched *>(data);
   for (apr_hash_index_t *at = apr_hash_first(nullptr, fetched->documents); at != nullptr; at = apr_hash_next(at)) {
@@ -406,18 +401,15 @@ UrlFetched *msms_url_fetched_make(apr_pool_t *pool) {
   return fetched;
 }
 
-bool msms_fetched_document(const UrlFetched *fetched, const char *url, const char **copy, int *status) {
-  const auto *document = static_cast<const FetchedDocument *>(apr_hash_get(fetched->documents, url, APR_HASH_KEY_STRING));
-  if (document == nullptr) return false;
-  *copy = document->copy;
-  *status = document->status;
-  return true;
+FetchedDocument *msms_fetched_document(UrlFetched *fetched, const char *url) {
+  return static_cast<FetchedDocument *>(apr_hash_get(fetched->documents, url, APR_HASH_KEY_STRING));
 }
 
-void msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status) {
+FetchedDocument *msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status) {
   auto *document = static_cast<FetchedDocument *>(apr_palloc(fetched->pool, sizeof(FetchedDocument)));
-  *document = FetchedDocument{copy != nullptr ? apr_pstrdup(fetched->pool, copy) : nullptr, status};
+  *document = FetchedDocument{fetched->pool, copy != nullptr ? apr_pstrdup(fetched->pool, copy) : nullptr, status, nullptr};
   apr_hash_set(fetched->documents, apr_pstrdup(fetched->pool, url), APR_HASH_KEY_STRING, document);
+  return document;
 }
 
 int msms_url_cancel(void *context) {

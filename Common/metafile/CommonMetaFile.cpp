@@ -67,7 +67,8 @@ int read(MetaFileParser *parser, ReaderKind reader) {
 
 // Fetches url into a file of its own in the download folder (the system's
 // temporary folder before metafile_init), named in pool. The caller removes it.
-int fetch_copy(apr_pool_t *pool, const char *url, CancelCheck cancel, void *cancel_context, const char **copy) {
+int fetch_copy(apr_pool_t *pool, const char *url, MetaFetchEnough enough, void *enough_context, CancelCheck cancel,
+               void *cancel_context, const char **copy) {
   const char *folder = state.download_folder;
   if (folder == nullptr && apr_temp_dir_get(&folder, pool) != APR_SUCCESS) folder = ".";
   const char *path = path_join(pool, folder, nullptr, apr_psprintf(pool, "metafile-%u-%u.tmp",
@@ -88,6 +89,9 @@ int fetch_copy(apr_pool_t *pool, const char *url, CancelCheck cancel, void *canc
   fetch.cancel_context = cancel_context;
   fetch.file = file;
   fetch.limit = kMaxFetchedMetafile;
+  fetch.enough = enough;
+  fetch.enough_context = enough_context;
+  fetch.path = path;
   int result = meta_fetch(pool, &fetch);
   if (apr_file_close(file) != APR_SUCCESS && result == APR_SUCCESS) result = APR_EGENERAL;
   if (result != APR_SUCCESS) apr_file_remove(path, pool);
@@ -138,9 +142,10 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed) {
   return reader_of(type, html_allowed != 0) != READER_NONE ? 1 : 0;
 }
 
-int metafile_fetch(apr_pool_t *pool, const char *url, CancelCheck cancel, void *cancel_context, const char **copy) {
+int metafile_fetch(apr_pool_t *pool, const char *url, MetaFetchEnough enough, void *enough_context,
+                   CancelCheck cancel, void *cancel_context, const char **copy) {
   *copy = nullptr;
-  return fetch_copy(pool, url, cancel, cancel_context, copy);
+  return fetch_copy(pool, url, enough, enough_context, cancel, cancel_context, copy);
 }
 
 int metafile_parse_copy(const MediaTypeEntry *type, int options, const char *path, const char *copy,
@@ -169,7 +174,7 @@ int metafile_parse(const MediaTypeEntry *type, int options, const char *path, Me
   }
   Pool pool(nullptr, METAFILE_MODULE);
   const char *copy = nullptr;
-  int status = fetch_copy(pool, path, cancel, cancel_context, &copy);
+  int status = fetch_copy(pool, path, nullptr, nullptr, cancel, cancel_context, &copy);
   if (status != APR_SUCCESS) return status;
   status = metafile_parse_copy(type, options, path, copy, callback, context, cancel, cancel_context);
   apr_file_remove(copy, pool);

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -98,14 +100,19 @@ class UrlSources : public ShareTest {
     return values_of(source, item_class, "dc:title");
   }
 
-  long requests() {
+  // The server's count of requests (field 0) or of body bytes sent (1).
+  long stats(int field) {
     HttpRequest request;
     request.pool = pool_;
     const std::string stats = server_->url("/stats");
     request.url = stats.c_str();
     if (http_request(&request) != 0) return -1;
-    return std::stol(std::string(request.body, request.body_length));
+    std::istringstream counts(std::string(request.body, request.body_length));
+    long values[2] = {-1, -1};
+    counts >> values[0] >> values[1];
+    return values[field];
   }
+  long requests() { return stats(0); }
 
   std::string feed(const std::vector<std::string> &items) {
     std::string text = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Cast</title>";
@@ -528,6 +535,54 @@ TEST_F(UrlSources, AFeedKeepsMaxItemsPerFeedEntries) {
   ASSERT_EQ(titles.size(), 10u) << "the example configuration's maxItemsPerFeed";
   EXPECT_EQ(titles.front(), "E100") << "the first entries the feed lists are kept";
   EXPECT_TRUE(log_.contains("Feed reached maxItemsPerFeed"));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: an endless playlist was fetched to the 32 MiB cap before the
+// feed's bound ended it.
+TEST_F(UrlSources, AnEndlessPlaylistEndsAtMaxItemsPerFeed) {
+  mp3("a.mp3", "A");
+  const long before = stats(1);
+  int status = -1;
+  const std::string source = share_url(server_->url("/endless.m3u"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(titles_of(source, "object.item").size(), 10u);
+  EXPECT_LT(stats(1) - before, 8L << 20) << "the transfer ends once the kept entries arrived";
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: a dated feed kept the first entries it listed, not the newest.
+TEST_F(UrlSources, ADatedFeedKeepsItsNewestEntriesInAnyOrder) {
+  const struct {
+    const char *name, *head, *entry, *tail;
+  } formats[] = {
+      {"rss", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Cast</title>",
+       "<item><title>D%02d</title><pubDate>Mon, %02d Jan 2024 10:00:00 GMT</pubDate><enclosure url=\"%s\" "
+       "type=\"audio/mpeg\"/></item>",
+       "</channel></rss>"},
+      {"atom", "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Cast</title>",
+       "<entry><title>D%02d</title><updated>2024-01-%02dT10:00:00Z</updated><link rel=\"enclosure\" href=\"%s\" "
+       "type=\"audio/mpeg\"/></entry>",
+       "</feed>"},
+  };
+  for (const auto &format : formats) {
+    SCOPED_TRACE(format.name);
+    std::string text = format.head;
+    std::vector<std::string> newest;
+    for (int i = 0; i < 28; ++i) {
+      const int day = 1 + (i * 11) % 28;  // every day of the month once, out of order
+      char entry[512];
+      std::snprintf(entry, sizeof entry, format.entry, day, day, url("a.mp3").c_str());
+      text += entry;
+      if (day > 18) newest.push_back(std::string(std::strstr(entry, "D"), 3));
+    }
+    write_file(media_ + "/dated." + format.name, text + format.tail);
+    int status = -1;
+    const std::string source = share_url(url(std::string("dated.") + format.name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    std::sort(newest.begin(), newest.end());
+    EXPECT_EQ(titles_of(source, "object.item"), newest);
+  }
   EXPECT_EQ(mlcheck(), "");
 }
 

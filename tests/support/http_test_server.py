@@ -231,6 +231,16 @@ class Handler(BaseHTTPRequestHandler):
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\nabc")
             time.sleep(float(q.get("seconds", "60")))
             return
+        if route == "/endless.m3u":
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/x-mpegurl\r\n\r\n")
+            lines = b"".join(b"%s/files/a.mp3?n=%d\n" % (self.base().encode(), n) for n in range(100))
+            try:
+                while self.command != "HEAD":
+                    self.wfile.write(lines)
+                    count(len(lines))
+            except (BrokenPipeError, ConnectionResetError, OSError):
+                pass
+            return
         if route.startswith("/slow/"):
             return self.slow_file(route[6:], float(q.get("seconds", "5")))
         if route == "/trickle":
