@@ -324,22 +324,50 @@ std::vector<std::string> UrlSources::dump(const std::string &source) {
   return rows;
 }
 
+// A feed whose entries carry their lengths, refreshed after one entry
+// changed (title and length): every format keeps res@size as a new share does.
 TEST_F(UrlSources, ARefreshedFeedEqualsTheSameFeedSharedAnew) {
-  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two", "a2.mp3")}));
-  int status = -1;
-  const std::string first = share_url(url("cast.rss"), "audfeed", &status);
-  ASSERT_EQ(status, 0);
-  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two again", "a2.mp3")}));
-  touch(media_ + "/cast.rss", 10);
-  int added = 0, removed = 0;
-  ASSERT_EQ(msms_refresh_media_source(first.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
-  const std::vector<std::string> refreshed = dump(first);
-  ASSERT_EQ(msms_remove_media_source(pool_, url("cast.rss").c_str(), 1, nullptr, nullptr, nullptr), 0);
-  const std::string again = share_url(url("cast.rss"), "audfeed", &status);
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(refreshed, dump(again));
-  EXPECT_NE(std::find(refreshed.begin(), refreshed.end(),
-                      "object.item.audioItem.audioBroadcast|Two again|res@size=100"), refreshed.end());
+  mp3("a1.mp3", "One");
+  mp3("a2.mp3", "Two");
+  const struct {
+    const char *name, *head, *entry, *tail;
+  } formats[] = {
+      {"rss", "<rss version=\"2.0\"><channel><title>Cast</title>",
+       "<item><title>%s</title><enclosure url=\"%s\" length=\"%d\" type=\"audio/mpeg\"/></item>", "</channel></rss>"},
+      {"atom", "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Cast</title>",
+       "<entry><title>%s</title><link rel=\"enclosure\" href=\"%s\" length=\"%d\" type=\"audio/mpeg\"/></entry>",
+       "</feed>"},
+      {"media", "<rss version=\"2.0\" xmlns:media=\"http://search.yahoo.com/mrss/\"><channel><title>Cast</title>",
+       "<item><title>%s</title><media:content url=\"%s\" fileSize=\"%d\" type=\"audio/mpeg\"/></item>",
+       "</channel></rss>"},
+  };
+  for (const auto &format : formats) {
+    SCOPED_TRACE(format.name);
+    const std::string name = std::string("cast-") + format.name + ".xml";
+    const auto document = [&](const char *second, int length) {
+      char one[512], two[512];
+      std::snprintf(one, sizeof one, format.entry, "One", url("a1.mp3").c_str(), 100);
+      std::snprintf(two, sizeof two, format.entry, second, url("a2.mp3").c_str(), length);
+      return std::string(format.head) + one + two + format.tail;
+    };
+    write_file(media_ + "/" + name, document("Two", 200));
+    int status = -1;
+    const std::string first = share_url(url(name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    write_file(media_ + "/" + name, document("Two again", 300));
+    touch(media_ + "/" + name, 10);
+    int added = 0, removed = 0;
+    ASSERT_EQ(msms_refresh_media_source(first.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+    const std::vector<std::string> refreshed = dump(first);
+    ASSERT_EQ(msms_remove_media_source(pool_, url(name).c_str(), 1, nullptr, nullptr, nullptr), 0);
+    const std::string again = share_url(url(name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(refreshed, dump(again));
+    for (const char *row : {"object.item.audioItem.audioBroadcast|Two again|res@size=300",
+                            "object.item.audioItem.audioBroadcast|One|res@size=100"}) {
+      EXPECT_NE(std::find(refreshed.begin(), refreshed.end(), row), refreshed.end()) << row;
+    }
+  }
   EXPECT_EQ(mlcheck(), "");
 }
 
