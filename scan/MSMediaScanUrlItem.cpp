@@ -44,7 +44,19 @@ struct Inspected {
   bool http;
   const char *validators;  // "Last-Modified: ..." / "ETag: ..." lines, "" without
   apr_int64_t size;        // the content length, -1 when unknown
+  const char *stream_name;  // the station's name an ICY server gives, may be null
 };
+
+// Ends the validators of an item titled by what its stream says rather
+// than by its source's name or url; the conditional request ignores it, and
+// a refresh compares such a title with nothing (it changes with the stream).
+// An item without it (made before titles came from streams, too) is titled
+// by the source's name or url.
+constexpr const char *kStreamTitled = "Title-From: stream\r\n";
+
+bool is_stream_titled(const char *signature) {
+  return signature != nullptr && std::strstr(signature, kStreamTitled) != nullptr;
+}
 
 // The Last-Modified and ETag lines of headers, the validators of a later
 // conditional request.
@@ -74,7 +86,7 @@ const char *redirected(apr_pool_t *pool, const char *url, const char *headers, s
 
 int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   ScanContext *scan = u->scan;
-  *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1};
+  *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1, nullptr};
   if (!url_is_spoken(url)) return APR_EGENERAL;
   const int probe_class = u->expected_class == MEDIA_IMAGE ? 0 : u->expected_class;
   const char *final_url = nullptr;
@@ -102,6 +114,7 @@ int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   out->url = redirected(pool, out->url, headers, length);
   out->validators = validators_of(pool, headers, length);
   out->size = http_content_size(headers, length);
+  out->stream_name = http_header_value(pool, "icy-name:", headers, length);
   return APR_SUCCESS;
 }
 
@@ -170,6 +183,7 @@ struct OnlineProbe {
   VideoInfo video;
   AudioInfo audio;
   std::int64_t duration;
+  const char *title;  // the stream's title tag, may be null
 };
 
 // A step fetched before the pass: its status and what it found.
@@ -192,7 +206,7 @@ struct CheckResult {
 bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
   StreamFacts facts;
   const bool ok = stream_probe(pool, path_or_url, &facts, msms_url_cancel, u->scan) == APR_SUCCESS;
-  *probe = OnlineProbe{facts.video, facts.audio, ok ? facts.duration : -1};
+  *probe = OnlineProbe{facts.video, facts.audio, ok ? facts.duration : -1, ok ? facts.title : nullptr};
   return ok;
 }
 
@@ -223,11 +237,14 @@ int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe
 }
 
 // The stream facts of an online probe as attributes of res; the probe's
-// video stream decides "video", an audio stream alone "audio". Returns 0 or 4.
-int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
+// video stream decides "video", an audio stream alone "audio"; *title is
+// the stream's title tag (null when none). Returns 0 or 4.
+int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime,
+                 const char **title) {
   OnlineProbe probe;
   bool ok = false;
   if (const int status = probe_fetched(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
+  *title = probe.title;
   const VideoInfo &video = probe.video;
   const AudioInfo &audio = probe.audio;
   if (ok && video.present) *media_class = MEDIA_VIDEO;
@@ -292,12 +309,13 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
 }
 
 // The title an existing object of url is checked against, null when there
-// is none to check. An item is titled by the source's own name, else by its
-// url. A feed's container without a name of the source takes the title the
+// is none to check. An item is titled by the source's own name, else by
+// what its stream says (kStreamTitled), else by its url. A feed's container without a name of the source takes the title the
 // feed gives itself, which changes only with the feed, as the server's
 // validators do.
-const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored) {
-  return is_container(stored_class(pool, stored)) && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
+const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored, const char *signature) {
+  if (has_own_name(u)) return item_title(pool, u, nullptr);
+  return is_container(stored_class(pool, stored)) || is_stream_titled(signature) ? nullptr : item_title(pool, u, nullptr);
 }
 
 // Whether the server says url changed since signature (*answer 1) or not
@@ -315,7 +333,7 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
     return status;
   }
-  const char *title = expected_title(pool, u, stored);
+  const char *title = expected_title(pool, u, stored, signature);
   bool changed = rebuild;
   if (!changed && title != nullptr) {
     const char *stored_title = nullptr;
@@ -348,20 +366,27 @@ bool wants_probe(const Inspected &inspected, int expected_class) {
   return decide_class(inspected, expected_class) != MEDIA_IMAGE && msconfig_read_header(inspected.mime, 1);
 }
 
-int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char *title, const char **oid) {
+// The item of a single URL, titled by the source's own name, else by the
+// stream's title tag or station name, else by its url.
+int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char **oid) {
   int media_class = decide_class(inspected, u->expected_class);
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, inspected.url);
+  const char *said = nullptr;
   if (wants_probe(inspected, u->expected_class)) {
-    if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime); status != APR_SUCCESS) {
+    if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime, &said); status != APR_SUCCESS) {
       return status;
     }
   }
+  if (said == nullptr || said[0] == '\0') said = inspected.stream_name;
+  const bool by_stream = !has_own_name(u) && said != nullptr && said[0] != '\0';
+  const char *title = item_title(pool, u, by_stream ? said : nullptr);
+  const char *signature = by_stream ? apr_pstrcat(pool, inspected.validators, kStreamTitled, nullptr) : inspected.validators;
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
-  return msms_url_store_item(pool, u, nullptr, inspected.validators, list, media_class, title, 1, oid);
+  return msms_url_store_item(pool, u, nullptr, signature, list, media_class, title, 1, oid);
 }
 
 int report_uninspected(const char *url, int status) {
@@ -468,9 +493,9 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   // An unchanged URL needs nothing but the server's answer to one
   // conditional request, so the object an earlier scan made is checked
   // before the URL is inspected again: nothing the inspection finds enters
-  // that decision (the title is the source's name or the url, a feed's own
-  // title changes only with the feed), and a URL that can no longer be
-  // inspected fails the server's question as well.
+  // that decision (the title is the source's name or the url; a feed's own
+  // title and a stream's change only with what the server sends), and a URL
+  // that can no longer be inspected fails the server's question as well.
   FileLookup lookup{};
   const char *old_oid = nullptr;
   if (!u->validate_only && u->refresh_existing) {
@@ -490,13 +515,13 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   if (u->validate_only) return APR_SUCCESS;
   const Inspected &inspected = inspection.found;
   const bool reference = inspection.reference;
-  const char *title = item_title(pool, u, nullptr);
   const char *oid = nullptr;
   int status = APR_SUCCESS;
   if (inspected.type->media_class == MEDIA_METAFILE) {
-    status = msms_process_playlist(pool, u, inspected.type, inspected.url, title, nullptr, inspected.validators, &oid);
+    status = msms_process_playlist(pool, u, inspected.type, inspected.url, item_title(pool, u, nullptr), nullptr,
+                                   inspected.validators, &oid);
   } else {
-    status = single_item(pool, u, inspected, title, &oid);
+    status = single_item(pool, u, inspected, &oid);
   }
   if (status != APR_SUCCESS) return status;
   // The objects of a url are found by the url the source names, also when

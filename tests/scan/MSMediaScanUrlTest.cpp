@@ -16,6 +16,7 @@
 #include "CommonFileCache.h"
 #include "LocalHttpServer.h"
 #include "MSConfig.h"
+#include "MSDBHelper.h"
 #include "MSDownloadManager.h"
 #include "MSMediaScanUrl.h"
 #include "ProgramRun.h"
@@ -155,6 +156,47 @@ TEST_F(UrlSources, TheSameUrlSharedTwiceStaysUpToDateWithOneConditionalRequest) 
   EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
   EXPECT_EQ(column("select objectOid from objms where sourceOid=" + source), std::vector<std::string>{oid});
   EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:audio/mpeg:*");
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: a single URL shared without a name was titled with its URL
+// although its stream names itself (a title tag, an ICY station name). A
+// refresh keeps such a title, and an item an earlier version titled with its
+// url is kept as it is.
+TEST_F(UrlSources, AnItemWithoutANameIsTitledByItsStream) {
+  make_media({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-metadata", "title=Song Tag", "song.m4a"});
+  const struct {
+    std::string address;
+    const char *title;
+    bool validated;  // the server answers conditional requests
+  } cases[] = {{url("song.m4a"), "Song Tag", true}, {server_->url("/live"), "Test Radio", false}};
+  int added = 0, removed = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.address);
+    int status = -1;
+    const std::string source = share_url(c.address, "audurl", &status);
+    ASSERT_EQ(status, 0);
+    const std::string oid = only_object(source);
+    EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{c.title});
+    ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+    EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{c.title});
+    if (c.validated) {
+      EXPECT_EQ(only_object(source), oid) << "the stream's title is no change";
+    }
+  }
+  // The item as an earlier version made it: titled by its url, with the
+  // server's validators alone.
+  int status = -1;
+  const std::string source = share_url(url("song.m4a"), "audurl", &status);
+  const std::string oid = only_object(source);
+  int changed = 0;
+  ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib,
+                    ("update object set signature=replace(signature, 'Title-From: stream' || char(13, 10), '') "
+                     "where oid=" + oid).c_str(), &changed), 0);
+  ASSERT_EQ(changed, 1);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_DC_TITLE, url("song.m4a").c_str()), 0);
+  ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(only_object(source), oid) << "a library made before refreshes unchanged";
   EXPECT_EQ(mlcheck(), "");
 }
 
