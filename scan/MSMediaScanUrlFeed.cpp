@@ -3,7 +3,11 @@
 // wait on a work list, not on the stack, and the bounds of the share (depth,
 // requests, objects, entries per feed) end any nesting and any document;
 // a playlist is read once per share. Each entry is stored in a pool of its
-// own, so a feed of any length is read in bounded memory.
+// own, so a feed of any length is read in bounded memory. A web document is
+// walked twice: while fetching (before the library is locked) its copy is
+// made, cut once it holds what an undated feed keeps, its nested playlists
+// fetched and a dated feed's newest entries chosen; the locked pass then
+// reads that copy and stores the entries.
 #include <apr_strings.h>
 
 #include <algorithm>
