@@ -318,6 +318,22 @@ const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored,
   return is_container(stored_class(pool, stored)) || is_stream_titled(signature) ? nullptr : item_title(pool, u, nullptr);
 }
 
+// Whether the title of oid (its properties stored) is no longer the one its
+// source gives it. Reads only. Returns 0 or 20014.
+int title_differs(apr_pool_t *pool, const UrlScan *u, const char *oid, PropList *stored, const char *signature,
+                  bool *differs) {
+  *differs = false;
+  const char *title = expected_title(pool, u, stored, signature);
+  if (title == nullptr) return APR_SUCCESS;
+  const char *stored_title = nullptr;
+  const char *row = nullptr;
+  if (msdb_get_prop(pool, u->scan->db, oid, PROP_DC_TITLE, nullptr, 0, &stored_title, &row) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  *differs = str_compare(stored_title, title) != 0;
+  return APR_SUCCESS;
+}
+
 // Whether the server says url changed since signature (*answer 1) or not
 // (0), as the fetch before the pass asked it when it did.
 int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answer);
@@ -333,16 +349,8 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
     return status;
   }
-  const char *title = expected_title(pool, u, stored, signature);
   bool changed = rebuild;
-  if (!changed && title != nullptr) {
-    const char *stored_title = nullptr;
-    const char *row = nullptr;
-    if (msdb_get_prop(pool, scan->db, oid, PROP_DC_TITLE, nullptr, 0, &stored_title, &row) != APR_SUCCESS) {
-      return APR_EGENERAL;
-    }
-    changed = str_compare(stored_title, title) != 0;
-  }
+  if (!changed && title_differs(pool, u, oid, stored, signature, &changed) != APR_SUCCESS) return APR_EGENERAL;
   if (!changed && url_is_http(u->url)) {
     int answer = 1;
     const int status = server_check(pool, u, signature, &answer);
@@ -573,10 +581,18 @@ int msms_fetch_url(apr_pool_t *pool, UrlScan *u) {
     return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   }
   if (const int status = fetch_check(u, lookup); status != APR_SUCCESS) return status;
-  // An unchanged object needs nothing more, unless the pass finds that a
-  // title or tag of the source changed.
+  // An unchanged object whose title still fits its source needs nothing
+  // more, unless the pass finds that a tag of the source was removed.
   const FetchedStep<CheckResult> &check = fetched->check;
-  if (check.done && check.status == APR_SUCCESS && check.found.answer == 0) return APR_SUCCESS;
+  if (check.done && check.status == APR_SUCCESS && check.found.answer == 0) {
+    PropList *stored = nullptr;
+    bool differs = false;
+    if (msms_checked_props(pool, u->scan, lookup.oid, nullptr, &stored) != APR_SUCCESS ||
+        title_differs(pool, u, lookup.oid, stored, lookup.signature, &differs) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    if (!differs) return APR_SUCCESS;
+  }
   Inspection &inspection = fetched->inspection.found;
   inspect_source(fetched->pool, u, &inspection);
   if (inspection.inspect_status == COMMON_CANCELLED || inspection.status == COMMON_CANCELLED) return COMMON_CANCELLED;
