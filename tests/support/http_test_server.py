@@ -140,10 +140,10 @@ class Handler(BaseHTTPRequestHandler):
             except (BrokenPipeError, ConnectionResetError, OSError):
                 self.close_connection = True
 
-    def slow_file(self, name, seconds):
+    def slow_file(self, name, seconds, cut=False):
         """A file whose whole body takes seconds to arrive; "<name>.fetching"
         appears beside it when such a transfer begins. HEAD and ranges are
-        answered at once."""
+        answered at once. With cut, the body ends halfway."""
         path = os.path.join(self.server.root, name)
         if self.command == "HEAD" or self.headers.get("Range") or not os.path.isfile(path):
             return self.serve_file(name, "application/rss+xml")
@@ -156,12 +156,13 @@ class Handler(BaseHTTPRequestHandler):
         open(path + ".fetching", "w").close()
         steps = max(1, int(seconds * 10))
         try:
-            for step in range(steps):
+            for step in range(steps // 2 if cut else steps):
                 self.wfile.write(body[step * len(body) // steps:(step + 1) * len(body) // steps])
                 self.wfile.flush()
                 time.sleep(seconds / steps)
         except (BrokenPipeError, ConnectionResetError, OSError):
-            self.close_connection = True
+            pass
+        self.close_connection = cut
 
     # ---- scripted answers ----
     def digest_ok(self):
@@ -242,7 +243,7 @@ class Handler(BaseHTTPRequestHandler):
                 pass
             return
         if route.startswith("/slow/"):
-            return self.slow_file(route[6:], float(q.get("seconds", "5")))
+            return self.slow_file(route[6:], float(q.get("seconds", "5")), "cut" in q)
         if route == "/trickle":
             seconds = float(q.get("seconds", "5"))
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: %d\r\n\r\n" %
