@@ -562,6 +562,29 @@ int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answe
                             u->scan);
 }
 
+// Whether the pass will rebuild the object of lookup although its server
+// said "unchanged": its title no longer fits its source, or it or an entry
+// of it has a tag the source no longer lists. Reads only. Returns 0 or 20014.
+int will_be_rebuilt(apr_pool_t *pool, UrlScan *u, const FileLookup &lookup, bool *rebuilt) {
+  ScanContext *scan = u->scan;
+  PropList *stored = nullptr;
+  apr_array_header_t *entries = nullptr;
+  if (msms_checked_props(pool, scan, lookup.oid, nullptr, &stored) != APR_SUCCESS ||
+      title_differs(pool, u, lookup.oid, stored, lookup.signature, rebuilt) != APR_SUCCESS ||
+      msdb_subtree_objects(pool, scan->db, lookup.oid, &entries) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  *rebuilt = *rebuilt || msms_tags_lost(pool, scan, stored);
+  for (int i = 0; i < entries->nelts && !*rebuilt; ++i) {
+    Pool work(pool, MSMS_MODULE);
+    if (msms_checked_props(work, scan, APR_ARRAY_IDX(entries, i, const char *), nullptr, &stored) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    *rebuilt = msms_tags_lost(work, scan, stored);
+  }
+  return APR_SUCCESS;
+}
+
 // The fetch's question about the object of an earlier scan. Returns 0 or 4.
 int fetch_check(UrlScan *u, const FileLookup &lookup) {
   if (lookup.oid == nullptr || !url_is_http(u->url)) return APR_SUCCESS;
@@ -581,17 +604,12 @@ int msms_fetch_url(apr_pool_t *pool, UrlScan *u) {
     return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   }
   if (const int status = fetch_check(u, lookup); status != APR_SUCCESS) return status;
-  // An unchanged object whose title still fits its source needs nothing
-  // more, unless the pass finds that a tag of the source was removed.
+  // An unchanged object that still fits its source needs nothing more.
   const FetchedStep<CheckResult> &check = fetched->check;
   if (check.done && check.status == APR_SUCCESS && check.found.answer == 0) {
-    PropList *stored = nullptr;
-    bool differs = false;
-    if (msms_checked_props(pool, u->scan, lookup.oid, nullptr, &stored) != APR_SUCCESS ||
-        title_differs(pool, u, lookup.oid, stored, lookup.signature, &differs) != APR_SUCCESS) {
-      return APR_EGENERAL;
-    }
-    if (!differs) return APR_SUCCESS;
+    bool rebuilt = false;
+    if (will_be_rebuilt(pool, u, lookup, &rebuilt) != APR_SUCCESS) return APR_EGENERAL;
+    if (!rebuilt) return APR_SUCCESS;
   }
   Inspection &inspection = fetched->inspection.found;
   inspect_source(fetched->pool, u, &inspection);

@@ -152,6 +152,7 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(200)
         self.send_header("Content-Type", "application/rss+xml")
         self.send_header("Content-Length", str(len(body)))
+        self.send_header("Last-Modified", email.utils.formatdate(os.path.getmtime(path), usegmt=True))
         self.end_headers()
         open(path + ".fetching", "w").close()
         steps = max(1, int(seconds * 10))
