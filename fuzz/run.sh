@@ -13,7 +13,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [target...]}
 scripts/install-deps.sh --fuzz
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(criteria config itunes escape dates ranges paths metafile_xml metafile_playlist metafile_scan)
+[ ${#targets[@]} -eq 0 ] && targets=(criteria config itunes escape dates ranges paths metafile_xml metafile_playlist metafile_scan metafile_partial)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DML_FUZZ=ON -DML_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

@@ -4,6 +4,8 @@
 // way to take a value out of every view it was filed in.
 #include "MSMediaScanItemTags.h"
 
+#include <utility>
+
 #include <apr_strings.h>
 #include <strings.h>
 
@@ -81,6 +83,17 @@ int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, 
   if (scan->transcode_when == nullptr) return APR_SUCCESS;
   prop_set(pool, list, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when);
   return msdb_set_slot(pool, scan->db, oid, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when);
+}
+
+bool msms_tags_lost(apr_pool_t *pool, const ScanContext *scan, PropList *stored) {
+  for (const auto &[slot, wanted] : {std::pair{PROP_ZENTORIA_TAG, scan->tags}, {PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags}}) {
+    const int count = prop_count(stored, slot);
+    for (int i = 0; i < count && i < kMaxTagValues; ++i) {
+      const char *value = prop_get(pool, stored, slot, i);
+      if (value != nullptr && !listed(wanted, value)) return true;
+    }
+  }
+  return false;
 }
 
 int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored,

@@ -20,5 +20,9 @@ int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, 
 // source: missing tags are added (*reindex set), tags the source no longer
 // lists set *rebuild, the transcode setting is rewritten when it differs.
 // Returns 0 or 20014 (logged).
+// Whether an existing object (stored: its properties) has a tag the source
+// no longer lists, so that msms_sync_tags would set *rebuild. Reads only.
+bool msms_tags_lost(apr_pool_t *pool, const ScanContext *scan, PropList *stored);
+
 int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored,
                    bool *rebuild, bool *reindex);

@@ -5,8 +5,9 @@
 // validators (Last-Modified / ETag lines) as their signature, so a refresh
 // asks the server one conditional question per URL, not one per entry.
 //
-// Runs on the scan's thread inside its medialib transaction; texts live in
-// the pool passed. Logs on "MSMediaScan".
+// Runs on the scan's thread: the fetch before the library is locked, the
+// rest inside the scan's medialib transaction; texts live in the pool
+// passed. Logs on "MSMediaScan".
 #pragma once
 
 #include <apr_hash.h>
@@ -36,6 +37,8 @@ const UrlItemClass &msms_url_item_class(int media_class);
 // index of a file that carries it up front, with room for the first frames.
 inline constexpr apr_int64_t URL_HEAD_BYTES = 4 * 1024 * 1024;
 
+struct UrlFetched;
+
 struct UrlScan {
   ScanContext *scan;
   const char *url;
@@ -45,10 +48,48 @@ struct UrlScan {
   int index;
   int refresh_existing;
   int entry_number;        // running number of the entries without a name
+  UrlFetched *fetched;     // what was fetched before the locked pass, may be null
+  bool fetching;           // fetching into fetched: nothing is stored
 };
 
+// What a URL source needs from servers, fetched before its locked pass so
+// that the pass waits on none: the server's answer about the object of an
+// earlier scan, the inspection, the documents of a feed and of its nested
+// playlists (copies in the download area, removed with pool), the stream
+// facts of a single item. A step the fetch did not take (the server said
+// "unchanged" but a title or tag of the source did change) is taken by the
+// pass itself.
+UrlFetched *msms_url_fetched_make(apr_pool_t *pool);
+
+// Fetches what url (with url->fetched set) will need, writing nothing;
+// failures are kept for the pass to report. Returns 0, 4 when cancelled, or
+// 20014 when the library could not be read (logged).
+int msms_fetch_url(apr_pool_t *pool, UrlScan *url);
+
+// A document the fetch reached, in the fetch's pool.
+struct FetchedDocument {
+  apr_pool_t *pool;   // the fetch's
+  const char *copy;   // null after a failed fetch
+  int status;         // the fetch's
+  // A dated feed: the numbers (0 first) of its entries that are kept, the
+  // newest, ascending; null: the first entries it lists.
+  const apr_array_header_t *newest;
+};
+
+// The document at url as the fetch kept it; null when the fetch did not
+// reach it.
+FetchedDocument *msms_fetched_document(UrlFetched *fetched, const char *url);
+// Keeps the copy of url (null after a failed fetch, with status).
+FetchedDocument *msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status);
+
+// The fetch's walk of a feed or playlist at url of format type and of the
+// nested playlists it lists, within the bounds of url->scan->bounds.
+// Returns 0 or 4.
+int msms_fetch_playlist(UrlScan *url, const MediaTypeEntry *type, const char *path_or_url);
+
 // Refreshes the recorded URL source: announced as msms_source_announce does,
-// then fetched and indexed in one locked pass (see msms_source_pass); full
+// fetched (msms_fetch_url), then indexed in one locked pass (see
+// msms_source_pass); full
 // also deletes the containers left empty. *added counts the new objects.
 // Returns 0, 4 or 20014 (logged).
 int msms_refresh_url(apr_pool_t *pool, const ScanLibrary *library, MediaSource *source, int full, int print,

@@ -3,17 +3,24 @@
 // wait on a work list, not on the stack, and the bounds of the share (depth,
 // requests, objects, entries per feed) end any nesting and any document;
 // a playlist is read once per share. Each entry is stored in a pool of its
-// own, so a feed of any length is read in bounded memory.
+// own, so a feed of any length is read in bounded memory. A web document is
+// walked twice: while fetching (before the library is locked) its copy is
+// made, cut once it holds what an undated feed keeps, its nested playlists
+// fetched and a dated feed's newest entries chosen; the locked pass then
+// reads that copy and stores the entries.
 #include <apr_strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <strings.h>
+#include <vector>
 
 #include "CommonFiles.h"
 #include "CommonHttp.h"
 #include "CommonMetaFile.h"
 #include "CommonPath.h"
 #include "CommonText.h"
+#include "CommonTime.h"
 #include "CommonUrl.h"
 #include "CommonUserMessage.h"
 #include "MSDB.h"
@@ -51,25 +58,33 @@ struct PlaylistRun {
   unsigned int entries;      // entries taken from this document
   apr_array_header_t *pending;  // Pending
   bool bounded;              // a bound ended the document
+  unsigned int seen;         // entries with a URL met in this document
+  apr_array_header_t *dates;  // while fetching: each entry's date, -1 for none
+  const apr_array_header_t *newest;  // the entries a dated feed keeps (FetchedDocument)
 };
 
+bool is_dated(const PlaylistRun &run) { return run.dates != nullptr; }
+
 // Counts what a bound left out; the first few are logged one by one, the
-// rest in the share's summary.
-void leave_out(ScanBounds &bounds, const char *what, const char *url) {
-  if (++bounds.left_out <= 10) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("%s, leaving out %s", what, url));
+// rest in the share's summary. The fetch before the pass logs none: the
+// pass meets them again.
+void leave_out(const UrlScan *u, const char *what, const char *url) {
+  ScanBounds &bounds = u->scan->bounds;
+  if (++bounds.left_out <= 10 && !u->fetching) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("%s, leaving out %s", what, url));
 }
 
 // Whether one more object may be made from an entry; else the document
 // ends (the callback's status), its left-out entry logged.
 bool take_object(PlaylistRun &run, const char *url) {
   ScanBounds &bounds = run.u->scan->bounds;
-  const bool feed_full = run.base == nullptr && run.entries >= bounds.feed_items;
+  // A dated feed is fetched whole, as its newest entries are kept.
+  const bool feed_full = run.base == nullptr && run.entries >= bounds.feed_items && !(run.u->fetching && is_dated(run));
   if (!feed_full && bounds.items_made < bounds.items) {
     bounds.items_made++;
     run.entries++;
     return true;
   }
-  leave_out(bounds, feed_full ? "Feed reached maxItemsPerFeed" : "Share reached maxItemsPerShare", url);
+  leave_out(run.u, feed_full ? "Feed reached maxItemsPerFeed" : "Share reached maxItemsPerShare", url);
   run.bounded = true;
   return false;
 }
@@ -169,6 +184,7 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fall
              const char *title, const MediaTypeEntry *type) {
   if (!take_object(run, res)) return COMMON_CANCELLED;
   UrlScan *u = run.u;
+  if (u->fetching) return APR_SUCCESS;
   const char *mime = value_of(pool, entry, PROP_RES_MIME_TYPE);
   mime = mime != nullptr ? msms_mime_base(pool, mime) : type->mime_type;
   const MediaTypeEntry *by_mime = media_type_by_mime(mime, -1);
@@ -236,17 +252,17 @@ int queue_playlist(apr_pool_t *pool, PlaylistRun &run, const MediaTypeEntry *typ
   }
   const bool internet = url_is_remote(path) != 0;
   if (run.depth >= bounds.depth) {
-    leave_out(bounds, apr_psprintf(pool, "Playlists nested deeper than maxPlaylistDepth (%u)", bounds.depth), path);
+    leave_out(run.u, apr_psprintf(pool, "Playlists nested deeper than maxPlaylistDepth (%u)", bounds.depth), path);
     return APR_SUCCESS;
   }
   if (internet && bounds.requests_made >= bounds.requests) {
-    leave_out(bounds, "Share reached maxRequestsPerShare", path);
+    leave_out(run.u, "Share reached maxRequestsPerShare", path);
     return APR_SUCCESS;
   }
   if (!take_object(run, path)) return COMMON_CANCELLED;
   if (internet) bounds.requests_made++;
-  const char *oid = nullptr;
-  if (make_container(pool, run.u, path, title, run.container, nullptr, internet, &oid) != APR_SUCCESS) {
+  const char *oid = "";
+  if (!run.u->fetching && make_container(pool, run.u, path, title, run.container, nullptr, internet, &oid) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not process playlist item %s", path));
     return APR_SUCCESS;
   }
@@ -254,6 +270,52 @@ int queue_playlist(apr_pool_t *pool, PlaylistRun &run, const MediaTypeEntry *typ
   apr_hash_set(bounds.read, apr_pstrdup(apr_hash_pool_get(bounds.read), key), APR_HASH_KEY_STRING, "");
   APR_ARRAY_PUSH(run.pending, Pending) = Pending{type, apr_pstrdup(keep, path), apr_pstrdup(keep, oid), run.depth + 1};
   return APR_SUCCESS;
+}
+
+// An entry's date as its feed gives it (Atom's updated, else RSS's pubDate
+// or Atom's published), -1 for none.
+apr_time_t entry_date(apr_pool_t *pool, PropList *entry, PropList *fallback) {
+  for (PropList *list : {entry, fallback}) {
+    if (const char *usec = value_of(pool, list, PROP_ZENTORIA_MOD_DATE_TIME)) return apr_atoi64(usec);
+    const char *date = value_of(pool, list, PROP_DC_DATE);
+    if (const apr_time_t time = date != nullptr ? time_iso8601_parse(date) : -1; time >= 0) return time;
+  }
+  return -1;
+}
+
+// While fetching, notes the entry's date; in the pass, whether a dated
+// feed keeps the entry among its newest (else it is left out).
+bool kept_by_date(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *res) {
+  const unsigned int number = run.seen++;
+  if (run.u->fetching) {
+    const apr_time_t date = entry_date(pool, entry, fallback);
+    if (date >= 0 && run.dates == nullptr) {
+      run.dates = apr_array_make(run.pool, 64, sizeof(apr_time_t));
+      for (unsigned int i = 0; i < number; ++i) APR_ARRAY_PUSH(run.dates, apr_time_t) = -1;
+    }
+    if (run.dates != nullptr) APR_ARRAY_PUSH(run.dates, apr_time_t) = date;
+    return true;
+  }
+  if (run.newest == nullptr) return true;
+  const auto *first = reinterpret_cast<const unsigned int *>(run.newest->elts);
+  if (std::binary_search(first, first + run.newest->nelts, number)) return true;
+  leave_out(run.u, "Feed reached maxItemsPerFeed", res);
+  return false;
+}
+
+// The numbers of the feed_items newest entries of a dated document,
+// ascending; an undated entry is older than any dated one, and of two
+// entries of one date the first listed is kept.
+const apr_array_header_t *newest_entries(apr_pool_t *pool, const apr_array_header_t *dates, unsigned int feed_items) {
+  const auto *date = reinterpret_cast<const apr_time_t *>(dates->elts);
+  std::vector<unsigned int> order(static_cast<std::size_t>(dates->nelts));
+  for (unsigned int i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [date](unsigned int a, unsigned int b) { return date[a] > date[b]; });
+  if (order.size() > feed_items) order.resize(feed_items);
+  std::sort(order.begin(), order.end());
+  apr_array_header_t *kept = apr_array_make(pool, static_cast<int>(order.size()) + 1, sizeof(unsigned int));
+  for (unsigned int number : order) APR_ARRAY_PUSH(kept, unsigned int) = number;
+  return kept;
 }
 
 // One entry (fallback: the item holding a sub-item entry), in its own pool.
@@ -269,9 +331,10 @@ int take_entry(PlaylistRun &run, PropList *entry, PropList *fallback) {
   // A web feed's entry must name a scheme the engine speaks, never a local
   // file in disguise ("file:/etc/passwd#://x.mp3", "/etc/passwd?://x.mp3").
   if (!local && !url_is_spoken(res)) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not process playlist item %s", res));
+    if (!run.u->fetching) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not process playlist item %s", res));
     return APR_SUCCESS;
   }
+  if (!kept_by_date(pool, run, entry, fallback, res)) return APR_SUCCESS;
   const char *title = value_of(pool, entry, PROP_DC_TITLE);
   if (title == nullptr) title = value_of(pool, fallback, PROP_DC_TITLE);
   if (title == nullptr) title = local ? path_strip_extension(pool, path_last_component(path)) : name_of(pool, res);
@@ -334,6 +397,68 @@ int parse_result(const char *url, int status) {
   return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not process metafile %s", url));
 }
 
+// A part of a web document being fetched, checked by the reader.
+struct PartCheck {
+  const PlaylistRun *run;
+  const MediaTypeEntry *type;
+  const char *path;
+};
+
+// Whether the part of a document fetched so far holds every entry the pass
+// will keep: read as the fetch reads it, the feed's bound ends it before its
+// end, and no entry is dated (a dated feed keeps its newest entries, so it
+// is read whole). The read changes nothing of the share's.
+bool part_is_enough(const char *copy, void *context) {
+  const PartCheck &check = *static_cast<const PartCheck *>(context);
+  const PlaylistRun &whole = *check.run;
+  Pool pool(whole.pool, MSMS_MODULE);
+  ScanContext scan = *whole.u->scan;
+  scan.pool = pool;
+  scan.bounds.read = apr_hash_copy(pool, scan.bounds.read);
+  UrlScan u = *whole.u;
+  u.scan = &scan;
+  PlaylistRun run{pool, &u, nullptr, nullptr, whole.base, whole.url, 0, whole.depth, 0,
+                  apr_array_make(pool, 8, sizeof(Pending)), false, 0, nullptr, nullptr};
+  metafile_parse_copy(check.type, METAFILE_OPTION_ENCLOSURES | METAFILE_OPTION_PARTIAL, check.path, copy, on_entry,
+                      &run, msms_url_cancel, &scan);
+  return run.bounded && !is_dated(run);
+}
+
+// The copy of a web document made and kept while fetching, its failure too.
+FetchedDocument *fetch_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path) {
+  UrlScan *u = run.u;
+  PartCheck check{&run, type, path};
+  const char *copy = nullptr;
+  const int status = metafile_fetch(run.pool, path, part_is_enough, &check, msms_url_cancel, u->scan, &copy);
+  if (status == COMMON_CANCELLED) return nullptr;
+  return msms_fetched_keep_document(u->fetched, path, copy, status);
+}
+
+// A web document is read from the copy fetched before the pass; while
+// fetching, that copy is made and kept, with the newest entries of a dated
+// feed.
+int parse_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path) {
+  UrlScan *u = run.u;
+  const bool copied = run.base == nullptr && u->fetched != nullptr && metafile_is_parsable(type, 1);
+  FetchedDocument *fetched = copied ? msms_fetched_document(u->fetched, path) : nullptr;
+  if (copied && fetched == nullptr && u->fetching) {
+    fetched = fetch_document(run, type, path);
+    if (fetched == nullptr) return COMMON_CANCELLED;
+  }
+  if (fetched == nullptr) {
+    if (copied) LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s was not fetched before the pass", path));
+    return metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+  }
+  if (fetched->status != APR_SUCCESS) return fetched->status;
+  run.newest = fetched->newest;
+  const int status = metafile_parse_copy(type, METAFILE_OPTION_ENCLOSURES, path, fetched->copy, on_entry, &run,
+                                         msms_url_cancel, u->scan);
+  if (u->fetching && is_dated(run)) {
+    fetched->newest = newest_entries(fetched->pool, run.dates, u->scan->bounds.feed_items);
+  }
+  return status;
+}
+
 // Reads the document of run's container. A file that turns out to be no
 // playlist leaves no container behind. Returns 0, 4 or 20014 (logged).
 int read_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path_or_url) {
@@ -341,8 +466,9 @@ int read_document(PlaylistRun &run, const MediaTypeEntry *type, const char *path
   const char *path = url_file_path(path_or_url);
   if (url_is_remote(path_or_url) == 0) run.base = path_dirname(run.pool, path);
   run.url = path_or_url;
-  int status = metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+  int status = parse_document(run, type, path);
   if (status == COMMON_CANCELLED && run.bounded && !msms_url_cancel(u->scan)) status = APR_SUCCESS;
+  if (u->fetching) return status == COMMON_CANCELLED ? status : APR_SUCCESS;
   if (status != APR_SUCCESS && status != COMMON_CANCELLED &&
       msdb_mark_object(run.pool, u->scan->db, run.container, MSMS_MARK_REPLACED) != APR_SUCCESS) {
     return APR_EGENERAL;
@@ -358,11 +484,11 @@ int read_pending(apr_pool_t *pool, UrlScan *u, apr_array_header_t *pending) {
   for (int i = 0; i < pending->nelts; ++i) {
     const Pending next = APR_ARRAY_IDX(pending, i, Pending);
     if (bounds.items_made >= bounds.items) {
-      leave_out(bounds, "Share reached maxItemsPerShare", next.path_or_url);
+      leave_out(u, "Share reached maxItemsPerShare", next.path_or_url);
       continue;
     }
     Pool work(pool, MSMS_MODULE);
-    PlaylistRun run{work, u, nullptr, next.container, nullptr, nullptr, 0, next.depth, 0, pending, false};
+    PlaylistRun run{work, u, nullptr, next.container, nullptr, nullptr, 0, next.depth, 0, pending, false, 0, nullptr, nullptr};
     const int status = read_document(run, next.type, next.path_or_url);
     if (status == COMMON_CANCELLED) return status;
     if (status != APR_SUCCESS) {
@@ -374,6 +500,15 @@ int read_pending(apr_pool_t *pool, UrlScan *u, apr_array_header_t *pending) {
 
 }  // namespace
 
+int msms_fetch_playlist(UrlScan *u, const MediaTypeEntry *type, const char *path_or_url) {
+  apr_pool_t *pool = u->scan->pool;
+  ScanBounds &bounds = u->scan->bounds;
+  apr_hash_set(bounds.read, apr_pstrdup(apr_hash_pool_get(bounds.read), read_key(path_or_url)), APR_HASH_KEY_STRING, "");
+  PlaylistRun run{pool, u, nullptr, nullptr, nullptr, nullptr, 0, 0, 0, apr_array_make(pool, 8, sizeof(Pending)), false, 0, nullptr, nullptr};
+  const int status = read_document(run, type, path_or_url);
+  return status == APR_SUCCESS ? read_pending(pool, u, run.pending) : status;
+}
+
 int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *type, const char *path_or_url,
                           const char *title, const char *parent, const char *signature, const char **oid) {
   *oid = nullptr;
@@ -384,7 +519,7 @@ int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *ty
   const char *key = read_key(path_or_url);
   apr_hash_set(bounds.read, apr_pstrdup(apr_hash_pool_get(bounds.read), key), APR_HASH_KEY_STRING, "");
   const unsigned int left_before = bounds.left_out;
-  PlaylistRun run{pool, u, nullptr, *oid, nullptr, nullptr, 0, 0, 0, apr_array_make(pool, 8, sizeof(Pending)), false};
+  PlaylistRun run{pool, u, nullptr, *oid, nullptr, nullptr, 0, 0, 0, apr_array_make(pool, 8, sizeof(Pending)), false, 0, nullptr, nullptr};
   int status = read_document(run, type, path_or_url);
   if (status == APR_SUCCESS && parent == nullptr) {
     const bool named_by_url = std::strcmp(title, path_or_url) == 0 || std::strcmp(title, u->url) == 0;
@@ -403,7 +538,7 @@ namespace {
 int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
                        const MediaTypeEntry *type, const char *signature) {
   const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
-  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0};
+  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0, nullptr, false};
   FileLookup lookup{};
   if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
   if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {

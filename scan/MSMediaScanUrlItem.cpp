@@ -1,6 +1,7 @@
 // One URL source processed: inspected over the network, its earlier object
 // kept while the server says it has not changed, else replaced by a new
 // broadcast item or by the feed's playlist container.
+#include <apr_file_io.h>
 #include <apr_strings.h>
 #include <strings.h>
 
@@ -43,7 +44,19 @@ struct Inspected {
   bool http;
   const char *validators;  // "Last-Modified: ..." / "ETag: ..." lines, "" without
   apr_int64_t size;        // the content length, -1 when unknown
+  const char *stream_name;  // the station's name an ICY server gives, may be null
 };
+
+// Ends the validators of an item titled by what its stream says rather
+// than by its source's name or url; the conditional request ignores it, and
+// a refresh compares such a title with nothing (it changes with the stream).
+// An item without it (made before titles came from streams, too) is titled
+// by the source's name or url.
+constexpr const char *kStreamTitled = "Title-From: stream\r\n";
+
+bool is_stream_titled(const char *signature) {
+  return signature != nullptr && std::strstr(signature, kStreamTitled) != nullptr;
+}
 
 // The Last-Modified and ETag lines of headers, the validators of a later
 // conditional request.
@@ -73,7 +86,7 @@ const char *redirected(apr_pool_t *pool, const char *url, const char *headers, s
 
 int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   ScanContext *scan = u->scan;
-  *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1};
+  *out = Inspected{nullptr, nullptr, url, url_is_http(url) != 0, "", -1, nullptr};
   if (!url_is_spoken(url)) return APR_EGENERAL;
   const int probe_class = u->expected_class == MEDIA_IMAGE ? 0 : u->expected_class;
   const char *final_url = nullptr;
@@ -101,6 +114,7 @@ int inspect(apr_pool_t *pool, UrlScan *u, const char *url, Inspected *out) {
   out->url = redirected(pool, out->url, headers, length);
   out->validators = validators_of(pool, headers, length);
   out->size = http_content_size(headers, length);
+  out->stream_name = http_header_value(pool, "icy-name:", headers, length);
   return APR_SUCCESS;
 }
 
@@ -125,6 +139,21 @@ int follow_reference(apr_pool_t *pool, UrlScan *u, Inspected *inspected) {
 
 bool is_unread_metafile(const MediaTypeEntry *type) {
   return type->media_class == MEDIA_METAFILE && !metafile_is_parsable(type, 0);
+}
+
+// The inspection of a source's url, a metafile the reader does not read
+// followed to the stream it names.
+struct Inspection {
+  Inspected found;
+  int inspect_status;  // the inspection's, reported by the pass
+  int status;          // following the reference's (logged), 0 without one
+  bool reference;
+};
+
+void inspect_source(apr_pool_t *pool, UrlScan *u, Inspection *out) {
+  out->inspect_status = inspect(pool, u, u->url, &out->found);
+  out->reference = out->inspect_status == APR_SUCCESS && is_unread_metafile(out->found.type);
+  out->status = out->reference ? follow_reference(pool, u, &out->found) : APR_SUCCESS;
 }
 
 // The kind rule: the format's own, the expected one for audio-or-video, else undecided.
@@ -154,14 +183,37 @@ struct OnlineProbe {
   VideoInfo video;
   AudioInfo audio;
   std::int64_t duration;
+  const char *title;  // the stream's title tag, may be null
+};
+
+// A step fetched before the pass: its status and what it found.
+template <typename Found>
+struct FetchedStep {
+  bool done = false;
+  int status = APR_SUCCESS;
+  Found found{};
+};
+
+struct ProbeResult {
+  OnlineProbe probe;
+  bool ok;
+};
+
+struct CheckResult {
+  int answer;  // 0 when the server said "unchanged"
 };
 
 bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlineProbe *probe) {
   StreamFacts facts;
   const bool ok = stream_probe(pool, path_or_url, &facts, msms_url_cancel, u->scan) == APR_SUCCESS;
-  *probe = OnlineProbe{facts.video, facts.audio, ok ? facts.duration : -1};
+  *probe = OnlineProbe{facts.video, facts.audio, ok ? facts.duration : -1, ok ? facts.title : nullptr};
   return ok;
 }
+
+// The stream facts of url, as the fetch before the pass found them when it
+// probed; else probed now (see probe_copy).
+int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok);
+int probe_fetched(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok);
 
 // Probes url with its head copied into the download area: the prober reads
 // the head from the copy and asks the server only for what lies beyond it
@@ -170,6 +222,7 @@ bool probe_input(apr_pool_t *pool, UrlScan *u, const char *path_or_url, OnlinePr
 // cancelled.
 int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
   *ok = false;
+  *probe = OnlineProbe{};
   DlmHeadCopy copy{};
   const int status = dlm_ref_head(pool, url, URL_HEAD_BYTES, msms_url_cancel, u->scan, &copy);
   if (status == COMMON_CANCELLED) return status;
@@ -184,11 +237,14 @@ int probe_copy(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe
 }
 
 // The stream facts of an online probe as attributes of res; the probe's
-// video stream decides "video", an audio stream alone "audio". Returns 0 or 4.
-int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime) {
+// video stream decides "video", an audio stream alone "audio"; *title is
+// the stream's title tag (null when none). Returns 0 or 4.
+int probe_online(apr_pool_t *pool, UrlScan *u, const char *url, PropList *list, int *media_class, const char **mime,
+                 const char **title) {
   OnlineProbe probe;
   bool ok = false;
-  if (const int status = probe_copy(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
+  if (const int status = probe_fetched(pool, u, url, &probe, &ok); status != APR_SUCCESS) return status;
+  *title = probe.title;
   const VideoInfo &video = probe.video;
   const AudioInfo &audio = probe.audio;
   if (ok && video.present) *media_class = MEDIA_VIDEO;
@@ -253,13 +309,34 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
 }
 
 // The title an existing object of url is checked against, null when there
-// is none to check. An item is titled by the source's own name, else by its
-// url. A feed's container without a name of the source takes the title the
+// is none to check. An item is titled by the source's own name, else by
+// what its stream says (kStreamTitled), else by its url. A feed's container without a name of the source takes the title the
 // feed gives itself, which changes only with the feed, as the server's
 // validators do.
-const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored) {
-  return is_container(stored_class(pool, stored)) && !has_own_name(u) ? nullptr : item_title(pool, u, nullptr);
+const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored, const char *signature) {
+  if (has_own_name(u)) return item_title(pool, u, nullptr);
+  return is_container(stored_class(pool, stored)) || is_stream_titled(signature) ? nullptr : item_title(pool, u, nullptr);
 }
+
+// Whether the title of oid (its properties stored) is no longer the one its
+// source gives it. Reads only. Returns 0 or 20014.
+int title_differs(apr_pool_t *pool, const UrlScan *u, const char *oid, PropList *stored, const char *signature,
+                  bool *differs) {
+  *differs = false;
+  const char *title = expected_title(pool, u, stored, signature);
+  if (title == nullptr) return APR_SUCCESS;
+  const char *stored_title = nullptr;
+  const char *row = nullptr;
+  if (msdb_get_prop(pool, u->scan->db, oid, PROP_DC_TITLE, nullptr, 0, &stored_title, &row) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  *differs = str_compare(stored_title, title) != 0;
+  return APR_SUCCESS;
+}
+
+// Whether the server says url changed since signature (*answer 1) or not
+// (0), as the fetch before the pass asked it when it did.
+int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answer);
 
 // An existing object of url: kept (*kept) when its tags, title and the
 // server say nothing changed, else marked as replaced.
@@ -272,21 +349,11 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
     return status;
   }
-  const char *title = expected_title(pool, u, stored);
   bool changed = rebuild;
-  if (!changed && title != nullptr) {
-    const char *stored_title = nullptr;
-    const char *row = nullptr;
-    if (msdb_get_prop(pool, scan->db, oid, PROP_DC_TITLE, nullptr, 0, &stored_title, &row) != APR_SUCCESS) {
-      return APR_EGENERAL;
-    }
-    changed = str_compare(stored_title, title) != 0;
-  }
+  if (!changed && title_differs(pool, u, oid, stored, signature, &changed) != APR_SUCCESS) return APR_EGENERAL;
   if (!changed && url_is_http(u->url)) {
     int answer = 1;
-    char *validators = nullptr;
-    const int status = http_check_changed(pool, u->url, signature != nullptr ? signature : "", &answer, &validators,
-                                          msms_url_cancel, scan);
+    const int status = server_check(pool, u, signature, &answer);
     if (status == COMMON_CANCELLED) return status;
     if (status != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not determine if URL %s has changed", u->url));
     changed = status != APR_SUCCESS || answer != 0;
@@ -302,20 +369,32 @@ int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *si
   return APR_SUCCESS;
 }
 
-int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char *title, const char **oid) {
+// Whether the item of inspected gets its stream facts from a probe.
+bool wants_probe(const Inspected &inspected, int expected_class) {
+  return decide_class(inspected, expected_class) != MEDIA_IMAGE && msconfig_read_header(inspected.mime, 1);
+}
+
+// The item of a single URL, titled by the source's own name, else by the
+// stream's title tag or station name, else by its url.
+int single_item(apr_pool_t *pool, UrlScan *u, const Inspected &inspected, const char **oid) {
   int media_class = decide_class(inspected, u->expected_class);
   const char *mime = inspected.mime;
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, inspected.url);
-  if (media_class != MEDIA_IMAGE && msconfig_read_header(mime, 1)) {
-    if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime); status != APR_SUCCESS) {
+  const char *said = nullptr;
+  if (wants_probe(inspected, u->expected_class)) {
+    if (const int status = probe_online(pool, u, inspected.url, list, &media_class, &mime, &said); status != APR_SUCCESS) {
       return status;
     }
   }
+  if (said == nullptr || said[0] == '\0') said = inspected.stream_name;
+  const bool by_stream = !has_own_name(u) && said != nullptr && said[0] != '\0';
+  const char *title = item_title(pool, u, by_stream ? said : nullptr);
+  const char *signature = by_stream ? apr_pstrcat(pool, inspected.validators, kStreamTitled, nullptr) : inspected.validators;
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
   if (inspected.http && inspected.size > 0) prop_set(pool, list, PROP_RES_SIZE, str_from_int64(pool, inspected.size));
   if (media_class == 0) media_class = MEDIA_VIDEO;
-  return msms_url_store_item(pool, u, nullptr, inspected.validators, list, media_class, title, 1, oid);
+  return msms_url_store_item(pool, u, nullptr, signature, list, media_class, title, 1, oid);
 }
 
 int report_uninspected(const char *url, int status) {
@@ -326,6 +405,45 @@ int report_uninspected(const char *url, int status) {
 }
 
 }  // namespace
+
+struct UrlFetched {
+  apr_pool_t *pool;
+  apr_hash_t *documents;  // url -> FetchedDocument
+  FetchedStep<CheckResult> check;
+  FetchedStep<Inspection> inspection;
+  FetchedStep<ProbeResult> probe;
+};
+
+namespace {
+
+apr_status_t remove_copies(void *data) {
+  const UrlFetched *fetched = static_cast<const UrlFetched *>(data);
+  for (apr_hash_index_t *at = apr_hash_first(nullptr, fetched->documents); at != nullptr; at = apr_hash_next(at)) {
+    const auto *document = static_cast<const FetchedDocument *>(apr_hash_this_val(at));
+    if (document->copy != nullptr) apr_file_remove(document->copy, fetched->pool);
+  }
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+UrlFetched *msms_url_fetched_make(apr_pool_t *pool) {
+  auto *fetched = static_cast<UrlFetched *>(apr_pcalloc(pool, sizeof(UrlFetched)));
+  *fetched = UrlFetched{pool, apr_hash_make(pool), {}, {}, {}};
+  apr_pool_cleanup_register(pool, fetched, remove_copies, apr_pool_cleanup_null);
+  return fetched;
+}
+
+FetchedDocument *msms_fetched_document(UrlFetched *fetched, const char *url) {
+  return static_cast<FetchedDocument *>(apr_hash_get(fetched->documents, url, APR_HASH_KEY_STRING));
+}
+
+FetchedDocument *msms_fetched_keep_document(UrlFetched *fetched, const char *url, const char *copy, int status) {
+  auto *document = static_cast<FetchedDocument *>(apr_palloc(fetched->pool, sizeof(FetchedDocument)));
+  *document = FetchedDocument{fetched->pool, copy != nullptr ? apr_pstrdup(fetched->pool, copy) : nullptr, status, nullptr};
+  apr_hash_set(fetched->documents, apr_pstrdup(fetched->pool, url), APR_HASH_KEY_STRING, document);
+  return document;
+}
 
 int msms_url_cancel(void *context) {
   const ScanContext *scan = static_cast<const ScanContext *>(context);
@@ -383,9 +501,9 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   // An unchanged URL needs nothing but the server's answer to one
   // conditional request, so the object an earlier scan made is checked
   // before the URL is inspected again: nothing the inspection finds enters
-  // that decision (the title is the source's name or the url, a feed's own
-  // title changes only with the feed), and a URL that can no longer be
-  // inspected fails the server's question as well.
+  // that decision (the title is the source's name or the url; a feed's own
+  // title and a stream's change only with what the server sends), and a URL
+  // that can no longer be inspected fails the server's question as well.
   FileLookup lookup{};
   const char *old_oid = nullptr;
   if (!u->validate_only && u->refresh_existing) {
@@ -397,20 +515,21 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
       old_oid = lookup.oid;
     }
   }
-  Inspected inspected;
-  if (const int status = inspect(pool, u, u->url, &inspected); status != APR_SUCCESS) return report_uninspected(u->url, status);
-  const bool reference = is_unread_metafile(inspected.type);
-  if (const int status = reference ? follow_reference(pool, u, &inspected) : APR_SUCCESS; status != APR_SUCCESS) {
-    return status;
-  }
+  Inspection inspection;
+  if (u->fetched != nullptr && u->fetched->inspection.done) inspection = u->fetched->inspection.found;
+  else inspect_source(pool, u, &inspection);
+  if (inspection.inspect_status != APR_SUCCESS) return report_uninspected(u->url, inspection.inspect_status);
+  if (inspection.status != APR_SUCCESS) return inspection.status;
   if (u->validate_only) return APR_SUCCESS;
-  const char *title = item_title(pool, u, nullptr);
+  const Inspected &inspected = inspection.found;
+  const bool reference = inspection.reference;
   const char *oid = nullptr;
   int status = APR_SUCCESS;
   if (inspected.type->media_class == MEDIA_METAFILE) {
-    status = msms_process_playlist(pool, u, inspected.type, inspected.url, title, nullptr, inspected.validators, &oid);
+    status = msms_process_playlist(pool, u, inspected.type, inspected.url, item_title(pool, u, nullptr), nullptr,
+                                   inspected.validators, &oid);
   } else {
-    status = single_item(pool, u, inspected, title, &oid);
+    status = single_item(pool, u, inspected, &oid);
   }
   if (status != APR_SUCCESS) return status;
   // The objects of a url are found by the url the source names, also when
@@ -421,4 +540,87 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
     return APR_EGENERAL;
   }
   return old_oid != nullptr && oid != nullptr ? msms_link_replacement(pool, scan->db, old_oid, oid) : APR_SUCCESS;
+}
+
+namespace {
+
+int probe_fetched(apr_pool_t *pool, UrlScan *u, const char *url, OnlineProbe *probe, bool *ok) {
+  const UrlFetched *fetched = u->fetched;
+  if (fetched == nullptr || !fetched->probe.done) return probe_copy(pool, u, url, probe, ok);
+  *probe = fetched->probe.found.probe;
+  *ok = fetched->probe.found.ok;
+  return fetched->probe.status;
+}
+
+int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answer) {
+  if (u->fetched != nullptr && u->fetched->check.done) {
+    *answer = u->fetched->check.found.answer;
+    return u->fetched->check.status;
+  }
+  char *validators = nullptr;
+  return http_check_changed(pool, u->url, signature != nullptr ? signature : "", answer, &validators, msms_url_cancel,
+                            u->scan);
+}
+
+// Whether the pass will rebuild the object of lookup although its server
+// said "unchanged": its title no longer fits its source, or it or an entry
+// of it has a tag the source no longer lists. Reads only. Returns 0 or 20014.
+int will_be_rebuilt(apr_pool_t *pool, UrlScan *u, const FileLookup &lookup, bool *rebuilt) {
+  ScanContext *scan = u->scan;
+  PropList *stored = nullptr;
+  apr_array_header_t *entries = nullptr;
+  if (msms_checked_props(pool, scan, lookup.oid, nullptr, &stored) != APR_SUCCESS ||
+      title_differs(pool, u, lookup.oid, stored, lookup.signature, rebuilt) != APR_SUCCESS ||
+      msdb_subtree_objects(pool, scan->db, lookup.oid, &entries) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  *rebuilt = *rebuilt || msms_tags_lost(pool, scan, stored);
+  for (int i = 0; i < entries->nelts && !*rebuilt; ++i) {
+    Pool work(pool, MSMS_MODULE);
+    if (msms_checked_props(work, scan, APR_ARRAY_IDX(entries, i, const char *), nullptr, &stored) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    *rebuilt = msms_tags_lost(work, scan, stored);
+  }
+  return APR_SUCCESS;
+}
+
+// The fetch's question about the object of an earlier scan. Returns 0 or 4.
+int fetch_check(UrlScan *u, const FileLookup &lookup) {
+  if (lookup.oid == nullptr || !url_is_http(u->url)) return APR_SUCCESS;
+  FetchedStep<CheckResult> &check = u->fetched->check;
+  check.found.answer = 1;
+  check.status = server_check(u->fetched->pool, u, lookup.signature, &check.found.answer);
+  check.done = check.status != COMMON_CANCELLED;
+  return check.status == COMMON_CANCELLED ? COMMON_CANCELLED : APR_SUCCESS;
+}
+
+}  // namespace
+
+int msms_fetch_url(apr_pool_t *pool, UrlScan *u) {
+  UrlFetched *fetched = u->fetched;
+  FileLookup lookup{};
+  if (u->refresh_existing && msms_find_file_object(pool, u->scan, u->url, &lookup) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
+  }
+  if (const int status = fetch_check(u, lookup); status != APR_SUCCESS) return status;
+  // An unchanged object that still fits its source needs nothing more.
+  const FetchedStep<CheckResult> &check = fetched->check;
+  if (check.done && check.status == APR_SUCCESS && check.found.answer == 0) {
+    bool rebuilt = false;
+    if (will_be_rebuilt(pool, u, lookup, &rebuilt) != APR_SUCCESS) return APR_EGENERAL;
+    if (!rebuilt) return APR_SUCCESS;
+  }
+  Inspection &inspection = fetched->inspection.found;
+  inspect_source(fetched->pool, u, &inspection);
+  if (inspection.inspect_status == COMMON_CANCELLED || inspection.status == COMMON_CANCELLED) return COMMON_CANCELLED;
+  fetched->inspection.done = true;
+  if (inspection.inspect_status != APR_SUCCESS || inspection.status != APR_SUCCESS) return APR_SUCCESS;
+  const Inspected &found = inspection.found;
+  if (found.type->media_class == MEDIA_METAFILE) return msms_fetch_playlist(u, found.type, found.url);
+  if (!wants_probe(found, u->expected_class)) return APR_SUCCESS;
+  ProbeResult &probe = fetched->probe.found;
+  fetched->probe.status = probe_copy(fetched->pool, u, found.url, &probe.probe, &probe.ok);
+  fetched->probe.done = fetched->probe.status != COMMON_CANCELLED;
+  return fetched->probe.status;
 }

@@ -1,7 +1,9 @@
-// Sharing URL and feed sources: recording checks the url, records or
-// rewrites the source in one admin transaction and keeps it only when the
-// url can be inspected; processing fetches and indexes it as the URL road's
-// work in the sources module's locked pass of mark and sweep.
+// Sharing URL and feed sources: recording inspects the url and, when it can
+// be inspected, records or rewrites the source in one admin transaction;
+// processing fetches what the url needs before the library is locked, then
+// indexes it from what was fetched as the URL road's work in the sources
+// module's locked pass of mark and sweep. No transaction and no lock is
+// held while a server is waited on.
 #include <apr_strings.h>
 
 #include <cstdio>
@@ -39,6 +41,7 @@ struct Share {
   const char **user_message;
   MediaSource source;  // as stored
   int created;
+  UrlFetched *fetched;  // processing: what was fetched before the pass
 };
 
 // The request with what every recorded URL source gets: no media kinds of
@@ -87,22 +90,30 @@ int settle_source(Share &s) {
   return APR_SUCCESS;
 }
 
+// The URL scan of the stored source in scan.
+int url_scan_init(Share &s, ScanContext *scan, UrlScan *url) {
+  if (msms_scan_context_init(s.pool, s.library, &s.source, s.source.url, s.cancel, s.context, scan) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  scan->lookfor_audio = scan->lookfor_video = scan->lookfor_photo = 1;
+  *url = UrlScan{};
+  url->scan = scan;
+  url->url = s.source.url;
+  url->name = s.source.name;
+  url->expected_class = msms_url_expected_class(s.source.type);
+  url->validate_only = !s.process;
+  url->index = 1;
+  url->refresh_existing = 1;
+  url->fetched = s.fetched;
+  return APR_SUCCESS;
+}
+
 // The URL scan of the stored source: an inspection when recording, the
 // fetch and index when processing.
 int scan_url(Share &s) {
   ScanContext scan;
-  if (msms_scan_context_init(s.pool, s.library, &s.source, s.source.url, s.cancel, s.context, &scan) != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
-  scan.lookfor_audio = scan.lookfor_video = scan.lookfor_photo = 1;
-  UrlScan url{};
-  url.scan = &scan;
-  url.url = s.source.url;
-  url.name = s.source.name;
-  url.expected_class = msms_url_expected_class(s.source.type);
-  url.validate_only = !s.process;
-  url.index = 1;
-  url.refresh_existing = 1;
+  UrlScan url;
+  if (url_scan_init(s, &scan, &url) != APR_SUCCESS) return APR_EGENERAL;
   const int status = msms_process_url(s.pool, &url);
   s.created = msms_scan_created(&scan);
   if (status == APR_SUCCESS || status == COMMON_CANCELLED) return status;
@@ -110,12 +121,7 @@ int scan_url(Share &s) {
   return APR_EGENERAL;
 }
 
-// Recording: the source stored and kept only when its url can be inspected.
-int record_step(void *context) {
-  Share &s = *static_cast<Share *>(context);
-  const int status = settle_source(s);
-  return status == APR_SUCCESS ? scan_url(s) : status;
-}
+int record_step(void *context) { return settle_source(*static_cast<Share *>(context)); }
 
 // Processing, the URL road's work inside the locked pass.
 int process_work(SourcePass *pass) {
@@ -125,14 +131,32 @@ int process_work(SourcePass *pass) {
   return scan_url(s);
 }
 
-// The request learns its source's oid once the record is committed.
+// Recording: the source stored only when its url can be inspected, the
+// inspection made before the admin transaction begins. The request learns
+// its source's oid once the record is committed.
 int record(Share &s) {
-  const int status = msms_source_record(s.library->db, s.user_message, record_step, &s);
+  s.source = as_recorded(*s.request);
+  s.source.oid = nullptr;
+  int status = scan_url(s);
+  if (status == APR_SUCCESS) status = msms_source_record(s.library->db, s.user_message, record_step, &s);
   if (status == APR_SUCCESS) s.request->oid = apr_pstrdup(s.outer, s.source.oid);
   return status == APR_SUCCESS || status == COMMON_CANCELLED ? status : APR_EGENERAL;
 }
 
+// What the pass will ask servers, asked before the library is locked.
+int fetch(Share &s) {
+  if (const int status = settle_source(s); status != APR_SUCCESS) return status;
+  s.fetched = msms_url_fetched_make(s.pool);
+  ScanContext scan;
+  UrlScan url;
+  if (url_scan_init(s, &scan, &url) != APR_SUCCESS) return APR_EGENERAL;
+  url.fetching = true;
+  return msms_fetch_url(s.pool, &url);
+}
+
 int process(Share &s, int full, int *added) {
+  *added = 0;
+  if (const int status = fetch(s); status != APR_SUCCESS) return status == COMMON_CANCELLED ? status : APR_EGENERAL;
   SourcePass pass{s.pool, s.library->db, s.cancel, s.context, s.user_message, process_work, &s, nullptr, "entries",
                   full, 0, false};
   const int status = msms_source_pass(&pass);
@@ -153,7 +177,7 @@ int msms_refresh_url(apr_pool_t *pool, const ScanLibrary *library, MediaSource *
                      int *added, CancelCheck cancel, void *context) {
   msms_source_announce(pool, source->url, print);
   Pool work(pool, MSMS_MODULE);
-  Share s{pool, work, library, source, true, cancel, context, nullptr, {}, 0};
+  Share s{pool, work, library, source, true, cancel, context, nullptr, {}, 0, nullptr};
   return process(s, full, added);
 }
 
@@ -171,11 +195,11 @@ int msms_share_url(apr_pool_t *pool, MediaSource *source, UrlShareMode mode, int
   int status = APR_SUCCESS;
   if (mode != URL_SHARE_PROCESS) {
     Pool work(pool, MSMS_MODULE);
-    Share s{pool, work, library, source, false, cancel, context, user_message, {}, 0};
+    Share s{pool, work, library, source, false, cancel, context, user_message, {}, 0, nullptr};
     status = record(s);
   }
   if (status != APR_SUCCESS || mode == URL_SHARE_RECORD) return status;
   Pool work(pool, MSMS_MODULE);
-  Share s{pool, work, library, source, true, cancel, context, user_message, {}, 0};
+  Share s{pool, work, library, source, true, cancel, context, user_message, {}, 0, nullptr};
   return process(s, 1, added);
 }

@@ -28,7 +28,8 @@ const char *from_current_folder(apr_pool_t *pool, const char *path) {
 }
 
 // Records the URL (a new source, or the one of that url rewritten); then,
-// when asked, fetches and indexes it.
+// when asked, fetches and indexes it. A new source whose fetch fails is not
+// kept: the run reports that it added nothing.
 int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const char *type, int *added) {
   MediaSource request{};
   request.name = or_default(run.title, url);
@@ -39,14 +40,16 @@ int record_and_fetch_url(RunState &run, apr_pool_t *pool, const char *url, const
   request.transcode_when = "";
   const char *user_message = nullptr;
   *added = 0;
+  MediaSource found{};
+  const bool known = msms_find_media_source(pool, url, &found) != nullptr;
   if (msms_share_url(pool, &request, URL_SHARE_RECORD, added, &user_message) != 0) {
     log4c_log(kModule, LOG4C_ERROR, log4c_sprintf("Could not add/update: %s", url), "main", __LINE__);
     return APR_EGENERAL;
   }
   if (!run.refresh_after_share) return 0;
-  return msms_share_url(pool, &request, URL_SHARE_PROCESS, added, &user_message) == 0
-             ? 0
-             : APR_EGENERAL;
+  if (msms_share_url(pool, &request, URL_SHARE_PROCESS, added, &user_message) == 0) return 0;
+  if (!known) msms_remove_media_source(pool, url, 1, nullptr, nullptr, nullptr);
+  return APR_EGENERAL;
 }
 
 }  // namespace

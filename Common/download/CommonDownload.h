@@ -79,8 +79,10 @@ int download_cancel(const char *path, int live_only);
 // queue" or a join failure.
 int download_stop();
 
-// Every transfer ends after this many seconds, however slowly its server
-// keeps it alive (0: no deadline; 10 minutes until set). Any thread; later
+// Every blocking request and every background job with a byte_limit (a head
+// copy someone waits for) ends after this many seconds, however slowly its
+// server keeps it alive (0: no deadline; 10 minutes until set). A background
+// download of a whole file has only the low-speed guard. Any thread; later
 // transfers take the new value.
 inline constexpr int DOWNLOAD_DEFAULT_DEADLINE_MINUTES = 10;
 void download_set_deadline(long seconds);

@@ -160,8 +160,11 @@ void download_easy_options(const CurlLibrary &curl, CURL *easy, const EasyOption
   if (options.low_speed_guard) {
     curl.easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
     curl.easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
-    // A server trickling just above the guard's speed is cut at the deadline.
-    if (const long deadline = g_deadline_seconds.load(); deadline > 0) curl.easy_setopt(easy, CURLOPT_TIMEOUT, deadline);
+  }
+  // A server trickling just above the guard's speed is cut at the deadline;
+  // a background copy of a big file on a slow but steady line is not.
+  if (const long deadline = g_deadline_seconds.load(); options.deadline && deadline > 0) {
+    curl.easy_setopt(easy, CURLOPT_TIMEOUT, deadline);
   }
   // HTTP/2 would lower-case header names and change the status line the
   // header helpers read.

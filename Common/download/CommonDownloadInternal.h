@@ -33,13 +33,14 @@ struct EasyOptions {
   const char *user_agent;  // null: the background default
   int follow_redirects;
   int low_speed_guard;     // abort below 1250 bytes/s for 30 s
+  int deadline;            // end at the overall deadline (a transfer someone waits for)
   const CancelHook *cancel;
 };
 
 // The options common to every easy handle: user agent (with the per-site
 // override), no signals, cookies, debug text, 3 s connection time-out,
 // redirections (http and https only, https only from https, at most 10),
-// the guard and the overall deadline, the share,
+// the guard, the overall deadline when asked for, the share,
 // progress with cancel, HTTP/1.1, verified certificates.
 void download_easy_options(const CurlLibrary &curl, CURL *easy, const EasyOptions &options);
 

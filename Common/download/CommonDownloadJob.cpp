@@ -246,7 +246,9 @@ int download_job_start(const CurlLibrary &curl, CURLM *multi, DownloadJob *job) 
   curl.easy_setopt(easy, CURLOPT_PRIVATE, job);
   if (job->spec.conditional) make_conditional(curl, job);
   if (job->lines != nullptr) curl.easy_setopt(easy, CURLOPT_HTTPHEADER, job->lines);
-  download_easy_options(curl, easy, {job->spec.url, BACKGROUND_USER_AGENT, 1, 1, &job->hook});
+  // A head copy is waited for (a probe reads it); a whole file is not.
+  const int deadline = job->spec.byte_limit >= 0 ? 1 : 0;
+  download_easy_options(curl, easy, {job->spec.url, BACKGROUND_USER_AGENT, 1, 1, deadline, &job->hook});
   CURLMcode code = curl.multi_add_handle(multi, easy);
   if (code == CURLM_OK) return APR_SUCCESS;
   LOG4C(DOWNLOAD_MODULE, LOG4C_ERROR,

@@ -195,7 +195,7 @@ void set_options(const CurlLibrary &curl, CURL *easy, Transfer &transfer, curl_s
   }
   if (lines != nullptr) curl.easy_setopt(easy, CURLOPT_HTTPHEADER, lines);
   const char *agent = request->user_agent != nullptr ? request->user_agent : REQUEST_USER_AGENT;
-  download_easy_options(curl, easy, {request->url, agent, request->follow_redirects, 1, &transfer.hook});
+  download_easy_options(curl, easy, {request->url, agent, request->follow_redirects, 1, 1, &transfer.hook});
   // A request's own time-out is shorter than the deadline of every transfer.
   long timeout = request->timeout_seconds;
   if (timeout == 0 && request->range != nullptr && *request->range != '\0') timeout = kRangedTimeoutSeconds;

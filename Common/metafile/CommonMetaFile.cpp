@@ -18,6 +18,7 @@
 #include "CommonPath.h"
 #include "CommonUserMessage.h"
 #include "log4c.h"
+#include "log4c_pool.h"
 
 namespace {
 
@@ -64,35 +65,37 @@ int read(MetaFileParser *parser, ReaderKind reader) {
   return reader == READER_XML ? meta_read_xml(parser) : meta_read_playlist(parser);
 }
 
-// Fetches the parser's URL into a file of its own in the download folder
-// (the system's temporary folder before metafile_init), which becomes the
-// file the parser reads. The caller removes it.
-int fetch_copy(MetaFileParser *parser) {
+// Fetches url into a file of its own in the download folder (the system's
+// temporary folder before metafile_init), named in pool. The caller removes it.
+int fetch_copy(apr_pool_t *pool, const char *url, MetaFetchEnough enough, void *enough_context, CancelCheck cancel,
+               void *cancel_context, const char **copy) {
   const char *folder = state.download_folder;
-  if (folder == nullptr && apr_temp_dir_get(&folder, parser->pool) != APR_SUCCESS) folder = ".";
-  parser->file = path_join(parser->pool, folder, nullptr, apr_psprintf(parser->pool, "metafile-%u-%u.tmp",
-                                                                        static_cast<unsigned>(getpid()),
-                                                                        unique_id_next()));
-  if (parser->file == nullptr) return APR_EGENERAL;
+  if (folder == nullptr && apr_temp_dir_get(&folder, pool) != APR_SUCCESS) folder = ".";
+  const char *path = path_join(pool, folder, nullptr, apr_psprintf(pool, "metafile-%u-%u.tmp",
+                                                                   static_cast<unsigned>(getpid()), unique_id_next()));
+  if (path == nullptr) return APR_EGENERAL;
   apr_file_t *file = nullptr;
-  apr_status_t status = apr_file_open(&file, parser->file, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE |
-                                      APR_FOPEN_BUFFERED, APR_OS_DEFAULT, parser->pool);
+  apr_status_t status = apr_file_open(&file, path, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_TRUNCATE |
+                                      APR_FOPEN_BUFFERED, APR_OS_DEFAULT, pool);
   if (status != APR_SUCCESS) {
     char reason[256];
     LOG4C(METAFILE_MODULE, LOG4C_ERROR,
-          log4c_sprintf("Unable to open meta file (%s), reason: %s", parser->file,
-                        apr_strerror(status, reason, sizeof reason)));
+          log4c_sprintf("Unable to open meta file (%s), reason: %s", path, apr_strerror(status, reason, sizeof reason)));
     return APR_EGENERAL;
   }
   MetaFetch fetch;
-  fetch.url = parser->path;
-  fetch.cancel = parser->cancel;
-  fetch.cancel_context = parser->cancel_context;
+  fetch.url = url;
+  fetch.cancel = cancel;
+  fetch.cancel_context = cancel_context;
   fetch.file = file;
   fetch.limit = kMaxFetchedMetafile;
-  int result = meta_fetch(parser->pool, &fetch);
+  fetch.enough = enough;
+  fetch.enough_context = enough_context;
+  fetch.path = path;
+  int result = meta_fetch(pool, &fetch);
   if (apr_file_close(file) != APR_SUCCESS && result == APR_SUCCESS) result = APR_EGENERAL;
-  if (result != APR_SUCCESS) apr_file_remove(parser->file, parser->pool);
+  if (result != APR_SUCCESS) apr_file_remove(path, pool);
+  *copy = result == APR_SUCCESS ? path : nullptr;
   return result;
 }
 
@@ -139,8 +142,14 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed) {
   return reader_of(type, html_allowed != 0) != READER_NONE ? 1 : 0;
 }
 
-int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
-                   void *context, CancelCheck cancel, void *cancel_context) {
+int metafile_fetch(apr_pool_t *pool, const char *url, MetaFetchEnough enough, void *enough_context,
+                   CancelCheck cancel, void *cancel_context, const char **copy) {
+  *copy = nullptr;
+  return fetch_copy(pool, url, enough, enough_context, cancel, cancel_context, copy);
+}
+
+int metafile_parse_copy(const MediaTypeEntry *type, int options, const char *path, const char *copy,
+                        MetaItemCallback callback, void *context, CancelCheck cancel, void *cancel_context) {
   ReaderKind reader = reader_of(type, true);
   if (reader == READER_NONE) {
     const char *extension = type != nullptr && type->extension != nullptr ? type->extension : "";
@@ -152,12 +161,23 @@ int metafile_parse(const MediaTypeEntry *type, int options, const char *path, Me
     return APR_EGENERAL;
   }
   MetaFileParser parser(path, options, callback, context, cancel, cancel_context);
-  if (!url_is_remote(path)) return read(&parser, reader);
-  int status = fetch_copy(&parser);
+  if (copy != nullptr) parser.file = apr_pstrdup(parser.pool, copy);
+  const int status = read(&parser, reader);
+  if (status == APR_EGENERAL && copy != nullptr) LOG4C(METAFILE_MODULE, LOG4C_ERROR, log4c_sprintf("Could not parse url %s", path));
+  return status;
+}
+
+int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
+                   void *context, CancelCheck cancel, void *cancel_context) {
+  if (path == nullptr || !url_is_remote(path) || reader_of(type, true) == READER_NONE) {
+    return metafile_parse_copy(type, options, path, nullptr, callback, context, cancel, cancel_context);
+  }
+  Pool pool(nullptr, METAFILE_MODULE);
+  const char *copy = nullptr;
+  int status = fetch_copy(pool, path, nullptr, nullptr, cancel, cancel_context, &copy);
   if (status != APR_SUCCESS) return status;
-  status = read(&parser, reader);
-  if (status == APR_EGENERAL) LOG4C(METAFILE_MODULE, LOG4C_ERROR, log4c_sprintf("Could not parse url %s", path));
-  apr_file_remove(parser.file, parser.pool);
+  status = metafile_parse_copy(type, options, path, copy, callback, context, cancel, cancel_context);
+  apr_file_remove(copy, pool);
   return status;
 }
 

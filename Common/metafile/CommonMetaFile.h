@@ -33,6 +33,10 @@ enum MetaFileFormat : int {
 // Option of metafile_parse: apply the RSS enclosure rules (an image
 // enclosure becomes the item's icon, see CommonMetaFileFixups.cpp).
 inline constexpr int METAFILE_OPTION_ENCLOSURES = 1;
+// Option of metafile_parse_copy: the copy is the start of a document that
+// was cut anywhere, so its end is no error and what it leaves open (the
+// entry being read) is not reported.
+inline constexpr int METAFILE_OPTION_PARTIAL = 2;
 
 // An item keeps at most this many finished sub-items.
 inline constexpr int METAFILE_MAX_SUBITEMS = 300;
@@ -73,6 +77,24 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed);
 // for a file that cannot be read or parsed, or a callback failure.
 int metafile_parse(const MediaTypeEntry *type, int options, const char *path, MetaItemCallback callback,
                    void *context, CancelCheck cancel, void *cancel_context);
+
+// Whether the part of a document fetched so far (the file at copy) is all
+// its reader will use; context is the caller's.
+using MetaFetchEnough = bool (*)(const char *copy, void *context);
+
+// Fetches the document at url into a copy of its own in the download folder
+// ("metafile-<pid>-<n>.tmp", its path in pool in *copy, cut at 32 MiB), for
+// a caller that reads it later with metafile_parse_copy and then removes it.
+// enough (may be null) is asked after every 64 KiB: true ends the transfer
+// there, so an endless document costs what its reader keeps. Returns 0, 4
+// when cancelled, or 20014 after ERROR "Could not get url %s".
+int metafile_fetch(apr_pool_t *pool, const char *url, MetaFetchEnough enough, void *enough_context,
+                   CancelCheck cancel, void *cancel_context, const char **copy);
+
+// As metafile_parse, reading copy (fetched by metafile_fetch, null: path
+// itself) as the document of path: path is what the entries hang off.
+int metafile_parse_copy(const MediaTypeEntry *type, int options, const char *path, const char *copy,
+                        MetaItemCallback callback, void *context, CancelCheck cancel, void *cancel_context);
 
 // What a parse is reading: its format (MetaFileFormat, 0 before the format
 // is known) and the path or URL it was given.

@@ -14,8 +14,11 @@
 
 namespace {
 
+// Once the caller has enough, the rest is let pass unwritten until the
+// transfer's next progress report ends it (see stop_check).
 std::size_t take_body(const char *data, std::size_t length, void *context) {
   auto *fetch = static_cast<MetaFetch *>(context);
+  if (fetch->satisfied) return length;
   std::size_t room = fetch->limit - fetch->received;
   std::size_t taken = length < room ? length : room;
   if (taken > 0 && fetch->file != nullptr) {
@@ -26,7 +29,17 @@ std::size_t take_body(const char *data, std::size_t length, void *context) {
   }
   fetch->received += taken;
   if (taken < length) fetch->capped = true;
+  if (fetch->enough != nullptr && fetch->file != nullptr && fetch->received - fetch->asked_at >= META_FETCH_STEP) {
+    fetch->asked_at = fetch->received;
+    fetch->satisfied = apr_file_flush(fetch->file) == APR_SUCCESS && fetch->enough(fetch->path, fetch->enough_context);
+  }
   return taken;
+}
+
+// Ending a satisfied transfer as a cancellation logs no failure.
+int stop_check(void *context) {
+  const auto *fetch = static_cast<const MetaFetch *>(context);
+  return fetch->satisfied || cancel_requested(fetch->cancel, fetch->cancel_context) ? 1 : 0;
 }
 
 // The URL after the redirections recorded in headers (one block of header
@@ -51,11 +64,17 @@ int meta_fetch(apr_pool_t *pool, MetaFetch *fetch) {
   request.url = fetch->url;
   request.user_agent = fetch->user_agent;
   request.follow_redirects = 1;
-  request.cancel = fetch->cancel;
-  request.cancel_context = fetch->cancel_context;
+  request.cancel = stop_check;
+  request.cancel_context = fetch;
   request.body_callback = take_body;
   request.body_context = fetch;
   int status = http_request(&request);
+  if (fetch->satisfied) {
+    LOG4C(METAFILE_MODULE, LOG4C_DEBUG,
+          log4c_sprintf("Read %lu bytes of %s, all that its reader keeps", static_cast<unsigned long>(fetch->received),
+                        fetch->url));
+    status = APR_SUCCESS;
+  }
   if (status == COMMON_CANCELLED) return COMMON_CANCELLED;
   fetch->final_url = final_url(pool, fetch->url, request.headers, request.headers_length);
   if (fetch->capped) {

@@ -105,6 +105,8 @@ void meta_levels_close_all(MetaFileParser *parser);
 // instance 0 when there is none), as mode says.
 void meta_store(apr_pool_t *pool, PropList *list, int slot, int mode, const char *separator, const char *value);
 
+inline constexpr std::size_t META_FETCH_STEP = 64 * 1024;
+
 // One blocking fetch. The body goes to file when it is set, else to memory;
 // past limit bytes the transfer stops and the part received is kept.
 struct MetaFetch {
@@ -114,7 +116,14 @@ struct MetaFetch {
   void *cancel_context = nullptr;
   apr_file_t *file = nullptr;
   std::size_t limit = 0;
+  // Asked each time another META_FETCH_STEP bytes reached file (its path):
+  // true ends the transfer with success, the part received kept.
+  MetaFetchEnough enough = nullptr;
+  void *enough_context = nullptr;
+  const char *path = nullptr;
   // Results.
+  std::size_t asked_at = 0;
+  bool satisfied = false;
   std::string memory;
   std::size_t received = 0;
   bool capped = false;

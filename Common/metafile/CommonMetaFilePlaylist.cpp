@@ -284,7 +284,7 @@ int meta_read_playlist(MetaFileParser *parser) {
   status = apr_file_close(file);
   if (status != APR_SUCCESS) log_file_error("Unable to close meta file (%s), reason: %s", parser->file, status);
   if (result != APR_SUCCESS) return result;
-  if (parser->stop) return parser->result;
+  if (parser->stop || (parser->options & METAFILE_OPTION_PARTIAL) != 0) return parser->result;
   meta_levels_close_all(parser);
   return parser->stop ? parser->result : APR_SUCCESS;
 }

@@ -259,9 +259,10 @@ int meta_read_xml(MetaFileParser *parser) {
   XML_SetElementHandler(xml, on_start, on_end);
   XML_SetCharacterDataHandler(xml, on_text);
   XML_SetUnknownEncodingHandler(xml, xml_unknown_encoding_handler, reader.encoding_pool.get());
-  int status = xml_parse_file_with(xml, parser->file);
+  const bool partial = (parser->options & METAFILE_OPTION_PARTIAL) != 0;
+  int status = xml_parse_file_with(xml, parser->file, !partial);
   if (status == APR_EGENERAL) return APR_EGENERAL;
-  if (parser->stop) return parser->result;
+  if (parser->stop || partial) return parser->result;
   meta_levels_close_all(parser);
   return parser->stop ? parser->result : APR_SUCCESS;
 }

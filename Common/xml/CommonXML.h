@@ -55,7 +55,8 @@ int xml_parse_file_stream(const char *path, XML_StartElementHandler start, XML_E
 // As xml_parse_file_stream with a parser the caller created and set up, so
 // that its handlers can stop it (XML_StopParser). Returns 0, 4 when a handler
 // stopped the parser (nothing logged), or 20014 as xml_parse_file_stream.
-int xml_parse_file_with(XML_Parser parser, const char *path);
+// Without whole the file is the start of a document: its end is not checked.
+int xml_parse_file_with(XML_Parser parser, const char *path, bool whole = true);
 
 // expat unknown-encoding handler for single-byte code pages; data is a pool.
 // A byte the code page leaves undefined maps to 0, which expat rejects as an

@@ -26,7 +26,7 @@ struct ParserFree {
 };
 using ParserOwner = std::unique_ptr<XML_ParserStruct, ParserFree>;
 
-int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path) {
+int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path, bool whole) {
   char block[kBlockSize];
   for (;;) {
     apr_size_t length = sizeof block;
@@ -46,7 +46,7 @@ int feed_blocks(XML_Parser parser, apr_file_t *file, const char *path) {
       return APR_EGENERAL;
     }
   }
-  if (XML_Parse(parser, "", 0, 1) == XML_STATUS_ERROR) {
+  if (whole && XML_Parse(parser, "", 0, 1) == XML_STATUS_ERROR) {
     XML_Error code = XML_GetErrorCode(parser);
     if (code == XML_ERROR_ABORTED) return COMMON_CANCELLED;
     LOG4C(kXmlModule, LOG4C_ERROR,
@@ -95,7 +95,7 @@ int xml_parse_file_stream(const char *path, XML_StartElementHandler start, XML_E
   return result == COMMON_CANCELLED ? APR_SUCCESS : result;
 }
 
-int xml_parse_file_with(XML_Parser parser, const char *path) {
+int xml_parse_file_with(XML_Parser parser, const char *path, bool whole) {
   Pool pool(nullptr, kXmlModule);
   apr_file_t *file = nullptr;
   apr_status_t status = apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BUFFERED, APR_OS_DEFAULT, pool);
@@ -103,7 +103,7 @@ int xml_parse_file_with(XML_Parser parser, const char *path) {
     xml_log_file_error("Unable to open xml file (%s), reason: %s", path, status);
     return APR_EGENERAL;
   }
-  int result = feed_blocks(parser, file, path);
+  int result = feed_blocks(parser, file, path, whole);
   status = apr_file_close(file);
   if (status != APR_SUCCESS) xml_log_file_error("Unable to close xml file (%s), reason: %s", path, status);
   return result;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "CommonFileCache.h"
 #include "LocalHttpServer.h"
 #include "MSConfig.h"
+#include "MSDBHelper.h"
 #include "MSDownloadManager.h"
 #include "MSMediaScanUrl.h"
 #include "ProgramRun.h"
@@ -98,14 +101,19 @@ class UrlSources : public ShareTest {
     return values_of(source, item_class, "dc:title");
   }
 
-  long requests() {
+  // The server's count of requests (field 0) or of body bytes sent (1).
+  long stats(int field) {
     HttpRequest request;
     request.pool = pool_;
     const std::string stats = server_->url("/stats");
     request.url = stats.c_str();
     if (http_request(&request) != 0) return -1;
-    return std::stol(std::string(request.body, request.body_length));
+    std::istringstream counts(std::string(request.body, request.body_length));
+    long values[2] = {-1, -1};
+    counts >> values[0] >> values[1];
+    return values[field];
   }
+  long requests() { return stats(0); }
 
   std::string feed(const std::vector<std::string> &items) {
     std::string text = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Cast</title>";
@@ -148,6 +156,47 @@ TEST_F(UrlSources, TheSameUrlSharedTwiceStaysUpToDateWithOneConditionalRequest) 
   EXPECT_EQ(requests() - before, 1 + 1) << "the record form's inspection and one conditional request";
   EXPECT_EQ(column("select objectOid from objms where sourceOid=" + source), std::vector<std::string>{oid});
   EXPECT_EQ(prop(oid, "res@protocolInfo"), "http-get:*:audio/mpeg:*");
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: a single URL shared without a name was titled with its URL
+// although its stream names itself (a title tag, an ICY station name). A
+// refresh keeps such a title, and an item an earlier version titled with its
+// url is kept as it is.
+TEST_F(UrlSources, AnItemWithoutANameIsTitledByItsStream) {
+  make_media({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-metadata", "title=Song Tag", "song.m4a"});
+  const struct {
+    std::string address;
+    const char *title;
+    bool validated;  // the server answers conditional requests
+  } cases[] = {{url("song.m4a"), "Song Tag", true}, {server_->url("/live"), "Test Radio", false}};
+  int added = 0, removed = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.address);
+    int status = -1;
+    const std::string source = share_url(c.address, "audurl", &status);
+    ASSERT_EQ(status, 0);
+    const std::string oid = only_object(source);
+    EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{c.title});
+    ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+    EXPECT_EQ(titles_of(source, "object.item"), std::vector<std::string>{c.title});
+    if (c.validated) {
+      EXPECT_EQ(only_object(source), oid) << "the stream's title is no change";
+    }
+  }
+  // The item as an earlier version made it: titled by its url, with the
+  // server's validators alone.
+  int status = -1;
+  const std::string source = share_url(url("song.m4a"), "audurl", &status);
+  const std::string oid = only_object(source);
+  int changed = 0;
+  ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib,
+                    ("update object set signature=replace(signature, 'Title-From: stream' || char(13, 10), '') "
+                     "where oid=" + oid).c_str(), &changed), 0);
+  ASSERT_EQ(changed, 1);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, oid.c_str(), PROP_DC_TITLE, url("song.m4a").c_str()), 0);
+  ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+  EXPECT_EQ(only_object(source), oid) << "a library made before refreshes unchanged";
   EXPECT_EQ(mlcheck(), "");
 }
 
@@ -317,22 +366,50 @@ std::vector<std::string> UrlSources::dump(const std::string &source) {
   return rows;
 }
 
+// A feed whose entries carry their lengths, refreshed after one entry
+// changed (title and length): every format keeps res@size as a new share does.
 TEST_F(UrlSources, ARefreshedFeedEqualsTheSameFeedSharedAnew) {
-  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two", "a2.mp3")}));
-  int status = -1;
-  const std::string first = share_url(url("cast.rss"), "audfeed", &status);
-  ASSERT_EQ(status, 0);
-  write_file(media_ + "/cast.rss", feed({entry("One", "a1.mp3"), entry("Two again", "a2.mp3")}));
-  touch(media_ + "/cast.rss", 10);
-  int added = 0, removed = 0;
-  ASSERT_EQ(msms_refresh_media_source(first.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
-  const std::vector<std::string> refreshed = dump(first);
-  ASSERT_EQ(msms_remove_media_source(pool_, url("cast.rss").c_str(), 1, nullptr, nullptr, nullptr), 0);
-  const std::string again = share_url(url("cast.rss"), "audfeed", &status);
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(refreshed, dump(again));
-  EXPECT_NE(std::find(refreshed.begin(), refreshed.end(),
-                      "object.item.audioItem.audioBroadcast|Two again|res@size=100"), refreshed.end());
+  mp3("a1.mp3", "One");
+  mp3("a2.mp3", "Two");
+  const struct {
+    const char *name, *head, *entry, *tail;
+  } formats[] = {
+      {"rss", "<rss version=\"2.0\"><channel><title>Cast</title>",
+       "<item><title>%s</title><enclosure url=\"%s\" length=\"%d\" type=\"audio/mpeg\"/></item>", "</channel></rss>"},
+      {"atom", "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Cast</title>",
+       "<entry><title>%s</title><link rel=\"enclosure\" href=\"%s\" length=\"%d\" type=\"audio/mpeg\"/></entry>",
+       "</feed>"},
+      {"media", "<rss version=\"2.0\" xmlns:media=\"http://search.yahoo.com/mrss/\"><channel><title>Cast</title>",
+       "<item><title>%s</title><media:content url=\"%s\" fileSize=\"%d\" type=\"audio/mpeg\"/></item>",
+       "</channel></rss>"},
+  };
+  for (const auto &format : formats) {
+    SCOPED_TRACE(format.name);
+    const std::string name = std::string("cast-") + format.name + ".xml";
+    const auto document = [&](const char *second, int length) {
+      char one[512], two[512];
+      std::snprintf(one, sizeof one, format.entry, "One", url("a1.mp3").c_str(), 100);
+      std::snprintf(two, sizeof two, format.entry, second, url("a2.mp3").c_str(), length);
+      return std::string(format.head) + one + two + format.tail;
+    };
+    write_file(media_ + "/" + name, document("Two", 200));
+    int status = -1;
+    const std::string first = share_url(url(name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    write_file(media_ + "/" + name, document("Two again", 300));
+    touch(media_ + "/" + name, 10);
+    int added = 0, removed = 0;
+    ASSERT_EQ(msms_refresh_media_source(first.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
+    const std::vector<std::string> refreshed = dump(first);
+    ASSERT_EQ(msms_remove_media_source(pool_, url(name).c_str(), 1, nullptr, nullptr, nullptr), 0);
+    const std::string again = share_url(url(name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(refreshed, dump(again));
+    for (const char *row : {"object.item.audioItem.audioBroadcast|Two again|res@size=300",
+                            "object.item.audioItem.audioBroadcast|One|res@size=100"}) {
+      EXPECT_NE(std::find(refreshed.begin(), refreshed.end(), row), refreshed.end()) << row;
+    }
+  }
   EXPECT_EQ(mlcheck(), "");
 }
 
@@ -528,6 +605,54 @@ TEST_F(UrlSources, AFeedKeepsMaxItemsPerFeedEntries) {
   ASSERT_EQ(titles.size(), 10u) << "the example configuration's maxItemsPerFeed";
   EXPECT_EQ(titles.front(), "E100") << "the first entries the feed lists are kept";
   EXPECT_TRUE(log_.contains("Feed reached maxItemsPerFeed"));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: an endless playlist was fetched to the 32 MiB cap before the
+// feed's bound ended it.
+TEST_F(UrlSources, AnEndlessPlaylistEndsAtMaxItemsPerFeed) {
+  mp3("a.mp3", "A");
+  const long before = stats(1);
+  int status = -1;
+  const std::string source = share_url(server_->url("/endless.m3u"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(titles_of(source, "object.item").size(), 10u);
+  EXPECT_LT(stats(1) - before, 8L << 20) << "the transfer ends once the kept entries arrived";
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// Regression: a dated feed kept the first entries it listed, not the newest.
+TEST_F(UrlSources, ADatedFeedKeepsItsNewestEntriesInAnyOrder) {
+  const struct {
+    const char *name, *head, *entry, *tail;
+  } formats[] = {
+      {"rss", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Cast</title>",
+       "<item><title>D%02d</title><pubDate>Mon, %02d Jan 2024 10:00:00 GMT</pubDate><enclosure url=\"%s\" "
+       "type=\"audio/mpeg\"/></item>",
+       "</channel></rss>"},
+      {"atom", "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Cast</title>",
+       "<entry><title>D%02d</title><updated>2024-01-%02dT10:00:00Z</updated><link rel=\"enclosure\" href=\"%s\" "
+       "type=\"audio/mpeg\"/></entry>",
+       "</feed>"},
+  };
+  for (const auto &format : formats) {
+    SCOPED_TRACE(format.name);
+    std::string text = format.head;
+    std::vector<std::string> newest;
+    for (int i = 0; i < 28; ++i) {
+      const int day = 1 + (i * 11) % 28;  // every day of the month once, out of order
+      char entry[512];
+      std::snprintf(entry, sizeof entry, format.entry, day, day, url("a.mp3").c_str());
+      text += entry;
+      if (day > 18) newest.push_back(std::string(std::strstr(entry, "D"), 3));
+    }
+    write_file(media_ + "/dated." + format.name, text + format.tail);
+    int status = -1;
+    const std::string source = share_url(url(std::string("dated.") + format.name), "audfeed", &status);
+    ASSERT_EQ(status, 0);
+    std::sort(newest.begin(), newest.end());
+    EXPECT_EQ(titles_of(source, "object.item"), newest);
+  }
   EXPECT_EQ(mlcheck(), "");
 }
 

@@ -1,7 +1,8 @@
 // sharectl as a user runs it: a second sharectl during a scan is refused by
 // the library lock, a scan killed with SIGKILL leaves a library that the
 // next scan completes and mlcheck finds consistent, a failed source fails a
-// refresh and a device is never recorded.
+// refresh, a device is never recorded, and a slow feed does not keep the
+// library locked while it arrives.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "LocalHttpServer.h"
 #include "ProgramRun.h"
 #include "ShareFixture.h"
 
@@ -108,6 +110,46 @@ TEST_F(SharectlProgram, SharingADeviceFailsAndRecordsNothing) {
   ProgramResult list = run_program(sharectl_, {"-L"}, install_);
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out.find("/dev/zero"), std::string::npos) << list.out;
+}
+
+// Regression: a feed trickling in was fetched inside the locked pass, and
+// every other sharectl run was refused until it had arrived. Shared again
+// under a new title, the feed the server calls unchanged is fetched anew,
+// before the lock too.
+TEST_F(SharectlProgram, ASlowFeedDoesNotLockTheLibraryWhileItArrives) {
+  mp3("song.mp3", "Song");
+  mp3("other/b.mp3", "B");
+  LocalHttpServer server(media_);
+  write_file(media_ + "/cast.rss", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Cast</title><item>"
+             "<title>One</title><enclosure url=\"" + server.url("/files/song.mp3") +
+             "\" type=\"audio/mpeg\"/></item></channel></rss>");
+  const std::string feed_url = server.url("/slow/cast.rss?seconds=8");
+  const std::vector<std::string> shares[] = {{"-B", feed_url}, {"-T", "Renamed", "-B", feed_url}};
+  for (const std::vector<std::string> &args : shares) {
+    SCOPED_TRACE(args[1]);
+    std::filesystem::remove(media_ + "/cast.rss.fetching");
+    pid_t feed = start(args);
+    ASSERT_GT(feed, 0);
+    bool fetching = false;
+    for (int i = 0; i < 3000 && !fetching; ++i) {
+      fetching = std::filesystem::exists(media_ + "/cast.rss.fetching");
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fetching);
+    ProgramResult second = run_program(sharectl_, {"-S", media_ + "/other"}, install_);
+    EXPECT_EQ(waitpid(feed, nullptr, WNOHANG), 0) << "the feed was still arriving";
+    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_EQ(second.out.find("Cannot lock database"), std::string::npos) << second.out;
+    int status = -1;
+    ASSERT_EQ(waitpid(feed, &status, 0), feed);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const std::string listed = run_program(sharectl_, {"-L"}, install_).out;
+  EXPECT_NE(listed.find("/slow/cast.rss"), std::string::npos) << listed;
+  EXPECT_NE(listed.find(media_ + "/other"), std::string::npos) << listed;
+  EXPECT_EQ(column("select count(*) from objms join prop on prop.objectOid=objms.objectOid join propValue v on "
+                   "v.oid=prop.valueOid where v.value='Renamed'").at(0), "1");
+  EXPECT_EQ(mlcheck(), "");
 }
 
 }  // namespace

@@ -63,14 +63,18 @@ TEST_F(Shares, ARelativePathIsResolvedAgainstTheCurrentFolder) {
 
 // The fixed failure texts stay; the reason the log received follows them.
 TEST_F(Shares, AFailureShowsTheLoggedReason) {
+  write_file(media_ + "/cast.rss", "<rss><channel><title>Cast</title></channel></rss>");
+  LocalHttpServer server(media_);
+  const std::string cut = server.url("/slow/cast.rss?seconds=0.2&cut=1");
   struct Case {
     std::vector<std::string> args;
     const char *fixed;
-    const char *reason;
+    std::string reason;
   };
   const Case cases[] = {
       {{"-S", media_ + "/missing"}, "Could not add/update file/folder(s)", "\nReason: Could not find file/folder"},
       {{"-A", "http://127.0.0.1:9/x.mp3"}, "Could not add/update", "\nReason: Failure for url http://127.0.0.1:9/x.mp3"},
+      {{"-B", cut}, "Could not add/update", "\nReason: Failure for url " + cut},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -79,6 +83,8 @@ TEST_F(Shares, AFailureShowsTheLoggedReason) {
     const std::size_t fixed = r.out.find(c.fixed);
     EXPECT_NE(fixed, std::string::npos) << r.out;
     EXPECT_NE(r.out.find(c.reason, fixed), std::string::npos) << r.out;
+    const std::string listed = run_program(built_program("sharectl/sharectl"), {"-L"}, install_).out;
+    EXPECT_EQ(listed.find(c.args[1]), std::string::npos) << "nothing is recorded: " << listed;
   }
 }
 

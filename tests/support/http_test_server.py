@@ -140,6 +140,31 @@ class Handler(BaseHTTPRequestHandler):
             except (BrokenPipeError, ConnectionResetError, OSError):
                 self.close_connection = True
 
+    def slow_file(self, name, seconds, cut=False):
+        """A file whose whole body takes seconds to arrive; "<name>.fetching"
+        appears beside it when such a transfer begins. HEAD and ranges are
+        answered at once. With cut, the body ends halfway."""
+        path = os.path.join(self.server.root, name)
+        if self.command == "HEAD" or self.headers.get("Range") or not os.path.isfile(path):
+            return self.serve_file(name, "application/rss+xml")
+        with open(path, "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/rss+xml")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Last-Modified", email.utils.formatdate(os.path.getmtime(path), usegmt=True))
+        self.end_headers()
+        open(path + ".fetching", "w").close()
+        steps = max(1, int(seconds * 10))
+        try:
+            for step in range(steps // 2 if cut else steps):
+                self.wfile.write(body[step * len(body) // steps:(step + 1) * len(body) // steps])
+                self.wfile.flush()
+                time.sleep(seconds / steps)
+        except (BrokenPipeError, ConnectionResetError, OSError):
+            pass
+        self.close_connection = cut
+
     # ---- scripted answers ----
     def digest_ok(self):
         auth = self.headers.get("Authorization", "")
@@ -208,6 +233,18 @@ class Handler(BaseHTTPRequestHandler):
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: 100000\r\n\r\nabc")
             time.sleep(float(q.get("seconds", "60")))
             return
+        if route == "/endless.m3u":
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/x-mpegurl\r\n\r\n")
+            lines = b"".join(b"%s/files/a.mp3?n=%d\n" % (self.base().encode(), n) for n in range(100))
+            try:
+                while self.command != "HEAD":
+                    self.wfile.write(lines)
+                    count(len(lines))
+            except (BrokenPipeError, ConnectionResetError, OSError):
+                pass
+            return
+        if route.startswith("/slow/"):
+            return self.slow_file(route[6:], float(q.get("seconds", "5")), "cut" in q)
         if route == "/trickle":
             seconds = float(q.get("seconds", "5"))
             self.raw(b"HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: %d\r\n\r\n" %

@@ -74,6 +74,16 @@ class DownloadQueueTest : public HttpFixture {
     return download_queue(u.c_str(), path.c_str(), refuse_live, conditional, Reports::on_done, Reports::on_headers,
                           &reports_);
   }
+  // A job that writes no more than byte_limit bytes.
+  int queue_limited(const std::string &u, const std::string &path, apr_int64_t byte_limit) {
+    DownloadJobSpec spec;
+    spec.url = u.c_str();
+    spec.path = path.c_str();
+    spec.byte_limit = byte_limit;
+    spec.done = Reports::on_done;
+    spec.context = &reports_;
+    return download_queue_job(spec);
+  }
   int active_ = 2;
   Reports reports_;
 };
@@ -179,16 +189,24 @@ TEST_F(DownloadQueueTest, ConditionalDownloadKeepsTheCopyOn304) {
 
 TEST_F(DownloadQueueTest, ByteLimitEndsTheDownloadWithSuccess) {
   std::string u = serve("long.bin", std::string(100000, 'q'));
-  DownloadJobSpec spec;
-  spec.url = u.c_str();
   std::string target = dir_.file("head.bin");
-  spec.path = target.c_str();
-  spec.byte_limit = 1000;
-  spec.done = Reports::on_done;
-  spec.context = &reports_;
-  ASSERT_EQ(download_queue_job(spec), 0);
+  ASSERT_EQ(queue_limited(u, target, 1000), 0);
   EXPECT_EQ(reports_.wait_done(u), 1);
   EXPECT_EQ(read_file(target), std::string(1000, 'q'));
+}
+
+// A whole file on a slow but steady line is not cut at the deadline; a head
+// copy, which a probe waits for, is.
+TEST_F(DownloadQueueTest, TheDeadlineCutsHeadCopiesButNotBackgroundDownloads) {
+  download_set_deadline(1);
+  const std::string whole = url("/trickle?seconds=3");
+  const std::string head = url("/trickle?seconds=3&head=1");
+  ASSERT_EQ(queue(whole, dir_.file("whole.mp3")), 0);
+  ASSERT_EQ(queue_limited(head, dir_.file("head.mp3"), 100000), 0);
+  EXPECT_EQ(reports_.wait_done(head), 0);
+  EXPECT_EQ(reports_.wait_done(whole), 1);
+  download_set_deadline(DOWNLOAD_DEFAULT_DEADLINE_MINUTES * 60L);
+  EXPECT_EQ(read_file(dir_.file("whole.mp3")).size(), 12000u);
 }
 
 class DownloadQueueFullTest : public DownloadQueueTest {
