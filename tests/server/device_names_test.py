@@ -16,21 +16,19 @@ import http.client
 import http.server
 import os
 import re
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import netns_harness
+
 SERVER = "169.254.27.1"
 TV, THIRD_HOST, REFUSED = "169.254.27.2", "169.254.27.3", "169.254.27.4"
 PORT = 41952
 TV_PORT = 8200
 AGENT = "Linux/6.1 UPnP/1.0 DLNADOC/1.50"
-SKIPPED = 77
 DESCRIPTION = """<?xml version="1.0"?>
 <root xmlns="urn:schemas-upnp-org:device-1-0" xmlns:sec="http://www.sec.co.kr/dlna">
  <specVersion><major>1</major><minor>0</minor></specVersion>
@@ -176,37 +174,12 @@ def main():
         tv()
         return
     mlsetup, sharectl, mlserve = sys.argv[1:4]
-    tag = str(os.getpid())
-    netns = [os.path.join(HERE, "netns.sh")]
-    up = subprocess.run(netns + ["up", tag], capture_output=True, text=True)
-    if up.returncode != 0:
-        print("SKIPPED: " + up.stderr.strip())
-        sys.exit(SKIPPED if up.returncode == SKIPPED else 1)
-    top = tempfile.mkdtemp(prefix="mlserve-tv-")
-    server = None
-    try:
+    with netns_harness.namespace_pair("mlserve-tv-") as (tag, top):
         for address in (THIRD_HOST, REFUSED):
             run(["ip", "-n", "ml%sb" % tag, "addr", "add", address + "/16", "dev", "ml%sb0" % tag])
         library = make_library(top, mlsetup, sharectl)
-        log = open(os.path.join(top, "mlserve.log"), "w")
-        server = subprocess.Popen(["ip", "netns", "exec", "ml%sa" % tag, mlserve], cwd=library,
-                                  stdout=log, stderr=subprocess.STDOUT)
-        status = subprocess.run(["ip", "netns", "exec", "ml%sb" % tag, "/usr/bin/python3", __file__, "--tv"],
-                                timeout=120).returncode
-        if status != 0:
-            with open(log.name) as text:
-                print("mlserve's output:\n" + text.read())
-        sys.exit(status)
-    finally:
-        if server is not None:
-            server.terminate()
-            try:
-                server.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait()
-        subprocess.run(netns + ["down", tag])
-        shutil.rmtree(top, ignore_errors=True)
+        sys.exit(netns_harness.serve_and_run(tag, top, mlserve, library, ["/usr/bin/python3", __file__, "--tv"],
+                                             timeout=120))
 
 
 if __name__ == "__main__":
