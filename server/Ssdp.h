@@ -1,13 +1,11 @@
 // Ssdp: announces one UPnP root device with SSDP and answers its searches.
-//
 // ssdp_start opens the sockets in the calling thread (so they belong to that
 // thread's network namespace) and starts one thread of its own, which sends
-// NOTIFY ssdp:alive on every interface at start (three rounds, for datagrams
-// lost on the way) and every max_age/2, and answers M-SEARCH with a LOCATION
-// on the interface the search came in on; what other devices say of
-// themselves goes to the settings' heard function, on that thread. ssdp_stop
-// sends ssdp:byebye, joins the thread and frees everything. Both are called
-// from one controlling thread.
+// NOTIFY ssdp:alive on every interface at start (three rounds, for lost
+// datagrams) and every max_age/2, answers M-SEARCH with a LOCATION on the
+// interface the search came in on, and tells the settings' heard function
+// what other devices say of themselves. ssdp_stop sends ssdp:byebye, joins
+// the thread and frees everything. Both are called from one controlling thread.
 #pragma once
 
 #include <string>

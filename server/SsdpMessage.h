@@ -3,9 +3,9 @@
 // Builds the NOTIFY ssdp:alive / ssdp:byebye datagrams and the M-SEARCH
 // answers for one device, lists the (NT, USN) pairs a device announces,
 // reads an M-SEARCH datagram into its search target and MX, and reads what
-// other devices say of themselves. Nothing here
-// touches a socket, a clock or shared state: every function is safe on any
-// thread and everything it returns is owned by the caller.
+// other devices say of themselves. Nothing here touches a socket, a clock or
+// shared state: every function is safe on any thread and everything it
+// returns is owned by the caller.
 #pragma once
 
 #include <string>
