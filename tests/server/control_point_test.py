@@ -180,7 +180,7 @@ def main():
     mlsetup, sharectl, mlserve = sys.argv[1:4]
     with netns_harness.namespace_pair("mlserve-cp-") as (tag, top):
         library, media = make_library(top, mlsetup, sharectl)
-        command = ["/usr/bin/python3", __file__, "--client", "ml%sb0" % tag, media]
+        command = ["/usr/bin/python3", "-B", __file__, "--client", "ml%sb0" % tag, media]
         sys.exit(netns_harness.serve_and_run(tag, top, mlserve, library, command, timeout=90))
 
 

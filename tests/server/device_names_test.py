@@ -178,7 +178,7 @@ def main():
         for address in (THIRD_HOST, REFUSED):
             run(["ip", "-n", "ml%sb" % tag, "addr", "add", address + "/16", "dev", "ml%sb0" % tag])
         library = make_library(top, mlsetup, sharectl)
-        sys.exit(netns_harness.serve_and_run(tag, top, mlserve, library, ["/usr/bin/python3", __file__, "--tv"],
+        sys.exit(netns_harness.serve_and_run(tag, top, mlserve, library, ["/usr/bin/python3", "-B", __file__, "--tv"],
                                              timeout=120))
 
 
