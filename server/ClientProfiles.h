@@ -1,11 +1,15 @@
 // ClientProfiles: the players that need something of the server beyond
-// standard UPnP AV, recognised by a text in one of their request headers
-// (User-Agent, X-AV-Client-Info, or the friendly name a UPnP 1.1 control
-// point states in CPFN.UPNP.ORG) through a table, each with the quirks the
-// server then applies. A client the table does not know gets the standard
-// behaviour. A constant table; any thread.
+// standard UPnP AV, recognised through a table by a text in one of their
+// request headers or in what their address said of itself on the network
+// (DeviceNames: the USER-AGENT and friendly name of its searches, the
+// friendlyName, manufacturer and modelName of its description), each with
+// the quirks the server then applies. A client the table does not know gets
+// the standard behaviour. A constant table; any thread.
 #pragma once
 
+#include <functional>
+
+#include "DeviceNames.h"
 #include "HttpServer.h"
 
 // What the server does differently for a client.
@@ -19,16 +23,30 @@ enum ClientQuirk : unsigned {
   CLIENT_NO_PROFILE_NAME = 1u << 6,   // protocolInfo without DLNA.ORG_PN
 };
 
+// Where a row looks for its text.
+enum class ClientField {
+  user_agent,      // the request's User-Agent, or the USER-AGENT of the address's searches
+  av_client_info,  // the request's X-AV-Client-Info
+  friendly_name,   // the request's CPFN.UPNP.ORG, or the friendly name the address stated
+  manufacturer,    // of the description the address announced
+  model_name,      // of that description
+};
+
 struct ClientProfile {
   const char *name;
-  const char *header;    // the request header that identifies the client
-  const char *contains;  // text in that header (case-insensitive)
+  ClientField field;
+  const char *contains;  // text in that field (case-insensitive)
   unsigned quirks;
 };
 
-// The profile of the client that sent request: the first row whose header
+// The profile of the client that sent request: the first row whose field
 // contains its text, or the standard profile (no quirks, named "standard").
 const ClientProfile &client_profile(const HttpRequest &request);
+
+// The same from the request's headers (header gives a value or null) and what
+// the client's address said of itself (null: nothing).
+const ClientProfile &client_profile_match(const std::function<const char *(const char *name)> &header,
+                                          const DeviceFacts *learnt);
 
 // The MIME type a client with quirks expects for mime, or mime itself.
 const char *client_mime(const ClientProfile &client, const char *mime);

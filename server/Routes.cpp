@@ -121,3 +121,8 @@ bool routes_client_allowed(void *context, const char *client) {
   const auto *server = static_cast<const ServerContext *>(context);
   return server->allow_remote || interfaces_reach(server->interfaces, client);
 }
+
+bool routes_device_allowed(void *context, const char *address) {
+  const auto *server = static_cast<const ServerContext *>(context);
+  return routes_client_allowed(context, address) && access_allowed(server->rules, address, "/", nullptr);
+}

@@ -12,3 +12,8 @@ extern const int ROUTE_COUNT;
 // HttpClientFilter: with allowRemoteConnection off, only clients on the
 // networks of the served interfaces may connect.
 bool routes_client_allowed(void *context, const char *client);
+
+// DeviceAllowedFn: whether the server learns from the devices at address:
+// only where it would serve them, with the access rules that match every URL
+// of the server.
+bool routes_device_allowed(void *context, const char *address);

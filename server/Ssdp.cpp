@@ -46,10 +46,14 @@ struct Answer {
   std::vector<SsdpTarget> targets;
 };
 
-std::string address_text(const sockaddr_in &address) {
+std::string host_text(const sockaddr_in &address) {
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+  return text;
+}
+
+std::string address_text(const sockaddr_in &address) {
+  return host_text(address) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
 bool has_line_break(const std::string &text) { return text.find_first_of("\r\n") != std::string::npos; }
@@ -71,6 +75,7 @@ struct Ssdp {
   std::thread thread;
   std::vector<Answer> answers;
   std::minstd_rand rng{std::random_device{}()};
+  void (*heard)(const char *address, const SsdpHeard &heard) = nullptr;
 
   ~Ssdp() {
     for (Link &link : links)
@@ -97,12 +102,22 @@ struct Ssdp {
     return links.size();
   }
 
+  // Our own announcements come back to the listener too: they are no news.
+  void report_heard(const SsdpDatagram &datagram) const {
+    SsdpHeard said;
+    if (heard == nullptr || link_of(datagram) == links.size() || !ssdp_parse_heard(datagram.text, &said)) return;
+    if (std::any_of(links.begin(), links.end(), [&](const Link &l) { return l.device.location == said.location; }))
+      return;
+    heard(host_text(datagram.from).c_str(), said);
+  }
+
   void on_datagram(const SsdpDatagram &datagram) {
     std::string from = address_text(datagram.from);
     if (datagram.truncated) {
       LOG4C(LOGGER, LOG4C_INFO, log4c_sprintf("SSDP: ignored an oversized datagram from %s", from.c_str()));
       return;
     }
+    report_heard(datagram);
     SsdpSearch search;
     std::string why;
     SsdpParse parsed = ssdp_parse_search(datagram.text, datagram.multicast, &search, &why);
@@ -210,6 +225,7 @@ int ssdp_start(const SsdpSettings &settings, Ssdp **out) {
     return APR_EINVAL;
   }
   auto ssdp = std::make_unique<Ssdp>();
+  ssdp->heard = settings.heard;
   if (int status = ssdp_socket_listen(&ssdp->listener); status != 0) {
     LOG4C(LOGGER, LOG4C_ERROR, log4c_sprintf("SSDP: cannot listen on port %u: %s", SSDP_PORT, strerror(status)));
     return APR_FROM_OS_ERROR(status);

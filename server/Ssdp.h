@@ -1,15 +1,17 @@
 // Ssdp: announces one UPnP root device with SSDP and answers its searches.
-//
 // ssdp_start opens the sockets in the calling thread (so they belong to that
 // thread's network namespace) and starts one thread of its own, which sends
-// NOTIFY ssdp:alive on every interface at start (three rounds, for datagrams
-// lost on the way) and every max_age/2, and answers M-SEARCH with a LOCATION
-// on the interface the search came in on. ssdp_stop sends ssdp:byebye, joins
+// NOTIFY ssdp:alive on every interface at start (three rounds, for lost
+// datagrams) and every max_age/2, answers M-SEARCH with a LOCATION on the
+// interface the search came in on, and tells the settings' heard function
+// what other devices say of themselves. ssdp_stop sends ssdp:byebye, joins
 // the thread and frees everything. Both are called from one controlling thread.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "SsdpMessage.h"
 
 struct SsdpInterface {
   std::string name;     // interface name, as "eth0"; searches are matched to it by index
@@ -25,6 +27,10 @@ struct SsdpSettings {
   std::string device_type;
   std::vector<std::string> service_types;
   std::vector<SsdpInterface> interfaces;
+  // Told, with the sender's dotted address, what a device on a served
+  // interface says of itself (never the server's own announcements); null:
+  // nobody listens.
+  void (*heard)(const char *address, const SsdpHeard &heard) = nullptr;
 };
 
 struct Ssdp;

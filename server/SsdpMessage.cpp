@@ -62,6 +62,19 @@ std::string_view next_line(std::string_view &text) {
   return line;
 }
 
+// Hands each header line after the request line to take(name, value), which
+// returns the rule the header breaks or null. Returns the first broken rule,
+// or null.
+template <typename Take>
+const char *read_headers(std::string_view rest, Take take) {
+  for (std::string_view line = next_line(rest); !line.empty(); line = next_line(rest)) {
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return "a header line without a colon";
+    if (const char *broken = take(trim(line.substr(0, colon)), trim(line.substr(colon + 1)))) return broken;
+  }
+  return nullptr;
+}
+
 SsdpParse malformed(std::string *why, const char *rule) {
   *why = rule;
   return SsdpParse::malformed;
@@ -121,10 +134,7 @@ SsdpParse ssdp_parse_search(std::string_view datagram, bool multicast, SsdpSearc
   if (request != "M-SEARCH * HTTP/1.1") return malformed(why, "not an SSDP request line");
   bool discover = false;
   *search = SsdpSearch();
-  for (std::string_view line = next_line(rest); !line.empty(); line = next_line(rest)) {
-    size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return malformed(why, "a header line without a colon");
-    std::string_view name = trim(line.substr(0, colon)), value = trim(line.substr(colon + 1));
+  const char *broken = read_headers(rest, [&](std::string_view name, std::string_view value) -> const char * {
     if (iequals(name, "MAN")) {
       discover = value == "\"ssdp:discover\"";
     } else if (iequals(name, "ST")) {
@@ -132,11 +142,42 @@ SsdpParse ssdp_parse_search(std::string_view datagram, bool multicast, SsdpSearc
     } else if (iequals(name, "MX")) {
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), search->mx);
       if (ec != std::errc() || end != value.data() + value.size() || search->mx < 0)
-        return malformed(why, "MX is not a number of seconds");
+        return "MX is not a number of seconds";
     }
-  }
+    return nullptr;
+  });
+  if (broken != nullptr) return malformed(why, broken);
   if (!discover) return malformed(why, "MAN is not \"ssdp:discover\"");
   if (search->st.empty()) return malformed(why, "no ST");
   if (multicast && search->mx < 0) return malformed(why, "no MX in a multicast search");
   return SsdpParse::search;
+}
+
+bool ssdp_parse_heard(std::string_view datagram, SsdpHeard *heard) {
+  *heard = SsdpHeard();
+  if (datagram.find('\0') != std::string_view::npos) return false;
+  std::string_view rest = datagram;
+  std::string_view request = next_line(rest);
+  const bool notify = request == "NOTIFY * HTTP/1.1";
+  if (!notify && request != "M-SEARCH * HTTP/1.1") return false;
+  std::string nts;
+  const std::pair<std::string_view, std::string *> wanted[] = {{"NTS", &nts},
+                                                               {"LOCATION", &heard->location},
+                                                               {"USER-AGENT", &heard->user_agent},
+                                                               {"CPFN.UPNP.ORG", &heard->friendly_name}};
+  const char *broken = read_headers(rest, [&](std::string_view name, std::string_view value) -> const char * {
+    for (const auto &[header, field] : wanted)
+      if (iequals(name, header)) *field = value;
+    return nullptr;
+  });
+  if (broken != nullptr) return false;
+  // A device states its description in an announcement, a control point its
+  // name and agent in a search; nothing else counts.
+  if (notify) {
+    heard->user_agent.clear();
+    heard->friendly_name.clear();
+    return nts == "ssdp:alive" && !heard->location.empty();
+  }
+  heard->location.clear();
+  return !heard->user_agent.empty() || !heard->friendly_name.empty();
 }

@@ -1,10 +1,11 @@
 // SsdpMessage: the texts of SSDP, as pure functions over strings.
 //
 // Builds the NOTIFY ssdp:alive / ssdp:byebye datagrams and the M-SEARCH
-// answers for one device, lists the (NT, USN) pairs a device announces, and
-// reads an M-SEARCH datagram into its search target and MX. Nothing here
-// touches a socket, a clock or shared state: every function is safe on any
-// thread and everything it returns is owned by the caller.
+// answers for one device, lists the (NT, USN) pairs a device announces,
+// reads an M-SEARCH datagram into its search target and MX, and reads what
+// other devices say of themselves. Nothing here touches a socket, a clock or
+// shared state: every function is safe on any thread and everything it
+// returns is owned by the caller.
 #pragma once
 
 #include <string>
@@ -66,3 +67,15 @@ enum class SsdpParse {
 // MX is required. When malformed, *why names the broken rule.
 SsdpParse ssdp_parse_search(std::string_view datagram, bool multicast, SsdpSearch *search,
                             std::string *why);
+
+// What another device says of itself: the LOCATION of its NOTIFY ssdp:alive,
+// or the USER-AGENT and CPFN.UPNP.ORG (its friendly name) of its M-SEARCH.
+struct SsdpHeard {
+  std::string location;
+  std::string user_agent;
+  std::string friendly_name;
+};
+
+// Reads a NOTIFY ssdp:alive with a LOCATION, or an M-SEARCH with a USER-AGENT
+// or CPFN.UPNP.ORG. False for any other datagram.
+bool ssdp_parse_heard(std::string_view datagram, SsdpHeard *heard);

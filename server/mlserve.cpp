@@ -17,6 +17,7 @@
 
 #include "Control.h"
 #include "Description.h"
+#include "DeviceNames.h"
 #include "DeviceId.h"
 #include "Events.h"
 #include "FolderWatch.h"
@@ -140,9 +141,15 @@ bool start_ssdp(Run &run) {
   for (const ServedInterface &served : run.server.interfaces) {
     settings.interfaces.push_back({served.name, served.address});
   }
+  settings.heard = device_names_heard;
   return ssdp_start(settings, &run.ssdp) == APR_SUCCESS;
 }
 void stop_ssdp(Run &run) { ssdp_stop(run.ssdp); }
+
+bool start_device_names(Run &run) {
+  return device_names_start(routes_device_allowed, &run.server, run.server.server_id) == APR_SUCCESS;
+}
+void stop_device_names(Run &) { device_names_stop(); }
 
 bool start_thumbnails(Run &run) { return thumbnails_start(run.pool, msconfig_paths()->data_dir) == APR_SUCCESS; }
 
@@ -163,6 +170,7 @@ constexpr Step kSteps[] = {
     {"folder watch", start_folders, stop_folders},
     {"thumbnails", start_thumbnails, nullptr},
     {"HTTP server", start_http, stop_http},
+    {"device names", start_device_names, stop_device_names},
     {"SSDP announcer", start_ssdp, stop_ssdp},
 };
 

@@ -11,18 +11,16 @@ control_point_test.py --client INTERFACE MEDIA_DIR
   the control point itself, run inside the second namespace.
 """
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import urllib.request
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+import netns_harness
+
 MEDIA_SERVER = "urn:schemas-upnp-org:device:MediaServer:1"
 CONTENT_DIRECTORY = "urn:schemas-upnp-org:service:ContentDirectory:1"
 AUDIO_ITEMS = 'upnp:class derivedfrom "object.item.audioItem"'
 TONES = {"Tone A": "a.mp3", "Tone B": "b.mp3", "Tone C": "c.mp3"}
-SKIPPED = 77
 
 
 def fail(message):
@@ -180,35 +178,10 @@ def main():
         client(sys.argv[2], sys.argv[3])
         return
     mlsetup, sharectl, mlserve = sys.argv[1:4]
-    tag = str(os.getpid())
-    netns = [os.path.join(HERE, "netns.sh")]
-    up = subprocess.run(netns + ["up", tag], capture_output=True, text=True)
-    if up.returncode != 0:
-        print("SKIPPED: " + up.stderr.strip())
-        sys.exit(SKIPPED if up.returncode == SKIPPED else 1)
-    top = tempfile.mkdtemp(prefix="mlserve-cp-")
-    server = None
-    try:
+    with netns_harness.namespace_pair("mlserve-cp-") as (tag, top):
         library, media = make_library(top, mlsetup, sharectl)
-        log = open(os.path.join(top, "mlserve.log"), "w")
-        server = subprocess.Popen(["ip", "netns", "exec", "ml%sa" % tag, mlserve], cwd=library,
-                                  stdout=log, stderr=subprocess.STDOUT)
-        status = subprocess.run(["ip", "netns", "exec", "ml%sb" % tag, "/usr/bin/python3", __file__,
-                                 "--client", "ml%sb0" % tag, media], timeout=90).returncode
-        if status != 0:
-            with open(log.name) as text:
-                print("mlserve's output:\n" + text.read())
-        sys.exit(status)
-    finally:
-        if server is not None:
-            server.terminate()
-            try:
-                server.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait()
-        subprocess.run(netns + ["down", tag])
-        shutil.rmtree(top, ignore_errors=True)
+        command = ["/usr/bin/python3", "-B", __file__, "--client", "ml%sb0" % tag, media]
+        sys.exit(netns_harness.serve_and_run(tag, top, mlserve, library, command, timeout=90))
 
 
 if __name__ == "__main__":
