@@ -73,7 +73,7 @@ const ClientProfile &client_profile_match(const std::function<const char *(const
   return kStandard;
 }
 
-const ClientProfile &client_profile(const HttpRequest &request) {
+const ClientProfile &client_profile(const HttpServerRequest &request) {
   DeviceFacts learnt;
   const bool known = device_names_of(request.client, &learnt);
   return client_profile_match([&request](const char *name) { return http_header(request, name); },

@@ -41,7 +41,7 @@ struct ClientProfile {
 
 // The profile of the client that sent request: the first row whose field
 // contains its text, or the standard profile (no quirks, named "standard").
-const ClientProfile &client_profile(const HttpRequest &request);
+const ClientProfile &client_profile(const HttpServerRequest &request);
 
 // The same from the request's headers (header gives a value or null) and what
 // the client's address said of itself (null: nothing).

@@ -78,7 +78,7 @@ const std::string *ActionCall::argument(const char *name) const {
   return found != action.arguments.end() ? &found->second : nullptr;
 }
 
-void control_handle(void *context, HttpRequest &request, HttpResponse &response) {
+void control_handle(void *context, HttpServerRequest &request, HttpResponse &response) {
   const auto &server = *static_cast<const ServerContext *>(context);
   const ServiceActions *service = nullptr;
   for (const ServiceActions &s : kServices) {

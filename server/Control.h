@@ -28,7 +28,7 @@ enum UpnpError : int {
 
 struct ActionCall {
   const ServerContext &server;
-  const HttpRequest &request;
+  const HttpServerRequest &request;
   const SoapAction &action;
   std::vector<std::pair<const char *, std::string>> outputs;
   // The argument called name, or null when the request lacks it.
@@ -51,7 +51,7 @@ extern const ActionEntry REGISTRAR_ACTIONS[];
 extern const int REGISTRAR_ACTION_COUNT;
 
 // HttpHandler for POST on a control URL (context: the ServerContext).
-void control_handle(void *context, HttpRequest &request, HttpResponse &response);
+void control_handle(void *context, HttpServerRequest &request, HttpResponse &response);
 
 // The source protocols of GetProtocolInfo: one per MIME type of the media
 // the library can hold.

@@ -36,7 +36,7 @@ namespace {
 
 struct RequestState {
   Pool pool{nullptr, kModule};
-  HttpRequest request{};
+  HttpServerRequest request{};
   const HttpRoute *route = nullptr;
   bool too_large = false;
 };
@@ -112,7 +112,7 @@ MHD_Result send(MHD_Connection *connection, const HttpSettings &settings, HttpRe
   return result;
 }
 
-MHD_Result refuse(MHD_Connection *connection, const HttpSettings &settings, const HttpRequest &request,
+MHD_Result refuse(MHD_Connection *connection, const HttpSettings &settings, const HttpServerRequest &request,
                   unsigned status, const char *reason) {
   log_http(LOG4C_WARN, log4c_sprintf("%s %s from %s: %u %s", request.method, request.path, request.client, status,
                                      reason));
@@ -124,7 +124,7 @@ MHD_Result refuse(MHD_Connection *connection, const HttpSettings &settings, cons
 
 RequestState *begin_request(Daemon *daemon, MHD_Connection *connection, const char *url, const char *method) {
   auto *state = new RequestState;
-  HttpRequest &request = state->request;
+  HttpServerRequest &request = state->request;
   request.pool = state->pool;
   request.connection = connection;
   request.method = apr_pstrdup(state->pool, method);
@@ -148,7 +148,7 @@ MHD_Result handle(void *cls, MHD_Connection *connection, const char *url, const 
     }
     return MHD_YES;
   }
-  HttpRequest &request = state->request;
+  HttpServerRequest &request = state->request;
   if (*upload_size > 0) {
     // A body without a length that grows too large is read and dropped:
     // the answer can only be queued once it has ended.
@@ -224,7 +224,7 @@ int start_daemon(HttpServer *server, const std::string &address, Daemon *daemon)
 
 }  // namespace
 
-const char *http_header(const HttpRequest &request, const char *name) {
+const char *http_header(const HttpServerRequest &request, const char *name) {
   return MHD_lookup_connection_value(request.connection, MHD_HEADER_KIND, name);
 }
 

@@ -17,7 +17,7 @@
 inline constexpr std::size_t HTTP_MAX_BODY = 65536;
 
 // What a handler sees of a request.
-struct HttpRequest {
+struct HttpServerRequest {
   apr_pool_t *pool;
   struct MHD_Connection *connection;
   const char *method;
@@ -32,7 +32,7 @@ struct HttpRequest {
 };
 
 // A request header, or null.
-const char *http_header(const HttpRequest &request, const char *name);
+const char *http_header(const HttpServerRequest &request, const char *name);
 
 // A response: a text body, or a file descriptor range (sent with sendfile;
 // the response owns the descriptor), plus headers.
@@ -48,7 +48,7 @@ struct HttpResponse {
   std::string note;
 };
 
-using HttpHandler = void (*)(void *context, HttpRequest &request, HttpResponse &response);
+using HttpHandler = void (*)(void *context, HttpServerRequest &request, HttpResponse &response);
 
 struct HttpRoute {
   const char *method;  // exact, e.g. "GET" (HEAD is served by the GET routes)

@@ -27,7 +27,7 @@ constexpr const char *kInteractive = "Interactive";
 constexpr const char *kBackground = "Background";
 
 // A request header that asks for something with "1".
-bool asked(const HttpRequest &request, const char *name) {
+bool asked(const HttpServerRequest &request, const char *name) {
   const char *value = http_header(request, name);
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
@@ -53,7 +53,7 @@ bool split_oid(apr_pool_t *pool, const char *path, const char *prefix, const cha
 }
 
 // The object's properties, or null (the response says why).
-PropList *object_props(HttpRequest &request, const char *oid, HttpResponse &response, void *context) {
+PropList *object_props(HttpServerRequest &request, const char *oid, HttpResponse &response, void *context) {
   const auto *server = static_cast<const ServerContext *>(context);
   PropList *list = nullptr;
   if (msdb_fetch_prop_list(request.pool, server->db, oid, &list) != APR_SUCCESS) {
@@ -77,7 +77,7 @@ const char *type_by_extension(const char *path) {
 // time seek, which needs transcoding, or a transfer mode that does not fit
 // the type), else the headers that describe the transfer. False when the
 // response is already the refusal.
-bool dlna_headers(HttpRequest &request, HttpResponse &response, PropList *list, int n, const char *mime,
+bool dlna_headers(HttpServerRequest &request, HttpResponse &response, PropList *list, int n, const char *mime,
                   const ServerContext &server, const ClientProfile &client, const char *oid) {
   if (http_header(request, "TimeSeekRange.dlna.org") != nullptr) {
     http_text(response, 406, "Time seek ranges are not supported");
@@ -104,7 +104,7 @@ bool dlna_headers(HttpRequest &request, HttpResponse &response, PropList *list, 
 
 }  // namespace
 
-void media_serve_file(HttpRequest &request, HttpResponse &response, const char *path, const char *type) {
+void media_serve_file(HttpServerRequest &request, HttpResponse &response, const char *path, const char *type) {
   const int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
   struct stat info {};
   if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -159,7 +159,7 @@ ByteRange media_range(const char *header, apr_uint64_t size) {
   return {ByteRange::part, first, last - first + 1};
 }
 
-void media_serve(void *context, HttpRequest &request, HttpResponse &response) {
+void media_serve(void *context, HttpServerRequest &request, HttpResponse &response) {
   const char *oid = nullptr, *rest = nullptr;
   apr_uint64_t instance = 0;
   if (!split_oid(request.pool, request.path, MEDIA_PATH, &oid, &rest) || rest == nullptr ||
@@ -180,7 +180,7 @@ void media_serve(void *context, HttpRequest &request, HttpResponse &response) {
   media_serve_file(request, response, path, client_mime(client, type));
 }
 
-PropList *media_object(void *context, HttpRequest &request, HttpResponse &response, const char *prefix,
+PropList *media_object(void *context, HttpServerRequest &request, HttpResponse &response, const char *prefix,
                        const char **oid) {
   const char *rest = nullptr;
   if (!split_oid(request.pool, request.path, prefix, oid, &rest) || rest != nullptr) {
@@ -190,7 +190,7 @@ PropList *media_object(void *context, HttpRequest &request, HttpResponse &respon
   return object_props(request, *oid, response, context);
 }
 
-void media_serve_subtitle(void *context, HttpRequest &request, HttpResponse &response) {
+void media_serve_subtitle(void *context, HttpServerRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
   const char *oid = nullptr;
   PropList *list = media_object(context, request, response, SUBTITLE_PATH, &oid);

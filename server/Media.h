@@ -13,17 +13,17 @@
 #include "CommonProp.h"
 #include "HttpServer.h"
 
-void media_serve(void *context, HttpRequest &request, HttpResponse &response);
-void media_serve_subtitle(void *context, HttpRequest &request, HttpResponse &response);
+void media_serve(void *context, HttpServerRequest &request, HttpResponse &response);
+void media_serve_subtitle(void *context, HttpServerRequest &request, HttpResponse &response);
 
 // The properties of the object of a path prefix<oid> and its oid, or null
 // when the response already says why not (404, 503).
-PropList *media_object(void *context, HttpRequest &request, HttpResponse &response, const char *prefix,
+PropList *media_object(void *context, HttpServerRequest &request, HttpResponse &response, const char *prefix,
                        const char **oid);
 
 // Answers with the file at path (404 when it is not a regular file), whole
 // or the part the request's Range asks for, as type.
-void media_serve_file(HttpRequest &request, HttpResponse &response, const char *path, const char *type);
+void media_serve_file(HttpServerRequest &request, HttpResponse &response, const char *path, const char *type);
 
 // A parsed Range header against a file of size bytes.
 struct ByteRange {

@@ -22,7 +22,7 @@ namespace {
 constexpr const char *kXmlType = "text/xml; charset=\"utf-8\"";
 
 // True when the access rules let the request through; else the response is 403.
-bool admitted(void *context, const HttpRequest &request, HttpResponse &response) {
+bool admitted(void *context, const HttpServerRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
   client_list_note(request.client, http_header(request, "User-Agent"));
   if (access_allowed(server->rules, request.client, request.path, nullptr)) return true;
@@ -31,24 +31,24 @@ bool admitted(void *context, const HttpRequest &request, HttpResponse &response)
 }
 
 template <HttpHandler handler>
-void guarded(void *context, HttpRequest &request, HttpResponse &response) {
+void guarded(void *context, HttpServerRequest &request, HttpResponse &response) {
   if (admitted(context, request, response)) handler(context, request, response);
 }
 
-void description(void *context, HttpRequest &request, HttpResponse &response) {
+void description(void *context, HttpServerRequest &request, HttpResponse &response) {
   const auto *server = static_cast<const ServerContext *>(context);
   response.content_type = kXmlType;
   response.body = description_device(server->friendly_name.c_str(), server->uuid.c_str(), server->version.c_str(),
                                      client_profile(request).quirks);
 }
 
-void scpd(void *, HttpRequest &request, HttpResponse &response) {
+void scpd(void *, HttpServerRequest &request, HttpResponse &response) {
   response.body = description_scpd(request.path);
   if (response.body.empty()) return http_text(response, 404, "Not found");
   response.content_type = kXmlType;
 }
 
-void icon(void *context, HttpRequest &, HttpResponse &response) {
+void icon(void *context, HttpServerRequest &, HttpResponse &response) {
   response.content_type = "image/png";
   response.body = static_cast<const ServerContext *>(context)->icon;
 }
@@ -60,7 +60,7 @@ int event_service(const char *path) {
   return -1;
 }
 
-EventRequest event_request(const HttpRequest &request) {
+EventRequest event_request(const HttpServerRequest &request) {
   return {event_service(request.path), request.client, http_header(request, "CALLBACK"),
           http_header(request, "NT"), http_header(request, "SID"), http_header(request, "TIMEOUT")};
 }
@@ -75,7 +75,7 @@ void send_initial(void *value) {
   events_send_initial(pending->events, pending->sid);
 }
 
-void subscribe(void *context, HttpRequest &request, HttpResponse &response) {
+void subscribe(void *context, HttpServerRequest &request, HttpResponse &response) {
   auto *server = static_cast<ServerContext *>(context);
   const EventRequest asked = event_request(request);
   if (asked.service < 0) return http_text(response, 404, "Not found");
@@ -90,7 +90,7 @@ void subscribe(void *context, HttpRequest &request, HttpResponse &response) {
   }
 }
 
-void unsubscribe(void *context, HttpRequest &request, HttpResponse &response) {
+void unsubscribe(void *context, HttpServerRequest &request, HttpResponse &response) {
   auto *server = static_cast<ServerContext *>(context);
   const EventRequest asked = event_request(request);
   if (asked.service < 0) return http_text(response, 404, "Not found");

@@ -128,7 +128,7 @@ bool thumbnails_has(apr_pool_t *pool, PropList *list) {
   return didl_album_art(pool, list) != nullptr || prop_get(pool, list, PROP_RES_RESOLUTION, 0) != nullptr;
 }
 
-void thumbnails_serve(void *context, HttpRequest &request, HttpResponse &response) {
+void thumbnails_serve(void *context, HttpServerRequest &request, HttpResponse &response) {
   const char *oid = nullptr;
   PropList *list = media_object(context, request, response, THUMB_PATH, &oid);
   if (list == nullptr) return;

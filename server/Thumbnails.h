@@ -29,4 +29,4 @@ int thumbnails_start(apr_pool_t *pool, const char *data_dir);
 bool thumbnails_has(apr_pool_t *pool, PropList *list);
 
 // HttpHandler for GET /thumb/<oid> (context: the ServerContext).
-void thumbnails_serve(void *context, HttpRequest &request, HttpResponse &response);
+void thumbnails_serve(void *context, HttpServerRequest &request, HttpResponse &response);

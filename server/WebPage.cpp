@@ -96,7 +96,7 @@ std::string json_string(const std::string &text) {
   return out + "\"";
 }
 
-void web_page(void *, HttpRequest &, HttpResponse &response) {
+void web_page(void *, HttpServerRequest &, HttpResponse &response) {
   response.content_type = "text/html; charset=utf-8";
   response.headers = {{"Content-Security-Policy", "default-src 'self'; script-src 'unsafe-inline' 'self'; "
                                                    "style-src 'unsafe-inline'; img-src 'self'"},
@@ -104,7 +104,7 @@ void web_page(void *, HttpRequest &, HttpResponse &response) {
   response.body = WEB_PAGE_DOCUMENT;
 }
 
-void web_status(void *context, HttpRequest &request, HttpResponse &response) {
+void web_status(void *context, HttpServerRequest &request, HttpResponse &response) {
   auto *server = static_cast<ServerContext *>(context);
   std::string out = "{\"server\":{\"uuid\":" + json_string(server->uuid) +
                     ",\"updateId\":" + std::to_string(server->system_update_id.load()) + "},";

@@ -17,8 +17,8 @@ inline constexpr const char *WEB_STATUS_PATH = "/web/status.json";
 // so that the text is inert wherever it lands.
 std::string json_string(const std::string &text);
 
-void web_page(void *context, HttpRequest &request, HttpResponse &response);
-void web_status(void *context, HttpRequest &request, HttpResponse &response);
+void web_page(void *context, HttpServerRequest &request, HttpResponse &response);
+void web_status(void *context, HttpServerRequest &request, HttpResponse &response);
 
 // The document served at WEB_PAGE_PATH.
 extern const char *const WEB_PAGE_DOCUMENT;
