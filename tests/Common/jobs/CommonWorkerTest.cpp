@@ -4,6 +4,8 @@
 
 #include <apr_portable.h>
 
+#include <set>
+
 #include "CommonWorker.h"
 #include "LogCapture.h"
 
@@ -35,8 +37,36 @@ TEST(CommonWorker, StopWakesAWaitingBodyAndJoinsItsThread) {
   apr_thread_mutex_unlock(waiter.worker.lock);
   EXPECT_FALSE(apr_os_thread_equal(waiter.thread, apr_os_thread_current()));
   worker_stop(&waiter.worker);
-  EXPECT_EQ(waiter.worker.thread, nullptr);
+  EXPECT_EQ(waiter.worker.count, 0);
   worker_stop(&waiter.worker);  // a second stop finds nothing to join
+}
+
+struct Crew {
+  Worker worker;
+  std::set<apr_os_thread_t> threads;
+};
+
+// Records its thread and waits for the stop, as the inspection workers do.
+void join_crew(void *data) {
+  auto *crew = static_cast<Crew *>(data);
+  apr_thread_mutex_lock(crew->worker.lock);
+  crew->threads.insert(apr_os_thread_current());
+  apr_thread_cond_broadcast(crew->worker.changed);
+  while (!crew->worker.stopping) apr_thread_cond_wait(crew->worker.changed, crew->worker.lock);
+  apr_thread_mutex_unlock(crew->worker.lock);
+}
+
+TEST(CommonWorker, SeveralThreadsRunTheBodyAtOnceAndStopJoinsThemAll) {
+  TestPool pool;
+  Crew crew;
+  ASSERT_EQ(worker_start(pool, &crew.worker, join_crew, &crew, 3), 0);
+  EXPECT_EQ(crew.worker.count, 3);
+  apr_thread_mutex_lock(crew.worker.lock);
+  while (crew.threads.size() < 3) apr_thread_cond_wait(crew.worker.changed, crew.worker.lock);
+  apr_thread_mutex_unlock(crew.worker.lock);
+  EXPECT_EQ(crew.threads.count(apr_os_thread_current()), 0u);
+  worker_stop(&crew.worker);
+  EXPECT_EQ(crew.worker.count, 0);
 }
 
 TEST(CommonWorker, WorkerNeverStartedIsIgnoredByStop) {
