@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::size_t kMaxFreshObjects = 128;
 constexpr std::size_t kMaxCounters = 8192;
+// Ancestor lists are kept for parents, which are far fewer than items.
+constexpr std::size_t kMaxAncestorLists = 8192;
 
 std::string pair_key(const char *first, const char *second) { return std::string(first) + '/' + second; }
 
@@ -22,6 +24,9 @@ struct FreshObject {
   std::vector<RememberedRow> rows;
   std::vector<std::string> sources;
   bool sources_known = true;
+  bool has_children = false;
+  bool ancestors_known = true;
+  std::vector<AncestorRow> ancestors;
 };
 
 struct Counter {
@@ -36,6 +41,7 @@ struct ObjectMemory {
   std::unordered_map<std::string, FreshObject> fresh;
   std::unordered_map<std::string, std::string> edges;  // "parent/child" -> edge oid
   std::unordered_map<std::string, Counter> counters;   // by "object/name"
+  std::unordered_map<std::string, std::vector<AncestorRow>> ancestors;
   std::size_t pending = 0;
   std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
 
@@ -87,6 +93,7 @@ void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch) {
   if (memory->epoch == epoch) return;
   memory->forget_objects();
   memory->forget_counters();
+  memory->ancestors.clear();
   memory->epoch = epoch;
 }
 
@@ -136,8 +143,42 @@ void object_memory_set_value(ObjectMemory *memory, const char *object, const cha
 }
 
 void object_memory_edge_added(ObjectMemory *memory, const char *parent, const char *child, const char *edge_oid) {
-  if (object_memory_fresh(memory, parent) || object_memory_fresh(memory, child)) {
-    memory->edges[pair_key(parent, child)] = edge_oid;
+  FreshObject *fresh_parent = fresh_of(memory, parent);
+  if (fresh_parent != nullptr) fresh_parent->has_children = true;
+  if (fresh_parent != nullptr || object_memory_fresh(memory, child)) memory->edges[pair_key(parent, child)] = edge_oid;
+}
+
+bool object_memory_leaf(const ObjectMemory *memory, const char *object) {
+  const FreshObject *fresh = fresh_of(memory, object);
+  return fresh != nullptr && !fresh->has_children;
+}
+
+const std::vector<AncestorRow> *object_memory_ancestors(const ObjectMemory *memory, const char *object) {
+  auto found = memory->ancestors.find(object);
+  if (found != memory->ancestors.end()) return &found->second;
+  const FreshObject *fresh = fresh_of(memory, object);
+  return fresh != nullptr && fresh->ancestors_known ? &fresh->ancestors : nullptr;
+}
+
+void object_memory_set_ancestors(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows) {
+  if (memory->ancestors.size() >= kMaxAncestorLists) memory->ancestors.clear();
+  memory->ancestors[object] = std::move(rows);
+}
+
+void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const std::vector<AncestorRow> &rows) {
+  memory->ancestors.erase(object);
+  FreshObject *fresh = fresh_of(memory, object);
+  if (fresh == nullptr || !fresh->ancestors_known) return;
+  std::vector<AncestorRow> &known = fresh->ancestors;
+  const auto middle = known.insert(known.end(), rows.begin(), rows.end());
+  std::inplace_merge(known.begin(), middle, known.end(), ancestor_row_before);
+}
+
+void object_memory_forget_ancestors(ObjectMemory *memory) {
+  memory->ancestors.clear();
+  for (auto &entry : memory->fresh) {
+    entry.second.ancestors_known = false;
+    entry.second.ancestors.clear();
   }
 }
 
