@@ -72,8 +72,8 @@ void object_memory_edge_added(ObjectMemory *memory, const char *parent, const ch
 bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, const char *child,
                              const char **edge_oid);
 
-// Whether object is fresh and has no child: an edge to it gives ancestor
-// rows to it alone.
+// Whether object was created in the epoch and has no child yet (also once it
+// is no longer fresh): an edge to it gives ancestor rows to it alone.
 bool object_memory_leaf(const ObjectMemory *memory, const char *object);
 
 // One ancestor row of an object: the ancestor and the path of oids between.
