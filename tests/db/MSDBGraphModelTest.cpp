@@ -229,12 +229,13 @@ std::vector<std::pair<long, std::string>> expected_leaf_rows(const std::vector<s
 // Inside a transaction a leaf's rows are made from the parent's remembered
 // rows instead of the statement: they must be the statement's, in its order
 // (their oids number them), also after subtrees were linked under second
-// parents, which changes the rows of containers remembered earlier.
+// parents, which changes the rows of containers remembered earlier, and
+// past the 128 objects the memory keeps whole records of.
 TEST_F(GraphModelTest, LeavesFiledInATransactionGetTheClosureStatementsRowsInItsOrder) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::mt19937 random(3);
   std::vector<std::string> containers{"1", "2", "3"};
-  for (int step = 0; step < 60; ++step) {
+  for (int step = 0; step < 200; ++step) {
     const std::string parent = containers[random() % containers.size()];
     if (step % 7 == 6) {
       const std::string other = containers[random() % containers.size()];
