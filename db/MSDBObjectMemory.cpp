@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kMaxFreshObjects = 128;
 constexpr std::size_t kMaxCounters = 8192;
 // Ancestor lists are kept for parents, which are far fewer than items.
-constexpr std::size_t kMaxAncestorLists = 8192;
+constexpr std::size_t kMaxAncestorLists = 1024;
 // Leaves outlive their fresh records: an item stays a leaf while the views
 // it is filed into create many containers.
 constexpr std::size_t kMaxLeaves = 16384;
