@@ -54,8 +54,6 @@ constexpr const char *kAncestorInsert =
     "path as objpath from ancestor where ancestorObjectOid=%s union select cast(%s as integer) as obj, '' as "
     "objpath);";
 constexpr const char *kAncestorFailure = "Could not add ancestor for the given edge, reason: %s";
-// Rows per insert of a leaf's ancestor rows.
-constexpr std::size_t kAncestorRowsPerInsert = 32;
 
 bool same_row(const AncestorRow &a, const AncestorRow &b) { return a.ancestor == b.ancestor && a.path == b.path; }
 
@@ -78,24 +76,19 @@ const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, O
   return object_memory_ancestors(memory, object);
 }
 
-// Writes rows for child, many to a statement, in their order.
+// Writes rows for child, in their order.
 int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<AncestorRow> &rows, const char *child) {
-  for (std::size_t first = 0; first < rows.size(); first += kAncestorRowsPerInsert) {
-    const std::size_t count = std::min(kAncestorRowsPerInsert, rows.size() - first);
-    std::string sql = "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ";
-    auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
-    for (std::size_t i = 0; i < count; ++i) {
-      sql += i == 0 ? "(null, %s, %s, %s)" : ", (null, %s, %s, %s)";
-      const AncestorRow &row = rows[first + i];
-      args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, row.ancestor);
-      args[3 * i + 1] = child;
-      args[3 * i + 2] = row.path.c_str();
-    }
-    int changed = 0;
-    const char *reason = nullptr;
-    if (db_exec_prepared(pool, link, sql.c_str(), args, &changed, &reason) != APR_SUCCESS) {
-      return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
-    }
+  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * rows.size() * 3));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, rows[i].ancestor);
+    args[3 * i + 1] = child;
+    args[3 * i + 2] = rows[i].path.c_str();
+  }
+  apr_int64_t last = 0;
+  const char *reason = nullptr;
+  if (db_insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ", 3, args,
+                     static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
   }
   return APR_SUCCESS;
 }
