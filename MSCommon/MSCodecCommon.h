@@ -3,9 +3,9 @@
 //
 // stream_probe opens a file through MSFFMPEG (ffmpeg_init must have run),
 // reports its duration, size, video stream, best audio stream and container
-// tags; strings live in the caller's pool. The probe start time read by the
-// 5-second interrupt is one process-wide value: probes are meant to run one at
-// a time. codec_name_by_id is constant and thread-safe.
+// tags; strings live in the caller's pool. Each probe keeps its own clock for
+// the 5-second interrupt, so probes may run on several threads at once.
+// codec_name_by_id is constant and thread-safe.
 #pragma once
 
 #include <apr_pools.h>

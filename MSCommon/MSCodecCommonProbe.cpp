@@ -18,11 +18,11 @@ namespace {
 
 constexpr apr_time_t kStreamInfoLimit = 5000000;  // microseconds
 
-// Module state: when the stream-information step in progress began (0: none).
-apr_time_t probe_start = 0;
-
-int interrupt_check(void *) {
-  return probe_start != 0 && apr_time_now() - probe_start > kStreamInfoLimit ? 1 : 0;
+// opaque: when the input's stream-information step began (0: not yet), so
+// that inputs probed on several threads each keep their own limit.
+int interrupt_check(void *opaque) {
+  const apr_time_t start = *static_cast<const apr_time_t *>(opaque);
+  return start != 0 && apr_time_now() - start > kStreamInfoLimit ? 1 : 0;
 }
 
 void log_error(const char *format, const char *path) {
@@ -42,16 +42,18 @@ const AVInputFormat *forced_format(const char *extension) {
   return nullptr;
 }
 
+// probe_start: the interrupt's clock, which must outlive the input.
 int open_and_read_streams(const char *path, const char *extension, AVFormatContext **input, CancelCheck cancel,
-                          void *cancel_context) {
-  if (ffmpeg_open_input(path, forced_format(extension), AVIOInterruptCB{interrupt_check, nullptr}, input, cancel,
+                          void *cancel_context, apr_time_t *probe_start) {
+  *probe_start = 0;
+  if (ffmpeg_open_input(path, forced_format(extension), AVIOInterruptCB{interrupt_check, probe_start}, input, cancel,
                         cancel_context) != 0) {
     log_error("Could not open media file %s, codec parameters will not be read", path);
     return APR_EGENERAL;
   }
-  probe_start = apr_time_now();
+  *probe_start = apr_time_now();
   int status = ffmpeg_loaded().find_stream_info(*input, nullptr);
-  probe_start = 0;
+  *probe_start = 0;
   if (status < 0) {
     log_error("Could not find codec parameters for media file %s", path);
     ffmpeg_close_input(input);
@@ -120,7 +122,8 @@ int stream_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelC
   AVFormatContext *input = nullptr;
   // The caller's check is also polled after the streams were read and on the
   // way out of a failure.
-  if (open_and_read_streams(path, extension, &input, cancel, cancel_context) != 0) {
+  apr_time_t probe_start = 0;
+  if (open_and_read_streams(path, extension, &input, cancel, cancel_context, &probe_start) != 0) {
     return cancel_requested(cancel, cancel_context) ? COMMON_CANCELLED : APR_EGENERAL;
   }
   if (cancel_requested(cancel, cancel_context)) {

@@ -6,9 +6,9 @@
 // ffmpeg_term); every open input gets a pool of its own under it. Local files
 // are read through an AVIOContext reader with a content guard that refuses web
 // pages and playlists, so that they are never taken for media, and with a
-// budget: after 32 MiB an input reads as ended, whatever the file's size. The read
-// cancellation callback is one process-wide value: inputs are meant to be
-// opened one at a time.
+// budget: after 32 MiB an input reads as ended, whatever the file's size. Each
+// input keeps its own reader, budget and cancel check: inputs may be open on
+// several threads at once.
 #pragma once
 
 #include <apr_pools.h>

@@ -39,6 +39,7 @@ struct ProtocolHandle {
   int failed;
   std::int64_t bytes_read;
   std::int64_t position;
+  std::int64_t size;  // of a local file, -1 until asked: the probe asks often
   CancelCheck cancel;    // polled by the reads of an HTTP resource
   void *cancel_context;
 };
@@ -118,8 +119,10 @@ std::int64_t seek(void *opaque, std::int64_t offset, int whence) {
   if (handle->http) return seek_http(handle, offset, whence);
   if (whence == AVSEEK_SIZE) {
     apr_finfo_t info;
-    if (apr_file_info_get(&info, APR_FINFO_SIZE, handle->file) != APR_SUCCESS) return -1;
-    return info.size;
+    if (handle->size < 0 && apr_file_info_get(&info, APR_FINFO_SIZE, handle->file) == APR_SUCCESS) {
+      handle->size = info.size;
+    }
+    return handle->size;
   }
   apr_seek_where_t where = APR_SET;
   if (!seek_origin(whence, &where)) return -1;
@@ -133,6 +136,7 @@ ProtocolHandle *handle_open(const char *path, CancelCheck cancel, void *cancel_c
   apr_pool_t *pool = pool_create_or_die(ffmpeg_module_pool(), FFMPEG_MODULE);
   auto *handle = static_cast<ProtocolHandle *>(apr_pcalloc(pool, sizeof(ProtocolHandle)));
   handle->pool = pool;
+  handle->size = -1;
   handle->cancel = cancel;
   handle->cancel_context = cancel_context;
   if (url_is_http(path)) {

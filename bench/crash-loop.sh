@@ -22,8 +22,10 @@ bin="$work/bin"
 inst="$work/inst"
 media="$work/media"
 mkdir -p "$bin"
-# Copies, so that a rebuild during the loop changes nothing under it.
+# Copies, so that a rebuild during the loop changes nothing under it; mlsetup
+# finds its example files in ../share/zentoria beside the copies.
 cp "$build/sharectl/sharectl" "$build/tools/mlsetup" "$build/tools/mlcheck" "$bin/"
+rm -rf "$work/share" && cp -r "$build/share" "$work/share"
 
 if [ ! -d "$media" ]; then
   "$here/make-corpus.sh" "$work/one" 0 >/dev/null

@@ -21,9 +21,9 @@ import time
 
 from bench_common import free_port, spread
 
-build, work, scales, shapes, runs = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4].split(), int(sys.argv[5])
+builds, work, scales, shapes, runs = (sys.argv[1].split(","), sys.argv[2], sys.argv[3].split(), sys.argv[4].split(),
+                                      int(sys.argv[5]))
 MEDIA = (".mp3", ".flac", ".ogg", ".m4a", ".jpg", ".mp4")
-sharectl = os.path.join(build, "sharectl", "sharectl")
 counter = os.path.join(work, "sqlite-count.so")
 
 
@@ -79,7 +79,8 @@ def mib(path):
     return os.path.getsize(path) / 1048576 if os.path.exists(path) else 0.0
 
 
-def sharectl_run(corpus, run_dir):
+def sharectl_run(corpus, run_dir, build):
+    sharectl = os.path.join(build, "sharectl", "sharectl")
     inst = os.path.join(run_dir, "inst")
     shutil.rmtree(inst, ignore_errors=True)
     subprocess.run([os.path.join(build, "tools", "mlsetup"), inst], check=True, stdout=subprocess.DEVNULL)
@@ -195,11 +196,12 @@ def minidlna_run(corpus, run_dir):
     return dict(first, items=int(found.group(1)), db=db, rescan=rescans[1])
 
 
-def table(shape, scale, corpus, ours, theirs):
+def table(shape, scale, corpus, build, ours, theirs):
     med = statistics.median
     nfiles = sum(len(names) for _, _, names in os.walk(corpus))
     our_rate = [r["items"] / r["first"]["wall"] for r in ours]
     their_rate = [r["items"] / r["wall"] for r in theirs]
+    their_whole_rate = [r["items"] / r["whole"] for r in theirs]
     rows = [
         ("items", spread([r["items"] for r in ours], "{:.0f}"), spread([r["items"] for r in theirs], "{:.0f}"), ""),
         ("first scan, wall s", spread([r["first"]["wall"] for r in ours], "{:.2f}"),
@@ -207,6 +209,9 @@ def table(shape, scale, corpus, ours, theirs):
          f"{med([r['first']['wall'] for r in ours]) / med([r['wall'] for r in theirs]):.2f}"),
         ("first scan, items/s", spread(our_rate, "{:.0f}"), spread(their_rate, "{:.0f}"),
          f"{med(our_rate) / med(their_rate):.2f}"),
+        ("first scan, items/s until the library is complete (MiniDLNA: to \"Initial file scan completed\")",
+         spread(our_rate, "{:.0f}"), spread(their_whole_rate, "{:.0f}"),
+         f"{med(our_rate) / med(their_whole_rate):.2f}"),
         ("first scan to its very end, wall s (MiniDLNA: to \"Initial file scan completed\", playlists read)",
          spread([r["first"]["wall"] for r in ours], "{:.2f}"), spread([r["whole"] for r in theirs], "{:.2f}"),
          f"{med([r['first']['wall'] for r in ours]) / med([r['whole'] for r in theirs]):.2f}"),
@@ -228,7 +233,8 @@ def table(shape, scale, corpus, ours, theirs):
         ("first scan: statements compiled / stepped per item",
          f"{med([r['prepared'] for r in ours]):.1f} / {med([r['steps'] for r in ours]):.1f}", "", ""),
     ]
-    print(f"\n#### Shape {shape}, scale {scale}: {nfiles} files, {len(ours)} runs each\n")
+    named = f", sharectl of {build}" if len(builds) > 1 else ""
+    print(f"\n#### Shape {shape}, scale {scale}: {nfiles} files, {len(ours)} runs each{named}\n")
     print("| measure | sharectl: median (range) | MiniDLNA: median (range) | sharectl / MiniDLNA |")
     print("|---|---|---|---|")
     for row in rows:
@@ -246,16 +252,17 @@ for shape in shapes:
         run_dir = os.path.join(work, f"run-{shape}-{scale}")
         os.makedirs(run_dir, exist_ok=True)
         touch_media(corpus, False)
-        ours, theirs = [], []
+        ours, theirs = {build: [] for build in builds}, []
         for n in range(runs):
-            # Alternate which program goes first, so that neither always
-            # meets a cold page cache or the other's leftovers.
-            if n % 2 == 0:
-                ours.append(sharectl_run(corpus, run_dir))
-                theirs.append(minidlna_run(corpus, run_dir))
-            else:
-                theirs.append(minidlna_run(corpus, run_dir))
-                ours.append(sharectl_run(corpus, run_dir))
-        table(shape, scale, corpus, ours, theirs)
+            # Rotate which program goes first, so that none always meets a
+            # cold page cache or another's leftovers.
+            turns = builds + [None]
+            for build in turns[n % len(turns):] + turns[:n % len(turns)]:
+                if build is None:
+                    theirs.append(minidlna_run(corpus, run_dir))
+                else:
+                    ours[build].append(sharectl_run(corpus, run_dir, build))
+        for build in builds:
+            table(shape, scale, corpus, build, ours[build], theirs)
 with open("/proc/loadavg") as f:
     print("\nLoad average at the end: " + " ".join(f.read().split()[:3]))

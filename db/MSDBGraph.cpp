@@ -7,13 +7,17 @@
 
 #include <apr_strings.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "CommonEscape.h"
 #include "CommonNumbers.h"
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
 #include "MSDBConnection.h"
+#include "MSDBObjectMemory.h"
 #include "MSDBObjectSources.h"
 #include "MSDBProps.h"
 #include "log4c.h"
@@ -49,16 +53,74 @@ constexpr const char *kAncestorInsert =
     "where objectOid=%s union select cast(%s as integer) as anc, '' as ancpath) inner join (select objectOid as obj, "
     "path as objpath from ancestor where ancestorObjectOid=%s union select cast(%s as integer) as obj, '' as "
     "objpath);";
+constexpr const char *kAncestorFailure = "Could not add ancestor for the given edge, reason: %s";
 
-int add_ancestors(apr_pool_t *pool, DbLink link, const char *parent, const char *child) {
+bool same_row(const AncestorRow &a, const AncestorRow &b) { return a.ancestor == b.ancestor && a.path == b.path; }
+
+// The ancestor rows of object, read from the library once and then
+// remembered, ordered by ancestor and path. Null when the read failed.
+const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory,
+                                                const char *object) {
+  if (const std::vector<AncestorRow> *known = object_memory_ancestors(memory, object)) return known;
+  std::vector<AncestorRow> rows;
+  const char *row[2] = {nullptr, nullptr};
+  DbCursor cursor;
+  const char *select = db_sql(pool, "select ancestorObjectOid, path from ancestor where objectOid=%s", object);
+  if (db_select_row(pool, link, select, 2, row, &cursor) != APR_SUCCESS) return nullptr;
+  while (row[0] != nullptr) {
+    rows.push_back({apr_atoi64(row[0]), row[1] != nullptr ? row[1] : ""});
+    if (!db_next_row(pool, &cursor, 2, row)) row[0] = nullptr;
+  }
+  std::sort(rows.begin(), rows.end(), ancestor_row_before);
+  object_memory_set_ancestors(memory, object, std::move(rows));
+  return object_memory_ancestors(memory, object);
+}
+
+// Writes rows for child, in their order.
+int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<AncestorRow> &rows, const char *child) {
+  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * rows.size() * 3));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, rows[i].ancestor);
+    args[3 * i + 1] = child;
+    args[3 * i + 2] = rows[i].path.c_str();
+  }
+  apr_int64_t last = 0;
+  const char *reason = nullptr;
+  if (db_insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ", 3, args,
+                     static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
+  }
+  return APR_SUCCESS;
+}
+
+// A leaf child (fresh, without children) gets one row per ancestor row of
+// the parent and one for the parent, in the order the closure statement
+// makes them, without reading the parent's rows again for each child.
+int add_leaf_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
+  const std::vector<AncestorRow> *above = known_ancestors(pool, link, memory, parent);
+  if (above == nullptr) return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, "the parent's rows could not be read"));
+  const std::string through = std::string(parent) + "/";
+  std::vector<AncestorRow> rows;
+  rows.reserve(above->size() + 1);
+  for (const AncestorRow &row : *above) rows.push_back({row.ancestor, row.path + through});
+  rows.push_back({apr_atoi64(parent), through});
+  std::sort(rows.begin(), rows.end(), ancestor_row_before);
+  rows.erase(std::unique(rows.begin(), rows.end(), same_row), rows.end());
+  object_memory_leaf_filed(memory, child, rows);
+  return insert_ancestor_rows(pool, link, rows, child);
+}
+
+int add_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
+  if (memory != nullptr && object_memory_leaf(memory, child)) return add_leaf_ancestors(pool, link, memory, parent, child);
+  // The child's descendants gain rows too: no remembered list can be trusted.
+  if (memory != nullptr) object_memory_forget_ancestors(memory);
   const char *args[] = {apr_pstrcat(pool, parent, "/", nullptr), parent, parent, child, child};
   int rows = 0;
   const char *reason = nullptr;
-  const char *failure = "Could not add ancestor for the given edge, reason: %s";
   if (db_exec_prepared(pool, link, kAncestorInsert, args, &rows, &reason) != APR_SUCCESS) {
-    return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, reason));
+    return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
   }
-  if (rows < 1) return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was added"));
+  if (rows < 1) return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, "no row was added"));
   return APR_SUCCESS;
 }
 
@@ -104,7 +166,7 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   if (memory != nullptr) object_memory_edge_added(memory, parent, child, found);
-  if (add_ancestors(pool, link, parent, child) != APR_SUCCESS) return APR_EGENERAL;
+  if (add_ancestors(pool, link, memory, parent, child) != APR_SUCCESS) return APR_EGENERAL;
   if (count_child(pool, db, parent) != APR_SUCCESS) return APR_EGENERAL;
   if (edge_oid != nullptr) *edge_oid = found;
   return APR_SUCCESS;

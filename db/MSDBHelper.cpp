@@ -6,9 +6,11 @@
 #include <apr_time.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
+#include <string>
 
 #include "CommonEscape.h"
 #include "log4c.h"
@@ -355,6 +357,28 @@ int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const
     return APR_SUCCESS;
   }
   return db_select_value(pool, link, select, value, nullptr);
+}
+
+int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns, const char *const *args, int rows,
+                   apr_int64_t *last_row_id, const char **reason) {
+  // Rows per statement: a few statements per item, far below SQLite's limit
+  // of bound values.
+  constexpr int kRowsPerInsert = 32;
+  std::string row = "(null";
+  for (int i = 0; i < columns; ++i) row += ", %s";
+  row += ")";
+  for (int first = 0; first < rows; first += kRowsPerInsert) {
+    const int count = std::min(kRowsPerInsert, rows - first);
+    std::string sql = head;
+    for (int i = 0; i < count; ++i) sql += (i == 0 ? "" : ", ") + row;
+    int changed = 0;
+    if (db_exec_prepared(pool, link, sql.c_str(), args + static_cast<std::size_t>(first) * columns, &changed, reason) !=
+        APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+  }
+  *last_row_id = static_cast<apr_int64_t>(sqlite3_last_insert_rowid(native_of(link)));
+  return APR_SUCCESS;
 }
 
 int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,

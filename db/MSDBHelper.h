@@ -143,6 +143,15 @@ int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const
 int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
                        const char **row_id);
 
+// Inserts rows new rows of columns values each (args holds them row after
+// row; each is bound as db_exec_prepared binds a %s) with head, the text up
+// to "values " that names the row id column first and then columns others:
+// each row is "(null, %s, ...)", many to a statement. The rows get
+// consecutive ids; *last_row_id receives the last one. Returns 0, or 20014
+// with the driver's text in *reason (nothing logged).
+int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns, const char *const *args, int rows,
+                   apr_int64_t *last_row_id, const char **reason);
+
 // Runs select; when it has a row its first value is the answer, otherwise
 // insert runs and the answer is the row id of the row it added (insert must
 // add exactly the row that select looks for, so that running select again

@@ -7,12 +7,18 @@
 #include <algorithm>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t kMaxFreshObjects = 128;
 constexpr std::size_t kMaxCounters = 8192;
+// Ancestor lists are kept for parents, which are far fewer than items.
+constexpr std::size_t kMaxAncestorLists = 1024;
+// Leaves outlive their fresh records: an item stays a leaf while the views
+// it is filed into create many containers.
+constexpr std::size_t kMaxLeaves = 16384;
 
 std::string pair_key(const char *first, const char *second) { return std::string(first) + '/' + second; }
 
@@ -22,6 +28,9 @@ struct FreshObject {
   std::vector<RememberedRow> rows;
   std::vector<std::string> sources;
   bool sources_known = true;
+  bool has_children = false;
+  bool ancestors_known = true;
+  std::vector<AncestorRow> ancestors;
 };
 
 struct Counter {
@@ -36,6 +45,8 @@ struct ObjectMemory {
   std::unordered_map<std::string, FreshObject> fresh;
   std::unordered_map<std::string, std::string> edges;  // "parent/child" -> edge oid
   std::unordered_map<std::string, Counter> counters;   // by "object/name"
+  std::unordered_map<std::string, std::vector<AncestorRow>> ancestors;
+  std::unordered_set<std::string> leaves;  // created in the epoch, no child yet
   std::size_t pending = 0;
   std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
 
@@ -87,12 +98,24 @@ void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch) {
   if (memory->epoch == epoch) return;
   memory->forget_objects();
   memory->forget_counters();
+  memory->ancestors.clear();
+  memory->leaves.clear();
   memory->epoch = epoch;
 }
 
 void object_memory_created(ObjectMemory *memory, const char *oid) {
-  if (memory->fresh.size() >= kMaxFreshObjects) memory->forget_objects();
+  if (memory->fresh.size() >= kMaxFreshObjects) {
+    // The rows of the parents among them stay right when they stop being fresh.
+    for (auto &[object, fresh] : memory->fresh) {
+      if (fresh.has_children && fresh.ancestors_known && memory->ancestors.size() < kMaxAncestorLists) {
+        memory->ancestors[object] = std::move(fresh.ancestors);
+      }
+    }
+    memory->forget_objects();
+  }
   memory->fresh[oid] = FreshObject{};
+  if (memory->leaves.size() >= kMaxLeaves) memory->leaves.clear();
+  memory->leaves.insert(oid);
 }
 
 bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return fresh_of(memory, oid) != nullptr; }
@@ -136,8 +159,40 @@ void object_memory_set_value(ObjectMemory *memory, const char *object, const cha
 }
 
 void object_memory_edge_added(ObjectMemory *memory, const char *parent, const char *child, const char *edge_oid) {
-  if (object_memory_fresh(memory, parent) || object_memory_fresh(memory, child)) {
-    memory->edges[pair_key(parent, child)] = edge_oid;
+  FreshObject *fresh_parent = fresh_of(memory, parent);
+  if (fresh_parent != nullptr) fresh_parent->has_children = true;
+  memory->leaves.erase(parent);
+  if (fresh_parent != nullptr || object_memory_fresh(memory, child)) memory->edges[pair_key(parent, child)] = edge_oid;
+}
+
+bool object_memory_leaf(const ObjectMemory *memory, const char *object) { return memory->leaves.count(object) != 0; }
+
+const std::vector<AncestorRow> *object_memory_ancestors(const ObjectMemory *memory, const char *object) {
+  auto found = memory->ancestors.find(object);
+  if (found != memory->ancestors.end()) return &found->second;
+  const FreshObject *fresh = fresh_of(memory, object);
+  return fresh != nullptr && fresh->ancestors_known ? &fresh->ancestors : nullptr;
+}
+
+void object_memory_set_ancestors(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows) {
+  if (memory->ancestors.size() >= kMaxAncestorLists) memory->ancestors.clear();
+  memory->ancestors[object] = std::move(rows);
+}
+
+void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const std::vector<AncestorRow> &rows) {
+  memory->ancestors.erase(object);
+  FreshObject *fresh = fresh_of(memory, object);
+  if (fresh == nullptr || !fresh->ancestors_known) return;
+  std::vector<AncestorRow> &known = fresh->ancestors;
+  const auto middle = known.insert(known.end(), rows.begin(), rows.end());
+  std::inplace_merge(known.begin(), middle, known.end(), ancestor_row_before);
+}
+
+void object_memory_forget_ancestors(ObjectMemory *memory) {
+  memory->ancestors.clear();
+  for (auto &entry : memory->fresh) {
+    entry.second.ancestors_known = false;
+    entry.second.ancestors.clear();
   }
 }
 

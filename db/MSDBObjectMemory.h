@@ -1,7 +1,8 @@
 // MSDBObjectMemory: what one medialib connection knows for certain, inside
 // its current transaction, about the objects it created there and the
-// counters it wrote, so that storing and filing an item does not ask the
-// database what the connection itself has just written.
+// counters it wrote, and the ancestor rows of the parents it filed under,
+// so that storing and filing an item does not ask the database what the
+// connection itself has just written or read.
 //
 // A fresh object is one created by this connection in the current graph
 // epoch: every property row, edge and source association it has was written
@@ -70,6 +71,30 @@ void object_memory_forget_sources(ObjectMemory *memory);
 void object_memory_edge_added(ObjectMemory *memory, const char *parent, const char *child, const char *edge_oid);
 bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, const char *child,
                              const char **edge_oid);
+
+// Whether object was created in the epoch and has no child yet (also once it
+// is no longer fresh): an edge to it gives ancestor rows to it alone.
+bool object_memory_leaf(const ObjectMemory *memory, const char *object);
+
+// One ancestor row of an object: the ancestor and the path of oids between.
+struct AncestorRow {
+  apr_int64_t ancestor;
+  std::string path;
+};
+// The order of a list, which is the order the closure statement adds rows in.
+inline bool ancestor_row_before(const AncestorRow &a, const AncestorRow &b) {
+  return a.ancestor != b.ancestor ? a.ancestor < b.ancestor : a.path < b.path;
+}
+// The ancestor rows of object, ordered by ancestor and path; null when not
+// remembered. A fresh object's rows are known from its creation on, as its
+// edges add them (leaf_filed); others' once read (set_ancestors). Lists are
+// dropped when the graph epoch moves and when an edge may change many
+// objects' rows (forget_ancestors).
+const std::vector<AncestorRow> *object_memory_ancestors(const ObjectMemory *memory, const char *object);
+void object_memory_set_ancestors(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows);
+// rows (ordered) were just added for the leaf object.
+void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const std::vector<AncestorRow> &rows);
+void object_memory_forget_ancestors(ObjectMemory *memory);
 
 // Counters by object and name: the current decimal text, or null when
 // unknown. A counter set with a value oid is pending: its row still holds an

@@ -4,7 +4,11 @@
 #include <apr_hash.h>
 #include <apr_strings.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <strings.h>
 #include <vector>
 
@@ -243,6 +247,14 @@ const char *value_select(apr_pool_t *pool, const char *columns, const char *name
                 columns, db_quote(pool, name), object);
 }
 
+// A row of a fresh object's list waiting for the pass's insert.
+struct PendingRow {
+  RowSpec spec;
+  const char *key;    // as in ListStore::rows
+  const char *value;  // as given, for the container flag
+  std::vector<const char *> list_keys;  // the list's entries this element row stands for
+};
+
 // What msdb_add_prop_list knows while it stores a list.
 struct ListStore {
   apr_pool_t *pool;
@@ -251,9 +263,12 @@ struct ListStore {
   const char *object;
   // The object had no property row before the list: the only rows it can
   // hold are those stored from the list, kept in rows by
-  // "name oid/value oid/parent", so no look-up is needed before an insert.
+  // "name oid/value oid/parent", so no look-up is needed before an insert,
+  // and a pass's rows are inserted together (pending, indexed by key).
   bool fresh;
   apr_hash_t *rows;
+  std::vector<PendingRow> pending{};
+  apr_hash_t *pending_index = nullptr;  // key -> position in pending, plus one
 };
 
 int open_list_store(apr_pool_t *pool, MediaLibraryDB *db, const char *object, ListStore *store) {
@@ -270,30 +285,82 @@ int open_list_store(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Li
     }
     empty = any == nullptr;
   }
-  *store = ListStore{pool, db, conn, object, empty, apr_hash_make(pool)};
+  *store = ListStore{pool, db, conn, object, empty, apr_hash_make(pool), {}, apr_hash_make(pool)};
   return APR_SUCCESS;
 }
 
-// msdb_add_prop for one entry of the list. The container flag is written by
-// msdb_set_prop behind the store's back, so that name always takes the
-// checked way.
-int store_entry(ListStore &store, const char *parent_prop, const char *name, const char *value, const char **row) {
+// Inserts the pending rows (their oids are consecutive) and records
+// each: in the object's memory, by key, as the element rows of their list
+// entries, and through the container flag a class row sets.
+int flush_rows(ListStore &store, apr_hash_t *element_rows) {
+  apr_pool_t *pool = store.pool;
+  const std::size_t count = store.pending.size();
+  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 4));
+  for (std::size_t i = 0; i < count; ++i) {
+    const RowSpec &spec = store.pending[i].spec;
+    const char *row_args[] = {spec.parent_prop, spec.name_oid, spec.object, spec.value_oid};
+    std::copy(std::begin(row_args), std::end(row_args), args + 4 * i);
+  }
+  apr_int64_t last = 0;
+  const char *reason = nullptr;
+  if (count > 0 && db_insert_rows(pool, store.conn->medialib,
+                                  "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values ", 4, args,
+                                  static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not insert prop, reason: %s", reason));
+  }
+  ObjectMemory *memory = msdb_object_memory(store.conn);
+  for (std::size_t i = 0; i < count; ++i) {
+    const PendingRow &pending = store.pending[i];
+    const RowSpec &spec = pending.spec;
+    const char *row = apr_psprintf(pool, "%" APR_INT64_T_FMT, last - static_cast<apr_int64_t>(count - 1 - i));
+    if (memory != nullptr) {
+      object_memory_row_added(memory, spec.object,
+                              {row, spec.name_oid, spec.value_oid, spec.parent_prop ? spec.parent_prop : "",
+                               spec.name, spec.value});
+    }
+    apr_hash_set(store.rows, pending.key, APR_HASH_KEY_STRING, row);
+    for (const char *list_key : pending.list_keys) apr_hash_set(element_rows, list_key, APR_HASH_KEY_STRING, row);
+  }
+  for (const PendingRow &pending : store.pending) {
+    if (update_is_container(pool, store.db, store.object, pending.spec.name, pending.value) != APR_SUCCESS) {
+      return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
+    }
+  }
+  store.pending.clear();
+  apr_hash_clear(store.pending_index);
+  return APR_SUCCESS;
+}
+
+// msdb_add_prop for one entry of the list (list_key: the entry's key in the
+// list for an element, else null); a fresh object's row waits for the pass's
+// insert. The container flag is written by msdb_set_prop behind the store's
+// back, so that name always takes the checked way, after the rows waiting.
+int store_entry(ListStore &store, const char *parent_prop, const char *name, const char *value,
+                const char *list_key, apr_hash_t *element_rows) {
   if (!store.fresh || std::strcmp(name, prop_name(PROP_ZENTORIA_IS_CONTAINER)) == 0) {
-    return msdb_add_prop(store.pool, store.db, parent_prop, store.object, 0, name, value, row);
+    const char *row = nullptr;
+    if (flush_rows(store, element_rows) != APR_SUCCESS ||
+        msdb_add_prop(store.pool, store.db, parent_prop, store.object, 0, name, value, &row) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    if (list_key != nullptr) apr_hash_set(element_rows, list_key, APR_HASH_KEY_STRING, row);
+    return APR_SUCCESS;
   }
   RowSpec spec{store.object, nullptr, nullptr, nullptr, nullptr, parent_prop};
   if (intern_both(store.pool, store.db, name, value, &spec) != APR_SUCCESS) return APR_EGENERAL;
   const char *key = apr_pstrcat(store.pool, spec.name_oid, "/", spec.value_oid, "/", parent_prop, nullptr);
-  *row = static_cast<const char *>(apr_hash_get(store.rows, key, APR_HASH_KEY_STRING));
-  if (*row != nullptr) return APR_SUCCESS;
-  if (msdb_counters_settle(store.conn, store.object, name) != APR_SUCCESS ||
-      insert_row(store.pool, store.conn->medialib, msdb_object_memory(store.conn), spec, row) != APR_SUCCESS) {
-    return APR_EGENERAL;
+  if (const auto *row = static_cast<const char *>(apr_hash_get(store.rows, key, APR_HASH_KEY_STRING))) {
+    if (list_key != nullptr) apr_hash_set(element_rows, list_key, APR_HASH_KEY_STRING, row);
+    return APR_SUCCESS;
   }
-  apr_hash_set(store.rows, key, APR_HASH_KEY_STRING, *row);
-  if (update_is_container(store.pool, store.db, store.object, name, value) != APR_SUCCESS) {
-    return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
+  auto place = reinterpret_cast<std::uintptr_t>(apr_hash_get(store.pending_index, key, APR_HASH_KEY_STRING));
+  if (place == 0) {
+    if (msdb_counters_settle(store.conn, store.object, name) != APR_SUCCESS) return APR_EGENERAL;
+    store.pending.push_back({spec, key, value, {}});
+    place = store.pending.size();
+    apr_hash_set(store.pending_index, key, APR_HASH_KEY_STRING, reinterpret_cast<void *>(place));
   }
+  if (list_key != nullptr) store.pending[place - 1].list_keys.push_back(list_key);
   return APR_SUCCESS;
 }
 
@@ -312,21 +379,19 @@ int add_list_pass(ListStore &store, PropList *list, bool attributes, apr_hash_t 
     bool is_attribute = at != nullptr && at != name;
     if (is_attribute != attributes) continue;
     auto *text = static_cast<const char *>(value);
-    const char *row = nullptr;
     if (!attributes) {
-      if (store_entry(store, nullptr, name, text, &row) != APR_SUCCESS) {
+      if (store_entry(store, nullptr, name, text, static_cast<const char *>(key), element_rows) != APR_SUCCESS) {
         return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add property %s with value %s", name, text));
       }
-      apr_hash_set(element_rows, key, APR_HASH_KEY_STRING, row);
       continue;
     }
     const char *element_key = apr_psprintf(pool, "%d/%.*s", instance, static_cast<int>(at - name), name);
     auto *parent = static_cast<const char *>(apr_hash_get(element_rows, element_key, APR_HASH_KEY_STRING));
-    if (parent == nullptr || store_entry(store, parent, name, text, &row) != APR_SUCCESS) {
+    if (parent == nullptr || store_entry(store, parent, name, text, nullptr, element_rows) != APR_SUCCESS) {
       return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add subproperty %s with value %s", name, text));
     }
   }
-  return APR_SUCCESS;
+  return flush_rows(store, element_rows);
 }
 
 struct InternTexts {

@@ -1,7 +1,6 @@
-// The inspection worker: a ring of AHEAD_WINDOW job slots counted by
-// sequence numbers (submitted, started by the worker or dropped, released),
-// one mutex and one condition for the ring, and a second mutex that lets
-// only one inspection run at a time.
+// The inspection workers: a ring of AHEAD_WINDOW job slots counted by
+// sequence numbers (submitted, started by a worker or dropped, released),
+// with one mutex and one condition for the ring and every worker.
 #include "MSMediaScanAhead.h"
 
 #include <apr_strings.h>
@@ -9,9 +8,11 @@
 #include <apr_thread_mutex.h>
 #include <apr_thread_proc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <new>
+#include <thread>
 
 #include "CommonFiles.h"
 #include "CommonWorker.h"
@@ -33,7 +34,6 @@ struct AheadJob {
 struct ScanAhead {
   apr_pool_t *pool;
   Worker worker;  // its lock guards the ring and the counters
-  apr_thread_mutex_t *inspecting;
   apr_uint64_t submitted;
   apr_uint64_t started;  // taken by the worker or dropped before it
   apr_uint64_t released;
@@ -47,13 +47,16 @@ std::atomic<bool> g_enabled{true};
 
 AheadJob &slot(ScanAhead *ahead, apr_uint64_t sequence) { return ahead->jobs[sequence % AHEAD_WINDOW]; }
 
-void inspect(ScanAhead *ahead, AheadJob &job) {
-  apr_thread_mutex_lock(ahead->inspecting);
+void inspect(AheadJob &job) {
   // A file gone by now is left to the scan's turn, which skips it with its
   // own warning; inspecting it here would only add errors about it.
   job.inspected = file_exists(job.request.path) != 0;
   if (job.inspected) msms_inspect_file(job.pool, job.request, nullptr, nullptr, &job.facts);
-  apr_thread_mutex_unlock(ahead->inspecting);
+}
+
+int worker_count() {
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(cores, 1, WORKER_MAX_THREADS);
 }
 
 void work(void *data) {
@@ -66,7 +69,7 @@ void work(void *data) {
     AheadJob &job = slot(ahead, ahead->started++);
     job.state = JobState::running;
     apr_thread_mutex_unlock(worker.lock);
-    inspect(ahead, job);
+    inspect(job);
     apr_thread_mutex_lock(worker.lock);
     job.state = JobState::done;
     apr_thread_cond_broadcast(worker.changed);
@@ -74,7 +77,7 @@ void work(void *data) {
   apr_thread_mutex_unlock(worker.lock);
 }
 
-// Waits, under the ring's lock, until the worker is not inspecting job.
+// Waits, under the ring's lock, until no worker is inspecting job.
 void wait_idle(ScanAhead *ahead, const AheadJob &job) {
   while (job.state == JobState::running) apr_thread_cond_wait(ahead->worker.changed, ahead->worker.lock);
 }
@@ -90,8 +93,7 @@ int msms_ahead_start(apr_pool_t *pool, ScanAhead **ahead) {
   auto *made = new (apr_palloc(own, sizeof(ScanAhead))) ScanAhead{};
   made->pool = own;
   for (AheadJob &job : made->jobs) job.pool = pool_create_or_die(own, MSMS_MODULE);
-  if (apr_thread_mutex_create(&made->inspecting, APR_THREAD_MUTEX_DEFAULT, own) != APR_SUCCESS ||
-      worker_start(own, &made->worker, work, made) != APR_SUCCESS) {
+  if (worker_start(own, &made->worker, work, made, worker_count()) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not start the inspection thread");
     apr_pool_destroy(own);
     *ahead = nullptr;
@@ -134,7 +136,7 @@ void msms_ahead_release(ScanAhead *ahead, AheadJob *job) {
   apr_thread_mutex_lock(ahead->worker.lock);
   assert(job->sequence == ahead->released);
   wait_idle(ahead, *job);
-  // The oldest job not yet started is the worker's next one.
+  // The oldest job not yet started is the workers' next one.
   if (job->state == JobState::queued) ahead->started++;
   job->state = JobState::free;
   job->inspected = false;
@@ -143,10 +145,3 @@ void msms_ahead_release(ScanAhead *ahead, AheadJob *job) {
   apr_thread_mutex_unlock(ahead->worker.lock);
 }
 
-int msms_ahead_inspect_here(ScanAhead *ahead, apr_pool_t *pool, const InspectRequest &request, CancelCheck cancel,
-                            void *context, FileFacts *facts) {
-  if (ahead != nullptr) apr_thread_mutex_lock(ahead->inspecting);
-  const int status = msms_inspect_file(pool, request, cancel, context, facts);
-  if (ahead != nullptr) apr_thread_mutex_unlock(ahead->inspecting);
-  return status;
-}

@@ -2,10 +2,9 @@
 // streams, its tags, its picture size and date) read into plain records.
 //
 // Reads the file only (ffmpeg, TagLib, MagickCore), never the library nor a
-// ScanContext, so it may run on any thread; texts live in the pool passed.
-// The probe's time limit is one process-wide value: inspections must not
-// overlap (MSMediaScanAhead runs them one at a time). Logs only through the
-// readers' own loggers; the scan's lines about a file come from the builders.
+// ScanContext, so it may run on any thread, on several at once; texts live
+// in the pool passed. Logs only through the readers' own loggers; the scan's
+// lines about a file come from the builders.
 #pragma once
 
 #include <apr_pools.h>

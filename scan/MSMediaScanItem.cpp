@@ -148,8 +148,7 @@ int file_facts(apr_pool_t *pool, const FileWork &work, FileFacts *own, const Fil
     return probed && cancel_requested(scan->cancel, scan->cancel_context) ? COMMON_CANCELLED : APR_SUCCESS;
   }
   *facts = own;
-  return msms_ahead_inspect_here(scan->ahead, pool, msms_inspect_request(scan, *work.file), scan->cancel,
-                                 scan->cancel_context, own);
+  return msms_inspect_file(pool, msms_inspect_request(scan, *work.file), scan->cancel, scan->cancel_context, own);
 }
 
 // Builds the new item's properties; *skip when the file's kind is not wanted.

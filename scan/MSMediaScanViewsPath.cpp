@@ -116,13 +116,18 @@ int msms_find_or_create_child(apr_pool_t *pool, const ScanLibrary *library, cons
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not fetch object by property value");
     return APR_EGENERAL;
   }
-  if (*oid == nullptr && create_child(pool, db, parent, title, cls, key_slot, oid) != APR_SUCCESS) {
+  const bool create = *oid == nullptr;
+  if (create && create_child(pool, db, parent, title, cls, key_slot, oid) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not create object");
     return APR_EGENERAL;
   }
   if (memory != nullptr) {
     memory->mark(key);
     memory->remember(key, *oid);
+    // A new container's child containers are known: none yet, and later
+    // ones are made here and marked.
+    apr_int64_t number = 0;
+    if (create && parse_int64(*oid, &number)) memory->set_listed(static_cast<std::uint64_t>(number));
   }
   return APR_SUCCESS;
 }

@@ -12,10 +12,13 @@ void BoundedTagStream::clear() { file_.clear(); }
 
 long BoundedTagStream::tell() const { return file_.tell(); }
 
-long BoundedTagStream::length() { return file_.length(); }
+long BoundedTagStream::length() {
+  if (length_ < 0) length_ = file_.length();
+  return length_;
+}
 
 TagLib::ByteVector BoundedTagStream::readBlock(unsigned long length) {
-  const long total = file_.length();
+  const long total = this->length();
   const long at = file_.tell();
   const long tail_start = total - TAG_TAIL_BYTES;
   long allowed;

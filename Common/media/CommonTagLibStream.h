@@ -8,7 +8,8 @@
 // starts between them gets nothing, as at the end of a file, and a read is
 // cut where the served part ends. Tags sit at the start (ID3v2, FLAC and Ogg
 // metadata, ASF and MP4 headers) or at the end (ID3v1, APE, a trailing MP4
-// "moov"); anything else is not looked at. One view per read, on one thread.
+// "moov"); anything else is not looked at. The length is asked of the file
+// once: the view is read-only. One view per read, on one thread.
 #pragma once
 
 #include <taglib/tfilestream.h>
@@ -44,5 +45,6 @@ class BoundedTagStream : public TagLib::IOStream {
 
  private:
   TagLib::FileStream file_;
+  long length_ = -1;  // -1 until asked
   long served_ = 0;
 };

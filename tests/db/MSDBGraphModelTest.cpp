@@ -207,3 +207,59 @@ TEST_F(GraphModelTest, LinkingASubtreeUnderASecondParentAddsRoutesThroughIt) {
   EXPECT_EQ(value(("select count(*) from ancestor where objectOid=" + c).c_str()), "7");
   EXPECT_TRUE(violations().empty());
 }
+
+namespace {
+
+// The rows the closure statement adds for an edge from parent to a leaf, in
+// the order it adds them: one per row above the parent and one for the
+// parent, by ancestor and then path.
+std::vector<std::pair<long, std::string>> expected_leaf_rows(const std::vector<std::string> &above,
+                                                              const std::string &parent) {
+  std::vector<std::pair<long, std::string>> expected{{std::stol(parent), parent + "/"}};
+  for (const std::string &row : above) {
+    const std::size_t bar = row.find('|');
+    expected.push_back({std::stol(row.substr(0, bar)), row.substr(bar + 1) + parent + "/"});
+  }
+  std::sort(expected.begin(), expected.end());
+  return expected;
+}
+
+}  // namespace
+
+// Inside a transaction a leaf's rows are made from the parent's remembered
+// rows instead of the statement: they must be the statement's, in its order
+// (their oids number them), also after subtrees were linked under second
+// parents, which changes the rows of containers remembered earlier, and
+// past the 128 objects the memory keeps whole records of.
+TEST_F(GraphModelTest, LeavesFiledInATransactionGetTheClosureStatementsRowsInItsOrder) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::mt19937 random(3);
+  std::vector<std::string> containers{"1", "2", "3"};
+  for (int step = 0; step < 200; ++step) {
+    const std::string parent = containers[random() % containers.size()];
+    if (step % 7 == 6) {
+      const std::string other = containers[random() % containers.size()];
+      if (other != parent && value(("select count(*) from ancestor where ancestorObjectOid=" + other +
+                                    " and objectOid=" + parent).c_str()) == "0" &&
+          value(("select count(*) from edge where parentObjectOid=" + parent + " and objectOid=" + other).c_str()) ==
+              "0") {
+        ASSERT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), other.c_str(), 1, nullptr, nullptr), 0);
+      }
+      continue;
+    }
+    const std::vector<std::string> above =
+        rows(("select ancestorObjectOid, path from ancestor where objectOid=" + parent).c_str());
+    const std::string last = value("select max(oid) from ancestor");
+    const std::string leaf = create(parent.c_str());
+    std::vector<std::pair<long, std::string>> made;
+    for (const std::string &row :
+         rows(("select ancestorObjectOid, path from ancestor where oid > " + last + " order by oid").c_str())) {
+      const std::size_t bar = row.find('|');
+      made.push_back({std::stol(row.substr(0, bar)), row.substr(bar + 1)});
+    }
+    EXPECT_EQ(made, expected_leaf_rows(above, parent)) << "leaf " << leaf << " under " << parent;
+    if (random() % 3 == 0) containers.push_back(leaf);
+  }
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(violations(), std::vector<std::string>{});
+}

@@ -2,6 +2,8 @@
 // of the counters it wrote: whatever it answers must be what the database
 // itself would answer, and it must never outlive the transaction that
 // filled it.
+#include <apr_strings.h>
+
 #include "CommonProp.h"
 #include "DbFixture.h"
 #include "MSDBQuery.h"
@@ -57,6 +59,34 @@ TEST_F(MemoryTest, AFreshObjectReadsInItsTransactionAsTheDatabaseReadsAfterCommi
 
   EXPECT_EQ(reads(item) + reads(container), in_transaction);
   EXPECT_EQ(value(("select count(*) from prop where objectOid=" + item).c_str()), "7");
+  EXPECT_TRUE(violations().empty());
+}
+
+// A fresh object's list goes in a few multi-row inserts: every attribute
+// must land under its own element, also past the rows one insert takes, and
+// the same element twice must still make one row.
+TEST_F(MemoryTest, AListLongerThanOneInsertKeepsEachAttributeUnderItsElement) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string item = create(nullptr);
+  PropList *list = prop_list_create(pool_);
+  for (int i = 0; i < 100; ++i) {
+    prop_add(pool_, list, PROP_RES, apr_psprintf(pool_, "file:///t/%d.mp3", i));  // the list keeps no copy
+    prop_set(pool_, list, PROP_RES_SIZE, apr_psprintf(pool_, "%d", 1000 + i));
+  }
+  prop_add(pool_, list, PROP_UPNP_ARTIST, "Same");
+  prop_add(pool_, list, PROP_UPNP_ARTIST, "Same");
+  prop_add(pool_, list, PROP_UPNP_CLASS, "object.item.audioItem");
+  ASSERT_EQ(msdb_add_prop_list(pool_, db_, item.c_str(), list), 0);
+  const std::string in_transaction = reads(item);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+
+  EXPECT_EQ(reads(item), in_transaction);
+  EXPECT_EQ(value(("select count(*) from prop where objectOid=" + item).c_str()), "203");  // with the container flag
+  EXPECT_EQ(value(("select count(*) from prop a join prop e on a.parentOid=e.oid join propValue av on "
+                   "a.valueOid=av.oid join propValue ev on e.valueOid=ev.oid where a.objectOid=" + item +
+                   " and ev.value='file:///t/' || (cast(av.value as integer) - 1000) || '.mp3'")
+                    .c_str()),
+            "100");
   EXPECT_TRUE(violations().empty());
 }
 

@@ -1,42 +1,51 @@
-// Worker threads: the body runs on its own thread and a stop wakes a body
-// waiting on the shared condition and joins it.
+// Worker threads: the body runs on each thread of its own and a stop wakes
+// the bodies waiting on the shared condition and joins them.
 #include <gtest/gtest.h>
 
 #include <apr_portable.h>
+
+#include <set>
 
 #include "CommonWorker.h"
 #include "LogCapture.h"
 
 namespace {
 
-struct Waiter {
+struct Crew {
   Worker worker;
-  bool started = false;
-  apr_os_thread_t thread{};
+  std::set<apr_os_thread_t> threads;
 };
 
-// Waits on the condition until asked to stop, as the scan's workers do.
-void wait_for_stop(void *data) {
-  auto *waiter = static_cast<Waiter *>(data);
-  apr_thread_mutex_lock(waiter->worker.lock);
-  waiter->started = true;
-  waiter->thread = apr_os_thread_current();
-  apr_thread_cond_broadcast(waiter->worker.changed);
-  while (!waiter->worker.stopping) apr_thread_cond_wait(waiter->worker.changed, waiter->worker.lock);
-  apr_thread_mutex_unlock(waiter->worker.lock);
+// Records its thread and waits on the condition until asked to stop, as the
+// scan's workers do.
+void join_crew(void *data) {
+  auto *crew = static_cast<Crew *>(data);
+  apr_thread_mutex_lock(crew->worker.lock);
+  crew->threads.insert(apr_os_thread_current());
+  apr_thread_cond_broadcast(crew->worker.changed);
+  while (!crew->worker.stopping) apr_thread_cond_wait(crew->worker.changed, crew->worker.lock);
+  apr_thread_mutex_unlock(crew->worker.lock);
 }
 
-TEST(CommonWorker, StopWakesAWaitingBodyAndJoinsItsThread) {
-  TestPool pool;
-  Waiter waiter;
-  ASSERT_EQ(worker_start(pool, &waiter.worker, wait_for_stop, &waiter), 0);
-  apr_thread_mutex_lock(waiter.worker.lock);
-  while (!waiter.started) apr_thread_cond_wait(waiter.worker.changed, waiter.worker.lock);
-  apr_thread_mutex_unlock(waiter.worker.lock);
-  EXPECT_FALSE(apr_os_thread_equal(waiter.thread, apr_os_thread_current()));
-  worker_stop(&waiter.worker);
-  EXPECT_EQ(waiter.worker.thread, nullptr);
-  worker_stop(&waiter.worker);  // a second stop finds nothing to join
+// Starts count threads and waits until each runs the body.
+void start_crew(apr_pool_t *pool, Crew &crew, int count) {
+  ASSERT_EQ(worker_start(pool, &crew.worker, join_crew, &crew, count), 0);
+  EXPECT_EQ(crew.worker.count, count);
+  apr_thread_mutex_lock(crew.worker.lock);
+  while (crew.threads.size() < static_cast<std::size_t>(count)) apr_thread_cond_wait(crew.worker.changed, crew.worker.lock);
+  apr_thread_mutex_unlock(crew.worker.lock);
+  EXPECT_EQ(crew.threads.count(apr_os_thread_current()), 0u);
+}
+
+TEST(CommonWorker, StopWakesTheWaitingBodiesAndJoinsTheirThreads) {
+  for (int count : {1, 3}) {
+    TestPool pool;
+    Crew crew;
+    start_crew(pool, crew, count);
+    worker_stop(&crew.worker);
+    EXPECT_EQ(crew.worker.count, 0);
+    worker_stop(&crew.worker);  // a second stop finds nothing to join
+  }
 }
 
 TEST(CommonWorker, WorkerNeverStartedIsIgnoredByStop) {
