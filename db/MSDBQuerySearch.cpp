@@ -77,13 +77,6 @@ constexpr const char *kHit = "searchObjectOid";
 // 1,500; on 130,000 objects 66 against 325 ms of CPU at 100,000).
 constexpr apr_int64_t kObjectsPerWalkedHit = 8;
 constexpr const char *kLastObject = "select max(oid) from object";
-// A search reads tens of megabytes of index pages and rows scattered over
-// the library, each of which the 2 MiB page cache would copy in by a read
-// call: the connection that searches reads the library through a memory map
-// instead (the pages stay the system's file cache, shared, not the
-// process's own memory). Libraries larger than the map are read beyond it
-// as before.
-constexpr const char *kMapLibrary = "PRAGMA mmap_size = 268435456";
 
 // The hits of a kTitled select in the order keys ask for ("" keeps it).
 const char *ranked(apr_pool_t *pool, const char *keys, const char *titled) {
@@ -249,7 +242,6 @@ int search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_
   if (db_query_oids(scratch, ids, id_count, &oids, &containers) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
-  if (db_stream(conn->medialib, kMapLibrary, [](sqlite3_stmt *) { return false; }) != APR_SUCCESS) return APR_EGENERAL;
   bool indexed = false;
   if (msdb_schema_has_substring_index(conn->medialib, &indexed) != APR_SUCCESS) return APR_EGENERAL;
   const char *select = msdb_search_criteria_to_sql(scratch, criteria, db_escape, indexed);
