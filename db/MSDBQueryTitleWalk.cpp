@@ -1,8 +1,9 @@
 // The page of a subtree search with many hits, without touching each hit
 // in SQL. Three index walks stepped straight from SQLite (no copy of their
-// rows) and joined in memory: the objects below the containers, every
-// title row in value order (an object's first one is its smallest value
-// oid), and the values in title order (index propValue_nocase), which is
+// rows), each handing over only the rows of the oids the step before marked,
+// and joined in memory: the objects below the containers, the hits' title
+// rows in value order (an object's first one is its smallest value oid),
+// and their values in title order (index propValue_nocase), which is
 // followed until the page is full. The hits' title order, ties and count
 // are those of the grouped statement it replaces, in a library whose title
 // rows name values that exist (mlcheck's dangling rows aside). Bit sets over
