@@ -279,6 +279,44 @@ int db_stream(DbLink link, const char *sql, const std::function<bool(sqlite3_stm
   return failed ? APR_EGENERAL : APR_SUCCESS;
 }
 
+namespace {
+
+// The marks db_marked reads: those of the innermost db_with_marks running on
+// this thread (a connection is used by one thread at a time).
+thread_local const std::vector<bool> *t_marks = nullptr;
+
+void marked(sqlite3_context *context, int, sqlite3_value **args) {
+  const sqlite3_int64 oid = sqlite3_value_int64(args[0]);
+  const std::vector<bool> *marks = t_marks;
+  sqlite3_result_int(context,
+                     marks != nullptr && oid >= 0 && static_cast<size_t>(oid) < marks->size() && (*marks)[oid]);
+}
+
+}  // namespace
+
+int db_with_marks(DbLink link, const std::vector<bool> &marks, const std::function<int()> &body) {
+  sqlite3 *native = native_of(link);
+  // Registered again, the function would expire every statement the
+  // connection keeps prepared: it is registered when a statement naming it
+  // cannot be prepared.
+  sqlite3_stmt *probe = nullptr;
+  int rc = sqlite3_prepare_v2(native, "select db_marked(0)", -1, &probe, nullptr);
+  sqlite3_finalize(probe);
+  if (rc != SQLITE_OK) {
+    rc = sqlite3_create_function_v2(native, "db_marked", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, marked, nullptr,
+                                    nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, sqlite3_errmsg(native)));
+    return APR_EGENERAL;
+  }
+  const std::vector<bool> *outer = t_marks;
+  t_marks = &marks;
+  const int status = body();
+  t_marks = outer;
+  return status;
+}
+
 int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char **value,
                     DbCursor *cursor) {
   DbCursor local;

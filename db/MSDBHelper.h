@@ -12,6 +12,7 @@
 #include <apr_pools.h>
 
 #include <functional>
+#include <vector>
 
 struct DbPrepared;
 struct sqlite3_stmt;
@@ -109,6 +110,15 @@ int db_exec(DbLink link, const char *sql, int *changed, const char *failure_form
 // until it returns false: for a reader that walks many rows and keeps few.
 // Returns 0, or 20014 after "Could not execute SQL statement, reason: %s".
 int db_stream(DbLink link, const char *sql, const std::function<bool(sqlite3_stmt *row)> &visit);
+
+// Runs body with the SQL function db_marked(oid) on link's connection: 1
+// when oid is set in marks (an oid beyond them is not), else 0. A walk that
+// keeps only the rows of oids a caller has marked tests them so inside
+// SQLite, and only those rows are stepped out to it. Calls may nest on one
+// thread (the innermost marks count); the function stays registered, and
+// outside a call it marks nothing. Returns body's status, or 20014 after
+// "Could not execute SQL statement, reason: %s" (body not run).
+int db_with_marks(DbLink link, const std::vector<bool> &marks, const std::function<int()> &body);
 
 // First column of the first row into value (null when there is no row), the
 // open result into cursor (may be null). Returns 0, or 20014 after

@@ -146,8 +146,11 @@ int msdb_search_sorted(apr_pool_t *pool, MediaLibraryDB *db, const char *const *
 // passes through escape; contains, doesNotContain and derivedfrom match "%"
 // and "_" literally; orderings of numeric properties (sizes, bitrates, track
 // numbers...) against a number compare numbers. The statement's nesting
-// grows with the logarithm of the number of terms.
-const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape);
+// grows with the logarithm of the number of terms. With substring_index
+// (the library has MSDB_SUBSTRING_INDEX), contains of three characters or
+// more tests only the values that index offers; the oids are the same.
+const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape,
+                                        bool substring_index = false);
 
 // Writes the rows of an open result (id text, property order, name, value;
 // rows of one object consecutive) as a document: one record per object with

@@ -28,6 +28,7 @@
 #include "CommonProp.h"
 #include "MSDBIdPath.h"
 #include "MSDBQuery.h"
+#include "MSDBSchema.h"
 #include "log4c.h"
 
 namespace {
@@ -98,6 +99,7 @@ struct Parser {
   apr_pool_t *pool;
   const char *criteria;
   DbEscapeFn escape;
+  bool substring_index;
   std::string_view rest;
   std::vector<Entry> operands;
   std::vector<const Operator *> operators;
@@ -198,10 +200,61 @@ const char *like_literal(apr_pool_t *pool, const char *text) {
   return apr_pstrmemdup(pool, out.data(), out.size());
 }
 
+const char *like_condition(apr_pool_t *pool, const char *negation, const char *prefix, const char *value) {
+  return apr_psprintf(pool, "%slike '%s%s%%' ESCAPE '\\'", negation, prefix, like_literal(pool, value));
+}
+
 const char *like_select(apr_pool_t *pool, const char *name, const char *negation, const char *prefix,
                         const char *value) {
-  return value_select(pool, name,
-                      apr_psprintf(pool, "%slike '%s%s%%' ESCAPE '\\'", negation, prefix, like_literal(pool, value)));
+  return value_select(pool, name, like_condition(pool, negation, prefix, value));
+}
+
+// The bytes of the character text starts with, as a statement spells it
+// (a quote doubled), 0 when it is not UTF-8.
+size_t character_length(const unsigned char *text) {
+  if (text[0] == '\'') return text[1] == '\'' ? 2 : 0;
+  const size_t length = text[0] < 0x80 ? 1 : text[0] < 0xC2 ? 0 : text[0] < 0xE0 ? 2 : text[0] < 0xF0 ? 3
+                        : text[0] < 0xF5                     ? 4
+                                                             : 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+// The substring index's query, quoted for a statement, for the values that
+// hold every trigram of value (quoted for a statement too); null when value
+// is not UTF-8 or has fewer than three characters. Each trigram is a phrase
+// of its own: the index keeps no positions.
+const char *trigram_query(apr_pool_t *pool, const char *value) {
+  std::vector<std::string_view> characters;
+  for (const char *c = value; *c != '\0';) {
+    const size_t length = character_length(reinterpret_cast<const unsigned char *>(c));
+    if (length == 0) return nullptr;
+    characters.emplace_back(c, length);
+    c += length;
+  }
+  std::string query;
+  for (size_t i = 0; i + 3 <= characters.size(); ++i) {
+    query += query.empty() ? "\"" : " \"";
+    for (size_t k = i; k < i + 3; ++k) query += characters[k] == "\"" ? "\"\"" : characters[k];
+    query += '"';
+  }
+  return query.empty() ? nullptr : apr_pstrmemdup(pool, query.data(), query.size());
+}
+
+constexpr const char *kIndexedLike =
+    "%s and oid in (select rowid from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match '%s')";
+
+// The values holding value somewhere. With the substring index, LIKE tests
+// only the values that hold each of its trigrams: the index folds the case
+// of every letter and LIKE of ASCII letters alone, and both read a text's
+// characters alike, so a value LIKE takes holds those trigrams.
+const char *contains_select(const Parser &p, const char *name, const char *value) {
+  const char *like = like_condition(p.pool, "", "%", value);
+  const char *trigrams = p.substring_index ? trigram_query(p.pool, value) : nullptr;
+  if (trigrams == nullptr) return value_select(p.pool, name, like);
+  return value_select(p.pool, name, apr_psprintf(p.pool, kIndexedLike, like, trigrams));
 }
 
 bool is_numeric_property(const char *name) {
@@ -249,7 +302,7 @@ const char *comparison(Parser &p, const Operator &op, const char *name, const ch
     }
     case Op::kContains:
       if (value[0] == '^') return like_select(pool, name, "", "", value + 1);
-      return like_select(pool, name, "", "%", value);
+      return contains_select(p, name, value);
     case Op::kDoesNotContain:
       return like_select(pool, name, "not ", "%", value);
     case Op::kDerivedFrom:
@@ -399,7 +452,8 @@ void write_node(const Parser &p, int node, std::string &out) {
 
 }  // namespace
 
-const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape) {
+const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, DbEscapeFn escape,
+                                        bool substring_index) {
   if (criteria == nullptr) {
     LOG4C(kModule, LOG4C_ERROR, "Invalid search criteria");
     return nullptr;
@@ -410,7 +464,7 @@ const char *msdb_search_criteria_to_sql(apr_pool_t *pool, const char *criteria, 
           log4c_sprintf("Search criteria of %zu characters refused: the limit is %d", length, MSDB_MAX_CRITERIA_LENGTH));
     return nullptr;
   }
-  Parser p{pool, criteria, escape, criteria, {}, {}, {}};
+  Parser p{pool, criteria, escape, substring_index, criteria, {}, {}, {}};
   Last last = Last::kNothing;
   for (;;) {
     std::string_view at = p.rest;

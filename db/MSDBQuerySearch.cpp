@@ -17,6 +17,7 @@
 #include "MSDBConnection.h"
 #include "MSDBQuery.h"
 #include "MSDBQueryRows.h"
+#include "MSDBSchema.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -239,13 +240,15 @@ int search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_
   const char **oids = nullptr;
   const char *containers = nullptr;
   if (db_query_oids(scratch, ids, id_count, &oids, &containers) != APR_SUCCESS) return APR_EGENERAL;
-  const char *select = msdb_search_criteria_to_sql(scratch, criteria, db_escape);
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+  bool indexed = false;
+  if (msdb_schema_has_substring_index(conn->medialib, &indexed) != APR_SUCCESS) return APR_EGENERAL;
+  const char *select = msdb_search_criteria_to_sql(scratch, criteria, db_escape, indexed);
   if (select == nullptr) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Invalid search criteria %s", criteria ? criteria : "(null)"));
     return APR_EGENERAL;
   }
-  DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   if (db_query_routes_exist(scratch, conn->medialib, ids, id_count) != APR_SUCCESS) return APR_EGENERAL;
   DbCursor rows{conn->medialib, nullptr};
   const int status = direct_children

@@ -1,8 +1,9 @@
 // The page of a subtree search with many hits, without touching each hit
 // in SQL. Three index walks stepped straight from SQLite (no copy of their
-// rows) and joined in memory: the objects below the containers, every
-// title row in value order (an object's first one is its smallest value
-// oid), and the values in title order (index propValue_nocase), which is
+// rows), each handing over only the rows of the oids the step before marked,
+// and joined in memory: the objects below the containers, the hits' title
+// rows in value order (an object's first one is its smallest value oid),
+// and their values in title order (index propValue_nocase), which is
 // followed until the page is full. The hits' title order, ties and count
 // are those of the grouped statement it replaces, in a library whose title
 // rows name values that exist (mlcheck's dangling rows aside). Bit sets over
@@ -21,12 +22,17 @@
 
 namespace {
 
-constexpr const char *kBelowRows = "select objectOid from ancestor where ancestorObjectOid in (%s)";
+// Each walk keeps only the rows of marked oids (db_with_marks), tested
+// inside SQLite, so that only those rows are stepped out of it.
+constexpr const char *kBelowRows =
+    "select objectOid from ancestor where ancestorObjectOid in (%s) and db_marked(objectOid)";
 // The title rows through index prop_title, which holds the rows of name oid
 // 1: the walk runs only where that is dc:title.
 constexpr const char *kTitleNameOid = "select oid from propName where name='dc:title'";
-constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
-constexpr const char *kValuesInTitleOrder = "select oid, value from propValue order by value collate nocase";
+constexpr const char *kTitleRows =
+    "select valueOid, objectOid from prop where nameOid = 1 and db_marked(objectOid) order by valueOid, objectOid";
+constexpr const char *kValuesInTitleOrder =
+    "select oid, value from propValue where db_marked(oid) order by value collate nocase";
 constexpr const char *kLastValue = "select max(oid) from propValue";
 
 using Oid = sqlite3_int64;
@@ -83,10 +89,12 @@ struct Page {
 int below(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
           std::vector<bool> *hits) {
   hits->assign(selected.size(), false);
-  return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [&](sqlite3_stmt *row) {
-    const Oid object = sqlite3_column_int64(row, 0);
-    if (has(selected, object)) (*hits)[static_cast<size_t>(object)] = true;
-    return true;
+  return db_with_marks(link, selected, [&] {
+    return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [&](sqlite3_stmt *row) {
+      const Oid object = sqlite3_column_int64(row, 0);
+      if (has(selected, object)) (*hits)[static_cast<size_t>(object)] = true;
+      return true;
+    });
   });
 }
 
@@ -95,16 +103,18 @@ int below(apr_pool_t *pool, DbLink link, const char *containers, const std::vect
 int first_titles(DbLink link, const std::vector<bool> &hits, std::vector<Titled> *titles, std::vector<bool> *values,
                  bool *outside) {
   std::vector<bool> taken(hits.size(), false);
-  return db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
-    const Oid object = sqlite3_column_int64(row, 1);
-    if (!has(hits, object) || taken[static_cast<size_t>(object)]) return true;
-    taken[static_cast<size_t>(object)] = true;
-    const Oid value = sqlite3_column_int64(row, 0);
-    *outside = value < 0 || static_cast<size_t>(value) >= values->size();
-    if (*outside) return false;
-    titles->push_back({value, object});
-    (*values)[static_cast<size_t>(value)] = true;
-    return true;
+  return db_with_marks(link, hits, [&] {
+    return db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
+      const Oid object = sqlite3_column_int64(row, 1);
+      if (!has(hits, object) || taken[static_cast<size_t>(object)]) return true;
+      taken[static_cast<size_t>(object)] = true;
+      const Oid value = sqlite3_column_int64(row, 0);
+      *outside = value < 0 || static_cast<size_t>(value) >= values->size();
+      if (*outside) return false;
+      titles->push_back({value, object});
+      (*values)[static_cast<size_t>(value)] = true;
+      return true;
+    });
   });
 }
 
@@ -112,20 +122,22 @@ int first_titles(DbLink link, const std::vector<bool> &hits, std::vector<Titled>
 // the page, until the page is full at the end of a run of equal titles.
 int walk(DbLink link, const std::vector<Titled> &titles, const std::vector<bool> &values, Page *page) {
   Key key;
-  return db_stream(link, kValuesInTitleOrder, [&](sqlite3_stmt *row) {
-    const Oid value = sqlite3_column_int64(row, 0);
-    if (!has(values, value)) return true;
-    const unsigned char *text = sqlite3_column_text(row, 1);
-    const int bytes = sqlite3_column_bytes(row, 1);
-    if (!page->ties.empty() && !key.same(text, bytes)) {
-      page->flush();
-      if (page->full()) return false;
-    }
-    key.assign(text, bytes);
-    auto first = std::lower_bound(titles.begin(), titles.end(), value,
-                                  [](const Titled &t, Oid v) { return t.value < v; });
-    for (; first != titles.end() && first->value == value; ++first) page->ties.push_back(first->object);
-    return true;
+  return db_with_marks(link, values, [&] {
+    return db_stream(link, kValuesInTitleOrder, [&](sqlite3_stmt *row) {
+      const Oid value = sqlite3_column_int64(row, 0);
+      if (!has(values, value)) return true;
+      const unsigned char *text = sqlite3_column_text(row, 1);
+      const int bytes = sqlite3_column_bytes(row, 1);
+      if (!page->ties.empty() && !key.same(text, bytes)) {
+        page->flush();
+        if (page->full()) return false;
+      }
+      key.assign(text, bytes);
+      auto first =
+          std::lower_bound(titles.begin(), titles.end(), value, [](const Titled &t, Oid v) { return t.value < v; });
+      for (; first != titles.end() && first->value == value; ++first) page->ties.push_back(first->object);
+      return true;
+    });
   });
 }
 

@@ -9,6 +9,7 @@
 #include <apr_file_info.h>
 #include <apr_file_io.h>
 #include <apr_strings.h>
+#include <sqlite3.h>
 
 #include <initializer_list>
 #include <span>
@@ -71,6 +72,28 @@ constexpr const char *kMedialibIndexes[] = {
     // criteria's "derivedfrom" (like 'prefix%') reads a range of it.
     "create index if not exists propValue_nocase on propValue (value COLLATE NOCASE)",
 };
+
+// The substring index: every value's trigrams (case folded), which a
+// search's "contains" reads for the values that may hold its text before it
+// tests them (MSDBQueryCriteria). It keeps no copy of the values (they are
+// read from propValue), positions (the search asks for each trigram, not for
+// a phrase) or sizes (nothing ranks). The triggers keep it in step with every
+// writer of propValue, which need not know of it; a library made before gets
+// it when opened.
+constexpr const char *kSubstringIndex[] = {
+    "create virtual table " MSDB_SUBSTRING_INDEX " using fts5(value, content='propValue', content_rowid='oid', "
+    "tokenize='trigram', detail='none', columnsize=0)",
+    "create trigger propValue_text_insert after insert on propValue begin insert into " MSDB_SUBSTRING_INDEX
+    " (rowid, value) values (new.oid, new.value); end",
+    "create trigger propValue_text_delete after delete on propValue begin insert into " MSDB_SUBSTRING_INDEX
+    " (" MSDB_SUBSTRING_INDEX ", rowid, value) values ('delete', old.oid, old.value); end",
+    "create trigger propValue_text_update after update on propValue begin insert into " MSDB_SUBSTRING_INDEX
+    " (" MSDB_SUBSTRING_INDEX ", rowid, value) values ('delete', old.oid, old.value); insert into "
+    MSDB_SUBSTRING_INDEX " (rowid, value) values (new.oid, new.value); end",
+    "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('rebuild')",
+};
+constexpr const char *kHasSubstringIndex =
+    "select count(*) from sqlite_master where type='table' and name='" MSDB_SUBSTRING_INDEX "'";
 
 // Indexes that those above replaced, dropped from libraries made before.
 constexpr const char *kRetiredIndexes[] = {
@@ -203,7 +226,7 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   apr_status_t status = apr_dbd_init(pool);
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
-    status = create_file(pool, driver, medialib_path, {kMedialibSchema, kMedialibIndexes}, true);
+    status = create_file(pool, driver, medialib_path, {kMedialibSchema, kMedialibIndexes, kSubstringIndex}, true);
   }
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
@@ -220,7 +243,41 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   return APR_SUCCESS;
 }
 
+namespace {
+
+// Builds the substring index of a library made before it, under the write
+// lock: of connections opening at once, the first builds it, the others
+// find it made.
+int add_substring_index(DbLink link, const char **reason) {
+  if (db_exec_reason(link, "BEGIN IMMEDIATE", nullptr, reason) != APR_SUCCESS) return APR_EGENERAL;
+  bool has = false;
+  int status = msdb_schema_has_substring_index(link, &has);
+  for (const char *sql : kSubstringIndex) {
+    if (status == APR_SUCCESS && !has) status = db_exec_reason(link, sql, nullptr, reason);
+  }
+  if (status == APR_SUCCESS) status = db_exec_reason(link, "COMMIT", nullptr, reason);
+  if (status != APR_SUCCESS) db_exec(link, "ROLLBACK", nullptr);
+  return status;
+}
+
+}  // namespace
+
+int msdb_schema_has_substring_index(DbLink link, bool *has) {
+  *has = false;
+  return db_stream(link, kHasSubstringIndex, [has](sqlite3_stmt *row) {
+    *has = sqlite3_column_int64(row, 0) != 0;
+    return false;
+  });
+}
+
 int msdb_schema_upgrade(DbLink link) {
+  bool has = false;
+  const char *reason = "cannot read the schema";
+  if (msdb_schema_has_substring_index(link, &has) != APR_SUCCESS ||
+      (!has && add_substring_index(link, &reason) != APR_SUCCESS)) {
+    LOG4C(kModule, LOG4C_WARN, log4c_sprintf("Could not bring the library's indexes up to date, reason: %s", reason));
+    return APR_EGENERAL;
+  }
   for (std::span<const char *const> statements :
        std::initializer_list<std::span<const char *const>>{kMedialibIndexes, kRetiredIndexes}) {
     for (const char *sql : statements) {

@@ -18,9 +18,17 @@
 // "Could not create library database %s, reason: %s" (files removed again).
 int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *admin_path);
 
+// The full-text table that indexes every propValue value by its trigrams.
+#define MSDB_SUBSTRING_INDEX "propValue_text"
+
+// Whether the library has the substring index. Returns 0, or 20014 after
+// ERROR "Could not execute SQL statement, reason: %s".
+int msdb_schema_has_substring_index(DbLink link, bool *has);
+
 // Gives a library made by an earlier release the indexes of this schema
-// (each made when missing) and drops the ones they replaced; a no-op on a
-// library that has them. Every medialib connection runs it when it opens.
+// (each made when missing; the substring index is built from the values,
+// about 2 s for 430,000 of them) and drops the ones they replaced; a no-op
+// on a library that has them. Every medialib connection runs it when it opens.
 // Returns 0, or 20014 after WARN "Could not bring the library's indexes up to
 // date, reason: %s" (the library still answers, by the indexes it has).
 int msdb_schema_upgrade(DbLink link);

@@ -13,6 +13,7 @@
 #include "LibraryFixture.h"
 #include "MSDBQuery.h"
 #include "MSDBQueryRows.h"
+#include "MSDBSchema.h"
 
 namespace {
 
@@ -245,16 +246,22 @@ TEST_F(SubtreeSearchTest, TitleWalkPagesAsTheGroupedStatement) {
   }
 }
 
+constexpr const char *kTablesAndTriggers =
+    "select name from sqlite_master where type in ('table', 'trigger') order by name";
+
 TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
   in_transaction([&] {
     for (const char *title : {"b", "Apple", "apple", "c"}) object("1", title, kTrack);
   });
   const Answer fresh = search(kAllTracks, 1, 2);
   const std::vector<std::string> indexes = column("select name from sqlite_master where type='index' order by name");
+  const std::vector<std::string> tables = column(kTablesAndTriggers);
   DbLink link = msdb_thread_connection(db_)->medialib;
   for (const char *sql : {"drop index prop_value_object", "drop index prop_title", "drop index ancestor_below",
                           "drop index propValue_nocase", "create index prop_value on prop (valueOid, nameOid)",
-                          "create index ancestor_ancestor on ancestor (ancestorObjectOid)"}) {
+                          "create index ancestor_ancestor on ancestor (ancestorObjectOid)",
+                          "drop trigger propValue_text_insert", "drop trigger propValue_text_delete",
+                          "drop trigger propValue_text_update", "drop table " MSDB_SUBSTRING_INDEX}) {
     ASSERT_EQ(db_exec(link, sql, nullptr), 0) << sql;
   }
   const Answer old = search(kAllTracks, 1, 2);
@@ -267,6 +274,61 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
   ASSERT_EQ(msdb_init(pool_, medialib.c_str(), admin.c_str(), &db_), 0);
   EXPECT_EQ(search(kAllTracks, 1, 2).ids, fresh.ids);
   EXPECT_EQ(column("select name from sqlite_master where type='index' order by name"), indexes);
+  EXPECT_EQ(column(kTablesAndTriggers), tables);
+  EXPECT_EQ(search("dc:title contains \"ppl\"").total, 2);
+}
+
+// contains of three characters or more reads the substring index and finds
+// exactly what LIKE finds: the index folds more letters than LIKE (É and é)
+// and must not add them, and a value written, changed or removed after the
+// index was made is found as it now reads.
+TEST_F(SubtreeSearchTest, ContainsFindsWhatLikeFindsThroughTheSubstringIndex) {
+  in_transaction([&] {
+    for (const char *title : {"Love Song", "GLOVE", "gloves", "lov\xc3\xa9", "LOV\xc3\x89", "L\xc3\xb6ve", "lo",
+                              "100% pure_love", "100 pure love", "it's \"love\"", "Tom & Jerry",
+                              "\xf0\x9f\x8e\xb5 song", "a\\b love"}) {
+      object("1", title, kTrack);
+    }
+  });
+  struct Case {
+    const char *criteria;
+    bool indexed;  // whether the index is read at all
+  };
+  const Case cases[] = {
+      {"dc:title contains \"love\"", true},           {"dc:title contains \"LOVE\"", true},
+      {"dc:title contains \"lov\xc3\xa9\"", true},     {"dc:title contains \"LOV\xc3\x89\"", true},
+      {"dc:title contains \"l\xc3\x96ve\"", true},     {"dc:title contains \"% pure_\"", true},
+      {"dc:title contains \"s \\\"lo\"", true},         {"dc:title contains \"'s \"", true},
+      {"dc:title contains \"m & J\"", true},           {"dc:title contains \"\xf0\x9f\x8e\xb5 s\"", true},
+      {"dc:title contains \"a\\\\b\"", true},           {"dc:title contains \"lo\"", false},
+      {"dc:title contains \"\xc3\xa9\"", false},       {"dc:title contains \"\xff\xfe" "ab\"", false},
+      {"dc:title contains \"love\" and upnp:class derivedfrom \"object.item\"", true},
+  };
+  const auto check = [&](const char *when) {
+    for (const Case &c : cases) {
+      const char *indexed = msdb_search_criteria_to_sql(pool_, c.criteria, db_escape, true);
+      ASSERT_NE(indexed, nullptr) << c.criteria;
+      EXPECT_EQ(std::string(indexed).find(MSDB_SUBSTRING_INDEX) != std::string::npos, c.indexed) << c.criteria;
+      std::vector<std::string> found = column(indexed), liked = column(msdb_search_criteria_to_sql(pool_, c.criteria,
+                                                                                                   db_escape));
+      std::sort(found.begin(), found.end());
+      std::sort(liked.begin(), liked.end());
+      EXPECT_EQ(found, liked) << c.criteria << " " << when;
+      EXPECT_EQ(static_cast<size_t>(search(c.criteria).total), liked.size()) << c.criteria << " " << when;
+    }
+  };
+  check("as made");
+  EXPECT_EQ(search("dc:title contains \"love\"").total, 7);
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  for (const char *sql : {"update propValue set value='Lost' where value='Love Song'",
+                          "update propValue set value='Glove box' where value='Tom &amp; Jerry'",
+                          "delete from propValue where value='GLOVE'"}) {
+    ASSERT_EQ(db_exec(link, sql, nullptr), 0) << sql;
+  }
+  ASSERT_EQ(db_exec(link, "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('integrity-check')",
+                    nullptr),
+            0);
+  check("after changes");
 }
 
 // Rows of an object that does not exist, beyond the last object's oid (a
