@@ -198,34 +198,41 @@ const char *sort_ordinal(apr_pool_t *pool, MediaLibraryDB *db, const char *child
 // with "cross join", which keeps SQLite to their written order: the first
 // pair (a title, a path, a url) names few rows, while the later ones and the
 // scope (a flag every container has, a parent's thousands of children) name
-// many, and the planner, with no statistics, may start from those.
+// many, and the planner, with no statistics, may start from those. Values
+// and oids are placeholders, their texts pushed on args in the order they
+// appear, so that a look-up compiles once per link, not once per value.
 void criteria_clauses(apr_pool_t *pool, int count, const char *const *names, const char *const *values,
-                      int like, const char **from, const char **where) {
+                      int like, const char **from, const char **where, apr_array_header_t *args) {
   for (int i = 0; i < count; ++i) {
     bool last = i == count - 1;
     *from = apr_psprintf(pool, "%s prop p%d %s", *from, i, last ? "" : "cross join");
     const char *joiner = last ? "" : apr_psprintf(pool, "and p%d.objectoid=p%d.objectoid and", i, i + 1);
     *where = apr_psprintf(pool,
-                          "%s p%d.valueOid in (select oid from propValue where value %s '%s') and "
+                          "%s p%d.valueOid in (select oid from propValue where value %s %%s) and "
                           "p%d.nameOid=(select oid from propName where name='%s') %s",
-                          *where, i, like ? "like" : "=", db_escape(pool, values[i]), i, db_quote(pool, names[i]),
-                          joiner);
+                          *where, i, like ? "like" : "=", i, db_quote(pool, names[i]), joiner);
+    APR_ARRAY_PUSH(args, const char *) = values[i] == nullptr ? "" : xml_escape(pool, values[i]);
   }
 }
 
 // Limits a search to scope's children (root objects without a scope) or,
 // unless children_only, to scope's subtree (everything without a scope).
-void scope_clauses(apr_pool_t *pool, const char *scope, int children_only, const char **from, const char **where) {
+void scope_clauses(apr_pool_t *pool, const char *scope, int children_only, const char **from, const char **where,
+                   apr_array_header_t *args) {
   if (children_only && scope == nullptr) {
     *where = apr_psprintf(pool, "%s and p0.objectOid not in (select objectOid from edge)", *where);
-  } else if (children_only) {
+    return;
+  }
+  if (children_only) {
     *from = apr_psprintf(pool, "%s cross join edge", *from);
-    *where = apr_psprintf(pool, "%s and edge.objectOid=p0.objectOid and edge.parentObjectOid=%s", *where, scope);
+    *where = apr_psprintf(pool, "%s and edge.objectOid=p0.objectOid and edge.parentObjectOid=%%s", *where);
   } else if (scope != nullptr) {
     *from = apr_psprintf(pool, "%s cross join ancestor", *from);
-    *where =
-        apr_psprintf(pool, "%s and ancestor.objectOid=p0.objectOid and ancestor.ancestorObjectOid=%s", *where, scope);
+    *where = apr_psprintf(pool, "%s and ancestor.objectOid=p0.objectOid and ancestor.ancestorObjectOid=%%s", *where);
+  } else {
+    return;
   }
+  APR_ARRAY_PUSH(args, const char *) = scope;
 }
 
 struct LinkLoop {
@@ -324,31 +331,37 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
   DbLink link = conn->medialib;
   const char *from = "";
   const char *where = "";
-  criteria_clauses(pool, count, names, values, like, &from, &where);
+  apr_array_header_t *args = apr_array_make(pool, count + 2, sizeof(const char *));
+  criteria_clauses(pool, count, names, values, like, &from, &where, args);
   if (source != nullptr) {
     from = apr_psprintf(pool, "%s cross join objms", from);
-    where = apr_psprintf(pool, "%s and sourceOid=%s and objms.objectOid=p0.objectOid", where, source);
+    where = apr_psprintf(pool, "%s and sourceOid=%%s and objms.objectOid=p0.objectOid", where);
+    APR_ARRAY_PUSH(args, const char *) = source;
   }
   bool has_scope = scope != nullptr && std::strcmp(scope, "-1") != 0;
   const char *found = nullptr;
   if (has_scope && !skip_scope_test) {
-    if (db_select_value(pool, link, db_sql(pool, "select p0.objectOid from %s where %s and p0.objectOid=%s", from, where, scope),
-                        &found, nullptr) != APR_SUCCESS) {
+    apr_array_header_t *tried = apr_array_copy(pool, args);
+    APR_ARRAY_PUSH(tried, const char *) = scope;
+    const char *sql = apr_psprintf(pool, "select p0.objectOid from %s where %s and p0.objectOid=%%s", from, where);
+    if (db_select_value_prepared(pool, link, sql, reinterpret_cast<const char *const *>(tried->elts), &found) !=
+        APR_SUCCESS) {
       return APR_EGENERAL;
     }
   }
   if (found == nullptr) {
-    scope_clauses(pool, has_scope ? scope : nullptr, children_only, &from, &where);
-    if (db_select_value(pool, link, db_sql(pool, "select max(p0.objectOid) from %s where %s", from, where), &found,
-                        nullptr) != APR_SUCCESS) {
+    scope_clauses(pool, has_scope ? scope : nullptr, children_only, &from, &where, args);
+    const char *sql = apr_psprintf(pool, "select max(p0.objectOid) from %s where %s", from, where);
+    if (db_select_value_prepared(pool, link, sql, reinterpret_cast<const char *const *>(args->elts), &found) !=
+        APR_SUCCESS) {
       return APR_EGENERAL;
     }
   }
   if (found == nullptr) return APR_SUCCESS;
   *oid = found;
   if (signature == nullptr) return APR_SUCCESS;
-  return db_select_value(pool, link, db_sql(pool, "select signature from object where oid=%s;", found), signature,
-                         nullptr);
+  const char *oid_arg[] = {found};
+  return db_select_value_prepared(pool, link, "select signature from object where oid=%s", oid_arg, signature);
 }
 
 int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,

@@ -192,7 +192,7 @@ int msdb_uri_props_get(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, co
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   const char *any = nullptr;
-  if (db_select_value(pool, conn->admin, "select oid from uriprops limit 1", &any, nullptr) != APR_SUCCESS) {
+  if (db_select_value_prepared(pool, conn->admin, "select oid from uriprops limit 1", nullptr, &any) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not check uriprops table");
   }
   if (any == nullptr) return APR_SUCCESS;

@@ -245,8 +245,11 @@ int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *fil
     default: break;
   }
   if (scan->print) msms_print_progress(pool, file->name);
-  LOG4C(MSMS_MODULE, LOG4C_DEBUG,
-        log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
+  // Every file's turn comes here: the message is formatted only when wanted.
+  if (log4c_is_enabled[LOG4C_DEBUG](MSMS_MODULE)) {
+    LOG4C(MSMS_MODULE, LOG4C_DEBUG,
+          log4c_sprintf("Processing %s from folder %s/%s", file->name, scan->root, folder->relative));
+  }
   switch (classified.skip) {
     case FileSkip::subtitle: note_subtitle(folder, file->name); return APR_SUCCESS;
     case FileSkip::unknown_format:
