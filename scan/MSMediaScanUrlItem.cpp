@@ -310,9 +310,9 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
 
 // The title an existing object of url is checked against, null when there
 // is none to check. An item is titled by the source's own name, else by
-// what its stream says (kStreamTitled), else by its url. A feed's container without a name of the source takes the title the
-// feed gives itself, which changes only with the feed, as the server's
-// validators do.
+// what its stream says (kStreamTitled), else by its url. A feed's container
+// without a name of the source takes the title the feed gives itself, which
+// changes only with the feed, as the server's validators do.
 const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored, const char *signature) {
   if (has_own_name(u)) return item_title(pool, u, nullptr);
   return is_container(stored_class(pool, stored)) || is_stream_titled(signature) ? nullptr : item_title(pool, u, nullptr);
