@@ -138,7 +138,10 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
     intern_cache_clear(conn->intern);
     object_memory_forget_counters(conn->memory);
   }
-  if (medialib && &texts == &kCommit && msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+  if (medialib && &texts == &kCommit &&
+      (msdb_counters_write(conn) != APR_SUCCESS || msdb_schema_fill_substring_index(conn->medialib) != APR_SUCCESS)) {
+    return APR_EGENERAL;
+  }
   if (medialib && &texts != &kCommit && !keep_epoch) msdb_graph_changed(conn);
   // SQLite ends a transaction by itself on some failures (a full disk, an
   // I/O error): its rollback is then done already, and the connection free

@@ -244,12 +244,14 @@ const char *trigram_query(apr_pool_t *pool, const char *value) {
 }
 
 constexpr const char *kIndexedLike =
-    "%s and oid in (select rowid from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match '%s')";
+    "%s and oid in (select rowid from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match '%s' "
+    "union all select oid from " MSDB_UNINDEXED ")";
 
 // The values holding value somewhere. With the substring index, LIKE tests
-// only the values that hold each of its trigrams: the index folds the case
-// of every letter and LIKE of ASCII letters alone, and both read a text's
-// characters alike, so a value LIKE takes holds those trigrams.
+// only the values that hold each of its trigrams, and those written since
+// the last commit, which the index does not hold yet: the index folds the
+// case of every letter and LIKE of ASCII letters alone, and both read a
+// text's characters alike, so a value LIKE takes holds those trigrams.
 const char *contains_select(const Parser &p, const char *name, const char *value) {
   const char *like = like_condition(p.pool, "", "%", value);
   const char *trigrams = p.substring_index ? trigram_query(p.pool, value) : nullptr;

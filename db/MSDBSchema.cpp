@@ -77,23 +77,42 @@ constexpr const char *kMedialibIndexes[] = {
 // search's "contains" reads for the values that may hold its text before it
 // tests them (MSDBQueryCriteria). It keeps no copy of the values (they are
 // read from propValue), positions (the search asks for each trigram, not for
-// a phrase) or sizes (nothing ranks). The triggers keep it in step with every
-// writer of propValue, which need not know of it; a library made before gets
-// it when opened.
+// a phrase) or sizes (nothing ranks). A new or changed value is not indexed
+// at once: FTS5 writes a segment at every statement that adds to it, about 35
+// us a value when a trigger adds each one, so the triggers note its oid in
+// MSDB_UNINDEXED and each commit indexes the transaction's values in one
+// statement (msdb_schema_fill_substring_index). Removing an indexed value
+// needs its old text, so the triggers take it out at once. Writers need not
+// know of either table; a search also tests the values still noted. The
+// drops come first so that a library made before, with the triggers that
+// indexed each value, gets these (and its index rebuilt) when opened.
 constexpr const char *kSubstringIndex[] = {
+    "drop trigger if exists propValue_text_insert",
+    "drop trigger if exists propValue_text_delete",
+    "drop trigger if exists propValue_text_update",
+    "drop table if exists " MSDB_SUBSTRING_INDEX,
+    "drop table if exists " MSDB_UNINDEXED,
     "create virtual table " MSDB_SUBSTRING_INDEX " using fts5(value, content='propValue', content_rowid='oid', "
     "tokenize='trigram', detail='none', columnsize=0)",
-    "create trigger propValue_text_insert after insert on propValue begin insert into " MSDB_SUBSTRING_INDEX
-    " (rowid, value) values (new.oid, new.value); end",
+    "create table " MSDB_UNINDEXED " (oid INTEGER PRIMARY KEY)",
+    "create trigger propValue_text_insert after insert on propValue begin insert or ignore into " MSDB_UNINDEXED
+    " (oid) values (new.oid); end",
     "create trigger propValue_text_delete after delete on propValue begin insert into " MSDB_SUBSTRING_INDEX
-    " (" MSDB_SUBSTRING_INDEX ", rowid, value) values ('delete', old.oid, old.value); end",
+    " (" MSDB_SUBSTRING_INDEX ", rowid, value) select 'delete', old.oid, old.value where not exists (select 1 from "
+    MSDB_UNINDEXED " where oid = old.oid); delete from " MSDB_UNINDEXED " where oid = old.oid; end",
     "create trigger propValue_text_update after update on propValue begin insert into " MSDB_SUBSTRING_INDEX
-    " (" MSDB_SUBSTRING_INDEX ", rowid, value) values ('delete', old.oid, old.value); insert into "
-    MSDB_SUBSTRING_INDEX " (rowid, value) values (new.oid, new.value); end",
+    " (" MSDB_SUBSTRING_INDEX ", rowid, value) select 'delete', old.oid, old.value where not exists (select 1 from "
+    MSDB_UNINDEXED " where oid = old.oid); delete from " MSDB_UNINDEXED " where oid = old.oid; insert or ignore into "
+    MSDB_UNINDEXED " (oid) values (new.oid); end",
     "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('rebuild')",
 };
 constexpr const char *kHasSubstringIndex =
-    "select count(*) from sqlite_master where type='table' and name='" MSDB_SUBSTRING_INDEX "'";
+    "select count(*) from sqlite_master where type='table' and name='" MSDB_UNINDEXED "'";
+constexpr const char *kFillSubstringIndex[] = {
+    "insert into " MSDB_SUBSTRING_INDEX " (rowid, value) select oid, value from propValue where oid in (select oid "
+    "from " MSDB_UNINDEXED ")",
+    "delete from " MSDB_UNINDEXED,
+};
 
 // Indexes that those above replaced, dropped from libraries made before.
 constexpr const char *kRetiredIndexes[] = {
@@ -268,6 +287,13 @@ int msdb_schema_has_substring_index(DbLink link, bool *has) {
     *has = sqlite3_column_int64(row, 0) != 0;
     return false;
   });
+}
+
+int msdb_schema_fill_substring_index(DbLink link) {
+  for (const char *sql : kFillSubstringIndex) {
+    if (db_exec(link, sql, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  }
+  return APR_SUCCESS;
 }
 
 int msdb_schema_upgrade(DbLink link) {

@@ -20,10 +20,17 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 
 // The full-text table that indexes every propValue value by its trigrams.
 #define MSDB_SUBSTRING_INDEX "propValue_text"
+// The oids of values written since the last commit, not yet in the index.
+#define MSDB_UNINDEXED "propValue_unindexed"
 
 // Whether the library has the substring index. Returns 0, or 20014 after
 // ERROR "Could not execute SQL statement, reason: %s".
 int msdb_schema_has_substring_index(DbLink link, bool *has);
+
+// Adds the values noted in MSDB_UNINDEXED to the substring index and empties
+// it, within the caller's transaction (msdb_medialib_commit calls it). Returns
+// 0, or 20014 after ERROR "Could not execute SQL statement, reason: %s".
+int msdb_schema_fill_substring_index(DbLink link);
 
 // Gives a library made by an earlier release the indexes of this schema
 // (each made when missing; the substring index is built from the values,

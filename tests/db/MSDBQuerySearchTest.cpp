@@ -249,6 +249,9 @@ TEST_F(SubtreeSearchTest, TitleWalkPagesAsTheGroupedStatement) {
 constexpr const char *kTablesAndTriggers =
     "select name from sqlite_master where type in ('table', 'trigger') order by name";
 
+// Libraries of earlier releases: one without the search indexes, one whose
+// triggers indexed each value as it was written. Each opens with this
+// release's indexes and triggers and answers alike, before and after.
 TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
   in_transaction([&] {
     for (const char *title : {"b", "Apple", "apple", "c"}) object("1", title, kTrack);
@@ -256,26 +259,42 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
   const Answer fresh = search(kAllTracks, 1, 2);
   const std::vector<std::string> indexes = column("select name from sqlite_master where type='index' order by name");
   const std::vector<std::string> tables = column(kTablesAndTriggers);
-  DbLink link = msdb_thread_connection(db_)->medialib;
-  for (const char *sql : {"drop index prop_value_object", "drop index prop_title", "drop index ancestor_below",
-                          "drop index propValue_nocase", "create index prop_value on prop (valueOid, nameOid)",
-                          "create index ancestor_ancestor on ancestor (ancestorObjectOid)",
-                          "drop trigger propValue_text_insert", "drop trigger propValue_text_delete",
-                          "drop trigger propValue_text_update", "drop table " MSDB_SUBSTRING_INDEX}) {
-    ASSERT_EQ(db_exec(link, sql, nullptr), 0) << sql;
-  }
-  const Answer old = search(kAllTracks, 1, 2);
-  EXPECT_EQ(old.ids, fresh.ids);
-  EXPECT_EQ(old.total, 4);
+  struct OldLibrary {
+    std::vector<const char *> statements;
+    const char *indexed_ppl;  // values with "ppl" in the index after the upgrade
+  };
+  const OldLibrary olds[] = {
+      {{"drop index prop_value_object", "drop index prop_title", "drop index ancestor_below",
+       "drop index propValue_nocase", "create index prop_value on prop (valueOid, nameOid)",
+       "create index ancestor_ancestor on ancestor (ancestorObjectOid)", "drop trigger propValue_text_insert",
+       "drop trigger propValue_text_delete", "drop trigger propValue_text_update",
+       "drop table " MSDB_SUBSTRING_INDEX, "drop table " MSDB_UNINDEXED},
+       "2"},
+      {{"drop trigger propValue_text_insert", "drop table " MSDB_UNINDEXED,
+        "create trigger propValue_text_insert after insert on propValue begin insert into " MSDB_SUBSTRING_INDEX
+        " (rowid, value) values (new.oid, new.value); end",
+        "insert into propValue (value) values ('Pineapple')"},
+       "3"},
+  };
+  for (const OldLibrary &old_library : olds) {
+    SCOPED_TRACE(old_library.statements.front());
+    DbLink link = msdb_thread_connection(db_)->medialib;
+    for (const char *sql : old_library.statements) ASSERT_EQ(db_exec(link, sql, nullptr), 0) << sql;
+    const Answer old = search(kAllTracks, 1, 2);
+    EXPECT_EQ(old.ids, fresh.ids);
+    EXPECT_EQ(old.total, 4);
 
-  const std::string medialib = db_->medialib_path, admin = db_->admin_path;
-  msdb_terminate(db_);
-  db_ = nullptr;
-  ASSERT_EQ(msdb_init(pool_, medialib.c_str(), admin.c_str(), &db_), 0);
-  EXPECT_EQ(search(kAllTracks, 1, 2).ids, fresh.ids);
-  EXPECT_EQ(column("select name from sqlite_master where type='index' order by name"), indexes);
-  EXPECT_EQ(column(kTablesAndTriggers), tables);
-  EXPECT_EQ(search("dc:title contains \"ppl\"").total, 2);
+    const std::string medialib = db_->medialib_path, admin = db_->admin_path;
+    msdb_terminate(db_);
+    db_ = nullptr;
+    ASSERT_EQ(msdb_init(pool_, medialib.c_str(), admin.c_str(), &db_), 0);
+    EXPECT_EQ(search(kAllTracks, 1, 2).ids, fresh.ids);
+    EXPECT_EQ(column("select name from sqlite_master where type='index' order by name"), indexes);
+    EXPECT_EQ(column(kTablesAndTriggers), tables);
+    EXPECT_EQ(search("dc:title contains \"ppl\"").total, 2);
+    EXPECT_EQ(column("select count(*) from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match 'ppl'"),
+              std::vector<std::string>{old_library.indexed_ppl});
+  }
 }
 
 // contains of three characters or more reads the substring index and finds
@@ -319,16 +338,33 @@ TEST_F(SubtreeSearchTest, ContainsFindsWhatLikeFindsThroughTheSubstringIndex) {
   };
   check("as made");
   EXPECT_EQ(search("dc:title contains \"love\"").total, 7);
+  // Changes to indexed values, then to values the index does not hold yet
+  // (written, changed and removed before their commit), each found as it
+  // reads before the commit adds them and after.
+  const std::vector<std::vector<const char *>> changes = {
+      {"update propValue set value='Lost' where value='Love Song'",
+       "update propValue set value='Glove box' where value='Tom &amp; Jerry'",
+       "delete from propValue where value='GLOVE'"},
+      {"insert into propValue (value) values ('Clove')", "insert into propValue (value) values ('Loveless')",
+       "insert into propValue (value) values ('Beloved')", "update propValue set value='Glover' where value='Clove'",
+       "delete from propValue where value='Beloved'",
+       "update prop set valueOid=(select oid from propValue where value='Glover') where valueOid=(select oid from "
+       "propValue where value='lo')",
+       "update prop set valueOid=(select oid from propValue where value='Loveless') where valueOid=(select oid from "
+       "propValue where value='Lost')"},
+  };
   DbLink link = msdb_thread_connection(db_)->medialib;
-  for (const char *sql : {"update propValue set value='Lost' where value='Love Song'",
-                          "update propValue set value='Glove box' where value='Tom &amp; Jerry'",
-                          "delete from propValue where value='GLOVE'"}) {
-    ASSERT_EQ(db_exec(link, sql, nullptr), 0) << sql;
+  for (const std::vector<const char *> &step : changes) {
+    ASSERT_EQ(msdb_medialib_begin(db_), 0);
+    for (const char *sql : step) ASSERT_EQ(db_exec(link, sql, nullptr), 0) << sql;
+    check("before the commit");
+    ASSERT_EQ(msdb_medialib_commit(db_), 0);
+    EXPECT_EQ(column("select count(*) from " MSDB_UNINDEXED), std::vector<std::string>{"0"});
+    ASSERT_EQ(db_exec(link, "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX
+                            ") values ('integrity-check')", nullptr), 0);
+    check("after the commit");
   }
-  ASSERT_EQ(db_exec(link, "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('integrity-check')",
-                    nullptr),
-            0);
-  check("after changes");
+  EXPECT_EQ(search("dc:title contains \"love\"").total, 8);
 }
 
 // Rows of an object that does not exist, beyond the last object's oid (a
