@@ -243,7 +243,7 @@ int search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
   bool indexed = false;
-  if (msdb_schema_has_substring_index(conn->medialib, &indexed) != APR_SUCCESS) return APR_EGENERAL;
+  if (msdb_schema_has_table(conn->medialib, MSDB_UNINDEXED, &indexed) != APR_SUCCESS) return APR_EGENERAL;
   const char *select = msdb_search_criteria_to_sql(scratch, criteria, db_escape, indexed);
   if (select == nullptr) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Invalid search criteria %s", criteria ? criteria : "(null)"));

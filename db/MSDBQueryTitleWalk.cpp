@@ -3,7 +3,7 @@
 // rows), each handing over only the rows of the oids the step before marked,
 // and joined in memory: the objects below the containers, the hits' title
 // rows in value order (an object's first one is its smallest value oid),
-// and their values in title order (index propValue_nocase), which is
+// and their values in title order (the title keys, MSDBSchema), which is
 // followed until the page is full. The hits' title order, ties and count
 // are those of the grouped statement it replaces, in a library whose title
 // rows name values that exist (mlcheck's dangling rows aside). Bit sets over
@@ -19,6 +19,7 @@
 
 #include "CommonNumbers.h"
 #include "MSDBQueryRows.h"
+#include "MSDBSchema.h"
 
 namespace {
 
@@ -31,8 +32,10 @@ constexpr const char *kBelowRows =
 constexpr const char *kTitleNameOid = "select oid from propName where name='dc:title'";
 constexpr const char *kTitleRows =
     "select valueOid, objectOid from prop where nameOid = 1 and db_marked(objectOid) order by valueOid, objectOid";
+// The title keys hold the texts of title values only; a library without
+// them walks every value in that order (index propValue_nocase).
 constexpr const char *kValuesInTitleOrder =
-    "select oid, value from propValue where db_marked(oid) order by value collate nocase";
+    "select oid, value from %s where db_marked(oid) order by value collate nocase";
 constexpr const char *kLastValue = "select max(oid) from propValue";
 
 using Oid = sqlite3_int64;
@@ -120,10 +123,14 @@ int first_titles(DbLink link, const std::vector<bool> &hits, std::vector<Titled>
 
 // Walks the values in title order, adding the hits of each title value to
 // the page, until the page is full at the end of a run of equal titles.
-int walk(DbLink link, const std::vector<Titled> &titles, const std::vector<bool> &values, Page *page) {
+int walk(apr_pool_t *pool, DbLink link, const std::vector<Titled> &titles, const std::vector<bool> &values,
+         Page *page) {
+  bool keys = false;
+  if (msdb_schema_has_table(link, MSDB_TITLE_KEYS, &keys) != APR_SUCCESS) return APR_EGENERAL;
+  const char *sql = apr_psprintf(pool, kValuesInTitleOrder, keys ? MSDB_TITLE_KEYS : "propValue");
   Key key;
   return db_with_marks(link, values, [&] {
-    return db_stream(link, kValuesInTitleOrder, [&](sqlite3_stmt *row) {
+    return db_stream(link, sql, [&](sqlite3_stmt *row) {
       const Oid value = sqlite3_column_int64(row, 0);
       if (!has(values, value)) return true;
       const unsigned char *text = sqlite3_column_text(row, 1);
@@ -163,7 +170,7 @@ int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, 
   if (!*walked) return APR_SUCCESS;
   *matches = static_cast<long>(titles.size());
   Page page{offset, count, oids, 0, {}};
-  if (walk(link, titles, values, &page) != APR_SUCCESS) return APR_EGENERAL;
+  if (walk(pool, link, titles, values, &page) != APR_SUCCESS) return APR_EGENERAL;
   page.flush();
   return APR_SUCCESS;
 }

@@ -13,6 +13,7 @@
 
 #include <initializer_list>
 #include <span>
+#include <string>
 
 #include "MSDBConnection.h"
 #include "log4c.h"
@@ -106,12 +107,38 @@ constexpr const char *kSubstringIndex[] = {
     MSDB_UNINDEXED " (oid) values (new.oid); end",
     "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('rebuild')",
 };
-constexpr const char *kHasSubstringIndex =
-    "select count(*) from sqlite_master where type='table' and name='" MSDB_UNINDEXED "'";
 constexpr const char *kFillSubstringIndex[] = {
     "insert into " MSDB_SUBSTRING_INDEX " (rowid, value) select oid, value from propValue where oid in (select oid "
     "from " MSDB_UNINDEXED ")",
     "delete from " MSDB_UNINDEXED,
+};
+
+// Title keys: the text of each value that is some object's dc:title (name
+// oid 1, as for index prop_title), in title order, so that a search's title
+// order walks titles only, not the sizes, urls and names that sort before
+// them among all values (MSDBQueryTitleWalk). Kept by triggers, so no writer
+// knows of it: a title row written or moved notes its value, a value changed
+// or removed changes or removes its key. A value that is no longer a title
+// keeps its key: the walk takes only the keys of the hits' titles.
+constexpr const char *kTitleKeys[] = {
+    "drop trigger if exists prop_title_key_insert",
+    "drop trigger if exists prop_title_key_update",
+    "drop trigger if exists propValue_title_key_update",
+    "drop trigger if exists propValue_title_key_delete",
+    "drop table if exists " MSDB_TITLE_KEYS,
+    "create table " MSDB_TITLE_KEYS " (oid INTEGER PRIMARY KEY, value TEXT)",
+    "create index " MSDB_TITLE_KEYS "_nocase on " MSDB_TITLE_KEYS " (value COLLATE NOCASE)",
+    "create trigger prop_title_key_insert after insert on prop when new.nameOid = 1 begin insert or ignore into "
+    MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = new.valueOid; end",
+    "create trigger prop_title_key_update after update of nameOid, valueOid on prop when new.nameOid = 1 begin "
+    "insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = "
+    "new.valueOid; end",
+    "create trigger propValue_title_key_update after update on propValue begin update " MSDB_TITLE_KEYS
+    " set oid = new.oid, value = new.value where oid = old.oid; end",
+    "create trigger propValue_title_key_delete after delete on propValue begin delete from " MSDB_TITLE_KEYS
+    " where oid = old.oid; end",
+    "insert into " MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid in (select valueOid "
+    "from prop where nameOid = 1)",
 };
 
 // Indexes that those above replaced, dropped from libraries made before.
@@ -245,7 +272,7 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   apr_status_t status = apr_dbd_init(pool);
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
-    status = create_file(pool, driver, medialib_path, {kMedialibSchema, kMedialibIndexes, kSubstringIndex}, true);
+    status = create_file(pool, driver, medialib_path, {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys}, true);
   }
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
@@ -264,14 +291,29 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 
 namespace {
 
-// Builds the substring index of a library made before it, under the write
-// lock: of connections opening at once, the first builds it, the others
-// find it made.
-int add_substring_index(DbLink link, const char **reason) {
-  if (db_exec_reason(link, "BEGIN IMMEDIATE", nullptr, reason) != APR_SUCCESS) return APR_EGENERAL;
+// A part of the schema that a library made before it gets when opened: its
+// statements make it whole (dropping what an earlier form left), and the
+// table made last tells whether a library has it.
+struct SchemaPart {
+  const char *last_table;
+  std::span<const char *const> statements;
+};
+
+constexpr SchemaPart kUpgradedParts[] = {
+    {MSDB_UNINDEXED, kSubstringIndex},
+    {MSDB_TITLE_KEYS, kTitleKeys},
+};
+
+// Builds a part under the write lock: of connections opening at once, the
+// first builds it, the others find it made.
+int add_part(DbLink link, const SchemaPart &part, const char **reason) {
   bool has = false;
-  int status = msdb_schema_has_substring_index(link, &has);
-  for (const char *sql : kSubstringIndex) {
+  *reason = "cannot read the schema";
+  if (msdb_schema_has_table(link, part.last_table, &has) != APR_SUCCESS) return APR_EGENERAL;
+  if (has) return APR_SUCCESS;
+  if (db_exec_reason(link, "BEGIN IMMEDIATE", nullptr, reason) != APR_SUCCESS) return APR_EGENERAL;
+  int status = msdb_schema_has_table(link, part.last_table, &has);
+  for (const char *sql : part.statements) {
     if (status == APR_SUCCESS && !has) status = db_exec_reason(link, sql, nullptr, reason);
   }
   if (status == APR_SUCCESS) status = db_exec_reason(link, "COMMIT", nullptr, reason);
@@ -281,9 +323,10 @@ int add_substring_index(DbLink link, const char **reason) {
 
 }  // namespace
 
-int msdb_schema_has_substring_index(DbLink link, bool *has) {
+int msdb_schema_has_table(DbLink link, const char *name, bool *has) {
   *has = false;
-  return db_stream(link, kHasSubstringIndex, [has](sqlite3_stmt *row) {
+  const std::string sql = std::string("select count(*) from sqlite_master where type='table' and name='") + name + "'";
+  return db_stream(link, sql.c_str(), [has](sqlite3_stmt *row) {
     *has = sqlite3_column_int64(row, 0) != 0;
     return false;
   });
@@ -297,10 +340,9 @@ int msdb_schema_fill_substring_index(DbLink link) {
 }
 
 int msdb_schema_upgrade(DbLink link) {
-  bool has = false;
-  const char *reason = "cannot read the schema";
-  if (msdb_schema_has_substring_index(link, &has) != APR_SUCCESS ||
-      (!has && add_substring_index(link, &reason) != APR_SUCCESS)) {
+  for (const SchemaPart &part : kUpgradedParts) {
+    const char *reason = nullptr;
+    if (add_part(link, part, &reason) == APR_SUCCESS) continue;
     LOG4C(kModule, LOG4C_WARN, log4c_sprintf("Could not bring the library's indexes up to date, reason: %s", reason));
     return APR_EGENERAL;
   }

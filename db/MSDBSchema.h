@@ -22,10 +22,13 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 #define MSDB_SUBSTRING_INDEX "propValue_text"
 // The oids of values written since the last commit, not yet in the index.
 #define MSDB_UNINDEXED "propValue_unindexed"
+// The texts of title values, in title order (index propTitle_nocase).
+#define MSDB_TITLE_KEYS "propTitle"
 
-// Whether the library has the substring index. Returns 0, or 20014 after
-// ERROR "Could not execute SQL statement, reason: %s".
-int msdb_schema_has_substring_index(DbLink link, bool *has);
+// Whether the library has the table name (one of this header's names,
+// never a user's text). Returns 0, or 20014 after ERROR "Could not execute
+// SQL statement, reason: %s".
+int msdb_schema_has_table(DbLink link, const char *name, bool *has);
 
 // Adds the values noted in MSDB_UNINDEXED to the substring index and empties
 // it, within the caller's transaction (msdb_medialib_commit calls it). Returns
@@ -33,8 +36,8 @@ int msdb_schema_has_substring_index(DbLink link, bool *has);
 int msdb_schema_fill_substring_index(DbLink link);
 
 // Gives a library made by an earlier release the indexes of this schema
-// (each made when missing; the substring index is built from the values,
-// about 2 s for 430,000 of them) and drops the ones they replaced; a no-op
+// (each made when missing; the substring index and the title keys are built
+// from the values, under a second for 430,000 of them) and drops the ones they replaced; a no-op
 // on a library that has them. Every medialib connection runs it when it opens.
 // Returns 0, or 20014 after WARN "Could not bring the library's indexes up to
 // date, reason: %s" (the library still answers, by the indexes it has).

@@ -4,6 +4,7 @@
 // expectations are the answers the grouped search has always given; the
 // title walk that pages searches of many hits gives the same, and so does a
 // library made before the indexes the walk reads.
+#include <apr_strings.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -234,16 +235,32 @@ TEST_F(SubtreeSearchTest, TitleWalkPagesAsTheGroupedStatement) {
       {kAllTracks, {"0/1", box_path.c_str()}, both.c_str()},
   };
   const std::pair<unsigned, unsigned> pages[] = {{0, 0}, {0, 3}, {2, 3}, {5, 2}, {7, 100}, {100, 5}};
-  for (const Case &c : cases) {
-    for (const auto &[offset, count] : pages) {
-      SCOPED_TRACE(std::string(c.criteria) + " below " + c.containers + " from " + std::to_string(offset));
-      const Answer grouped = search(c.criteria, offset, count, c.ids);
-      const Answer walked = walk(c.criteria, c.containers, offset, count);
-      ASSERT_EQ(walked.status, 0);
-      EXPECT_EQ(walked.total, grouped.total);
-      EXPECT_EQ(walked.ids, last_segments(grouped.ids));
+  // Then titles renamed, moved to another value (leaving one no object has
+  // as its title) and to a value written before it was a title.
+  const char *kTitleRow = "update prop set valueOid=(select oid from propValue where value='%s') where nameOid=1 and "
+                          "valueOid=(select oid from propValue where value='%s')";
+  const std::vector<std::string> changes[] = {
+      {},
+      {"update propValue set value='aardvark' where value='eclair'", apr_psprintf(pool_, kTitleRow, "Same", "b"),
+       "insert into propValue (value) values ('Zebra')", apr_psprintf(pool_, kTitleRow, "Zebra", "10")},
+  };
+  for (const std::vector<std::string> &step : changes) {
+    for (const std::string &sql : step) {
+      ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, sql.c_str(), nullptr), 0) << sql;
+    }
+    for (const Case &c : cases) {
+      for (const auto &[offset, count] : pages) {
+        SCOPED_TRACE(std::string(c.criteria) + " below " + c.containers + " from " + std::to_string(offset) +
+                     (step.empty() ? "" : " after changes"));
+        const Answer grouped = search(c.criteria, offset, count, c.ids);
+        const Answer walked = walk(c.criteria, c.containers, offset, count);
+        ASSERT_EQ(walked.status, 0);
+        EXPECT_EQ(walked.total, grouped.total);
+        EXPECT_EQ(walked.ids, last_segments(grouped.ids));
+      }
     }
   }
+  EXPECT_EQ(search(kAllTracks, 0, 1).titles, std::vector<std::string>{"aardvark"});
 }
 
 constexpr const char *kTablesAndTriggers =
@@ -268,9 +285,9 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
        "drop index propValue_nocase", "create index prop_value on prop (valueOid, nameOid)",
        "create index ancestor_ancestor on ancestor (ancestorObjectOid)", "drop trigger propValue_text_insert",
        "drop trigger propValue_text_delete", "drop trigger propValue_text_update",
-       "drop table " MSDB_SUBSTRING_INDEX, "drop table " MSDB_UNINDEXED},
+       "drop table " MSDB_SUBSTRING_INDEX, "drop table " MSDB_UNINDEXED, "drop table " MSDB_TITLE_KEYS},
        "2"},
-      {{"drop trigger propValue_text_insert", "drop table " MSDB_UNINDEXED,
+      {{"drop trigger propValue_text_insert", "drop table " MSDB_UNINDEXED, "drop table " MSDB_TITLE_KEYS,
         "create trigger propValue_text_insert after insert on propValue begin insert into " MSDB_SUBSTRING_INDEX
         " (rowid, value) values (new.oid, new.value); end",
         "insert into propValue (value) values ('Pineapple')"},

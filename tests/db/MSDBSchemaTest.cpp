@@ -97,6 +97,8 @@ TEST_F(DbTest, TheSearchWalksReadOneIndexInItsOrder) {
        "INDEX prop_title"},
       {"select oid, value from propValue where db_marked(oid) order by value collate nocase",
        "COVERING INDEX propValue_nocase"},
+      {"select oid, value from propTitle where db_marked(oid) order by value collate nocase",
+       "COVERING INDEX propTitle_nocase"},
       {"select objectoid as searchObjectOid from prop where nameOid=(select oid from propName where "
        "name='upnp:class') and valueOid in (select oid from propValue where value like 'object.item.audioItem%' "
        "ESCAPE '\\')",
