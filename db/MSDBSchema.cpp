@@ -272,7 +272,8 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   apr_status_t status = apr_dbd_init(pool);
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
-    status = create_file(pool, driver, medialib_path, {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys}, true);
+    status = create_file(pool, driver, medialib_path,
+                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys}, true);
   }
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
