@@ -245,6 +245,10 @@ apr_status_t create_file(apr_pool_t *pool, const apr_dbd_driver_t *driver, const
     if (object.parent != nullptr) ++ordinal;
     status = run(driver, handle, fixed_object_sql(pool, object, ordinal), &reason);
   }
+  // The fixed objects' values indexed as a commit indexes a writer's.
+  for (const char *sql : kFillSubstringIndex) {
+    if (status == APR_SUCCESS && fixed_objects) status = run(driver, handle, sql, &reason);
+  }
   if (status == APR_SUCCESS) status = run(driver, handle, "COMMIT", &reason);
   if (status != APR_SUCCESS) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not create library database %s, reason: %s", path, reason));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DbFixture.h"
+#include "MSDBSchema.h"
 
 namespace {
 
@@ -116,4 +117,18 @@ TEST_F(DbTest, TheSearchWalksReadOneIndexInItsOrder) {
     }
     return 0;
   }), 0);
+}
+
+// A new library's substring index holds the fixed objects' values, with
+// nothing left for a commit to add, and keys for their titles.
+TEST_F(DbTest, ANewLibrarysIndexesHoldItsFixedObjects) {
+  EXPECT_EQ(rows("select count(*) from " MSDB_UNINDEXED), std::vector<std::string>{"0"});
+  EXPECT_EQ(rows("select count(*) from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match 'zen'"),
+            std::vector<std::string>{"3"});
+  EXPECT_EQ(rows("select value from " MSDB_TITLE_KEYS " order by value collate nocase limit 2"),
+            (std::vector<std::string>{"Audio", "Hidden"}));
+  EXPECT_EQ(db_exec(msdb_thread_connection(db_)->medialib,
+                    "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('integrity-check')",
+                    nullptr),
+            0);
 }
