@@ -107,6 +107,7 @@ constexpr const char *kSubstringIndex[] = {
     MSDB_UNINDEXED " (oid) values (new.oid); end",
     "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('rebuild')",
 };
+constexpr const char *kAnyUnindexed = "select oid from " MSDB_UNINDEXED " limit 1";
 constexpr const char *kFillSubstringIndex[] = {
     "insert into " MSDB_SUBSTRING_INDEX " (rowid, value) select oid, value from propValue where oid in (select oid "
     "from " MSDB_UNINDEXED ")",
@@ -338,8 +339,18 @@ int msdb_schema_has_table(DbLink link, const char *name, bool *has) {
 }
 
 int msdb_schema_fill_substring_index(DbLink link) {
+  // Without notes nothing is written: emptying the table would write its
+  // page even so, and a commit that changes nothing must leave the file (and
+  // the update id clients see) as it was.
+  bool noted = false;
+  if (db_stream(link, kAnyUnindexed, [&noted](sqlite3_stmt *) {
+        noted = true;
+        return false;
+      }) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
   for (const char *sql : kFillSubstringIndex) {
-    if (db_exec(link, sql, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+    if (noted && db_exec(link, sql, nullptr) != APR_SUCCESS) return APR_EGENERAL;
   }
   return APR_SUCCESS;
 }

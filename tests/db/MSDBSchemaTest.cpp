@@ -2,6 +2,7 @@
 // reach their rows through an index, never by reading the whole table. The
 // partial indexes only serve statements whose condition implies theirs, so
 // a changed condition would fall back to a full scan without failing.
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -131,4 +132,21 @@ TEST_F(DbTest, ANewLibrarysIndexesHoldItsFixedObjects) {
                     "insert into " MSDB_SUBSTRING_INDEX " (" MSDB_SUBSTRING_INDEX ") values ('integrity-check')",
                     nullptr),
             0);
+}
+
+// A commit that wrote nothing leaves the file as it was: its change counter
+// (header bytes 24-27) is what clients' update ids follow.
+TEST_F(DbTest, ACommitThatWritesNothingLeavesTheFileAsItWas) {
+  const auto counter = [&] {
+    std::ifstream file(db_->medialib_path, std::ios::binary);
+    char bytes[28] = {};
+    file.read(bytes, sizeof bytes);
+    return std::string(bytes + 24, 4);
+  };
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  const std::string before = counter();
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  EXPECT_EQ(counter(), before);
 }
