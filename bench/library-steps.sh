@@ -15,7 +15,7 @@
 # Compare two runs with: diff -r -x '*.raw' OUT1 OUT2
 set -eu
 build=$(cd "${1:?usage: library-steps.sh BUILD CORPUS WORK OUT}" && pwd)
-corpus=$(cd "${2:?usage}" && pwd)
+corpus=$(cd "${2:?usage}" && pwd -P)
 work=${3:?usage}
 out=${4:?usage}
 bench=$(cd "$(dirname "$0")" && pwd)
