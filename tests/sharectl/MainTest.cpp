@@ -40,6 +40,16 @@ class SharectlProgram : public ShareTest {
     return pid;
   }
 
+  // Waits up to 30 s for the test server's mark that a slow transfer of the
+  // file named began ("<name>.fetching" beside it).
+  bool wait_for_fetching(const std::string &name) {
+    for (int i = 0; i < 3000; ++i) {
+      if (std::filesystem::exists(media_ + "/" + name + ".fetching")) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
   // Waits until the library holds more than n objects (committed by another process).
   bool wait_for_objects(int n) {
     for (int i = 0; i < 3000; ++i) {
@@ -130,12 +140,7 @@ TEST_F(SharectlProgram, ASlowFeedDoesNotLockTheLibraryWhileItArrives) {
     std::filesystem::remove(media_ + "/cast.rss.fetching");
     pid_t feed = start(args);
     ASSERT_GT(feed, 0);
-    bool fetching = false;
-    for (int i = 0; i < 3000 && !fetching; ++i) {
-      fetching = std::filesystem::exists(media_ + "/cast.rss.fetching");
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(fetching);
+    ASSERT_TRUE(wait_for_fetching("cast.rss"));
     ProgramResult second = run_program(sharectl_, {"-S", media_ + "/other"}, install_);
     EXPECT_EQ(waitpid(feed, nullptr, WNOHANG), 0) << "the feed was still arriving";
     EXPECT_EQ(second.status, 0) << second.out;
@@ -172,12 +177,7 @@ TEST_F(SharectlProgram, ASlowWebPlaylistOfASharedFolderDoesNotLockTheLibrary) {
   };
   pid_t scan = start({"-S", media_ + "/folder"});
   ASSERT_GT(scan, 0);
-  bool fetching = false;
-  for (int i = 0; i < 3000 && !fetching; ++i) {
-    fetching = std::filesystem::exists(media_ + "/web.m3u.fetching");
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(fetching);
+  ASSERT_TRUE(wait_for_fetching("web.m3u"));
   for (const std::vector<std::string> &args : {std::vector<std::string>{"-L"}, {"-S", media_ + "/other"}}) {
     ProgramResult other = run_program(sharectl_, args, install_);
     EXPECT_EQ(other.status, 0) << other.out;
