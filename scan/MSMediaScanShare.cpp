@@ -173,15 +173,19 @@ int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, 
 int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *context) {
   const char *type = nullptr;
   if (path_type(pool, r.source.url, &type) != APR_SUCCESS || type == nullptr) return APR_SUCCESS;
+  // The walk only lists folders, quickly; the cancel check, which callers
+  // also take as the pass's steps, is asked by the fetch alone.
   ScanContext scan;
-  if (msms_scan_context_init(pool, r.library, &r.source, r.source.url, cancel, context, &scan) != APR_SUCCESS) {
+  if (msms_scan_context_init(pool, r.library, &r.source, r.source.url, nullptr, nullptr, &scan) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   scan.playlists_only = true;
   scan.playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   scan.fetched = r.fetched = msms_url_fetched_make(pool);
-  const int status = scan_source(pool, r.source, &scan, type);
-  return status == APR_SUCCESS ? msms_fetch_playlist_files(pool, &scan) : status;
+  if (const int status = scan_source(pool, r.source, &scan, type); status != APR_SUCCESS) return status;
+  scan.cancel = cancel;
+  scan.cancel_context = context;
+  return msms_fetch_playlist_files(pool, &scan);
 }
 
 // The folder or file road's work inside the pass: the walk or the one file.
