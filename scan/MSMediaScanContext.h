@@ -75,7 +75,7 @@ struct ScanContext {
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
   apr_array_header_t *playlists;  // PlaylistFile: met by the walk, read once every file has its object
   // The walk before the locked pass notes the playlist files it meets and
-  // does nothing else (no file read, nothing looked up, nothing logged).
+  // nothing else: no file is inspected or looked up, no warning given.
   bool playlists_only;
   UrlFetched *fetched;  // web playlists fetched before the pass; null: fetched when read
   ScanBounds bounds;
