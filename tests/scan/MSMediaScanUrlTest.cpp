@@ -682,13 +682,15 @@ TEST_F(UrlSources, WebPlaylistsOfAFolderPlaylistAreFetchedBeforeThePass) {
   const struct {
     const char *name;
     std::string listed;
+    const char *shared;  // below the folder; "" for the folder itself
     std::vector<std::string> titles;
     const char *logged;
   } cases[] = {
-      {"web playlist", url("web.m3u"), {"Local", "a.mp3", "b.mp3"}, nullptr},
-      {"feed", url("cast.rss"), {"Local", "One", "Two"}, nullptr},
-      {"missing", url("gone.m3u"), {"Local"}, "Could not process metafile "},
-      {"no server", "http://127.0.0.1:1/web.m3u", {"Local"}, "Could not process metafile "},
+      {"web playlist", url("web.m3u"), "", {"Local", "a.mp3", "b.mp3"}, nullptr},
+      {"shared file", url("web.m3u"), "/list.m3u", {"a.mp3", "b.mp3"}, nullptr},
+      {"feed", url("cast.rss"), "", {"Local", "One", "Two"}, nullptr},
+      {"missing", url("gone.m3u"), "", {"Local"}, "Could not process metafile "},
+      {"no server", "http://127.0.0.1:1/web.m3u", "", {"Local"}, "Could not process metafile "},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -696,7 +698,7 @@ TEST_F(UrlSources, WebPlaylistsOfAFolderPlaylistAreFetchedBeforeThePass) {
     const std::string folder = std::string("shared-") + c.name;
     mp3(folder + "/local.mp3", "Local");
     write_file(media_ + "/" + folder + "/list.m3u", c.listed + "\n");
-    const std::string source = share(media_ + "/" + folder);
+    const std::string source = share(media_ + "/" + folder + c.shared);
     ASSERT_NE(source, "");
     EXPECT_EQ(scan(source).status, 0);
     EXPECT_EQ(titles_of(source, "object.item"), c.titles);
