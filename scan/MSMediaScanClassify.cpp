@@ -43,6 +43,11 @@ FileSkip skip_by_name(const ScanFile *file, const char *extension, const MediaTy
 
 }  // namespace
 
+bool msms_is_playlist_name(const char *name) {
+  const char *extension = path_extension(name, 0);
+  return extension != nullptr && media_type_by_extension(extension, -1)->media_class == MEDIA_METAFILE;
+}
+
 bool msms_scan_wants(const ScanContext *scan, int media_class, bool album_art) {
   if (!wants_class(scan, media_class)) return false;
   return !(media_class == MEDIA_IMAGE && album_art && !scan->allow_album_art_as_photo);

@@ -39,6 +39,9 @@ struct ClassifiedFile {
 ClassifiedFile msms_classify_file(apr_pool_t *pool, const ScanContext *scan, const FolderScan *folder,
                                   const ScanFile *file);
 
+// Whether a file named name is a playlist by its extension.
+bool msms_is_playlist_name(const char *name);
+
 // Whether the scan takes an item of media_class; album_art: an image named
 // as album art, which is no photo unless the configuration says so.
 bool msms_scan_wants(const ScanContext *scan, int media_class, bool album_art);

@@ -25,6 +25,7 @@ struct ScanAhead;
 struct ScanPrefetch;
 struct TreeReader;
 struct AheadJob;
+struct UrlFetched;
 
 // The marks a scan leaves on objects (msdb_mark_object) for the sweep that
 // ends it: seen and kept, or replaced by a new object.
@@ -73,6 +74,10 @@ struct ScanContext {
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
   apr_array_header_t *playlists;  // PlaylistFile: met by the walk, read once every file has its object
+  // The walk before the locked pass notes the playlist files it meets and
+  // nothing else: no file is inspected or looked up, no warning given.
+  bool playlists_only;
+  UrlFetched *fetched;  // web playlists fetched before the pass; null: fetched when read
   ScanBounds bounds;
 };
 

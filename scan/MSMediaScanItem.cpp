@@ -235,6 +235,10 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
 int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup) {
   Pool pool(folder->pool, MSMS_MODULE);
   const ClassifiedFile classified = msms_classify_file(pool, scan, folder, file);
+  if (scan->playlists_only) {
+    if (classified.skip != FileSkip::playlist) return APR_SUCCESS;
+    return msms_scan_playlist_file(pool, scan, classified.path, classified.url, classified.type, classified.signature);
+  }
   switch (classified.skip) {
     case FileSkip::no_extension:
       LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Cannot process files without extension, ignoring file %s\n", file->name));

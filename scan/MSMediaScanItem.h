@@ -15,6 +15,7 @@
 // keeps an up-to-date item (marked as seen), replaces a changed one, creates
 // a new one and files it into the views. lookup (may be null) is what
 // msms_look_up_ahead (MSMediaScanLookup) found for the file; its job is taken here, and released
-// by the caller. Returns 0 (also for skipped files), 4 when cancelled, or
+// by the caller. With scan->playlists_only, a playlist file is only noted
+// and any other file passed over. Returns 0 (also for skipped files), 4 when cancelled, or
 // 20014 (logged; the walk goes on with the next file).
 int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup);

@@ -9,6 +9,7 @@
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSMediaScanAlbumArt.h"
+#include "MSMediaScanClassify.h"
 #include "MSMediaScanLookup.h"
 #include "MSMediaScanPrefetch.h"
 #include "MSMediaScanLog.h"
@@ -188,6 +189,12 @@ const char *FolderListing::read_folder(apr_finfo_t *info) {
     if (status != APR_SUCCESS && status != APR_INCOMPLETE) return nullptr;
     if (!walkable_entry(*info)) continue;
     const char *name = apr_pstrdup(pool_, info->name);
+    // The walk that only notes playlist files passes over any other file
+    // the folder's entry calls plain, so it needs no status of it.
+    if (scan_->playlists_only && plain_file(*info) && !msms_is_playlist_name(name)) {
+      info->size = 0;
+      return name;
+    }
     platform_folder_entry_status(dir_, name, info);
     return name;
   }

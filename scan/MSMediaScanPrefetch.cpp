@@ -107,6 +107,7 @@ bool msms_prefetch_covers(const ScanPrefetch *prefetch, const char *folder) {
 }
 
 void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *folder) {
+  if (prefetch == nullptr) return;
   Pool scratch(prefetch->parent, MSMS_MODULE);
   const char *prefix = folder_prefix(scratch, folder);
   if (covered(prefetch, prefix)) return;

@@ -30,7 +30,8 @@ void msms_prefetch_set_limit(int limit);
 ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source);
 
 // Covers the tree of folder (a canonical path) unless a covered tree holds
-// it already. A failed look-up is logged and leaves the tree uncovered.
+// it already. A failed look-up is logged and leaves the tree uncovered. A
+// null prefetch (a walk that looks nothing up) is left as it is.
 void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *folder);
 
 // True when folder (a canonical path) lies in the covered tree.

@@ -1,6 +1,8 @@
 // Sharing files and folders: recording a source (checked, normalised, typed
 // by what the path is) in one admin transaction, and the folder or file
-// road's work in the sources module's locked pass of mark and sweep.
+// road's work in the sources module's locked pass of mark and sweep. The web
+// playlists its playlist files list are fetched before that pass, so no lock
+// is held while a server is waited on.
 #include "MSMediaScanShare.h"
 
 #include <apr_file_info.h>
@@ -16,13 +18,12 @@
 #include "MSMediaScanContext.h"
 #include "MSMediaScanLibrary.h"
 #include "MSMediaScanLog.h"
+#include "MSMediaScanUrl.h"
 #include "MSMediaScanWalk.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
 namespace {
-
-
 
 // 0, or APR_EBADPATH (logged) for anything but an absolute local path.
 int check_path(const char *url, const char **user_message) {
@@ -137,6 +138,7 @@ struct Refresh {
   MediaSource source;
   int print;
   int added;
+  UrlFetched *fetched;  // the web playlists of the source's playlist files
 };
 
 // type: what the source's path is now ("file", "folder" or null).
@@ -164,6 +166,28 @@ int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, 
   return msms_source_fail(nullptr, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", source.url));
 }
 
+// Before the pass: the playlist files the scan will read, noted as its walk
+// meets them, and the web playlists they list fetched (copies removed with
+// pool), so that the pass waits on no server. A path that is no file or
+// folder now is left to the pass to report.
+int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *context) {
+  const char *type = nullptr;
+  if (path_type(pool, r.source.url, &type) != APR_SUCCESS || type == nullptr) return APR_SUCCESS;
+  // The walk only lists folders, quickly; the cancel check, which callers
+  // also take as the pass's steps, is asked by the fetch alone.
+  ScanContext scan;
+  if (msms_scan_context_init(pool, r.library, &r.source, r.source.url, nullptr, nullptr, &scan) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  scan.playlists_only = true;
+  scan.playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
+  scan.fetched = r.fetched = msms_url_fetched_make(pool);
+  if (const int status = scan_source(pool, r.source, &scan, type); status != APR_SUCCESS) return status;
+  scan.cancel = cancel;
+  scan.cancel_context = context;
+  return msms_fetch_playlist_files(pool, &scan);
+}
+
 // The folder or file road's work inside the pass: the walk or the one file.
 int scan_work(SourcePass *pass) {
   auto &r = *static_cast<Refresh *>(pass->work_context);
@@ -177,6 +201,7 @@ int scan_work(SourcePass *pass) {
     return APR_EGENERAL;
   }
   scan.print = r.print;
+  scan.fetched = r.fetched;
   const int status = scan_source(pass->pool, r.source, &scan, type);
   r.added = msms_scan_created(&scan);
   return status;
@@ -188,9 +213,11 @@ int msms_refresh_local(apr_pool_t *pool, const ScanLibrary *library, const Media
                        int *added, int *removed, CancelCheck cancel, void *context) {
   msms_source_announce(pool, source.url, print);
   const apr_time_t start = apr_time_now();
-  Refresh r{library, source, print, 0};
+  Pool fetching(pool, MSMS_MODULE);
+  Refresh r{library, source, print, 0, nullptr};
   SourcePass pass{pool, library->db, cancel, context, nullptr, scan_work, &r, source.oid, "files", full, 0, false};
-  const int status = msms_source_pass(&pass);
+  int status = fetch_playlists(fetching, r, cancel, context);
+  if (status == APR_SUCCESS) status = msms_source_pass(&pass);
   *added = status == APR_SUCCESS ? r.added : 0;
   *removed = status == APR_SUCCESS ? pass.removed : 0;
   if (status == APR_SUCCESS) {

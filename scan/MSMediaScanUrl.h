@@ -122,6 +122,13 @@ int msms_scan_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *pat
 // Reads the playlist files the walk noted. Returns 0, 4 or 20014 (logged).
 int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan);
 
+// Before the locked pass: fetches into scan->fetched the web playlists that
+// the playlist files in scan->playlists list, nested ones too, as
+// msms_scan_playlist_files will read those files (unchanged ones are not
+// read) and within the same bounds; writes nothing. A failed fetch is kept
+// for the pass to report. Returns 0, 4 or 20014 (logged).
+int msms_fetch_playlist_files(apr_pool_t *pool, ScanContext *scan);
+
 // Shared by the item and feed modules: the cancel check of a parser or a
 // download, context being the ScanContext; 1 when the scan is cancelled.
 int msms_url_cancel(void *context);

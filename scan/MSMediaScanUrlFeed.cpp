@@ -114,7 +114,9 @@ const char *local_entry(apr_pool_t *pool, const PlaylistRun &run, const char *en
   if (!path_is_absolute(path)) path = path_join(pool, run.base, nullptr, path);
   path = path != nullptr ? path_canonical(pool, path) : nullptr;
   if (path == nullptr || !file_exists(path) || file_size(path) <= 0) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Can't find playlist item %s or is of zero size, ignoring...", entry));
+    if (!run.u->fetching) {
+      LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Can't find playlist item %s or is of zero size, ignoring...", entry));
+    }
     return nullptr;
   }
   return path;
@@ -206,9 +208,12 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fall
 }
 
 // A local file the source already holds is listed as it is; any other gets
-// an item of its own.
+// an item of its own. While fetching, the walk of the pass has not yet made
+// the objects of new files, so no entry is counted: the fetch then reads
+// every document the pass will read, and at most a few more.
 int add_local_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *url,
                    const char *title, const MediaTypeEntry *type) {
+  if (run.u->fetching) return APR_SUCCESS;
   FileLookup lookup{};
   if (msms_find_file_object(pool, run.u->scan, url, &lookup) != APR_SUCCESS || lookup.oid == nullptr) {
     return add_item(pool, run, entry, fallback, url, title, type);
@@ -247,7 +252,7 @@ int queue_playlist(apr_pool_t *pool, PlaylistRun &run, const MediaTypeEntry *typ
   ScanBounds &bounds = run.u->scan->bounds;
   const char *key = read_key(path);
   if (apr_hash_get(bounds.read, key, APR_HASH_KEY_STRING) != nullptr) {
-    LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s is read once per share, skipping", path));
+    if (!run.u->fetching) LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s is read once per share, skipping", path));
     return APR_SUCCESS;
   }
   const bool internet = url_is_remote(path) != 0;
@@ -535,13 +540,27 @@ int msms_process_playlist(apr_pool_t *pool, UrlScan *u, const MediaTypeEntry *ty
 
 namespace {
 
+// The object of a playlist file, and whether the scan keeps it as it is.
+int find_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *url, const char *signature,
+                       FileLookup *lookup, bool *unchanged) {
+  *lookup = FileLookup{};
+  if (msms_find_file_object(pool, scan, url, lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
+  *unchanged = lookup->oid != nullptr && str_compare(lookup->signature, signature) == 0;
+  return APR_SUCCESS;
+}
+
+// The media class of a playlist file's entries whose name says none.
+int expected_class(const ScanContext *scan) {
+  return scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
+}
+
 int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, const char *url,
                        const MediaTypeEntry *type, const char *signature) {
-  const int expected = scan->lookfor_audio ? MEDIA_AUDIO : scan->lookfor_video ? MEDIA_VIDEO : MEDIA_IMAGE;
-  UrlScan u{scan, url, nullptr, expected, 0, 1, 1, 0, nullptr, false};
-  FileLookup lookup{};
-  if (msms_find_file_object(pool, scan, url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
-  if (lookup.oid != nullptr && str_compare(lookup.signature, signature) == 0) {
+  UrlScan u{scan, url, nullptr, expected_class(scan), 0, 1, 1, 0, scan->fetched, false};
+  FileLookup lookup;
+  bool unchanged = false;
+  if (find_playlist_file(pool, scan, url, signature, &lookup, &unchanged) != APR_SUCCESS) return APR_EGENERAL;
+  if (unchanged) {
     scan->up_to_date[MEDIA_METAFILE]++;
     return msdb_mark_subtree(pool, scan->db, lookup.oid, MSMS_MARK_SEEN);
   }
@@ -552,6 +571,15 @@ int read_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *path, co
   if (status != APR_SUCCESS || lookup.oid == nullptr || oid == nullptr) return status;
   if (msdb_copy_parents(pool, scan->db, lookup.oid, oid) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Could not copy parents from old to new object");
   return APR_SUCCESS;
+}
+
+// A playlist file listed by another is read as its own, not once more
+// below every playlist that lists it.
+void mark_playlist_files(ScanContext *scan) {
+  for (int i = 0; i < scan->playlists->nelts; ++i) {
+    const char *path = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile).path;
+    apr_hash_set(scan->bounds.read, path, APR_HASH_KEY_STRING, "");
+  }
 }
 
 }  // namespace
@@ -566,18 +594,28 @@ int msms_scan_playlist_file(apr_pool_t *pool, ScanContext *scan, const char *pat
 }
 
 int msms_scan_playlist_files(apr_pool_t *pool, ScanContext *scan) {
-  // A playlist file listed by another is read as its own, not once more
-  // below every playlist that lists it.
-  for (int i = 0; i < scan->playlists->nelts; ++i) {
-    const char *path = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile).path;
-    apr_hash_set(scan->bounds.read, path, APR_HASH_KEY_STRING, "");
-  }
+  mark_playlist_files(scan);
   for (int i = 0; i < scan->playlists->nelts; ++i) {
     const PlaylistFile &file = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile);
     Pool work(pool, MSMS_MODULE);
     if (scan->print) msms_print_progress(work, path_last_component(file.path));
     const int status = read_playlist_file(work, scan, file.path, file.url, file.type, file.signature);
     if (status != APR_SUCCESS) return status;
+  }
+  return APR_SUCCESS;
+}
+
+int msms_fetch_playlist_files(apr_pool_t *pool, ScanContext *scan) {
+  mark_playlist_files(scan);
+  for (int i = 0; i < scan->playlists->nelts; ++i) {
+    const PlaylistFile &file = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile);
+    Pool work(pool, MSMS_MODULE);
+    FileLookup lookup;
+    bool unchanged = false;
+    if (find_playlist_file(work, scan, file.url, file.signature, &lookup, &unchanged) != APR_SUCCESS) return APR_EGENERAL;
+    if (unchanged) continue;
+    UrlScan u{scan, file.url, nullptr, expected_class(scan), 0, 1, 1, 0, scan->fetched, true};
+    if (msms_fetch_playlist(&u, file.type, file.url) == COMMON_CANCELLED) return COMMON_CANCELLED;
   }
   return APR_SUCCESS;
 }

@@ -29,6 +29,12 @@ namespace {
 
 constexpr int kCommitEvery = 100;
 
+// The walk that only notes playlist files leaves its warnings to the walk of
+// the pass, which meets the same entries.
+void warn(const ScanContext *scan, const char *text) {
+  if (!scan->playlists_only) LOG4C(MSMS_MODULE, LOG4C_WARN, text);
+}
+
 // Commits what was created so far once more than 100 items wait, after
 // removing the objects they replace.
 int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
@@ -82,7 +88,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
 int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
                  const apr_finfo_t &info, const char *path, std::unique_ptr<FolderListing> opened) {
   if (on_walk_chain(chain, info)) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", path));
+    warn(scan, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", path));
     return APR_SUCCESS;
   }
   chain.push_back({info.device, info.inode});
@@ -129,7 +135,7 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
   const char *name = info.name;
   const char *path = entry.path;
   if (!resolve_entry(pool, path, &info)) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN, log4c_sprintf("Could not read %s, skipping...", path));
+    warn(scan, log4c_sprintf("Could not read %s, skipping...", path));
     return APR_SUCCESS;
   }
   if (info.filetype == APR_DIR) {
@@ -156,8 +162,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
   std::unique_ptr<FolderListing> listing =
       opened != nullptr ? std::move(opened) : FolderListing::open(parent, scan, relative, recursive);
   if (listing == nullptr) {
-    LOG4C(MSMS_MODULE, LOG4C_WARN,
-          log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent, scan->root, relative, nullptr)));
+    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent, scan->root, relative, nullptr)));
     return APR_SUCCESS;
   }
   int status = walk_entries(*listing, scan, recursive, chain);
@@ -169,6 +174,7 @@ int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int
 
 int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   WalkChain chain = walk_chain_start(pool, scan->root);
+  if (scan->playlists_only) return walk_folder(pool, scan, "", recursive, chain, nullptr);
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
   // Started first, the reader lists the tree while the walk looks up its

@@ -16,7 +16,10 @@
 // Walks scan->root. Symbolic links to files are followed; a link to a folder
 // is entered unless that folder is already open on the current path. Without
 // recursive, subfolders contribute nothing. Returns 0, 4 when cancelled, or
-// 20014 (logged) when a subfolder or a commit failed.
+// 20014 (logged) when a subfolder or a commit failed. With
+// scan->playlists_only, the walk only adds the playlist files it meets to
+// scan->playlists (made by the caller) in the order the scan reads them, and
+// returns 0 or 4.
 int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive);
 
 // Processes the one file scan->root/name as a walk of one entry. Returns as

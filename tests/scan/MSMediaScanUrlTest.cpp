@@ -670,6 +670,49 @@ TEST_F(UrlSources, AnUnreachableStreamUrlIsNotRecordedAndAWebUrlKeepsItsEscapes)
   EXPECT_EQ(prop(only_object(source), "res"), url("a%20b.mp3")) << "stored exactly as given";
 }
 
+// Regression: the web playlists and feeds listed by a playlist file of a
+// shared folder were fetched inside the locked pass. Fetched before it, they
+// give the library and the failures they gave then, leave no copy behind,
+// and an unchanged playlist file asks no server again.
+TEST_F(UrlSources, WebPlaylistsOfAFolderPlaylistAreFetchedBeforeThePass) {
+  mp3("a.mp3", "A");
+  mp3("b.mp3", "B");
+  write_file(media_ + "/web.m3u", url("a.mp3") + "\n" + url("b.mp3") + "\n");
+  write_file(media_ + "/cast.rss", feed({entry("One", "a.mp3"), entry("Two", "b.mp3")}));
+  const struct {
+    const char *name;
+    std::string listed;
+    const char *shared;  // below the folder; "" for the folder itself
+    std::vector<std::string> titles;
+    const char *logged;
+  } cases[] = {
+      {"web playlist", url("web.m3u"), "", {"Local", "a.mp3", "b.mp3"}, nullptr},
+      {"shared file", url("web.m3u"), "/list.m3u", {"a.mp3", "b.mp3"}, nullptr},
+      {"feed", url("cast.rss"), "", {"Local", "One", "Two"}, nullptr},
+      {"missing", url("gone.m3u"), "", {"Local"}, "Could not process metafile "},
+      {"no server", "http://127.0.0.1:1/web.m3u", "", {"Local"}, "Could not process metafile "},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    log_.clear();
+    const std::string folder = std::string("shared-") + c.name;
+    mp3(folder + "/local.mp3", "Local");
+    write_file(media_ + "/" + folder + "/list.m3u", c.listed + "\n");
+    const std::string source = share(media_ + "/" + folder + c.shared);
+    ASSERT_NE(source, "");
+    EXPECT_EQ(scan(source).status, 0);
+    EXPECT_EQ(titles_of(source, "object.item"), c.titles);
+    EXPECT_TRUE(c.logged == nullptr || log_.contains(c.logged + c.listed));
+    EXPECT_FALSE(log_.contains("was not fetched before the pass"));
+    EXPECT_EQ(downloads_left(), std::vector<std::string>{});
+    const long before = requests();
+    EXPECT_EQ(scan(source).status, 0);
+    EXPECT_EQ(requests(), before) << "an unchanged playlist file is not read again";
+    EXPECT_EQ(titles_of(source, "object.item"), c.titles);
+    EXPECT_EQ(mlcheck(), "");
+  }
+}
+
 // Nested playlists under tight bounds (depth 8, 20 requests, 200 objects):
 // each case ends with success, a small consistent library and a log of what
 // was left out.
@@ -726,6 +769,13 @@ class NestedPlaylists : public UrlSources {
     write_file(media_ + "/fp/list.m3u", media_ + "/outside/c0.m3u\n");
     return media_ + "/fp";
   }
+  // A playlist in a shared folder that leads into a chain on a server.
+  std::string folder_web_chain() {
+    chain("wc", 50, url("wc/"));
+    mp3("fw/b.mp3", "B");
+    write_file(media_ + "/fw/list.m3u", url("wc/c0.m3u") + "\n");
+    return media_ + "/fw";
+  }
 };
 
 TEST_F(NestedPlaylists, EndlessNestingEndsAtTheBoundsWithSuccessAndASmallLibrary) {
@@ -739,6 +789,7 @@ TEST_F(NestedPlaylists, EndlessNestingEndsAtTheBoundsWithSuccessAndASmallLibrary
       {"remote fan-out", &NestedPlaylists::remote_fan_out, false, 2 * 21},
       {"local chain", &NestedPlaylists::local_chain, true, 2 * 60 + 2},
       {"folder playlist", &NestedPlaylists::folder_playlist, true, 2 * 9 + 4},
+      {"folder web chain", &NestedPlaylists::folder_web_chain, true, 2 * 9 + 4},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -759,6 +810,7 @@ TEST_F(NestedPlaylists, EndlessNestingEndsAtTheBoundsWithSuccessAndASmallLibrary
       EXPECT_TRUE(log_.contains("Share reached maxRequestsPerShare, leaving out ") ||
                   log_.contains("Playlists nested deeper than maxPlaylistDepth (8), leaving out "));
     }
+    EXPECT_FALSE(log_.contains("was not fetched before the pass"));
     EXPECT_EQ(mlcheck(), "");
   }
 }
