@@ -55,7 +55,7 @@ void inspect(AheadJob &job) {
 }
 
 // The scan's thread, writing the library, is a scan's critical path and
-// keeps a core of its own: on two cores a second worker cost 2.3 MiB of
+// keeps a core of its own: on two cores a second worker cost 2 MiB of
 // peak memory and 8% more CPU time for no shorter scan.
 int worker_count() {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
