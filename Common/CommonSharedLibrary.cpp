@@ -11,7 +11,7 @@ namespace {
 const char *open_and_bind(const SharedLibrary &library) {
   void *handle = nullptr;
   for (std::size_t i = 0; i < library.count; ++i) {
-    handle = dlopen(library.sonames[i], RTLD_NOW | RTLD_GLOBAL);
+    handle = dlopen(library.sonames[i], RTLD_LAZY | RTLD_GLOBAL);
     if (handle == nullptr) return dlerror();
   }
   if (library.bind(handle)) return nullptr;

@@ -5,7 +5,9 @@
 // linked into a program, the dynamic loader maps and relocates all of them at
 // every start, though most runs (a listing, a refresh that finds nothing
 // changed) never call them. A set is opened by sonames in dependency order
-// (RTLD_GLOBAL, so that each finds the ones before it), its functions are
+// (RTLD_GLOBAL, so that each finds the ones before it; RTLD_LAZY, so that
+// of the hundred-odd libraries ffmpeg brings only the functions called are
+// looked up and their pages read), its functions are
 // bound from the last handle (dlsym searches that library's dependencies
 // too), and the handles stay open for the life of the process: the
 // libraries keep global state that must not go away under a caller.

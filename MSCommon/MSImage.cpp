@@ -1,4 +1,5 @@
-// Image size and EXIF date through MagickCore's ping.
+// Image size and EXIF date from a JPEG's header, else through MagickCore's
+// ping.
 #include "MSImage.h"
 
 #include <apr_file_io.h>
@@ -11,6 +12,7 @@
 
 #include "CommonFiles.h"
 #include "CommonUrl.h"
+#include "MSImageHeader.h"
 #include "MSMagickLibrary.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -58,16 +60,45 @@ struct MagickRecords {
 // The time a photo was taken comes before the time it was last edited.
 constexpr const char *kExifDates[] = {"exif:DateTimeOriginal", "exif:DateTime"};
 
-void read_exif_date(const MagickLibrary &magick, const Image *image, ExifTime *exif) {
+// The first of the dates (taken, edited) that is not empty; null or "" when absent.
+void take_exif_date(const char *const (&dates)[2], ExifTime *exif) {
   const char *date = nullptr;
-  for (const char *property : kExifDates) {
-    date = magick.get_image_property(image, property);
+  for (const char *candidate : dates) {
+    date = candidate;
     if (date != nullptr && date[0] != '\0') break;
   }
   if (!date || date[0] == '\0') return;
   if (exif_date_parse(date, &exif->time, &exif->exploded) != 0) {
     LOG4C(kModule, LOG4C_WARN, "wrong exif format");
   }
+}
+
+// A JPEG's header up to its first scan rarely needs more than its EXIF
+// segment (at most 64 KiB) and a few tables.
+constexpr apr_off_t kHeaderBytes = 128 * 1024;
+
+// Size and dates from the file's first bytes (MSImageHeader). False when
+// MagickCore has to read the file, also on any failure: that road logs it.
+bool header_read(const char *path, apr_pool_t *pool, ImageInfoRecord *info, ExifTime *exif) {
+  path = url_file_path(path);
+  const apr_off_t size = file_size(path);
+  if (size <= 0 || size > IMAGE_FILE_MAX_SIZE) return false;
+  apr_file_t *file = nullptr;
+  if (apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BINARY, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
+    return false;
+  }
+  const auto wanted = static_cast<apr_size_t>(size < kHeaderBytes ? size : kHeaderBytes);
+  auto *bytes = static_cast<unsigned char *>(apr_palloc(pool, wanted));
+  apr_size_t count = 0;
+  const apr_status_t status = apr_file_read_full(file, bytes, wanted, &count);
+  apr_file_close(file);
+  ImageHeader header;
+  if (status != APR_SUCCESS || !image_header_read(bytes, count, &header)) return false;
+  info->present = 1;
+  info->width = header.width;
+  info->height = header.height;
+  take_exif_date({header.taken, header.edited}, exif);
+  return true;
 }
 
 }  // namespace
@@ -114,6 +145,16 @@ int image_file_load(const char *path, apr_pool_t *pool, std::size_t *length, cha
 int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif) {
   *info = ImageInfoRecord{};
   *exif = ExifTime{};
+  {
+    Pool pool(nullptr, kModule);
+    if (header_read(path, pool, info, exif)) return 0;
+  }
+  return image_info_ping(path, info, exif);
+}
+
+int image_info_ping(const char *path, ImageInfoRecord *info, ExifTime *exif) {
+  *info = ImageInfoRecord{};
+  *exif = ExifTime{};
   const MagickLibrary *library = magick_library();
   if (library == nullptr) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not read image %s", path));
@@ -138,7 +179,9 @@ int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif) {
   info->present = 1;
   info->width = static_cast<int>(magick.image->columns);
   info->height = static_cast<int>(magick.image->rows);
-  read_exif_date(*library, magick.image, exif);
+  take_exif_date({library->get_image_property(magick.image, kExifDates[0]),
+                  library->get_image_property(magick.image, kExifDates[1])},
+                 exif);
   if (library->get_image_list_length(magick.image) > 1) {
     LOG4C(kModule, LOG4C_WARN, "Image sequence encounterd, ignoring all except first...");
   }

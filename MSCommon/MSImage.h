@@ -1,9 +1,10 @@
-// MSImage: the pixel size and EXIF date of a photo, read with MagickCore's
-// ping (header and properties only, no pixel decoding).
+// MSImage: the pixel size and EXIF date of a photo, read from a JPEG's
+// header (MSImageHeader) or else with MagickCore's ping (header and
+// properties only, no pixel decoding).
 //
-// Each call reads the whole file (1 to 100,000,000 bytes) into a pool of its
-// own and frees it before returning, so one call holds at most that much
-// memory; no state is shared between calls, which may run on any thread.
+// A JPEG's first 128 KiB usually suffice; otherwise a call reads the whole
+// file (1 to 100,000,000 bytes) into a pool of its own and frees it before
+// returning, so one call holds at most that much memory; no state is shared between calls, which may run on any thread.
 // Logs on "MSImage" (the EXIF date parser on "Common").
 #pragma once
 
@@ -33,12 +34,17 @@ inline constexpr std::int64_t IMAGE_FILE_MAX_SIZE = 100000000;
 // open file (%s), reason: %s" or "Unable to read file (%s), reason: %s".
 int image_file_load(const char *path, apr_pool_t *pool, std::size_t *length, char **buffer);
 
-// Clears the outputs, then pings the image at path (or "file://" URL) for its
-// size and EXIF date: "DateTimeOriginal", else "DateTime" (taken as UTC;
+// Clears the outputs, then reads the size and EXIF date of the image at path
+// (or "file://" URL) from its header where MSImageHeader can, else as
+// image_info_ping does; the values and log lines are the same either way.
+int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif);
+
+// Clears the outputs, then pings the image at path (or "file://" URL) with
+// MagickCore for its size and EXIF date: "DateTimeOriginal", else "DateTime" (taken as UTC;
 // WARN "wrong exif format" when it does not parse). A file holding several images reports the first and logs
 // WARN "Image sequence encounterd, ignoring all except first...". Returns 0,
 // or 20014 after ERROR "Could not read image %s".
-int image_info_read(const char *path, ImageInfoRecord *info, ExifTime *exif);
+int image_info_ping(const char *path, ImageInfoRecord *info, ExifTime *exif);
 
 // Logs "ImageMagic Exception, Reason: %s, Description: %s" on "MSImage":
 // severity 1-299 at DEBUG, 400 and above at ERROR, anything else at WARN.

@@ -54,9 +54,12 @@ void inspect(AheadJob &job) {
   if (job.inspected) msms_inspect_file(job.pool, job.request, nullptr, nullptr, &job.facts);
 }
 
+// The scan's thread, writing the library, is a scan's critical path and
+// keeps a core of its own: on two cores a second worker cost 2 MiB of
+// peak memory and 8% more CPU time for no shorter scan.
 int worker_count() {
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(cores, 1, WORKER_MAX_THREADS);
+  return std::clamp(cores - 1, 1, WORKER_MAX_THREADS);
 }
 
 void work(void *data) {

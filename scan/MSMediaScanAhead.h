@@ -1,7 +1,7 @@
-// MSMediaScanAhead: worker threads, one per core, that inspect the files of
-// a walk ahead of the scan's thread, so that a new or changed file's facts
-// are (usually) ready when the scan reaches it, while the scan's thread
-// spends its time in the library.
+// MSMediaScanAhead: worker threads, one per core but the scan thread's (at
+// least one), that inspect the files of a walk ahead of the scan's thread,
+// so that a new or changed file's facts are (usually) ready when the scan
+// reaches it, while the scan's thread spends its time in the library.
 //
 // The scan's thread submits jobs in the order it will process their files,
 // takes them in that order and releases each, oldest first; the workers

@@ -7,6 +7,7 @@
 
 #include "LogCapture.h"
 #include "MSImage.h"
+#include "MSImageHeader.h"
 #include "MediaFixtures.h"
 
 namespace {
@@ -50,6 +51,23 @@ std::string with_exif_date(const std::string &jpeg, const std::string &date, con
   if (!date.empty()) tiff += value;
   if (!original.empty()) tiff += original_value;
   std::string app1 = std::string("Exif\0\0", 6) + tiff;
+  std::string segment = "\xFF\xE1";
+  put16(segment, static_cast<int>(app1.size() + 2));
+  return jpeg.substr(0, 2) + segment + app1 + jpeg.substr(2);
+}
+
+// A little-endian EXIF segment with DateTimeOriginal only, in the Exif IFD.
+std::string with_little_endian_taken(const std::string &jpeg, const std::string &taken) {
+  const std::string value = taken + '\0';
+  auto le = [](std::uint32_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> (8 * i) & 0xff);
+    return out;
+  };
+  std::string tiff = "II" + le(42, 2) + le(8, 4);
+  tiff += le(1, 2) + le(0x8769, 2) + le(4, 2) + le(1, 4) + le(26, 4) + le(0, 4);
+  tiff += le(1, 2) + le(0x9003, 2) + le(2, 2) + le(static_cast<std::uint32_t>(value.size()), 4) + le(44, 4) + le(0, 4);
+  const std::string app1 = std::string("Exif\0\0", 6) + tiff + value;
   std::string segment = "\xFF\xE1";
   put16(segment, static_cast<int>(app1.size() + 2));
   return jpeg.substr(0, 2) + segment + app1 + jpeg.substr(2);
@@ -176,6 +194,62 @@ TEST_F(ImageInfo, CorruptAndTruncatedImagesFailWithTheLibrarysReason) {
   write_file(cut, png.substr(0, 20));
   EXPECT_EQ(read(cut), 20014);
   EXPECT_EQ(info_.present, 0);
+}
+
+// The JPEG header reader answers for ordinary photos (so a scan of them never
+// loads MagickCore) and leaves the rest to MagickCore; either way
+// image_info_read gives exactly what MagickCore's ping gives.
+TEST_F(ImageInfo, HeaderReaderAgreesWithMagickCore) {
+  const std::string dir = folder_->path(), base = read_file(jpeg_);
+  const std::string progressive = read_file(make_image(dir, "p.jpg", "-size 50x30 gradient: -interlace Plane"));
+  write_file(folder_->file("dated.jpg"), with_exif_date(base, "2009:07:14 10:22:05", "2008:01:02 03:04:05"));
+  const struct {
+    const char *name;
+    std::string bytes;
+    bool native;
+  } cases[] = {
+      {"baseline", base, true},
+      {"progressive", progressive, true},
+      {"gray", read_file(make_image(dir, "g.jpg", "-size 33x17 gradient: -colorspace Gray")), true},
+      {"cmyk", read_file(make_image(dir, "k.jpg", "-size 20x10 xc:red -colorspace CMYK")), true},
+      {"subsampled, comment", read_file(make_image(dir, "c.jpg", "-size 31x9 xc:red -sampling-factor 2x2 -set comment hi")), true},
+      {"edited", with_exif_date(base, "2009:07:14 10:22:05"), true},
+      {"taken and edited", with_exif_date(base, "2026:03:01 08:00:00", "2024:05:06 07:08:09"), true},
+      {"little-endian taken", with_little_endian_taken(base, "2011:02:03 04:05:06"), true},
+      {"unprintable in a field", with_exif_date(base, "2009:07:\t4 10:22:\x85" "5"), true},
+      {"date only", with_exif_date(base, "2009:07:14"), true},
+      {"empty taken", with_little_endian_taken(base, ""), true},
+      {"date too long", with_exif_date(base, std::string(70, '1')), false},
+      {"two exif segments", with_exif_date(with_exif_date(base, "2001:01:01 00:00:00"), "2002:02:02 00:00:00"), false},
+      {"exif kept, rotated", read_file(make_image(dir, "r.jpg", folder_->file("dated.jpg") + " -rotate 90")), true},
+      {"cut in the scan", base.substr(0, base.size() - 40), true},
+      {"progressive cut", progressive.substr(0, progressive.size() - 40), true},
+      {"cut in the header", base.substr(0, 100), false},
+      {"png", read_file(make_image(dir, "n.png", "-size 7x5 xc:blue")), false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_GT(c.bytes.size(), 2u);
+    ImageHeader header;
+    EXPECT_EQ(image_header_read(reinterpret_cast<const unsigned char *>(c.bytes.data()), c.bytes.size(), &header),
+              c.native);
+    const std::string path = folder_->file(std::string(c.name) + ".jpg");
+    write_file(path, c.bytes);
+    LogCapture log;
+    const int status = read(path);
+    const ImageInfoRecord info = info_;
+    const ExifTime exif = exif_;
+    const std::vector<LoggedEvent> lines = log.events();
+    log.clear();
+    EXPECT_EQ(status, image_info_ping(path.c_str(), &info_, &exif_));
+    EXPECT_EQ(info.present, info_.present);
+    EXPECT_EQ(info.width, info_.width);
+    EXPECT_EQ(info.height, info_.height);
+    EXPECT_EQ(exif.time, exif_.time);
+    EXPECT_EQ(exif.exploded.tm_mday, exif_.exploded.tm_mday);
+    ASSERT_EQ(lines.size(), log.events().size());
+    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].message, log.events()[i].message);
+  }
 }
 
 TEST(ImageExceptionLog, MapsSeverityToLevel) {
