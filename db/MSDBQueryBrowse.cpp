@@ -2,7 +2,10 @@
 // the metadata of one object.
 #include <apr_strings.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "CommonNumbers.h"
 #include "CommonText.h"
@@ -43,13 +46,20 @@ constexpr const char *kNamedProps =
     "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
     "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
-    "prop.objectOid in (%s) and prop.nameOid in (select oid from propName where name in (%s))) inner join "
+    "prop.objectOid in (%s)%s and prop.nameOid in (select oid from propName where name in (%s))) inner join "
     "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
     "propObjectOid, propOrder;";
+// The bounds of a chunk of kNamedProps whose objects lie close together.
+constexpr const char *kNamedPropsRange = " and prop.objectOid between %s and %s and prop.nameOid > 0";
 constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
 constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
 // Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
+// A chunk whose objects span at most this many oids per object is read by
+// range: a walk of each name's rows over the range (prop_name_object) costs
+// less than a look-up per object and name while few rows of other objects
+// lie between; sparser chunks keep the look-ups.
+constexpr apr_int64_t kNamedPropsSpread = 8;
 constexpr const char *kMinimalPrefix = "x_minimal:";
 
 bool is_root_mode(const char *const *ids, int id_count) {
@@ -235,6 +245,34 @@ int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pa
   return APR_SUCCESS;
 }
 
+namespace {
+
+// The oids in numeric order, so that each chunk of them spans as few
+// objects as it can. Returns 0, or 20014 for an oid that is not one.
+int sorted_oids(apr_pool_t *pool, const char *const *oids, int count, const char ***sorted) {
+  std::vector<std::pair<apr_int64_t, const char *>> order(count);
+  for (int i = 0; i < count; ++i) {
+    if (!db_oid_valid(oids[i]) || !parse_int64(oids[i], &order[i].first)) return APR_EGENERAL;
+    order[i].second = oids[i];
+  }
+  std::sort(order.begin(), order.end());
+  *sorted = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * (count + 1)));
+  for (int i = 0; i < count; ++i) (*sorted)[i] = order[i].second;
+  return APR_SUCCESS;
+}
+
+// The range clause of a chunk of sorted oids when they lie close together.
+const char *chunk_range(apr_pool_t *pool, const char *const *sorted, int chunk) {
+  apr_int64_t low = 0;
+  apr_int64_t high = 0;
+  parse_int64(sorted[0], &low);
+  parse_int64(sorted[chunk - 1], &high);
+  if (high - low >= kNamedPropsSpread * chunk) return "";
+  return apr_psprintf(pool, kNamedPropsRange, sorted[0], sorted[chunk - 1]);
+}
+
+}  // namespace
+
 int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
                           const char *const *names, int name_count, apr_hash_t **found) {
   *found = apr_hash_make(pool);
@@ -244,15 +282,15 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   for (int i = 0; i < name_count; ++i) {
     quoted = apr_psprintf(pool, "%s%s'%s'", quoted, i > 0 ? "," : "", db_quote(pool, names[i]));
   }
+  const char **sorted = nullptr;
+  if (sorted_oids(pool, oids, count, &sorted) != APR_SUCCESS) return APR_EGENERAL;
   for (int first = 0; first < count; first += kNamedPropsChunk) {
     const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
-    for (int i = first; i < first + chunk; ++i) {
-      if (!db_oid_valid(oids[i])) return APR_EGENERAL;
-    }
     Pool rows(pool, kModule);
     DbRowReader reader{};
     reader.row_pool = rows;
-    const char *sql = apr_psprintf(rows, kNamedProps, str_join(rows, oids + first, chunk), quoted);
+    const char *sql = apr_psprintf(rows, kNamedProps, str_join(rows, sorted + first, chunk),
+                                   chunk_range(rows, sorted + first, chunk), quoted);
     if (db_query_rows(rows, conn->medialib, sql, &reader.cursor) != APR_SUCCESS) return APR_EGENERAL;
     db_rows_start(rows, &reader);
     PropRows object{};
