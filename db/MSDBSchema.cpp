@@ -52,7 +52,8 @@ constexpr const char *kMedialibIndexes[] = {
     // and name, and without visiting the table. Every row has nameOid > 0:
     // the condition lets only a reader that states it take this index, which
     // the planner otherwise chose for the title walk and for one object's
-    // rows by name too.
+    // rows by name too. Unlike the others it holds the value, so a counter's
+    // update rewrites its entry here.
     "create index if not exists prop_name_object on prop (nameOid, objectOid, valueOid, parentOid) where nameOid > 0",
     // The rows of a value under a name, with their object: look-ups by path
     // or url, empty containers, and the objects a search's criteria select
