@@ -46,11 +46,15 @@ constexpr const char *kNamedProps =
     "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
     "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
-    "prop.objectOid in (%s)%s and prop.nameOid in (select oid from propName where name in (%s))) inner join "
+    "%s and prop.nameOid in (select oid from propName where name in (%s))) inner join "
     "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
     "propObjectOid, propOrder;";
-// The bounds of a chunk of kNamedProps whose objects lie close together.
-constexpr const char *kNamedPropsRange = " and prop.objectOid between %s and %s and prop.nameOid > 0";
+// The objects of a chunk of kNamedProps, one by one.
+constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
+// The objects of a chunk of kNamedProps that lie close together: all between
+// its first and last, bound, so that one kept statement per set of names
+// serves every such chunk; rows of objects not asked for are dropped.
+constexpr const char *kNamedPropsRange = "prop.objectOid between %s and %s and prop.nameOid > 0";
 constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
 constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
 // Objects per statement of msdb_fetch_named_rows.
@@ -249,26 +253,36 @@ namespace {
 
 // The oids in numeric order, so that each chunk of them spans as few
 // objects as it can. Returns 0, or 20014 for an oid that is not one.
-int sorted_oids(apr_pool_t *pool, const char *const *oids, int count, const char ***sorted) {
-  std::vector<std::pair<apr_int64_t, const char *>> order(count);
+int sorted_oids(const char *const *oids, int count, std::vector<std::pair<apr_int64_t, const char *>> *order) {
+  order->resize(count);
   for (int i = 0; i < count; ++i) {
-    if (!db_oid_valid(oids[i]) || !parse_int64(oids[i], &order[i].first)) return APR_EGENERAL;
-    order[i].second = oids[i];
+    if (!db_oid_valid(oids[i]) || !parse_int64(oids[i], &(*order)[i].first)) return APR_EGENERAL;
+    (*order)[i].second = oids[i];
   }
-  std::sort(order.begin(), order.end());
-  *sorted = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * (count + 1)));
-  for (int i = 0; i < count; ++i) (*sorted)[i] = order[i].second;
+  std::sort(order->begin(), order->end());
   return APR_SUCCESS;
 }
 
-// The range clause of a chunk of sorted oids when they lie close together.
-const char *chunk_range(apr_pool_t *pool, const char *const *sorted, int chunk) {
-  apr_int64_t low = 0;
-  apr_int64_t high = 0;
-  parse_int64(sorted[0], &low);
-  parse_int64(sorted[chunk - 1], &high);
-  if (high - low >= kNamedPropsSpread * chunk) return "";
-  return apr_psprintf(pool, kNamedPropsRange, sorted[0], sorted[chunk - 1]);
+// Opens the rows of kNamedProps for the chunk of sorted oids from first:
+// by range when they lie close together (format_range), else listed.
+int open_named_chunk(apr_pool_t *pool, DbLink link, const std::pair<apr_int64_t, const char *> *first, int chunk,
+                     const char *format_range, const char *quoted, DbCursor *cursor) {
+  if (first[chunk - 1].first - first[0].first < kNamedPropsSpread * chunk) {
+    const char *bounds[] = {first[0].second, first[chunk - 1].second};
+    return db_select_rows_prepared(pool, link, format_range, bounds, cursor);
+  }
+  std::vector<const char *> listed(chunk);
+  for (int i = 0; i < chunk; ++i) listed[i] = first[i].second;
+  const char *where = apr_psprintf(pool, kNamedPropsListed, str_join(pool, listed.data(), chunk));
+  return db_query_rows(pool, link, apr_psprintf(pool, kNamedProps, where, quoted), cursor);
+}
+
+// True when oid (text of the database) is one of the chunk's sorted oids.
+bool asked_for(const std::pair<apr_int64_t, const char *> *first, int chunk, const char *oid) {
+  apr_int64_t value = 0;
+  return parse_int64(oid, &value) &&
+         std::binary_search(first, first + chunk, std::pair<apr_int64_t, const char *>{value, nullptr},
+                            [](const auto &a, const auto &b) { return a.first < b.first; });
 }
 
 }  // namespace
@@ -282,20 +296,23 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   for (int i = 0; i < name_count; ++i) {
     quoted = apr_psprintf(pool, "%s%s'%s'", quoted, i > 0 ? "," : "", db_quote(pool, names[i]));
   }
-  const char **sorted = nullptr;
-  if (sorted_oids(pool, oids, count, &sorted) != APR_SUCCESS) return APR_EGENERAL;
+  std::vector<std::pair<apr_int64_t, const char *>> order;
+  if (sorted_oids(oids, count, &order) != APR_SUCCESS) return APR_EGENERAL;
+  const char *format_range = apr_psprintf(pool, kNamedProps, kNamedPropsRange, quoted);
   for (int first = 0; first < count; first += kNamedPropsChunk) {
     const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
     Pool rows(pool, kModule);
     DbRowReader reader{};
     reader.row_pool = rows;
-    const char *sql = apr_psprintf(rows, kNamedProps, str_join(rows, sorted + first, chunk),
-                                   chunk_range(rows, sorted + first, chunk), quoted);
-    if (db_query_rows(rows, conn->medialib, sql, &reader.cursor) != APR_SUCCESS) return APR_EGENERAL;
+    if (open_named_chunk(rows, conn->medialib, order.data() + first, chunk, format_range, quoted, &reader.cursor) !=
+        APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
     db_rows_start(rows, &reader);
     PropRows object{};
     const char *oid = nullptr;
     while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
+      if (!asked_for(order.data() + first, chunk, oid)) continue;
       apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
     }
   }

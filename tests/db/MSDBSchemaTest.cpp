@@ -39,9 +39,8 @@ constexpr PlannedRead kReads[] = {
     {"select prop.oid from prop where prop.objectOid=9", "prop_object_name (objectOid=?)"},
     // A rescan's checked properties of objects close together: one walk per
     // name over their range, values and parents from the index alone.
-    {"select prop.nameOid, prop.valueOid, prop.objectOid, prop.parentOid, prop.oid from prop where prop.objectOid "
-     "in (9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28,29,30,31,32,33,34,35,36,37,38,39,40) and "
-     "prop.objectOid between 9 and 40 and prop.nameOid > 0 and prop.nameOid in (select oid from propName where "
+    {"select prop.nameOid, prop.valueOid, prop.objectOid, prop.parentOid, prop.oid from prop where "
+     "prop.objectOid between ? and ? and prop.nameOid > 0 and prop.nameOid in (select oid from propName where "
      "name in ('upnp:class', 'zentoria:folder'))",
      "COVERING INDEX prop_name_object (nameOid=? AND objectOid>? AND objectOid<?)"},
     // Objects by a value under a name: an item by its path, a source's empty
