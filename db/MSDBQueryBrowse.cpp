@@ -53,8 +53,10 @@ constexpr const char *kNamedProps =
 constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
 // The objects of a chunk of kNamedProps that lie close together: all between
 // its first and last, bound, so that one kept statement per set of names
-// serves every such chunk; rows of objects not asked for are dropped.
-constexpr const char *kNamedPropsRange = "prop.objectOid between %s and %s and prop.nameOid > 0";
+// serves every such chunk; rows of objects not asked for are dropped inside
+// SQLite (db_marked), before their names and values are joined.
+constexpr const char *kNamedPropsRange =
+    "prop.objectOid between %s and %s and prop.nameOid > 0 and db_marked(prop.objectOid)";
 constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
 constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
 // Objects per statement of msdb_fetch_named_rows.
@@ -264,10 +266,11 @@ int sorted_oids(const char *const *oids, int count, std::vector<std::pair<apr_in
 }
 
 // Opens the rows of kNamedProps for the chunk of sorted oids from first:
-// by range when they lie close together (format_range), else listed.
+// by range when they lie close together (format_range) below the oids that
+// marks can hold, else listed.
 int open_named_chunk(apr_pool_t *pool, DbLink link, const std::pair<apr_int64_t, const char *> *first, int chunk,
                      const char *format_range, const char *quoted, DbCursor *cursor) {
-  if (first[chunk - 1].first - first[0].first < kNamedPropsSpread * chunk) {
+  if (first[chunk - 1].first - first[0].first < kNamedPropsSpread * chunk && first[chunk - 1].first < DB_MOST_OID_BITS) {
     const char *bounds[] = {first[0].second, first[chunk - 1].second};
     return db_select_rows_prepared(pool, link, format_range, bounds, cursor);
   }
@@ -275,14 +278,6 @@ int open_named_chunk(apr_pool_t *pool, DbLink link, const std::pair<apr_int64_t,
   for (int i = 0; i < chunk; ++i) listed[i] = first[i].second;
   const char *where = apr_psprintf(pool, kNamedPropsListed, str_join(pool, listed.data(), chunk));
   return db_query_rows(pool, link, apr_psprintf(pool, kNamedProps, where, quoted), cursor);
-}
-
-// True when oid (text of the database) is one of the chunk's sorted oids.
-bool asked_for(const std::pair<apr_int64_t, const char *> *first, int chunk, const char *oid) {
-  apr_int64_t value = 0;
-  return parse_int64(oid, &value) &&
-         std::binary_search(first, first + chunk, std::pair<apr_int64_t, const char *>{value, nullptr},
-                            [](const auto &a, const auto &b) { return a.first < b.first; });
 }
 
 }  // namespace
@@ -299,22 +294,29 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   std::vector<std::pair<apr_int64_t, const char *>> order;
   if (sorted_oids(oids, count, &order) != APR_SUCCESS) return APR_EGENERAL;
   const char *format_range = apr_psprintf(pool, kNamedProps, kNamedPropsRange, quoted);
-  for (int first = 0; first < count; first += kNamedPropsChunk) {
-    const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
-    Pool rows(pool, kModule);
-    DbRowReader reader{};
-    reader.row_pool = rows;
-    if (open_named_chunk(rows, conn->medialib, order.data() + first, chunk, format_range, quoted, &reader.cursor) !=
-        APR_SUCCESS) {
-      return APR_EGENERAL;
-    }
-    db_rows_start(rows, &reader);
-    PropRows object{};
-    const char *oid = nullptr;
-    while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
-      if (!asked_for(order.data() + first, chunk, oid)) continue;
-      apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
-    }
+  std::vector<bool> asked;
+  for (const auto &[oid, text] : order) {
+    if (oid >= DB_MOST_OID_BITS) break;
+    asked.resize(oid + 1);
+    asked[oid] = true;
   }
-  return APR_SUCCESS;
+  return db_with_marks(conn->medialib, asked, [&] {
+    for (int first = 0; first < count; first += kNamedPropsChunk) {
+      const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
+      Pool rows(pool, kModule);
+      DbRowReader reader{};
+      reader.row_pool = rows;
+      if (open_named_chunk(rows, conn->medialib, order.data() + first, chunk, format_range, quoted,
+                           &reader.cursor) != APR_SUCCESS) {
+        return APR_EGENERAL;
+      }
+      db_rows_start(rows, &reader);
+      PropRows object{};
+      const char *oid = nullptr;
+      while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
+        apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
+      }
+    }
+    return APR_SUCCESS;
+  });
 }
