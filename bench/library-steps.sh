@@ -23,7 +23,10 @@ rm -rf "$work/media" "$work/inst" "$out"
 mkdir -p "$work" "$out"
 work=$(cd "$work" && pwd)
 out=$(cd "$out" && pwd)
-cp -a "$corpus" "$work/media"
+# The corpus's contents, not the corpus itself: a corpus given as a symbolic
+# link was copied as the link, and the steps then changed the shared corpus.
+mkdir "$work/media"
+cp -a "$corpus/." "$work/media"
 "$build/tools/mlsetup" "$work/inst" > /dev/null
 
 # The feed and the radio list, with fixed bytes and times so that the runs

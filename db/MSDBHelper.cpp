@@ -241,18 +241,22 @@ int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const ch
   return APR_EGENERAL;
 }
 
+int db_select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
+                            DbCursor *cursor) {
+  int rv = run_kept(link, format, [&](PreparedStatement *statement) {
+    return select_prepared(pool, link, statement, args, cursor);
+  });
+  if (rv == -1) rv = open_select(pool, link, filled_in(pool, format, args), cursor);
+  if (rv == 0) return APR_SUCCESS;
+  LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, db_error(link, rv)));
+  return APR_EGENERAL;
+}
+
 int db_select_value_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
                              const char **value) {
   *value = nullptr;
   DbCursor cursor;
-  int rv = run_kept(link, format, [&](PreparedStatement *statement) {
-    return select_prepared(pool, link, statement, args, &cursor);
-  });
-  if (rv == -1) return db_select_value(pool, link, filled_in(pool, format, args), value, nullptr);
-  if (rv != 0) {
-    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, db_error(link, rv)));
-    return APR_EGENERAL;
-  }
+  if (db_select_rows_prepared(pool, link, format, args, &cursor) != APR_SUCCESS) return APR_EGENERAL;
   *value = db_next_value(pool, &cursor);
   return APR_SUCCESS;
 }

@@ -2,7 +2,10 @@
 // the metadata of one object.
 #include <apr_strings.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "CommonNumbers.h"
 #include "CommonText.h"
@@ -43,13 +46,26 @@ constexpr const char *kNamedProps =
     "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
     "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
-    "prop.objectOid in (%s) and prop.nameOid in (select oid from propName where name in (%s))) inner join "
+    "%s and prop.nameOid in (select oid from propName where name in (%s))) inner join "
     "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
     "propObjectOid, propOrder;";
+// The objects of a chunk of kNamedProps, one by one.
+constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
+// The objects of a chunk of kNamedProps that lie close together: all between
+// its first and last, bound, so that one kept statement per set of names
+// serves every such chunk; rows of objects not asked for are dropped inside
+// SQLite (db_marked), before their names and values are joined.
+constexpr const char *kNamedPropsRange =
+    "prop.objectOid between %s and %s and prop.nameOid > 0 and db_marked(prop.objectOid)";
 constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
 constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
 // Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
+// A chunk whose objects span at most this many oids per object is read by
+// range: a walk of each name's rows over the range (prop_name_object) costs
+// less than a look-up per object and name while few rows of other objects
+// lie between; sparser chunks keep the look-ups.
+constexpr apr_int64_t kNamedPropsSpread = 8;
 constexpr const char *kMinimalPrefix = "x_minimal:";
 
 bool is_root_mode(const char *const *ids, int id_count) {
@@ -235,6 +251,37 @@ int msdb_fetch_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *id_pa
   return APR_SUCCESS;
 }
 
+namespace {
+
+// The oids in numeric order, so that each chunk of them spans as few
+// objects as it can. Returns 0, or 20014 for an oid that is not one.
+int sorted_oids(const char *const *oids, int count, std::vector<std::pair<apr_int64_t, const char *>> *order) {
+  order->resize(count);
+  for (int i = 0; i < count; ++i) {
+    if (!db_oid_valid(oids[i]) || !parse_int64(oids[i], &(*order)[i].first)) return APR_EGENERAL;
+    (*order)[i].second = oids[i];
+  }
+  std::sort(order->begin(), order->end());
+  return APR_SUCCESS;
+}
+
+// Opens the rows of kNamedProps for the chunk of sorted oids from first:
+// by range when they lie close together (format_range) below the oids that
+// marks can hold, else listed.
+int open_named_chunk(apr_pool_t *pool, DbLink link, const std::pair<apr_int64_t, const char *> *first, int chunk,
+                     const char *format_range, const char *quoted, DbCursor *cursor) {
+  if (first[chunk - 1].first - first[0].first < kNamedPropsSpread * chunk && first[chunk - 1].first < DB_MOST_OID_BITS) {
+    const char *bounds[] = {first[0].second, first[chunk - 1].second};
+    return db_select_rows_prepared(pool, link, format_range, bounds, cursor);
+  }
+  std::vector<const char *> listed(chunk);
+  for (int i = 0; i < chunk; ++i) listed[i] = first[i].second;
+  const char *where = apr_psprintf(pool, kNamedPropsListed, str_join(pool, listed.data(), chunk));
+  return db_query_rows(pool, link, apr_psprintf(pool, kNamedProps, where, quoted), cursor);
+}
+
+}  // namespace
+
 int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids, int count,
                           const char *const *names, int name_count, apr_hash_t **found) {
   *found = apr_hash_make(pool);
@@ -244,22 +291,32 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   for (int i = 0; i < name_count; ++i) {
     quoted = apr_psprintf(pool, "%s%s'%s'", quoted, i > 0 ? "," : "", db_quote(pool, names[i]));
   }
-  for (int first = 0; first < count; first += kNamedPropsChunk) {
-    const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
-    for (int i = first; i < first + chunk; ++i) {
-      if (!db_oid_valid(oids[i])) return APR_EGENERAL;
-    }
-    Pool rows(pool, kModule);
-    DbRowReader reader{};
-    reader.row_pool = rows;
-    const char *sql = apr_psprintf(rows, kNamedProps, str_join(rows, oids + first, chunk), quoted);
-    if (db_query_rows(rows, conn->medialib, sql, &reader.cursor) != APR_SUCCESS) return APR_EGENERAL;
-    db_rows_start(rows, &reader);
-    PropRows object{};
-    const char *oid = nullptr;
-    while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
-      apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
-    }
+  std::vector<std::pair<apr_int64_t, const char *>> order;
+  if (sorted_oids(oids, count, &order) != APR_SUCCESS) return APR_EGENERAL;
+  const char *format_range = apr_psprintf(pool, kNamedProps, kNamedPropsRange, quoted);
+  std::vector<bool> asked;
+  for (const auto &[oid, text] : order) {
+    if (oid >= DB_MOST_OID_BITS) break;
+    asked.resize(oid + 1);
+    asked[oid] = true;
   }
-  return APR_SUCCESS;
+  return db_with_marks(conn->medialib, asked, [&] {
+    for (int first = 0; first < count; first += kNamedPropsChunk) {
+      const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
+      Pool rows(pool, kModule);
+      DbRowReader reader{};
+      reader.row_pool = rows;
+      if (open_named_chunk(rows, conn->medialib, order.data() + first, chunk, format_range, quoted,
+                           &reader.cursor) != APR_SUCCESS) {
+        return APR_EGENERAL;
+      }
+      db_rows_start(rows, &reader);
+      PropRows object{};
+      const char *oid = nullptr;
+      while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
+        apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
+      }
+    }
+    return APR_SUCCESS;
+  });
 }

@@ -47,6 +47,15 @@ constexpr const char *kMedialibIndexes[] = {
     // and a counter's update leaves the index on objects untouched. An
     // object's rows by name: reads, counters, replacing.
     "create index if not exists prop_object_name on prop (objectOid, nameOid)",
+    // Rows of a few names over a range of objects, with their values and
+    // parents: a rescan's checked properties of every object of a source,
+    // read as one walk per name and range instead of a look-up per object
+    // and name, and without visiting the table. Every row has nameOid > 0:
+    // the condition lets only a reader that states it take this index, which
+    // the planner otherwise chose for the title walk and for one object's
+    // rows by name too. Unlike the others it holds the value, so a counter's
+    // update rewrites its entry here.
+    "create index if not exists prop_name_object on prop (nameOid, objectOid, valueOid, parentOid) where nameOid > 0",
     // The rows of a value under a name, with their object: look-ups by path
     // or url, empty containers, and the objects a search's criteria select
     // (thousands for a class), read without visiting the table.

@@ -1,6 +1,7 @@
 // Objects looked up by the start of a property value, and the named
 // properties of many objects read at once: each must answer what the
 // one-object reads answer.
+#include <algorithm>
 #include <map>
 
 #include "DbFixture.h"
@@ -73,7 +74,10 @@ TEST_F(PrefixFindTest, APrefixEndingInTheHighestByteStillFindsOnlyWhatStartsWith
 }
 
 // Several objects in more than one statement's worth: each list holds the
-// named properties, instances and values of the object's full list.
+// named properties, instances and values of the object's full list. The
+// objects are asked for in any order, all of them or a few far apart (read
+// object by object rather than by range), and an object in between that
+// was not asked for must not be answered.
 TEST_F(PrefixFindTest, NamedPropertiesOfManyObjectsMatchEachObjectsOwnList) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::vector<std::string> oids;
@@ -88,29 +92,40 @@ TEST_F(PrefixFindTest, NamedPropertiesOfManyObjectsMatchEachObjectsOwnList) {
   }
   oids.push_back(create(nullptr));
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
-  std::vector<const char *> raw;
-  for (const std::string &oid : oids) raw.push_back(oid.c_str());
+  struct Selection {
+    const char *what;
+    int step;       // every step-th object
+    bool reversed;  // asked for from the last
+  };
+  constexpr Selection kSelections[] = {{"all", 1, false}, {"all, last first", 1, true}, {"every 2nd", 2, false},
+                                         {"every 20th", 20, false}};
   const char *names[] = {"upnp:class", "zentoria:folder"};
-  apr_hash_t *found = nullptr;
-  ASSERT_EQ(msdb_fetch_named_rows(pool_, db_, raw.data(), static_cast<int>(raw.size()), names, 2, &found), 0);
-  EXPECT_EQ(apr_hash_count(found), 600u);
-  for (std::size_t i = 0; i < oids.size(); ++i) {
-    auto *rows = static_cast<const PropRows *>(apr_hash_get(found, raw[i], APR_HASH_KEY_STRING));
-    PropList *full = nullptr;
-    ASSERT_EQ(msdb_fetch_prop_list(pool_, db_, raw[i], &full), 0);
-    if (rows == nullptr) {
-      EXPECT_EQ(prop_count(full, PROP_UPNP_CLASS), 0) << i;
-      continue;
-    }
-    for (int row = 0; row < rows->count; ++row) {
-      EXPECT_TRUE(rows->rows[row].name == names[0] || rows->rows[row].name == names[1]);
-    }
-    PropList *named = msdb_prop_rows_list(pool_, rows);
-    EXPECT_EQ(prop_count(named, PROP_DC_TITLE), 0);
-    for (int slot : {PROP_UPNP_CLASS, PROP_ZENTORIA_FOLDER}) {
-      ASSERT_EQ(prop_count(named, slot), prop_count(full, slot)) << i;
-      for (int n = 0; n < prop_count(full, slot); ++n) {
-        EXPECT_STREQ(prop_get(pool_, named, slot, n), prop_get(pool_, full, slot, n));
+  for (const Selection &selection : kSelections) {
+    std::vector<const char *> raw;
+    for (std::size_t i = 0; i < oids.size(); i += selection.step) raw.push_back(oids[i].c_str());
+    if (selection.reversed) std::reverse(raw.begin(), raw.end());
+    apr_hash_t *found = nullptr;
+    ASSERT_EQ(msdb_fetch_named_rows(pool_, db_, raw.data(), static_cast<int>(raw.size()), names, 2, &found), 0);
+    const std::size_t with_rows = 600 / selection.step;  // the last object, a container, has none
+    EXPECT_EQ(apr_hash_count(found), with_rows) << selection.what;
+    for (const char *oid : raw) {
+      auto *rows = static_cast<const PropRows *>(apr_hash_get(found, oid, APR_HASH_KEY_STRING));
+      PropList *full = nullptr;
+      ASSERT_EQ(msdb_fetch_prop_list(pool_, db_, oid, &full), 0);
+      if (rows == nullptr) {
+        EXPECT_EQ(prop_count(full, PROP_UPNP_CLASS), 0) << selection.what << " " << oid;
+        continue;
+      }
+      for (int row = 0; row < rows->count; ++row) {
+        EXPECT_TRUE(rows->rows[row].name == names[0] || rows->rows[row].name == names[1]);
+      }
+      PropList *named = msdb_prop_rows_list(pool_, rows);
+      EXPECT_EQ(prop_count(named, PROP_DC_TITLE), 0);
+      for (int slot : {PROP_UPNP_CLASS, PROP_ZENTORIA_FOLDER}) {
+        ASSERT_EQ(prop_count(named, slot), prop_count(full, slot)) << selection.what << " " << oid;
+        for (int n = 0; n < prop_count(full, slot); ++n) {
+          EXPECT_STREQ(prop_get(pool_, named, slot, n), prop_get(pool_, full, slot, n));
+        }
       }
     }
   }
