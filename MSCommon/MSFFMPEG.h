@@ -30,13 +30,17 @@ void ffmpeg_init(apr_pool_t *pool);
 void ffmpeg_term();
 
 // Opens path (a plain path or a "file:" URL) through our file reader with
-// format forced (null: detected) and interrupt installed on the new context;
+// format forced (null: named by the file's first bytes, else detected) and interrupt installed on the new context;
 // cancel (may be null) is polled by the reads of an HTTP input, which then
 // fail.
 // Returns 0 and *context, or a negative ffmpeg error (the reader failed to
 // open the file, the content guard refused it, or no format was found).
 int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterruptCB interrupt,
                       AVFormatContext **context, CancelCheck cancel = nullptr, void *cancel_context = nullptr);
+// The name of the demuxer that the first size bytes of a file name without
+// doubt (FLAC, Ogg, ISO media but JPEG 2000 and JPEG XL), as ffmpeg's own
+// detection would choose it; null when only detection can tell.
+const char *ffmpeg_demuxer_by_magic(const unsigned char *head, int size);
 // Closes an input opened by ffmpeg_open_input, with its reader; sets *context
 // to null.
 void ffmpeg_close_input(AVFormatContext **context);

@@ -25,6 +25,7 @@
 namespace {
 
 constexpr int kBufferSize = 32768;
+constexpr int kMagicBytes = 12;
 // Only the start of a stream is inspected for text documents.
 constexpr std::int64_t kGuardedBytes = 2000;
 // Probing needs headers and a few packets, never a file's whole body: past
@@ -168,6 +169,17 @@ AVIOContext *reader_create(const FFmpegLibrary &av, ProtocolHandle *handle) {
   return io;
 }
 
+// The demuxer the reader's first bytes name (see ffmpeg_demuxer_by_magic),
+// else null. The bytes stay in the reader's buffer: the demuxer reads them
+// again without another read of the file.
+const AVInputFormat *format_by_magic(const FFmpegLibrary &av, AVIOContext *io) {
+  unsigned char head[kMagicBytes];
+  const int size = av.io_read(io, head, kMagicBytes);
+  if (av.io_seek(io, 0, SEEK_SET) != 0 || size <= 0) return nullptr;
+  const char *demuxer = ffmpeg_demuxer_by_magic(head, size);
+  return demuxer ? av.find_input_format(demuxer) : nullptr;
+}
+
 void reader_free(const FFmpegLibrary &av, AVIOContext *io) {
   if (!io) return;
   av.freep(&io->buffer);
@@ -192,6 +204,7 @@ int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterru
   }
   input->pb = io;
   input->interrupt_callback = interrupt;
+  if (!format) format = format_by_magic(*av, io);
   int status = av->open_input(&input, path, format, nullptr);
   if (status < 0) {
     // avformat_open_input has freed the context but not a caller's reader.

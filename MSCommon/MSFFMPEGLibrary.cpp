@@ -31,7 +31,8 @@ bool bind_all(void *handle) {
          bind("av_find_input_format", &l.find_input_format) && bind("avformat_alloc_context", &l.alloc_context) &&
          bind("avformat_open_input", &l.open_input) && bind("avformat_find_stream_info", &l.find_stream_info) &&
          bind("avformat_close_input", &l.close_input) && bind("avio_alloc_context", &l.io_alloc_context) &&
-         bind("avio_context_free", &l.io_context_free) && bind("avio_size", &l.io_size);
+         bind("avio_context_free", &l.io_context_free) && bind("avio_size", &l.io_size) &&
+         bind("avio_read", &l.io_read) && bind("av_rescale_q", &l.rescale_q) && bind("avio_seek", &l.io_seek);
 }
 
 void install_log() { g_library.log_set_callback(g_log != nullptr ? g_log : g_library.log_default_callback); }

@@ -15,6 +15,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
 }
 
@@ -35,6 +36,9 @@ struct FFmpegLibrary {
   decltype(&avio_alloc_context) io_alloc_context;
   decltype(&avio_context_free) io_context_free;
   decltype(&avio_size) io_size;
+  decltype(&avio_read) io_read;
+  decltype(&av_rescale_q) rescale_q;
+  decltype(&avio_seek) io_seek;
 };
 
 // The bound functions, loading the libraries on the first call; null when

@@ -281,6 +281,44 @@ TEST_F(StreamProbe, LibraryLevelsMapToOurs) {
   EXPECT_TRUE(log.contains("Internal server error"));
 }
 
+// A demuxer named by a file's first bytes must be the one detection by content
+// chooses; bytes that name none leave the choice to detection.
+TEST_F(StreamProbe, DemuxerNamedByMagicIsTheOneDetectionChooses) {
+  const struct {
+    const char *name, *arguments;
+    bool named;
+  } kFiles[] = {
+      {"a.flac", "-c:a flac", true},
+      {"a.ogg", "-c:a libvorbis", true},
+      {"a.opus", "-c:a libopus", true},
+      {"a.oga", "-c:a flac -f ogg", true},
+      {"a.m4a", "-c:a aac", true},
+      {"a.mov", "-c:a pcm_s16le", true},
+      {"a.3gp", "-c:a aac", true},
+      {"a.wav", "-c:a pcm_s16le", false},
+      {"a.mkv", "-c:a libvorbis", false},
+      {"a.mp3", "-c:a libmp3lame", false},
+      {"v.mp4", "-f lavfi -i testsrc=size=64x48:duration=1 -c:v libx264 -c:a aac -shortest", true},
+  };
+  for (const auto &file : kFiles) {
+    std::string path = make_media(folder_->path(), file.name, std::string(kTone) + file.arguments);
+    if (path.empty()) continue;  // an encoder this ffmpeg lacks
+    const std::string head = read_file(path).substr(0, 12);
+    const char *named = ffmpeg_demuxer_by_magic(reinterpret_cast<const unsigned char *>(head.data()),
+                                                static_cast<int>(head.size()));
+    EXPECT_EQ(named != nullptr, file.named) << file.name;
+    AVFormatContext *detected = nullptr;
+    ASSERT_EQ(avformat_open_input(&detected, path.c_str(), nullptr, nullptr), 0) << file.name;
+    if (named) {
+      EXPECT_EQ(av_find_input_format(named), detected->iformat) << file.name;
+    }
+    avformat_close_input(&detected);
+  }
+  const std::string jp2 = std::string("\0\0\0\x14" "ftypjp2 ", 12);
+  EXPECT_EQ(ffmpeg_demuxer_by_magic(reinterpret_cast<const unsigned char *>(jp2.data()), 12), nullptr);
+  EXPECT_EQ(ffmpeg_demuxer_by_magic(reinterpret_cast<const unsigned char *>("OggS"), 3), nullptr);
+}
+
 int cancel_always(void *calls) {
   ++*static_cast<int *>(calls);
   return 1;
