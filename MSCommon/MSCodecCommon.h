@@ -80,3 +80,7 @@ struct StreamFacts {
 // file %s".
 int stream_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelCheck cancel = nullptr,
                  void *cancel_context = nullptr);
+// Whether every probe analyses the streams, even of files whose header says
+// all (a single audio stream of FLAC or Ogg); off unless set. Internal: the
+// tests compare both readings. Not thread-safe: set it before probing.
+void stream_probe_always_analyse(bool on);

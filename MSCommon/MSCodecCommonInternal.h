@@ -2,6 +2,7 @@
 // sources (and their tests).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "MSCodecCommon.h"
@@ -23,3 +24,15 @@ bool audio_stream_beats(std::int32_t codec, const char *language, std::int32_t t
 // rate gets a non-zero denominator and loses a numerator above 60 fps.
 void stream_rates_settle(std::int64_t *duration, std::int64_t file_size,
                          std::int64_t container_bit_rate, VideoInfo *video, const AudioInfo *audio);
+
+// For an input whose header says all of its single audio stream (a FLAC,
+// Vorbis or Opus stream of a FLAC or Ogg file, its length known): fills the
+// stream's rate and channels where the demuxer left them to the decoder and
+// the input's length and bit rate as the analysis of the streams would, and
+// returns true. False, with nothing changed, when the streams must be
+// analysed.
+bool stream_header_settle(AVFormatContext *input);
+
+// The sample rate and channels of a FLAC stream information block (data,
+// size bytes: its 34, or more); false when it is shorter or names no rate.
+bool flac_stream_info_read(const unsigned char *data, std::size_t size, int *sample_rate, int *channels);

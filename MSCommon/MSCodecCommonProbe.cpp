@@ -42,6 +42,8 @@ const AVInputFormat *forced_format(const char *extension) {
   return nullptr;
 }
 
+bool g_always_analyse = false;
+
 // probe_start: the interrupt's clock, which must outlive the input.
 int open_and_read_streams(const char *path, const char *extension, AVFormatContext **input, CancelCheck cancel,
                           void *cancel_context, apr_time_t *probe_start) {
@@ -51,6 +53,7 @@ int open_and_read_streams(const char *path, const char *extension, AVFormatConte
     log_error("Could not open media file %s, codec parameters will not be read", path);
     return APR_EGENERAL;
   }
+  if (!g_always_analyse && stream_header_settle(*input)) return 0;
   *probe_start = apr_time_now();
   int status = ffmpeg_loaded().find_stream_info(*input, nullptr);
   *probe_start = 0;
@@ -111,6 +114,8 @@ void report_tags(apr_pool_t *pool, const AVFormatContext *input, StreamFacts *fa
 }
 
 }  // namespace
+
+void stream_probe_always_analyse(bool on) { g_always_analyse = on; }
 
 int stream_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelCheck cancel,
                  void *cancel_context) {

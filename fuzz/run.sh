@@ -3,7 +3,7 @@
 # seconds, one after the other, niced, on a copy of its seed corpus (the
 # copy grows in build-fuzz/corpus/<target>; crashes land in
 # build-fuzz/findings/<target>/). Usage: fuzz/run.sh SECONDS [target...]
-# where target is criteria, config, itunes, escape, dates, image_header, ranges, paths,
+# where target is criteria, config, itunes, escape, dates, image_header, flac_info, ranges, paths,
 # metafile_xml, metafile_playlist or metafile_scan
 # (default: all). Exits non-zero when a target found a fault.
 set -euo pipefail
@@ -13,7 +13,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [target...]}
 scripts/install-deps.sh --fuzz
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(criteria config itunes escape dates image_header ranges paths metafile_xml metafile_playlist metafile_scan metafile_partial)
+[ ${#targets[@]} -eq 0 ] && targets=(criteria config itunes escape dates image_header flac_info ranges paths metafile_xml metafile_playlist metafile_scan metafile_partial)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DML_FUZZ=ON -DML_TESTS=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
