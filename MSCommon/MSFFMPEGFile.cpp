@@ -169,15 +169,17 @@ AVIOContext *reader_create(const FFmpegLibrary &av, ProtocolHandle *handle) {
   return io;
 }
 
-// The demuxer the reader's first bytes name (see ffmpeg_demuxer_by_magic),
-// else null. The bytes stay in the reader's buffer: the demuxer reads them
-// again without another read of the file.
-const AVInputFormat *format_by_magic(const FFmpegLibrary &av, AVIOContext *io) {
+// *format: the demuxer the reader's first bytes name (see
+// ffmpeg_demuxer_by_magic), else null. The bytes stay in the reader's buffer,
+// so that the demuxer reads them again without another read of the file;
+// false when the reader could not be put back to its start.
+bool format_by_magic(const FFmpegLibrary &av, AVIOContext *io, const AVInputFormat **format) {
   unsigned char head[kMagicBytes];
   const int size = av.io_read(io, head, kMagicBytes);
-  if (av.io_seek(io, 0, SEEK_SET) != 0 || size <= 0) return nullptr;
-  const char *demuxer = ffmpeg_demuxer_by_magic(head, size);
-  return demuxer ? av.find_input_format(demuxer) : nullptr;
+  if (av.io_seek(io, 0, SEEK_SET) != 0) return false;
+  const char *demuxer = size > 0 ? ffmpeg_demuxer_by_magic(head, size) : nullptr;
+  *format = demuxer ? av.find_input_format(demuxer) : nullptr;
+  return true;
 }
 
 void reader_free(const FFmpegLibrary &av, AVIOContext *io) {
@@ -196,6 +198,11 @@ int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterru
   ProtocolHandle *handle = handle_open(path, cancel, cancel_context);
   if (!handle) return AVERROR(ENOENT);
   AVIOContext *io = reader_create(*av, handle);
+  if (io && !format && !format_by_magic(*av, io, &format)) {
+    reader_free(*av, io);
+    handle_close(handle);
+    return AVERROR(EIO);
+  }
   AVFormatContext *input = io ? av->alloc_context() : nullptr;
   if (!input) {
     reader_free(*av, io);
@@ -204,7 +211,6 @@ int ffmpeg_open_input(const char *path, const AVInputFormat *format, AVIOInterru
   }
   input->pb = io;
   input->interrupt_callback = interrupt;
-  if (!format) format = format_by_magic(*av, io);
   int status = av->open_input(&input, path, format, nullptr);
   if (status < 0) {
     // avformat_open_input has freed the context but not a caller's reader.
