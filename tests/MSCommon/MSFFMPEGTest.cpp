@@ -349,7 +349,8 @@ TEST_F(StreamProbe, HeaderReadingGivesWhatTheAnalysisGives) {
       {"flac.oga", "-c:a flac -f ogg"},
       {"speex.spx", "-ar 16000 -c:a libspeex"},
       {"two.ogg", "-map 0 -map 0 -c:a libvorbis"},
-      {"cover.flac", "-f lavfi -i color=size=32x32:duration=1 -map 0 -map 1 -c:a flac -c:v png -disposition:v attached_pic"},
+      {"cover.flac",
+       "-f lavfi -i color=size=32x32:duration=1 -map 0 -map 1 -c:a flac -c:v png -disposition:v attached_pic"},
       {"theora.ogg", "-f lavfi -i testsrc=size=64x48:duration=1 -c:a libvorbis -c:v libtheora -shortest"},
   };
   const auto compare = [this](const std::string &path) {
