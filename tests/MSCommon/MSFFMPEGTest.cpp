@@ -375,6 +375,10 @@ TEST_F(StreamProbe, HeaderReadingGivesWhatTheAnalysisGives) {
     compare(cut);
   }
   EXPECT_GE(made, 8);
+  // Two Ogg files one after the other, as a recorded stream is often kept.
+  const std::string chained = folder_->file("chained.ogg");
+  write_file(chained, read_file(folder_->file("mono.ogg")) + read_file(folder_->file("vbr.ogg")));
+  compare(chained);
 }
 
 int cancel_always(void *calls) {
