@@ -4,9 +4,9 @@
 // joined in memory: the objects below the containers (counted there, none
 // stepped out), each hit's first title row in value order (its smallest
 // value oid), and their values in title order (the title keys, MSDBSchema),
-// which is followed until the page is full. The hits' title order, ties and count
-// are those of the grouped statement it replaces, in a library whose title
-// rows name values that exist (mlcheck's dangling rows aside). Bit sets over
+// which is followed until the page is full. The hits' title order, ties and
+// count are those of the grouped statement it replaces, in a library whose
+// title rows name values that exist (mlcheck's dangling rows aside). Bit sets over
 // oids and the hits' titles live on the calling thread's heap for the call
 // only.
 #include <apr_strings.h>
@@ -30,8 +30,13 @@ namespace {
 constexpr const char *kBelowRows =
     "select count(*) from ancestor where ancestorObjectOid in (%s) and db_take(objectOid)";
 // The title rows through index prop_title, which holds the rows of name oid
-// 1: the walk runs only where that is dc:title.
-constexpr const char *kTitleNameOid = "select oid from propName where name='dc:title'";
+// 1: the walk runs only where that is dc:title and the index is there (a
+// library whose upgrade failed): without it SQLite would sort the rows after
+// db_take had met them in the table's order, and take another title than an
+// object's first.
+constexpr const char *kTitleNameOid =
+    "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
+    "name='prop_title')";
 constexpr const char *kTitleRows =
     "select valueOid, objectOid from prop where nameOid = 1 and db_take(objectOid) order by valueOid, objectOid";
 // The title keys hold the texts of title values only; a library without
