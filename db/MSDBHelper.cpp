@@ -285,40 +285,66 @@ int db_stream(DbLink link, const char *sql, const std::function<bool(sqlite3_stm
 
 namespace {
 
-// The marks db_marked reads: those of the innermost db_with_marks running on
-// this thread (a connection is used by one thread at a time).
+// The marks db_marked reads and those db_take clears: the innermost
+// db_with_marks and db_with_takes running on this thread (a connection is
+// used by one thread at a time).
 thread_local const std::vector<bool> *t_marks = nullptr;
+thread_local std::vector<bool> *t_takes = nullptr;
+
+bool is_marked(const std::vector<bool> *marks, sqlite3_int64 oid) {
+  return marks != nullptr && oid >= 0 && static_cast<size_t>(oid) < marks->size() && (*marks)[oid];
+}
 
 void marked(sqlite3_context *context, int, sqlite3_value **args) {
+  sqlite3_result_int(context, is_marked(t_marks, sqlite3_value_int64(args[0])));
+}
+
+void take(sqlite3_context *context, int, sqlite3_value **args) {
   const sqlite3_int64 oid = sqlite3_value_int64(args[0]);
-  const std::vector<bool> *marks = t_marks;
-  sqlite3_result_int(context,
-                     marks != nullptr && oid >= 0 && static_cast<size_t>(oid) < marks->size() && (*marks)[oid]);
+  const bool set = is_marked(t_takes, oid);
+  if (set) (*t_takes)[oid] = false;
+  sqlite3_result_int(context, set);
+}
+
+using SqlFunction = void (*)(sqlite3_context *, int, sqlite3_value **);
+
+// Registered again, a function would expire every statement the connection
+// keeps prepared: it is registered when a statement naming it cannot be
+// prepared.
+int register_once(DbLink link, const char *name, SqlFunction function) {
+  sqlite3 *native = native_of(link);
+  sqlite3_stmt *probe = nullptr;
+  const std::string sql = std::string("select ") + name + "(0)";
+  int rc = sqlite3_prepare_v2(native, sql.c_str(), -1, &probe, nullptr);
+  sqlite3_finalize(probe);
+  if (rc != SQLITE_OK) {
+    rc = sqlite3_create_function_v2(native, name, 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, function, nullptr,
+                                    nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) return APR_SUCCESS;
+  LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, sqlite3_errmsg(native)));
+  return APR_EGENERAL;
+}
+
+template <typename Marks>
+int with_function(DbLink link, const char *name, SqlFunction function, Marks **slot, Marks &marks,
+                  const std::function<int()> &body) {
+  if (register_once(link, name, function) != APR_SUCCESS) return APR_EGENERAL;
+  Marks *outer = *slot;
+  *slot = &marks;
+  const int status = body();
+  *slot = outer;
+  return status;
 }
 
 }  // namespace
 
 int db_with_marks(DbLink link, const std::vector<bool> &marks, const std::function<int()> &body) {
-  sqlite3 *native = native_of(link);
-  // Registered again, the function would expire every statement the
-  // connection keeps prepared: it is registered when a statement naming it
-  // cannot be prepared.
-  sqlite3_stmt *probe = nullptr;
-  int rc = sqlite3_prepare_v2(native, "select db_marked(0)", -1, &probe, nullptr);
-  sqlite3_finalize(probe);
-  if (rc != SQLITE_OK) {
-    rc = sqlite3_create_function_v2(native, "db_marked", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, marked, nullptr,
-                                    nullptr, nullptr);
-  }
-  if (rc != SQLITE_OK) {
-    LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, sqlite3_errmsg(native)));
-    return APR_EGENERAL;
-  }
-  const std::vector<bool> *outer = t_marks;
-  t_marks = &marks;
-  const int status = body();
-  t_marks = outer;
-  return status;
+  return with_function(link, "db_marked", marked, &t_marks, marks, body);
+}
+
+int db_with_takes(DbLink link, std::vector<bool> &marks, const std::function<int()> &body) {
+  return with_function(link, "db_take", take, &t_takes, marks, body);
 }
 
 int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char **value,

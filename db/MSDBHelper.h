@@ -126,6 +126,14 @@ int db_stream(DbLink link, const char *sql, const std::function<bool(sqlite3_stm
 // "Could not execute SQL statement, reason: %s" (body not run).
 int db_with_marks(DbLink link, const std::vector<bool> &marks, const std::function<int()> &body);
 
+// Runs body with the SQL function db_take(oid) on link's connection: 1 when
+// oid is set in marks, clearing it, else 0; so each marked oid passes once,
+// on its first row in the walk's order, and what stays set was never
+// reached. A walk that counts or keeps each object once tests it so inside
+// SQLite, without stepping its other rows out. Nesting, registration and
+// returns as db_with_marks.
+int db_with_takes(DbLink link, std::vector<bool> &marks, const std::function<int()> &body);
+
 // First column of the first row into value (null when there is no row), the
 // open result into cursor (may be null). Returns 0, or 20014 after
 // "Could not execute SQL statement, reason: %s".

@@ -40,15 +40,18 @@ constexpr const char *kHitsRows =
 // object with several titles sorts by the one stored first in the library
 // (the smallest value oid: with a single min(), SQLite takes the other
 // columns from the row that holds the minimum). Filled with the title's
-// property name and the condition on the objects.
+// property name and the condition on the objects. The title rows are read
+// from index prop_name_object (which only a reader stating nameOid > 0
+// takes), not from the table: a few hits' rows lie on as many pages of it.
 constexpr const char *kTitled =
     "select titleprop.objectOid as searchObjectOid, min(titleprop.valueOid), lower(titlepropvalue.value) as "
     "ordinal from prop as titleprop inner join propValue as titlepropvalue on "
     "titlepropvalue.oid=titleprop.valueOid where titleprop.nameOid=(select oid from propName where name='%s') "
-    "and titleprop.objectOid in (%s)%s group by titleprop.objectOid";
-// The condition kTitled adds for a hit: somewhere below the containers.
+    "and titleprop.nameOid > 0 and titleprop.objectOid in (%s)%s group by titleprop.objectOid";
+// The condition kTitled adds for a hit: somewhere below the containers, one
+// seek into index ancestor_below per container.
 constexpr const char *kBelow =
-    " and exists (select 1 from ancestor where ancestor.objectOid=titleprop.objectOid and +ancestorObjectOid in "
+    " and exists (select 1 from ancestor where ancestor.objectOid=titleprop.objectOid and ancestorObjectOid in "
     "(%s))";
 // The page of the hits in title order, equal titles in the order their
 // objects were made, each with the number of all hits.

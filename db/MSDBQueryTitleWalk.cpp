@@ -1,12 +1,12 @@
 // The page of a subtree search with many hits, without touching each hit
 // in SQL. Three index walks stepped straight from SQLite (no copy of their
-// rows), each handing over only the rows of the oids the step before marked,
-// and joined in memory: the objects below the containers, the hits' title
-// rows in value order (an object's first one is its smallest value oid),
-// and their values in title order (the title keys, MSDBSchema), which is
-// followed until the page is full. The hits' title order, ties and count
-// are those of the grouped statement it replaces, in a library whose title
-// rows name values that exist (mlcheck's dangling rows aside). Bit sets over
+// rows), each testing the marks the step before left inside SQLite, and
+// joined in memory: the objects below the containers (counted there, none
+// stepped out), each hit's first title row in value order (its smallest
+// value oid), and their values in title order (the title keys, MSDBSchema),
+// which is followed until the page is full. The hits' title order, ties and
+// count are those of the grouped statement it replaces, in a library whose
+// title rows name values that exist (mlcheck's dangling rows aside). Bit sets over
 // oids and the hits' titles live on the calling thread's heap for the call
 // only.
 #include <apr_strings.h>
@@ -23,15 +23,22 @@
 
 namespace {
 
-// Each walk keeps only the rows of marked oids (db_with_marks), tested
-// inside SQLite, so that only those rows are stepped out of it.
+// The walks that find the hits take each marked object once (db_take)
+// inside SQLite: the objects below the containers are counted there, not
+// stepped out, and only each hit's first title row comes out of the title
+// rows in value order (its smallest value oid).
 constexpr const char *kBelowRows =
-    "select objectOid from ancestor where ancestorObjectOid in (%s) and db_marked(objectOid)";
+    "select count(*) from ancestor where ancestorObjectOid in (%s) and db_take(objectOid)";
 // The title rows through index prop_title, which holds the rows of name oid
-// 1: the walk runs only where that is dc:title.
-constexpr const char *kTitleNameOid = "select oid from propName where name='dc:title'";
+// 1: the walk runs only where that is dc:title and the index is there (a
+// library whose upgrade failed): without it SQLite would sort the rows after
+// db_take had met them in the table's order, and take another title than an
+// object's first.
+constexpr const char *kTitleNameOid =
+    "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
+    "name='prop_title')";
 constexpr const char *kTitleRows =
-    "select valueOid, objectOid from prop where nameOid = 1 and db_marked(objectOid) order by valueOid, objectOid";
+    "select valueOid, objectOid from prop where nameOid = 1 and db_take(objectOid) order by valueOid, objectOid";
 // The title keys hold the texts of title values only; a library without
 // them walks every value in that order (index propValue_nocase).
 constexpr const char *kValuesInTitleOrder =
@@ -88,33 +95,32 @@ struct Page {
   }
 };
 
-// The selected objects below the containers.
+// The selected objects below the containers, and their number.
 int below(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
-          std::vector<bool> *hits) {
-  hits->assign(selected.size(), false);
-  return db_with_marks(link, selected, [&] {
+          std::vector<bool> *hits, size_t *count) {
+  std::vector<bool> unreached = selected;
+  const int status = db_with_takes(link, unreached, [&] {
     return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [&](sqlite3_stmt *row) {
-      const Oid object = sqlite3_column_int64(row, 0);
-      if (has(selected, object)) (*hits)[static_cast<size_t>(object)] = true;
-      return true;
+      *count = static_cast<size_t>(sqlite3_column_int64(row, 0));
+      return false;
     });
   });
+  hits->assign(selected.size(), false);
+  for (size_t oid = 0; oid < selected.size(); ++oid) (*hits)[oid] = selected[oid] && !unreached[oid];
+  return status;
 }
 
 // Each hit's first title, in value order, and the values those titles hold
 // (a bit each, up to the last value); *outside when a title names no value.
-int first_titles(DbLink link, const std::vector<bool> &hits, std::vector<Titled> *titles, std::vector<bool> *values,
+// The hits' marks are taken on the way.
+int first_titles(DbLink link, std::vector<bool> *hits, std::vector<Titled> *titles, std::vector<bool> *values,
                  bool *outside) {
-  std::vector<bool> taken(hits.size(), false);
-  return db_with_marks(link, hits, [&] {
+  return db_with_takes(link, *hits, [&] {
     return db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
-      const Oid object = sqlite3_column_int64(row, 1);
-      if (!has(hits, object) || taken[static_cast<size_t>(object)]) return true;
-      taken[static_cast<size_t>(object)] = true;
       const Oid value = sqlite3_column_int64(row, 0);
       *outside = value < 0 || static_cast<size_t>(value) >= values->size();
       if (*outside) return false;
-      titles->push_back({value, object});
+      titles->push_back({value, sqlite3_column_int64(row, 1)});
       (*values)[static_cast<size_t>(value)] = true;
       return true;
     });
@@ -163,9 +169,11 @@ int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, 
   if (!*walked) return APR_SUCCESS;
   std::vector<bool> hits, values(static_cast<size_t>(last_value) + 1);
   std::vector<Titled> titles;
+  size_t below_count = 0;
   bool outside = false;
-  if (below(pool, link, containers, selected, &hits) != APR_SUCCESS) return APR_EGENERAL;
-  if (first_titles(link, hits, &titles, &values, &outside) != APR_SUCCESS) return APR_EGENERAL;
+  if (below(pool, link, containers, selected, &hits, &below_count) != APR_SUCCESS) return APR_EGENERAL;
+  titles.reserve(below_count);
+  if (first_titles(link, &hits, &titles, &values, &outside) != APR_SUCCESS) return APR_EGENERAL;
   *walked = !outside;
   if (!*walked) return APR_SUCCESS;
   *matches = static_cast<long>(titles.size());

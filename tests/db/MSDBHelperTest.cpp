@@ -5,6 +5,8 @@
 #include "MSDBConnection.h"
 #include "MSDBHelper.h"
 
+#include <vector>
+
 namespace {
 
 constexpr const char *kInsert = "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);";
@@ -79,6 +81,45 @@ TEST_F(DbTest, APreparedSelectAndFindOrInsertMatchTheTextThatRuns) {
     const char *missing[] = {"999999"};
     ASSERT_EQ(db_select_value_prepared(pool_, run, "select value from propValue where oid=%s", missing, &found), 0);
     EXPECT_EQ(found, nullptr);
+  }
+}
+
+// db_take passes each marked oid once, on its first row in the walk's order,
+// whatever else the walk repeats, and leaves set exactly the marks no row
+// reached; db_marked, registered beside it, still answers from its own marks
+// (the title walk nests both).
+TEST_F(DbTest, TakenMarksPassOncePerOidAndLeaveTheUnreachedSet) {
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  exec("create temp table walked (oid INTEGER PRIMARY KEY, object INTEGER)");
+  exec("insert into walked (object) values (3), (1), (3), (5), (1), (-1), (70), (3)");
+  struct Case {
+    std::vector<bool> marks;
+    const char *first_rows;  // the walk's rows passed, in walk order
+    std::vector<bool> left;
+  };
+  const Case cases[] = {
+      {{false, true, false, true, false, true}, "1,2,4", {false, false, false, false, false, false}},
+      {{false, false, false, true}, "1", {false, false, false, false}},
+      {{false, true, true}, "2", {false, false, true}},
+      {{}, "", {}},
+  };
+  for (const Case &c : cases) {
+    std::vector<bool> marks = c.marks;
+    const std::vector<bool> tested{false, true, false, false, false, true};
+    std::vector<std::string> passed;
+    std::vector<std::string> also_marked;
+    ASSERT_EQ(db_with_marks(link, tested, [&] {
+      return db_with_takes(link, marks, [&] {
+        passed = rows("select ifnull(group_concat(oid), '') from (select oid from walked where db_take(object) "
+                      "order by oid)");
+        also_marked =
+            rows("select group_concat(oid) from (select oid from walked where db_marked(object) order by oid)");
+        return 0;
+      });
+    }), 0);
+    EXPECT_EQ(passed, std::vector<std::string>{c.first_rows});
+    EXPECT_EQ(also_marked, std::vector<std::string>{"2,4,5"});
+    EXPECT_EQ(marks, c.left);
   }
 }
 

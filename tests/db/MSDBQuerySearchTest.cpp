@@ -261,6 +261,21 @@ TEST_F(SubtreeSearchTest, TitleWalkPagesAsTheGroupedStatement) {
     }
   }
   EXPECT_EQ(search(kAllTracks, 0, 1).titles, std::vector<std::string>{"aardvark"});
+  // Without index prop_title the walk would meet an object's title rows in
+  // the table's order, not their values': it declines, the grouped statement
+  // answers as before.
+  const Answer before = search(kAllTracks, 2, 5);
+  ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, "drop index prop_title", nullptr), 0);
+  std::string oids;
+  long total = 0;
+  bool walked = true;
+  ASSERT_EQ(db_search_title_walk(pool_, msdb_thread_connection(db_)->medialib, "1", std::vector<bool>(1000, true), 0,
+                                 5, &oids, &total, &walked),
+            0);
+  EXPECT_FALSE(walked);
+  const Answer after = search(kAllTracks, 2, 5);
+  EXPECT_EQ(after.total, before.total);
+  EXPECT_EQ(after.ids, before.ids);
 }
 
 constexpr const char *kTablesAndTriggers =
