@@ -274,12 +274,10 @@ int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *insert =
-      signature != nullptr
-          ? db_sql(pool, "insert into object (oid, signature) values(null, '%s')", db_quote(pool, signature))
-          : "insert into object (oid, signature) values(null, null)";
   const char *created = nullptr;
-  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
+  const char *args[] = {signature};
+  if (db_insert_prepared(pool, conn->medialib, "insert into object (oid, signature) values(null, %s)", args, &created) !=
+      APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert object");
   }
   if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_created(memory, created);
