@@ -14,6 +14,7 @@
 #include <apr_pools.h>
 #include <apr_thread_proc.h>
 
+#include "MSDBEdgeBatch.h"
 #include "MSDBHelper.h"
 #include "MSDBInternCache.h"
 #include "MSDBObjectMemory.h"
@@ -44,6 +45,8 @@ struct DBThreadConnection {
   apr_uint64_t graph_epoch = 0;
   // Fresh objects and counters of the current epoch (see msdb_object_memory).
   ObjectMemory *memory = nullptr;
+  // The edges of the item being filed, written together (MSDBEdgeBatch).
+  EdgeBatch *edges = nullptr;
 };
 
 // SQLite's process-wide settings, made once before its first use (a host

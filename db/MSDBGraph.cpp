@@ -17,6 +17,7 @@
 #include "CommonSortKey.h"
 #include "CommonUserMessage.h"
 #include "MSDBConnection.h"
+#include "MSDBEdgeBatch.h"
 #include "MSDBObjectMemory.h"
 #include "MSDBObjectSources.h"
 #include "MSDBProps.h"
@@ -96,17 +97,23 @@ int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<Ancest
 // A leaf child (fresh, without children) gets one row per ancestor row of
 // the parent and one for the parent, in the order the closure statement
 // makes them, without reading the parent's rows again for each child.
-int add_leaf_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
+int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child,
+              std::vector<AncestorRow> *rows) {
   const std::vector<AncestorRow> *above = known_ancestors(pool, link, memory, parent);
   if (above == nullptr) return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, "the parent's rows could not be read"));
   const std::string through = std::string(parent) + "/";
+  rows->reserve(above->size() + 1);
+  for (const AncestorRow &row : *above) rows->push_back({row.ancestor, row.path + through});
+  rows->push_back({apr_atoi64(parent), through});
+  std::sort(rows->begin(), rows->end(), ancestor_row_before);
+  rows->erase(std::unique(rows->begin(), rows->end(), same_row), rows->end());
+  object_memory_leaf_filed(memory, child, *rows);
+  return APR_SUCCESS;
+}
+
+int add_leaf_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
   std::vector<AncestorRow> rows;
-  rows.reserve(above->size() + 1);
-  for (const AncestorRow &row : *above) rows.push_back({row.ancestor, row.path + through});
-  rows.push_back({apr_atoi64(parent), through});
-  std::sort(rows.begin(), rows.end(), ancestor_row_before);
-  rows.erase(std::unique(rows.begin(), rows.end(), same_row), rows.end());
-  object_memory_leaf_filed(memory, child, rows);
+  if (leaf_rows(pool, link, memory, parent, child, &rows) != APR_SUCCESS) return APR_EGENERAL;
   return insert_ancestor_rows(pool, link, rows, child);
 }
 
@@ -122,6 +129,16 @@ int add_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const cha
   }
   if (rows < 1) return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, "no row was added"));
   return APR_SUCCESS;
+}
+
+int write_held(apr_pool_t *pool, DBThreadConnection *conn) {
+  return edge_batch_write(pool, conn->edges, conn->medialib, msdb_object_memory(conn));
+}
+
+// The held edges written before a statement that reads edges or ancestors.
+DBThreadConnection *settled_connection(apr_pool_t *pool, MediaLibraryDB *db) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  return conn != nullptr && write_held(pool, conn) == APR_SUCCESS ? conn : nullptr;
 }
 
 int count_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent) {
@@ -145,8 +162,11 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
   if (conn == nullptr) return APR_EGENERAL;
   DbLink link = conn->medialib;
   ObjectMemory *memory = msdb_object_memory(conn);
+  const bool held = ordinal != nullptr && edge_oid == nullptr && edge_batch_takes(conn->edges, memory, child);
+  if (!held && write_held(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
   const char *found = nullptr;
   if (check) {
+    if (edge_batch_holds(conn->edges, parent, child)) return APR_EEXIST;
     if (memory != nullptr && object_memory_find_edge(memory, parent, child, &found)) {
       if (found != nullptr) found = apr_pstrdup(pool, found);
     } else if (const char *args[] = {parent, child};
@@ -158,6 +178,12 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
       if (edge_oid != nullptr) *edge_oid = found;
       return APR_EEXIST;
     }
+  }
+  if (held) {
+    std::vector<AncestorRow> rows;
+    if (leaf_rows(pool, link, memory, parent, child, &rows) != APR_SUCCESS) return APR_EGENERAL;
+    edge_batch_queue(conn->edges, parent, child, ordinal, std::move(rows));
+    return count_child(pool, db, parent);
   }
   if (ordinal == nullptr && next_ordinal(pool, link, parent, &ordinal) != APR_SUCCESS) return APR_EGENERAL;
   const char *args[] = {parent, child, ordinal};
@@ -245,7 +271,7 @@ struct LinkLoop {
 // Runs select and links each row: shared by copy_parents, copy_children and
 // append_children, whose only difference is which end the row names.
 int link_rows(apr_pool_t *pool, MediaLibraryDB *db, const LinkLoop &loop, const char *fixed) {
-  DBThreadConnection *conn = msdb_connection_or_log(db);
+  DBThreadConnection *conn = settled_connection(pool, db);
   if (conn == nullptr) return APR_EGENERAL;
   const char *row[2] = {nullptr, nullptr};
   DbCursor cursor;
@@ -274,12 +300,10 @@ int msdb_create_object(apr_pool_t *pool, MediaLibraryDB *db, const char *parent,
   }
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *insert =
-      signature != nullptr
-          ? db_sql(pool, "insert into object (oid, signature) values(null, '%s')", db_quote(pool, signature))
-          : "insert into object (oid, signature) values(null, null)";
   const char *created = nullptr;
-  if (db_insert_and_fetch(pool, conn->medialib, insert, kLastInsertRowid, &created) != APR_SUCCESS) {
+  const char *args[] = {signature};
+  if (db_insert_prepared(pool, conn->medialib, "insert into object (oid, signature) values(null, %s)", args, &created) !=
+      APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert object");
   }
   if (ObjectMemory *memory = msdb_object_memory(conn)) object_memory_created(memory, created);
@@ -326,7 +350,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
   if ((scope != nullptr && !db_oid_valid(scope, true)) || (source != nullptr && !db_oid_valid(source))) {
     return APR_EGENERAL;
   }
-  DBThreadConnection *conn = msdb_connection_or_log(db);
+  DBThreadConnection *conn = settled_connection(pool, db);
   if (conn == nullptr || msdb_counters_write_named(conn, names, count) != APR_SUCCESS) return APR_EGENERAL;
   DbLink link = conn->medialib;
   const char *from = "";
@@ -394,7 +418,7 @@ int msdb_resort_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *child, co
                      const char *const *names, int count, int ascending,
                      SortValueTransform transform) {
   if (!db_oid_valid(child) || !db_oid_valid(edge_oid)) return APR_EGENERAL;
-  DBThreadConnection *conn = msdb_connection_or_log(db);
+  DBThreadConnection *conn = settled_connection(pool, db);
   if (conn == nullptr) return APR_EGENERAL;
   const char *ordinal = db_quote(pool, sort_ordinal(pool, db, child, names, count, ascending, transform));
   const char *failure = "Could not execute SQL statement - ordinal was not updated, reason: %s";
@@ -410,7 +434,7 @@ int msdb_find_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, con
                    const char **edge_oid) {
   *edge_oid = nullptr;
   if (!db_oid_valid(parent) || !db_oid_valid(child)) return APR_EGENERAL;
-  DBThreadConnection *conn = msdb_connection_or_log(db);
+  DBThreadConnection *conn = settled_connection(pool, db);
   if (conn == nullptr) return APR_EGENERAL;
   if (db_select_value(pool, conn->medialib,
                       db_sql(pool, "select oid from edge where parentObjectOid=%s and objectOid=%s", parent, child),
@@ -449,7 +473,7 @@ int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *pare
                           void (*found)(void *context, const char *escaped_title, const char *oid),
                           void *context) {
   if (!db_oid_valid(parent)) return APR_EGENERAL;
-  DBThreadConnection *conn = msdb_connection_or_log(db);
+  DBThreadConnection *conn = settled_connection(pool, db);
   if (conn == nullptr) return APR_EGENERAL;
   const char *select = db_sql(pool,
                               "select max(edge.objectOid), v.value from edge, prop p0, propValue v, prop p1 where "
@@ -470,7 +494,7 @@ int msdb_child_containers(apr_pool_t *pool, MediaLibraryDB *db, const char *pare
 int msdb_subtree_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *object, apr_array_header_t **oids) {
   *oids = apr_array_make(pool, 16, sizeof(const char *));
   if (!db_oid_valid(object)) return APR_EGENERAL;
-  DBThreadConnection *conn = msdb_connection_or_log(db);
+  DBThreadConnection *conn = settled_connection(pool, db);
   if (conn == nullptr) return APR_EGENERAL;
   const char *select = db_sql(pool, "select distinct objectOid from ancestor where ancestorObjectOid=%s and objectOid<>%s",
                               object, object);
@@ -495,4 +519,15 @@ int msdb_find_child_container(apr_pool_t *pool, MediaLibraryDB *db, const char *
   const char *names[] = {"dc:title", "zentoria:isContainer"};
   const char *values[] = {title, "1"};
   return msdb_find_object(pool, db, parent, 1, 1, 2, names, values, 0, nullptr, oid, nullptr);
+}
+
+void msdb_edges_hold(MediaLibraryDB *db, const char *child) {
+  if (DBThreadConnection *conn = msdb_connection_or_log(db)) edge_batch_open(conn->edges, child);
+}
+
+int msdb_edges_write(apr_pool_t *pool, MediaLibraryDB *db) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  edge_batch_close(conn->edges);
+  return write_held(pool, conn);
 }

@@ -54,6 +54,14 @@ int msdb_find_child_container(apr_pool_t *pool, MediaLibraryDB *db, const char *
 int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
                   int check, const char *ordinal, const char **edge_oid);
 
+// Holds back the edges that file child, a fresh object without children,
+// under its containers (those made with a given ordinal and no edge oid
+// asked for) until msdb_edges_write, which writes them and their ancestor
+// rows in one insert per table and stops holding. Every other call of this
+// module writes the held edges first. Returns 0, or 20014 when the write failed.
+void msdb_edges_hold(MediaLibraryDB *db, const char *child);
+int msdb_edges_write(apr_pool_t *pool, MediaLibraryDB *db);
+
 // Turns one raw property value into the text it is sorted by.
 using SortValueTransform = const char *(*)(apr_pool_t *pool, const char *value);
 

@@ -492,19 +492,13 @@ int read_counter(Counting &c) {
   return APR_SUCCESS;
 }
 
-// SQLite stores the sum as its decimal text, so a sum interned before is
-// known by that text.
+// SQLite stores the sum as its decimal text, so the sum is interned as that
+// text, through the statements every value takes.
 int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid) {
   *sum = apr_psprintf(c.pool, "%" APR_INT64_T_FMT, c.number + delta);
-  *value_oid = intern_cache_get(c.conn->intern, InternKind::value, *sum);
-  if (*value_oid != nullptr) return APR_SUCCESS;
-  if (db_find_or_insert(c.pool, c.conn->medialib,
-                        db_sql(c.pool, "select oid from propValue where value = %d + %s", delta, c.current),
-                        db_sql(c.pool, "insert into propValue (oid, value) values(null, %d + %s)", delta, c.current),
-                        value_oid) != APR_SUCCESS) {
+  if (intern(c.pool, c.conn, InternKind::value, *sum, value_oid) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not get prop value");
   }
-  intern_cache_put(c.conn->intern, InternKind::value, *sum, *value_oid);
   return APR_SUCCESS;
 }
 

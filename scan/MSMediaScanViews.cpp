@@ -282,6 +282,21 @@ int file_at_depth(Filing &f, const LibraryView *view, int depth, const char *con
   return apply_triggered(f, container, path_text);
 }
 
+// Files the item into every view that is not triggered by another.
+int file_views(Filing &f) {
+  int status = APR_SUCCESS;
+  for (const LibraryView *view = f.library->untriggered; view != nullptr && status == APR_SUCCESS; view = view->next) {
+    if (!passes_filters(f, view)) continue;
+    const char *container = nullptr;
+    if (view->parent != nullptr &&
+        msms_find_or_create_path(f.pool, f.library, nullptr, view->parent, &container) != APR_SUCCESS) {
+      return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not get/create %s", view->parent));
+    }
+    status = file_at_depth(f, view, 0, container, view->parent);
+  }
+  return status;
+}
+
 }  // namespace
 
 int msms_view_parse(apr_pool_t *pool, const MSConfigView *index, LibraryView **view) {
@@ -314,15 +329,9 @@ int msms_views_build(ScanLibrary *library, const MSConfig *config) {
 int msms_index_object(apr_pool_t *pool, const ScanLibrary *library, const char *oid, const char *item_class,
                       PropList *props) {
   Filing f{pool, library, library->db, oid, item_class, props, library->sort_folder_by_file_name, {}, {}, {}};
-  int status = APR_SUCCESS;
-  for (const LibraryView *view = library->untriggered; view != nullptr && status == APR_SUCCESS; view = view->next) {
-    if (!passes_filters(f, view)) continue;
-    const char *container = nullptr;
-    if (view->parent != nullptr &&
-        msms_find_or_create_path(pool, library, nullptr, view->parent, &container) != APR_SUCCESS) {
-      return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not get/create %s", view->parent));
-    }
-    status = file_at_depth(f, view, 0, container, view->parent);
-  }
-  return status;
+  msdb_edges_hold(library->db, oid);
+  int status = file_views(f);
+  // Written whatever the status: a failed filing leaves what it wrote for
+  // the caller, as each edge written at once did.
+  return msdb_edges_write(pool, library->db) == APR_SUCCESS ? status : APR_EGENERAL;
 }

@@ -4,6 +4,7 @@
 #include <apr_strings.h>
 
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <strings.h>
 
@@ -41,6 +42,11 @@ const Entity *xml_entity_at(const char *text) {
   return nullptr;
 }
 
+// The bytes of kXmlEntities, for strpbrk.
+constexpr char kXmlBytes[] = {kXmlEntities[0].byte, kXmlEntities[1].byte, kXmlEntities[2].byte,
+                              kXmlEntities[3].byte, kXmlEntities[4].byte, '\0'};
+static_assert(std::size(kXmlEntities) == 5, "kXmlBytes lists every entity's byte");
+
 // The XML escape of one character, or null when it is copied as it is.
 const char *xml_escape_of(const char *text) {
   if (*text == '&') return xml_entity_at(text) != nullptr ? nullptr : "&amp;";
@@ -67,6 +73,9 @@ int hex_value(char c) {
 
 char *xml_escape(apr_pool_t *pool, const char *text) {
   if (text == nullptr) return nullptr;
+  // Most texts (paths, titles, numbers) hold no byte to escape: a plain copy
+  // spares the two passes below, which are a twentieth of a scan's writer.
+  if (std::strpbrk(text, kXmlBytes) == nullptr) return apr_pstrdup(pool, text);
   std::size_t length = 0;
   for (const char *p = text; *p != '\0'; ++p) {
     const char *escape = xml_escape_of(p);

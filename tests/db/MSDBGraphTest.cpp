@@ -184,3 +184,46 @@ TEST_F(GraphTest, SortKeyCountsAMissingPropertyAsEmptyWithoutAnError) {
   EXPECT_FALSE(log_.contains("Can't get value for property"));
   EXPECT_STREQ(msdb_sort_key(pool_, db_, track.c_str(), number_then_title, 2, 1, nullptr), "000000000007 ");
 }
+
+// An item's edges held for one insert get the oids, ordinals, ancestor rows
+// and counts that edges written one by one get, in the order they were
+// made, around an edge that cannot wait; a duplicate is found while held.
+TEST_F(GraphTest, HeldEdgesAreWrittenAsSingleEdgesWouldBe) {
+  std::string shapes[2];
+  for (bool held : {false, true}) {
+    ASSERT_EQ(msdb_medialib_begin(db_), 0);
+    const std::string a = create("1");
+    const std::string b = create(a.c_str());
+    const std::string item = create(nullptr);
+    if (held) msdb_edges_hold(db_, item.c_str());
+    ASSERT_EQ(msdb_add_keyed_edge(pool_, db_, a.c_str(), item.c_str(), 1, "k1", nullptr), 0);
+    ASSERT_EQ(msdb_add_keyed_edge(pool_, db_, b.c_str(), item.c_str(), 1, "k2", nullptr), 0);
+    ASSERT_EQ(msdb_add_keyed_edge(pool_, db_, a.c_str(), item.c_str(), 1, "k3", nullptr), 0);
+    const std::string c = create(b.c_str());
+    ASSERT_EQ(msdb_add_keyed_edge(pool_, db_, c.c_str(), item.c_str(), 1, "k4", nullptr), 0);
+    const char *found = nullptr;
+    EXPECT_EQ(msdb_find_edge(pool_, db_, b.c_str(), item.c_str(), &found), 0);
+    ASSERT_EQ(msdb_edges_write(pool_, db_), 0);
+    ASSERT_EQ(msdb_medialib_commit(db_), 0);
+    // The round's rows in oid order, each oid as its distance from the
+    // round's first row or object.
+    const std::string in = "(" + a + "," + b + "," + item + "," + c + ")";
+    std::string &shape = shapes[held];
+    for (const char *table : {"edge", "ancestor"}) {
+      const std::string t = table;
+      const std::string base = "(select min(oid) from " + t + " where objectOid in " + in + ")";
+      // Rows to objects before the round (the root) show as -1.
+      const std::string columns = t == "edge" ? "max(parentObjectOid - " + a + ", -1), iif(parentObjectOid < " + a +
+                                                    ", '', ordinal)"
+                                              : "max(ancestorObjectOid - " + a + ", -1)";
+      for (const std::string &row : rows(("select oid - " + base + ", objectOid - " + a + ", " + columns + " from " + t +
+                                          " where objectOid in " + in + " order by oid").c_str())) {
+        shape += t + " " + row + "\n";
+      }
+    }
+    shape += prop(a, PROP_CHILD_COUNT) + " " + prop(b, PROP_CHILD_COUNT) + "\n";
+    EXPECT_EQ(value(("select count(*) from edge where objectOid=" + item).c_str()), "3");
+  }
+  EXPECT_EQ(shapes[1], shapes[0]);
+  EXPECT_TRUE(violations().empty());
+}

@@ -137,6 +137,20 @@ TEST(XmlEscape, EscapingTwiceChangesNothing) {
   EXPECT_EQ(xml_escape(pool, nullptr), nullptr);
 }
 
+TEST(XmlEscape, EachSpecialByteIsFoundAnywhereAndPlainTextIsCopied) {
+  TestPool pool;
+  const struct {
+    const char *raw;
+    const char *escaped;
+  } cases[] = {{"x'", "x&apos;"}, {">x", "&gt;x"}, {"a<b", "a&lt;b"}, {"a&b", "a&amp;b"}, {"\"", "&quot;"},
+               {"Night City/08 Echo.mp3", "Night City/08 Echo.mp3"}, {"", ""}};
+  for (const auto &c : cases) {
+    char *escaped = xml_escape(pool, c.raw);
+    EXPECT_STREQ(escaped, c.escaped);
+    EXPECT_NE(escaped, c.raw) << "a copy the caller may change";
+  }
+}
+
 TEST(XmlEscape, EntityInAnotherCaseIsWrittenAsXmlSpellsIt) {
   // Found by fuzzing: "&Gt;" was kept as it was and broke the document.
   TestPool pool;

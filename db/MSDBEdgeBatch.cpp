@@ -1,0 +1,115 @@
+// Edges of one item's filing written together; see MSDBEdgeBatch.h.
+#include "MSDBEdgeBatch.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "log4c.h"
+
+namespace {
+
+struct WaitingEdge {
+  std::string parent;
+  std::string ordinal;
+};
+
+}  // namespace
+
+struct EdgeBatch {
+  bool open = false;
+  std::string child;
+  std::vector<WaitingEdge> edges;
+  std::vector<AncestorRow> rows;  // of child, for every edge in turn
+};
+
+namespace {
+
+apr_status_t destroy_batch(void *data) {
+  delete static_cast<EdgeBatch *>(data);
+  return APR_SUCCESS;
+}
+
+int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMemory *memory) {
+  const std::size_t count = batch.edges.size();
+  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
+  for (std::size_t i = 0; i < count; ++i) {
+    args[3 * i] = batch.edges[i].parent.c_str();
+    args[3 * i + 1] = batch.child.c_str();
+    args[3 * i + 2] = batch.edges[i].ordinal.c_str();
+  }
+  apr_int64_t last = 0;
+  const char *reason = nullptr;
+  if (db_insert_rows(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values ", 3, args,
+                     static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, "Could not insert edge");
+  }
+  if (memory == nullptr) return APR_SUCCESS;
+  // The rows' oids are consecutive, ending at the last one inserted.
+  for (std::size_t i = 0; i < count; ++i) {
+    const apr_int64_t oid = last - static_cast<apr_int64_t>(count - 1 - i);
+    object_memory_edge_added(memory, batch.edges[i].parent.c_str(), batch.child.c_str(),
+                             apr_psprintf(pool, "%" APR_INT64_T_FMT, oid));
+  }
+  return APR_SUCCESS;
+}
+
+int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
+  const std::size_t count = batch.rows.size();
+  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
+  for (std::size_t i = 0; i < count; ++i) {
+    args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, batch.rows[i].ancestor);
+    args[3 * i + 1] = batch.child.c_str();
+    args[3 * i + 2] = batch.rows[i].path.c_str();
+  }
+  apr_int64_t last = 0;
+  const char *reason = nullptr;
+  if (db_insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ", 3, args,
+                     static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add ancestor for the given edge, reason: %s", reason));
+  }
+  return APR_SUCCESS;
+}
+
+}  // namespace
+
+EdgeBatch *edge_batch_create(apr_pool_t *pool) {
+  auto *batch = new EdgeBatch;
+  apr_pool_cleanup_register(pool, batch, destroy_batch, apr_pool_cleanup_null);
+  return batch;
+}
+
+bool edge_batch_takes(const EdgeBatch *batch, const ObjectMemory *memory, const char *child) {
+  return batch->open && memory != nullptr && batch->child == child && object_memory_leaf(memory, child);
+}
+
+void edge_batch_queue(EdgeBatch *batch, const char *parent, const char *child, const char *ordinal,
+                      std::vector<AncestorRow> rows) {
+  batch->child = child;
+  batch->edges.push_back({parent, ordinal});
+  batch->rows.insert(batch->rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+}
+
+bool edge_batch_holds(const EdgeBatch *batch, const char *parent, const char *child) {
+  if (batch->edges.empty() || batch->child != child) return false;
+  for (const WaitingEdge &edge : batch->edges) {
+    if (edge.parent == parent) return true;
+  }
+  return false;
+}
+
+int edge_batch_write(apr_pool_t *pool, EdgeBatch *batch, DbLink link, ObjectMemory *memory) {
+  if (batch->edges.empty()) return APR_SUCCESS;
+  int status = write_edges(pool, *batch, link, memory);
+  if (status == APR_SUCCESS) status = write_ancestors(pool, *batch, link);
+  batch->edges.clear();
+  batch->rows.clear();
+  return status;
+}
+
+void edge_batch_open(EdgeBatch *batch, const char *child) {
+  batch->open = true;
+  batch->child = child;
+}
+
+void edge_batch_close(EdgeBatch *batch) { batch->open = false; }
