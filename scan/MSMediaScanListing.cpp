@@ -69,6 +69,43 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
   msms_art_cache_fill(scan->art_cache, folder, names, static_cast<int>(listed.size()));
 }
 
+// Copies the whole listing of the folder at path into *listed and kept,
+// unless kept is full or the folder holds more entries than a listing keeps.
+bool keep_listing(apr_pool_t *pool, TreeListings *kept, const char *relative, const char *path,
+                  std::vector<TreeEntry> *listed) {
+  if (kept->entries >= TREE_KEEP_LIMIT) return false;
+  bool whole = true;
+  const bool opened = msms_tree_list(pool, path, [&](TreeEntry &&entry) {
+    whole = listed->size() < TREE_READ_WINDOW;
+    if (whole) listed->push_back(std::move(entry));
+    return whole;
+  });
+  if (!opened || !whole) {
+    listed->clear();
+    return false;
+  }
+  kept->entries += listed->size();
+  kept->folders.emplace(relative, *listed);
+  return true;
+}
+
+// The folder's listing made before its turn: by the tree reader, or by the
+// walk before the pass (for a pass without a reader), or made whole now by
+// the walk before the pass, which keeps it for the pass. False: the folder
+// is the walk's to read entry by entry.
+bool take_listing(apr_pool_t *pool, ScanContext *scan, const char *relative, const char *path,
+                  std::vector<TreeEntry> *listed) {
+  if (scan->tree != nullptr) return msms_tree_read_take(scan->tree, relative, listed);
+  TreeListings *kept = scan->listings;
+  if (kept == nullptr) return false;
+  if (scan->playlists_only) return keep_listing(pool, kept, relative, path, listed);
+  auto found = kept->folders.find(relative);
+  if (found == kept->folders.end()) return false;
+  *listed = std::move(found->second);
+  kept->folders.erase(found);
+  return true;
+}
+
 }  // namespace
 
 std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
@@ -84,25 +121,15 @@ std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanConte
   // Looking up a tree the prefetch does not cover would replace the trees
   // whose answers entries read ahead still hold.
   if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
-      ((scan->tree == nullptr || !msms_tree_read_take(scan->tree, relative, &listed)) &&
-       apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
+      (!take_listing(pool, scan, relative, path, &listed) && apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
     apr_pool_destroy(pool);
     return nullptr;
   }
   FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
   if (!root) folder.relative = true_case(pool, path, relative);
-  if (dir == nullptr) fill_art_cache(pool, scan, canonical, listed);
+  if (dir == nullptr && !scan->playlists_only) fill_art_cache(pool, scan, canonical, listed);
   if (!root) msms_prefetch_enter(scan->prefetch, scan->db, canonical);
-  auto listing = std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
-  if (dir != nullptr && scan->names != nullptr) {
-    if (!scan->playlists_only) {
-      listing->names_ = msms_tree_names_of(scan->names, relative);
-    } else if (scan->names->names < TREE_KEEP_LIMIT && scan->names->folders.count(relative) == 0) {
-      listing->keeping_ = &scan->names->folders[relative];
-      listing->kept_as_ = apr_pstrdup(pool, relative);
-    }
-  }
-  return listing;
+  return std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
 }
 
 FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path,
@@ -117,11 +144,6 @@ FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan fol
 
 FolderListing::~FolderListing() {
   while (count_ > 0) pop();
-  // A folder not read to its end, or too large to keep, is read again.
-  if (keeping_ != nullptr && (!end_ || keeping_->size() > TREE_READ_WINDOW)) {
-    scan_->names->names -= keeping_->size();
-    scan_->names->folders.erase(kept_as_);
-  }
   if (dir_ != nullptr && apr_dir_close(dir_) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close folder %s", path_));
   }
@@ -198,13 +220,11 @@ bool FolderListing::read(Listed *entry) {
 
 // The next entry's name (in the listing's pool) and status from the folder.
 const char *FolderListing::read_folder(apr_finfo_t *info) {
-  if (names_ != nullptr) return next_name(info);
   for (;;) {
     const apr_status_t status = apr_dir_read(info, APR_FINFO_NAME, dir_);
     if (status != APR_SUCCESS && status != APR_INCOMPLETE) return nullptr;
     if (!walkable_entry(*info)) continue;
     const char *name = apr_pstrdup(pool_, info->name);
-    keep(name, *info);
     // The walk that only notes playlist files passes over any other file
     // the folder's entry calls plain, so it needs no status of it.
     if (scan_->playlists_only && plain_file(*info) && !msms_is_playlist_name(name)) {
@@ -214,22 +234,6 @@ const char *FolderListing::read_folder(apr_finfo_t *info) {
     platform_folder_entry_status(dir_, name, info);
     return name;
   }
-}
-
-// The next of the names kept before the pass, with its status read now.
-const char *FolderListing::next_name(apr_finfo_t *info) {
-  if (next_name_ == names_->size()) return nullptr;
-  const std::string &name = (*names_)[next_name_++].name;
-  const char *copy = apr_pstrmemdup(pool_, name.data(), name.size());
-  platform_folder_entry_status(dir_, copy, info);
-  return copy;
-}
-
-void FolderListing::keep(const char *name, const apr_finfo_t &info) {
-  if (keeping_ == nullptr) return;
-  const bool typed = (info.valid & APR_FINFO_TYPE) != 0;
-  keeping_->push_back({name, !typed || info.filetype == APR_DIR || info.filetype == APR_LNK});
-  ++scan_->names->names;
 }
 
 // The next entry's name and status from the tree reader's listing.

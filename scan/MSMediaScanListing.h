@@ -18,7 +18,6 @@
 #include <apr_pools.h>
 
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "MSMediaScanAhead.h"
@@ -74,8 +73,6 @@ class FolderListing {
   bool read(Listed *entry);
   const char *read_folder(apr_finfo_t *info);
   const char *take_listed(apr_finfo_t *info);
-  const char *next_name(apr_finfo_t *info);
-  void keep(const char *name, const apr_finfo_t &info);
   void look_up(Listed *entry);
   void open_subfolder(Listed *entry);
 
@@ -87,12 +84,6 @@ class FolderListing {
   std::vector<TreeEntry> listed_;
   std::size_t next_listed_ = 0;
   bool recursive_;
-  // The folder's names kept before the pass, read instead of the folder.
-  const std::vector<KeptName> *names_ = nullptr;
-  std::size_t next_name_ = 0;
-  // The walk before the pass keeps the names it reads here; null: it does not.
-  std::vector<KeptName> *keeping_ = nullptr;
-  const char *kept_as_ = nullptr;  // the folder's key in scan->names
   Listed ring_[AHEAD_WINDOW];
   int first_ = 0;
   int count_ = 0;

@@ -140,7 +140,7 @@ struct Refresh {
   int print;
   int added;
   UrlFetched *fetched;  // the web playlists of the source's playlist files
-  TreeNames *names;  // of the folders the walk before the pass read; null: none
+  TreeListings *listings;  // the folders the walk before the pass listed; null: none
 };
 
 // type: what the source's path is now ("file", "folder" or null).
@@ -170,9 +170,9 @@ int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, 
 
 // Before the pass: the playlist files the scan will read, noted as its walk
 // meets them, and the web playlists they list fetched (copies removed with
-// pool), so that the pass waits on no server. The names of the folders'
-// entries that walk reads are kept for the pass, unless a server was waited
-// on: folders read that long ago are read again. A path that is no file or folder now is left to the pass
+// pool), so that the pass waits on no server. The folders that walk lists
+// are kept for the pass, unless a server was waited on: listings that old
+// are read again. A path that is no file or folder now is left to the pass
 // to report.
 int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *context) {
   const char *type = nullptr;
@@ -186,12 +186,12 @@ int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *cont
   scan.playlists_only = true;
   scan.playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   scan.fetched = r.fetched = msms_url_fetched_make(pool);
-  scan.names = msms_tree_names_make(pool);
+  scan.listings = msms_tree_listings_make(pool);
   if (const int status = scan_source(pool, r.source, &scan, type); status != APR_SUCCESS) return status;
   scan.cancel = cancel;
   scan.cancel_context = context;
   const int status = msms_fetch_playlist_files(pool, &scan);
-  r.names = msms_url_fetched_any(r.fetched) ? nullptr : scan.names;
+  r.listings = msms_url_fetched_any(r.fetched) ? nullptr : scan.listings;
   return status;
 }
 
@@ -209,7 +209,7 @@ int scan_work(SourcePass *pass) {
   }
   scan.print = r.print;
   scan.fetched = r.fetched;
-  scan.names = r.names;
+  scan.listings = r.listings;
   const int status = scan_source(pass->pool, r.source, &scan, type);
   r.added = msms_scan_created(&scan);
   return status;

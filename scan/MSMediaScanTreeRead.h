@@ -21,6 +21,7 @@
 #include <apr_pools.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,29 +41,23 @@ struct TreeEntry {
   apr_finfo_t info;
 };
 
-// The names of the entries of the folders the walk before a locked pass
-// read (relative -> names, "." and ".." left out, in the folder's order),
-// for the pass to read each entry's status by its name instead of reading
-// the folder again. Folders of more than TREE_READ_WINDOW entries are not
-// kept, and none is begun past TREE_KEEP_LIMIT names in all. Written by
-// that walk alone; only read once the pass begins, by its walk and its
-// reader at once.
-inline constexpr std::size_t TREE_KEEP_LIMIT = 65536;
-struct KeptName {
-  std::string name;
-  bool maybe_folder;  // the folder's entry said a folder or a link, or did not say
-};
-struct TreeNames {
-  std::unordered_map<std::string, std::vector<KeptName>> folders;
-  std::size_t names = 0;
+// Folders listed by the walk before a locked pass (relative -> entries, as
+// msms_tree_read_take gives them), for the pass to take instead of reading
+// them again. A folder of more than TREE_READ_WINDOW entries is not kept,
+// nor anything past TREE_KEEP_LIMIT entries in all: those are read again.
+inline constexpr std::size_t TREE_KEEP_LIMIT = 16384;
+struct TreeListings {
+  std::unordered_map<std::string, std::vector<TreeEntry>> folders;
+  std::size_t entries = 0;
 };
 
-// Empty, deleted with pool.
-TreeNames *msms_tree_names_make(apr_pool_t *pool);
+// Empty listings, deleted with pool.
+TreeListings *msms_tree_listings_make(apr_pool_t *pool);
 
-// The kept names of the folder relative; null when names or the folder is
-// not kept.
-const std::vector<KeptName> *msms_tree_names_of(const TreeNames *names, const char *relative);
+// Reads the folder at path, giving take each entry but "." and ".." with
+// the status a listing reads, until take returns false. False when the
+// folder cannot be opened.
+bool msms_tree_list(apr_pool_t *pool, const char *path, const std::function<bool(TreeEntry &&)> &take);
 
 // Whether recursive walks read their trees ahead; on unless turned off.
 // Internal: the tests compare a library scanned both ways.
@@ -70,11 +65,10 @@ void msms_tree_read_enable(bool on);
 bool msms_tree_read_enabled();
 
 // Starts reading the tree below root (without trailing "/"), with a pool
-// of its own under pool; the folders whose names are kept in names (may be
-// null) are not read again, their entries' status is read by name. Null
-// when the thread cannot be started: the walk then reads every folder
-// itself.
-TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root, const TreeNames *names);
+// of its own under pool; the folders of kept (may be null) are taken from
+// it, not read, and kept is the reader's until it stops. Null when the
+// thread cannot be started: the walk then reads every folder itself.
+TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root, TreeListings *kept);
 
 // The listing of the folder relative below the root ("" for the root, else
 // "/a/b"), in the order the folder gave it; waits while the reader lists
