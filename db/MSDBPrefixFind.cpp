@@ -8,6 +8,7 @@
 #include "MSDBPrefixFind.h"
 
 #include <apr_strings.h>
+#include <sqlite3.h>
 
 #include <cstring>
 
@@ -55,20 +56,19 @@ int msdb_find_objects_by_prefix(apr_pool_t *pool, MediaLibraryDB *db, const char
                            "from propName where name='%s') group by propValue.value order by propValue.value limit %d) "
                            "as found inner join object on object.oid=found.objectOid",
                            source, db_quote(pool, escaped), upper, db_quote(pool, name), limit + 1);
-  // The rows live in a pool of their own: only the matches are kept.
-  Pool rows(pool, "MSDB");
-  DbCursor cursor;
-  const char *row[4];
-  if (db_select_row(rows, conn->medialib, sql, 4, row, &cursor) != APR_SUCCESS) {
-    return log4c_fail(MSDB_MODULE, "Could not look up objects by value prefix");
-  }
-  for (bool more = row[0] != nullptr; more; more = db_next_row(rows, &cursor, 4, row) == 1) {
+  // Stepped, not selected: a selection copies every row into a pool first,
+  // a few thousand rows for a tree.
+  auto column = [](sqlite3_stmt *row, int at) { return reinterpret_cast<const char *>(sqlite3_column_text(row, at)); };
+  const int status = db_stream(conn->medialib, sql, [&](sqlite3_stmt *row) {
     if ((*matches)->nelts == limit) {
       *complete = false;
-      break;
+      return false;
     }
-    *static_cast<PrefixMatch *>(apr_array_push(*matches)) = {db_unescape(pool, row[0]), apr_pstrdup(pool, row[1]),
-                                                             apr_pstrdup(pool, row[2]), std::strcmp(row[3], "1") == 0};
-  }
+    *static_cast<PrefixMatch *>(apr_array_push(*matches)) = {
+        db_unescape(pool, column(row, 0)), apr_pstrdup(pool, column(row, 1)), apr_pstrdup(pool, column(row, 2)),
+        sqlite3_column_int(row, 3) == 1};
+    return true;
+  });
+  if (status != APR_SUCCESS) return log4c_fail(MSDB_MODULE, "Could not look up objects by value prefix");
   return APR_SUCCESS;
 }

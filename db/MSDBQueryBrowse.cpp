@@ -1,6 +1,7 @@
 // Browse (children of containers, paged by child, not by property row) and
 // the metadata of one object.
 #include <apr_strings.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstring>
@@ -52,11 +53,11 @@ constexpr const char *kNamedProps =
 // The objects of a chunk of kNamedProps, one by one.
 constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
 // The objects of a chunk of kNamedProps that lie close together: all between
-// its first and last, bound, so that one kept statement per set of names
-// serves every such chunk; rows of objects not asked for are dropped inside
+// its first and last; rows of objects not asked for are dropped inside
 // SQLite (db_marked), before their names and values are joined.
 constexpr const char *kNamedPropsRange =
-    "prop.objectOid between %s and %s and prop.nameOid > 0 and db_marked(prop.objectOid)";
+    "prop.objectOid between %" APR_INT64_T_FMT " and %" APR_INT64_T_FMT " and prop.nameOid > 0 and "
+    "db_marked(prop.objectOid)";
 constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
 constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
 // Objects per statement of msdb_fetch_named_rows.
@@ -265,20 +266,68 @@ int sorted_oids(const char *const *oids, int count, std::vector<std::pair<apr_in
   return APR_SUCCESS;
 }
 
-// Opens the rows of kNamedProps for the chunk of sorted oids from first:
-// by range when they lie close together (format_range) below the oids that
-// marks can hold, else listed.
-int open_named_chunk(apr_pool_t *pool, DbLink link, const std::pair<apr_int64_t, const char *> *first, int chunk,
-                     const char *format_range, const char *quoted, DbCursor *cursor) {
+// The statement of kNamedProps for the chunk of sorted oids from first: by
+// range when they lie close together below the oids that marks can hold,
+// else listed.
+const char *named_chunk_sql(apr_pool_t *pool, const std::pair<apr_int64_t, const char *> *first, int chunk,
+                            const char *quoted) {
+  const char *where = nullptr;
   if (first[chunk - 1].first - first[0].first < kNamedPropsSpread * chunk && first[chunk - 1].first < DB_MOST_OID_BITS) {
-    const char *bounds[] = {first[0].second, first[chunk - 1].second};
-    return db_select_rows_prepared(pool, link, format_range, bounds, cursor);
+    where = apr_psprintf(pool, kNamedPropsRange, first[0].first, first[chunk - 1].first);
+  } else {
+    std::vector<const char *> listed(chunk);
+    for (int i = 0; i < chunk; ++i) listed[i] = first[i].second;
+    where = apr_psprintf(pool, kNamedPropsListed, str_join(pool, listed.data(), chunk));
   }
-  std::vector<const char *> listed(chunk);
-  for (int i = 0; i < chunk; ++i) listed[i] = first[i].second;
-  const char *where = apr_psprintf(pool, kNamedPropsListed, str_join(pool, listed.data(), chunk));
-  return db_query_rows(pool, link, apr_psprintf(pool, kNamedProps, where, quoted), cursor);
+  return apr_psprintf(pool, kNamedProps, where, quoted);
 }
+
+// Gathers stepped rows of kNamedProps (object, order, name, value) object by
+// object into found; names and values in pool, names pointing into names.
+class NamedRowsGather {
+ public:
+  NamedRowsGather(apr_pool_t *pool, const char *const *names, int name_count, apr_hash_t *found)
+      : pool_(pool), names_(names), name_count_(name_count), found_(found) {}
+
+  void add(sqlite3_stmt *row) {
+    const sqlite3_int64 object = sqlite3_column_int64(row, 0);
+    const sqlite3_int64 order = sqlite3_column_int64(row, 1);
+    if (rows_.empty() || object != object_) {
+      flush();
+      object_ = object;
+      id_ = apr_pstrdup(pool_, text(row, 0));
+    }
+    rows_.push_back({name(text(row, 2)), db_unescape(pool_, text(row, 3)), rows_.empty() || order != order_});
+    order_ = order;
+  }
+
+  void flush() {
+    if (rows_.empty()) return;
+    const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows_.data(), rows_.size() * sizeof(PropRow))),
+                          static_cast<int>(rows_.size())};
+    apr_hash_set(found_, id_, APR_HASH_KEY_STRING, apr_pmemdup(pool_, &object, sizeof object));
+    rows_.clear();
+  }
+
+ private:
+  static const char *text(sqlite3_stmt *row, int at) { return reinterpret_cast<const char *>(sqlite3_column_text(row, at)); }
+
+  const char *name(const char *row_name) const {
+    for (int i = 0; i < name_count_; ++i) {
+      if (std::strcmp(names_[i], row_name) == 0) return names_[i];
+    }
+    return apr_pstrdup(pool_, row_name);
+  }
+
+  apr_pool_t *pool_;
+  const char *const *names_;
+  int name_count_;
+  apr_hash_t *found_;
+  std::vector<PropRow> rows_;
+  sqlite3_int64 object_ = 0;
+  sqlite3_int64 order_ = 0;
+  const char *id_ = nullptr;
+};
 
 }  // namespace
 
@@ -293,29 +342,26 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   }
   std::vector<std::pair<apr_int64_t, const char *>> order;
   if (sorted_oids(oids, count, &order) != APR_SUCCESS) return APR_EGENERAL;
-  const char *format_range = apr_psprintf(pool, kNamedProps, kNamedPropsRange, quoted);
   std::vector<bool> asked;
   for (const auto &[oid, text] : order) {
     if (oid >= DB_MOST_OID_BITS) break;
     asked.resize(oid + 1);
     asked[oid] = true;
   }
+  // Stepped, not selected: a selection copies every row of a chunk into a
+  // pool before the first is read.
+  NamedRowsGather gather(pool, names, name_count, *found);
   return db_with_marks(conn->medialib, asked, [&] {
     for (int first = 0; first < count; first += kNamedPropsChunk) {
       const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
-      Pool rows(pool, kModule);
-      DbRowReader reader{};
-      reader.row_pool = rows;
-      if (open_named_chunk(rows, conn->medialib, order.data() + first, chunk, format_range, quoted,
-                           &reader.cursor) != APR_SUCCESS) {
-        return APR_EGENERAL;
-      }
-      db_rows_start(rows, &reader);
-      PropRows object{};
-      const char *oid = nullptr;
-      while (db_rows_next_rows(pool, &reader, 1, names, name_count, &object, &oid)) {
-        apr_hash_set(*found, apr_pstrdup(pool, oid), APR_HASH_KEY_STRING, apr_pmemdup(pool, &object, sizeof object));
-      }
+      Pool scratch(pool, kModule);
+      const int status = db_stream(conn->medialib, named_chunk_sql(scratch, order.data() + first, chunk, quoted),
+                                   [&](sqlite3_stmt *row) {
+                                     gather.add(row);
+                                     return true;
+                                   });
+      if (status != APR_SUCCESS) return APR_EGENERAL;
+      gather.flush();
     }
     return APR_SUCCESS;
   });

@@ -17,9 +17,6 @@ struct DbRowReader {
   DbCursor cursor;
   const char *row[4];
   bool have_row;
-  // Rows are read into this pool when set, so that lists built in a longer
-  // lived pool do not keep the rows; else into the pool given with each call.
-  apr_pool_t *row_pool = nullptr;
 };
 
 // Checks 1..100 request ids (id paths or "-1") and gives their object oids,
@@ -72,13 +69,7 @@ int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *curs
 void db_rows_start(apr_pool_t *pool, DbRowReader *reader);
 
 // The next object's rows (values unescaped in pool when unescape is set)
-// and its id text; false when the rows are exhausted. A row's name is the
-// equal text of names when there is one, else the row's own text, which
-// lives as long as the row.
-bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names,
-                       int name_count, PropRows *rows, const char **id_text);
-
-// db_rows_next_rows made into the object's list.
+// made into its list, and its id text; false when the rows are exhausted.
 bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
                          const char **id_text);
 

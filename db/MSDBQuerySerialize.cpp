@@ -165,26 +165,18 @@ bool msdb_prop_filter_admits(const char *filter, const char *name, int minimal) 
 
 namespace {
 
-const char *named(const char *const *names, int name_count, const char *name) {
-  for (int i = 0; i < name_count; ++i) {
-    if (std::strcmp(names[i], name) == 0) return names[i];
-  }
-  return name;
-}
-
 // The next object's rows into read, which each call reuses.
-bool read_object(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names, int name_count,
-                 std::vector<PropRow> &read, const char **id_text) {
+bool read_object(apr_pool_t *pool, DbRowReader *reader, int unescape, std::vector<PropRow> &read,
+                 const char **id_text) {
   if (!reader->have_row) return false;
   *id_text = reader->row[0];
   read.clear();
   const char *order = nullptr;
   while (reader->have_row && strcasecmp(reader->row[0], *id_text) == 0) {
-    read.push_back({named(names, name_count, reader->row[2]),
-                    unescape ? db_unescape(pool, reader->row[3]) : reader->row[3],
+    read.push_back({reader->row[2], unescape ? db_unescape(pool, reader->row[3]) : reader->row[3],
                     order == nullptr || std::strcmp(order, reader->row[1]) != 0});
     order = reader->row[1];
-    reader->have_row = db_next_row(reader->row_pool ? reader->row_pool : pool, &reader->cursor, 4, reader->row) == 1;
+    reader->have_row = db_next_row(pool, &reader->cursor, 4, reader->row) == 1;
   }
   return true;
 }
@@ -202,27 +194,19 @@ thread_local std::vector<PropRow> t_read;
 
 }  // namespace
 
-bool db_rows_next_rows(apr_pool_t *pool, DbRowReader *reader, int unescape, const char *const *names,
-                       int name_count, PropRows *rows, const char **id_text) {
-  if (!read_object(pool, reader, unescape, names, name_count, t_read, id_text)) return false;
-  rows->count = static_cast<int>(t_read.size());
-  rows->rows = static_cast<const PropRow *>(apr_pmemdup(pool, t_read.data(), t_read.size() * sizeof(PropRow)));
-  return true;
-}
-
 PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows) {
   return rows != nullptr ? list_of(pool, rows->rows, rows->count) : prop_list_create(pool);
 }
 
 bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,
                          const char **id_text) {
-  if (!read_object(pool, reader, unescape, nullptr, 0, t_read, id_text)) return false;
+  if (!read_object(pool, reader, unescape, t_read, id_text)) return false;
   *list = list_of(pool, t_read.data(), static_cast<int>(t_read.size()));
   return true;
 }
 
 void db_rows_start(apr_pool_t *pool, DbRowReader *reader) {
-  reader->have_row = db_next_row(reader->row_pool ? reader->row_pool : pool, &reader->cursor, 4, reader->row) == 1;
+  reader->have_row = db_next_row(pool, &reader->cursor, 4, reader->row) == 1;
 }
 
 void db_add_synthetic_props(apr_pool_t *pool, PropList *list, const char *id_path) {

@@ -24,6 +24,7 @@ inline constexpr int SCAN_KINDS = 7;
 struct ScanAhead;
 struct ScanPrefetch;
 struct TreeReader;
+struct TreeListings;
 struct AheadJob;
 struct UrlFetched;
 
@@ -73,6 +74,9 @@ struct ScanContext {
   ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
+  // The folders the walk before the locked pass listed, kept by that walk
+  // and taken by the pass (by its tree reader when it has one); null: none.
+  TreeListings *listings;
   apr_array_header_t *playlists;  // PlaylistFile: met by the walk, read once every file has its object
   // The walk before the locked pass notes the playlist files it meets and
   // nothing else: no file is inspected or looked up, no warning given.

@@ -69,6 +69,43 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
   msms_art_cache_fill(scan->art_cache, folder, names, static_cast<int>(listed.size()));
 }
 
+// Copies the whole listing of the folder at path into *listed and kept,
+// unless kept is full or the folder holds more entries than a listing keeps.
+bool keep_listing(apr_pool_t *pool, TreeListings *kept, const char *relative, const char *path,
+                  std::vector<TreeEntry> *listed) {
+  if (kept->entries >= TREE_KEEP_LIMIT) return false;
+  bool whole = true;
+  const bool opened = msms_tree_list(pool, path, [&](TreeEntry &&entry) {
+    whole = listed->size() < TREE_READ_WINDOW;
+    if (whole) listed->push_back(std::move(entry));
+    return whole;
+  });
+  if (!opened || !whole) {
+    listed->clear();
+    return false;
+  }
+  kept->entries += listed->size();
+  kept->folders.emplace(relative, *listed);
+  return true;
+}
+
+// The folder's listing made before its turn: by the tree reader, or by the
+// walk before the pass (for a pass without a reader), or made whole now by
+// the walk before the pass, which keeps it for the pass. False: the folder
+// is the walk's to read entry by entry.
+bool take_listing(apr_pool_t *pool, ScanContext *scan, const char *relative, const char *path,
+                  std::vector<TreeEntry> *listed) {
+  if (scan->tree != nullptr) return msms_tree_read_take(scan->tree, relative, listed);
+  TreeListings *kept = scan->listings;
+  if (kept == nullptr) return false;
+  if (scan->playlists_only) return keep_listing(pool, kept, relative, path, listed);
+  auto found = kept->folders.find(relative);
+  if (found == kept->folders.end()) return false;
+  *listed = std::move(found->second);
+  kept->folders.erase(found);
+  return true;
+}
+
 }  // namespace
 
 std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
@@ -84,14 +121,13 @@ std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanConte
   // Looking up a tree the prefetch does not cover would replace the trees
   // whose answers entries read ahead still hold.
   if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
-      ((scan->tree == nullptr || !msms_tree_read_take(scan->tree, relative, &listed)) &&
-       apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
+      (!take_listing(pool, scan, relative, path, &listed) && apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
     apr_pool_destroy(pool);
     return nullptr;
   }
   FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
   if (!root) folder.relative = true_case(pool, path, relative);
-  if (dir == nullptr) fill_art_cache(pool, scan, canonical, listed);
+  if (dir == nullptr && !scan->playlists_only) fill_art_cache(pool, scan, canonical, listed);
   if (!root) msms_prefetch_enter(scan->prefetch, scan->db, canonical);
   return std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
 }

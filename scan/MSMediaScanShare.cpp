@@ -18,6 +18,7 @@
 #include "MSMediaScanContext.h"
 #include "MSMediaScanLibrary.h"
 #include "MSMediaScanLog.h"
+#include "MSMediaScanTreeRead.h"
 #include "MSMediaScanUrl.h"
 #include "MSMediaScanWalk.h"
 #include "log4c.h"
@@ -139,6 +140,7 @@ struct Refresh {
   int print;
   int added;
   UrlFetched *fetched;  // the web playlists of the source's playlist files
+  TreeListings *listings;  // the folders the walk before the pass listed; null: none
 };
 
 // type: what the source's path is now ("file", "folder" or null).
@@ -168,8 +170,10 @@ int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, 
 
 // Before the pass: the playlist files the scan will read, noted as its walk
 // meets them, and the web playlists they list fetched (copies removed with
-// pool), so that the pass waits on no server. A path that is no file or
-// folder now is left to the pass to report.
+// pool), so that the pass waits on no server. The folders that walk lists
+// are kept for the pass, unless a server was waited on: listings that old
+// are read again. A path that is no file or folder now is left to the pass
+// to report.
 int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *context) {
   const char *type = nullptr;
   if (path_type(pool, r.source.url, &type) != APR_SUCCESS || type == nullptr) return APR_SUCCESS;
@@ -182,10 +186,13 @@ int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *cont
   scan.playlists_only = true;
   scan.playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   scan.fetched = r.fetched = msms_url_fetched_make(pool);
+  scan.listings = msms_tree_listings_make(pool);
   if (const int status = scan_source(pool, r.source, &scan, type); status != APR_SUCCESS) return status;
   scan.cancel = cancel;
   scan.cancel_context = context;
-  return msms_fetch_playlist_files(pool, &scan);
+  const int status = msms_fetch_playlist_files(pool, &scan);
+  r.listings = msms_url_fetched_any(r.fetched) ? nullptr : scan.listings;
+  return status;
 }
 
 // The folder or file road's work inside the pass: the walk or the one file.
@@ -202,6 +209,7 @@ int scan_work(SourcePass *pass) {
   }
   scan.print = r.print;
   scan.fetched = r.fetched;
+  scan.listings = r.listings;
   const int status = scan_source(pass->pool, r.source, &scan, type);
   r.added = msms_scan_created(&scan);
   return status;
@@ -214,7 +222,7 @@ int msms_refresh_local(apr_pool_t *pool, const ScanLibrary *library, const Media
   msms_source_announce(pool, source.url, print);
   const apr_time_t start = apr_time_now();
   Pool fetching(pool, MSMS_MODULE);
-  Refresh r{library, source, print, 0, nullptr};
+  Refresh r{library, source, print, 0, nullptr, nullptr};
   SourcePass pass{pool, library->db, cancel, context, nullptr, scan_work, &r, source.oid, "files", full, 0, false};
   int status = fetch_playlists(fetching, r, cancel, context);
   if (status == APR_SUCCESS) status = msms_source_pass(&pass);

@@ -25,6 +25,7 @@
 struct TreeReader {
   apr_pool_t *pool;  // the reader thread's alone, with an allocator of its own
   const char *root;
+  TreeListings *kept;  // the reader thread's alone; may be null
   Worker worker;  // its lock guards what follows
   int outstanding = 0;  // entries listed and not taken, plus one per folder
   std::string current;  // the folder being listed, while listing
@@ -50,32 +51,34 @@ struct FolderFound {
 // The folder's entries with their status, as FolderListing reads them, and
 // its real subfolders that are not on the chain. A folder of more entries
 // than the window is left to the walk, which reads it a few entries at a
-// time; only its subfolders are kept.
+// time; only its subfolders are kept. A folder listed before is taken from
+// those listings.
 FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, const WalkChain &chain) {
   FolderFound found;
-  const char *path = apr_pstrcat(pool, reader->root, relative.c_str(), nullptr);
-  apr_dir_t *dir = nullptr;
-  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return found;
-  found.opened = true;
-  apr_finfo_t info;
-  apr_status_t status;
-  while (!reader->worker.stopping && ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS ||
-                               status == APR_INCOMPLETE)) {
-    if (!walkable_entry(info)) continue;
-    TreeEntry entry{info.name, apr_finfo_t{}};
-    platform_folder_entry_status(dir, info.name, &entry.info);
+  auto subfolder = [&](const TreeEntry &entry) {
     if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
       found.subfolders.push_back({relative + "/" + entry.name, {entry.info.device, entry.info.inode}});
     }
-    if (!found.whole) continue;
-    if (found.entries.size() == TREE_READ_WINDOW) {
+  };
+  if (reader->kept != nullptr) {
+    if (auto kept = reader->kept->folders.find(relative); kept != reader->kept->folders.end()) {
+      found.opened = true;
+      found.entries = std::move(kept->second);
+      reader->kept->folders.erase(kept);
+      for (const TreeEntry &entry : found.entries) subfolder(entry);
+      return found;
+    }
+  }
+  const char *path = apr_pstrcat(pool, reader->root, relative.c_str(), nullptr);
+  found.opened = msms_tree_list(pool, path, [&](TreeEntry &&entry) {
+    subfolder(entry);
+    if (found.whole && found.entries.size() == TREE_READ_WINDOW) {
       found.whole = false;
       found.entries = {};
-      continue;
     }
-    found.entries.push_back(std::move(entry));
-  }
-  apr_dir_close(dir);
+    if (found.whole) found.entries.push_back(std::move(entry));
+    return !reader->worker.stopping;
+  });
   return found;
 }
 
@@ -133,12 +136,37 @@ void read_all(void *data) {
 
 }  // namespace
 
+TreeListings *msms_tree_listings_make(apr_pool_t *pool) {
+  auto *listings = new TreeListings;
+  apr_pool_cleanup_register(pool, listings, [](void *data) -> apr_status_t {
+    delete static_cast<TreeListings *>(data);
+    return APR_SUCCESS;
+  }, apr_pool_cleanup_null);
+  return listings;
+}
+
+bool msms_tree_list(apr_pool_t *pool, const char *path, const std::function<bool(TreeEntry &&)> &take) {
+  apr_dir_t *dir = nullptr;
+  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return false;
+  apr_finfo_t info;
+  apr_status_t status;
+  while ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS || status == APR_INCOMPLETE) {
+    if (!walkable_entry(info)) continue;
+    TreeEntry entry{info.name, apr_finfo_t{}};
+    platform_folder_entry_status(dir, info.name, &entry.info);
+    if (!take(std::move(entry))) break;
+  }
+  apr_dir_close(dir);
+  return true;
+}
+
 void msms_tree_read_enable(bool on) { g_enabled = on; }
 
 bool msms_tree_read_enabled() { return g_enabled; }
 
-TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root) {
+TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root, TreeListings *kept) {
   auto *reader = new TreeReader;
+  reader->kept = kept;
   reader->pool = pool_create_unshared_or_die(pool, MSMS_MODULE);
   reader->root = apr_pstrdup(reader->pool, root);
   // The root is taken as soon as the walk starts: marked now, the walk

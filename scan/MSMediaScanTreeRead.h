@@ -20,7 +20,10 @@
 #include <apr_file_info.h>
 #include <apr_pools.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Entries listed and not yet taken at which the reader pauses, and the
@@ -38,15 +41,34 @@ struct TreeEntry {
   apr_finfo_t info;
 };
 
+// Folders listed by the walk before a locked pass (relative -> entries, as
+// msms_tree_read_take gives them), for the pass to take instead of reading
+// them again. A folder of more than TREE_READ_WINDOW entries is not kept,
+// nor anything past TREE_KEEP_LIMIT entries in all: those are read again.
+inline constexpr std::size_t TREE_KEEP_LIMIT = 16384;
+struct TreeListings {
+  std::unordered_map<std::string, std::vector<TreeEntry>> folders;
+  std::size_t entries = 0;
+};
+
+// Empty listings, deleted with pool.
+TreeListings *msms_tree_listings_make(apr_pool_t *pool);
+
+// Reads the folder at path, giving take each entry but "." and ".." with
+// the status a listing reads, until take returns false. False when the
+// folder cannot be opened.
+bool msms_tree_list(apr_pool_t *pool, const char *path, const std::function<bool(TreeEntry &&)> &take);
+
 // Whether recursive walks read their trees ahead; on unless turned off.
 // Internal: the tests compare a library scanned both ways.
 void msms_tree_read_enable(bool on);
 bool msms_tree_read_enabled();
 
 // Starts reading the tree below root (without trailing "/"), with a pool
-// of its own under pool. Null when the thread cannot be started: the walk
-// then reads every folder itself.
-TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root);
+// of its own under pool; the folders of kept (may be null) are taken from
+// it, not read, and kept is the reader's until it stops. Null when the
+// thread cannot be started: the walk then reads every folder itself.
+TreeReader *msms_tree_read_start(apr_pool_t *pool, const char *root, TreeListings *kept);
 
 // The listing of the folder relative below the root ("" for the root, else
 // "/a/b"), in the order the folder gave it; waits while the reader lists

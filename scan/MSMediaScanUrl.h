@@ -76,6 +76,9 @@ struct FetchedDocument {
   const apr_array_header_t *newest;
 };
 
+// Whether the fetch reached any document (or tried to).
+bool msms_url_fetched_any(const UrlFetched *fetched);
+
 // The document at url as the fetch kept it; null when the fetch did not
 // reach it.
 FetchedDocument *msms_fetched_document(UrlFetched *fetched, const char *url);

@@ -434,6 +434,8 @@ UrlFetched *msms_url_fetched_make(apr_pool_t *pool) {
   return fetched;
 }
 
+bool msms_url_fetched_any(const UrlFetched *fetched) { return apr_hash_count(fetched->documents) > 0; }
+
 FetchedDocument *msms_fetched_document(UrlFetched *fetched, const char *url) {
   return static_cast<FetchedDocument *>(apr_hash_get(fetched->documents, url, APR_HASH_KEY_STRING));
 }

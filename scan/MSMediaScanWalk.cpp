@@ -179,7 +179,8 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
   // Started first, the reader lists the tree while the walk looks up its
   // objects in the library.
-  if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root);
+  if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root, scan->listings);
+  if (scan->tree != nullptr) scan->listings = nullptr;
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid);
   scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
