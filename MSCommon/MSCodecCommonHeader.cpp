@@ -64,7 +64,7 @@ bool stream_header_settle(AVFormatContext *input) {
   AVCodecParameters *codec = stream->codecpar;
   int sample_rate = 0, channels = 0;
   if (codec->codec_type != AVMEDIA_TYPE_AUDIO || !listed(input, codec->codec_id) || stream->duration <= 0 ||
-      stream->duration == AV_NOPTS_VALUE || !rate_and_channels(codec, &sample_rate, &channels)) {
+      !rate_and_channels(codec, &sample_rate, &channels)) {
     return false;
   }
   codec->sample_rate = sample_rate;

@@ -30,8 +30,8 @@ void ffmpeg_init(apr_pool_t *pool);
 void ffmpeg_term();
 
 // Opens path (a plain path or a "file:" URL) through our file reader with
-// format forced (null: named by the file's first bytes, else detected) and interrupt installed on the new context;
-// cancel (may be null) is polled by the reads of an HTTP input, which then
+// format forced (null: named by the file's first bytes, else detected) and
+// interrupt installed on the new context; cancel (may be null) is polled by the reads of an HTTP input, which then
 // fail.
 // Returns 0 and *context, or a negative ffmpeg error (the reader failed to
 // open the file, the content guard refused it, or no format was found).

@@ -30,18 +30,27 @@ apr_status_t destroy_batch(void *data) {
   return APR_SUCCESS;
 }
 
+// Inserts count rows of three columns, row i's texts from fill(i, columns),
+// in one statement; *last: the oid of the last row.
+template <typename Fill>
+int insert_rows(apr_pool_t *pool, DbLink link, const char *insert, std::size_t count, Fill fill,
+                apr_int64_t *last, const char **reason) {
+  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
+  for (std::size_t i = 0; i < count; ++i) fill(i, args + 3 * i);
+  return db_insert_rows(pool, link, insert, 3, args, static_cast<int>(count), last, reason);
+}
+
 int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMemory *memory) {
   const std::size_t count = batch.edges.size();
-  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
-  for (std::size_t i = 0; i < count; ++i) {
-    args[3 * i] = batch.edges[i].parent.c_str();
-    args[3 * i + 1] = batch.child.c_str();
-    args[3 * i + 2] = batch.edges[i].ordinal.c_str();
-  }
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  if (db_insert_rows(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values ", 3, args,
-                     static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
+  auto fill = [&](std::size_t i, const char **columns) {
+    columns[0] = batch.edges[i].parent.c_str();
+    columns[1] = batch.child.c_str();
+    columns[2] = batch.edges[i].ordinal.c_str();
+  };
+  if (insert_rows(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values ", count, fill,
+                  &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   if (memory == nullptr) return APR_SUCCESS;
@@ -55,17 +64,15 @@ int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMem
 }
 
 int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
-  const std::size_t count = batch.rows.size();
-  auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
-  for (std::size_t i = 0; i < count; ++i) {
-    args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, batch.rows[i].ancestor);
-    args[3 * i + 1] = batch.child.c_str();
-    args[3 * i + 2] = batch.rows[i].path.c_str();
-  }
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  if (db_insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ", 3, args,
-                     static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
+  auto fill = [&](std::size_t i, const char **columns) {
+    columns[0] = apr_psprintf(pool, "%" APR_INT64_T_FMT, batch.rows[i].ancestor);
+    columns[1] = batch.child.c_str();
+    columns[2] = batch.rows[i].path.c_str();
+  };
+  if (insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ",
+                  batch.rows.size(), fill, &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add ancestor for the given edge, reason: %s", reason));
   }
   return APR_SUCCESS;

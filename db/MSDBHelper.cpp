@@ -241,8 +241,12 @@ int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const ch
   return APR_EGENERAL;
 }
 
-int db_select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
-                            DbCursor *cursor) {
+namespace {
+
+// The rows of the select of format, prepared and bound as db_exec_prepared
+// runs its statement, opened in cursor. Returns 0, or 20014 (logged).
+int select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
+                         DbCursor *cursor) {
   int rv = run_kept(link, format, [&](PreparedStatement *statement) {
     return select_prepared(pool, link, statement, args, cursor);
   });
@@ -252,11 +256,13 @@ int db_select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, c
   return APR_EGENERAL;
 }
 
+}  // namespace
+
 int db_select_value_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
                              const char **value) {
   *value = nullptr;
   DbCursor cursor;
-  if (db_select_rows_prepared(pool, link, format, args, &cursor) != APR_SUCCESS) return APR_EGENERAL;
+  if (select_rows_prepared(pool, link, format, args, &cursor) != APR_SUCCESS) return APR_EGENERAL;
   *value = db_next_value(pool, &cursor);
   return APR_SUCCESS;
 }

@@ -94,12 +94,6 @@ int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const ch
 int db_select_value_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
                              const char **value);
 
-// The rows of the select of format, prepared and bound as db_exec_prepared
-// runs its statement, opened in cursor for db_next_row (in pool). Returns 0,
-// or 20014 after "Could not execute SQL statement, reason: %s".
-int db_select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
-                            DbCursor *cursor);
-
 // db_find_or_insert with select and insert prepared and bound as
 // db_exec_prepared runs its statement, both taking args.
 int db_find_or_insert_prepared(apr_pool_t *pool, DbLink link, const char *select, const char *insert,
