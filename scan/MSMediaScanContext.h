@@ -23,6 +23,7 @@ inline constexpr int SCAN_KINDS = 7;
 
 struct ScanAhead;
 struct ScanPrefetch;
+struct PrefetchEarly;
 struct TreeReader;
 struct TreeListings;
 struct AheadJob;
@@ -73,6 +74,7 @@ struct ScanContext {
   int created_at_commit;  // items created when the transaction was last committed
   ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
+  PrefetchEarly *early;    // the root's look-up begun before the pass; null: none
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn
   // The folders the walk before the locked pass listed, kept by that walk
   // and taken by the pass (by its tree reader when it has one); null: none.

@@ -12,6 +12,11 @@
 // live until another tree is covered, which happens only when the walk
 // enters a folder outside the covered tree, once that tree is done; so
 // nothing may enter a folder early outside it (msms_prefetch_covers).
+//
+// The root's look-up may start before the lock, on a thread of its own with
+// its own connection (PrefetchEarly), beside the walk that lists the tree
+// then; the walk takes its answer only if no other connection committed to
+// the library since it started, and looks up again otherwise.
 #pragma once
 
 #include <apr_hash.h>
@@ -21,13 +26,27 @@
 #include "MSDBConnection.h"
 
 struct ScanPrefetch;
+struct PrefetchEarly;
 
 // Most urls one look-up covers: 4096 unless set otherwise. Internal: tests
 // lower it to leave trees uncovered.
 void msms_prefetch_set_limit(int limit);
 
-// An empty prefetch for a walk of source, in pool.
-ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source);
+// Starts the look-up of folder's tree (a canonical path) for a walk of
+// source on a thread of its own, before the walk's pass takes the library
+// lock; the library's data version is read first on the calling thread's
+// connection, which must not commit anything until the walk enters folder.
+// The thread and its answers live in pool. Null when nothing was started
+// (the version unread or no thread: logged); the walk then looks up alone.
+PrefetchEarly *msms_prefetch_early_start(apr_pool_t *pool, MediaLibraryDB *db, const char *source,
+                                         const char *folder);
+
+// Waits until early's look-up is done (a null early is ignored).
+void msms_prefetch_early_wait(PrefetchEarly *early);
+
+// An empty prefetch for a walk of source, in pool. early (may be null) is
+// taken, if still exact, in place of looking up its folder's tree.
+ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source, PrefetchEarly *early = nullptr);
 
 // Covers the tree of folder (a canonical path) unless a covered tree holds
 // it already. A failed look-up is logged and leaves the tree uncovered. A

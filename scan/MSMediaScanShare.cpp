@@ -18,6 +18,7 @@
 #include "MSMediaScanContext.h"
 #include "MSMediaScanLibrary.h"
 #include "MSMediaScanLog.h"
+#include "MSMediaScanPrefetch.h"
 #include "MSMediaScanTreeRead.h"
 #include "MSMediaScanUrl.h"
 #include "MSMediaScanWalk.h"
@@ -141,6 +142,7 @@ struct Refresh {
   int added;
   UrlFetched *fetched;  // the web playlists of the source's playlist files
   TreeListings *listings;  // the folders the walk before the pass listed; null: none
+  PrefetchEarly *early;    // the folder's objects looked up beside that walk; null: none
 };
 
 // type: what the source's path is now ("file", "folder" or null).
@@ -173,10 +175,14 @@ int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, 
 // pool), so that the pass waits on no server. The folders that walk lists
 // are kept for the pass, unless a server was waited on: listings that old
 // are read again. A path that is no file or folder now is left to the pass
-// to report.
+// to report. A folder's objects are looked up beside this walk, on a thread
+// of their own, for the pass to take if the library is still as it was.
 int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *context) {
   const char *type = nullptr;
   if (path_type(pool, r.source.url, &type) != APR_SUCCESS || type == nullptr) return APR_SUCCESS;
+  if (std::strcmp(type, "folder") == 0) {
+    r.early = msms_prefetch_early_start(pool, r.library->db, r.source.oid, path_canonical(pool, r.source.url));
+  }
   // The walk only lists folders, quickly; the cancel check, which callers
   // also take as the pass's steps, is asked by the fetch alone.
   ScanContext scan;
@@ -210,6 +216,7 @@ int scan_work(SourcePass *pass) {
   scan.print = r.print;
   scan.fetched = r.fetched;
   scan.listings = r.listings;
+  scan.early = r.early;
   const int status = scan_source(pass->pool, r.source, &scan, type);
   r.added = msms_scan_created(&scan);
   return status;
@@ -222,7 +229,7 @@ int msms_refresh_local(apr_pool_t *pool, const ScanLibrary *library, const Media
   msms_source_announce(pool, source.url, print);
   const apr_time_t start = apr_time_now();
   Pool fetching(pool, MSMS_MODULE);
-  Refresh r{library, source, print, 0, nullptr, nullptr};
+  Refresh r{library, source, print, 0, nullptr, nullptr, nullptr};
   SourcePass pass{pool, library->db, cancel, context, nullptr, scan_work, &r, source.oid, "files", full, 0, false};
   int status = fetch_playlists(fetching, r, cancel, context);
   if (status == APR_SUCCESS) status = msms_source_pass(&pass);

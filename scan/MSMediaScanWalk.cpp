@@ -181,7 +181,7 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   // objects in the library.
   if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root, scan->listings);
   if (scan->tree != nullptr) scan->listings = nullptr;
-  scan->prefetch = msms_prefetch_create(pool, scan->source_oid);
+  scan->prefetch = msms_prefetch_create(pool, scan->source_oid, scan->early);
   scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
   msms_tree_read_stop(scan->tree);

@@ -1,9 +1,13 @@
 // The objects of a folder tree looked up in one go before the walk enters
 // it: whether a tree is covered, only partly covered or not at all, every
 // scan step must leave the library and log a scan of each file on its own
-// leaves, also for files whose newest object belongs to another source.
+// leaves, also for files whose newest object belongs to another source. A
+// look-up begun before the library lock must not be taken once another
+// connection changed the library.
 #include <filesystem>
 
+#include "CommonWorker.h"
+#include "MSDBDelete.h"
 #include "MSMediaScanPrefetch.h"
 #include "ShareFixture.h"
 
@@ -68,6 +72,53 @@ class Prefetch : public ShareTest {
     return dumps;
   }
 };
+
+struct OtherWriter {
+  MediaLibraryDB *db;
+  apr_pool_t *pool;
+  const char *source;
+  int status;
+};
+
+// On a thread of its own, so on a connection of its own: the source's
+// objects deleted and committed.
+void delete_source_objects(void *data) {
+  auto *writer = static_cast<OtherWriter *>(data);
+  writer->status = msdb_medialib_begin(writer->db);
+  if (writer->status == 0) writer->status = msdb_delete_source_objects(writer->pool, writer->db, writer->source, nullptr, nullptr);
+  if (writer->status == 0) writer->status = msdb_medialib_commit(writer->db);
+}
+
+TEST_F(Prefetch, AnEarlyLookUpIsTakenOnlyWhileNoOtherConnectionCommitted) {
+  make_library();
+  const std::string source = share(media_);
+  ASSERT_EQ(scan(source).added, 10);
+  const std::string song = media_ + "/Band/Album/01 Song & <Co>.mp3";
+  const std::string oid = item(song);
+  ASSERT_NE(oid, "");
+  for (const bool other_commits : {false, true}) {
+    PrefetchEarly *early = msms_prefetch_early_start(pool_, db_, source.c_str(), media_.c_str());
+    ASSERT_NE(early, nullptr);
+    msms_prefetch_early_wait(early);
+    if (other_commits) {
+      OtherWriter writer{db_, pool_, source.c_str(), -1};
+      Worker worker;
+      ASSERT_EQ(worker_start(pool_, &worker, delete_source_objects, &writer), 0);
+      worker_stop(&worker);
+      ASSERT_EQ(writer.status, 0);
+    }
+    ScanPrefetch *prefetch = msms_prefetch_create(pool_, source.c_str(), early);
+    ASSERT_EQ(msdb_medialib_begin(db_), 0);
+    msms_prefetch_enter(prefetch, db_, media_.c_str());
+    const char *found = nullptr, *signature = nullptr;
+    const PropRows *stored = nullptr;
+    bool held = false;
+    EXPECT_TRUE(msms_prefetch_find(prefetch, ("file://" + song).c_str(), &found, &signature, &stored, &held));
+    EXPECT_EQ(found != nullptr ? found : "", other_commits ? "" : oid) << other_commits;
+    EXPECT_EQ(held, !other_commits);
+    EXPECT_EQ(msdb_medialib_rollback(db_), 0);
+  }
+}
 
 TEST_F(Prefetch, EveryStepLeavesTheSameLibraryWhetherTreesAreCoveredOrNot) {
   make_library();
