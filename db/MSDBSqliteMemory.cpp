@@ -122,9 +122,12 @@ void retire(void *data) {
   cache->state = CacheState::retired;
 }
 
-// Under the shared lock: a region to carve blocks from.
-bool new_region(char **start, char **end) {
-  if (g_shared.spare != nullptr) {
+// Under the shared lock: a region to carve a block of size_class from. The
+// region a retired thread left is taken only when the block fits in it: a
+// remainder of a few bytes would otherwise fail the allocation outright.
+bool new_region(int size_class, char **start, char **end) {
+  if (g_shared.spare != nullptr &&
+      static_cast<std::size_t>(g_shared.spare_end - g_shared.spare) >= kHeader + class_size(size_class)) {
     *start = g_shared.spare;
     *end = g_shared.spare_end;
     g_shared.spare = g_shared.spare_end = nullptr;
@@ -162,7 +165,7 @@ void *shared_block(int size_class) {
   void *block = cut(&g_shared.spare, g_shared.spare_end, size_class);
   if (block != nullptr) return block;
   char *start = nullptr, *end = nullptr;
-  if (!new_region(&start, &end)) return nullptr;
+  if (!new_region(size_class, &start, &end)) return nullptr;
   block = cut(&start, end, size_class);
   g_shared.spare = start;
   g_shared.spare_end = end;
@@ -185,7 +188,7 @@ void *refill(ThreadCache &cache, int size_class) {
   }
   if (void *block = cut(&cache.carve, cache.carve_end, size_class)) return block;
   std::lock_guard<std::mutex> guard(g_shared.lock);
-  if (!new_region(&cache.carve, &cache.carve_end)) return nullptr;
+  if (!new_region(size_class, &cache.carve, &cache.carve_end)) return nullptr;
   return cut(&cache.carve, cache.carve_end, size_class);
 }
 

@@ -84,6 +84,38 @@ TEST(SqliteMemoryTest, TheBlocksOfAnEndedThreadAreReused) {
   EXPECT_EQ(reused, kCount);
 }
 
+// A thread that ends with only a few bytes left of the region it carved
+// from hands that remainder on; a thread that then needs a region for the
+// largest small block must still get its block.
+TEST(SqliteMemoryTest, TheLargestSmallBlockIsHadAfterAThreadLeftATinyRemainder) {
+  constexpr int kSmall = 16;
+  constexpr std::uintptr_t kStride = 24;  // the block and its size header
+  constexpr int kRun = 2700;              // 64,800 bytes: at most 720 left of any region
+  std::thread carver([&] {
+    std::vector<void *> made;
+    int run = 0;
+    std::uintptr_t last = 0;
+    while (run < kRun) {
+      void *block = methods().xMalloc(kSmall);
+      const auto at = reinterpret_cast<std::uintptr_t>(block);
+      run = at == last + kStride ? run + 1 : 0;
+      last = at;
+      made.push_back(block);
+    }
+    for (void *block : made) methods().xFree(block);
+  });
+  carver.join();
+  std::thread taker([&] {
+    std::vector<void *> taken;
+    for (int i = 0; i < 1000; ++i) taken.push_back(methods().xMalloc(1024));
+    for (void *block : taken) {
+      EXPECT_NE(block, nullptr);
+      methods().xFree(block);
+    }
+  });
+  taker.join();
+}
+
 // Two threads allocate, fill, hand over and free blocks of mixed sizes at
 // the same time; every block holds what its maker wrote until it is freed.
 TEST(SqliteMemoryTest, BlocksPassedBetweenBusyThreadsKeepTheirContents) {
