@@ -8,6 +8,8 @@
 #include <apr_strings.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "CommonNumbers.h"
 #include "CommonPropNames.h"
@@ -18,8 +20,43 @@
 namespace {
 
 constexpr const char *kModule = "MSDB";
-constexpr const char *kMarkInsert = "insert or replace into markObjects (oid, markObjectOid, flag) values(null, %s, %d);";
+constexpr const char *kMarkRows = "insert or replace into markObjects (oid, markObjectOid, flag) values ";
+constexpr const char *kMarkFailure = "Could not insert to temporary table, reason: %s";
 constexpr int kDeleteFlag = 1;
+
+// Marks made and not yet written, written together by one multi-row insert
+// (a statement per mark was a twentieth of an unchanged rescan): before
+// anything else reads or changes the mark table, and every few hundred
+// marks. They go with the table when it is made or dropped (a failed pass
+// drops it after its rollback). One list per thread, as each thread has a
+// connection of its own; a list another connection left is not written.
+struct PendingMarks {
+  const DBThreadConnection *conn = nullptr;
+  std::vector<std::string> args;  // oid, flag, oid, flag, ...
+};
+thread_local PendingMarks t_pending;
+constexpr std::size_t kMarksPerWrite = 256;
+
+void forget_marks(const DBThreadConnection *conn) {
+  t_pending.conn = conn;
+  t_pending.args.clear();
+}
+
+int write_marks(apr_pool_t *pool, DBThreadConnection *conn) {
+  PendingMarks &pending = t_pending;
+  if (pending.conn != conn || pending.args.empty()) {
+    forget_marks(conn);
+    return APR_SUCCESS;
+  }
+  std::vector<const char *> args(pending.args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) args[i] = pending.args[i].c_str();
+  apr_int64_t last = 0;
+  const char *reason = nullptr;
+  const int status = db_insert_rows(pool, conn->medialib, kMarkRows, 2, args.data(), static_cast<int>(args.size() / 2),
+                                    &last, &reason);
+  forget_marks(conn);
+  return status == APR_SUCCESS ? APR_SUCCESS : log4c_fail(kModule, log4c_sprintf(kMarkFailure, reason));
+}
 
 // The statements that remove victims from edges, ancestors, properties and
 // sources, in the order that keeps the ancestor paths resolvable. Each gets
@@ -183,6 +220,7 @@ int msdb_delete_source_leaves(apr_pool_t *pool, MediaLibraryDB *db, const char *
 int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
+  forget_marks(conn);
   // A new mark's oid is one past the largest present, so the marks still
   // read back in the order they were made; AUTOINCREMENT kept that order
   // too, at the price of a write to its sequence table for every mark.
@@ -195,6 +233,7 @@ int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
 int msdb_drop_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
+  forget_marks(conn);
   return db_exec(conn->medialib, "drop table if exists markObjects;", nullptr,
                  "Could not drop temporary table, reason: %s");
 }
@@ -202,7 +241,7 @@ int msdb_drop_marks(apr_pool_t *, MediaLibraryDB *db) {
 int msdb_is_marked(apr_pool_t *pool, MediaLibraryDB *db, const char *object) {
   if (!db_oid_valid(object)) return 0;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return 0;
+  if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return 0;
   const char *oid = nullptr;
   if (db_select_value(pool, conn->medialib, db_sql(pool, "select oid from markObjects where markObjectOid=%s", object),
                       &oid, nullptr) != APR_SUCCESS) {
@@ -216,20 +255,16 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   if (!db_oid_valid(object)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  const char *failure = "Could not insert to temporary table, reason: %s";
-  int rows = 0;
-  const char *reason = nullptr;
-  const char *args[] = {object, apr_itoa(pool, flag)};
-  if (db_exec_prepared(pool, conn->medialib, kMarkInsert, args, &rows, &reason) != APR_SUCCESS) {
-    return log4c_fail(MSDB_MODULE, log4c_sprintf(failure, reason));
-  }
-  return rows > 0 ? APR_SUCCESS : log4c_fail(MSDB_MODULE, log4c_sprintf(failure, "no row was inserted"));
+  if (t_pending.conn != conn) forget_marks(conn);
+  t_pending.args.emplace_back(object);
+  t_pending.args.emplace_back(std::to_string(flag));
+  return t_pending.args.size() / 2 < kMarksPerWrite ? APR_SUCCESS : write_marks(pool, conn);
 }
 
 int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag) {
   if (!db_oid_valid(object)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
   const char *insert = db_sql(pool,
                               "insert or replace into markObjects (oid, markObjectOid, flag) select null, oid, %d from "
                               "(select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select "
@@ -242,7 +277,7 @@ int msdb_sweep_marked(apr_pool_t *pool, MediaLibraryDB *db, int *count, CancelCh
                       void *context) {
   *count = 0;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
   DbLink link = conn->medialib;
   if (count_rows(pool, link, db_sql(pool, "select count(*) from markObjects where flag=%d", kDeleteFlag), count) !=
       APR_SUCCESS) {
@@ -262,7 +297,7 @@ int msdb_sweep_source(apr_pool_t *pool, MediaLibraryDB *db, const char *source, 
   *other = 0;
   if (!db_oid_valid(source)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
   DbLink link = conn->medialib;
   if (unshare(pool, conn, source, " and objectoid not in (select markObjectOid from markObjects)") != APR_SUCCESS) {
     return APR_EGENERAL;

@@ -38,7 +38,10 @@ int msdb_drop_marks(apr_pool_t *pool, MediaLibraryDB *db);
 int msdb_is_marked(apr_pool_t *pool, MediaLibraryDB *db, const char *object);
 
 // Marks object (or object and its subtree) with flag: 1 deletes it at the
-// sweep, any other flag keeps it. Return 0 or 20014.
+// sweep, any other flag keeps it. Return 0 or 20014. Single marks are
+// written a few hundred at a time, and before any other call here reads or
+// changes the marks: their failure may be returned by a later mark, the
+// subtree's mark, the check or the sweep.
 int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag);
 int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag);
 
