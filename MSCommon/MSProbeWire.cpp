@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -102,28 +103,19 @@ std::uint32_t get_length(const char *bytes) {
   return length;
 }
 
-// Reads exactly size bytes before the deadline (none when timeout_ms < 0).
-FrameRead read_exactly(int channel, char *buffer, std::size_t size, int timeout_ms,
-                       std::chrono::steady_clock::time_point deadline) {
-  while (size > 0) {
-    int wait = -1;
-    if (timeout_ms >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return FrameRead::timed_out;
-      wait = static_cast<int>(left.count());
-    }
+// Waits until channel can be read before the deadline (at once when
+// timeout_ms < 0: the read then blocks).
+FrameRead wait_readable(int channel, int timeout_ms, std::chrono::steady_clock::time_point deadline) {
+  if (timeout_ms < 0) return FrameRead::ok;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return FrameRead::timed_out;
     pollfd ready{channel, POLLIN, 0};
-    const int polled = poll(&ready, 1, wait);
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled < 0) return FrameRead::closed;
+    const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+    if (polled > 0) return FrameRead::ok;
     if (polled == 0) return FrameRead::timed_out;
-    const ssize_t got = read(channel, buffer, size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return FrameRead::closed;
-    buffer += got;
-    size -= static_cast<std::size_t>(got);
+    if (errno != EINTR) return FrameRead::closed;
   }
-  return FrameRead::ok;
 }
 
 }  // namespace
@@ -142,15 +134,32 @@ bool probe_frame_write(int channel, const std::string &payload) {
   return true;
 }
 
+// Each side sends one frame and waits for the other's, so a read never
+// meets the start of a next frame: the first read takes what has come, most
+// often the whole frame.
 FrameRead probe_frame_read(int channel, int timeout_ms, std::string *payload) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  char head[4];
-  FrameRead read = read_exactly(channel, head, sizeof head, timeout_ms, deadline);
-  if (read != FrameRead::ok) return read;
-  const std::uint32_t length = get_length(head);
-  if (length > PROBE_FRAME_MAX) return FrameRead::closed;
-  payload->resize(length);
-  return read_exactly(channel, payload->data(), length, timeout_ms, deadline);
+  constexpr std::size_t kFirstRead = 4096;
+  std::string &frame = *payload;
+  frame.resize(kFirstRead);
+  std::size_t have = 0, need = 4;
+  while (have < need) {
+    const FrameRead ready = wait_readable(channel, timeout_ms, deadline);
+    if (ready != FrameRead::ok) return ready;
+    const ssize_t got = read(channel, frame.data() + have, (need > 4 ? need : frame.size()) - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return FrameRead::closed;
+    have += static_cast<std::size_t>(got);
+    if (need == 4 && have >= 4) {
+      const std::uint32_t length = get_length(frame.data());
+      if (length > PROBE_FRAME_MAX || have > 4 + std::size_t{length}) return FrameRead::closed;
+      need = 4 + std::size_t{length};
+      frame.resize(std::max(frame.size(), need));
+    }
+  }
+  frame.resize(need);
+  frame.erase(0, 4);
+  return FrameRead::ok;
 }
 
 void probe_reply_encode(int status, const std::vector<ProbeLogLine> &lines, const StreamFacts &facts,

@@ -2,6 +2,7 @@
 // say to each other over their channel, a stream socket: frames of a 4-byte
 // little-endian length and that many bytes. A request is a file's path; a
 // reply is the probe's status, the log lines the probe wrote and its facts.
+// Each side sends a frame only once it has read the other's last one.
 //
 // Stateless; texts decoded live in the pool passed. Any thread may call.
 #pragma once
