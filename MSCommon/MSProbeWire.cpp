@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -136,29 +135,32 @@ bool probe_frame_write(int channel, const std::string &payload) {
 
 // Each side sends one frame and waits for the other's, so a read never
 // meets the start of a next frame: the first read takes what has come, most
-// often the whole frame.
+// often the whole frame, into a buffer of its own, so that the payload's
+// block is the frame's size.
 FrameRead probe_frame_read(int channel, int timeout_ms, std::string *payload) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  constexpr std::size_t kFirstRead = 4096;
-  std::string &frame = *payload;
-  frame.resize(kFirstRead);
-  std::size_t have = 0, need = 4;
-  while (have < need) {
+  char first[4096];
+  std::size_t have = 0;
+  while (have < 4) {
     const FrameRead ready = wait_readable(channel, timeout_ms, deadline);
     if (ready != FrameRead::ok) return ready;
-    const ssize_t got = read(channel, frame.data() + have, (need > 4 ? need : frame.size()) - have);
+    const ssize_t got = read(channel, first + have, sizeof first - have);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return FrameRead::closed;
     have += static_cast<std::size_t>(got);
-    if (need == 4 && have >= 4) {
-      const std::uint32_t length = get_length(frame.data());
-      if (length > PROBE_FRAME_MAX || have > 4 + std::size_t{length}) return FrameRead::closed;
-      need = 4 + std::size_t{length};
-      frame.resize(std::max(frame.size(), need));
-    }
   }
-  frame.resize(need);
-  frame.erase(0, 4);
+  const std::uint32_t length = get_length(first);
+  if (length > PROBE_FRAME_MAX || have > 4 + std::size_t{length}) return FrameRead::closed;
+  payload->assign(first + 4, have - 4);
+  payload->resize(length);
+  for (std::size_t done = have - 4; done < length;) {
+    const FrameRead ready = wait_readable(channel, timeout_ms, deadline);
+    if (ready != FrameRead::ok) return ready;
+    const ssize_t got = read(channel, payload->data() + done, length - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return FrameRead::closed;
+    done += static_cast<std::size_t>(got);
+  }
   return FrameRead::ok;
 }
 
