@@ -3,13 +3,13 @@
 // in an idle list between probes.
 #include "MSStreamProber.h"
 
-#include <apr_strings.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -120,7 +120,7 @@ bool check_out(Prober *prober) {
   return false;
 }
 
-void end(const Prober &prober, bool kill_first) {
+void end_prober(const Prober &prober, bool kill_first) {
   if (kill_first) kill(prober.pid, SIGKILL);
   close(prober.channel);
   while (waitpid(prober.pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -151,7 +151,7 @@ int stream_prober_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, 
     std::lock_guard<std::mutex> hold(g_lock);
     g_idle.push_back(prober);
   } else {
-    end(prober, true);
+    end_prober(prober, true);
     LOG4C(CODEC_MODULE, LOG4C_ERROR,
           log4c_sprintf("The stream prober stopped while reading %s, its streams are not read", path));
     *facts = StreamFacts{};
@@ -168,7 +168,7 @@ void stream_prober_close_idle() {
     std::lock_guard<std::mutex> hold(g_lock);
     idle.swap(g_idle);
   }
-  for (const Prober &prober : idle) end(prober, false);
+  for (const Prober &prober : idle) end_prober(prober, false);
 }
 
 void stream_prober_set_time_limit(int milliseconds) { g_time_limit_ms = milliseconds; }

@@ -1,8 +1,7 @@
-// MSStreamProber: stream probes run in helper processes (the streamprobe
-// program), so that ffmpeg, the hundred-odd libraries it loads and its
-// working set never enter the scan's process, and a crash or a hang inside
-// ffmpeg costs one file its stream facts instead of the whole scan.
-//
+// MSStreamProber: stream probes in helper processes (streamprobe), so that
+// ffmpeg, the hundred-odd libraries it loads and its working set never enter
+// the scan's process, and a crash or a hang inside ffmpeg costs one file its
+// stream facts instead of the whole scan.
 // A prober is started on first need and kept for the next probe; each probe
 // checks one out, so probes on several threads run in as many processes.
 // Module state under one lock: any thread may probe. A prober exits when its
