@@ -7,7 +7,9 @@ libraries, heap, other anonymous memory, stacks, files) and the top N
 mappings by file, each library's pages summed over its mappings.
 
 Sampling misses peaks shorter than its interval; /usr/bin/time's maximum
-resident size is the figure to quote, this says where it lies."""
+resident size is the figure to quote, this says where it lies. A table of
+each process's own peak (by program name) follows: a scan and its stream
+probers each hold their own libraries."""
 import os
 import subprocess
 import sys
@@ -62,6 +64,14 @@ def mappings(pid):
     return sizes
 
 
+def program(pid):
+    try:
+        with open(f"/proc/{pid}/comm") as f:
+            return f.read().strip()
+    except OSError:
+        return "?"
+
+
 def kind(name):
     if ".so" in os.path.basename(name):
         return "shared libraries"
@@ -77,11 +87,14 @@ def main():
         top, args = int(args[1]), args[2:]
     process = subprocess.Popen(args)
     peak, peak_maps = 0, {}
+    each = {}  # pid: (program, peak KiB, its mappings then)
     while process.poll() is None:
         for pid in tree(process.pid):
             rss = rollup_rss(pid)
+            if rss > each.get(pid, ("", 0))[1]:
+                each[pid] = (program(pid), rss, mappings(pid))
             if rss > peak:
-                peak, peak_maps = rss, mappings(pid)
+                peak, peak_maps = rss, each[pid][2]
         time.sleep(0.005)
     kinds = {}
     for name, size in peak_maps.items():
@@ -95,6 +108,14 @@ def main():
         print(f"| {os.path.basename(name)} | {size} |")
     libraries = sorted(name for name in peak_maps if kind(name) == "shared libraries")
     print(f"\n{len(libraries)} libraries mapped: " + " ".join(os.path.basename(n) for n in libraries))
+    print("\n| process | peak MiB | shared libraries | heap | other anonymous | libraries mapped |\n|---|---|---|---|---|---|")
+    for pid, (name, rss, maps) in sorted(each.items(), key=lambda item: -item[1][1]):
+        sums = {}
+        for mapping, size in maps.items():
+            sums[kind(mapping)] = sums.get(kind(mapping), 0) + size
+        count = sum(1 for mapping in maps if kind(mapping) == "shared libraries")
+        print(f"| {name} ({pid}) | {rss / 1024:.1f} | {sums.get('shared libraries', 0) / 1024:.1f} | "
+              f"{sums.get('heap', 0) / 1024:.1f} | {sums.get('other anonymous', 0) / 1024:.1f} | {count} |")
 
 
 main()

@@ -1,10 +1,11 @@
-// Inspection of one file: the stream probe, then the tags (TagLib, or the
+// Inspection of one file: the stream probe (in a prober), then the tags (TagLib, or the
 // probe's own for AVI), or the image ping.
 #include "MSMediaScanInspect.h"
 
 #include <strings.h>
 
 #include "CommonTagLib.h"
+#include "MSStreamProber.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ bool is_avi(const char *extension) {
 int probe_file(apr_pool_t *pool, const InspectRequest &request, CancelCheck cancel, void *context,
                ProbeFacts *probe) {
   StreamFacts facts;
-  const int status = stream_probe(pool, request.path, &facts, cancel, context);
+  const int status = stream_prober_probe(pool, request.path, &facts, cancel, context);
   probe->ok = status == APR_SUCCESS;
   probe->video = facts.video;
   probe->audio = facts.audio;

@@ -1,7 +1,7 @@
 // MSMediaScanInspect: what a new or changed file says about itself (its
 // streams, its tags, its picture size and date) read into plain records.
 //
-// Reads the file only (ffmpeg, TagLib, MagickCore), never the library nor a
+// Reads the file only (ffmpeg in a stream prober, TagLib, MagickCore), never the library nor a
 // ScanContext, so it may run on any thread, on several at once; texts live
 // in the pool passed. Logs only through the readers' own loggers; the scan's
 // lines about a file come from the builders.

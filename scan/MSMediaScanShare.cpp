@@ -22,6 +22,7 @@
 #include "MSMediaScanTreeRead.h"
 #include "MSMediaScanUrl.h"
 #include "MSMediaScanWalk.h"
+#include "MSStreamProber.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -146,7 +147,7 @@ struct Refresh {
 };
 
 // type: what the source's path is now ("file", "folder" or null).
-int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, const char *type) {
+int scan_source_path(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, const char *type) {
   if (type != nullptr && std::strcmp(type, "file") == 0) {
     apr_finfo_t info;
     if (apr_stat(&info, source.url, APR_FINFO_SIZE | APR_FINFO_MTIME, pool) != APR_SUCCESS) {
@@ -168,6 +169,14 @@ int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, 
     return status;
   }
   return msms_source_fail(nullptr, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", source.url));
+}
+
+// The stream probers the scan started end with it: a server keeps none
+// between its scans.
+int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, const char *type) {
+  const int status = scan_source_path(pool, source, scan, type);
+  stream_prober_close_idle();
+  return status;
 }
 
 // Before the pass: the playlist files the scan will read, noted as its walk

@@ -319,19 +319,6 @@ TEST_F(StreamProbe, DemuxerNamedByMagicIsTheOneDetectionChooses) {
   EXPECT_EQ(ffmpeg_demuxer_by_magic(reinterpret_cast<const unsigned char *>("OggS"), 3), nullptr);
 }
 
-std::string facts_text(const Probe &p) {
-  const auto text = [](const char *value) { return std::string(value ? value : "(null)"); };
-  const AudioInfo &a = p.audio;
-  const VideoInfo &v = p.video;
-  return std::to_string(p.duration) + " " + std::to_string(p.size) + " audio " + std::to_string(a.present) + " " +
-         std::to_string(a.bit_rate) + " " + std::to_string(a.sample_rate) + " " + std::to_string(a.channels) + " " +
-         std::to_string(a.codec_id) + " " + text(a.language) + " " + text(p.audio_codec) + " video " +
-         std::to_string(v.present) + " " + std::to_string(v.bit_rate) + " " + std::to_string(v.width) + "x" +
-         std::to_string(v.height) + " " + text(p.video_codec) + " tags " + text(p.title) + "|" + text(p.author) + "|" +
-         text(p.album) + "|" + text(p.genre) + "|" + text(p.comment) + "|" + text(p.copyright) + "|" +
-         std::to_string(p.year) + "|" + std::to_string(p.track);
-}
-
 // Files whose header says all are read without the analysis of their streams:
 // what the probe reports must be what the analysis gives.
 TEST_F(StreamProbe, HeaderReadingGivesWhatTheAnalysisGives) {

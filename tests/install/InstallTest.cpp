@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char *kPrograms[] = {"sharectl", "mlsetup",     "mlbrowse",    "mlcheck",  "mlreg",
-                                     "taprecord", "playlistsync", "previewgrab", "playcheck", "mlserve"};
+                                     "taprecord", "playlistsync", "previewgrab", "playcheck", "mlserve",
+                                     "streamprobe"};
 constexpr const char *kDataFiles[] = {"config.xml", "log4cxx.properties", "itunes_log4j.properties",
                                       "thumb_log4j.properties"};
 
@@ -65,11 +66,14 @@ TEST_F(InstalledTree, InstalledTreeNeededTheCheckout) {
   EXPECT_EQ(read_file(elsewhere + "/library/config.xml"), read_file(prefix_ + "/share/zentoria/config.xml"));
   fs::create_directory(elsewhere + "/media");
   write_file(elsewhere + "/media/notes.txt", "not media");
+  // A track, probed by the installed stream prober found beside sharectl.
+  ASSERT_EQ(std::system(("ffmpeg -v quiet -f lavfi -i sine=duration=1 '" + elsewhere + "/media/tone.mp3'").c_str()), 0);
   EXPECT_EQ(run("sharectl", {"-S", elsewhere + "/media"}, elsewhere + "/library").status, 0);
   ProgramResult listed = run("sharectl", {"-L"}, elsewhere + "/library");
   EXPECT_NE(listed.out.find(elsewhere + "/media"), std::string::npos) << listed.out;
   EXPECT_EQ(run("mlcheck", {}, elsewhere + "/library").status, 0);
   EXPECT_TRUE(fs::exists(elsewhere + "/library/logs/medialib.log"));
+  EXPECT_EQ(read_file(elsewhere + "/library/logs/medialib.log").find("stream prober"), std::string::npos);
 
   // playlistsync logs into the user's state folder.
   const char *home = std::getenv("HOME");
