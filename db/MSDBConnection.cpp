@@ -45,9 +45,8 @@ apr_status_t close_connections(void *data) {
   for (DbLink *link : {&conn->medialib, &conn->admin}) {
     if (link->handle == nullptr) continue;
     // Deleting the journal needs the write lock; while another connection
-    // writes, the journal is left to it at once, without waiting for busy.
+    // writes, the journal is left to it.
     if (link == &conn->medialib) {
-      *link->busy_budget = 0;
       sqlite3_exec(static_cast<sqlite3 *>(apr_dbd_native_handle(link->driver, link->handle)), kJournalDeleted,
                    nullptr, nullptr, nullptr);
     }
