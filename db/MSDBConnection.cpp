@@ -25,14 +25,6 @@ constexpr const char *kPragmas = "PRAGMA synchronous = OFF;PRAGMA temp_store = M
 // first scan of 31,000 items took the same CPU time with 2 MiB as with 8
 // MiB, whose 6 MiB more were a tenth of the scan's peak memory.
 constexpr const char *kCacheSize = "PRAGMA cache_size = -2048;";
-// The rollback journal stays between commits (its header cleared) and is cut
-// back to 4 MiB, instead of being made and deleted by every commit: a first
-// scan of 26,000 items spent a fifth of its system time allocating and
-// freeing those files. A connection deletes it when it closes, so that it
-// stays beside the library only while connections are open. Not on the
-// admin file: it holds passwords, whose old pages must not stay on disk.
-constexpr const char *kJournal[] = {"PRAGMA journal_mode = PERSIST;", "PRAGMA journal_size_limit = 4194304;"};
-constexpr const char *kJournalDeleted = "PRAGMA journal_mode = DELETE;";
 
 // Source of graph epochs: process-wide, so that no two connections (even
 // one closed and another opened at the same address) share an epoch.
@@ -44,12 +36,6 @@ apr_status_t close_connections(void *data) {
   auto *conn = static_cast<DBThreadConnection *>(data);
   for (DbLink *link : {&conn->medialib, &conn->admin}) {
     if (link->handle == nullptr) continue;
-    // Deleting the journal needs the write lock; while another connection
-    // writes, the journal is left to it.
-    if (link == &conn->medialib) {
-      sqlite3_exec(static_cast<sqlite3 *>(apr_dbd_native_handle(link->driver, link->handle)), kJournalDeleted,
-                   nullptr, nullptr, nullptr);
-    }
     if (apr_dbd_close(link->driver, link->handle) != 0) {
       log_error(link == &conn->medialib ? "Could not close medialib db connection"
                                         : "Could not close admin db connection");
@@ -110,13 +96,6 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
     log_error(log4c_sprintf("Could not set the page cache size, reason: %s", reason));
     apr_pool_destroy(pool);
     return nullptr;
-  }
-  for (const char *sql : kJournal) {
-    const char *mode = nullptr;
-    if (db_select_value(pool, conn->medialib, sql, &mode, nullptr) != APR_SUCCESS) {
-      apr_pool_destroy(pool);
-      return nullptr;
-    }
   }
   msdb_schema_upgrade(conn->medialib);
   conn->intern = intern_cache_create(pool);

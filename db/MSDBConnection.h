@@ -72,9 +72,7 @@ void msdb_terminate(MediaLibraryDB *db);
 
 // The calling thread's connection pair, opened on first use (admin first,
 // then medialib; a missing file is an error and is never created), or null
-// after a logged failure ("Could not open db %s", ...). The medialib
-// connection keeps its rollback journal between commits and deletes it when
-// it closes.
+// after a logged failure ("Could not open db %s", ...).
 DBThreadConnection *msdb_thread_connection(MediaLibraryDB *db);
 
 // As msdb_thread_connection, logging "Could not get private thread

@@ -2,7 +2,6 @@
 #include <apr_file_info.h>
 #include <apr_thread_proc.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <thread>
 
@@ -161,36 +160,4 @@ TEST_F(DbTest, BusyDatabaseIsRetriedThenFailsCleanly) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   EXPECT_EQ(msdb_create_object(pool_, db_, "1", "5", nullptr, &oid), 0);
   EXPECT_EQ(msdb_medialib_commit(db_), 0);
-}
-
-// The medialib's journal stays between commits: it must never pass for a hot
-// journal (the next opener would undo the commit), must keep the library's
-// owner-only mode and must be cut back to its limit after a large
-// transaction.
-TEST_F(DbTest, TheJournalKeptBetweenCommitsIsClearedPrivateAndBounded) {
-  DBThreadConnection *conn = msdb_thread_connection(db_);
-  ASSERT_NE(conn, nullptr);
-  // 6 MiB of rows, then every one of them changed: a journal of 6 MiB.
-  for (const char *sql : {"create table filler (data blob)",
-                          "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1500) "
-                          "insert into filler select zeroblob(4000) from n",
-                          "update filler set data = zeroblob(4001)"}) {
-    ASSERT_EQ(msdb_medialib_begin(db_), 0);
-    ASSERT_EQ(db_exec(conn->medialib, sql, nullptr), 0);
-    ASSERT_EQ(msdb_medialib_commit(db_), 0);
-  }
-  struct stat journal;
-  ASSERT_EQ(stat((medialib_path_ + "-journal").c_str(), &journal), 0);
-  EXPECT_EQ(journal.st_mode & 077, 0u);
-  EXPECT_LE(journal.st_size, 4 << 20);
-  sqlite3 *other = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(medialib_path_.c_str(), &other, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt *count = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(other, "select count(*) from filler where length(data) = 4001", -1, &count, nullptr),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(count, 0), 1500);
-  sqlite3_finalize(count);
-  sqlite3_close(other);
-  EXPECT_TRUE(violations().empty());
 }
