@@ -364,31 +364,55 @@ int store_entry(ListStore &store, const char *parent_prop, const char *name, con
   return APR_SUCCESS;
 }
 
-// Pass 1 of msdb_add_prop_list stores elements, pass 2 attributes.
-int add_list_pass(ListStore &store, PropList *list, bool attributes, apr_hash_t *element_rows) {
-  apr_pool_t *pool = store.pool;
+// A value entry of a list: its key, the name and instance the key holds.
+struct ListEntry {
+  const char *key;
+  const char *name;
+  int instance;
+  const char *value;
+};
+
+// The list's value entries by name, then instance. An APR hash iterates in
+// an order seeded per process, and rows take their oids in the order they are
+// written: this order gives the same files the same rows under the same oids
+// in every scan.
+std::vector<ListEntry> list_entries(apr_pool_t *pool, PropList *list) {
+  std::vector<ListEntry> entries;
+  entries.reserve(apr_hash_count(list));
   for (apr_hash_index_t *it = apr_hash_first(pool, list); it != nullptr; it = apr_hash_next(it)) {
     const void *key = nullptr;
     void *value = nullptr;
     apr_hash_this(it, &key, nullptr, &value);
-    const char *name = nullptr;
-    int instance = -1;
-    prop_split_key(static_cast<const char *>(key), &name, &instance);
-    if (instance < 0) continue;
+    ListEntry entry{static_cast<const char *>(key), nullptr, -1, static_cast<const char *>(value)};
+    prop_split_key(entry.key, &entry.name, &entry.instance);
+    if (entry.instance >= 0) entries.push_back(entry);
+  }
+  std::sort(entries.begin(), entries.end(), [](const ListEntry &a, const ListEntry &b) {
+    int order = std::strcmp(a.name, b.name);
+    return order != 0 ? order < 0 : a.instance < b.instance;
+  });
+  return entries;
+}
+
+// Pass 1 of msdb_add_prop_list stores elements, pass 2 attributes.
+int add_list_pass(ListStore &store, const std::vector<ListEntry> &entries, bool attributes,
+                  apr_hash_t *element_rows) {
+  for (const ListEntry &entry : entries) {
+    const char *name = entry.name;
     const char *at = std::strchr(name, '@');
     bool is_attribute = at != nullptr && at != name;
     if (is_attribute != attributes) continue;
-    auto *text = static_cast<const char *>(value);
     if (!attributes) {
-      if (store_entry(store, nullptr, name, text, static_cast<const char *>(key), element_rows) != APR_SUCCESS) {
-        return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add property %s with value %s", name, text));
+      if (store_entry(store, nullptr, name, entry.value, entry.key, element_rows) != APR_SUCCESS) {
+        return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add property %s with value %s", name, entry.value));
       }
       continue;
     }
-    const char *element_key = apr_psprintf(pool, "%d/%.*s", instance, static_cast<int>(at - name), name);
+    const char *element_key =
+        apr_psprintf(store.pool, "%d/%.*s", entry.instance, static_cast<int>(at - name), name);
     auto *parent = static_cast<const char *>(apr_hash_get(element_rows, element_key, APR_HASH_KEY_STRING));
-    if (parent == nullptr || store_entry(store, parent, name, text, nullptr, element_rows) != APR_SUCCESS) {
-      return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add subproperty %s with value %s", name, text));
+    if (parent == nullptr || store_entry(store, parent, name, entry.value, nullptr, element_rows) != APR_SUCCESS) {
+      return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add subproperty %s with value %s", name, entry.value));
     }
   }
   return flush_rows(store, element_rows);
@@ -734,8 +758,9 @@ int msdb_add_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *object,
   ListStore store;
   if (open_list_store(pool, db, object, &store) != APR_SUCCESS) return APR_EGENERAL;
   apr_hash_t *element_rows = apr_hash_make(pool);
-  if (add_list_pass(store, list, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
-  return add_list_pass(store, list, true, element_rows);
+  const std::vector<ListEntry> entries = list_entries(pool, list);
+  if (add_list_pass(store, entries, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
+  return add_list_pass(store, entries, true, element_rows);
 }
 
 int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *value_oids,

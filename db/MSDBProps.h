@@ -81,7 +81,9 @@ int msdb_find_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop
                    const char **prop_oid);
 
 // Stores every value of list on object: elements first, then attributes under
-// the element row of the same instance. Returns 0 or 20014.
+// the element row of the same instance, each in name, then instance order (so
+// the same list gets the same rows under the same oids whatever order it was
+// made in). Returns 0 or 20014.
 int msdb_add_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *object, PropList *list);
 
 // counts[i] = number of prop rows using value_oids[i] (0 when none).
