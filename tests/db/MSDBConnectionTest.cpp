@@ -174,10 +174,11 @@ TEST_F(DbTest, WritesAfterSQLiteEndedTheTransactionAreRefused) {
          return msdb_create_object(pool_, db_, fresh, "5", nullptr, &oid);
        }},
   };
+  const char *kSizes = "select (select count(*) from object), (select count(*) from edge), "
+                       "(select count(*) from prop), (select count(*) from propValue)";
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<std::string> before = rows("select (select count(*) from object), (select count(*) from edge), "
-                                                 "(select count(*) from prop), (select count(*) from propValue)");
+    const std::vector<std::string> before = rows(kSizes);
     ASSERT_EQ(msdb_medialib_begin(db_), 0);
     const std::string fresh = create(nullptr);
     c.before(fresh.c_str());
@@ -185,9 +186,7 @@ TEST_F(DbTest, WritesAfterSQLiteEndedTheTransactionAreRefused) {
     ASSERT_EQ(db_exec(conn->medialib, "ROLLBACK", nullptr), 0);
     EXPECT_NE(c.after(fresh.c_str()), 0);
     EXPECT_EQ(msdb_medialib_rollback(db_), 0);
-    EXPECT_EQ(rows("select (select count(*) from object), (select count(*) from edge), "
-                   "(select count(*) from prop), (select count(*) from propValue)"),
-              before);
+    EXPECT_EQ(rows(kSizes), before);
     EXPECT_TRUE(violations().empty());
   }
 }
