@@ -98,6 +98,8 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
     return nullptr;
   }
   msdb_schema_upgrade(conn->medialib);
+  db_link_guard_transaction(conn->medialib, &conn->medialib_in_transaction);
+  db_link_guard_transaction(conn->admin, &conn->admin_in_transaction);
   conn->intern = intern_cache_create(pool);
   conn->memory = object_memory_create(pool);
   conn->edges = edge_batch_create(pool);
@@ -152,7 +154,11 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
     flag = 0;
     return APR_SUCCESS;
   }
+  // The commit guard (db_link_guard_transaction) lets only this COMMIT through.
+  const bool commit = &texts == &kCommit;
+  if (commit) flag = 0;
   if (db_exec(link, texts.sql, nullptr, texts.failure) != APR_SUCCESS) {
+    if (commit) flag = 1;
     return APR_EGENERAL;
   }
   flag = begin ? 1 : 0;

@@ -70,6 +70,11 @@ void db_link_keep_prepared(apr_pool_t *pool, DbLink *link) {
 
 bool db_in_transaction(DbLink link) { return sqlite3_get_autocommit(native_of(link)) == 0; }
 
+void db_link_guard_transaction(DbLink link, const int *in_transaction) {
+  sqlite3_commit_hook(native_of(link), [](void *flag) { return *static_cast<const int *>(flag); },
+                      const_cast<int *>(in_transaction));
+}
+
 void db_link_retry_busy(apr_pool_t *pool, DbLink *link) {
   sqlite3 *native = native_of(*link);
   link->busy_budget = static_cast<int *>(apr_pcalloc(pool, sizeof(int)));

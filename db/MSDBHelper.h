@@ -36,6 +36,13 @@ void db_link_retry_busy(apr_pool_t *pool, DbLink *link);
 // itself on some failures (a full disk, an I/O error).
 bool db_in_transaction(DbLink link);
 
+// Makes SQLite refuse every commit on link while *in_transaction is set, so
+// that the caller's own COMMIT clears it first. Once SQLite has ended a
+// transaction by itself, each later write would otherwise commit alone, out
+// of the transaction its caller is about to roll back, and keep rows that
+// point at the rolled-back ones; it fails instead ("constraint failed").
+void db_link_guard_transaction(DbLink link, const int *in_transaction);
+
 // Keeps the statements db_exec_prepared runs on link prepared, in a new
 // child of pool: pool must be the one whose clean-up closes the link, so
 // that the statements are finalized before it.

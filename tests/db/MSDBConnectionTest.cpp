@@ -3,6 +3,7 @@
 #include <apr_thread_proc.h>
 #include <sqlite3.h>
 
+#include <functional>
 #include <thread>
 
 #include "CommonThreadInit.h"
@@ -142,6 +143,52 @@ TEST_F(DbTest, RollbackAfterSQLiteEndedTheTransactionFreesTheConnection) {
   create("1");
   EXPECT_EQ(msdb_medialib_commit(db_), 0);
   EXPECT_TRUE(violations().empty());
+}
+
+// Once SQLite has ended the transaction by itself, what the connection
+// still remembers from it (held edges, interned values) names rows that are
+// gone: a write made before the caller's rollback must fail rather than
+// commit on its own, so that the library stays as of its last commit.
+TEST_F(DbTest, WritesAfterSQLiteEndedTheTransactionAreRefused) {
+  struct Case {
+    const char *name;
+    std::function<void(const char *fresh)> before;  // inside the transaction that is lost
+    std::function<int(const char *fresh)> after;
+  };
+  const Case cases[] = {
+      {"held edge of a lost item",
+       [&](const char *fresh) {
+         msdb_edges_hold(db_, fresh);
+         ASSERT_EQ(msdb_add_edge(pool_, db_, "1", fresh, 0, "a", nullptr), 0);
+       },
+       [&](const char *) { return msdb_edges_write(pool_, db_); }},
+      {"value interned by the lost transaction",
+       [&](const char *fresh) {
+         ASSERT_EQ(msdb_add_prop(pool_, db_, nullptr, fresh, PROP_DC_TITLE, nullptr, "lost", nullptr), 0);
+       },
+       [&](const char *) { return msdb_add_prop(pool_, db_, nullptr, "1", PROP_DC_TITLE, nullptr, "lost", nullptr); }},
+      {"object under a lost parent",
+       [&](const char *) {},
+       [&](const char *fresh) {
+         const char *oid = nullptr;
+         return msdb_create_object(pool_, db_, fresh, "5", nullptr, &oid);
+       }},
+  };
+  const char *kSizes = "select (select count(*) from object), (select count(*) from edge), "
+                       "(select count(*) from prop), (select count(*) from propValue)";
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> before = rows(kSizes);
+    ASSERT_EQ(msdb_medialib_begin(db_), 0);
+    const std::string fresh = create(nullptr);
+    c.before(fresh.c_str());
+    DBThreadConnection *conn = msdb_thread_connection(db_);
+    ASSERT_EQ(db_exec(conn->medialib, "ROLLBACK", nullptr), 0);
+    EXPECT_NE(c.after(fresh.c_str()), 0);
+    EXPECT_EQ(msdb_medialib_rollback(db_), 0);
+    EXPECT_EQ(rows(kSizes), before);
+    EXPECT_TRUE(violations().empty());
+  }
 }
 
 TEST_F(DbTest, BusyDatabaseIsRetriedThenFailsCleanly) {

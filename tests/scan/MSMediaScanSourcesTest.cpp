@@ -1,6 +1,7 @@
 // The one locked pass every road runs: what a source keeps when its work
 // succeeds, fails or is cancelled.
 #include <string>
+#include <vector>
 
 #include "MSDB.h"
 #include "MSMediaScanLibrary.h"
@@ -62,6 +63,50 @@ TEST_F(SourcePasses, WorkDecidesWhatTheSweepTakesAndWhatTheRollbackUndoes) {
     }
     EXPECT_EQ(scan(source).status, 0) << "the marks are gone and the library unlocked";
     EXPECT_EQ(mlcheck(), "");
+  }
+}
+
+// A pass that fails at its n-th new object, either by a failed statement
+// (ABORT) or with the whole transaction ended by SQLite itself (ROLLBACK, as
+// on running out of memory or disk), leaves the library as of its last
+// commit, consistent, and the next scan completes it.
+TEST_F(SourcePasses, PassFailingMidwayLeavesTheLibraryConsistent) {
+  struct Case {
+    bool rescan;  // of changed files, after a first scan that succeeded
+    const char *mode;
+    int nth;
+  };
+  std::vector<Case> cases;
+  for (bool rescan : {false, true}) {
+    for (const char *mode : {"ROLLBACK", "ABORT"}) {
+      // A rescan makes only the changed items anew.
+      for (int nth : rescan ? std::vector<int>{1, 2, 4} : std::vector<int>{1, 3, 9, 27}) {
+        cases.push_back({rescan, mode, nth});
+      }
+    }
+  }
+  const std::string files[] = {mp3("m/a/1.mp3", "One", "Ann", "First", 1), mp3("m/a/2.mp3", "Two", "Ann", "First", 2),
+                               mp3("m/b/3.mp3", "Three", "Bob", "Second", 1), jpg("m/b/p.jpg")};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.rescan ? "rescan " : "first scan ") + c.mode + " at " + std::to_string(c.nth));
+    reinstall();
+    const std::string source = share(media_ + "/m");
+    if (c.rescan) {
+      ASSERT_EQ(scan(source).status, 0);
+      for (const std::string &file : files) touch(file, 60);
+    }
+    const int first = count("select ifnull(max(oid), 0) from object") + c.nth;
+    DbLink link = msdb_thread_connection(db_)->medialib;
+    ASSERT_EQ(db_exec(link, ("create trigger fail_nth after insert on object when new.oid >= " + std::to_string(first) +
+                             " begin select raise(" + c.mode + ", 'failed here'); end;").c_str(),
+                      nullptr),
+              0);
+    EXPECT_NE(scan(source).status, 0);
+    ASSERT_EQ(db_exec(link, "drop trigger fail_nth", nullptr), 0);
+    EXPECT_EQ(mlcheck(), "");
+    EXPECT_EQ(scan(source).status, 0);
+    EXPECT_EQ(mlcheck(), "");
+    EXPECT_EQ(items_of(source), 4);
   }
 }
 
