@@ -9,6 +9,13 @@
 
 inline constexpr const char *CODEC_MODULE = "MSCodecCommon";
 
+// The facts of a file whose streams were not read: cleared whole, since the
+// rate arithmetic reads the records even when no stream of a kind is found.
+inline void stream_facts_clear(StreamFacts *facts) {
+  *facts = StreamFacts{};
+  facts->audio.language = "";
+}
+
 // True when an audio stream (codec, language) beats the one taken so far:
 // codec rank (AC3, AAC, MP2, MP1, MP3, EAC3, DTS; else 99) plus language rank
 // (100 per place in the current user-interface language then "eng"; else

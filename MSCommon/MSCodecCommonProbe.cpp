@@ -119,10 +119,7 @@ void stream_probe_always_analyse(bool on) { g_always_analyse = on; }
 
 int stream_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelCheck cancel,
                  void *cancel_context) {
-  // Cleared whole: the rate arithmetic reads the records even when no stream
-  // of a kind is found.
-  *facts = StreamFacts{};
-  facts->audio.language = "";
+  stream_facts_clear(facts);
   const char *extension = path_extension(path, 0);
   AVFormatContext *input = nullptr;
   // The caller's check is also polled after the streams were read and on the

@@ -36,18 +36,19 @@ void visit_fields(Facts &facts, Visit &&visit) {
     visit(*text);
 }
 
-void put_number(std::string *out, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>(value >> (8 * i)));
+// Appends the low bytes of value, least significant first.
+void put_bytes(std::string *out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>(value >> (8 * i)));
 }
 
 struct Writer {
   std::string *out;
-  void operator()(std::int32_t value) const { put_number(out, static_cast<std::uint64_t>(std::int64_t{value})); }
-  void operator()(std::int64_t value) const { put_number(out, static_cast<std::uint64_t>(value)); }
+  void operator()(std::int32_t value) const { put_bytes(out, static_cast<std::uint64_t>(std::int64_t{value}), 8); }
+  void operator()(std::int64_t value) const { put_bytes(out, static_cast<std::uint64_t>(value), 8); }
   void operator()(const std::string &text) const { (*this)(text.c_str()); }
   void operator()(const char *text) const {
     const std::uint32_t length = text ? static_cast<std::uint32_t>(std::strlen(text)) : kNullText;
-    for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(length >> (8 * i)));
+    put_bytes(out, length, 4);
     if (text) out->append(text, length);
   }
 };
@@ -92,10 +93,6 @@ struct Reader {
   }
 };
 
-void put_length(std::string *out, std::uint32_t length) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(length >> (8 * i)));
-}
-
 std::uint32_t get_length(const char *bytes) {
   std::uint32_t length = 0;
   for (int i = 0; i < 4; ++i) length |= std::uint32_t{static_cast<unsigned char>(bytes[i])} << (8 * i);
@@ -122,7 +119,7 @@ FrameRead wait_readable(int channel, int timeout_ms, std::chrono::steady_clock::
 bool probe_frame_write(int channel, const std::string &payload) {
   std::string frame;
   frame.reserve(payload.size() + 4);
-  put_length(&frame, static_cast<std::uint32_t>(payload.size()));
+  put_bytes(&frame, payload.size(), 4);
   frame += payload;
   for (std::size_t sent = 0; sent < frame.size();) {
     const ssize_t wrote = send(channel, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,15 +51,9 @@ int g_time_limit_ms = 30000;
 
 std::string find_program() {
   Pool pool(nullptr, CODEC_MODULE);
-  const char *self = platform_executable_path(pool);
-  if (self == nullptr) return {};
-  std::string folder(self);
-  folder.erase(folder.rfind('/') + 1);
-  for (const char *place : kProgramPlaces) {
-    const std::string candidate = folder + place;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
+  const char *found =
+      platform_beside_executable(pool, kProgramPlaces, static_cast<int>(std::size(kProgramPlaces)), X_OK);
+  return found != nullptr ? found : "";
 }
 
 std::vector<std::string> logger_levels() {
@@ -154,8 +149,7 @@ int stream_prober_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, 
     end_prober(prober, true);
     LOG4C(CODEC_MODULE, LOG4C_ERROR,
           log4c_sprintf("The stream prober stopped while reading %s, its streams are not read", path));
-    *facts = StreamFacts{};
-    facts->audio.language = "";
+    stream_facts_clear(facts);
     status = APR_EGENERAL;
   }
   // Polled as stream_probe polls it: once the streams are read, or after a failure.

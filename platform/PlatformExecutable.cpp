@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <initializer_list>
 #include <limits.h>
 #include <unistd.h>
 
@@ -15,13 +14,18 @@ char *platform_executable_path(apr_pool_t *pool) {
   return apr_pstrmemdup(pool, buffer, static_cast<apr_size_t>(length));
 }
 
-char *platform_data_file(apr_pool_t *pool, const char *name) {
+char *platform_beside_executable(apr_pool_t *pool, const char *const *places, int count, int mode) {
   char *folder = platform_executable_path(pool);
   if (folder == nullptr) return nullptr;
   *(std::strrchr(folder, '/') + 1) = '\0';
-  for (const char *relative : {"", ML_DATA_RELATIVE "/"}) {
-    char *candidate = apr_pstrcat(pool, folder, relative, name, nullptr);
-    if (access(candidate, R_OK) == 0) return candidate;
+  for (int i = 0; i < count; ++i) {
+    char *candidate = apr_pstrcat(pool, folder, places[i], nullptr);
+    if (access(candidate, mode) == 0) return candidate;
   }
   return nullptr;
+}
+
+char *platform_data_file(apr_pool_t *pool, const char *name) {
+  const char *places[] = {name, apr_pstrcat(pool, ML_DATA_RELATIVE "/", name, nullptr)};
+  return platform_beside_executable(pool, places, 2, R_OK);
 }
