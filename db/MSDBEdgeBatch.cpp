@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log4c.h"
+#include "log4c_pool.h"
 
 namespace {
 
@@ -24,11 +25,6 @@ struct EdgeBatch {
 };
 
 namespace {
-
-apr_status_t destroy_batch(void *data) {
-  delete static_cast<EdgeBatch *>(data);
-  return APR_SUCCESS;
-}
 
 // Inserts count rows of three columns, row i's texts from fill(i, columns),
 // in one statement; *last: the oid of the last row.
@@ -81,9 +77,7 @@ int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
 }  // namespace
 
 EdgeBatch *edge_batch_create(apr_pool_t *pool) {
-  auto *batch = new EdgeBatch;
-  apr_pool_cleanup_register(pool, batch, destroy_batch, apr_pool_cleanup_null);
-  return batch;
+  return pool_new<EdgeBatch>(pool);
 }
 
 bool edge_batch_takes(const EdgeBatch *batch, const ObjectMemory *memory, const char *child) {

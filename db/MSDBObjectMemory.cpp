@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "log4c_pool.h"
+
 namespace {
 
 constexpr std::size_t kMaxFreshObjects = 128;
@@ -75,11 +77,6 @@ struct ObjectMemory {
 
 namespace {
 
-apr_status_t destroy_memory(void *data) {
-  delete static_cast<ObjectMemory *>(data);
-  return APR_SUCCESS;
-}
-
 // The fresh object oid, or null.
 FreshObject *fresh_of(const ObjectMemory *memory, const char *oid) {
   auto found = memory->fresh.find(oid);
@@ -89,9 +86,7 @@ FreshObject *fresh_of(const ObjectMemory *memory, const char *oid) {
 }  // namespace
 
 ObjectMemory *object_memory_create(apr_pool_t *pool) {
-  auto *memory = new ObjectMemory;
-  apr_pool_cleanup_register(pool, memory, destroy_memory, apr_pool_cleanup_null);
-  return memory;
+  return pool_new<ObjectMemory>(pool);
 }
 
 void object_memory_sync(ObjectMemory *memory, apr_uint64_t epoch) {

@@ -41,3 +41,18 @@ class Pool {
  private:
   apr_pool_t *pool_;
 };
+
+// A new, value-initialised T deleted when pool is cleared or destroyed: the
+// C++ state a module keeps for as long as a pool lives.
+template <typename T>
+T *pool_new(apr_pool_t *pool) {
+  T *object = new T{};
+  apr_pool_cleanup_register(
+      pool, object,
+      [](void *data) -> apr_status_t {
+        delete static_cast<T *>(data);
+        return APR_SUCCESS;
+      },
+      apr_pool_cleanup_null);
+  return object;
+}
