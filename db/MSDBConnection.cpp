@@ -103,6 +103,7 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
   conn->intern = intern_cache_create(pool);
   conn->memory = object_memory_create(pool);
   conn->edges = edge_batch_create(pool);
+  conn->queries = query_memory_create(pool);
   msdb_graph_changed(conn);
   if (apr_threadkey_private_set(conn, db->key) != APR_SUCCESS) {
     log_error("Could not set thread private memory");

@@ -18,6 +18,7 @@
 #include "MSDBHelper.h"
 #include "MSDBInternCache.h"
 #include "MSDBObjectMemory.h"
+#include "MSDBQueryMemory.h"
 
 struct ThreadHook;
 
@@ -47,6 +48,9 @@ struct DBThreadConnection {
   ObjectMemory *memory = nullptr;
   // The edges of the item being filed, written together (MSDBEdgeBatch).
   EdgeBatch *edges = nullptr;
+  // What the read paths remember while the library stays the same
+  // (MSDBQueryMemory).
+  QueryMemory *queries = nullptr;
 };
 
 // SQLite's process-wide settings, made once before its first use (a host

@@ -12,6 +12,7 @@
 #include "CommonProp.h"
 #include "MSDBHelper.h"
 #include "MSDBQuery.h"
+#include "MSDBQueryMemory.h"
 
 struct DbRowReader {
   DbCursor cursor;
@@ -56,10 +57,12 @@ inline constexpr apr_int64_t DB_MOST_OID_BITS = apr_int64_t{1} << 26;
 // by ",") that have a title, from offset, at most count (0: all), their oids
 // joined by "," into *oids and their number into *matches; *walked false
 // (nothing else set) in a library whose title rows the walk cannot find by
-// their index. Returns 0, or 20014 after "Could not execute SQL statement,
-// reason: %s".
-int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
-                         unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *walked);
+// their index. memory (may be null), synced by the caller, keeps the walks
+// that do not depend on selected. Returns 0, or 20014 after "Could not
+// execute SQL statement, reason: %s".
+int db_search_title_walk(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers,
+                         const std::vector<bool> &selected, unsigned int offset, unsigned int count, std::string *oids,
+                         long *matches, bool *walked);
 
 // Opens the rows of sql for reading. Returns 0, or 20014 after "Could not
 // execute SQL statement".

@@ -188,8 +188,8 @@ const char *joined_oids(apr_pool_t *pool, const std::vector<bool> &selected) {
 // grouped statement over their oids, read once; a page ordered by sort keys,
 // or objects that cannot be kept as bits, are ranked over the criteria's
 // select.
-int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
-                 unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *counted,
+int subtree_hits(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers, const char *select,
+                 const char *keys, unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *counted,
                  const char **hits) {
   std::vector<bool> selected;
   size_t selected_count = 0;
@@ -203,7 +203,8 @@ int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const ch
     *counted = selected_count == 0;
     if (*counted) return APR_SUCCESS;
     if (static_cast<apr_int64_t>(selected_count) * kObjectsPerWalkedHit > last &&
-        db_search_title_walk(pool, link, containers, selected, offset, count, oids, matches, counted) != APR_SUCCESS) {
+        db_search_title_walk(pool, link, memory, containers, selected, offset, count, oids, matches, counted) !=
+            APR_SUCCESS) {
       return APR_EGENERAL;
     }
     if (*counted) return APR_SUCCESS;
@@ -213,13 +214,13 @@ int subtree_hits(apr_pool_t *pool, DbLink link, const char *containers, const ch
   return subtree_page(pool, link, *hits, offset, count, oids, matches, counted);
 }
 
-int search_subtree(apr_pool_t *pool, DbLink link, const char *containers, const char *select, const char *keys,
-                   unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
+int search_subtree(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers, const char *select,
+                   const char *keys, unsigned int offset, unsigned int count, long *total, DbCursor *rows) {
   std::string oids;
   long matches = 0;
   bool counted = false;
   const char *hits = nullptr;
-  if (subtree_hits(pool, link, containers, select, keys, offset, count, &oids, &matches, &counted, &hits) !=
+  if (subtree_hits(pool, link, memory, containers, select, keys, offset, count, &oids, &matches, &counted, &hits) !=
       APR_SUCCESS) {
     return APR_EGENERAL;
   }
@@ -244,7 +245,10 @@ int search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_
   const char *containers = nullptr;
   if (db_query_oids(scratch, ids, id_count, &oids, &containers) != APR_SUCCESS) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS) return APR_EGENERAL;
+  if (conn == nullptr || msdb_counters_write(conn) != APR_SUCCESS ||
+      query_memory_sync(conn->queries, conn->medialib) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
   bool indexed = false;
   if (msdb_schema_has_table(conn->medialib, MSDB_UNINDEXED, &indexed) != APR_SUCCESS) return APR_EGENERAL;
   const char *select = msdb_search_criteria_to_sql(scratch, criteria, db_escape, indexed);
@@ -255,9 +259,10 @@ int search(apr_pool_t *pool, MediaLibraryDB *db, const char *const *ids, int id_
   if (db_query_routes_exist(scratch, conn->medialib, ids, id_count) != APR_SUCCESS) return APR_EGENERAL;
   DbCursor rows{conn->medialib, nullptr};
   const int status = direct_children
-                         ? search_direct_children(scratch, conn->medialib, containers, select, offset, count, total, &rows)
-                         : search_subtree(scratch, conn->medialib, containers, select, keys, offset, count, total,
-                                          &rows);
+                         ? search_direct_children(scratch, conn->medialib, containers, select, offset, count, total,
+                                                  &rows)
+                         : search_subtree(scratch, conn->medialib, conn->queries, containers, select, keys, offset,
+                                          count, total, &rows);
   if (status != APR_SUCCESS) return APR_EGENERAL;
   DbSerializeOptions local{};
   if (options != nullptr) local = *options;

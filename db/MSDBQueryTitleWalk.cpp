@@ -1,32 +1,36 @@
 // The page of a subtree search with many hits, without touching each hit
 // in SQL. Three index walks stepped straight from SQLite (no copy of their
-// rows), each testing the marks the step before left inside SQLite, and
-// joined in memory: the objects below the containers (counted there, none
-// stepped out), each hit's first title row in value order (its smallest
-// value oid), and their values in title order (the title keys, MSDBSchema),
-// which is followed until the page is full. The hits' title order, ties and
-// count are those of the grouped statement it replaces, in a library whose
-// title rows name values that exist (mlcheck's dangling rows aside). Bit sets over
-// oids and the hits' titles live on the calling thread's heap for the call
-// only.
+// rows), each testing marks inside SQLite, and joined in memory: the objects
+// below the containers (counted there, none stepped out), each titled
+// object's first title row in value order (its smallest value oid), and the
+// hits' title values in title order (the title keys, MSDBSchema), which is
+// followed until the page is full. The first two do not depend on the
+// criteria: the connection's memory keeps them until the library changes
+// (MSDBQueryMemory), so a second search below the same containers walks
+// only the title keys. The hits' title order, ties and count are those of
+// the grouped statement it replaces, in a library whose title rows name
+// values that exist (mlcheck's dangling rows aside). Bit sets over oids and
+// the hits' titles live on the calling thread's heap for the call only.
 #include <apr_strings.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "CommonNumbers.h"
+#include "MSDBQueryMemory.h"
 #include "MSDBQueryRows.h"
 #include "MSDBSchema.h"
 
 namespace {
 
-// The walks that find the hits take each marked object once (db_take)
-// inside SQLite: the objects below the containers are counted there, not
-// stepped out, and only each hit's first title row comes out of the title
-// rows in value order (its smallest value oid).
+// The walks that find the hits take each object once (db_take) inside
+// SQLite: the objects below the containers are counted there, not stepped
+// out, and only each object's first title row comes out of the title rows
+// in value order (its smallest value oid).
 constexpr const char *kBelowRows =
     "select count(*) from ancestor where ancestorObjectOid in (%s) and db_take(objectOid)";
 // The title rows through index prop_title, which holds the rows of name oid
@@ -50,11 +54,6 @@ using Oid = sqlite3_int64;
 bool has(const std::vector<bool> &bits, Oid oid) {
   return oid >= 0 && static_cast<size_t>(oid) < bits.size() && bits[static_cast<size_t>(oid)];
 }
-
-struct Titled {
-  Oid value;
-  Oid object;
-};
 
 // A title's sort key: lower() and NOCASE fold the same ASCII letters, so
 // keys equal under NOCASE are the equal titles of the grouped statement.
@@ -95,41 +94,68 @@ struct Page {
   }
 };
 
-// The selected objects below the containers, and their number.
-int below(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
-          std::vector<bool> *hits, size_t *count) {
-  std::vector<bool> unreached = selected;
+// The objects below the containers among the first size oids, a bit each:
+// remembered, or walked and then remembered.
+int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers, size_t size,
+          std::vector<bool> *walked, const std::vector<bool> **objects) {
+  *objects = memory != nullptr ? query_memory_below(memory, containers) : nullptr;
+  if (*objects != nullptr && (*objects)->size() >= size) return APR_SUCCESS;
+  std::vector<bool> unreached(size, true);
   const int status = db_with_takes(link, unreached, [&] {
-    return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [&](sqlite3_stmt *row) {
-      *count = static_cast<size_t>(sqlite3_column_int64(row, 0));
-      return false;
-    });
+    return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [](sqlite3_stmt *) { return false; });
   });
-  hits->assign(selected.size(), false);
-  for (size_t oid = 0; oid < selected.size(); ++oid) (*hits)[oid] = selected[oid] && !unreached[oid];
-  return status;
+  if (status != APR_SUCCESS) return status;
+  unreached.flip();
+  *walked = std::move(unreached);
+  *objects = walked;
+  if (memory != nullptr) {
+    query_memory_keep_below(memory, containers, std::move(*walked));
+    *objects = query_memory_below(memory, containers);
+  }
+  return APR_SUCCESS;
 }
 
-// Each hit's first title, in value order, and the values those titles hold
-// (a bit each, up to the last value); *outside when a title names no value.
-// The hits' marks are taken on the way.
-int first_titles(DbLink link, std::vector<bool> *hits, std::vector<Titled> *titles, std::vector<bool> *values,
-                 bool *outside) {
-  return db_with_takes(link, *hits, [&] {
+// The first title row of each object below size, in value order:
+// remembered, or walked and then remembered.
+int first_titles(DbLink link, QueryMemory *memory, size_t size, std::vector<TitleRow> *walked,
+                 const std::vector<TitleRow> **titles) {
+  *titles = memory != nullptr ? query_memory_titles(memory, size) : nullptr;
+  if (*titles != nullptr) return APR_SUCCESS;
+  std::vector<bool> untaken(size, true);
+  const int status = db_with_takes(link, untaken, [&] {
     return db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
       const Oid value = sqlite3_column_int64(row, 0);
-      *outside = value < 0 || static_cast<size_t>(value) >= values->size();
-      if (*outside) return false;
-      titles->push_back({value, sqlite3_column_int64(row, 1)});
-      (*values)[static_cast<size_t>(value)] = true;
+      const bool held = value >= 0 && value < UINT32_MAX;
+      walked->push_back({held ? static_cast<std::uint32_t>(value) : UINT32_MAX,
+                         static_cast<std::uint32_t>(sqlite3_column_int64(row, 1))});
       return true;
     });
   });
+  if (status != APR_SUCCESS) return status;
+  *titles = walked;
+  if (memory != nullptr) {
+    query_memory_keep_titles(memory, size, std::move(*walked));
+    *titles = query_memory_titles(memory, size);
+  }
+  return APR_SUCCESS;
+}
+
+// The hits' title rows (in value order) and the values they hold, a bit
+// each; false when a hit's title names no value.
+bool hit_titles(const std::vector<TitleRow> &titles, const std::vector<bool> &hits, std::vector<TitleRow> *out,
+                std::vector<bool> *values) {
+  for (const TitleRow &title : titles) {
+    if (!has(hits, title.object)) continue;
+    if (title.value >= values->size()) return false;
+    out->push_back(title);
+    (*values)[title.value] = true;
+  }
+  return true;
 }
 
 // Walks the values in title order, adding the hits of each title value to
 // the page, until the page is full at the end of a run of equal titles.
-int walk(apr_pool_t *pool, DbLink link, const std::vector<Titled> &titles, const std::vector<bool> &values,
+int walk(apr_pool_t *pool, DbLink link, const std::vector<TitleRow> &titles, const std::vector<bool> &values,
          Page *page) {
   bool keys = false;
   if (msdb_schema_has_table(link, MSDB_TITLE_KEYS, &keys) != APR_SUCCESS) return APR_EGENERAL;
@@ -147,8 +173,8 @@ int walk(apr_pool_t *pool, DbLink link, const std::vector<Titled> &titles, const
       }
       key.assign(text, bytes);
       auto first =
-          std::lower_bound(titles.begin(), titles.end(), value, [](const Titled &t, Oid v) { return t.value < v; });
-      for (; first != titles.end() && first->value == value; ++first) page->ties.push_back(first->object);
+          std::lower_bound(titles.begin(), titles.end(), value, [](const TitleRow &t, Oid v) { return t.value < v; });
+      for (; first != titles.end() && Oid{first->value} == value; ++first) page->ties.push_back(first->object);
       return true;
     });
   });
@@ -156,8 +182,9 @@ int walk(apr_pool_t *pool, DbLink link, const std::vector<Titled> &titles, const
 
 }  // namespace
 
-int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, const std::vector<bool> &selected,
-                         unsigned int offset, unsigned int count, std::string *oids, long *matches, bool *walked) {
+int db_search_title_walk(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers,
+                         const std::vector<bool> &selected, unsigned int offset, unsigned int count, std::string *oids,
+                         long *matches, bool *walked) {
   const char *title = nullptr, *last = nullptr;
   apr_int64_t last_value = -1;
   if (db_select_value(pool, link, kTitleNameOid, &title, nullptr) != APR_SUCCESS ||
@@ -165,20 +192,24 @@ int db_search_title_walk(apr_pool_t *pool, DbLink link, const char *containers, 
     return APR_EGENERAL;
   }
   *walked = title != nullptr && std::strcmp(title, "1") == 0 && last != nullptr && parse_int64(last, &last_value) &&
-            last_value >= 0 && last_value < DB_MOST_OID_BITS;
+            last_value >= 0 && last_value < DB_MOST_OID_BITS && selected.size() <= DB_MOST_OID_BITS;
   if (!*walked) return APR_SUCCESS;
-  std::vector<bool> hits, values(static_cast<size_t>(last_value) + 1);
-  std::vector<Titled> titles;
-  size_t below_count = 0;
-  bool outside = false;
-  if (below(pool, link, containers, selected, &hits, &below_count) != APR_SUCCESS) return APR_EGENERAL;
-  titles.reserve(below_count);
-  if (first_titles(link, &hits, &titles, &values, &outside) != APR_SUCCESS) return APR_EGENERAL;
-  *walked = !outside;
+  std::vector<bool> walked_below;
+  const std::vector<bool> *objects_below = nullptr;
+  std::vector<TitleRow> walked_titles;
+  const std::vector<TitleRow> *titles = nullptr;
+  if (below(pool, link, memory, containers, selected.size(), &walked_below, &objects_below) != APR_SUCCESS ||
+      first_titles(link, memory, selected.size(), &walked_titles, &titles) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  std::vector<bool> hits(selected.size()), values(static_cast<size_t>(last_value) + 1);
+  for (size_t oid = 0; oid < selected.size(); ++oid) hits[oid] = selected[oid] && (*objects_below)[oid];
+  std::vector<TitleRow> hit_rows;
+  *walked = hit_titles(*titles, hits, &hit_rows, &values);
   if (!*walked) return APR_SUCCESS;
-  *matches = static_cast<long>(titles.size());
+  *matches = static_cast<long>(hit_rows.size());
   Page page{offset, count, oids, 0, {}};
-  if (walk(pool, link, titles, values, &page) != APR_SUCCESS) return APR_EGENERAL;
+  if (walk(pool, link, hit_rows, values, &page) != APR_SUCCESS) return APR_EGENERAL;
   page.flush();
   return APR_SUCCESS;
 }

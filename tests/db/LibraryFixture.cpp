@@ -1,12 +1,14 @@
 #include "LibraryFixture.h"
 
 #include <apr_file_info.h>
+#include <sqlite3.h>
 
 #include <regex>
 
 #include "CommonThreadInit.h"
 #include "DbColumn.h"
 #include "MSConfig.h"
+#include "MSDBConnection.h"
 #include "MSDBSchema.h"
 
 namespace {
@@ -54,6 +56,15 @@ std::string LibraryTest::object(const char *parent, const std::string &title, co
 }
 
 std::vector<std::string> LibraryTest::column(const std::string &sql) { return db_column(pool_, db_, sql); }
+
+void LibraryTest::exec_elsewhere(const std::string &sql) {
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(db_->medialib_path, &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  char *error = nullptr;
+  EXPECT_EQ(sqlite3_exec(other, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "") << sql;
+  sqlite3_free(error);
+  sqlite3_close(other);
+}
 
 std::vector<std::string> LibraryTest::ids_of(const std::string &document) {
   return matches(document, std::regex("<(?:item|container) id=\"([^\"]*)\""));

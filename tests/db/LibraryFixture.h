@@ -32,6 +32,9 @@ class LibraryTest : public ::testing::Test {
   std::string object(const char *parent, const std::string &title, const char *cls, const PropPairs &props = {});
   // The first column of every row of sql on the medialib file.
   std::vector<std::string> column(const std::string &sql);
+  // Runs sql on a connection of its own to the medialib file, as another
+  // process would, and commits it.
+  void exec_elsewhere(const std::string &sql);
   // The "id" attributes of the records of a DIDL-Lite document, in order.
   static std::vector<std::string> ids_of(const std::string &document);
   // The dc:title values of a DIDL-Lite document, in order.

@@ -1,0 +1,99 @@
+// The library's version as one connection sees it is a pair: SQLite's data
+// version, which moves when another connection commits, and the rows this
+// connection changed (its total changes), which covers its own writes,
+// committed or not.
+#include "MSDBQueryMemory.h"
+
+#include <apr_dbd.h>
+
+#include <map>
+#include <utility>
+
+#include "log4c_pool.h"
+
+namespace {
+
+// Container sets whose objects below are kept at once, and page starts:
+// beyond them memory starts again empty.
+constexpr size_t kMostBelowSets = 4;
+constexpr size_t kMostPageStarts = 4096;
+
+using Version = std::pair<sqlite3_int64, sqlite3_int64>;
+
+}  // namespace
+
+struct QueryMemory {
+  Version version{-1, -1};
+  std::map<std::string, std::vector<bool>> below;
+  std::vector<TitleRow> titles;
+  size_t title_objects = 0;
+  std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
+
+  void forget() {
+    below.clear();
+    titles = {};
+    title_objects = 0;
+    page_starts.clear();
+  }
+};
+
+namespace {
+
+int library_version(DbLink link, Version *version) {
+  sqlite3_int64 data = -1;
+  const int status = db_stream(link, "PRAGMA data_version", [&](sqlite3_stmt *row) {
+    data = sqlite3_column_int64(row, 0);
+    return false;
+  });
+  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle));
+  *version = {data, sqlite3_total_changes64(native)};
+  return status;
+}
+
+}  // namespace
+
+QueryMemory *query_memory_create(apr_pool_t *pool) {
+  return pool_new<QueryMemory>(pool);
+}
+
+int query_memory_sync(QueryMemory *memory, DbLink link) {
+  Version now;
+  const int status = library_version(link, &now);
+  if (status != APR_SUCCESS || now != memory->version) memory->forget();
+  memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
+  return status;
+}
+
+const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers) {
+  auto found = memory->below.find(containers);
+  return found == memory->below.end() ? nullptr : &found->second;
+}
+
+void query_memory_keep_below(QueryMemory *memory, const char *containers, std::vector<bool> below) {
+  if (memory->below.size() >= kMostBelowSets) memory->below.clear();
+  memory->below[containers] = std::move(below);
+}
+
+const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects) {
+  return objects != 0 && memory->title_objects >= objects ? &memory->titles : nullptr;
+}
+
+void query_memory_keep_titles(QueryMemory *memory, size_t objects, std::vector<TitleRow> titles) {
+  memory->titles = std::move(titles);
+  memory->title_objects = objects;
+}
+
+bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, unsigned position, PageStart *start) {
+  auto after = memory->page_starts.upper_bound({parent, position});
+  if (after == memory->page_starts.begin()) return false;
+  --after;
+  if (after->first.first != parent) return false;
+  *start = after->second;
+  return true;
+}
+
+void query_memory_keep_page_start(QueryMemory *memory, sqlite3_int64 parent, PageStart start) {
+  if (memory->page_starts.size() >= kMostPageStarts) memory->page_starts.clear();
+  const unsigned position = start.position;
+  memory->page_starts[{parent, position}] = std::move(start);
+}

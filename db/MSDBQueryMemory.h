@@ -1,0 +1,60 @@
+// MSDBQueryMemory: what the read paths of one connection remember between
+// calls while the library stays the same: the objects below a searched
+// container, each object's first title, and where pages of a container's
+// children begin. Built for a server answering many searches and browses
+// between scans: each is the result of a walk that would give the same rows
+// again. Everything is forgotten as soon as the library's version moves
+// (another connection committed, or this one changed a row). A memory
+// belongs to one DBThreadConnection (freed with its pool, used by its
+// thread only).
+#pragma once
+
+#include <apr_pools.h>
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MSDBHelper.h"
+
+struct QueryMemory;
+
+// A new, empty memory, destroyed with pool.
+QueryMemory *query_memory_create(apr_pool_t *pool);
+
+// Forgets what memory holds unless link's library is still the version it
+// was filled under. Returns 0, or 20014 after "Could not execute SQL
+// statement, reason: %s" (memory emptied).
+int query_memory_sync(QueryMemory *memory, DbLink link);
+
+// The objects below containers (oids joined by ","), a bit per oid up to the
+// size kept, or null when not remembered.
+const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers);
+void query_memory_keep_below(QueryMemory *memory, const char *containers, std::vector<bool> below);
+
+// Each titled object's first title row (its smallest value oid), in value
+// order, then object order. Oids are below 2^32 (searches keep bits only for
+// smaller ones); a value oid too large for that is held as UINT32_MAX.
+struct TitleRow {
+  std::uint32_t value;
+  std::uint32_t object;
+};
+
+// The title rows of objects below objects (an oid), or null when those are
+// not remembered.
+const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects);
+void query_memory_keep_titles(QueryMemory *memory, size_t objects, std::vector<TitleRow> titles);
+
+// The child at position (from 0) of a container in its ordinal order
+// (ordinal, then edge oid).
+struct PageStart {
+  unsigned position = 0;
+  std::string ordinal;
+  sqlite3_int64 edge = 0;
+};
+
+// The remembered start of parent's children nearest at or before position,
+// or false when none is.
+bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, unsigned position, PageStart *start);
+void query_memory_keep_page_start(QueryMemory *memory, sqlite3_int64 parent, PageStart start);
