@@ -15,6 +15,7 @@
 #include "MSDBIdPath.h"
 #include "MSDBProps.h"
 #include "MSDBQuery.h"
+#include "MSDBQueryMemory.h"
 #include "MSDBQueryRows.h"
 #include "log4c.h"
 #include "log4c_pool.h"
@@ -68,6 +69,19 @@ constexpr int kNamedPropsChunk = 512;
 // lie between; sparser chunks keep the look-ups.
 constexpr apr_int64_t kNamedPropsSpread = 8;
 constexpr const char *kMinimalPrefix = "x_minimal:";
+// Positions apart of the page starts a browse of one container remembers
+// (MSDBQueryMemory): once the start before a page is known, a page deep in
+// a large container skips fewer than this many children inside SQLite,
+// instead of every child before it.
+constexpr unsigned kPageStride = 128;
+// The child at a position, counted from a start (or from the first child);
+// the container's order is its ordinals', then its edges' (the order index
+// edge_parent_ordinal walks).
+constexpr const char *kChildAt =
+    "select ordinal, oid from edge where parentObjectOid=%s%s order by ordinal, oid limit 1 offset %u";
+// The children from a start on: its ordinal's range in the index, less the
+// edges of that ordinal before it.
+constexpr const char *kFromStart = " and ordinal >= '%s' and (ordinal > '%s' or edge.oid >= %" APR_INT64_T_FMT ")";
 
 bool is_root_mode(const char *const *ids, int id_count) {
   return id_count == 1 && std::strcmp(ids[0], "-1") == 0;
@@ -88,6 +102,44 @@ int children_total(apr_pool_t *pool, MediaLibraryDB *db, const char *const *oids
     if (text != nullptr && !parse_int(text, &children)) return log4c_fail(kModule, INTERNAL_ERROR_TEXT);
     *total += children;
   }
+  return APR_SUCCESS;
+}
+
+// The condition that keeps the children from start on.
+const char *from_start(apr_pool_t *pool, const PageStart &start) {
+  const char *ordinal = db_quote(pool, start.ordinal.c_str());
+  return apr_psprintf(pool, kFromStart, ordinal, ordinal, static_cast<apr_int64_t>(start.edge));
+}
+
+// The start of the page from offset of one container: the remembered one
+// at offset's stride, or one found by a walk from the nearest start before
+// it (and remembered); position 0 when the page starts within the first
+// stride, or when the container ends before the stride. An ordinal that is
+// not text without NUL bytes is not remembered: the page then walks from
+// the start before it.
+int page_start(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *parent, unsigned offset,
+               PageStart *start) {
+  *start = {};
+  apr_int64_t oid = 0;
+  const unsigned stride = offset / kPageStride * kPageStride;
+  if (stride == 0 || !parse_int64(parent, &oid)) return APR_SUCCESS;
+  PageStart known;
+  if (query_memory_page_start(memory, oid, stride, &known)) *start = known;
+  if (start->position == stride) return APR_SUCCESS;
+  const char *after = start->position == 0 ? "" : from_start(pool, *start);
+  PageStart found;
+  const char *sql = apr_psprintf(pool, kChildAt, parent, after, stride - start->position);
+  const int status = db_stream(link, sql, [&](sqlite3_stmt *row) {
+    if (sqlite3_column_type(row, 0) != SQLITE_TEXT) return false;
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 0));
+    const int bytes = sqlite3_column_bytes(row, 0);
+    if (std::strlen(text) != static_cast<size_t>(bytes)) return false;
+    found = {stride, std::string(text, static_cast<size_t>(bytes)), sqlite3_column_int64(row, 1)};
+    return false;
+  });
+  if (status != APR_SUCCESS || found.position == 0) return status;
+  *start = found;
+  query_memory_keep_page_start(memory, oid, std::move(found));
   return APR_SUCCESS;
 }
 
@@ -193,8 +245,15 @@ int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *i
     const char *children = root    ? kRootChildren
                            : order ? order(scratch, joined, order_value)
                                    : apr_psprintf(scratch, kContainerChildren, joined);
-    const char *sql = apr_psprintf(scratch, kBrowse, children, "", limit, offset,
-                                   minimal ? minimal_clause(scratch, filter) : "", "");
+    PageStart start;
+    if (!root && order == nullptr && id_count == 1 && offset >= kPageStride &&
+        (query_memory_sync(conn->queries, conn->medialib) != APR_SUCCESS ||
+         page_start(scratch, conn->medialib, conn->queries, oids[0], offset, &start) != APR_SUCCESS)) {
+      return APR_EGENERAL;
+    }
+    if (start.position != 0) children = apr_pstrcat(scratch, children, from_start(scratch, start), nullptr);
+    const char *sql = apr_psprintf(scratch, kBrowse, children, start.position != 0 ? ", edge.oid" : "", limit,
+                                   offset - start.position, minimal ? minimal_clause(scratch, filter) : "", "");
     if (db_query_rows(scratch, conn->medialib, sql, &rows) != APR_SUCCESS) return APR_EGENERAL;
   }
   LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after SQL");

@@ -1,6 +1,7 @@
 // Browse, metadata and search over a small library built through the graph
 // operations: paging and totals, synthetic attributes, filter admission, the
 // own namespace, and the search-criteria translator's precedence and errors.
+#include <apr_strings.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "LibraryFixture.h"
+#include "MSDBConnection.h"
 #include "MSDBQuery.h"
 
 namespace {
@@ -108,6 +110,56 @@ TEST_F(QueryTest, PagingCountsChildrenNotPropertyRows) {
   EXPECT_EQ(beyond.total, 5);
   EXPECT_TRUE(beyond.document.ends_with(">" + std::string(kDidlFooter)));
   EXPECT_EQ(beyond.document.find("<item"), std::string::npos);
+}
+
+// A page deep in a large container starts from a remembered start before
+// it; it must hold what the container's order (ordinal, then edge) puts
+// there: ties across page edges, pages at and past the end, and after
+// children were removed, moved to the front by this connection or moved
+// among others by another connection.
+TEST_F(QueryTest, DeepPagesHoldWhatTheContainersOrderPutsThere) {
+  std::string deep;
+  in_transaction([&] {
+    deep = object("1", "Deep", "object.container");
+    for (int i = 0; i < 300; ++i) {
+      const std::string child = object(nullptr, "t", kTrack);
+      // Three children to an ordinal, not added in ordinal order.
+      const char *ordinal = apr_psprintf(pool_, "k%03d", i * 7 % 100);
+      ASSERT_EQ(msdb_add_edge(pool_, db_, deep.c_str(), child.c_str(), 1, ordinal, nullptr), 0);
+    }
+  });
+  const std::string path = "0/1/" + deep;
+  const std::string edges = "parentObjectOid=" + deep;
+  const std::string changes[][2] = {
+      {"", ""},
+      {"delete from edge where " + edges + " and oid % 7 = 3", ""},
+      {"update edge set ordinal='a' where oid in (select oid from edge where " + edges +
+           " order by ordinal desc limit 4)",
+       ""},
+      {"", "update edge set ordinal='k050' where " + edges + " and oid % 5 = 1"},
+  };
+  const std::pair<unsigned, unsigned> pages[] = {{0, 100}, {127, 3},  {128, 5},  {129, 130}, {250, 100},
+                                                 {255, 2}, {256, 44}, {270, 50}, {300, 5},   {420, 1}, {130, 0}};
+  for (const auto &[mine, elsewhere] : changes) {
+    if (!mine.empty()) {
+      ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, mine.c_str(), nullptr), 0);
+    }
+    if (!elsewhere.empty()) exec_elsewhere(elsewhere);
+    std::vector<std::string> order;
+    for (const std::string &oid : column("select objectOid from edge where " + edges + " order by ordinal, oid")) {
+      order.push_back(path + "/" + oid);
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const auto &[offset, count] : pages) {
+        SCOPED_TRACE(mine + elsewhere + " from " + std::to_string(offset) + " pass " + std::to_string(pass));
+        const Browse page = browse({path.c_str()}, offset, count);
+        ASSERT_EQ(page.status, 0);
+        const size_t from = std::min<size_t>(offset, order.size());
+        const size_t to = count == 0 ? order.size() : std::min<size_t>(offset + count, order.size());
+        EXPECT_EQ(ids_of(page.document), std::vector<std::string>(order.begin() + from, order.begin() + to));
+      }
+    }
+  }
 }
 
 TEST_F(QueryTest, SeveralContainersSumTheirChildCountsAndKeepTheirIdPaths) {
