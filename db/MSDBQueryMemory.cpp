@@ -24,6 +24,7 @@ using Version = std::pair<sqlite3_int64, sqlite3_int64>;
 
 struct QueryMemory {
   Version version{-1, -1};
+  bool keeping = false;
   std::map<std::string, std::vector<bool>> below;
   std::vector<TitleRow> titles;
   size_t title_objects = 0;
@@ -61,6 +62,7 @@ int query_memory_sync(QueryMemory *memory, DbLink link) {
   const int status = library_version(link, &now);
   if (status != APR_SUCCESS || now != memory->version) memory->forget();
   memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
+  memory->keeping = status == APR_SUCCESS && !db_in_transaction(link);
   return status;
 }
 
@@ -69,18 +71,23 @@ const std::vector<bool> *query_memory_below(const QueryMemory *memory, const cha
   return found == memory->below.end() ? nullptr : &found->second;
 }
 
-void query_memory_keep_below(QueryMemory *memory, const char *containers, std::vector<bool> below) {
+const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char *containers,
+                                                 std::vector<bool> &&below) {
+  if (!memory->keeping) return nullptr;
   if (memory->below.size() >= kMostBelowSets) memory->below.clear();
-  memory->below[containers] = std::move(below);
+  return &(memory->below[containers] = std::move(below));
 }
 
 const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects) {
   return objects != 0 && memory->title_objects >= objects ? &memory->titles : nullptr;
 }
 
-void query_memory_keep_titles(QueryMemory *memory, size_t objects, std::vector<TitleRow> titles) {
+const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
+                                                      std::vector<TitleRow> &&titles) {
+  if (!memory->keeping) return nullptr;
   memory->titles = std::move(titles);
   memory->title_objects = objects;
+  return &memory->titles;
 }
 
 bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, unsigned position, PageStart *start) {
@@ -93,6 +100,7 @@ bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, un
 }
 
 void query_memory_keep_page_start(QueryMemory *memory, sqlite3_int64 parent, PageStart start) {
+  if (!memory->keeping) return;
   if (memory->page_starts.size() >= kMostPageStarts) memory->page_starts.clear();
   const unsigned position = start.position;
   memory->page_starts[{parent, position}] = std::move(start);

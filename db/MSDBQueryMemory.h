@@ -24,14 +24,18 @@ struct QueryMemory;
 QueryMemory *query_memory_create(apr_pool_t *pool);
 
 // Forgets what memory holds unless link's library is still the version it
-// was filled under. Returns 0, or 20014 after "Could not execute SQL
+// was filled under. Inside a transaction, which may yet be rolled back,
+// memory keeps nothing new. Returns 0, or 20014 after "Could not execute SQL
 // statement, reason: %s" (memory emptied).
 int query_memory_sync(QueryMemory *memory, DbLink link);
 
 // The objects below containers (oids joined by ","), a bit per oid up to the
 // size kept, or null when not remembered.
 const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers);
-void query_memory_keep_below(QueryMemory *memory, const char *containers, std::vector<bool> below);
+// Keeps below (taking it) and returns what is kept, or returns null (below
+// left as it was) when memory keeps nothing now.
+const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char *containers,
+                                                 std::vector<bool> &&below);
 
 // Each titled object's first title row (its smallest value oid), in value
 // order, then object order. Oids are below 2^32 (searches keep bits only for
@@ -44,7 +48,9 @@ struct TitleRow {
 // The title rows of objects below objects (an oid), or null when those are
 // not remembered.
 const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects);
-void query_memory_keep_titles(QueryMemory *memory, size_t objects, std::vector<TitleRow> titles);
+// As query_memory_keep_below.
+const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
+                                                      std::vector<TitleRow> &&titles);
 
 // The child at position (from 0) of a container in its ordinal order
 // (ordinal, then edge oid).

@@ -27,22 +27,19 @@
 
 namespace {
 
-// The walks that find the hits take each object once (db_take) inside
-// SQLite: the objects below the containers are counted there, not stepped
-// out, and only each object's first title row comes out of the title rows
-// in value order (its smallest value oid).
+// The objects below the containers are taken once each (db_take) inside
+// SQLite and counted there, not stepped out.
 constexpr const char *kBelowRows =
     "select count(*) from ancestor where ancestorObjectOid in (%s) and db_take(objectOid)";
-// The title rows through index prop_title, which holds the rows of name oid
-// 1: the walk runs only where that is dc:title and the index is there (a
-// library whose upgrade failed): without it SQLite would sort the rows after
-// db_take had met them in the table's order, and take another title than an
-// object's first.
+// The title rows in value order, through index prop_title, which holds the
+// rows of name oid 1: the walk runs only where that is dc:title and the
+// index is there (a library whose upgrade failed would sort them all). An
+// object's first row in this order holds its first title (its smallest
+// value oid).
 constexpr const char *kTitleNameOid =
     "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
     "name='prop_title')";
-constexpr const char *kTitleRows =
-    "select valueOid, objectOid from prop where nameOid = 1 and db_take(objectOid) order by valueOid, objectOid";
+constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
 // The title keys hold the texts of title values only; a library without
 // them walks every value in that order (index propValue_nocase).
 constexpr const char *kValuesInTitleOrder =
@@ -107,11 +104,9 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   if (status != APR_SUCCESS) return status;
   unreached.flip();
   *walked = std::move(unreached);
-  *objects = walked;
-  if (memory != nullptr) {
-    query_memory_keep_below(memory, containers, std::move(*walked));
-    *objects = query_memory_below(memory, containers);
-  }
+  const std::vector<bool> *kept =
+      memory != nullptr ? query_memory_keep_below(memory, containers, std::move(*walked)) : nullptr;
+  *objects = kept != nullptr ? kept : walked;
   return APR_SUCCESS;
 }
 
@@ -121,22 +116,20 @@ int first_titles(DbLink link, QueryMemory *memory, size_t size, std::vector<Titl
                  const std::vector<TitleRow> **titles) {
   *titles = memory != nullptr ? query_memory_titles(memory, size) : nullptr;
   if (*titles != nullptr) return APR_SUCCESS;
-  std::vector<bool> untaken(size, true);
-  const int status = db_with_takes(link, untaken, [&] {
-    return db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
-      const Oid value = sqlite3_column_int64(row, 0);
-      const bool held = value >= 0 && value < UINT32_MAX;
-      walked->push_back({held ? static_cast<std::uint32_t>(value) : UINT32_MAX,
-                         static_cast<std::uint32_t>(sqlite3_column_int64(row, 1))});
-      return true;
-    });
+  std::vector<bool> met(size);
+  const int status = db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
+    const Oid object = sqlite3_column_int64(row, 1);
+    if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return true;
+    met[static_cast<size_t>(object)] = true;
+    const Oid value = sqlite3_column_int64(row, 0);
+    const bool held = value >= 0 && value < UINT32_MAX;
+    walked->push_back({held ? static_cast<std::uint32_t>(value) : UINT32_MAX, static_cast<std::uint32_t>(object)});
+    return true;
   });
   if (status != APR_SUCCESS) return status;
-  *titles = walked;
-  if (memory != nullptr) {
-    query_memory_keep_titles(memory, size, std::move(*walked));
-    *titles = query_memory_titles(memory, size);
-  }
+  const std::vector<TitleRow> *kept =
+      memory != nullptr ? query_memory_keep_titles(memory, size, std::move(*walked)) : nullptr;
+  *titles = kept != nullptr ? kept : walked;
   return APR_SUCCESS;
 }
 

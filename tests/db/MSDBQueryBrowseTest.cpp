@@ -160,6 +160,16 @@ TEST_F(QueryTest, DeepPagesHoldWhatTheContainersOrderPutsThere) {
       }
     }
   }
+  // Pages read inside a transaction rolled back afterwards leave no start
+  // behind that the rollback undid.
+  const std::string before = browse({path.c_str()}, 260, 5).document;
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, ("update edge set ordinal='0' where " + edges).c_str(),
+                    nullptr),
+            0);
+  browse({path.c_str()}, 260, 5);
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+  EXPECT_EQ(browse({path.c_str()}, 260, 5).document, before);
 }
 
 TEST_F(QueryTest, SeveralContainersSumTheirChildCountsAndKeepTheirIdPaths) {
