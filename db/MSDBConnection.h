@@ -7,8 +7,8 @@
 // pool; nothing here is shared between threads, so there is no lock.
 // Transactions are per thread and per database; database operations never
 // open them, their callers do. Each connection pair also carries what its
-// thread may remember between statements: interned oids, a graph epoch and
-// the objects it created in its transaction.
+// thread may remember between statements: interned oids, a graph epoch, the
+// objects it created in its transaction and what its reads walked.
 #pragma once
 
 #include <apr_pools.h>

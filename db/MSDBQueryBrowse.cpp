@@ -1,5 +1,6 @@
 // Browse (children of containers, paged by child, not by property row) and
-// the metadata of one object.
+// the metadata of one object. A page deep in one container starts from a
+// child whose place the connection remembers (MSDBQueryMemory).
 #include <apr_strings.h>
 #include <sqlite3.h>
 

@@ -1,12 +1,10 @@
 // MSDBQueryMemory: what the read paths of one connection remember between
 // calls while the library stays the same: the objects below a searched
-// container, each object's first title, and where pages of a container's
-// children begin. Built for a server answering many searches and browses
-// between scans: each is the result of a walk that would give the same rows
-// again. Everything is forgotten as soon as the library's version moves
-// (another connection committed, or this one changed a row). A memory
-// belongs to one DBThreadConnection (freed with its pool, used by its
-// thread only).
+// container, each object's first title, where pages of a container's
+// children begin; for a server answering many requests between scans.
+// Everything is forgotten once the library's version moves (another
+// connection committed, or this one changed a row). A memory belongs to one
+// DBThreadConnection (freed with its pool, used by its thread only).
 #pragma once
 
 #include <apr_pools.h>

@@ -3,7 +3,8 @@
 // connection), which is counted, paged and dropped again on every path. A
 // subtree search never materialises its hits: it reads the objects its
 // criteria select once, into a bit per oid on the thread's heap; a page of
-// many of them comes from the title walk (MSDBQueryTitleWalk), of fewer
+// many of them comes from the title walk (MSDBQueryTitleWalk, which the
+// connection's query memory spares most of its walks), of fewer
 // from one statement that sorts them by title and keeps only the page's
 // objects (counting all of them on the way); a second statement reads the
 // properties of the page's objects.
