@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -36,12 +37,13 @@ int platform_folder_open(int at, const char *path) {
 }
 
 void platform_folder_list(int fd, const std::function<bool(const char *)> &take) {
-  alignas(dirent64) char buffer[32768];
+  constexpr std::size_t kBuffer = 32768;
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
   for (;;) {
-    const ssize_t length = getdents64(fd, buffer, sizeof buffer);
+    const ssize_t length = getdents64(fd, buffer.get(), kBuffer);
     if (length <= 0) return;
     for (ssize_t at = 0; at < length;) {
-      const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
+      const auto *entry = reinterpret_cast<const dirent64 *>(buffer.get() + at);
       at += entry->d_reclen;
       const char *name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
