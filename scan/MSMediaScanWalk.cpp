@@ -16,6 +16,7 @@
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSDB.h"
+#include "MSMediaScanClassify.h"
 #include "MSMediaScanItem.h"
 #include "MSMediaScanListing.h"
 #include "MSMediaScanLog.h"
@@ -143,6 +144,8 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
                         path, std::move(entry.opened));
   }
   if (info.filetype != APR_REG || info.size <= 0) return APR_SUCCESS;
+  // The walk that only notes playlist files has no turn to give any other.
+  if (scan->playlists_only && !msms_is_playlist_name(name)) return APR_SUCCESS;
   return scan_file(pool, scan, folder, info, path, entry.pool != nullptr ? &entry.lookup : nullptr);
 }
 
