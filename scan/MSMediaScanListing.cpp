@@ -73,7 +73,7 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
 // and kept, unless kept is full or the folder holds more entries than a
 // listing keeps.
 bool keep_listing(TreeListings *kept, const char *root, const char *relative, std::vector<TreeEntry> *listed) {
-  if (kept->entries >= TREE_KEEP_LIMIT) return false;
+  if (kept->entries >= TREE_KEEP_LIMIT) return kept->whole = false;
   if (kept->open == nullptr) kept->open = std::make_unique<OpenFolders>(root);
   bool whole = true;
   const bool opened = msms_tree_list(kept->open.get(), relative, [&](TreeEntry &&entry) {
@@ -82,6 +82,7 @@ bool keep_listing(TreeListings *kept, const char *root, const char *relative, st
     return whole;
   });
   if (!opened || !whole) {
+    kept->whole = kept->whole && !opened;
     listed->clear();
     return false;
   }

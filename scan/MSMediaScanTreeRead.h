@@ -48,10 +48,13 @@ struct TreeEntry {
 // msms_tree_read_take gives them), for the pass to take instead of reading
 // them again. A folder of more than TREE_READ_WINDOW entries is not kept,
 // nor anything past TREE_KEEP_LIMIT entries in all: those are read again.
+// While whole, every folder the walk before the pass opened is kept, and
+// the pass needs no reader: what it finds missing is new and read by it.
 inline constexpr std::size_t TREE_KEEP_LIMIT = 16384;
 struct TreeListings {
   std::unordered_map<std::string, std::vector<TreeEntry>> folders;
   std::size_t entries = 0;
+  bool whole = true;
   std::unique_ptr<OpenFolders> open;  // the walk's, while it lists
 };
 

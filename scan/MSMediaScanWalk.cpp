@@ -181,8 +181,11 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
   // Started first, the reader lists the tree while the walk looks up its
-  // objects in the library.
-  if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root, scan->listings);
+  // objects in the library, unless the walk before the pass kept it all.
+  const bool kept = scan->listings != nullptr && scan->listings->whole;
+  if (recursive && !kept && msms_tree_read_enabled()) {
+    scan->tree = msms_tree_read_start(pool, scan->root, scan->listings);
+  }
   if (scan->tree != nullptr) scan->listings = nullptr;
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid, scan->early);
   scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
