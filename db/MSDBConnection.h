@@ -30,6 +30,8 @@ struct MediaLibraryDB {
   ThreadHook *cleanup_hook = nullptr;
 };
 
+struct PendingMarks;
+
 struct DBThreadConnection {
   apr_pool_t *pool = nullptr;
   DbLink medialib;
@@ -47,6 +49,8 @@ struct DBThreadConnection {
   ObjectMemory *memory = nullptr;
   // The edges of the item being filed, written together (MSDBEdgeBatch).
   EdgeBatch *edges = nullptr;
+  // Marks made and not yet written, written together (MSDBDelete).
+  PendingMarks *marks = nullptr;
 };
 
 // SQLite's process-wide settings, made once before its first use (a host
