@@ -11,6 +11,7 @@
 
 #include "CommonThreadInit.h"
 #include "MSDBCounters.h"
+#include "MSDBDelete.h"
 #include "MSDBSchema.h"
 #include "MSDBSqliteMemory.h"
 #include "log4c.h"
@@ -104,6 +105,7 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
   conn->memory = object_memory_create(pool);
   conn->edges = edge_batch_create(pool);
   conn->queries = query_memory_create(pool);
+  conn->marks = msdb_pending_marks_create(pool);
   msdb_graph_changed(conn);
   if (apr_threadkey_private_set(conn, db->key) != APR_SUCCESS) {
     log_error("Could not set thread private memory");

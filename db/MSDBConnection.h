@@ -31,6 +31,8 @@ struct MediaLibraryDB {
   ThreadHook *cleanup_hook = nullptr;
 };
 
+struct PendingMarks;
+
 struct DBThreadConnection {
   apr_pool_t *pool = nullptr;
   DbLink medialib;
@@ -51,6 +53,8 @@ struct DBThreadConnection {
   // What the read paths remember while the library stays the same
   // (MSDBQueryMemory).
   QueryMemory *queries = nullptr;
+  // Marks made and not yet written, written together (MSDBDelete).
+  PendingMarks *marks = nullptr;
 };
 
 // SQLite's process-wide settings, made once before its first use (a host

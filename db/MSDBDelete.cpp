@@ -17,6 +17,10 @@
 #include "MSDBProps.h"
 #include "log4c.h"
 
+struct PendingMarks {
+  std::vector<std::string> args;  // oid, flag, oid, flag, ...
+};
+
 namespace {
 
 constexpr const char *kModule = "MSDB";
@@ -28,33 +32,20 @@ constexpr int kDeleteFlag = 1;
 // (a statement per mark was a twentieth of an unchanged rescan): before
 // anything else reads or changes the mark table, and every few hundred
 // marks. They go with the table when it is made or dropped (a failed pass
-// drops it after its rollback). One list per thread, as each thread has a
-// connection of its own; a list another connection left is not written.
-struct PendingMarks {
-  const DBThreadConnection *conn = nullptr;
-  std::vector<std::string> args;  // oid, flag, oid, flag, ...
-};
-thread_local PendingMarks t_pending;
+// drops it after its rollback). Each connection keeps its own, as the mark
+// table is its own.
 constexpr std::size_t kMarksPerWrite = 256;
 
-void forget_marks(const DBThreadConnection *conn) {
-  t_pending.conn = conn;
-  t_pending.args.clear();
-}
-
 int write_marks(apr_pool_t *pool, DBThreadConnection *conn) {
-  PendingMarks &pending = t_pending;
-  if (pending.conn != conn || pending.args.empty()) {
-    forget_marks(conn);
-    return APR_SUCCESS;
-  }
-  std::vector<const char *> args(pending.args.size());
-  for (std::size_t i = 0; i < args.size(); ++i) args[i] = pending.args[i].c_str();
+  std::vector<std::string> &pending = conn->marks->args;
+  if (pending.empty()) return APR_SUCCESS;
+  std::vector<const char *> args(pending.size());
+  for (std::size_t i = 0; i < args.size(); ++i) args[i] = pending[i].c_str();
   apr_int64_t last = 0;
   const char *reason = nullptr;
   const int status = db_insert_rows(pool, conn->medialib, kMarkRows, 2, args.data(), static_cast<int>(args.size() / 2),
                                     &last, &reason);
-  forget_marks(conn);
+  pending.clear();
   return status == APR_SUCCESS ? APR_SUCCESS : log4c_fail(kModule, log4c_sprintf(kMarkFailure, reason));
 }
 
@@ -146,6 +137,15 @@ int delete_leaves_pass(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const 
 
 }  // namespace
 
+PendingMarks *msdb_pending_marks_create(apr_pool_t *pool) {
+  auto *marks = new PendingMarks;
+  apr_pool_cleanup_register(pool, marks, [](void *data) -> apr_status_t {
+    delete static_cast<PendingMarks *>(data);
+    return APR_SUCCESS;
+  }, apr_pool_cleanup_null);
+  return marks;
+}
+
 int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victims,
                         CancelCheck cancel, void *context) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
@@ -220,7 +220,7 @@ int msdb_delete_source_leaves(apr_pool_t *pool, MediaLibraryDB *db, const char *
 int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  forget_marks(conn);
+  conn->marks->args.clear();
   // A new mark's oid is one past the largest present, so the marks still
   // read back in the order they were made; AUTOINCREMENT kept that order
   // too, at the price of a write to its sequence table for every mark.
@@ -233,7 +233,7 @@ int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
 int msdb_drop_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  forget_marks(conn);
+  conn->marks->args.clear();
   return db_exec(conn->medialib, "drop table if exists markObjects;", nullptr,
                  "Could not drop temporary table, reason: %s");
 }
@@ -255,10 +255,10 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   if (!db_oid_valid(object)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  if (t_pending.conn != conn) forget_marks(conn);
-  t_pending.args.emplace_back(object);
-  t_pending.args.emplace_back(std::to_string(flag));
-  return t_pending.args.size() / 2 < kMarksPerWrite ? APR_SUCCESS : write_marks(pool, conn);
+  std::vector<std::string> &pending = conn->marks->args;
+  pending.emplace_back(object);
+  pending.emplace_back(std::to_string(flag));
+  return pending.size() / 2 < kMarksPerWrite ? APR_SUCCESS : write_marks(pool, conn);
 }
 
 int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, int flag) {

@@ -14,6 +14,9 @@
 #include "CommonCancel.h"
 #include "MSDBConnection.h"
 
+// No marks waiting to be written, for a connection made in pool.
+PendingMarks *msdb_pending_marks_create(apr_pool_t *pool);
+
 // Deletes the objects selected by victims (cancel may be null).
 int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victims,
                         CancelCheck cancel, void *context);

@@ -6,6 +6,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -28,14 +32,32 @@ apr_filetype_e type_of(mode_t mode) {
 
 }  // namespace
 
-bool platform_folder_entry_status(apr_dir_t *dir, const char *name, apr_finfo_t *info) {
-  info->valid = 0;
-  apr_os_dir_t *native = nullptr;
-  struct stat status;
-  if (apr_os_dir_get(&native, dir) != APR_SUCCESS ||
-      fstatat(dirfd(native), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return false;
+int platform_folder_open(int at, const char *path) {
+  return openat(at == PLATFORM_FOLDER_HERE ? AT_FDCWD : at, path, O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC);
+}
+
+void platform_folder_list(int fd, const std::function<bool(const char *)> &take) {
+  constexpr std::size_t kBuffer = 32768;
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
+  for (;;) {
+    const ssize_t length = getdents64(fd, buffer.get(), kBuffer);
+    if (length <= 0) return;
+    for (ssize_t at = 0; at < length;) {
+      const auto *entry = reinterpret_cast<const dirent64 *>(buffer.get() + at);
+      at += entry->d_reclen;
+      const char *name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      if (!take(name)) return;
+    }
   }
+}
+
+void platform_folder_close(int fd) { close(fd); }
+
+bool platform_folder_entry_status_at(int fd, const char *name, apr_finfo_t *info) {
+  info->valid = 0;
+  struct stat status;
+  if (fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
   info->filetype = type_of(status.st_mode);
   info->size = status.st_size;
   apr_time_ansi_put(&info->mtime, status.st_mtim.tv_sec);
@@ -44,4 +66,11 @@ bool platform_folder_entry_status(apr_dir_t *dir, const char *name, apr_finfo_t 
   info->device = status.st_dev;
   info->valid = APR_FINFO_TYPE | APR_FINFO_SIZE | APR_FINFO_MTIME | APR_FINFO_INODE | APR_FINFO_DEV | APR_FINFO_LINK;
   return true;
+}
+
+bool platform_folder_entry_status(apr_dir_t *dir, const char *name, apr_finfo_t *info) {
+  info->valid = 0;
+  apr_os_dir_t *native = nullptr;
+  if (apr_os_dir_get(&native, dir) != APR_SUCCESS) return false;
+  return platform_folder_entry_status_at(dirfd(native), name, info);
 }

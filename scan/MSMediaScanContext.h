@@ -113,7 +113,11 @@ struct ScanFile {
 // A file's object, looked up before the file's turn by msms_look_up_ahead,
 // and the inspection queued for it. The look-up stays right until the turn:
 // only the file's own turn changes the objects of its url.
+struct ClassifiedFile;
+
 struct FileLookup {
+  // The file classified when it was looked up ahead; null: at its turn.
+  const ClassifiedFile *classified;
   bool found;             // false: the turn looks the file up itself
   const char *oid;        // the object of the file, null when there is none
   const char *signature;  // its signature

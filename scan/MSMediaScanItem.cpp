@@ -234,7 +234,10 @@ int process_media(apr_pool_t *pool, FileWork &work, FolderScan *folder) {
 
 int msms_process_file(ScanContext *scan, FolderScan *folder, const ScanFile *file, const FileLookup *lookup) {
   Pool pool(folder->pool, MSMS_MODULE);
-  const ClassifiedFile classified = msms_classify_file(pool, scan, folder, file);
+  // A file looked up ahead was classified then, by the same rules.
+  const ClassifiedFile classified = lookup != nullptr && lookup->classified != nullptr
+                                        ? *lookup->classified
+                                        : msms_classify_file(pool, scan, folder, file);
   if (scan->playlists_only) {
     if (classified.skip != FileSkip::playlist) return APR_SUCCESS;
     return msms_scan_playlist_file(pool, scan, classified.path, classified.url, classified.type, classified.signature);

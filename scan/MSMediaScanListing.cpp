@@ -69,18 +69,20 @@ void fill_art_cache(apr_pool_t *pool, ScanContext *scan, const char *folder, con
   msms_art_cache_fill(scan->art_cache, folder, names, static_cast<int>(listed.size()));
 }
 
-// Copies the whole listing of the folder at path into *listed and kept,
-// unless kept is full or the folder holds more entries than a listing keeps.
-bool keep_listing(apr_pool_t *pool, TreeListings *kept, const char *relative, const char *path,
-                  std::vector<TreeEntry> *listed) {
-  if (kept->entries >= TREE_KEEP_LIMIT) return false;
+// Copies the whole listing of the folder relative below root into *listed
+// and kept, unless kept is full or the folder holds more entries than a
+// listing keeps.
+bool keep_listing(TreeListings *kept, const char *root, const char *relative, std::vector<TreeEntry> *listed) {
+  if (kept->entries >= TREE_KEEP_LIMIT) return kept->whole = false;
+  if (kept->open == nullptr) kept->open = std::make_unique<OpenFolders>(root);
   bool whole = true;
-  const bool opened = msms_tree_list(pool, path, [&](TreeEntry &&entry) {
+  const bool opened = msms_tree_list(kept->open.get(), relative, [&](TreeEntry &&entry) {
     whole = listed->size() < TREE_READ_WINDOW;
     if (whole) listed->push_back(std::move(entry));
     return whole;
   });
   if (!opened || !whole) {
+    kept->whole = kept->whole && !opened;
     listed->clear();
     return false;
   }
@@ -93,12 +95,11 @@ bool keep_listing(apr_pool_t *pool, TreeListings *kept, const char *relative, co
 // walk before the pass (for a pass without a reader), or made whole now by
 // the walk before the pass, which keeps it for the pass. False: the folder
 // is the walk's to read entry by entry.
-bool take_listing(apr_pool_t *pool, ScanContext *scan, const char *relative, const char *path,
-                  std::vector<TreeEntry> *listed) {
+bool take_listing(ScanContext *scan, const char *relative, std::vector<TreeEntry> *listed) {
   if (scan->tree != nullptr) return msms_tree_read_take(scan->tree, relative, listed);
   TreeListings *kept = scan->listings;
   if (kept == nullptr) return false;
-  if (scan->playlists_only) return keep_listing(pool, kept, relative, path, listed);
+  if (scan->playlists_only) return keep_listing(kept, scan->root, relative, listed);
   auto found = kept->folders.find(relative);
   if (found == kept->folders.end()) return false;
   *listed = std::move(found->second);
@@ -121,7 +122,7 @@ std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanConte
   // Looking up a tree the prefetch does not cover would replace the trees
   // whose answers entries read ahead still hold.
   if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
-      (!take_listing(pool, scan, relative, path, &listed) && apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
+      (!take_listing(scan, relative, &listed) && apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
     apr_pool_destroy(pool);
     return nullptr;
   }

@@ -2,6 +2,7 @@
 #include "MSMediaScanLookup.h"
 
 #include <cstring>
+#include <new>
 
 #include "CommonText.h"
 #include "MSDBGraph.h"
@@ -77,6 +78,7 @@ void msms_look_up_ahead(apr_pool_t *pool, ScanContext *scan, const FolderScan *f
     *lookup = FileLookup{};
     return;
   }
+  lookup->classified = new (apr_palloc(pool, sizeof(ClassifiedFile))) ClassifiedFile(classified);
   if (scan->ahead != nullptr && will_inspect(classified, *lookup)) {
     lookup->job = msms_ahead_submit(scan->ahead, msms_inspect_request(scan, classified));
   }

@@ -202,7 +202,10 @@ int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *cont
   scan.playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   scan.fetched = r.fetched = msms_url_fetched_make(pool);
   scan.listings = msms_tree_listings_make(pool);
-  if (const int status = scan_source(pool, r.source, &scan, type); status != APR_SUCCESS) return status;
+  const int walked = scan_source(pool, r.source, &scan, type);
+  // The walk is over: the folders it held open are closed.
+  scan.listings->open.reset();
+  if (walked != APR_SUCCESS) return walked;
   scan.cancel = cancel;
   scan.cancel_context = context;
   const int status = msms_fetch_playlist_files(pool, &scan);

@@ -12,6 +12,7 @@
 #include <apr_thread_proc.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -26,6 +27,7 @@ struct TreeReader {
   apr_pool_t *pool;  // the reader thread's alone, with an allocator of its own
   const char *root;
   TreeListings *kept;  // the reader thread's alone; may be null
+  std::unique_ptr<OpenFolders> open;  // the reader thread's alone, while it reads
   Worker worker;  // its lock guards what follows
   int outstanding = 0;  // entries listed and not taken, plus one per folder
   std::string current;  // the folder being listed, while listing
@@ -53,7 +55,7 @@ struct FolderFound {
 // than the window is left to the walk, which reads it a few entries at a
 // time; only its subfolders are kept. A folder listed before is taken from
 // those listings.
-FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string &relative, const WalkChain &chain) {
+FolderFound list_folder(TreeReader *reader, const std::string &relative, const WalkChain &chain) {
   FolderFound found;
   auto subfolder = [&](const TreeEntry &entry) {
     if (real_folder(entry.info) && !on_walk_chain(chain, entry.info)) {
@@ -69,8 +71,7 @@ FolderFound list_folder(TreeReader *reader, apr_pool_t *pool, const std::string 
       return found;
     }
   }
-  const char *path = apr_pstrcat(pool, reader->root, relative.c_str(), nullptr);
-  found.opened = msms_tree_list(pool, path, [&](TreeEntry &&entry) {
+  found.opened = msms_tree_list(reader->open.get(), relative, [&](TreeEntry &&entry) {
     subfolder(entry);
     if (found.whole && found.entries.size() == TREE_READ_WINDOW) {
       found.whole = false;
@@ -112,11 +113,7 @@ void publish(TreeReader *reader, const std::string &relative, std::vector<TreeEn
 // on the path being read is not listed again, as the walk does not enter it.
 bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain) {
   if (!begin_listing(reader, relative)) return false;
-  FolderFound found;
-  {
-    Pool pool(reader->pool, MSMS_MODULE);
-    found = list_folder(reader, pool, relative, chain);
-  }
+  FolderFound found = list_folder(reader, relative, chain);
   publish(reader, relative, &found.entries, found.opened && found.whole && !reader->worker.stopping);
   for (const auto &[subfolder, id] : found.subfolders) {
     if (reader->worker.stopping) return false;
@@ -131,7 +128,9 @@ bool read_tree(TreeReader *reader, const std::string &relative, WalkChain &chain
 void read_all(void *data) {
   auto *reader = static_cast<TreeReader *>(data);
   WalkChain chain = walk_chain_start(reader->pool, reader->root);
+  reader->open = std::make_unique<OpenFolders>(reader->root);
   read_tree(reader, "", chain);
+  reader->open.reset();
 }
 
 }  // namespace
@@ -145,18 +144,14 @@ TreeListings *msms_tree_listings_make(apr_pool_t *pool) {
   return listings;
 }
 
-bool msms_tree_list(apr_pool_t *pool, const char *path, const std::function<bool(TreeEntry &&)> &take) {
-  apr_dir_t *dir = nullptr;
-  if (apr_dir_open(&dir, path, pool) != APR_SUCCESS) return false;
-  apr_finfo_t info;
-  apr_status_t status;
-  while ((status = apr_dir_read(&info, APR_FINFO_NAME, dir)) == APR_SUCCESS || status == APR_INCOMPLETE) {
-    if (!walkable_entry(info)) continue;
-    TreeEntry entry{info.name, apr_finfo_t{}};
-    platform_folder_entry_status(dir, info.name, &entry.info);
-    if (!take(std::move(entry))) break;
-  }
-  apr_dir_close(dir);
+bool msms_tree_list(OpenFolders *folders, const std::string &relative, const std::function<bool(TreeEntry &&)> &take) {
+  const int fd = folders->open(relative);
+  if (fd < 0) return false;
+  platform_folder_list(fd, [&](const char *name) {
+    TreeEntry entry{name, apr_finfo_t{}};
+    platform_folder_entry_status_at(fd, name, &entry.info);
+    return take(std::move(entry));
+  });
   return true;
 }
 

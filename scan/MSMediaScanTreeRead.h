@@ -22,9 +22,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "MSMediaScanEntries.h"
 
 // Entries listed and not yet taken at which the reader pauses, and the
 // entries taken after which it goes on.
@@ -45,19 +48,23 @@ struct TreeEntry {
 // msms_tree_read_take gives them), for the pass to take instead of reading
 // them again. A folder of more than TREE_READ_WINDOW entries is not kept,
 // nor anything past TREE_KEEP_LIMIT entries in all: those are read again.
+// While whole, every folder the walk before the pass opened is kept, and
+// the pass needs no reader: what it finds missing is new and read by it.
 inline constexpr std::size_t TREE_KEEP_LIMIT = 16384;
 struct TreeListings {
   std::unordered_map<std::string, std::vector<TreeEntry>> folders;
   std::size_t entries = 0;
+  bool whole = true;
+  std::unique_ptr<OpenFolders> open;  // the walk's, while it lists
 };
 
 // Empty listings, deleted with pool.
 TreeListings *msms_tree_listings_make(apr_pool_t *pool);
 
-// Reads the folder at path, giving take each entry but "." and ".." with
-// the status a listing reads, until take returns false. False when the
-// folder cannot be opened.
-bool msms_tree_list(apr_pool_t *pool, const char *path, const std::function<bool(TreeEntry &&)> &take);
+// Reads the folder relative below the root of folders (opened there),
+// giving take each entry but "." and ".." with the status a listing reads,
+// until take returns false. False when the folder cannot be opened.
+bool msms_tree_list(OpenFolders *folders, const std::string &relative, const std::function<bool(TreeEntry &&)> &take);
 
 // Whether recursive walks read their trees ahead; on unless turned off.
 // Internal: the tests compare a library scanned both ways.

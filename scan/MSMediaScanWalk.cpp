@@ -16,6 +16,7 @@
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "MSDB.h"
+#include "MSMediaScanClassify.h"
 #include "MSMediaScanItem.h"
 #include "MSMediaScanListing.h"
 #include "MSMediaScanLog.h"
@@ -143,6 +144,8 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
                         path, std::move(entry.opened));
   }
   if (info.filetype != APR_REG || info.size <= 0) return APR_SUCCESS;
+  // The walk that only notes playlist files has no turn to give any other.
+  if (scan->playlists_only && !msms_is_playlist_name(name)) return APR_SUCCESS;
   return scan_file(pool, scan, folder, info, path, entry.pool != nullptr ? &entry.lookup : nullptr);
 }
 
@@ -178,8 +181,11 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
   // Started first, the reader lists the tree while the walk looks up its
-  // objects in the library.
-  if (recursive && msms_tree_read_enabled()) scan->tree = msms_tree_read_start(pool, scan->root, scan->listings);
+  // objects in the library, unless the walk before the pass kept it all.
+  const bool kept = scan->listings != nullptr && scan->listings->whole;
+  if (recursive && !kept && msms_tree_read_enabled()) {
+    scan->tree = msms_tree_read_start(pool, scan->root, scan->listings);
+  }
   if (scan->tree != nullptr) scan->listings = nullptr;
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid, scan->early);
   scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));

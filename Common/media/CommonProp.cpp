@@ -5,6 +5,7 @@
 #include <apr_strings.h>
 
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -39,8 +40,17 @@ void store_count(apr_pool_t *pool, PropList *list, const char *name, int count) 
   apr_hash_set(list, key, APR_HASH_KEY_STRING, reinterpret_cast<void *>(static_cast<intptr_t>(count)));
 }
 
+// "<instance>/<name>", built directly: every read and write of a value
+// makes its key, and the general formatter was most of their cost.
 const char *value_key(apr_pool_t *pool, const char *name, int instance) {
-  return apr_psprintf(pool, "%d/%s", instance, name);
+  char digits[16];
+  const std::size_t count = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, instance).ptr - digits);
+  const std::size_t length = std::strlen(name);
+  auto *key = static_cast<char *>(apr_palloc(pool, count + 1 + length + 1));
+  std::memcpy(key, digits, count);
+  key[count] = '/';
+  std::memcpy(key + count + 1, name, length + 1);
+  return key;
 }
 
 // Descriptive texts, taken from tags and file names: kept as valid XML text

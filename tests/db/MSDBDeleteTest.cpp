@@ -1,5 +1,6 @@
 // Deletion by victim set, by source, empty-container passes and sweeps.
 #include "DbFixture.h"
+#include "MSDBSchema.h"
 
 namespace {
 
@@ -121,6 +122,33 @@ TEST_F(DeleteTest, EveryMarkReachesTheSweepOfItsOwnTableOnly) {
     EXPECT_FALSE(exists(objects.back()));
     ASSERT_EQ(msdb_drop_marks(pool_, db_), 0);
   }
+  EXPECT_TRUE(violations().empty());
+}
+
+// Marks wait on the connection they were made on: a second library used on
+// the same thread between them and their sweep leaves them there.
+TEST_F(DeleteTest, MarksOfTwoLibrariesOnOneThreadEachReachTheirSweep) {
+  const std::string other_medialib = dir_.file("other-medialib.db");
+  const std::string other_admin = dir_.file("other-admin.db");
+  ASSERT_EQ(msdb_schema_create(pool_, other_medialib.c_str(), other_admin.c_str()), 0);
+  MediaLibraryDB *other = nullptr;
+  ASSERT_EQ(msdb_init(pool_, other_medialib.c_str(), other_admin.c_str(), &other), 0);
+  const char *theirs = nullptr;
+  ASSERT_EQ(msdb_create_object(pool_, other, "1", "5", nullptr, &theirs), 0);
+  std::vector<std::string> ours;
+  for (int i = 0; i < 3; ++i) ours.push_back(create("1", "5"));
+  ASSERT_EQ(msdb_create_marks(pool_, db_), 0);
+  ASSERT_EQ(msdb_create_marks(pool_, other), 0);
+  for (const std::string &oid : ours) ASSERT_EQ(msdb_mark_object(pool_, db_, oid.c_str(), 1), 0);
+  ASSERT_EQ(msdb_mark_object(pool_, other, theirs, 1), 0);
+  int swept = -1;
+  ASSERT_EQ(msdb_sweep_marked(pool_, db_, &swept, nullptr, nullptr), 0);
+  EXPECT_EQ(swept, 3);
+  ASSERT_EQ(msdb_sweep_marked(pool_, other, &swept, nullptr, nullptr), 0);
+  EXPECT_EQ(swept, 1);
+  ASSERT_EQ(msdb_drop_marks(pool_, other), 0);
+  msdb_terminate(other);
+  ASSERT_EQ(msdb_drop_marks(pool_, db_), 0);
   EXPECT_TRUE(violations().empty());
 }
 

@@ -126,8 +126,9 @@ TEST_F(TreeRead, KeptListingsAreHandedOverAndTheOtherFoldersRead) {
   text("a/b/two.txt", "2");
   text("c/three.txt", "3");
   TreeListings *kept = msms_tree_listings_make(pool_);
+  OpenFolders folders(media_);
   for (const std::string folder : {"", "/a"}) {
-    ASSERT_TRUE(msms_tree_list(pool_, (media_ + folder).c_str(), [&](TreeEntry &&entry) {
+    ASSERT_TRUE(msms_tree_list(&folders, folder, [&](TreeEntry &&entry) {
       kept->folders[folder].push_back(std::move(entry));
       return true;
     }));

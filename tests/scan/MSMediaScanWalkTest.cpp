@@ -5,10 +5,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "CommonFiles.h"
 #include "MSConfig.h"
+#include "MSMediaScanTreeRead.h"
 #include "ShareFixture.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +80,61 @@ TEST_F(Safety, UnreadableFolderIsSkippedWithItsNameAndTheRestIsScanned) {
   ASSERT_EQ(counts.status, 0);
   EXPECT_EQ(counts.added, 1);
   EXPECT_TRUE(log_.contains("Could not open folder " + media_ + "/closed, skipping..."));
+}
+
+// Folders opened within their parent's descriptor, in a walk's order: a
+// link to a folder lists the folder it leads to, a folder that cannot be
+// read or became a file after its parent was listed is not opened, and the
+// walk goes on beside (a name that extends another's too), above and past
+// the depth kept open.
+TEST_F(Safety, FoldersOpenedWithinTheirParentsListAsTheirPaths) {
+  text("a/b/one.txt", "1");
+  text("a/c/two.txt", "2");
+  text("closed/three.txt", "3");
+  text("d/four.txt", "4");
+  text("ab/six.txt", "6");
+  fs::create_directory_symlink(media_ + "/a/c", media_ + "/a/to-c");
+  std::string deep;
+  for (std::size_t level = 0; level <= OPEN_FOLDERS_DEPTH + 1; ++level) deep += "/n";
+  text(deep.substr(1) + "/five.txt", "5");
+  fs::permissions(media_ + "/closed", fs::perms::none);
+  const struct {
+    std::string folder;
+    bool replaced;  // by a file, before it is opened
+    bool opened;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"", false, true, {"a", "ab", "closed", "d", "n"}},
+      {"/a", false, true, {"b", "c", "to-c"}},
+      {"/a/b", false, true, {"one.txt"}},
+      {"/a/to-c", false, true, {"two.txt"}},
+      {"/a/c", false, true, {"two.txt"}},
+      {"/ab", false, true, {"six.txt"}},
+      {"/closed", false, false, {}},
+      {"/d", true, false, {}},
+      {deep, false, true, {"five.txt"}},
+      {"/n/n", false, true, {"n"}},
+      {"/a", false, true, {"b", "c", "to-c"}},
+  };
+  OpenFolders folders(media_);
+  {
+    PermissionsBind bind;
+    for (const auto &c : cases) {
+      if (c.replaced) {
+        fs::remove_all(media_ + c.folder);
+        text(c.folder.substr(1), "now a file");
+      }
+      std::vector<std::string> names;
+      EXPECT_EQ(msms_tree_list(&folders, c.folder, [&](TreeEntry &&entry) {
+        EXPECT_NE(entry.info.valid & APR_FINFO_TYPE, 0) << entry.name;
+        names.push_back(entry.name);
+        return true;
+      }), c.opened) << c.folder;
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, c.names) << c.folder;
+    }
+  }
+  fs::permissions(media_ + "/closed", fs::perms::owner_all);
 }
 
 TEST_F(Safety, UnreadableFileIsSkippedNamingItUntilItCanBeRead) {
