@@ -8,7 +8,8 @@
 // Transactions are per thread and per database; database operations never
 // open them, their callers do. Each connection pair also carries what its
 // thread may remember between statements: interned oids, a graph epoch, the
-// objects it created in its transaction and what its reads walked.
+// objects it created in its transaction, its marks not yet written and what
+// its reads walked.
 #pragma once
 
 #include <apr_pools.h>

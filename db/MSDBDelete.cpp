@@ -16,6 +16,7 @@
 #include "CommonUserMessage.h"
 #include "MSDBProps.h"
 #include "log4c.h"
+#include "log4c_pool.h"
 
 struct PendingMarks {
   std::vector<std::string> args;  // oid, flag, oid, flag, ...
@@ -138,12 +139,7 @@ int delete_leaves_pass(apr_pool_t *pool, MediaLibraryDB *db, DbLink link, const 
 }  // namespace
 
 PendingMarks *msdb_pending_marks_create(apr_pool_t *pool) {
-  auto *marks = new PendingMarks;
-  apr_pool_cleanup_register(pool, marks, [](void *data) -> apr_status_t {
-    delete static_cast<PendingMarks *>(data);
-    return APR_SUCCESS;
-  }, apr_pool_cleanup_null);
-  return marks;
+  return pool_new<PendingMarks>(pool);
 }
 
 int msdb_delete_objects(apr_pool_t *pool, MediaLibraryDB *db, const char *victims,

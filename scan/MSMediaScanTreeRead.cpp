@@ -136,12 +136,7 @@ void read_all(void *data) {
 }  // namespace
 
 TreeListings *msms_tree_listings_make(apr_pool_t *pool) {
-  auto *listings = new TreeListings;
-  apr_pool_cleanup_register(pool, listings, [](void *data) -> apr_status_t {
-    delete static_cast<TreeListings *>(data);
-    return APR_SUCCESS;
-  }, apr_pool_cleanup_null);
-  return listings;
+  return pool_new<TreeListings>(pool);
 }
 
 bool msms_tree_list(OpenFolders *folders, const std::string &relative, const std::function<bool(TreeEntry &&)> &take) {
