@@ -10,6 +10,7 @@
 
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -31,7 +32,9 @@ struct CacheState {
   volatile apr_uint32_t max_mib = 0;
   volatile apr_uint32_t min_mib = 0;
   apr_thread_rwlock_t *locked_lock = nullptr;
-  std::unordered_set<std::string> locked;
+  // Each locked path with the number of its users: a file two streams use
+  // stays locked until both have released it.
+  std::unordered_map<std::string, int> locked;
   apr_thread_rwlock_t *deleted_lock = nullptr;
   std::unordered_set<std::string> deleted;
   CacheDeletedFn observer = nullptr;
@@ -189,7 +192,7 @@ void cache_add_folder(const char *path) {
 void cache_lock(const char *const *paths, int count) {
   apr_thread_rwlock_wrlock(g_cache.locked_lock);
   for (int i = 0; i < count; ++i)
-    if (paths[i] != nullptr) g_cache.locked.insert(paths[i]);
+    if (paths[i] != nullptr) ++g_cache.locked[paths[i]];
   apr_thread_rwlock_unlock(g_cache.locked_lock);
 }
 
@@ -202,8 +205,11 @@ void cache_release(const char *const *paths, int count) {
       LOG4C(kModule, LOG4C_ERROR, log4c_sprintf("Could not set the mtime of the cache file %s", paths[i]));
   }
   apr_thread_rwlock_wrlock(g_cache.locked_lock);
-  for (int i = 0; i < count; ++i)
-    if (paths[i] != nullptr) g_cache.locked.erase(paths[i]);
+  for (int i = 0; i < count; ++i) {
+    if (paths[i] == nullptr) continue;
+    auto found = g_cache.locked.find(paths[i]);
+    if (found != g_cache.locked.end() && --found->second == 0) g_cache.locked.erase(found);
+  }
   apr_thread_rwlock_unlock(g_cache.locked_lock);
 }
 

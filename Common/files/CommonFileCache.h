@@ -31,7 +31,8 @@ void cache_set_limits(apr_int64_t max_size, apr_int64_t min_size);
 // Registers a cache folder; a sixth one logs the internal-error text and is
 // ignored.
 void cache_add_folder(const char *path);
-// Marks files in use: the cleanup never deletes them.
+// Marks files in use, once per user: the cleanup never deletes a file until
+// each of its locks is released.
 void cache_lock(const char *const *paths, int count);
 // Sets the modification time of each path that exists to now (ERROR "Could
 // not set the mtime of the cache file %s" on failure), then unlocks them all.

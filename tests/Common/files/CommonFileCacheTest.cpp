@@ -86,12 +86,16 @@ TEST_F(FileCacheTest, ALockedFileIsNeverChosenEvenWhenOldest) {
   file("b", 40, 300);
   const char *locked[] = {oldest.c_str()};
   cache_lock(locked, 1);
+  cache_lock(locked, 1);
   cache_cleanup();
   EXPECT_EQ(present(), (std::set<std::string>{"oldest", "b"}));
   cache_release(locked, 1);
   cache_set_limits(30 * kMiB, 0);
   cache_cleanup();
-  EXPECT_EQ(present(), std::set<std::string>{}) << "released, it goes like any other";
+  EXPECT_EQ(present(), std::set<std::string>{"oldest"}) << "its second user still holds it";
+  cache_release(locked, 1);
+  cache_cleanup();
+  EXPECT_EQ(present(), std::set<std::string>{}) << "released by both, it goes like any other";
 }
 
 TEST_F(FileCacheTest, ReleaseTouchesExistingFilesAndUnlocksMissingOnes) {
