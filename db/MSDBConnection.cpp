@@ -248,13 +248,7 @@ int msdb_graph_epoch(MediaLibraryDB *db, apr_uint64_t *epoch) {
 int msdb_medialib_data_version(MediaLibraryDB *db, apr_int64_t *version) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  Pool pool(conn->pool, "MSDB");
-  const char *value = nullptr;
-  if (db_select_value(pool, conn->medialib, "PRAGMA data_version;", &value, nullptr) != APR_SUCCESS) {
-    return APR_EGENERAL;
-  }
-  *version = value != nullptr ? apr_atoi64(value) : 0;
-  return APR_SUCCESS;
+  return db_data_version(conn->medialib, version);
 }
 
 int msdb_graph_changed(DBThreadConnection *conn) {

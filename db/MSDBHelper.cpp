@@ -70,6 +70,15 @@ void db_link_keep_prepared(apr_pool_t *pool, DbLink *link) {
 
 bool db_in_transaction(DbLink link) { return sqlite3_get_autocommit(native_of(link)) == 0; }
 
+int db_data_version(DbLink link, apr_int64_t *version) {
+  return db_stream(link, "PRAGMA data_version", [&](sqlite3_stmt *row) {
+    *version = sqlite3_column_int64(row, 0);
+    return false;
+  });
+}
+
+apr_int64_t db_total_changes(DbLink link) { return sqlite3_total_changes64(native_of(link)); }
+
 void db_link_guard_transaction(DbLink link, const int *in_transaction) {
   sqlite3_commit_hook(native_of(link), [](void *flag) { return *static_cast<const int *>(flag); },
                       const_cast<int *>(in_transaction));

@@ -36,6 +36,14 @@ void db_link_retry_busy(apr_pool_t *pool, DbLink *link);
 // itself on some failures (a full disk, an I/O error).
 bool db_in_transaction(DbLink link);
 
+// The library file's data version as link sees it: it moves when another
+// connection (of this process or another) commits. Returns 0, or 20014
+// after "Could not execute SQL statement, reason: %s".
+int db_data_version(DbLink link, apr_int64_t *version);
+
+// The rows link itself has changed since it was opened, committed or not.
+apr_int64_t db_total_changes(DbLink link);
+
 // Makes SQLite refuse every commit on link while *in_transaction is set, so
 // that the caller's own COMMIT clears it first. Once SQLite has ended a
 // transaction by itself, each later write would otherwise commit alone, out

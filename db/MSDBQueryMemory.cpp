@@ -4,7 +4,6 @@
 // committed or not.
 #include "MSDBQueryMemory.h"
 
-#include <apr_dbd.h>
 
 #include <map>
 #include <utility>
@@ -18,7 +17,7 @@ namespace {
 constexpr size_t kMostBelowSets = 4;
 constexpr size_t kMostPageStarts = 4096;
 
-using Version = std::pair<sqlite3_int64, sqlite3_int64>;
+using Version = std::pair<apr_int64_t, apr_int64_t>;
 
 }  // namespace
 
@@ -41,13 +40,9 @@ struct QueryMemory {
 namespace {
 
 int library_version(DbLink link, Version *version) {
-  sqlite3_int64 data = -1;
-  const int status = db_stream(link, "PRAGMA data_version", [&](sqlite3_stmt *row) {
-    data = sqlite3_column_int64(row, 0);
-    return false;
-  });
-  auto *native = static_cast<sqlite3 *>(apr_dbd_native_handle(link.driver, link.handle));
-  *version = {data, sqlite3_total_changes64(native)};
+  apr_int64_t data = -1;
+  const int status = db_data_version(link, &data);
+  *version = {data, db_total_changes(link)};
   return status;
 }
 
