@@ -20,6 +20,9 @@
 
 struct PendingMarks {
   std::vector<std::string> args;  // oid, flag, oid, flag, ...
+  // Whether a mark for deletion was made since the table was made: without
+  // one, a sweep has nothing marked to delete and need not look.
+  bool deleting = false;
 };
 
 namespace {
@@ -217,6 +220,7 @@ int msdb_create_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   conn->marks->args.clear();
+  conn->marks->deleting = false;
   // A new mark's oid is one past the largest present, so the marks still
   // read back in the order they were made; AUTOINCREMENT kept that order
   // too, at the price of a write to its sequence table for every mark.
@@ -230,6 +234,7 @@ int msdb_drop_marks(apr_pool_t *, MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   conn->marks->args.clear();
+  conn->marks->deleting = false;
   return db_exec(conn->medialib, "drop table if exists markObjects;", nullptr,
                  "Could not drop temporary table, reason: %s");
 }
@@ -252,6 +257,7 @@ int msdb_mark_object(apr_pool_t *pool, MediaLibraryDB *db, const char *object, i
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   std::vector<std::string> &pending = conn->marks->args;
+  conn->marks->deleting |= flag == kDeleteFlag;
   pending.emplace_back(object);
   pending.emplace_back(std::to_string(flag));
   return pending.size() / 2 < kMarksPerWrite ? APR_SUCCESS : write_marks(pool, conn);
@@ -261,12 +267,19 @@ int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, 
   if (!db_oid_valid(object)) return APR_EGENERAL;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
-  const char *insert = db_sql(pool,
-                              "insert or replace into markObjects (oid, markObjectOid, flag) select null, oid, %d from "
-                              "(select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select "
-                              "%s as oid);",
-                              flag, object, object);
-  return db_exec(conn->medialib, insert, nullptr, "Could not mark subtree, reason: %s");
+  conn->marks->deleting |= flag == kDeleteFlag;
+  // Prepared once per connection: a scan marks each unchanged playlist's subtree.
+  const std::string flag_text = std::to_string(flag);
+  const char *const args[] = {flag_text.c_str(), object, object};
+  const char *reason = nullptr;
+  if (db_exec_prepared(pool, conn->medialib,
+                       "insert or replace into markObjects (oid, markObjectOid, flag) select null, oid, %d from "
+                       "(select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select "
+                       "cast(%s as integer) as oid);",
+                       args, nullptr, &reason) != APR_SUCCESS) {
+    return log4c_fail(kModule, log4c_sprintf("Could not mark subtree, reason: %s", reason));
+  }
+  return APR_SUCCESS;
 }
 
 int msdb_sweep_marked(apr_pool_t *pool, MediaLibraryDB *db, int *count, CancelCheck cancel,
@@ -274,6 +287,7 @@ int msdb_sweep_marked(apr_pool_t *pool, MediaLibraryDB *db, int *count, CancelCh
   *count = 0;
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
+  if (!conn->marks->deleting) return APR_SUCCESS;
   DbLink link = conn->medialib;
   if (count_rows(pool, link, db_sql(pool, "select count(*) from markObjects where flag=%d", kDeleteFlag), count) !=
       APR_SUCCESS) {
@@ -295,14 +309,28 @@ int msdb_sweep_source(apr_pool_t *pool, MediaLibraryDB *db, const char *source, 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
   DbLink link = conn->medialib;
-  if (unshare(pool, conn, source, " and objectoid not in (select markObjectOid from markObjects)") != APR_SUCCESS) {
-    return APR_EGENERAL;
+  // An unchanged source left none of its objects unmarked: nothing to
+  // unshare or to mark, and one walk over its objects tells.
+  const char *unmarked = nullptr;
+  if (db_select_value(pool, link,
+                      db_sql(pool,
+                             "select objectOid from objms where sourceOid=%s and objectOid not in (select "
+                             "markObjectOid from markObjects) limit 1",
+                             source),
+                      &unmarked, nullptr) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, "Could not get the number of objects that are to be deleted");
   }
-  const char *mark = db_sql(pool,
-                            "insert into markObjects (oid, markObjectOid, flag) select null, objectOid, %d from objms "
-                            "where sourceOid=%s and objectOid not in (select markObjectOid from markObjects)",
-                            kDeleteFlag, source);
-  if (db_exec(link, mark, stale) != APR_SUCCESS) return APR_EGENERAL;
+  if (unmarked != nullptr) {
+    if (unshare(pool, conn, source, " and objectoid not in (select markObjectOid from markObjects)") != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    const char *mark = db_sql(pool,
+                              "insert into markObjects (oid, markObjectOid, flag) select null, objectOid, %d from objms "
+                              "where sourceOid=%s and objectOid not in (select markObjectOid from markObjects)",
+                              kDeleteFlag, source);
+    if (db_exec(link, mark, stale) != APR_SUCCESS) return APR_EGENERAL;
+    conn->marks->deleting |= *stale > 0;
+  }
   int marked = 0;
   int status = msdb_sweep_marked(pool, db, &marked, cancel, context);
   *other = marked - *stale;

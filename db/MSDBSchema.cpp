@@ -11,7 +11,9 @@
 #include <apr_strings.h>
 #include <sqlite3.h>
 
+#include <cstring>
 #include <initializer_list>
+#include <set>
 #include <span>
 #include <string>
 
@@ -336,6 +338,36 @@ int add_part(DbLink link, const SchemaPart &part, const char **reason) {
   return status;
 }
 
+// The name of what a "create index if not exists NAME ..." or "drop index if
+// exists NAME" statement makes or drops.
+std::string object_named(const char *sql) {
+  const char *name = std::strstr(sql, "exists ") + std::strlen("exists ");
+  return std::string(name, std::strcspn(name, " "));
+}
+
+// Whether the library has every part and index and none that was retired:
+// one read of the schema instead of a statement (and a read transaction)
+// for each, on every connection that opens.
+bool schema_current(DbLink link) {
+  std::set<std::string> names;
+  if (db_stream(link, "select name from sqlite_master", [&names](sqlite3_stmt *row) {
+        names.emplace(reinterpret_cast<const char *>(sqlite3_column_text(row, 0)));
+        return true;
+      }) != APR_SUCCESS) {
+    return false;
+  }
+  for (const SchemaPart &part : kUpgradedParts) {
+    if (!names.contains(part.last_table)) return false;
+  }
+  for (const char *sql : kMedialibIndexes) {
+    if (!names.contains(object_named(sql))) return false;
+  }
+  for (const char *sql : kRetiredIndexes) {
+    if (names.contains(object_named(sql))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int msdb_schema_has_table(DbLink link, const char *name, bool *has) {
@@ -365,6 +397,7 @@ int msdb_schema_fill_substring_index(DbLink link) {
 }
 
 int msdb_schema_upgrade(DbLink link) {
+  if (schema_current(link)) return APR_SUCCESS;
   for (const SchemaPart &part : kUpgradedParts) {
     const char *reason = nullptr;
     if (add_part(link, part, &reason) == APR_SUCCESS) continue;

@@ -38,7 +38,7 @@ int msdb_schema_fill_substring_index(DbLink link);
 // Gives a library made by an earlier release the indexes of this schema
 // (each made when missing; the substring index and the title keys are built
 // from the values, under a second for 430,000 of them) and drops the ones
-// they replaced; a no-op on a library that has them. Every medialib
+// they replaced; on a library that has them, one read of its schema. Every medialib
 // connection runs it when it opens.
 // Returns 0, or 20014 after WARN "Could not bring the library's indexes up to
 // date, reason: %s" (the library still answers, by the indexes it has).

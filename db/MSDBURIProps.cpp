@@ -236,6 +236,26 @@ int msdb_uri_prop_get(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, int
   return APR_SUCCESS;
 }
 
+int msdb_uri_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *propname, apr_hash_t **values) {
+  *values = apr_hash_make(pool);
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *row[2];
+  DbCursor cursor;
+  const char *sql =
+      db_sql(pool, "select URI, propvalue from URIProps where propname = '%s' and instanceid = ''", db_quote(pool, propname));
+  if (db_select_row(pool, conn->admin, sql, 2, row, &cursor) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not get property %s of every URI", propname));
+  }
+  // Of two rows of one URI the first counts, as for a single URI.
+  for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row) != 0) {
+    if (apr_hash_get(*values, row[0], APR_HASH_KEY_STRING) == nullptr) apr_hash_set(*values, row[0], APR_HASH_KEY_STRING, row[1]);
+  }
+  return APR_SUCCESS;
+}
+
+const char *msdb_uri_prop_key(apr_pool_t *pool, const char *uri) { return db_escape(pool, normalise(pool, uri)); }
+
 int cds_get_uris_by_props(MediaLibraryDB *db, apr_pool_t *pool, const char *const *names, int count,
                           apr_hash_t **map) {
   *map = nullptr;

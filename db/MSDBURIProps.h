@@ -35,6 +35,14 @@ int msdb_uri_prop_get(apr_pool_t *pool, MediaLibraryDB *db, const char *uri, int
                       const char *object, const char *instance, const char *propname,
                       const char **value);
 
+// Every value of propname that a URI holds itself for no particular
+// instance, as msdb_uri_prop_get(uri, 0, null, null) finds it, read at once:
+// msdb_uri_prop_key(uri) -> value in *values. Returns 0 or 20014.
+int msdb_uri_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *propname, apr_hash_t **values);
+
+// The key of uri in the map of msdb_uri_prop_values.
+const char *msdb_uri_prop_key(apr_pool_t *pool, const char *uri);
+
 // Row oid -> URI of every row whose propname is in names; *map stays null
 // when there is none. Returns 0 or 20014.
 int cds_get_uris_by_props(MediaLibraryDB *db, apr_pool_t *pool, const char *const *names, int count,

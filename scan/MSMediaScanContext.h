@@ -84,6 +84,9 @@ struct ScanContext {
   // nothing else: no file is inspected or looked up, no warning given.
   bool playlists_only;
   UrlFetched *fetched;  // web playlists fetched before the pass; null: fetched when read
+  // The stored subtitle pairings (msdb_uri_prop_values of zentoria:subtitles),
+  // read at the first folder with a subtitle file; null: not read yet.
+  apr_hash_t *subtitle_pairs;
   ScanBounds bounds;
 };
 

@@ -55,10 +55,15 @@ int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
 }
 
 // Gives each video of the folder its same-named subtitle file as the URI
-// property zentoria:subtitles; an unchanged pairing costs one read. Returns
-// 0, or 20014 when the library could not be read or written.
+// property zentoria:subtitles. The stored pairings are read once per walk,
+// so an unchanged pairing costs no statement. Returns 0, or 20014 when the
+// library could not be read or written.
 int pair_subtitles(FolderScan *folder, ScanContext *scan) {
   if (apr_hash_count(folder->subtitles) == 0) return APR_SUCCESS;
+  if (scan->subtitle_pairs == nullptr &&
+      msdb_uri_prop_values(scan->pool, scan->db, "zentoria:subtitles", &scan->subtitle_pairs) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Could not read the subtitles of the videos");
+  }
   for (apr_hash_index_t *hi = apr_hash_first(folder->pool, folder->videos); hi; hi = apr_hash_next(hi)) {
     const void *key = nullptr;
     apr_hash_this(hi, &key, nullptr, nullptr);
@@ -71,12 +76,14 @@ int pair_subtitles(FolderScan *folder, ScanContext *scan) {
       Pool pool(folder->pool, MSMS_MODULE);
       const char *uri = apr_pstrcat(pool, "file://", video, nullptr);
       const char *srt = apr_pstrcat(pool, "file://", path_dirname(pool, video), name, nullptr);
-      const char *current = nullptr;
-      if (msdb_uri_prop_get(pool, scan->db, uri, 0, nullptr, nullptr, "zentoria:subtitles", &current) != APR_SUCCESS ||
-          (str_compare(current, srt) != 0 &&
-           msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS)) {
+      const char *stored_key = msdb_uri_prop_key(pool, uri);
+      if (str_compare(static_cast<const char *>(apr_hash_get(scan->subtitle_pairs, stored_key, APR_HASH_KEY_STRING)), srt) == 0) {
+        continue;
+      }
+      if (msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS) {
         return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not record the subtitles of %s", video));
       }
+      apr_hash_set(scan->subtitle_pairs, apr_pstrdup(scan->pool, stored_key), APR_HASH_KEY_STRING, apr_pstrdup(scan->pool, srt));
     }
   }
   return APR_SUCCESS;

@@ -178,3 +178,63 @@ TEST_F(DeleteTest, SweepSourceRemovesUnmarkedAndMarkedForDeletion) {
   EXPECT_EQ(count_of("1"), "2");
   EXPECT_TRUE(violations().empty());
 }
+
+// A sweep of a source whose other objects were all seen still removes what
+// is marked for deletion (alone, or with its subtree; a mark in a table
+// dropped before counts for nothing) and what is unseen, and still only
+// unshares an unseen shared object.
+TEST_F(DeleteTest, SweepOfAMostlySeenSourceStillDeletesWhatItMust) {
+  struct Case {
+    const char *name;
+    int flag;          // the odd object's mark; 0: none
+    bool subtree;      // marked with its child
+    bool shared;       // also held by source 6
+    bool child_seen;   // its child marked 2
+    bool dropped_mark; // marked 1 in a table dropped before this pass
+    bool remains;
+    int stale, other;
+  };
+  const Case cases[] = {
+      {"all seen", 2, false, false, true, false, true, 0, 0},
+      {"marked for deletion", 1, false, false, false, false, false, 1, 1},
+      {"subtree marked for deletion", 1, true, false, false, false, false, 0, 2},
+      {"marked for deletion in a dropped table", 2, false, false, true, true, true, 0, 0},
+      {"unseen", 0, false, false, false, false, false, 2, 0},
+      {"unseen and shared", 0, false, true, false, false, true, 1, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> seen;
+    for (int i = 0; i < 3; ++i) seen.push_back(create("1", "5"));
+    const std::string odd = create("1", "5");
+    const std::string child = create(odd.c_str(), "5");
+    if (c.shared) {
+      ASSERT_EQ(msdb_add_object_source(pool_, db_, odd.c_str(), "6", nullptr), 0);
+    }
+    if (c.dropped_mark) {
+      ASSERT_EQ(msdb_create_marks(pool_, db_), 0);
+      ASSERT_EQ(msdb_mark_object(pool_, db_, odd.c_str(), 1), 0);
+      ASSERT_EQ(msdb_drop_marks(pool_, db_), 0);
+    }
+    ASSERT_EQ(msdb_create_marks(pool_, db_), 0);
+    for (const std::string &oid : seen) ASSERT_EQ(msdb_mark_object(pool_, db_, oid.c_str(), 2), 0);
+    if (c.child_seen) {
+      ASSERT_EQ(msdb_mark_object(pool_, db_, child.c_str(), 2), 0);
+    }
+    if (c.flag != 0) {
+      ASSERT_EQ(c.subtree ? msdb_mark_subtree(pool_, db_, odd.c_str(), c.flag)
+                          : msdb_mark_object(pool_, db_, odd.c_str(), c.flag),
+                0);
+    }
+    int stale = -1, other = -1;
+    ASSERT_EQ(msdb_sweep_source(pool_, db_, "5", &stale, &other, nullptr, nullptr), 0);
+    ASSERT_EQ(msdb_drop_marks(pool_, db_), 0);
+    EXPECT_EQ(exists(odd), c.remains);
+    EXPECT_EQ(stale, c.stale);
+    EXPECT_EQ(other, c.other);
+    for (const std::string &oid : seen) EXPECT_TRUE(exists(oid));
+    EXPECT_TRUE(violations().empty());
+    ASSERT_EQ(msdb_delete_source_objects(pool_, db_, "5", nullptr, nullptr), 0);
+    ASSERT_EQ(msdb_delete_source_objects(pool_, db_, "6", nullptr, nullptr), 0);
+  }
+}

@@ -161,3 +161,24 @@ TEST_F(DbTest, ACommitThatWritesNothingLeavesTheFileAsItWas) {
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
   EXPECT_EQ(counter(), before);
 }
+
+// A library that lacks one of the schema's indexes, or still has one that
+// was retired, is put right when a connection brings it up to date, one
+// difference at a time: the schema is read once to find none.
+TEST_F(DbTest, OneMissingOrRetiredIndexIsPutRightOnOpening) {
+  const char *kIndexes = "select name from sqlite_master where type='index' and sql is not null and tbl_name in "
+                         "('prop', 'edge', 'ancestor', 'object', 'propValue') order by name";
+  const std::vector<std::string> indexes = rows(kIndexes);
+  ASSERT_GE(indexes.size(), 10u);
+  std::vector<std::string> changes;
+  for (const std::string &name : indexes) changes.push_back("drop index " + name);
+  changes.push_back("create index prop_value on prop (valueOid, nameOid)");
+  changes.push_back("create index ancestor_ancestor on ancestor (ancestorObjectOid)");
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  for (const std::string &change : changes) {
+    SCOPED_TRACE(change);
+    ASSERT_EQ(db_exec(link, change.c_str(), nullptr), 0);
+    ASSERT_EQ(msdb_schema_upgrade(link), 0);
+    EXPECT_EQ(rows(kIndexes), indexes);
+  }
+}

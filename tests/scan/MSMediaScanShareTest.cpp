@@ -7,7 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -99,6 +101,67 @@ TEST_F(Scan, UnchangedRescanAddsNothingAndRemovesNothing) {
   EXPECT_EQ(count("select count(*) from object"), objects);
   EXPECT_EQ(item(track1_), one);
   EXPECT_EQ(mlcheck(), "");
+}
+
+// Subtitle pairings of unchanged videos across a rescan: one kept as it is
+// (its row not written again, odd bytes in its URI included), one added and
+// one renamed. A row written again gets a new oid, above the sentinel's.
+TEST_F(Scan, RescanPairsSubtitlesOfUnchangedVideosAndKeepsUnchangedPairings) {
+  struct Case {
+    const char *video;
+    const char *srt_before;  // beside the video at the first scan, or null
+    const char *srt_after;   // at the rescan, or null
+    bool rewritten;
+  };
+  const Case cases[] = {
+      {"clip.mp4", "clip.srt", "clip.srt", false},
+      {"it's \"odd\" %20.mp4", "it's \"odd\" %20.srt", "it's \"odd\" %20.srt", false},
+      {"late.mp4", nullptr, "late.srt", true},
+      {"case.mp4", "case.srt", "CASE.SRT", true},
+  };
+  const std::string first = video("Films/first.mp4");
+  auto uri = [&](const char *name) { return "file://" + media_ + "/Films/" + name; };
+  for (const Case &c : cases) {
+    std::filesystem::copy_file(first, media_ + "/Films/" + c.video);
+    if (c.srt_before != nullptr) text(std::string("Films/") + c.srt_before, "1\n");
+  }
+  const std::string source = share(media_);
+  ASSERT_EQ(scan(source).status, 0);
+  ASSERT_EQ(msdb_uri_prop_set(pool_, db_, "file:///sentinel", 0, "zentoria:subtitles", "file:///s.srt", nullptr, nullptr), 0);
+  auto oids = [&] {
+    const char *names[] = {"zentoria:subtitles"};
+    apr_hash_t *map = nullptr;
+    EXPECT_EQ(cds_get_uris_by_props(db_, pool_, names, 1, &map), 0);
+    std::map<std::string, long> by_uri;
+    for (apr_hash_index_t *it = apr_hash_first(pool_, map); it != nullptr; it = apr_hash_next(it)) {
+      const void *oid = nullptr;
+      void *row_uri = nullptr;
+      apr_hash_this(it, &oid, nullptr, &row_uri);
+      by_uri[static_cast<const char *>(row_uri)] = std::stol(static_cast<const char *>(oid));
+    }
+    return by_uri;
+  };
+  const std::map<std::string, long> before = oids();
+  const long sentinel = before.at("file:///sentinel");
+  for (const Case &c : cases) {
+    if (c.srt_before != nullptr && std::strcmp(c.srt_before, c.srt_after) != 0) {
+      std::filesystem::rename(media_ + "/Films/" + c.srt_before, media_ + "/Films/" + c.srt_after);
+    } else if (c.srt_before == nullptr) {
+      text(std::string("Films/") + c.srt_after, "1\n");
+    }
+  }
+  ScanCounts again = scan(source);
+  ASSERT_EQ(again.status, 0);
+  EXPECT_EQ(again.added, 0);
+  const std::map<std::string, long> after = oids();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.video);
+    const char *value = nullptr;
+    ASSERT_EQ(msdb_uri_prop_get(pool_, db_, uri(c.video).c_str(), 0, nullptr, nullptr, "zentoria:subtitles", &value), 0);
+    EXPECT_STREQ(value, uri(c.srt_after).c_str());
+    ASSERT_EQ(after.count(uri(c.video)), 1u);
+    EXPECT_EQ(after.at(uri(c.video)) > sentinel, c.rewritten);
+  }
 }
 
 TEST_F(Scan, TouchedFileIsReplacedAndItsSuccessorKeepsParentsAndSources) {
