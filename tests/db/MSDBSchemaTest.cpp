@@ -161,3 +161,37 @@ TEST_F(DbTest, ACommitThatWritesNothingLeavesTheFileAsItWas) {
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
   EXPECT_EQ(counter(), before);
 }
+
+// The shape counters move with every kind of write to an ancestor row or a
+// title row, and with no other write.
+TEST_F(DbTest, ShapeCountersMoveWithRoutesAndTitlesOnly) {
+  struct Case {
+    const char *sql;
+    bool routes;
+    bool titles;
+  };
+  const Case cases[] = {
+      {"insert into ancestor (ancestorObjectOid, objectOid, path) values (0, 100, '0/')", true, false},
+      {"update ancestor set path = path where objectOid = 100", true, false},
+      {"delete from ancestor where objectOid = 100", true, false},
+      {"insert into prop (nameOid, objectOid, valueOid) values (1, 100, 1)", false, true},
+      {"update prop set valueOid = 2 where nameOid = 1 and objectOid = 100", false, true},
+      {"update prop set nameOid = 2 where nameOid = 1 and objectOid = 100", false, true},
+      {"update prop set nameOid = 1 where nameOid = 2 and objectOid = 100", false, true},
+      {"delete from prop where nameOid = 1 and objectOid = 100", false, true},
+      {"insert into prop (nameOid, objectOid, valueOid) values (2, 100, 1)", false, false},
+      {"update prop set valueOid = 3 where nameOid = 2 and objectOid = 100", false, false},
+      {"update edge set ordinal = ordinal", false, false},
+      {"update object set signature = 'x' where oid = 100", false, false},
+  };
+  constexpr const char *kCounters = "select routes from " MSDB_SHAPE " union all select titles from " MSDB_SHAPE;
+  for (const Case &c : cases) {
+    const std::vector<std::string> before = rows(kCounters);
+    exec(c.sql);
+    const std::vector<std::string> after = rows(kCounters);
+    ASSERT_EQ(before.size(), 2u);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(before[0] != after[0], c.routes) << c.sql;
+    EXPECT_EQ(before[1] != after[1], c.titles) << c.sql;
+  }
+}
