@@ -1,13 +1,16 @@
 // The library's version as one connection sees it is a pair: SQLite's data
 // version, which moves when another connection commits, and the rows this
 // connection changed (its total changes), which covers its own writes,
-// committed or not.
+// committed or not. Once it moved, the library's shape counters (MSDB_SHAPE,
+// moved by triggers in the writing transaction, whichever process wrote)
+// tell whether the ancestor rows and the title rows are still those the
+// memory was filled from; a library without them forgets everything.
 #include "MSDBQueryMemory.h"
-
 
 #include <map>
 #include <utility>
 
+#include "MSDBSchema.h"
 #include "log4c_pool.h"
 
 namespace {
@@ -19,21 +22,36 @@ constexpr size_t kMostPageStarts = 4096;
 
 using Version = std::pair<apr_int64_t, apr_int64_t>;
 
+// The shape counters, or known false when the library has none (or they
+// could not be read).
+struct Shape {
+  bool known = false;
+  apr_int64_t routes = 0;
+  apr_int64_t titles = 0;
+};
+
 }  // namespace
 
 struct QueryMemory {
   Version version{-1, -1};
+  Shape shape;
   bool keeping = false;
   std::map<std::string, std::vector<bool>> below;
   std::vector<TitleRow> titles;
   size_t title_objects = 0;
   std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
 
-  void forget() {
-    below.clear();
-    titles = {};
-    title_objects = 0;
+  // Forgets what now differs from shape: page starts follow edges and
+  // ordinals, which the counters do not cover, so they go at every change.
+  void forget(const Shape &now) {
+    const bool same = shape.known && now.known;
+    if (!same || now.routes != shape.routes) below.clear();
+    if (!same || now.titles != shape.titles) {
+      titles = {};
+      title_objects = 0;
+    }
     page_starts.clear();
+    shape = now;
   }
 };
 
@@ -46,6 +64,17 @@ int library_version(DbLink link, Version *version) {
   return status;
 }
 
+int library_shape(DbLink link, Shape *shape) {
+  *shape = {};
+  bool has = false;
+  if (msdb_schema_has_table(link, MSDB_SHAPE, &has) != APR_SUCCESS) return APR_EGENERAL;
+  if (!has) return APR_SUCCESS;
+  return db_stream(link, "select routes, titles from " MSDB_SHAPE " where oid = 1", [shape](sqlite3_stmt *row) {
+    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1)};
+    return false;
+  });
+}
+
 }  // namespace
 
 QueryMemory *query_memory_create(apr_pool_t *pool) {
@@ -54,8 +83,12 @@ QueryMemory *query_memory_create(apr_pool_t *pool) {
 
 int query_memory_sync(QueryMemory *memory, DbLink link) {
   Version now;
-  const int status = library_version(link, &now);
-  if (status != APR_SUCCESS || now != memory->version) memory->forget();
+  int status = library_version(link, &now);
+  if (status != APR_SUCCESS || now != memory->version) {
+    Shape shape;
+    if (status == APR_SUCCESS) status = library_shape(link, &shape);
+    memory->forget(status == APR_SUCCESS ? shape : Shape{});
+  }
   memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
   memory->keeping = status == APR_SUCCESS && !db_in_transaction(link);
   return status;

@@ -1,10 +1,11 @@
 // MSDBQueryMemory: what the read paths of one connection remember between
-// calls while the library stays the same: the objects below a searched
-// container, each object's first title, where pages of a container's
-// children begin; for a server answering many requests between scans.
-// Everything is forgotten once the library's version moves (another
-// connection committed, or this one changed a row). A memory belongs to one
-// DBThreadConnection (freed with its pool, used by its thread only).
+// calls: the objects below a searched container, each object's first title,
+// where pages of a container's children begin; for a server answering many
+// requests between scans. When the library changes (another connection
+// committed, or this one changed a row), objects below are forgotten if an
+// ancestor row was written, titles if a title row was, page starts always.
+// A memory belongs to one DBThreadConnection (freed with its pool, used by
+// its thread only).
 #pragma once
 
 #include <apr_pools.h>
@@ -21,8 +22,8 @@ struct QueryMemory;
 // A new, empty memory, destroyed with pool.
 QueryMemory *query_memory_create(apr_pool_t *pool);
 
-// Forgets what memory holds unless link's library is still the version it
-// was filled under. Inside a transaction, which may yet be rolled back,
+// Forgets what memory holds from a library version link's library is no
+// longer at (above). Inside a transaction, which may yet be rolled back,
 // memory keeps nothing new. Returns 0, or 20014 after "Could not execute SQL
 // statement, reason: %s" (memory emptied).
 int query_memory_sync(QueryMemory *memory, DbLink link);

@@ -48,8 +48,9 @@ class SubtreeSearchTest : public LibraryTest {
     ASSERT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, nullptr), 0);
   }
 
-  // The page of the title walk as the oids of an answer's ids.
-  Answer walk(const char *criteria, const char *containers, unsigned offset, unsigned count) {
+  // The page of the title walk as the oids of an answer's ids, remembering
+  // through the connection's memory or walking everything afresh.
+  Answer walk(const char *criteria, const char *containers, unsigned offset, unsigned count, bool remember = true) {
     std::vector<bool> selected;
     for (const std::string &oid : column(msdb_search_criteria_to_sql(pool_, criteria, db_escape))) {
       const size_t at = std::stoul(oid);
@@ -61,8 +62,8 @@ class SubtreeSearchTest : public LibraryTest {
     bool walked = false;
     DBThreadConnection *conn = msdb_thread_connection(db_);
     EXPECT_EQ(query_memory_sync(conn->queries, conn->medialib), 0);
-    a.status = db_search_title_walk(pool_, conn->medialib, conn->queries, containers, selected, offset, count, &oids,
-                                    &a.total, &walked);
+    a.status = db_search_title_walk(pool_, conn->medialib, remember ? conn->queries : nullptr, containers, selected,
+                                    offset, count, &oids, &a.total, &walked);
     EXPECT_TRUE(walked);
     for (size_t at = 0; at < oids.size();) {
       const size_t comma = std::min(oids.find(',', at), oids.size());
@@ -433,4 +434,75 @@ TEST_F(SubtreeSearchTest, RowsOfAnObjectBeyondTheLastOneAreFoundAsBefore) {
   const Answer a = search(kAllTracks);
   EXPECT_EQ(a.total, 2);
   EXPECT_EQ(a.ids, (std::vector<std::string>{"0/1/" + track, "0/1/4000000000000"}));
+}
+
+// Changes by another connection, each after the memory was filled: the next
+// search answers as a walk remembering nothing, and keeps the objects below
+// and the titles only when the change wrote no route, or no title, of any
+// object. Tracks enough for the search to take the walk.
+TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
+  std::string box, tracks[70];
+  in_transaction([&] {
+    box = object("1", "Box", "object.container");
+    for (int i = 0; i < 70; ++i) tracks[i] = object(i < 3 ? box.c_str() : "1", std::to_string(99 - i), kTrack);
+    object("1", "p", kPhoto);
+  });
+  const std::string &in_box = tracks[0], &moved = tracks[1], &titled = tracks[2], &photo = tracks[3],
+                    &linked = tracks[4];
+  const std::string value = "(select oid from propValue where value='%s')";
+  struct Case {
+    const char *what;
+    std::string sql;
+    bool below_kept;
+    bool titles_kept;
+  };
+  const Case cases[] = {
+      {"a class changed", "update prop set valueOid=" + std::string(apr_psprintf(pool_, value.c_str(), kPhoto)) +
+                              " where nameOid=(select oid from propName where name='upnp:class') and objectOid=" +
+                              photo,
+       true, true},
+      {"an edge added", "insert into edge (parentObjectOid, objectOid, ordinal) values (" + box + ", " + linked +
+                            ", 'z'); insert into ancestor (ancestorObjectOid, objectOid, path) values (" + box + ", " +
+                            linked + ", '0/1/" + box + "/')",
+       false, true},
+      {"an edge removed", "delete from edge where parentObjectOid=" + box + " and objectOid=" + in_box +
+                              "; delete from ancestor where ancestorObjectOid=" + box + " and objectOid=" + in_box,
+       false, true},
+      {"an object moved out", "update ancestor set ancestorObjectOid=2 where ancestorObjectOid=" + box +
+                                  " and objectOid=" + moved,
+       false, true},
+      {"a title changed", "update prop set valueOid=" + std::string(apr_psprintf(pool_, value.c_str(), "p")) +
+                              " where nameOid=1 and objectOid=" + titled,
+       true, false},
+  };
+  DBThreadConnection *conn = msdb_thread_connection(db_);
+  const std::string box_path = "0/1/" + box;
+  const std::pair<const char *, const char *> searched[] = {{"0/1", "1"}, {box_path.c_str(), box.c_str()}};
+  const auto answers_as_fresh = [&] {
+    for (const auto &[id, containers] : searched) {
+      const Answer answered = search(kAllTracks, 0, 0, {id});
+      const Answer fresh = walk(kAllTracks, containers, 0, 0, false);
+      EXPECT_EQ(answered.total, fresh.total) << id;
+      EXPECT_EQ(last_segments(answered.ids), fresh.ids) << id;
+    }
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto &[id, containers] : searched) search(kAllTracks, 0, 0, {id});
+    exec_elsewhere(c.sql);
+    ASSERT_EQ(query_memory_sync(conn->queries, conn->medialib), 0);
+    EXPECT_EQ(query_memory_below(conn->queries, box.c_str()) != nullptr, c.below_kept);
+    EXPECT_EQ(query_memory_titles(conn->queries, 1) != nullptr, c.titles_kept);
+    answers_as_fresh();
+  }
+  // This connection's own change, seen at once inside its transaction and
+  // gone after the rollback.
+  answers_as_fresh();
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(db_exec(conn->medialib, ("delete from ancestor where ancestorObjectOid=" + box).c_str(), nullptr), 0);
+  EXPECT_EQ(search(kAllTracks, 0, 0, {box_path.c_str()}).total, 0);
+  answers_as_fresh();
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+  answers_as_fresh();
+  EXPECT_NE(search(kAllTracks, 0, 0, {box_path.c_str()}).total, 0);
 }
