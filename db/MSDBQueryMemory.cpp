@@ -2,9 +2,10 @@
 // version, which moves when another connection commits, and the rows this
 // connection changed (its total changes), which covers its own writes,
 // committed or not. Once it moved, the library's shape counters (MSDB_SHAPE,
-// moved by triggers in the writing transaction, whichever process wrote)
-// tell whether the ancestor rows and the title rows are still those the
-// memory was filled from; a library without them forgets everything.
+// moved by triggers in the writing transaction, whichever process wrote) and
+// the largest ancestor oid (which every new ancestor row moves) tell whether
+// the ancestor rows and the title rows are still those the memory was filled
+// from; a library without the counters forgets everything.
 #include "MSDBQueryMemory.h"
 
 #include <map>
@@ -22,13 +23,17 @@ constexpr size_t kMostPageStarts = 4096;
 
 using Version = std::pair<apr_int64_t, apr_int64_t>;
 
-// The shape counters, or known false when the library has none (or they
-// could not be read).
+// The shape counters and the largest ancestor oid, or known false when the
+// library has no counters (or they could not be read).
 struct Shape {
   bool known = false;
   apr_int64_t routes = 0;
+  apr_int64_t last_route = 0;
   apr_int64_t titles = 0;
 };
+
+constexpr const char *kShape =
+    "select routes, ifnull((select max(oid) from ancestor), 0), titles from " MSDB_SHAPE " where oid = 1";
 
 }  // namespace
 
@@ -45,7 +50,7 @@ struct QueryMemory {
   // ordinals, which the counters do not cover, so they go at every change.
   void forget(const Shape &now) {
     const bool same = shape.known && now.known;
-    if (!same || now.routes != shape.routes) below.clear();
+    if (!same || now.routes != shape.routes || now.last_route != shape.last_route) below.clear();
     if (!same || now.titles != shape.titles) {
       titles = {};
       title_objects = 0;
@@ -69,8 +74,8 @@ int library_shape(DbLink link, Shape *shape) {
   bool has = false;
   if (msdb_schema_has_table(link, MSDB_SHAPE, &has) != APR_SUCCESS) return APR_EGENERAL;
   if (!has) return APR_SUCCESS;
-  return db_stream(link, "select routes, titles from " MSDB_SHAPE " where oid = 1", [shape](sqlite3_stmt *row) {
-    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1)};
+  return db_stream(link, kShape, [shape](sqlite3_stmt *row) {
+    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2)};
     return false;
   });
 }

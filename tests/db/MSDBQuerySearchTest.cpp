@@ -325,6 +325,11 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
         " (rowid, value) values (new.oid, new.value); end",
         "insert into propValue (value) values ('Pineapple')"},
        "3"},
+      {{"drop table " MSDB_SHAPE, "drop trigger ancestor_shape_delete", "drop trigger ancestor_shape_update",
+        "drop trigger prop_title_delete", "drop trigger prop_title_key_insert",
+        "create trigger prop_title_key_insert after insert on prop when new.nameOid = 1 begin insert or ignore into "
+        MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = new.valueOid; end"},
+       "3"},
   };
   for (const OldLibrary &old_library : olds) {
     SCOPED_TRACE(old_library.statements.front());
@@ -345,6 +350,10 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
     EXPECT_EQ(column("select count(*) from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match 'ppl'"),
               std::vector<std::string>{old_library.indexed_ppl});
   }
+  // The last library's title trigger, which kept keys only, counts titles now.
+  const std::vector<std::string> titles = column("select titles from " MSDB_SHAPE);
+  in_transaction([&] { object("1", "d", kTrack); });
+  EXPECT_NE(column("select titles from " MSDB_SHAPE), titles);
 }
 
 // contains of three characters or more reads the substring index and finds
