@@ -41,16 +41,17 @@ struct QueryMemory {
   Version version{-1, -1};
   Shape shape;
   bool keeping = false;
-  std::map<std::string, std::vector<bool>> below;
+  std::map<std::string, KeptBelow> below;
   std::vector<TitleRow> titles;
   size_t title_objects = 0;
   std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
 
-  // Forgets what now differs from shape: page starts follow edges and
+  // Forgets what now differs from shape: objects below outlive new ancestor
+  // rows only (added when next asked for); page starts follow edges and
   // ordinals, which the counters do not cover, so they go at every change.
   void forget(const Shape &now) {
     const bool same = shape.known && now.known;
-    if (!same || now.routes != shape.routes || now.last_route != shape.last_route) below.clear();
+    if (!same || now.routes != shape.routes || now.last_route < shape.last_route) below.clear();
     if (!same || now.titles != shape.titles) {
       titles = {};
       title_objects = 0;
@@ -99,7 +100,7 @@ int query_memory_sync(QueryMemory *memory, DbLink link) {
   return status;
 }
 
-const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers) {
+KeptBelow *query_memory_below(QueryMemory *memory, const char *containers) {
   auto found = memory->below.find(containers);
   return found == memory->below.end() ? nullptr : &found->second;
 }
@@ -108,7 +109,17 @@ const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char
                                                  std::vector<bool> &&below) {
   if (!memory->keeping) return nullptr;
   if (memory->below.size() >= kMostBelowSets) memory->below.clear();
-  return &(memory->below[containers] = std::move(below));
+  KeptBelow &kept = memory->below[containers];
+  kept = {std::move(below), memory->shape.last_route};
+  return &kept.objects;
+}
+
+apr_int64_t query_memory_last_route(const QueryMemory *memory) {
+  return memory->shape.last_route;
+}
+
+bool query_memory_keeping(const QueryMemory *memory) {
+  return memory->keeping;
 }
 
 const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects) {

@@ -29,12 +29,25 @@ QueryMemory *query_memory_create(apr_pool_t *pool);
 int query_memory_sync(QueryMemory *memory, DbLink link);
 
 // The objects below containers (oids joined by ","), a bit per oid up to the
-// size kept, or null when not remembered.
-const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers);
-// Keeps below (taking it) and returns what is kept, or returns null (below
-// left as it was) when memory keeps nothing now.
+// size kept, as the ancestor rows up to oid through place them. Rows added
+// since (oids past through, up to query_memory_last_route) are the caller's
+// to add, and only outside a transaction (query_memory_keeping).
+struct KeptBelow {
+  std::vector<bool> objects;
+  apr_int64_t through = 0;
+};
+
+// The kept objects below containers, or null when not remembered.
+KeptBelow *query_memory_below(QueryMemory *memory, const char *containers);
+// Keeps below (taking it) as of the library's version at the last sync and
+// returns what is kept, or returns null (below left as it was) when memory
+// keeps nothing now.
 const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char *containers,
                                                  std::vector<bool> &&below);
+// The largest ancestor oid at the last sync.
+apr_int64_t query_memory_last_route(const QueryMemory *memory);
+// Whether memory keeps what is found now (false inside a transaction).
+bool query_memory_keeping(const QueryMemory *memory);
 
 // Each titled object's first title row (its smallest value oid), in value
 // order, then object order. Oids are below 2^32 (searches keep bits only for

@@ -31,6 +31,13 @@ namespace {
 // SQLite and counted there, not stepped out.
 constexpr const char *kBelowRows =
     "select count(*) from ancestor where ancestorObjectOid in (%s) and db_take(objectOid)";
+// What remembered objects below lack after new ancestor rows: the objects of
+// rows past an oid (a range of the table, whose new rows lie at its end), and
+// the objects past the bits kept.
+constexpr const char *kNewRoutes =
+    "select objectOid from ancestor not indexed where oid > %" APR_INT64_T_FMT " and ancestorObjectOid in (%s)";
+constexpr const char *kRoutesOfNewObjects =
+    "select objectOid from ancestor where ancestorObjectOid in (%s) and objectOid >= %" APR_SIZE_T_FMT;
 // The title rows in value order, through index prop_title, which holds the
 // rows of name oid 1: the walk runs only where that is dc:title and the
 // index is there (a library whose upgrade failed would sort them all). An
@@ -91,12 +98,44 @@ struct Page {
   }
 };
 
+// Brings kept objects below up to the library at the last sync (last, the
+// largest ancestor oid then), with bits for size objects at least.
+int add_routes(apr_pool_t *pool, DbLink link, const char *containers, size_t size, apr_int64_t last,
+               KeptBelow *kept) {
+  std::vector<bool> &objects = kept->objects;
+  const size_t known = objects.size();
+  if (size > known) objects.resize(size);
+  const auto mark = [&objects](sqlite3_stmt *row) {
+    const Oid oid = sqlite3_column_int64(row, 0);
+    if (oid >= 0 && static_cast<size_t>(oid) < objects.size()) objects[static_cast<size_t>(oid)] = true;
+    return true;
+  };
+  if (db_stream(link, apr_psprintf(pool, kNewRoutes, kept->through, containers), mark) != APR_SUCCESS ||
+      (size > known && db_stream(link, apr_psprintf(pool, kRoutesOfNewObjects, containers, known), mark) !=
+                           APR_SUCCESS)) {
+    objects.resize(known);
+    return APR_EGENERAL;
+  }
+  kept->through = last;
+  return APR_SUCCESS;
+}
+
 // The objects below the containers among the first size oids, a bit each:
-// remembered, or walked and then remembered.
+// remembered (and brought up to new ancestor rows outside a transaction), or
+// walked and then remembered.
 int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers, size_t size,
           std::vector<bool> *walked, const std::vector<bool> **objects) {
-  *objects = memory != nullptr ? query_memory_below(memory, containers) : nullptr;
-  if (*objects != nullptr && (*objects)->size() >= size) return APR_SUCCESS;
+  KeptBelow *kept = memory != nullptr ? query_memory_below(memory, containers) : nullptr;
+  if (kept != nullptr) {
+    const apr_int64_t last = query_memory_last_route(memory);
+    bool current = kept->through >= last && kept->objects.size() >= size;
+    if (!current && query_memory_keeping(memory)) {
+      if (add_routes(pool, link, containers, size, last, kept) != APR_SUCCESS) return APR_EGENERAL;
+      current = true;
+    }
+    *objects = &kept->objects;
+    if (current) return APR_SUCCESS;
+  }
   std::vector<bool> unreached(size, true);
   const int status = db_with_takes(link, unreached, [&] {
     return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [](sqlite3_stmt *) { return false; });
@@ -104,9 +143,9 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   if (status != APR_SUCCESS) return status;
   unreached.flip();
   *walked = std::move(unreached);
-  const std::vector<bool> *kept =
+  const std::vector<bool> *stored =
       memory != nullptr ? query_memory_keep_below(memory, containers, std::move(*walked)) : nullptr;
-  *objects = kept != nullptr ? kept : walked;
+  *objects = stored != nullptr ? stored : walked;
   return APR_SUCCESS;
 }
 

@@ -446,9 +446,10 @@ TEST_F(SubtreeSearchTest, RowsOfAnObjectBeyondTheLastOneAreFoundAsBefore) {
 }
 
 // Changes by another connection, each after the memory was filled: the next
-// search answers as a walk remembering nothing, and keeps the objects below
-// and the titles only when the change wrote no route, or no title, of any
-// object. Tracks enough for the search to take the walk.
+// search answers as a walk remembering nothing; it keeps the objects below
+// when the change removed or rewrote no route (adding the new ones), and the
+// titles when it wrote no title. Tracks enough for the search to take the
+// walk.
 TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
   std::string box, tracks[70];
   in_transaction([&] {
@@ -473,7 +474,13 @@ TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
       {"an edge added", "insert into edge (parentObjectOid, objectOid, ordinal) values (" + box + ", " + linked +
                             ", 'z'); insert into ancestor (ancestorObjectOid, objectOid, path) values (" + box + ", " +
                             linked + ", '0/1/" + box + "/')",
-       false, true},
+       true, true},
+      {"a new track", "insert into object (signature) values ('new'); insert into prop (nameOid, objectOid, "
+                      "valueOid) select nameOid, (select max(oid) from object), valueOid from prop where objectOid=" +
+                          linked + "; insert into ancestor (ancestorObjectOid, objectOid, path) values (" + box +
+                          ", (select max(oid) from object), '0/1/" + box + "/'), (1, (select max(oid) from object), "
+                          "'0/1/')",
+       true, false},
       {"an edge removed", "delete from edge where parentObjectOid=" + box + " and objectOid=" + in_box +
                               "; delete from ancestor where ancestorObjectOid=" + box + " and objectOid=" + in_box,
        false, true},
