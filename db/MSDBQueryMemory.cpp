@@ -3,9 +3,10 @@
 // connection changed (its total changes), which covers its own writes,
 // committed or not. Once it moved, the library's shape counters (MSDB_SHAPE,
 // moved by triggers in the writing transaction, whichever process wrote) and
-// the largest ancestor oid (which every new ancestor row moves) tell whether
-// the ancestor rows and the title rows are still those the memory was filled
-// from; a library without the counters forgets everything.
+// the largest ancestor and prop oids (which every new row moves) tell
+// whether the ancestor rows and the title rows are still those the memory
+// was filled from, or only more; a library without the counters forgets
+// everything.
 #include "MSDBQueryMemory.h"
 
 #include <map>
@@ -30,10 +31,12 @@ struct Shape {
   apr_int64_t routes = 0;
   apr_int64_t last_route = 0;
   apr_int64_t titles = 0;
+  apr_int64_t last_prop = 0;
 };
 
 constexpr const char *kShape =
-    "select routes, ifnull((select max(oid) from ancestor), 0), titles from " MSDB_SHAPE " where oid = 1";
+    "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0) from "
+    MSDB_SHAPE " where oid = 1";
 
 }  // namespace
 
@@ -42,20 +45,16 @@ struct QueryMemory {
   Shape shape;
   bool keeping = false;
   std::map<std::string, KeptBelow> below;
-  std::vector<TitleRow> titles;
-  size_t title_objects = 0;
+  KeptTitles titles;
   std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
 
-  // Forgets what now differs from shape: objects below outlive new ancestor
-  // rows only (added when next asked for); page starts follow edges and
+  // Forgets what now differs from shape: objects below and titles outlive
+  // new rows only (added when next asked for); page starts follow edges and
   // ordinals, which the counters do not cover, so they go at every change.
   void forget(const Shape &now) {
     const bool same = shape.known && now.known;
     if (!same || now.routes != shape.routes || now.last_route < shape.last_route) below.clear();
-    if (!same || now.titles != shape.titles) {
-      titles = {};
-      title_objects = 0;
-    }
+    if (!same || now.titles != shape.titles || now.last_prop < shape.last_prop) titles = {};
     page_starts.clear();
     shape = now;
   }
@@ -76,7 +75,8 @@ int library_shape(DbLink link, Shape *shape) {
   if (msdb_schema_has_table(link, MSDB_SHAPE, &has) != APR_SUCCESS) return APR_EGENERAL;
   if (!has) return APR_SUCCESS;
   return db_stream(link, kShape, [shape](sqlite3_stmt *row) {
-    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2)};
+    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2),
+              sqlite3_column_int64(row, 3)};
     return false;
   });
 }
@@ -122,16 +122,19 @@ bool query_memory_keeping(const QueryMemory *memory) {
   return memory->keeping;
 }
 
-const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects) {
-  return objects != 0 && memory->title_objects >= objects ? &memory->titles : nullptr;
+KeptTitles *query_memory_titles(QueryMemory *memory) {
+  return memory->titles.objects != 0 ? &memory->titles : nullptr;
 }
 
 const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
                                                       std::vector<TitleRow> &&titles) {
   if (!memory->keeping) return nullptr;
-  memory->titles = std::move(titles);
-  memory->title_objects = objects;
-  return &memory->titles;
+  memory->titles = {std::move(titles), objects, memory->shape.last_prop};
+  return &memory->titles.rows;
+}
+
+apr_int64_t query_memory_last_prop(const QueryMemory *memory) {
+  return memory->shape.last_prop;
 }
 
 bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, unsigned position, PageStart *start) {

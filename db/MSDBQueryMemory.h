@@ -57,12 +57,22 @@ struct TitleRow {
   std::uint32_t object;
 };
 
-// The title rows of objects below objects (an oid), or null when those are
-// not remembered.
-const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects);
+// The title rows of objects below objects (an oid), as the prop rows up to
+// oid through give them; rows added since (up to query_memory_last_prop) are
+// the caller's to add, as for KeptBelow.
+struct KeptTitles {
+  std::vector<TitleRow> rows;
+  size_t objects = 0;
+  apr_int64_t through = 0;
+};
+
+// The kept title rows, or null when not remembered.
+KeptTitles *query_memory_titles(QueryMemory *memory);
 // As query_memory_keep_below.
 const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
                                                       std::vector<TitleRow> &&titles);
+// The largest prop oid at the last sync.
+apr_int64_t query_memory_last_prop(const QueryMemory *memory);
 
 // The child at position (from 0) of a container in its ordinal order
 // (ordinal, then edge oid).

@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -47,6 +48,11 @@ constexpr const char *kTitleNameOid =
     "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
     "name='prop_title')";
 constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
+// What remembered titles lack after new prop rows, as kNewRoutes.
+constexpr const char *kNewTitleRows =
+    "select valueOid, objectOid from prop not indexed where oid > %" APR_INT64_T_FMT " and nameOid = 1";
+constexpr const char *kTitleRowsOfNewObjects =
+    "select valueOid, objectOid from prop where nameOid = 1 and nameOid > 0 and objectOid >= %" APR_SIZE_T_FMT;
 // The title keys hold the texts of title values only; a library without
 // them walks every value in that order (index propValue_nocase).
 constexpr const char *kValuesInTitleOrder =
@@ -149,26 +155,93 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   return APR_SUCCESS;
 }
 
+TitleRow title_row(sqlite3_stmt *row) {
+  const Oid value = sqlite3_column_int64(row, 0);
+  const bool held = value >= 0 && value < UINT32_MAX;
+  return {held ? static_cast<std::uint32_t>(value) : UINT32_MAX,
+          static_cast<std::uint32_t>(sqlite3_column_int64(row, 1))};
+}
+
+bool in_value_order(const TitleRow &a, const TitleRow &b) {
+  return a.value != b.value ? a.value < b.value : a.object < b.object;
+}
+
+// Merges added title rows into rows (in value order, an object's first title
+// each): an object with a new row keeps the smaller of its titles.
+void merge_titles(std::vector<TitleRow> added, std::vector<TitleRow> *rows) {
+  const auto by_object = [](const TitleRow &a, const TitleRow &b) {
+    return a.object != b.object ? a.object < b.object : a.value < b.value;
+  };
+  std::sort(added.begin(), added.end(), by_object);
+  added.erase(std::unique(added.begin(), added.end(), [](const TitleRow &a, const TitleRow &b) {
+                return a.object == b.object;
+              }), added.end());
+  std::vector<bool> touched(added.empty() ? 0 : size_t{added.back().object} + 1);
+  for (const TitleRow &row : added) touched[row.object] = true;
+  std::vector<TitleRow> untouched;
+  untouched.reserve(rows->size());
+  for (const TitleRow &row : *rows) {
+    if (row.object >= touched.size() || !touched[row.object]) {
+      untouched.push_back(row);
+      continue;
+    }
+    auto same = std::lower_bound(added.begin(), added.end(), TitleRow{0, row.object}, by_object);
+    same->value = std::min(same->value, row.value);
+  }
+  std::sort(added.begin(), added.end(), in_value_order);
+  rows->clear();
+  std::merge(untouched.begin(), untouched.end(), added.begin(), added.end(), std::back_inserter(*rows),
+             in_value_order);
+}
+
+// Brings kept titles up to the library at the last sync (last, the largest
+// prop oid then), for size objects at least, as add_routes.
+int add_titles(apr_pool_t *pool, DbLink link, size_t size, apr_int64_t last, KeptTitles *kept) {
+  const size_t known = kept->objects, objects = std::max(size, known);
+  std::vector<TitleRow> added;
+  const auto take = [&](sqlite3_stmt *row) {
+    const Oid object = sqlite3_column_int64(row, 1);
+    if (object >= 0 && static_cast<size_t>(object) < objects) added.push_back(title_row(row));
+    return true;
+  };
+  if (db_stream(link, apr_psprintf(pool, kNewTitleRows, kept->through), take) != APR_SUCCESS ||
+      (size > known && db_stream(link, apr_psprintf(pool, kTitleRowsOfNewObjects, known), take) != APR_SUCCESS)) {
+    return APR_EGENERAL;
+  }
+  merge_titles(std::move(added), &kept->rows);
+  kept->objects = objects;
+  kept->through = last;
+  return APR_SUCCESS;
+}
+
 // The first title row of each object below size, in value order:
-// remembered, or walked and then remembered.
-int first_titles(DbLink link, QueryMemory *memory, size_t size, std::vector<TitleRow> *walked,
+// remembered (and brought up to new title rows outside a transaction), or
+// walked and then remembered.
+int first_titles(apr_pool_t *pool, DbLink link, QueryMemory *memory, size_t size, std::vector<TitleRow> *walked,
                  const std::vector<TitleRow> **titles) {
-  *titles = memory != nullptr ? query_memory_titles(memory, size) : nullptr;
-  if (*titles != nullptr) return APR_SUCCESS;
+  KeptTitles *kept = memory != nullptr ? query_memory_titles(memory) : nullptr;
+  if (kept != nullptr) {
+    const apr_int64_t last = query_memory_last_prop(memory);
+    bool current = kept->through >= last && kept->objects >= size;
+    if (!current && query_memory_keeping(memory)) {
+      if (add_titles(pool, link, size, last, kept) != APR_SUCCESS) return APR_EGENERAL;
+      current = true;
+    }
+    *titles = &kept->rows;
+    if (current) return APR_SUCCESS;
+  }
   std::vector<bool> met(size);
   const int status = db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
     const Oid object = sqlite3_column_int64(row, 1);
     if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return true;
     met[static_cast<size_t>(object)] = true;
-    const Oid value = sqlite3_column_int64(row, 0);
-    const bool held = value >= 0 && value < UINT32_MAX;
-    walked->push_back({held ? static_cast<std::uint32_t>(value) : UINT32_MAX, static_cast<std::uint32_t>(object)});
+    walked->push_back(title_row(row));
     return true;
   });
   if (status != APR_SUCCESS) return status;
-  const std::vector<TitleRow> *kept =
+  const std::vector<TitleRow> *stored =
       memory != nullptr ? query_memory_keep_titles(memory, size, std::move(*walked)) : nullptr;
-  *titles = kept != nullptr ? kept : walked;
+  *titles = stored != nullptr ? stored : walked;
   return APR_SUCCESS;
 }
 
@@ -231,7 +304,7 @@ int db_search_title_walk(apr_pool_t *pool, DbLink link, QueryMemory *memory, con
   std::vector<TitleRow> walked_titles;
   const std::vector<TitleRow> *titles = nullptr;
   if (below(pool, link, memory, containers, selected.size(), &walked_below, &objects_below) != APR_SUCCESS ||
-      first_titles(link, memory, selected.size(), &walked_titles, &titles) != APR_SUCCESS) {
+      first_titles(pool, link, memory, selected.size(), &walked_titles, &titles) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   std::vector<bool> hits(selected.size()), values(static_cast<size_t>(last_value) + 1);

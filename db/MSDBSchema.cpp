@@ -127,10 +127,10 @@ constexpr const char *kFillSubstringIndex[] = {
 // oid 1, as for index prop_title), in title order, so that a search's title
 // order walks titles only, not the sizes, urls and names that sort before
 // them among all values (MSDBQueryTitleWalk). Kept by triggers, so no writer
-// knows of it: a title row written or moved notes its value (kShapeVersions'
-// triggers, which count it too: keys made anew drop the shape table, so that
-// its part, which comes after, makes them again), a value changed or removed
-// changes or removes its key. A value that is no longer a title keeps its
+// knows of it: a title row written or moved notes its value (a moved one by
+// kShapeVersions' trigger, which counts it too: keys made anew drop the shape
+// table, so that its part, which comes after, makes it again), a value
+// changed or removed changes or removes its key. A value that is no longer a title keeps its
 // key: the walk takes only the keys of the hits' titles.
 constexpr const char *kTitleKeys[] = {
     "drop trigger if exists prop_title_key_insert",
@@ -141,6 +141,8 @@ constexpr const char *kTitleKeys[] = {
     "drop table if exists " MSDB_SHAPE,
     "create table " MSDB_TITLE_KEYS " (oid INTEGER PRIMARY KEY, value TEXT)",
     "create index " MSDB_TITLE_KEYS "_nocase on " MSDB_TITLE_KEYS " (value COLLATE NOCASE)",
+    "create trigger prop_title_key_insert after insert on prop when new.nameOid = 1 begin insert or ignore into "
+    MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = new.valueOid; end",
     "create trigger propValue_title_key_update after update on propValue begin update " MSDB_TITLE_KEYS
     " set oid = new.oid, value = new.value where oid = old.oid; end",
     "create trigger propValue_title_key_delete after delete on propValue begin delete from " MSDB_TITLE_KEYS
@@ -150,20 +152,18 @@ constexpr const char *kTitleKeys[] = {
 };
 
 // Shape versions: one row of counters that move in every transaction that
-// deletes or changes an ancestor row (routes) or writes an object's dc:title
-// row (titles), by triggers, so that a reader in any process tells whether
-// what it derived from either (a search's objects below a container, its
-// title order) still holds. New ancestor rows need no trigger: every writer
-// lets SQLite choose their oid, one past the largest, so the largest oid
-// tells a reader of them. A trigger runs per row, so none runs for the rows
-// a first scan writes most (60 ancestor rows an item); the title rows' count
-// rides on the triggers that keep the title keys. The counters start at a
-// random value (a library made anew at the same path repeats no version),
-// a quarter of the range, which leaves them room to count.
+// deletes or changes an ancestor row (routes) or a dc:title row (titles), by
+// triggers, so that a reader in any process tells whether what it derived
+// from either (a search's objects below a container, its title order) still
+// holds, or holds with new rows added. New rows need no trigger: every
+// writer lets SQLite choose their oid, one past the largest, so the largest
+// oid tells a reader of them, and a trigger runs per row (a first scan writes
+// about 60 ancestor and 30 prop rows an item). The counters start at a random
+// value (a library made anew at the same path repeats no version), a quarter
+// of the range, which leaves them room to count.
 constexpr const char *kShapeVersions[] = {
     "drop trigger if exists ancestor_shape_delete",
     "drop trigger if exists ancestor_shape_update",
-    "drop trigger if exists prop_title_key_insert",
     "drop trigger if exists prop_title_key_update",
     "drop trigger if exists prop_title_delete",
     "drop table if exists " MSDB_SHAPE,
@@ -173,9 +173,6 @@ constexpr const char *kShapeVersions[] = {
     " set routes = routes + 1; end",
     "create trigger ancestor_shape_update after update on ancestor begin update " MSDB_SHAPE
     " set routes = routes + 1; end",
-    "create trigger prop_title_key_insert after insert on prop when new.nameOid = 1 begin insert or ignore into "
-    MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = new.valueOid; update " MSDB_SHAPE
-    " set titles = titles + 1; end",
     "create trigger prop_title_key_update after update of nameOid, objectOid, valueOid on prop when old.nameOid = 1 "
     "or new.nameOid = 1 begin insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from "
     "propValue where oid = new.valueOid and new.nameOid = 1; update " MSDB_SHAPE " set titles = titles + 1; end",

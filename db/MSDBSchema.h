@@ -25,7 +25,7 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 // The texts of title values, in title order (index propTitle_nocase).
 #define MSDB_TITLE_KEYS "propTitle"
 // One row (oid 1) of counters that move in every transaction that deletes or
-// changes an ancestor row (routes) or writes a dc:title row (titles).
+// changes an ancestor row (routes) or a dc:title row (titles).
 #define MSDB_SHAPE "libraryShape"
 
 // Whether the library has the table name (one of this header's names,
