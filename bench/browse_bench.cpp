@@ -9,8 +9,10 @@
 // the library. Each benchmark reports the median of repeated runs; browse
 // pages and searches run again after a change before each run: "after a
 // change" rewrites a row that no route or title depends on (as a play mark
-// or a new size does), "after a new route" an ancestor row and a title row
-// too (as a scan's commit does), so that nothing remembered serves it.
+// or a new size does), "after new rows" adds an ancestor row and a title row
+// (of no object: the least a scan's commit adds), "after a new route"
+// rewrites an ancestor row and a title row (as a rescan that moves or
+// removes items does), so that nothing remembered serves it.
 #include <apr_file_info.h>
 #include <apr_general.h>
 #include <apr_strings.h>
@@ -157,6 +159,9 @@ struct Change {
 constexpr Change kChanges[] = {
     {"", nullptr},
     {" after a change", "update object set signature=signature where oid=0"},
+    {" after new rows",
+     "insert into ancestor (ancestorObjectOid, objectOid, path) values (-1, -1, '-1/'); insert into prop (nameOid, "
+     "objectOid, valueOid) values (1, -1, 1)"},
     {" after a new route",
      "update object set signature=signature where oid=0; update ancestor set path=path where oid=(select min(oid) "
      "from ancestor); update prop set valueOid=valueOid where oid=(select min(oid) from prop where nameOid=1)"},
