@@ -43,6 +43,7 @@ constexpr const char *kShape =
 struct QueryMemory {
   Version version{-1, -1};
   Shape shape;
+  bool shape_table = false;  // the library was seen to have the counters
   bool keeping = false;
   std::map<std::string, KeptBelow> below;
   KeptTitles titles;
@@ -69,16 +70,20 @@ int library_version(DbLink link, Version *version) {
   return status;
 }
 
-int library_shape(DbLink link, Shape *shape) {
+// The counters' table, once seen, is not looked for again: only an upgrade
+// that makes the title keys anew drops it, and each connection's own upgrade
+// ran when it opened; a failed read looks again next time.
+int library_shape(DbLink link, bool *has_table, Shape *shape) {
   *shape = {};
-  bool has = false;
-  if (msdb_schema_has_table(link, MSDB_SHAPE, &has) != APR_SUCCESS) return APR_EGENERAL;
-  if (!has) return APR_SUCCESS;
-  return db_stream(link, kShape, [shape](sqlite3_stmt *row) {
+  if (!*has_table && msdb_schema_has_table(link, MSDB_SHAPE, has_table) != APR_SUCCESS) return APR_EGENERAL;
+  if (!*has_table) return APR_SUCCESS;
+  const int status = db_stream(link, kShape, [shape](sqlite3_stmt *row) {
     *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2),
               sqlite3_column_int64(row, 3)};
     return false;
   });
+  if (status != APR_SUCCESS) *has_table = false;
+  return status;
 }
 
 }  // namespace
@@ -92,7 +97,7 @@ int query_memory_sync(QueryMemory *memory, DbLink link) {
   int status = library_version(link, &now);
   if (status != APR_SUCCESS || now != memory->version) {
     Shape shape;
-    if (status == APR_SUCCESS) status = library_shape(link, &shape);
+    if (status == APR_SUCCESS) status = library_shape(link, &memory->shape_table, &shape);
     memory->forget(status == APR_SUCCESS ? shape : Shape{});
   }
   memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
