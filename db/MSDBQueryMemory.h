@@ -1,11 +1,10 @@
 // MSDBQueryMemory: what the read paths of one connection remember between
 // calls: the objects below a searched container, each object's first title,
 // where pages of a container's children begin; for a server answering many
-// requests between scans. When the library changes (another connection
-// committed, or this one changed a row), objects below are forgotten if an
-// ancestor row was written, titles if a title row was, page starts always.
-// A memory belongs to one DBThreadConnection (freed with its pool, used by
-// its thread only).
+// requests between scans. When the library changes, objects below are
+// forgotten if an ancestor row was removed or changed, titles if a title row
+// was (new rows are added to them instead), page starts always. A memory
+// belongs to one DBThreadConnection (freed with its pool, used by its thread).
 #pragma once
 
 #include <apr_pools.h>

@@ -5,9 +5,9 @@
 // object's first title row in value order (its smallest value oid), and the
 // hits' title values in title order (the title keys, MSDBSchema), which is
 // followed until the page is full. The first two do not depend on the
-// criteria: the connection's memory keeps them until the library changes
-// (MSDBQueryMemory), so a second search below the same containers walks
-// only the title keys. The hits' title order, ties and count are those of
+// criteria: the connection's memory keeps them while no route or title is
+// removed or changed, adding new ones (MSDBQueryMemory), so a later search
+// below the same containers walks only the title keys and the new rows. The hits' title order, ties and count are those of
 // the grouped statement it replaces, in a library whose title rows name
 // values that exist (mlcheck's dangling rows aside). Bit sets over oids and
 // the hits' titles live on the calling thread's heap for the call only.
