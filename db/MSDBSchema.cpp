@@ -158,7 +158,9 @@ constexpr const char *kTitleKeys[] = {
 // holds, or holds with new rows added. New rows need no trigger: every
 // writer lets SQLite choose their oid, one past the largest, so the largest
 // oid tells a reader of them, and a trigger runs per row (a first scan writes
-// about 60 ancestor and 30 prop rows an item). The counters start at a random
+// about 60 ancestor and 30 prop rows an item). A removed last prop row counts
+// as a title: a title written next takes its oid, which the largest would
+// not tell (a removed ancestor row counts anyway). The counters start at a random
 // value (a library made anew at the same path repeats no version), a quarter
 // of the range, which leaves them room to count.
 constexpr const char *kShapeVersions[] = {
@@ -176,8 +178,8 @@ constexpr const char *kShapeVersions[] = {
     "create trigger prop_title_key_update after update of nameOid, objectOid, valueOid on prop when old.nameOid = 1 "
     "or new.nameOid = 1 begin insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from "
     "propValue where oid = new.valueOid and new.nameOid = 1; update " MSDB_SHAPE " set titles = titles + 1; end",
-    "create trigger prop_title_delete after delete on prop when old.nameOid = 1 begin update " MSDB_SHAPE
-    " set titles = titles + 1; end",
+    "create trigger prop_title_delete after delete on prop when old.nameOid = 1 or old.oid > ifnull((select max(oid) "
+    "from prop), 0) begin update " MSDB_SHAPE " set titles = titles + 1; end",
 };
 
 // Indexes that those above replaced, dropped from libraries made before.

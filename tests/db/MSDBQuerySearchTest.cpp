@@ -492,6 +492,13 @@ TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
                                                 "(nameOid, objectOid, valueOid) values (1, " + tracks[6] + ", " +
                                                     apr_psprintf(pool_, value.c_str(), "Aardvark") + ")",
        true, true},
+      {"another row stored last", "insert into prop (nameOid, objectOid, valueOid) values (2, " + tracks[7] + ", 1)",
+       true, true},
+      // The title takes the oid of the row removed before it.
+      {"the last row replaced by a title", "delete from prop where oid=(select max(oid) from prop); insert into prop "
+                                           "(nameOid, objectOid, valueOid) values (1, " + tracks[7] + ", " +
+                                               apr_psprintf(pool_, value.c_str(), "Audio") + ")",
+       true, false},
       {"an edge removed", "delete from edge where parentObjectOid=" + box + " and objectOid=" + in_box +
                               "; delete from ancestor where ancestorObjectOid=" + box + " and objectOid=" + in_box,
        false, true},
