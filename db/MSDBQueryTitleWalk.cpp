@@ -7,17 +7,18 @@
 // followed until the page is full. The first two do not depend on the
 // criteria: the connection's memory keeps them while no route or title is
 // removed or changed, adding new ones (MSDBQueryMemory), so a later search
-// below the same containers walks only the title keys and the new rows. The hits' title order, ties and count are those of
-// the grouped statement it replaces, in a library whose title rows name
-// values that exist (mlcheck's dangling rows aside). Bit sets over oids and
+// below the same containers walks only the title keys and the new rows. The
+// hits' title order, ties and count are those of the grouped statement it
+// replaces, in a library whose title rows name values that exist (mlcheck's
+// dangling rows aside). Bit sets over oids and
 // the hits' titles live on the calling thread's heap for the call only.
 #include <apr_strings.h>
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
