@@ -1,13 +1,18 @@
 // The library's version as one connection sees it is a pair: SQLite's data
 // version, which moves when another connection commits, and the rows this
 // connection changed (its total changes), which covers its own writes,
-// committed or not.
+// committed or not. Once it moved, the library's shape counters (MSDB_SHAPE,
+// moved by triggers in the writing transaction, whichever process wrote) and
+// the largest ancestor and prop oids (which every new row moves) tell
+// whether the ancestor rows and the title rows are still those the memory
+// was filled from, or only more; a library without the counters forgets
+// everything.
 #include "MSDBQueryMemory.h"
-
 
 #include <map>
 #include <utility>
 
+#include "MSDBSchema.h"
 #include "log4c_pool.h"
 
 namespace {
@@ -19,21 +24,40 @@ constexpr size_t kMostPageStarts = 4096;
 
 using Version = std::pair<apr_int64_t, apr_int64_t>;
 
+// The shape counters and the largest ancestor oid, or known false when the
+// library has no counters (or they could not be read).
+struct Shape {
+  bool known = false;
+  apr_int64_t routes = 0;
+  apr_int64_t last_route = 0;
+  apr_int64_t titles = 0;
+  apr_int64_t last_prop = 0;
+};
+
+constexpr const char *kShape =
+    "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0) from "
+    MSDB_SHAPE " where oid = 1";
+
 }  // namespace
 
 struct QueryMemory {
   Version version{-1, -1};
+  Shape shape;
+  bool shape_table = false;  // the library was seen to have the counters
   bool keeping = false;
-  std::map<std::string, std::vector<bool>> below;
-  std::vector<TitleRow> titles;
-  size_t title_objects = 0;
+  std::map<std::string, KeptBelow> below;
+  KeptTitles titles;
   std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
 
-  void forget() {
-    below.clear();
-    titles = {};
-    title_objects = 0;
+  // Forgets what now differs from shape: objects below and titles outlive
+  // new rows only (added when next asked for); page starts follow edges and
+  // ordinals, which the counters do not cover, so they go at every change.
+  void forget(const Shape &now) {
+    const bool same = shape.known && now.known;
+    if (!same || now.routes != shape.routes || now.last_route < shape.last_route) below.clear();
+    if (!same || now.titles != shape.titles || now.last_prop < shape.last_prop) titles = {};
     page_starts.clear();
+    shape = now;
   }
 };
 
@@ -46,6 +70,22 @@ int library_version(DbLink link, Version *version) {
   return status;
 }
 
+// The counters' table, once seen, is not looked for again: only an upgrade
+// that makes the title keys anew drops it, and each connection's own upgrade
+// ran when it opened; a failed read looks again next time.
+int library_shape(DbLink link, bool *has_table, Shape *shape) {
+  *shape = {};
+  if (!*has_table && msdb_schema_has_table(link, MSDB_SHAPE, has_table) != APR_SUCCESS) return APR_EGENERAL;
+  if (!*has_table) return APR_SUCCESS;
+  const int status = db_stream(link, kShape, [shape](sqlite3_stmt *row) {
+    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2),
+              sqlite3_column_int64(row, 3)};
+    return false;
+  });
+  if (status != APR_SUCCESS) *has_table = false;
+  return status;
+}
+
 }  // namespace
 
 QueryMemory *query_memory_create(apr_pool_t *pool) {
@@ -54,14 +94,18 @@ QueryMemory *query_memory_create(apr_pool_t *pool) {
 
 int query_memory_sync(QueryMemory *memory, DbLink link) {
   Version now;
-  const int status = library_version(link, &now);
-  if (status != APR_SUCCESS || now != memory->version) memory->forget();
+  int status = library_version(link, &now);
+  if (status != APR_SUCCESS || now != memory->version) {
+    Shape shape;
+    if (status == APR_SUCCESS) status = library_shape(link, &memory->shape_table, &shape);
+    memory->forget(status == APR_SUCCESS ? shape : Shape{});
+  }
   memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
   memory->keeping = status == APR_SUCCESS && !db_in_transaction(link);
   return status;
 }
 
-const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers) {
+KeptBelow *query_memory_below(QueryMemory *memory, const char *containers) {
   auto found = memory->below.find(containers);
   return found == memory->below.end() ? nullptr : &found->second;
 }
@@ -70,19 +114,32 @@ const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char
                                                  std::vector<bool> &&below) {
   if (!memory->keeping) return nullptr;
   if (memory->below.size() >= kMostBelowSets) memory->below.clear();
-  return &(memory->below[containers] = std::move(below));
+  KeptBelow &kept = memory->below[containers];
+  kept = {std::move(below), memory->shape.last_route};
+  return &kept.objects;
 }
 
-const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects) {
-  return objects != 0 && memory->title_objects >= objects ? &memory->titles : nullptr;
+apr_int64_t query_memory_last_route(const QueryMemory *memory) {
+  return memory->shape.last_route;
+}
+
+bool query_memory_keeping(const QueryMemory *memory) {
+  return memory->keeping;
+}
+
+KeptTitles *query_memory_titles(QueryMemory *memory) {
+  return memory->titles.objects != 0 ? &memory->titles : nullptr;
 }
 
 const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
                                                       std::vector<TitleRow> &&titles) {
   if (!memory->keeping) return nullptr;
-  memory->titles = std::move(titles);
-  memory->title_objects = objects;
-  return &memory->titles;
+  memory->titles = {std::move(titles), objects, memory->shape.last_prop};
+  return &memory->titles.rows;
+}
+
+apr_int64_t query_memory_last_prop(const QueryMemory *memory) {
+  return memory->shape.last_prop;
 }
 
 bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, unsigned position, PageStart *start) {

@@ -1,10 +1,10 @@
 // MSDBQueryMemory: what the read paths of one connection remember between
-// calls while the library stays the same: the objects below a searched
-// container, each object's first title, where pages of a container's
-// children begin; for a server answering many requests between scans.
-// Everything is forgotten once the library's version moves (another
-// connection committed, or this one changed a row). A memory belongs to one
-// DBThreadConnection (freed with its pool, used by its thread only).
+// calls: the objects below a searched container, each object's first title,
+// where pages of a container's children begin; for a server answering many
+// requests between scans. When the library changes, objects below are
+// forgotten if an ancestor row was removed or changed, titles if a title row
+// was (new rows are added to them instead), page starts always. A memory
+// belongs to one DBThreadConnection (freed with its pool, used by its thread).
 #pragma once
 
 #include <apr_pools.h>
@@ -21,19 +21,32 @@ struct QueryMemory;
 // A new, empty memory, destroyed with pool.
 QueryMemory *query_memory_create(apr_pool_t *pool);
 
-// Forgets what memory holds unless link's library is still the version it
-// was filled under. Inside a transaction, which may yet be rolled back,
+// Forgets what memory holds from a library version link's library is no
+// longer at (above). Inside a transaction, which may yet be rolled back,
 // memory keeps nothing new. Returns 0, or 20014 after "Could not execute SQL
 // statement, reason: %s" (memory emptied).
 int query_memory_sync(QueryMemory *memory, DbLink link);
 
 // The objects below containers (oids joined by ","), a bit per oid up to the
-// size kept, or null when not remembered.
-const std::vector<bool> *query_memory_below(const QueryMemory *memory, const char *containers);
-// Keeps below (taking it) and returns what is kept, or returns null (below
-// left as it was) when memory keeps nothing now.
+// size kept, as the ancestor rows up to oid through place them. Rows added
+// since (oids past through, up to query_memory_last_route) are the caller's
+// to add, and only outside a transaction (query_memory_keeping).
+struct KeptBelow {
+  std::vector<bool> objects;
+  apr_int64_t through = 0;
+};
+
+// The kept objects below containers, or null when not remembered.
+KeptBelow *query_memory_below(QueryMemory *memory, const char *containers);
+// Keeps below (taking it) as of the library's version at the last sync and
+// returns what is kept, or returns null (below left as it was) when memory
+// keeps nothing now.
 const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char *containers,
                                                  std::vector<bool> &&below);
+// The largest ancestor oid at the last sync.
+apr_int64_t query_memory_last_route(const QueryMemory *memory);
+// Whether memory keeps what is found now (false inside a transaction).
+bool query_memory_keeping(const QueryMemory *memory);
 
 // Each titled object's first title row (its smallest value oid), in value
 // order, then object order. Oids are below 2^32 (searches keep bits only for
@@ -43,12 +56,22 @@ struct TitleRow {
   std::uint32_t object;
 };
 
-// The title rows of objects below objects (an oid), or null when those are
-// not remembered.
-const std::vector<TitleRow> *query_memory_titles(const QueryMemory *memory, size_t objects);
+// The title rows of objects below objects (an oid), as the prop rows up to
+// oid through give them; rows added since (up to query_memory_last_prop) are
+// the caller's to add, as for KeptBelow.
+struct KeptTitles {
+  std::vector<TitleRow> rows;
+  size_t objects = 0;
+  apr_int64_t through = 0;
+};
+
+// The kept title rows, or null when not remembered.
+KeptTitles *query_memory_titles(QueryMemory *memory);
 // As query_memory_keep_below.
 const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
                                                       std::vector<TitleRow> &&titles);
+// The largest prop oid at the last sync.
+apr_int64_t query_memory_last_prop(const QueryMemory *memory);
 
 // The child at position (from 0) of a container in its ordinal order
 // (ordinal, then edge oid).

@@ -5,11 +5,12 @@
 // object's first title row in value order (its smallest value oid), and the
 // hits' title values in title order (the title keys, MSDBSchema), which is
 // followed until the page is full. The first two do not depend on the
-// criteria: the connection's memory keeps them until the library changes
-// (MSDBQueryMemory), so a second search below the same containers walks
-// only the title keys. The hits' title order, ties and count are those of
-// the grouped statement it replaces, in a library whose title rows name
-// values that exist (mlcheck's dangling rows aside). Bit sets over oids and
+// criteria: the connection's memory keeps them while no route or title is
+// removed or changed, adding new ones (MSDBQueryMemory), so a later search
+// below the same containers walks only the title keys and the new rows. The
+// hits' title order, ties and count are those of the grouped statement it
+// replaces, in a library whose title rows name values that exist (mlcheck's
+// dangling rows aside). Bit sets over oids and
 // the hits' titles live on the calling thread's heap for the call only.
 #include <apr_strings.h>
 #include <sqlite3.h>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,13 @@ namespace {
 // SQLite and counted there, not stepped out.
 constexpr const char *kBelowRows =
     "select count(*) from ancestor where ancestorObjectOid in (%s) and db_take(objectOid)";
+// What remembered objects below lack after new ancestor rows: the objects of
+// rows past an oid (a range of the table, whose new rows lie at its end), and
+// the objects past the bits kept.
+constexpr const char *kNewRoutes =
+    "select objectOid from ancestor not indexed where oid > %" APR_INT64_T_FMT " and ancestorObjectOid in (%s)";
+constexpr const char *kRoutesOfNewObjects =
+    "select objectOid from ancestor where ancestorObjectOid in (%s) and objectOid >= %" APR_SIZE_T_FMT;
 // The title rows in value order, through index prop_title, which holds the
 // rows of name oid 1: the walk runs only where that is dc:title and the
 // index is there (a library whose upgrade failed would sort them all). An
@@ -40,6 +49,11 @@ constexpr const char *kTitleNameOid =
     "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
     "name='prop_title')";
 constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
+// What remembered titles lack after new prop rows, as kNewRoutes.
+constexpr const char *kNewTitleRows =
+    "select valueOid, objectOid from prop not indexed where oid > %" APR_INT64_T_FMT " and nameOid = 1";
+constexpr const char *kTitleRowsOfNewObjects =
+    "select valueOid, objectOid from prop where nameOid = 1 and nameOid > 0 and objectOid >= %" APR_SIZE_T_FMT;
 // The title keys hold the texts of title values only; a library without
 // them walks every value in that order (index propValue_nocase).
 constexpr const char *kValuesInTitleOrder =
@@ -91,12 +105,44 @@ struct Page {
   }
 };
 
+// Brings kept objects below up to the library at the last sync (last, the
+// largest ancestor oid then), with bits for size objects at least.
+int add_routes(apr_pool_t *pool, DbLink link, const char *containers, size_t size, apr_int64_t last,
+               KeptBelow *kept) {
+  std::vector<bool> &objects = kept->objects;
+  const size_t known = objects.size();
+  if (size > known) objects.resize(size);
+  const auto mark = [&objects](sqlite3_stmt *row) {
+    const Oid oid = sqlite3_column_int64(row, 0);
+    if (oid >= 0 && static_cast<size_t>(oid) < objects.size()) objects[static_cast<size_t>(oid)] = true;
+    return true;
+  };
+  if (db_stream(link, apr_psprintf(pool, kNewRoutes, kept->through, containers), mark) != APR_SUCCESS ||
+      (size > known && db_stream(link, apr_psprintf(pool, kRoutesOfNewObjects, containers, known), mark) !=
+                           APR_SUCCESS)) {
+    objects.resize(known);
+    return APR_EGENERAL;
+  }
+  kept->through = last;
+  return APR_SUCCESS;
+}
+
 // The objects below the containers among the first size oids, a bit each:
-// remembered, or walked and then remembered.
+// remembered (and brought up to new ancestor rows outside a transaction), or
+// walked and then remembered.
 int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers, size_t size,
           std::vector<bool> *walked, const std::vector<bool> **objects) {
-  *objects = memory != nullptr ? query_memory_below(memory, containers) : nullptr;
-  if (*objects != nullptr && (*objects)->size() >= size) return APR_SUCCESS;
+  KeptBelow *kept = memory != nullptr ? query_memory_below(memory, containers) : nullptr;
+  if (kept != nullptr) {
+    const apr_int64_t last = query_memory_last_route(memory);
+    bool current = kept->through >= last && kept->objects.size() >= size;
+    if (!current && query_memory_keeping(memory)) {
+      if (add_routes(pool, link, containers, size, last, kept) != APR_SUCCESS) return APR_EGENERAL;
+      current = true;
+    }
+    *objects = &kept->objects;
+    if (current) return APR_SUCCESS;
+  }
   std::vector<bool> unreached(size, true);
   const int status = db_with_takes(link, unreached, [&] {
     return db_stream(link, apr_psprintf(pool, kBelowRows, containers), [](sqlite3_stmt *) { return false; });
@@ -104,32 +150,99 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   if (status != APR_SUCCESS) return status;
   unreached.flip();
   *walked = std::move(unreached);
-  const std::vector<bool> *kept =
+  const std::vector<bool> *stored =
       memory != nullptr ? query_memory_keep_below(memory, containers, std::move(*walked)) : nullptr;
-  *objects = kept != nullptr ? kept : walked;
+  *objects = stored != nullptr ? stored : walked;
+  return APR_SUCCESS;
+}
+
+TitleRow title_row(sqlite3_stmt *row) {
+  const Oid value = sqlite3_column_int64(row, 0);
+  const bool held = value >= 0 && value < UINT32_MAX;
+  return {held ? static_cast<std::uint32_t>(value) : UINT32_MAX,
+          static_cast<std::uint32_t>(sqlite3_column_int64(row, 1))};
+}
+
+bool in_value_order(const TitleRow &a, const TitleRow &b) {
+  return a.value != b.value ? a.value < b.value : a.object < b.object;
+}
+
+// Merges added title rows into rows (in value order, an object's first title
+// each): an object with a new row keeps the smaller of its titles.
+void merge_titles(std::vector<TitleRow> added, std::vector<TitleRow> *rows) {
+  const auto by_object = [](const TitleRow &a, const TitleRow &b) {
+    return a.object != b.object ? a.object < b.object : a.value < b.value;
+  };
+  std::sort(added.begin(), added.end(), by_object);
+  added.erase(std::unique(added.begin(), added.end(), [](const TitleRow &a, const TitleRow &b) {
+                return a.object == b.object;
+              }), added.end());
+  std::vector<bool> touched(added.empty() ? 0 : size_t{added.back().object} + 1);
+  for (const TitleRow &row : added) touched[row.object] = true;
+  std::vector<TitleRow> untouched;
+  untouched.reserve(rows->size());
+  for (const TitleRow &row : *rows) {
+    if (row.object >= touched.size() || !touched[row.object]) {
+      untouched.push_back(row);
+      continue;
+    }
+    auto same = std::lower_bound(added.begin(), added.end(), TitleRow{0, row.object}, by_object);
+    same->value = std::min(same->value, row.value);
+  }
+  std::sort(added.begin(), added.end(), in_value_order);
+  rows->clear();
+  std::merge(untouched.begin(), untouched.end(), added.begin(), added.end(), std::back_inserter(*rows),
+             in_value_order);
+}
+
+// Brings kept titles up to the library at the last sync (last, the largest
+// prop oid then), for size objects at least, as add_routes.
+int add_titles(apr_pool_t *pool, DbLink link, size_t size, apr_int64_t last, KeptTitles *kept) {
+  const size_t known = kept->objects, objects = std::max(size, known);
+  std::vector<TitleRow> added;
+  const auto take = [&](sqlite3_stmt *row) {
+    const Oid object = sqlite3_column_int64(row, 1);
+    if (object >= 0 && static_cast<size_t>(object) < objects) added.push_back(title_row(row));
+    return true;
+  };
+  if (db_stream(link, apr_psprintf(pool, kNewTitleRows, kept->through), take) != APR_SUCCESS ||
+      (size > known && db_stream(link, apr_psprintf(pool, kTitleRowsOfNewObjects, known), take) != APR_SUCCESS)) {
+    return APR_EGENERAL;
+  }
+  merge_titles(std::move(added), &kept->rows);
+  kept->objects = objects;
+  kept->through = last;
   return APR_SUCCESS;
 }
 
 // The first title row of each object below size, in value order:
-// remembered, or walked and then remembered.
-int first_titles(DbLink link, QueryMemory *memory, size_t size, std::vector<TitleRow> *walked,
+// remembered (and brought up to new title rows outside a transaction), or
+// walked and then remembered.
+int first_titles(apr_pool_t *pool, DbLink link, QueryMemory *memory, size_t size, std::vector<TitleRow> *walked,
                  const std::vector<TitleRow> **titles) {
-  *titles = memory != nullptr ? query_memory_titles(memory, size) : nullptr;
-  if (*titles != nullptr) return APR_SUCCESS;
+  KeptTitles *kept = memory != nullptr ? query_memory_titles(memory) : nullptr;
+  if (kept != nullptr) {
+    const apr_int64_t last = query_memory_last_prop(memory);
+    bool current = kept->through >= last && kept->objects >= size;
+    if (!current && query_memory_keeping(memory)) {
+      if (add_titles(pool, link, size, last, kept) != APR_SUCCESS) return APR_EGENERAL;
+      current = true;
+    }
+    *titles = &kept->rows;
+    if (current) return APR_SUCCESS;
+  }
   std::vector<bool> met(size);
   const int status = db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
     const Oid object = sqlite3_column_int64(row, 1);
     if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return true;
     met[static_cast<size_t>(object)] = true;
-    const Oid value = sqlite3_column_int64(row, 0);
-    const bool held = value >= 0 && value < UINT32_MAX;
-    walked->push_back({held ? static_cast<std::uint32_t>(value) : UINT32_MAX, static_cast<std::uint32_t>(object)});
+    walked->push_back(title_row(row));
     return true;
   });
   if (status != APR_SUCCESS) return status;
-  const std::vector<TitleRow> *kept =
+  const std::vector<TitleRow> *stored =
       memory != nullptr ? query_memory_keep_titles(memory, size, std::move(*walked)) : nullptr;
-  *titles = kept != nullptr ? kept : walked;
+  *titles = stored != nullptr ? stored : walked;
   return APR_SUCCESS;
 }
 
@@ -192,7 +305,7 @@ int db_search_title_walk(apr_pool_t *pool, DbLink link, QueryMemory *memory, con
   std::vector<TitleRow> walked_titles;
   const std::vector<TitleRow> *titles = nullptr;
   if (below(pool, link, memory, containers, selected.size(), &walked_below, &objects_below) != APR_SUCCESS ||
-      first_titles(link, memory, selected.size(), &walked_titles, &titles) != APR_SUCCESS) {
+      first_titles(pool, link, memory, selected.size(), &walked_titles, &titles) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   std::vector<bool> hits(selected.size()), values(static_cast<size_t>(last_value) + 1);

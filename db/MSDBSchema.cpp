@@ -129,28 +129,59 @@ constexpr const char *kFillSubstringIndex[] = {
 // oid 1, as for index prop_title), in title order, so that a search's title
 // order walks titles only, not the sizes, urls and names that sort before
 // them among all values (MSDBQueryTitleWalk). Kept by triggers, so no writer
-// knows of it: a title row written or moved notes its value, a value changed
-// or removed changes or removes its key. A value that is no longer a title
-// keeps its key: the walk takes only the keys of the hits' titles.
+// knows of it: a title row written or moved notes its value (a moved one by
+// kShapeVersions' trigger, which counts it too: keys made anew drop the shape
+// table, so that its part, which comes after, makes it again), a value
+// changed or removed changes or removes its key. A value that is no longer a title keeps its
+// key: the walk takes only the keys of the hits' titles.
 constexpr const char *kTitleKeys[] = {
     "drop trigger if exists prop_title_key_insert",
     "drop trigger if exists prop_title_key_update",
     "drop trigger if exists propValue_title_key_update",
     "drop trigger if exists propValue_title_key_delete",
     "drop table if exists " MSDB_TITLE_KEYS,
+    "drop table if exists " MSDB_SHAPE,
     "create table " MSDB_TITLE_KEYS " (oid INTEGER PRIMARY KEY, value TEXT)",
     "create index " MSDB_TITLE_KEYS "_nocase on " MSDB_TITLE_KEYS " (value COLLATE NOCASE)",
     "create trigger prop_title_key_insert after insert on prop when new.nameOid = 1 begin insert or ignore into "
     MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = new.valueOid; end",
-    "create trigger prop_title_key_update after update of nameOid, valueOid on prop when new.nameOid = 1 begin "
-    "insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = "
-    "new.valueOid; end",
     "create trigger propValue_title_key_update after update on propValue begin update " MSDB_TITLE_KEYS
     " set oid = new.oid, value = new.value where oid = old.oid; end",
     "create trigger propValue_title_key_delete after delete on propValue begin delete from " MSDB_TITLE_KEYS
     " where oid = old.oid; end",
     "insert into " MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid in (select valueOid "
     "from prop where nameOid = 1)",
+};
+
+// Shape versions: one row of counters that move in every transaction that
+// deletes or changes an ancestor row (routes) or a dc:title row (titles), by
+// triggers, so that a reader in any process tells whether what it derived
+// from either (a search's objects below a container, its title order) still
+// holds, or holds with new rows added. New rows need no trigger: every
+// writer lets SQLite choose their oid, one past the largest, so the largest
+// oid tells a reader of them, and a trigger runs per row (a first scan writes
+// about 60 ancestor and 30 prop rows an item). A removed last prop row counts
+// as a title: a title written next takes its oid, which the largest would
+// not tell (a removed ancestor row counts anyway). The counters start at a random
+// value (a library made anew at the same path repeats no version), a quarter
+// of the range, which leaves them room to count.
+constexpr const char *kShapeVersions[] = {
+    "drop trigger if exists ancestor_shape_delete",
+    "drop trigger if exists ancestor_shape_update",
+    "drop trigger if exists prop_title_key_update",
+    "drop trigger if exists prop_title_delete",
+    "drop table if exists " MSDB_SHAPE,
+    "create table " MSDB_SHAPE " (oid INTEGER PRIMARY KEY, routes INTEGER, titles INTEGER)",
+    "insert into " MSDB_SHAPE " (oid, routes, titles) values (1, random() / 4, random() / 4)",
+    "create trigger ancestor_shape_delete after delete on ancestor begin update " MSDB_SHAPE
+    " set routes = routes + 1; end",
+    "create trigger ancestor_shape_update after update on ancestor begin update " MSDB_SHAPE
+    " set routes = routes + 1; end",
+    "create trigger prop_title_key_update after update of nameOid, objectOid, valueOid on prop when old.nameOid = 1 "
+    "or new.nameOid = 1 begin insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from "
+    "propValue where oid = new.valueOid and new.nameOid = 1; update " MSDB_SHAPE " set titles = titles + 1; end",
+    "create trigger prop_title_delete after delete on prop when old.nameOid = 1 or old.oid > ifnull((select max(oid) "
+    "from prop), 0) begin update " MSDB_SHAPE " set titles = titles + 1; end",
 };
 
 // Indexes that those above replaced, dropped from libraries made before.
@@ -289,7 +320,7 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, medialib_path,
-                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys}, true);
+                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions}, true);
   }
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
@@ -319,6 +350,7 @@ struct SchemaPart {
 constexpr SchemaPart kUpgradedParts[] = {
     {MSDB_UNINDEXED, kSubstringIndex},
     {MSDB_TITLE_KEYS, kTitleKeys},
+    {MSDB_SHAPE, kShapeVersions},
 };
 
 // Builds a part under the write lock: of connections opening at once, the

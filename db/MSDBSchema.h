@@ -24,6 +24,9 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 #define MSDB_UNINDEXED "propValue_unindexed"
 // The texts of title values, in title order (index propTitle_nocase).
 #define MSDB_TITLE_KEYS "propTitle"
+// One row (oid 1) of counters that move in every transaction that deletes or
+// changes an ancestor row (routes) or a dc:title row (titles).
+#define MSDB_SHAPE "libraryShape"
 
 // Whether the library has the table name (one of this header's names,
 // never a user's text). Returns 0, or 20014 after ERROR "Could not execute

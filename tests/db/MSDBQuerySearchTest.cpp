@@ -48,8 +48,9 @@ class SubtreeSearchTest : public LibraryTest {
     ASSERT_EQ(msdb_add_edge(pool_, db_, parent.c_str(), child.c_str(), 1, nullptr, nullptr), 0);
   }
 
-  // The page of the title walk as the oids of an answer's ids.
-  Answer walk(const char *criteria, const char *containers, unsigned offset, unsigned count) {
+  // The page of the title walk as the oids of an answer's ids, remembering
+  // through the connection's memory or walking everything afresh.
+  Answer walk(const char *criteria, const char *containers, unsigned offset, unsigned count, bool remember = true) {
     std::vector<bool> selected;
     for (const std::string &oid : column(msdb_search_criteria_to_sql(pool_, criteria, db_escape))) {
       const size_t at = std::stoul(oid);
@@ -61,8 +62,8 @@ class SubtreeSearchTest : public LibraryTest {
     bool walked = false;
     DBThreadConnection *conn = msdb_thread_connection(db_);
     EXPECT_EQ(query_memory_sync(conn->queries, conn->medialib), 0);
-    a.status = db_search_title_walk(pool_, conn->medialib, conn->queries, containers, selected, offset, count, &oids,
-                                    &a.total, &walked);
+    a.status = db_search_title_walk(pool_, conn->medialib, remember ? conn->queries : nullptr, containers, selected,
+                                    offset, count, &oids, &a.total, &walked);
     EXPECT_TRUE(walked);
     for (size_t at = 0; at < oids.size();) {
       const size_t comma = std::min(oids.find(',', at), oids.size());
@@ -324,6 +325,12 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
         " (rowid, value) values (new.oid, new.value); end",
         "insert into propValue (value) values ('Pineapple')"},
        "3"},
+      {{"drop table " MSDB_SHAPE, "drop trigger ancestor_shape_delete", "drop trigger ancestor_shape_update",
+        "drop trigger prop_title_delete", "drop trigger prop_title_key_update",
+        "create trigger prop_title_key_update after update of nameOid, valueOid on prop when new.nameOid = 1 begin "
+        "insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from propValue where oid = "
+        "new.valueOid; end"},
+       "3"},
   };
   for (const OldLibrary &old_library : olds) {
     SCOPED_TRACE(old_library.statements.front());
@@ -344,6 +351,12 @@ TEST_F(SubtreeSearchTest, ALibraryMadeBeforeTheSearchIndexesOpensAndSearches) {
     EXPECT_EQ(column("select count(*) from " MSDB_SUBSTRING_INDEX " where " MSDB_SUBSTRING_INDEX " match 'ppl'"),
               std::vector<std::string>{old_library.indexed_ppl});
   }
+  // The last library's title trigger, which kept keys only, counts titles now.
+  const std::vector<std::string> titles = column("select titles from " MSDB_SHAPE);
+  ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, "update prop set valueOid = valueOid where nameOid = 1",
+                    nullptr),
+            0);
+  EXPECT_NE(column("select titles from " MSDB_SHAPE), titles);
 }
 
 // contains of three characters or more reads the substring index and finds
@@ -433,4 +446,98 @@ TEST_F(SubtreeSearchTest, RowsOfAnObjectBeyondTheLastOneAreFoundAsBefore) {
   const Answer a = search(kAllTracks);
   EXPECT_EQ(a.total, 2);
   EXPECT_EQ(a.ids, (std::vector<std::string>{"0/1/" + track, "0/1/4000000000000"}));
+}
+
+// Changes by another connection, each after the memory was filled: the next
+// search answers as a walk remembering nothing; it keeps the objects below
+// when the change removed or rewrote no route (adding the new ones), and the
+// titles when it wrote no title. Tracks enough for the search to take the
+// walk.
+TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
+  std::string box, tracks[70];
+  in_transaction([&] {
+    box = object("1", "Box", "object.container");
+    for (int i = 0; i < 70; ++i) tracks[i] = object(i < 3 ? box.c_str() : "1", std::to_string(99 - i), kTrack);
+    object("1", "p", kPhoto);
+  });
+  const std::string &in_box = tracks[0], &moved = tracks[1], &titled = tracks[2], &photo = tracks[3],
+                    &linked = tracks[4];
+  const std::string value = "(select oid from propValue where value='%s')";
+  struct Case {
+    const char *what;
+    std::string sql;
+    bool below_kept;
+    bool titles_kept;
+  };
+  const Case cases[] = {
+      {"a class changed", "update prop set valueOid=" + std::string(apr_psprintf(pool_, value.c_str(), kPhoto)) +
+                              " where nameOid=(select oid from propName where name='upnp:class') and objectOid=" +
+                              photo,
+       true, true},
+      {"an edge added", "insert into edge (parentObjectOid, objectOid, ordinal) values (" + box + ", " + linked +
+                            ", 'z'); insert into ancestor (ancestorObjectOid, objectOid, path) values (" + box + ", " +
+                            linked + ", '0/1/" + box + "/')",
+       true, true},
+      {"a new track", "insert into object (signature) values ('new'); insert into prop (nameOid, objectOid, "
+                      "valueOid) select nameOid, (select max(oid) from object), valueOid from prop where objectOid=" +
+                          linked + "; insert into ancestor (ancestorObjectOid, objectOid, path) values (" + box +
+                          ", (select max(oid) from object), '0/1/" + box + "/'), (1, (select max(oid) from object), "
+                          "'0/1/')",
+       true, true},
+      {"a second title stored before the first", "insert into prop (nameOid, objectOid, valueOid) values (1, " +
+                                                     tracks[5] + ", " + apr_psprintf(pool_, value.c_str(), "Audio") +
+                                                     ")",
+       true, true},
+      {"a second title stored after the first", "insert into propValue (value) values ('Aardvark'); insert into prop "
+                                                "(nameOid, objectOid, valueOid) values (1, " + tracks[6] + ", " +
+                                                    apr_psprintf(pool_, value.c_str(), "Aardvark") + ")",
+       true, true},
+      {"another row stored last", "insert into prop (nameOid, objectOid, valueOid) values (2, " + tracks[7] + ", 1)",
+       true, true},
+      // The title takes the oid of the row removed before it.
+      {"the last row replaced by a title", "delete from prop where oid=(select max(oid) from prop); insert into prop "
+                                           "(nameOid, objectOid, valueOid) values (1, " + tracks[7] + ", " +
+                                               apr_psprintf(pool_, value.c_str(), "Audio") + ")",
+       true, false},
+      {"an edge removed", "delete from edge where parentObjectOid=" + box + " and objectOid=" + in_box +
+                              "; delete from ancestor where ancestorObjectOid=" + box + " and objectOid=" + in_box,
+       false, true},
+      {"an object moved out", "update ancestor set ancestorObjectOid=2 where ancestorObjectOid=" + box +
+                                  " and objectOid=" + moved,
+       false, true},
+      {"a title changed", "update prop set valueOid=" + std::string(apr_psprintf(pool_, value.c_str(), "p")) +
+                              " where nameOid=1 and objectOid=" + titled,
+       true, false},
+  };
+  DBThreadConnection *conn = msdb_thread_connection(db_);
+  const std::string box_path = "0/1/" + box;
+  const std::pair<const char *, const char *> searched[] = {{"0/1", "1"}, {box_path.c_str(), box.c_str()}};
+  const auto answers_as_fresh = [&] {
+    for (const auto &[id, containers] : searched) {
+      const Answer answered = search(kAllTracks, 0, 0, {id});
+      const Answer fresh = walk(kAllTracks, containers, 0, 0, false);
+      EXPECT_EQ(answered.total, fresh.total) << id;
+      EXPECT_EQ(last_segments(answered.ids), fresh.ids) << id;
+      EXPECT_EQ(walk(kAllTracks, containers, 0, 0).ids, fresh.ids) << id;
+    }
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto &[id, containers] : searched) search(kAllTracks, 0, 0, {id});
+    exec_elsewhere(c.sql);
+    ASSERT_EQ(query_memory_sync(conn->queries, conn->medialib), 0);
+    EXPECT_EQ(query_memory_below(conn->queries, box.c_str()) != nullptr, c.below_kept);
+    EXPECT_EQ(query_memory_titles(conn->queries) != nullptr, c.titles_kept);
+    answers_as_fresh();
+  }
+  // This connection's own change, seen at once inside its transaction and
+  // gone after the rollback.
+  answers_as_fresh();
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  ASSERT_EQ(db_exec(conn->medialib, ("delete from ancestor where ancestorObjectOid=" + box).c_str(), nullptr), 0);
+  EXPECT_EQ(search(kAllTracks, 0, 0, {box_path.c_str()}).total, 0);
+  answers_as_fresh();
+  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+  answers_as_fresh();
+  EXPECT_NE(search(kAllTracks, 0, 0, {box_path.c_str()}).total, 0);
 }

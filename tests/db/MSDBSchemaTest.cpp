@@ -182,3 +182,42 @@ TEST_F(DbTest, OneMissingOrRetiredIndexIsPutRightOnOpening) {
     EXPECT_EQ(rows(kIndexes), indexes);
   }
 }
+
+// The routes' version (their counter and the largest ancestor oid) and the
+// titles' (their counter and the largest prop oid) move with every kind of
+// write to an ancestor row or a title row respectively; no other write moves
+// a counter.
+TEST_F(DbTest, ShapeVersionsMoveWithRoutesAndTitlesOnly) {
+  struct Case {
+    const char *sql;
+    bool routes;
+    bool titles;
+  };
+  const Case cases[] = {
+      {"insert into ancestor (ancestorObjectOid, objectOid, path) values (0, 100, '0/')", true, false},
+      {"update ancestor set path = path where objectOid = 100", true, false},
+      {"delete from ancestor where objectOid = 100", true, false},
+      {"insert into prop (nameOid, objectOid, valueOid) values (1, 100, 1)", false, true},
+      {"update prop set valueOid = 2 where nameOid = 1 and objectOid = 100", false, true},
+      {"update prop set nameOid = 2 where nameOid = 1 and objectOid = 100", false, true},
+      {"update prop set nameOid = 1 where nameOid = 2 and objectOid = 100", false, true},
+      {"update prop set objectOid = 101 where nameOid = 1 and objectOid = 100", false, true},
+      {"delete from prop where nameOid = 1 and objectOid = 101", false, true},
+      {"insert into prop (nameOid, objectOid, valueOid) values (2, 100, 1)", false, true},
+      {"update prop set valueOid = 3 where nameOid = 2 and objectOid = 100", false, false},
+      {"delete from prop where nameOid = 2 and objectOid = 100 and oid < (select max(oid) from prop)", false, false},
+      {"update edge set ordinal = ordinal", false, false},
+      {"update object set signature = 'x' where oid = 100", false, false},
+  };
+  constexpr const char *kCounters = "select routes || '/' || (select max(oid) from ancestor) from " MSDB_SHAPE
+                                    " union all select titles || '/' || (select max(oid) from prop) from " MSDB_SHAPE;
+  for (const Case &c : cases) {
+    const std::vector<std::string> before = rows(kCounters);
+    exec(c.sql);
+    const std::vector<std::string> after = rows(kCounters);
+    ASSERT_EQ(before.size(), 2u);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(before[0] != after[0], c.routes) << c.sql;
+    EXPECT_EQ(before[1] != after[1], c.titles) << c.sql;
+  }
+}
