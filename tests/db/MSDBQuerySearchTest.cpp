@@ -451,8 +451,9 @@ TEST_F(SubtreeSearchTest, RowsOfAnObjectBeyondTheLastOneAreFoundAsBefore) {
 // Changes by another connection, each after the memory was filled: the next
 // search answers as a walk remembering nothing; it keeps the objects below
 // when the change removed or rewrote no route (adding the new ones), and the
-// titles when it wrote no title. Tracks enough for the search to take the
-// walk.
+// titles when it wrote no title row (a title's text rewritten or removed in
+// place keeps them: they hold value oids, the order comes from the title
+// keys). Tracks enough for the search to take the walk.
 TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
   std::string box, tracks[70];
   in_transaction([&] {
@@ -505,6 +506,8 @@ TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
       {"an object moved out", "update ancestor set ancestorObjectOid=2 where ancestorObjectOid=" + box +
                                   " and objectOid=" + moved,
        false, true},
+      {"a title's text rewritten", "update propValue set value='Zulu' where value='50'", true, true},
+      {"a title's text removed", "delete from propValue where value='60'", true, true},
       {"a title changed", "update prop set valueOid=" + std::string(apr_psprintf(pool_, value.c_str(), "p")) +
                               " where nameOid=1 and objectOid=" + titled,
        true, false},
