@@ -268,18 +268,12 @@ int msdb_mark_subtree(apr_pool_t *pool, MediaLibraryDB *db, const char *object, 
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr || write_marks(pool, conn) != APR_SUCCESS) return APR_EGENERAL;
   conn->marks->deleting |= flag == kDeleteFlag;
-  // Prepared once per connection: a scan marks each unchanged playlist's subtree.
-  const std::string flag_text = std::to_string(flag);
-  const char *const args[] = {flag_text.c_str(), object, object};
-  const char *reason = nullptr;
-  if (db_exec_prepared(pool, conn->medialib,
-                       "insert or replace into markObjects (oid, markObjectOid, flag) select null, oid, %d from "
-                       "(select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select "
-                       "cast(%s as integer) as oid);",
-                       args, nullptr, &reason) != APR_SUCCESS) {
-    return log4c_fail(kModule, log4c_sprintf("Could not mark subtree, reason: %s", reason));
-  }
-  return APR_SUCCESS;
+  const char *insert = db_sql(pool,
+                              "insert or replace into markObjects (oid, markObjectOid, flag) select null, oid, %d from "
+                              "(select distinct objectOid as oid from ancestor where ancestorObjectOid=%s union select "
+                              "%s as oid);",
+                              flag, object, object);
+  return db_exec(conn->medialib, insert, nullptr, "Could not mark subtree, reason: %s");
 }
 
 int msdb_sweep_marked(apr_pool_t *pool, MediaLibraryDB *db, int *count, CancelCheck cancel,

@@ -49,7 +49,9 @@ constexpr const char *kTitleNameOid =
     "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
     "name='prop_title')";
 constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
-// What remembered titles lack after new prop rows, as kNewRoutes.
+// What remembered titles lack after new prop rows, as kNewRoutes; the
+// objects past the bits kept are found through index prop_name_object, which
+// the planner takes only when the query repeats its condition nameOid > 0.
 constexpr const char *kNewTitleRows =
     "select valueOid, objectOid from prop not indexed where oid > %" APR_INT64_T_FMT " and nameOid = 1";
 constexpr const char *kTitleRowsOfNewObjects =

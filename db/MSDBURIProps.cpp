@@ -242,14 +242,16 @@ int msdb_uri_prop_values(apr_pool_t *pool, MediaLibraryDB *db, const char *propn
   if (conn == nullptr) return APR_EGENERAL;
   const char *row[2];
   DbCursor cursor;
-  const char *sql =
-      db_sql(pool, "select URI, propvalue from URIProps where propname = '%s' and instanceid = ''", db_quote(pool, propname));
+  const char *sql = db_sql(pool, "select URI, propvalue from URIProps where propname = '%s' and instanceid = ''",
+                           db_quote(pool, propname));
   if (db_select_row(pool, conn->admin, sql, 2, row, &cursor) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not get property %s of every URI", propname));
   }
   // Of two rows of one URI the first counts, as for a single URI.
   for (bool more = row[0] != nullptr; more; more = db_next_row(pool, &cursor, 2, row) != 0) {
-    if (apr_hash_get(*values, row[0], APR_HASH_KEY_STRING) == nullptr) apr_hash_set(*values, row[0], APR_HASH_KEY_STRING, row[1]);
+    if (apr_hash_get(*values, row[0], APR_HASH_KEY_STRING) == nullptr) {
+      apr_hash_set(*values, row[0], APR_HASH_KEY_STRING, row[1]);
+    }
   }
   return APR_SUCCESS;
 }

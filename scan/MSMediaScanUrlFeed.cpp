@@ -587,14 +587,18 @@ void mark_playlist_files(ScanContext *scan) {
 // server is waited on while it is open.
 int find_changed_playlist_files(apr_pool_t *pool, ScanContext *scan, std::vector<const PlaylistFile *> *changed) {
   if (scan->playlists->nelts == 0) return APR_SUCCESS;
-  if (msdb_medialib_begin(scan->db) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Could not start a transaction on the db");
+  if (msdb_medialib_begin(scan->db) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Could not start a transaction on the db");
+  }
   for (int i = 0; i < scan->playlists->nelts; ++i) {
     const PlaylistFile &file = APR_ARRAY_IDX(scan->playlists, i, PlaylistFile);
     Pool work(pool, MSMS_MODULE);
     FileLookup lookup;
     bool unchanged = false;
     if (find_playlist_file(work, scan, file.url, file.signature, &lookup, &unchanged) != APR_SUCCESS) {
-      if (msdb_medialib_rollback(scan->db) != APR_SUCCESS) LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the db");
+      if (msdb_medialib_rollback(scan->db) != APR_SUCCESS) {
+        LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not rollback transaction on the db");
+      }
       return APR_EGENERAL;
     }
     if (!unchanged) changed->push_back(&file);

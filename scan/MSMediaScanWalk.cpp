@@ -77,9 +77,8 @@ int pair_subtitles(FolderScan *folder, ScanContext *scan) {
       const char *uri = apr_pstrcat(pool, "file://", video, nullptr);
       const char *srt = apr_pstrcat(pool, "file://", path_dirname(pool, video), name, nullptr);
       const char *stored_key = msdb_uri_prop_key(pool, uri);
-      if (str_compare(static_cast<const char *>(apr_hash_get(scan->subtitle_pairs, stored_key, APR_HASH_KEY_STRING)), srt) == 0) {
-        continue;
-      }
+      const auto *stored = static_cast<const char *>(apr_hash_get(scan->subtitle_pairs, stored_key, APR_HASH_KEY_STRING));
+      if (str_compare(stored, srt) == 0) continue;
       if (msdb_uri_prop_set(pool, scan->db, uri, 0, "zentoria:subtitles", srt, nullptr, nullptr) != APR_SUCCESS) {
         return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not record the subtitles of %s", video));
       }
