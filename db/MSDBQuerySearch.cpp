@@ -81,6 +81,8 @@ constexpr const char *kHit = "searchObjectOid";
 // 1,500; on 130,000 objects 66 against 325 ms of CPU at 100,000).
 constexpr apr_int64_t kObjectsPerWalkedHit = 8;
 constexpr const char *kLastObject = "select max(oid) from object";
+// The objects a criteria select gives, handed over inside SQLite.
+constexpr const char *kVisitHits = "select count(*) from (%s) where db_visit(searchObjectOid)";
 
 // The hits of a kTitled select in the order keys ask for ("" keeps it).
 const char *ranked(apr_pool_t *pool, const char *keys, const char *titled) {
@@ -164,10 +166,8 @@ int selected_objects(apr_pool_t *pool, DbLink link, const char *select, std::vec
   *kept = *last < DB_MOST_OID_BITS;
   if (!*kept) return APR_SUCCESS;
   selected->assign(static_cast<size_t>(*last) + 1, false);
-  return db_stream(link, select, [&](sqlite3_stmt *row) {
-    const sqlite3_int64 oid = sqlite3_column_int64(row, 0);
-    *kept = oid >= 0 && static_cast<size_t>(oid) < selected->size();
-    if (!*kept) return false;
+  return db_visit_rows(link, apr_psprintf(pool, kVisitHits, select), [&](sqlite3_int64 oid, sqlite3_int64) {
+    if (oid < 0 || static_cast<size_t>(oid) >= selected->size()) return *kept = false;
     if (!(*selected)[static_cast<size_t>(oid)]) ++*count;
     (*selected)[static_cast<size_t>(oid)] = true;
     return true;

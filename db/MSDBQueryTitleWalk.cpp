@@ -48,7 +48,9 @@ constexpr const char *kRoutesOfNewObjects =
 constexpr const char *kTitleNameOid =
     "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
     "name='prop_title')";
-constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
+// The rows are handed over inside SQLite (db_visit) in the index's order.
+constexpr const char *kTitleRows =
+    "select count(*) from prop indexed by prop_title where nameOid = 1 and db_visit(valueOid, objectOid)";
 // What remembered titles lack after new prop rows, as kNewRoutes; the
 // objects past the bits kept are found through index prop_name_object, which
 // the planner takes only when the query repeats its condition nameOid > 0.
@@ -158,11 +160,9 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   return APR_SUCCESS;
 }
 
-TitleRow title_row(sqlite3_stmt *row) {
-  const Oid value = sqlite3_column_int64(row, 0);
+TitleRow title_row(Oid value, Oid object) {
   const bool held = value >= 0 && value < UINT32_MAX;
-  return {held ? static_cast<std::uint32_t>(value) : UINT32_MAX,
-          static_cast<std::uint32_t>(sqlite3_column_int64(row, 1))};
+  return {held ? static_cast<std::uint32_t>(value) : UINT32_MAX, static_cast<std::uint32_t>(object)};
 }
 
 bool in_value_order(const TitleRow &a, const TitleRow &b) {
@@ -204,7 +204,9 @@ int add_titles(apr_pool_t *pool, DbLink link, size_t size, apr_int64_t last, Kep
   std::vector<TitleRow> added;
   const auto take = [&](sqlite3_stmt *row) {
     const Oid object = sqlite3_column_int64(row, 1);
-    if (object >= 0 && static_cast<size_t>(object) < objects) added.push_back(title_row(row));
+    if (object >= 0 && static_cast<size_t>(object) < objects) {
+      added.push_back(title_row(sqlite3_column_int64(row, 0), object));
+    }
     return true;
   };
   if (db_stream(link, apr_psprintf(pool, kNewTitleRows, kept->through), take) != APR_SUCCESS ||
@@ -234,11 +236,10 @@ int first_titles(apr_pool_t *pool, DbLink link, QueryMemory *memory, size_t size
     if (current) return APR_SUCCESS;
   }
   std::vector<bool> met(size);
-  const int status = db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
-    const Oid object = sqlite3_column_int64(row, 1);
-    if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return true;
+  const int status = db_visit_rows(link, kTitleRows, [&](Oid value, Oid object) {
+    if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return false;
     met[static_cast<size_t>(object)] = true;
-    walked->push_back(title_row(row));
+    walked->push_back(title_row(value, object));
     return true;
   });
   if (status != APR_SUCCESS) return status;
