@@ -184,6 +184,41 @@ constexpr const char *kShapeVersions[] = {
     "from prop), 0) begin update " MSDB_SHAPE " set titles = titles + 1; end",
 };
 
+// Shape log: the objects whose ancestor rows (kind 0) or dc:title rows
+// (kind 1) a transaction removed or changed, a row each, written by triggers
+// beside the counters above, so that a reader that remembered objects below
+// a container or first titles looks again at those objects only instead of
+// walking everything. Rows of one object removed one after another are
+// logged once. A removed row that was its table's last is logged as object
+// -1: a row written next takes its oid, so the reader forgets that kind. The
+// log keeps its last MSDB_SHAPE_LOG_ROWS rows; a reader whose place is gone
+// forgets.
+constexpr const char *kShapeLog[] = {
+    "drop trigger if exists ancestor_log_delete",
+    "drop trigger if exists ancestor_log_update",
+    "drop trigger if exists prop_log_delete",
+    "drop trigger if exists prop_log_update",
+    "drop table if exists " MSDB_SHAPE_LOG,
+    "create table " MSDB_SHAPE_LOG " (oid INTEGER PRIMARY KEY, kind INTEGER, objectOid INTEGER)",
+    "create trigger ancestor_log_delete after delete on ancestor begin insert into " MSDB_SHAPE_LOG
+    " (kind, objectOid) select 0, case when old.oid > ifnull((select max(oid) from ancestor), 0) then -1 else "
+    "old.objectOid end where not exists (select 1 from " MSDB_SHAPE_LOG " where oid = (select max(oid) from "
+    MSDB_SHAPE_LOG ") and kind = 0 and objectOid = old.objectOid and old.oid <= ifnull((select max(oid) from "
+    "ancestor), 0)); delete from " MSDB_SHAPE_LOG " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - "
+    MSDB_SHAPE_LOG_ROWS "; end",
+    "create trigger ancestor_log_update after update on ancestor begin insert into " MSDB_SHAPE_LOG
+    " (kind, objectOid) select 0, old.objectOid union select 0, new.objectOid; delete from " MSDB_SHAPE_LOG
+    " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - " MSDB_SHAPE_LOG_ROWS "; end",
+    "create trigger prop_log_delete after delete on prop when old.nameOid = 1 or old.oid > ifnull((select max(oid) "
+    "from prop), 0) begin insert into " MSDB_SHAPE_LOG " (kind, objectOid) values (1, case when old.oid > "
+    "ifnull((select max(oid) from prop), 0) then -1 else old.objectOid end); delete from " MSDB_SHAPE_LOG
+    " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - " MSDB_SHAPE_LOG_ROWS "; end",
+    "create trigger prop_log_update after update of nameOid, objectOid, valueOid on prop when old.nameOid = 1 or "
+    "new.nameOid = 1 begin insert into " MSDB_SHAPE_LOG " (kind, objectOid) select 1, old.objectOid union select "
+    "1, new.objectOid; delete from " MSDB_SHAPE_LOG " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - "
+    MSDB_SHAPE_LOG_ROWS "; end",
+};
+
 // Indexes that those above replaced, dropped from libraries made before.
 constexpr const char *kRetiredIndexes[] = {
     "drop index if exists prop_value",
@@ -320,7 +355,8 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, medialib_path,
-                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions}, true);
+                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions, kShapeLog},
+                         true);
   }
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
@@ -351,6 +387,7 @@ constexpr SchemaPart kUpgradedParts[] = {
     {MSDB_UNINDEXED, kSubstringIndex},
     {MSDB_TITLE_KEYS, kTitleKeys},
     {MSDB_SHAPE, kShapeVersions},
+    {MSDB_SHAPE_LOG, kShapeLog},
 };
 
 // Builds a part under the write lock: of connections opening at once, the
