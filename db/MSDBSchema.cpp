@@ -191,32 +191,31 @@ constexpr const char *kShapeVersions[] = {
 // walking everything. Rows of one object removed one after another are
 // logged once. A removed row that was its table's last is logged as object
 // -1: a row written next takes its oid, so the reader forgets that kind. The
-// log keeps its last MSDB_SHAPE_LOG_ROWS rows; a reader whose place is gone
+// log keeps its last MSDB_SHAPE_LOG_ROWS rows (and up to 256 more: it is
+// trimmed every 256th row, not at each); a reader whose place is gone
 // forgets.
 constexpr const char *kShapeLog[] = {
     "drop trigger if exists ancestor_log_delete",
     "drop trigger if exists ancestor_log_update",
     "drop trigger if exists prop_log_delete",
     "drop trigger if exists prop_log_update",
+    "drop trigger if exists shape_log_trim",
     "drop table if exists " MSDB_SHAPE_LOG,
     "create table " MSDB_SHAPE_LOG " (oid INTEGER PRIMARY KEY, kind INTEGER, objectOid INTEGER)",
     "create trigger ancestor_log_delete after delete on ancestor begin insert into " MSDB_SHAPE_LOG
-    " (kind, objectOid) select 0, case when old.oid > ifnull((select max(oid) from ancestor), 0) then -1 else "
-    "old.objectOid end where not exists (select 1 from " MSDB_SHAPE_LOG " where oid = (select max(oid) from "
-    MSDB_SHAPE_LOG ") and kind = 0 and objectOid = old.objectOid and old.oid <= ifnull((select max(oid) from "
-    "ancestor), 0)); delete from " MSDB_SHAPE_LOG " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - "
-    MSDB_SHAPE_LOG_ROWS "; end",
+    " (kind, objectOid) select 0, object from (select case when old.oid > ifnull((select max(oid) from ancestor), 0) "
+    "then -1 else old.objectOid end as object) where not exists (select 1 from " MSDB_SHAPE_LOG " where oid = "
+    "(select max(oid) from " MSDB_SHAPE_LOG ") and kind = 0 and objectOid = object); end",
     "create trigger ancestor_log_update after update on ancestor begin insert into " MSDB_SHAPE_LOG
-    " (kind, objectOid) select 0, old.objectOid union select 0, new.objectOid; delete from " MSDB_SHAPE_LOG
-    " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - " MSDB_SHAPE_LOG_ROWS "; end",
+    " (kind, objectOid) select 0, old.objectOid union select 0, new.objectOid; end",
     "create trigger prop_log_delete after delete on prop when old.nameOid = 1 or old.oid > ifnull((select max(oid) "
     "from prop), 0) begin insert into " MSDB_SHAPE_LOG " (kind, objectOid) values (1, case when old.oid > "
-    "ifnull((select max(oid) from prop), 0) then -1 else old.objectOid end); delete from " MSDB_SHAPE_LOG
-    " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - " MSDB_SHAPE_LOG_ROWS "; end",
+    "ifnull((select max(oid) from prop), 0) then -1 else old.objectOid end); end",
     "create trigger prop_log_update after update of nameOid, objectOid, valueOid on prop when old.nameOid = 1 or "
     "new.nameOid = 1 begin insert into " MSDB_SHAPE_LOG " (kind, objectOid) select 1, old.objectOid union select "
-    "1, new.objectOid; delete from " MSDB_SHAPE_LOG " where oid <= (select max(oid) from " MSDB_SHAPE_LOG ") - "
-    MSDB_SHAPE_LOG_ROWS "; end",
+    "1, new.objectOid; end",
+    "create trigger shape_log_trim after insert on " MSDB_SHAPE_LOG " when new.oid % 256 = 0 begin delete from "
+    MSDB_SHAPE_LOG " where oid <= new.oid - " MSDB_SHAPE_LOG_ROWS "; end",
 };
 
 // Indexes that those above replaced, dropped from libraries made before.
