@@ -61,14 +61,15 @@ constexpr const char *kPage =
 constexpr const char *kCount = "select count(*) from (%s)";
 // The rows of the page's objects. An object below the containers by several
 // routes reports the route it was first filed under (its oldest ancestor
-// row below them).
+// row below them). One no longer below them (another process's commit
+// between the statements took its last route) is left out: it has no id.
 constexpr const char *kPageRows =
     "select searchParentPath||searchObjectOid, ifnull(prop.parentOid, prop.oid) as propOrder, propName.name, "
     "propValue.value from (select searchObjectOid, ordinal, (select path from ancestor where "
     "ancestor.objectOid=searchObjectOid and +ancestorObjectOid in (%s) order by ancestor.oid limit 1) as "
     "searchParentPath from (%s)) inner join prop on prop.objectOid=searchObjectOid inner join propName on "
-    "prop.nameOid=propName.oid inner join propValue on prop.valueOid=propValue.oid order by ordinal, "
-    "prop.objectOid, propOrder;";
+    "prop.nameOid=propName.oid inner join propValue on prop.valueOid=propValue.oid where searchParentPath is not "
+    "null order by ordinal, prop.objectOid, propOrder;";
 constexpr const char *kTitle = "dc:title";
 // kTitled's rows ranked by sort keys first, their title order after.
 constexpr const char *kRanked =
