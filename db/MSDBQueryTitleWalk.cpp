@@ -2,12 +2,13 @@
 // in SQL. Three index walks stepped straight from SQLite (no copy of their
 // rows), each testing marks inside SQLite, and joined in memory: the objects
 // below the containers (counted there, none stepped out), each titled
-// object's first title row in value order (its smallest value oid), and the
-// hits' title values in title order (the title keys, MSDBSchema), which is
-// followed until the page is full. The first two do not depend on the
-// criteria: the connection's memory keeps them while no route or title is
-// removed or changed, adding new ones (MSDBQueryMemory), so a later search
-// below the same containers walks only the title keys and the new rows. The
+// object's first title row in value order (its smallest value oid, handed
+// over inside SQLite), and the hits' title values in title order (the title
+// keys, MSDBSchema), which is followed until the page is full. The first two
+// do not depend on the criteria: the connection's memory keeps them, adding
+// new rows and looking again at the objects whose routes or titles the shape
+// log names (MSDBQueryMemory), so a later search below the same containers
+// walks only the title keys, the new rows and those objects. The
 // hits' title order, ties and count are those of the grouped statement it
 // replaces, in a library whose title rows name values that exist (mlcheck's
 // dangling rows aside). Bit sets over oids and
