@@ -12,7 +12,9 @@
 // or a new size does), "after new rows" adds an ancestor row and a title row
 // (of no object: the least a scan's commit adds), "after a new route"
 // rewrites an ancestor row and a title row (as a rescan that moves or
-// removes items does), so that nothing remembered serves it.
+// removes items does), "after the last rows replaced" removes the last
+// ancestor and prop rows and writes them again (a new row taking a removed
+// one's oid), so that nothing remembered serves it.
 #include <apr_file_info.h>
 #include <apr_general.h>
 #include <apr_strings.h>
@@ -165,6 +167,12 @@ constexpr Change kChanges[] = {
     {" after a new route",
      "update object set signature=signature where oid=0; update ancestor set path=path where oid=(select min(oid) "
      "from ancestor); update prop set valueOid=valueOid where oid=(select min(oid) from prop where nameOid=1)"},
+    {" after the last rows replaced",
+     "create temp table lastAncestor as select * from ancestor where oid=(select max(oid) from ancestor); create temp "
+     "table lastProp as select * from prop where oid=(select max(oid) from prop); delete from ancestor where "
+     "oid=(select oid from lastAncestor); delete from prop where oid=(select oid from lastProp); insert into ancestor "
+     "select * from lastAncestor; insert into prop select * from lastProp; drop table lastAncestor; drop table "
+     "lastProp"},
 };
 
 // Changes the library outside the timing, so that the query that follows

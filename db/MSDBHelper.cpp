@@ -310,6 +310,8 @@ namespace {
 // used by one thread at a time).
 thread_local const std::vector<bool> *t_marks = nullptr;
 thread_local std::vector<bool> *t_takes = nullptr;
+// The visitor db_visit calls: the innermost db_visit_rows on this thread.
+thread_local const DbVisit *t_visit = nullptr;
 
 bool is_marked(const std::vector<bool> *marks, sqlite3_int64 oid) {
   return marks != nullptr && oid >= 0 && static_cast<size_t>(oid) < marks->size() && (*marks)[oid];
@@ -326,6 +328,12 @@ void take(sqlite3_context *context, int, sqlite3_value **args) {
   sqlite3_result_int(context, set);
 }
 
+void visit(sqlite3_context *context, int count, sqlite3_value **args) {
+  const sqlite3_int64 first = sqlite3_value_int64(args[0]);
+  const sqlite3_int64 second = count > 1 ? sqlite3_value_int64(args[1]) : 0;
+  sqlite3_result_int(context, t_visit != nullptr && (*t_visit)(first, second));
+}
+
 using SqlFunction = void (*)(sqlite3_context *, int, sqlite3_value **);
 
 // Registered again, a function would expire every statement the connection
@@ -338,7 +346,7 @@ int register_once(DbLink link, const char *name, SqlFunction function) {
   int rc = sqlite3_prepare_v2(native, sql.c_str(), -1, &probe, nullptr);
   sqlite3_finalize(probe);
   if (rc != SQLITE_OK) {
-    rc = sqlite3_create_function_v2(native, name, 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, function, nullptr,
+    rc = sqlite3_create_function_v2(native, name, -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, function, nullptr,
                                     nullptr, nullptr);
   }
   if (rc == SQLITE_OK) return APR_SUCCESS;
@@ -365,6 +373,12 @@ int db_with_marks(DbLink link, const std::vector<bool> &marks, const std::functi
 
 int db_with_takes(DbLink link, std::vector<bool> &marks, const std::function<int()> &body) {
   return with_function(link, "db_take", take, &t_takes, marks, body);
+}
+
+int db_visit_rows(DbLink link, const char *sql, const DbVisit &visitor) {
+  return with_function(link, "db_visit", visit, &t_visit, visitor, [&] {
+    return db_stream(link, sql, [](sqlite3_stmt *) { return false; });
+  });
 }
 
 int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char **value,

@@ -143,6 +143,15 @@ int db_with_marks(DbLink link, const std::vector<bool> &marks, const std::functi
 // returns as db_with_marks.
 int db_with_takes(DbLink link, std::vector<bool> &marks, const std::function<int()> &body);
 
+// Runs sql, which names the SQL function db_visit(a[, b]) on link's
+// connection: it calls visitor with the integers of its arguments (b 0 when
+// not given) and gives its answer as 1 or 0. A walk that hands each of many
+// rows to the caller does so from inside SQLite (sql is typically "select
+// count(*) from ... where db_visit(...)"), without a step and column reads
+// per row. Nesting, registration and returns as db_with_marks.
+using DbVisit = std::function<bool(long long a, long long b)>;
+int db_visit_rows(DbLink link, const char *sql, const DbVisit &visitor);
+
 // First column of the first row into value (null when there is no row), the
 // open result into cursor (may be null). Returns 0, or 20014 after
 // "Could not execute SQL statement, reason: %s".

@@ -5,9 +5,12 @@
 // moved by triggers in the writing transaction, whichever process wrote) and
 // the largest ancestor and prop oids (which every new row moves) tell
 // whether the ancestor rows and the title rows are still those the memory
-// was filled from, or only more; a library without the counters forgets
-// everything.
+// was filled from, or only more, or changed only at the objects the shape
+// log names; a library without the counters forgets everything, one without
+// the log what changed.
 #include "MSDBQueryMemory.h"
+
+#include <apr_strings.h>
 
 #include <map>
 #include <utility>
@@ -32,11 +35,21 @@ struct Shape {
   apr_int64_t last_route = 0;
   apr_int64_t titles = 0;
   apr_int64_t last_prop = 0;
+  bool logged = false;  // the library has the shape log
+  apr_int64_t first_log = 0;
+  apr_int64_t last_log = 0;
 };
 
 constexpr const char *kShape =
     "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0) from "
     MSDB_SHAPE " where oid = 1";
+constexpr const char *kShapeAndLog =
+    "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0), "
+    "ifnull((select min(oid) from " MSDB_SHAPE_LOG "), 0), ifnull((select max(oid) from " MSDB_SHAPE_LOG "), 0) "
+    "from " MSDB_SHAPE " where oid = 1";
+constexpr const char *kLogged =
+    "select objectOid from " MSDB_SHAPE_LOG " where oid > %" APR_INT64_T_FMT " and oid <= %" APR_INT64_T_FMT
+    " and kind = %d";
 
 }  // namespace
 
@@ -44,18 +57,22 @@ struct QueryMemory {
   Version version{-1, -1};
   Shape shape;
   bool shape_table = false;  // the library was seen to have the counters
+  bool log_table = false;    // and the log
   bool keeping = false;
   std::map<std::string, KeptBelow> below;
   KeptTitles titles;
   std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
 
   // Forgets what now differs from shape: objects below and titles outlive
-  // new rows only (added when next asked for); page starts follow edges and
-  // ordinals, which the counters do not cover, so they go at every change.
+  // new rows (added when next asked for) and, while the log tells them, the
+  // objects it names (looked at again when next asked for); page starts
+  // follow edges and ordinals, which neither covers, so they go at every
+  // change.
   void forget(const Shape &now) {
     const bool same = shape.known && now.known;
-    if (!same || now.routes != shape.routes || now.last_route < shape.last_route) below.clear();
-    if (!same || now.titles != shape.titles || now.last_prop < shape.last_prop) titles = {};
+    const bool logged = same && shape.logged && now.logged && now.last_log >= shape.last_log;
+    if (!same || (now.routes != shape.routes && !logged) || now.last_route < shape.last_route) below.clear();
+    if (!same || (now.titles != shape.titles && !logged) || now.last_prop < shape.last_prop) titles = {};
     page_starts.clear();
     shape = now;
   }
@@ -73,16 +90,19 @@ int library_version(DbLink link, Version *version) {
 // The counters' table, once seen, is not looked for again: only an upgrade
 // that makes the title keys anew drops it, and each connection's own upgrade
 // ran when it opened; a failed read looks again next time.
-int library_shape(DbLink link, bool *has_table, Shape *shape) {
+int library_shape(DbLink link, bool *has_table, bool *has_log, Shape *shape) {
   *shape = {};
   if (!*has_table && msdb_schema_has_table(link, MSDB_SHAPE, has_table) != APR_SUCCESS) return APR_EGENERAL;
   if (!*has_table) return APR_SUCCESS;
-  const int status = db_stream(link, kShape, [shape](sqlite3_stmt *row) {
+  if (!*has_log && msdb_schema_has_table(link, MSDB_SHAPE_LOG, has_log) != APR_SUCCESS) return APR_EGENERAL;
+  const bool logged = *has_log;
+  const int status = db_stream(link, logged ? kShapeAndLog : kShape, [shape, logged](sqlite3_stmt *row) {
     *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), sqlite3_column_int64(row, 2),
-              sqlite3_column_int64(row, 3)};
+              sqlite3_column_int64(row, 3), logged, logged ? sqlite3_column_int64(row, 4) : 0,
+              logged ? sqlite3_column_int64(row, 5) : 0};
     return false;
   });
-  if (status != APR_SUCCESS) *has_table = false;
+  if (status != APR_SUCCESS) *has_table = *has_log = false;
   return status;
 }
 
@@ -97,7 +117,7 @@ int query_memory_sync(QueryMemory *memory, DbLink link) {
   int status = library_version(link, &now);
   if (status != APR_SUCCESS || now != memory->version) {
     Shape shape;
-    if (status == APR_SUCCESS) status = library_shape(link, &memory->shape_table, &shape);
+    if (status == APR_SUCCESS) status = library_shape(link, &memory->shape_table, &memory->log_table, &shape);
     memory->forget(status == APR_SUCCESS ? shape : Shape{});
   }
   memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
@@ -115,7 +135,7 @@ const std::vector<bool> *query_memory_keep_below(QueryMemory *memory, const char
   if (!memory->keeping) return nullptr;
   if (memory->below.size() >= kMostBelowSets) memory->below.clear();
   KeptBelow &kept = memory->below[containers];
-  kept = {std::move(below), memory->shape.last_route};
+  kept = {std::move(below), memory->shape.last_route, memory->shape.last_log};
   return &kept.objects;
 }
 
@@ -134,12 +154,32 @@ KeptTitles *query_memory_titles(QueryMemory *memory) {
 const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_t objects,
                                                       std::vector<TitleRow> &&titles) {
   if (!memory->keeping) return nullptr;
-  memory->titles = {std::move(titles), objects, memory->shape.last_prop};
+  memory->titles = {std::move(titles), objects, memory->shape.last_prop, memory->shape.last_log};
   return &memory->titles.rows;
 }
 
 apr_int64_t query_memory_last_prop(const QueryMemory *memory) {
   return memory->shape.last_prop;
+}
+
+apr_int64_t query_memory_last_log(const QueryMemory *memory) {
+  return memory->shape.last_log;
+}
+
+int query_memory_logged(apr_pool_t *pool, const QueryMemory *memory, DbLink link, ShapeLog kind, apr_int64_t after,
+                        size_t most, std::vector<sqlite3_int64> *changed, bool *known) {
+  const Shape &shape = memory->shape;
+  changed->clear();
+  *known = shape.logged && after <= shape.last_log && (after == shape.last_log || after + 1 >= shape.first_log) &&
+           static_cast<apr_uint64_t>(shape.last_log - after) <= most;
+  if (!*known || after == shape.last_log) return APR_SUCCESS;
+  const char *sql = apr_psprintf(pool, kLogged, after, shape.last_log, static_cast<int>(kind));
+  return db_stream(link, sql, [&](sqlite3_stmt *row) {
+    const sqlite3_int64 object = sqlite3_column_int64(row, 0);
+    *known = object >= 0;
+    if (*known) changed->push_back(object);
+    return *known;
+  });
 }
 
 bool query_memory_page_start(const QueryMemory *memory, sqlite3_int64 parent, unsigned position, PageStart *start) {

@@ -1,10 +1,12 @@
 // MSDBQueryMemory: what the read paths of one connection remember between
 // calls: the objects below a searched container, each object's first title,
 // where pages of a container's children begin; for a server answering many
-// requests between scans. When the library changes, objects below are
-// forgotten if an ancestor row was removed or changed, titles if a title row
-// was (new rows are added to them instead), page starts always. A memory
-// belongs to one DBThreadConnection (freed with its pool, used by its thread).
+// requests between scans. When the library changes, new rows are added to
+// objects below and titles, and the objects whose ancestor rows or title
+// rows were removed or changed (the shape log) are looked at again, unless
+// the log cannot tell them (then that part is forgotten); page starts go
+// always. A memory belongs to one DBThreadConnection (freed with its pool,
+// used by its thread).
 #pragma once
 
 #include <apr_pools.h>
@@ -34,6 +36,7 @@ int query_memory_sync(QueryMemory *memory, DbLink link);
 struct KeptBelow {
   std::vector<bool> objects;
   apr_int64_t through = 0;
+  apr_int64_t logged = 0;  // the shape log's rows looked at, up to oid
 };
 
 // The kept objects below containers, or null when not remembered.
@@ -63,6 +66,7 @@ struct KeptTitles {
   std::vector<TitleRow> rows;
   size_t objects = 0;
   apr_int64_t through = 0;
+  apr_int64_t logged = 0;  // as for KeptBelow
 };
 
 // The kept title rows, or null when not remembered.
@@ -72,6 +76,19 @@ const std::vector<TitleRow> *query_memory_keep_titles(QueryMemory *memory, size_
                                                       std::vector<TitleRow> &&titles);
 // The largest prop oid at the last sync.
 apr_int64_t query_memory_last_prop(const QueryMemory *memory);
+
+// The shape log's kinds of rows (MSDB_SHAPE_LOG).
+enum class ShapeLog { kRoutes = 0, kTitles = 1 };
+
+// The largest shape log oid at the last sync (0: none, or no log).
+apr_int64_t query_memory_last_log(const QueryMemory *memory);
+// The objects the shape log names for kind past oid after, up to the last
+// sync, at most most of them, into changed; *known false when the log cannot
+// tell them (no log, its rows past after gone, a row saying forget, or more
+// than most): the caller forgets what it kept instead. Returns 0, or 20014
+// after "Could not execute SQL statement, reason: %s".
+int query_memory_logged(apr_pool_t *pool, const QueryMemory *memory, DbLink link, ShapeLog kind, apr_int64_t after,
+                        size_t most, std::vector<sqlite3_int64> *changed, bool *known);
 
 // The child at position (from 0) of a container in its ordinal order
 // (ordinal, then edge oid).

@@ -2,12 +2,13 @@
 // in SQL. Three index walks stepped straight from SQLite (no copy of their
 // rows), each testing marks inside SQLite, and joined in memory: the objects
 // below the containers (counted there, none stepped out), each titled
-// object's first title row in value order (its smallest value oid), and the
-// hits' title values in title order (the title keys, MSDBSchema), which is
-// followed until the page is full. The first two do not depend on the
-// criteria: the connection's memory keeps them while no route or title is
-// removed or changed, adding new ones (MSDBQueryMemory), so a later search
-// below the same containers walks only the title keys and the new rows. The
+// object's first title row in value order (its smallest value oid, handed
+// over inside SQLite), and the hits' title values in title order (the title
+// keys, MSDBSchema), which is followed until the page is full. The first two
+// do not depend on the criteria: the connection's memory keeps them, adding
+// new rows and looking again at the objects whose routes or titles the shape
+// log names (MSDBQueryMemory), so a later search below the same containers
+// walks only the title keys, the new rows and those objects. The
 // hits' title order, ties and count are those of the grouped statement it
 // replaces, in a library whose title rows name values that exist (mlcheck's
 // dangling rows aside). Bit sets over oids and
@@ -40,6 +41,16 @@ constexpr const char *kNewRoutes =
     "select objectOid from ancestor not indexed where oid > %" APR_INT64_T_FMT " and ancestorObjectOid in (%s)";
 constexpr const char *kRoutesOfNewObjects =
     "select objectOid from ancestor where ancestorObjectOid in (%s) and objectOid >= %" APR_SIZE_T_FMT;
+// The objects the shape log names that are still below the containers, and
+// their first titles now (through index prop_name_object, as below).
+constexpr const char *kStillBelow =
+    "select objectOid from ancestor where objectOid in (%s) and +ancestorObjectOid in (%s)";
+constexpr const char *kFirstTitlesNow =
+    "select min(valueOid), objectOid from prop where nameOid = 1 and nameOid > 0 and objectOid in (%s) group by "
+    "objectOid";
+// The objects looked at again at most, against walking everything: a seek
+// or two each, where the walks step a row or two per object of the library.
+constexpr size_t kMostLogged = 2048;
 // The title rows in value order, through index prop_title, which holds the
 // rows of name oid 1: the walk runs only where that is dc:title and the
 // index is there (a library whose upgrade failed would sort them all). An
@@ -48,7 +59,9 @@ constexpr const char *kRoutesOfNewObjects =
 constexpr const char *kTitleNameOid =
     "select oid from propName where name='dc:title' and exists (select 1 from sqlite_master where type='index' and "
     "name='prop_title')";
-constexpr const char *kTitleRows = "select valueOid, objectOid from prop where nameOid = 1 order by valueOid, objectOid";
+// The rows are handed over inside SQLite (db_visit) in the index's order.
+constexpr const char *kTitleRows =
+    "select count(*) from prop indexed by prop_title where nameOid = 1 and db_visit(valueOid, objectOid)";
 // What remembered titles lack after new prop rows, as kNewRoutes; the
 // objects past the bits kept are found through index prop_name_object, which
 // the planner takes only when the query repeats its condition nameOid > 0.
@@ -129,6 +142,48 @@ int add_routes(apr_pool_t *pool, DbLink link, const char *containers, size_t siz
   return APR_SUCCESS;
 }
 
+// The logged objects (MSDBQueryMemory) of kind since after below size
+// objects, also joined by "," into list; *known as query_memory_logged.
+int logged_objects(apr_pool_t *pool, DbLink link, QueryMemory *memory, ShapeLog kind, apr_int64_t after, size_t size,
+                   std::vector<Oid> *changed, std::string *list, bool *known) {
+  if (query_memory_logged(pool, memory, link, kind, after, kMostLogged, changed, known) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  std::erase_if(*changed, [size](Oid oid) { return static_cast<size_t>(oid) >= size; });
+  for (Oid oid : *changed) {
+    if (!list->empty()) *list += ',';
+    *list += std::to_string(oid);
+  }
+  return APR_SUCCESS;
+}
+
+// Looks again at the kept bits of the objects whose routes the log names;
+// *known false when it cannot tell them (kept left as it was).
+int replay_routes(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *containers, KeptBelow *kept,
+                  bool *known) {
+  std::vector<bool> &objects = kept->objects;
+  std::vector<Oid> changed;
+  std::string list;
+  if (logged_objects(pool, link, memory, ShapeLog::kRoutes, kept->logged, objects.size(), &changed, &list, known) !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (!*known) return APR_SUCCESS;
+  if (!changed.empty()) {
+    std::vector<bool> still(objects.size());
+    const char *sql = apr_psprintf(pool, kStillBelow, list.c_str(), containers);
+    if (db_stream(link, sql, [&still](sqlite3_stmt *row) {
+          still[static_cast<size_t>(sqlite3_column_int64(row, 0))] = true;
+          return true;
+        }) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    for (Oid oid : changed) objects[static_cast<size_t>(oid)] = still[static_cast<size_t>(oid)];
+  }
+  kept->logged = query_memory_last_log(memory);
+  return APR_SUCCESS;
+}
+
 // The objects below the containers among the first size oids, a bit each:
 // remembered (and brought up to new ancestor rows outside a transaction), or
 // walked and then remembered.
@@ -137,10 +192,13 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   KeptBelow *kept = memory != nullptr ? query_memory_below(memory, containers) : nullptr;
   if (kept != nullptr) {
     const apr_int64_t last = query_memory_last_route(memory);
-    bool current = kept->through >= last && kept->objects.size() >= size;
+    bool current = kept->through >= last && kept->objects.size() >= size &&
+                   kept->logged == query_memory_last_log(memory);
     if (!current && query_memory_keeping(memory)) {
-      if (add_routes(pool, link, containers, size, last, kept) != APR_SUCCESS) return APR_EGENERAL;
-      current = true;
+      if (replay_routes(pool, link, memory, containers, kept, &current) != APR_SUCCESS ||
+          (current && add_routes(pool, link, containers, size, last, kept) != APR_SUCCESS)) {
+        return APR_EGENERAL;
+      }
     }
     *objects = &kept->objects;
     if (current) return APR_SUCCESS;
@@ -158,11 +216,9 @@ int below(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *contai
   return APR_SUCCESS;
 }
 
-TitleRow title_row(sqlite3_stmt *row) {
-  const Oid value = sqlite3_column_int64(row, 0);
+TitleRow title_row(Oid value, Oid object) {
   const bool held = value >= 0 && value < UINT32_MAX;
-  return {held ? static_cast<std::uint32_t>(value) : UINT32_MAX,
-          static_cast<std::uint32_t>(sqlite3_column_int64(row, 1))};
+  return {held ? static_cast<std::uint32_t>(value) : UINT32_MAX, static_cast<std::uint32_t>(object)};
 }
 
 bool in_value_order(const TitleRow &a, const TitleRow &b) {
@@ -204,7 +260,9 @@ int add_titles(apr_pool_t *pool, DbLink link, size_t size, apr_int64_t last, Kep
   std::vector<TitleRow> added;
   const auto take = [&](sqlite3_stmt *row) {
     const Oid object = sqlite3_column_int64(row, 1);
-    if (object >= 0 && static_cast<size_t>(object) < objects) added.push_back(title_row(row));
+    if (object >= 0 && static_cast<size_t>(object) < objects) {
+      added.push_back(title_row(sqlite3_column_int64(row, 0), object));
+    }
     return true;
   };
   if (db_stream(link, apr_psprintf(pool, kNewTitleRows, kept->through), take) != APR_SUCCESS ||
@@ -217,6 +275,33 @@ int add_titles(apr_pool_t *pool, DbLink link, size_t size, apr_int64_t last, Kep
   return APR_SUCCESS;
 }
 
+// Looks again at the kept first titles of the objects whose title rows the
+// log names, as replay_routes.
+int replay_titles(apr_pool_t *pool, DbLink link, QueryMemory *memory, KeptTitles *kept, bool *known) {
+  std::vector<Oid> changed;
+  std::string list;
+  if (logged_objects(pool, link, memory, ShapeLog::kTitles, kept->logged, kept->objects, &changed, &list, known) !=
+      APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  if (!*known) return APR_SUCCESS;
+  if (!changed.empty()) {
+    std::vector<TitleRow> now;
+    if (db_stream(link, apr_psprintf(pool, kFirstTitlesNow, list.c_str()), [&now](sqlite3_stmt *row) {
+          now.push_back(title_row(sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1)));
+          return true;
+        }) != APR_SUCCESS) {
+      return APR_EGENERAL;
+    }
+    std::vector<bool> looked(kept->objects);
+    for (Oid oid : changed) looked[static_cast<size_t>(oid)] = true;
+    std::erase_if(kept->rows, [&looked](const TitleRow &row) { return looked[row.object]; });
+    merge_titles(std::move(now), &kept->rows);
+  }
+  kept->logged = query_memory_last_log(memory);
+  return APR_SUCCESS;
+}
+
 // The first title row of each object below size, in value order:
 // remembered (and brought up to new title rows outside a transaction), or
 // walked and then remembered.
@@ -225,20 +310,21 @@ int first_titles(apr_pool_t *pool, DbLink link, QueryMemory *memory, size_t size
   KeptTitles *kept = memory != nullptr ? query_memory_titles(memory) : nullptr;
   if (kept != nullptr) {
     const apr_int64_t last = query_memory_last_prop(memory);
-    bool current = kept->through >= last && kept->objects >= size;
+    bool current = kept->through >= last && kept->objects >= size && kept->logged == query_memory_last_log(memory);
     if (!current && query_memory_keeping(memory)) {
-      if (add_titles(pool, link, size, last, kept) != APR_SUCCESS) return APR_EGENERAL;
-      current = true;
+      if (replay_titles(pool, link, memory, kept, &current) != APR_SUCCESS ||
+          (current && add_titles(pool, link, size, last, kept) != APR_SUCCESS)) {
+        return APR_EGENERAL;
+      }
     }
     *titles = &kept->rows;
     if (current) return APR_SUCCESS;
   }
   std::vector<bool> met(size);
-  const int status = db_stream(link, kTitleRows, [&](sqlite3_stmt *row) {
-    const Oid object = sqlite3_column_int64(row, 1);
-    if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return true;
+  const int status = db_visit_rows(link, kTitleRows, [&](Oid value, Oid object) {
+    if (object < 0 || static_cast<size_t>(object) >= size || met[static_cast<size_t>(object)]) return false;
     met[static_cast<size_t>(object)] = true;
-    walked->push_back(title_row(row));
+    walked->push_back(title_row(value, object));
     return true;
   });
   if (status != APR_SUCCESS) return status;

@@ -164,13 +164,15 @@ constexpr const char *kTitleKeys[] = {
 // as a title: a title written next takes its oid, which the largest would
 // not tell (a removed ancestor row counts anyway). The counters start at a random
 // value (a library made anew at the same path repeats no version), a quarter
-// of the range, which leaves them room to count.
+// of the range, which leaves them room to count. The shape log's part
+// (below) writes these triggers again with its own statements added.
 constexpr const char *kShapeVersions[] = {
     "drop trigger if exists ancestor_shape_delete",
     "drop trigger if exists ancestor_shape_update",
     "drop trigger if exists prop_title_key_update",
     "drop trigger if exists prop_title_delete",
     "drop table if exists " MSDB_SHAPE,
+    "drop table if exists " MSDB_SHAPE_LOG,
     "create table " MSDB_SHAPE " (oid INTEGER PRIMARY KEY, routes INTEGER, titles INTEGER)",
     "insert into " MSDB_SHAPE " (oid, routes, titles) values (1, random() / 4, random() / 4)",
     "create trigger ancestor_shape_delete after delete on ancestor begin update " MSDB_SHAPE
@@ -183,6 +185,46 @@ constexpr const char *kShapeVersions[] = {
     "create trigger prop_title_delete after delete on prop when old.nameOid = 1 or old.oid > ifnull((select max(oid) "
     "from prop), 0) begin update " MSDB_SHAPE " set titles = titles + 1; end",
 };
+
+// Shape log: the objects whose ancestor rows (kind 0) or dc:title rows
+// (kind 1) a transaction removed or changed, a row each, so that a reader
+// that remembered objects below a container or first titles looks again at
+// those objects only instead of walking everything. Written by the counters'
+// triggers above, made anew here with a statement more (one trigger a row
+// removed, not two: a trigger's start is most of its cost); the counters'
+// part drops the log, so that this part, which comes after, makes them
+// again. Rows of one object removed one after another are logged once. A
+// removed row that was its table's last is logged as object -1: a row
+// written next takes its oid, so the reader forgets that kind. The log keeps
+// its last MSDB_SHAPE_LOG_ROWS rows (and up to 256 more: it is trimmed every
+// 256th row, not at each); a reader whose place is gone forgets.
+#define MSDB_LOG_INSERT "insert into " MSDB_SHAPE_LOG " (kind, objectOid) "
+constexpr const char *kShapeLog[] = {
+    "drop trigger if exists ancestor_shape_delete",
+    "drop trigger if exists ancestor_shape_update",
+    "drop trigger if exists prop_title_key_update",
+    "drop trigger if exists prop_title_delete",
+    "drop trigger if exists shape_log_trim",
+    "drop table if exists " MSDB_SHAPE_LOG,
+    "create table " MSDB_SHAPE_LOG " (oid INTEGER PRIMARY KEY, kind INTEGER, objectOid INTEGER)",
+    "create trigger ancestor_shape_delete after delete on ancestor begin update " MSDB_SHAPE
+    " set routes = routes + 1; " MSDB_LOG_INSERT "select 0, object from (select case when old.oid > "
+    "ifnull((select max(oid) from ancestor), 0) then -1 else old.objectOid end as object) where not exists (select 1 "
+    "from " MSDB_SHAPE_LOG " where oid = (select max(oid) from " MSDB_SHAPE_LOG ") and kind = 0 and objectOid = "
+    "object); end",
+    "create trigger ancestor_shape_update after update on ancestor begin update " MSDB_SHAPE
+    " set routes = routes + 1; " MSDB_LOG_INSERT "select 0, old.objectOid union select 0, new.objectOid; end",
+    "create trigger prop_title_key_update after update of nameOid, objectOid, valueOid on prop when old.nameOid = 1 "
+    "or new.nameOid = 1 begin insert or ignore into " MSDB_TITLE_KEYS " (oid, value) select oid, value from "
+    "propValue where oid = new.valueOid and new.nameOid = 1; update " MSDB_SHAPE " set titles = titles + 1; "
+    MSDB_LOG_INSERT "select 1, old.objectOid union select 1, new.objectOid; end",
+    "create trigger prop_title_delete after delete on prop when old.nameOid = 1 or old.oid > ifnull((select max(oid) "
+    "from prop), 0) begin update " MSDB_SHAPE " set titles = titles + 1; " MSDB_LOG_INSERT "values (1, case when "
+    "old.oid > ifnull((select max(oid) from prop), 0) then -1 else old.objectOid end); end",
+    "create trigger shape_log_trim after insert on " MSDB_SHAPE_LOG " when new.oid % 256 = 0 begin delete from "
+    MSDB_SHAPE_LOG " where oid <= new.oid - " MSDB_SHAPE_LOG_ROWS "; end",
+};
+#undef MSDB_LOG_INSERT
 
 // Indexes that those above replaced, dropped from libraries made before.
 constexpr const char *kRetiredIndexes[] = {
@@ -320,7 +362,8 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, medialib_path,
-                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions}, true);
+                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions, kShapeLog},
+                         true);
   }
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, admin_path, {kAdminSchema}, false);
@@ -351,6 +394,7 @@ constexpr SchemaPart kUpgradedParts[] = {
     {MSDB_UNINDEXED, kSubstringIndex},
     {MSDB_TITLE_KEYS, kTitleKeys},
     {MSDB_SHAPE, kShapeVersions},
+    {MSDB_SHAPE_LOG, kShapeLog},
 };
 
 // Builds a part under the write lock: of connections opening at once, the

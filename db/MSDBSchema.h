@@ -27,6 +27,11 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 // One row (oid 1) of counters that move in every transaction that deletes or
 // changes an ancestor row (routes) or a dc:title row (titles).
 #define MSDB_SHAPE "libraryShape"
+// The objects of removed or changed ancestor rows (kind 0) and dc:title
+// rows (kind 1), a row each in the order written; object -1: forget that
+// kind. Only the last MSDB_SHAPE_LOG_ROWS rows are kept.
+#define MSDB_SHAPE_LOG "libraryShapeLog"
+#define MSDB_SHAPE_LOG_ROWS "4096"
 
 // Whether the library has the table name (one of this header's names,
 // never a user's text). Returns 0, or 20014 after ERROR "Could not execute

@@ -450,11 +450,15 @@ TEST_F(SubtreeSearchTest, RowsOfAnObjectBeyondTheLastOneAreFoundAsBefore) {
 
 // Changes by another connection, each after the memory was filled: the next
 // search answers as a walk remembering nothing; it keeps the objects below
-// when the change removed or rewrote no route (adding the new ones), and the
-// titles when it wrote no title row (a title's text rewritten or removed in
-// place keeps them: they hold value oids, the order comes from the title
-// keys). Tracks enough for the search to take the walk.
-TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
+// and the titles, adding new rows and looking again at the objects whose
+// routes or titles the shape log names (a title's text rewritten or removed
+// in place changes no row: titles hold value oids, the order comes from the
+// title keys), and walks again when the log cannot tell them (a removed last
+// row, whose oid the next row takes; the log's rows gone). What was kept is
+// seen by a mark the walk would not make (the box below itself, a second
+// title of the box sorting last). Tracks enough for the search to take the
+// walk.
+TEST_F(SubtreeSearchTest, MemoryOutlivesChangesTheShapeLogTells) {
   std::string box, tracks[70];
   in_transaction([&] {
     box = object("1", "Box", "object.container");
@@ -502,15 +506,24 @@ TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
        true, false},
       {"an edge removed", "delete from edge where parentObjectOid=" + box + " and objectOid=" + in_box +
                               "; delete from ancestor where ancestorObjectOid=" + box + " and objectOid=" + in_box,
-       false, true},
+       true, true},
       {"an object moved out", "update ancestor set ancestorObjectOid=2 where ancestorObjectOid=" + box +
                                   " and objectOid=" + moved,
-       false, true},
+       true, true},
       {"a title's text rewritten", "update propValue set value='Zulu' where value='50'", true, true},
       {"a title's text removed", "delete from propValue where value='60'", true, true},
       {"a title changed", "update prop set valueOid=" + std::string(apr_psprintf(pool_, value.c_str(), "p")) +
                               " where nameOid=1 and objectOid=" + titled,
-       true, false},
+       true, true},
+      // The route takes the oid of the one removed before it.
+      {"the last route replaced", "delete from ancestor where oid=(select max(oid) from ancestor); insert into "
+                                  "ancestor (ancestorObjectOid, objectOid, path) values (" + box + ", " + linked +
+                                      ", '0/1/" + box + "/')",
+       false, true},
+      {"more logged than looked at again", "with recursive n(i) as (select 1 union all select i + 1 from n where i < "
+                                           MSDB_SHAPE_LOG_ROWS ") insert into " MSDB_SHAPE_LOG " (kind, objectOid) "
+                                           "select 1, 1 from n; update ancestor set path=path where objectOid=" + moved,
+       false, false},
   };
   DBThreadConnection *conn = msdb_thread_connection(db_);
   const std::string box_path = "0/1/" + box;
@@ -524,15 +537,34 @@ TEST_F(SubtreeSearchTest, MemoryOutlivesOnlyChangesThatLeaveRoutesAndTitles) {
       EXPECT_EQ(walk(kAllTracks, containers, 0, 0).ids, fresh.ids) << id;
     }
   };
+  const size_t box_oid = std::stoul(box);
+  const auto marked = [&] {
+    const KeptBelow *below = query_memory_below(conn->queries, box.c_str());
+    const KeptTitles *titles = query_memory_titles(conn->queries);
+    return std::make_pair(below != nullptr && below->objects[box_oid],
+                          titles != nullptr && titles->rows.back().object == box_oid);
+  };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     for (const auto &[id, containers] : searched) search(kAllTracks, 0, 0, {id});
+    query_memory_below(conn->queries, box.c_str())->objects[box_oid] = true;
+    query_memory_titles(conn->queries)->rows.push_back({UINT32_MAX, static_cast<std::uint32_t>(box_oid)});
     exec_elsewhere(c.sql);
-    ASSERT_EQ(query_memory_sync(conn->queries, conn->medialib), 0);
-    EXPECT_EQ(query_memory_below(conn->queries, box.c_str()) != nullptr, c.below_kept);
-    EXPECT_EQ(query_memory_titles(conn->queries) != nullptr, c.titles_kept);
     answers_as_fresh();
+    EXPECT_EQ(marked(), std::make_pair(c.below_kept, c.titles_kept));
   }
+  // A hit whose last route below the box went between the statements that
+  // find the page and read its rows (another process's commit; here a mark
+  // in the memory stands for it) is left out of the page, not named without
+  // a route.
+  std::vector<bool> &below_box = query_memory_below(conn->queries, box.c_str())->objects;
+  const Answer before = search(kAllTracks, 0, 0, {box_path.c_str()});
+  below_box[std::stoul(tracks[40])] = true;
+  const Answer raced = search(kAllTracks, 0, 0, {box_path.c_str()});
+  below_box[std::stoul(tracks[40])] = false;
+  EXPECT_EQ(raced.status, 0);
+  EXPECT_EQ(raced.ids, before.ids);
+
   // This connection's own change, seen at once inside its transaction and
   // gone after the rollback.
   answers_as_fresh();
