@@ -3,8 +3,9 @@
 // where pages of a container's children begin; for a server answering many
 // requests between scans. When the library changes, objects below are
 // forgotten if an ancestor row was removed or changed, titles if a title row
-// was (new rows are added to them instead), page starts always. A memory
-// belongs to one DBThreadConnection (freed with its pool, used by its thread).
+// was (new rows are added to them instead), page starts if an edge row was
+// (new edges move them). A memory belongs to one DBThreadConnection (freed
+// with its pool, used by its thread).
 #pragma once
 
 #include <apr_pools.h>
@@ -26,6 +27,11 @@ QueryMemory *query_memory_create(apr_pool_t *pool);
 // memory keeps nothing new. Returns 0, or 20014 after "Could not execute SQL
 // statement, reason: %s" (memory emptied).
 int query_memory_sync(QueryMemory *memory, DbLink link);
+
+// Makes the next sync read the library's shape again: a rollback undoes rows
+// without moving the version, and what memory kept may have been found on
+// them.
+void query_memory_rolled_back(QueryMemory *memory);
 
 // The objects below containers (oids joined by ","), a bit per oid up to the
 // size kept, as the ancestor rows up to oid through place them. Rows added
