@@ -12,7 +12,10 @@
 // or a new size does), "after new rows" adds an ancestor row and a title row
 // (of no object: the least a scan's commit adds), "after a new route"
 // rewrites an ancestor row and a title row (as a rescan that moves or
-// removes items does), so that nothing remembered serves it.
+// removes items does), so that nothing remembered by searches serves it;
+// "after new edges" adds an edge (of no container, as a scan's commit adds
+// edges), "after an edge change" rewrites one (as a refresh that removes
+// items does), which forgets where pages of containers begin.
 #include <apr_file_info.h>
 #include <apr_general.h>
 #include <apr_strings.h>
@@ -165,6 +168,8 @@ constexpr Change kChanges[] = {
     {" after a new route",
      "update object set signature=signature where oid=0; update ancestor set path=path where oid=(select min(oid) "
      "from ancestor); update prop set valueOid=valueOid where oid=(select min(oid) from prop where nameOid=1)"},
+    {" after new edges", "insert into edge (parentObjectOid, objectOid, ordinal) values (-1, -1, '')"},
+    {" after an edge change", "update edge set ordinal=ordinal where oid=(select min(oid) from edge)"},
 };
 
 // Changes the library outside the timing, so that the query that follows
