@@ -60,8 +60,11 @@ constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
 constexpr const char *kNamedPropsRange =
     "prop.objectOid between %" APR_INT64_T_FMT " and %" APR_INT64_T_FMT " and prop.nameOid > 0 and "
     "db_marked(prop.objectOid)";
-constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
-constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
+// Whether a route exists: its object when it has one segment, else each
+// edge along it, in one statement (one read of the library instead of one
+// per segment).
+constexpr const char *kObjectExists = "select exists (select 1 from object where oid=%s)";
+constexpr const char *kEdgeExists = "exists (select 1 from edge where parentObjectOid=%s and objectOid=%s)";
 // Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
 // A chunk whose objects span at most this many oids per object is read by
@@ -190,17 +193,17 @@ int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids,
     char *segments = apr_pstrdup(scratch, ids[i]);
     char *state = nullptr;
     const char *parent = apr_strtok(segments, "/", &state);
-    const char *child = apr_strtok(nullptr, "/", &state);
-    bool exists = true;
-    do {
-      const char *sql = child == nullptr ? apr_psprintf(scratch, kObjectExists, parent)
-                                         : apr_psprintf(scratch, kEdgeExists, parent, child);
-      const char *count = nullptr;
-      if (db_select_value(scratch, link, sql, &count, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-      exists = count != nullptr && std::strcmp(count, "0") != 0;
-      parent = child;
-    } while (exists && parent != nullptr && (child = apr_strtok(nullptr, "/", &state)) != nullptr);
-    if (!exists) return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
+    const char *sql = nullptr;
+    for (const char *child = nullptr; (child = apr_strtok(nullptr, "/", &state)) != nullptr; parent = child) {
+      const char *edge = apr_psprintf(scratch, kEdgeExists, parent, child);
+      sql = sql == nullptr ? apr_pstrcat(scratch, "select ", edge, nullptr) : apr_pstrcat(scratch, sql, " and ", edge, nullptr);
+    }
+    if (sql == nullptr) sql = apr_psprintf(scratch, kObjectExists, parent);
+    const char *exists = nullptr;
+    if (db_select_value(scratch, link, sql, &exists, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+    if (exists == nullptr || std::strcmp(exists, "0") == 0) {
+      return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
+    }
   }
   return APR_SUCCESS;
 }
@@ -257,10 +260,7 @@ int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *i
                                    offset - start.position, minimal ? minimal_clause(scratch, filter) : "", "");
     if (db_query_rows(scratch, conn->medialib, sql, &rows) != APR_SUCCESS) return APR_EGENERAL;
   }
-  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after SQL");
-  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: before serialize");
   *document = serialize_db_result(&rows, pool, callback, value, filter, ids, id_count, format, &local, returned);
-  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after serialize");
   return APR_SUCCESS;
 }
 
