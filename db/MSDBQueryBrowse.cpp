@@ -78,11 +78,21 @@ constexpr const char *kMinimalPrefix = "x_minimal:";
 // a large container skips fewer than this many children inside SQLite,
 // instead of every child before it.
 constexpr unsigned kPageStride = 128;
-// The child at a position, counted from a start (or from the first child);
-// the container's order is its ordinals', then its edges' (the order index
-// edge_parent_ordinal walks).
+// The child at a position; the container's order is its ordinals', then its
+// edges' (the order index edge_parent_ordinal walks). Counted from the first
+// child, the walk has no end to test (later containers' entries follow in
+// the index, so the row found is checked to be the container's): a third of
+// the cost per child of the walk from a start, which tests the end and the
+// start's ties at every child.
 constexpr const char *kChildAt =
-    "select ordinal, oid from edge where parentObjectOid=%s%s order by ordinal, oid limit 1 offset %u";
+    "select parentObjectOid, ordinal, oid from edge where parentObjectOid >= %s order by parentObjectOid, ordinal, "
+    "oid limit 1 offset %u";
+constexpr const char *kChildAfter =
+    "select parentObjectOid, ordinal, oid from edge where parentObjectOid=%s%s order by ordinal, oid limit 1 offset "
+    "%u";
+// A walk from a kept start is taken when it is shorter than the walk from
+// the first child by this factor (the ratio of their costs per child).
+constexpr unsigned kStartWalkCost = 3;
 // The children from a start on: its ordinal's range in the index, less the
 // edges of that ordinal before it.
 constexpr const char *kFromStart = " and ordinal >= '%s' and (ordinal > '%s' or edge.oid >= %" APR_INT64_T_FMT ")";
@@ -117,10 +127,10 @@ const char *from_start(apr_pool_t *pool, const PageStart &start) {
 
 // The start of the page from offset of one container: the remembered one
 // at offset's stride, or one found by a walk from the nearest start before
-// it (and remembered); position 0 when the page starts within the first
-// stride, or when the container ends before the stride. An ordinal that is
-// not text without NUL bytes is not remembered: the page then walks from
-// the start before it.
+// it or from the first child, whichever costs less (and remembered);
+// position 0 when the page starts within the first stride, or when the
+// container ends before the stride. An ordinal that is not text without NUL
+// bytes is not remembered: the page then walks from the start before it.
 int page_start(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *parent, unsigned offset,
                PageStart *start) {
   *start = {};
@@ -130,15 +140,17 @@ int page_start(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *p
   PageStart known;
   if (query_memory_page_start(memory, oid, stride, &known)) *start = known;
   if (start->position == stride) return APR_SUCCESS;
-  const char *after = start->position == 0 ? "" : from_start(pool, *start);
+  const unsigned distance = stride - start->position;
+  const char *sql = start->position != 0 && distance * kStartWalkCost < stride
+                        ? apr_psprintf(pool, kChildAfter, parent, from_start(pool, *start), distance)
+                        : apr_psprintf(pool, kChildAt, parent, stride);
   PageStart found;
-  const char *sql = apr_psprintf(pool, kChildAt, parent, after, stride - start->position);
   const int status = db_stream(link, sql, [&](sqlite3_stmt *row) {
-    if (sqlite3_column_type(row, 0) != SQLITE_TEXT) return false;
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 0));
-    const int bytes = sqlite3_column_bytes(row, 0);
+    if (sqlite3_column_int64(row, 0) != oid || sqlite3_column_type(row, 1) != SQLITE_TEXT) return false;
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 1));
+    const int bytes = sqlite3_column_bytes(row, 1);
     if (std::strlen(text) != static_cast<size_t>(bytes)) return false;
-    found = {stride, std::string(text, static_cast<size_t>(bytes)), sqlite3_column_int64(row, 1)};
+    found = {stride, std::string(text, static_cast<size_t>(bytes)), sqlite3_column_int64(row, 2)};
     return false;
   });
   if (status != APR_SUCCESS || found.position == 0) return status;

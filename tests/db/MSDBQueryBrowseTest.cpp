@@ -124,13 +124,17 @@ TEST_F(QueryTest, DeepPagesHoldWhatTheContainersOrderPutsThere) {
   std::vector<std::string> loose;
   in_transaction([&] {
     deep = object("1", "Deep", "object.container");
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 700; ++i) {
       const std::string child = object(nullptr, "t", kTrack);
-      // Three children to an ordinal, not added in ordinal order.
+      // Seven children to an ordinal, not added in ordinal order.
       const char *ordinal = apr_psprintf(pool_, "k%03d", i * 7 % 100);
       ASSERT_EQ(msdb_add_edge(pool_, db_, deep.c_str(), child.c_str(), 1, ordinal, nullptr), 0);
     }
     for (int i = 0; i < 8; ++i) loose.push_back(object(nullptr, "n", kTrack));
+    // Another container's children follow in the index, as far as a page
+    // past the end reaches.
+    const std::string after = object("1", "After", "object.container");
+    for (int i = 0; i < 80; ++i) object(after.c_str(), "x", kTrack);
   });
   const std::string path = "0/1/" + deep;
   const std::string edges = "parentObjectOid=" + deep;
@@ -138,8 +142,11 @@ TEST_F(QueryTest, DeepPagesHoldWhatTheContainersOrderPutsThere) {
     return "insert into edge (parentObjectOid, objectOid, ordinal) values (" + parent + ", " + loose[child] + ", " +
            ordinal + ");";
   };
-  const std::pair<unsigned, unsigned> pages[] = {{0, 100}, {127, 3},  {128, 5},  {129, 130}, {250, 100},
-                                                 {255, 2}, {256, 44}, {270, 50}, {300, 5},   {420, 1}, {130, 0}};
+  // In this order the starts up to 384 are found from the first child, those
+  // at 512 and 640 from the start before them.
+  const std::pair<unsigned, unsigned> pages[] = {{770, 5},  {0, 100},  {127, 3},  {128, 5},  {129, 130}, {250, 100},
+                                                 {255, 2},  {256, 44}, {270, 50}, {300, 5},   {420, 1},
+                                                 {520, 30}, {640, 70}, {700, 1},  {130, 0}};
   const auto expect_pages = [&](const std::string &trace, int passes) {
     std::vector<std::string> order;
     for (const std::string &oid : column("select objectOid from edge where " + edges + " order by ordinal, oid")) {

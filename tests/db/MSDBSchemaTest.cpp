@@ -55,6 +55,11 @@ constexpr PlannedRead kReads[] = {
      "objms.objectOid=prop.objectoid and nameoid=(select oid from propname where name='@childCount') and valueOid "
      "in (select oid from propValue where value='0');",
      "prop_value_object (valueOid=? AND nameOid=?)"},
+    // Where a deep browse page begins: the container's entries of the index
+    // from its first on, nothing else read.
+    {"select parentObjectOid, ordinal, oid from edge where parentObjectOid >= 9 order by parentObjectOid, ordinal, "
+     "oid limit 1 offset 9856",
+     "COVERING INDEX edge_parent_ordinal (parentObjectOid>?)"},
 };
 
 }  // namespace
