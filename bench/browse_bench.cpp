@@ -14,7 +14,10 @@
 // rewrites an ancestor row and a title row (as a rescan that moves or
 // removes items does), "after the last rows replaced" removes the last
 // ancestor and prop rows and writes them again (a new row taking a removed
-// one's oid), so that nothing remembered serves it.
+// one's oid), so that nothing remembered by searches serves it; "after new
+// edges" adds an edge (of no container, as a scan's commit adds edges),
+// "after an edge change" rewrites one (as a refresh that removes items
+// does), which forgets where pages of containers begin.
 #include <apr_file_info.h>
 #include <apr_general.h>
 #include <apr_strings.h>
@@ -173,6 +176,8 @@ constexpr Change kChanges[] = {
      "oid=(select oid from lastAncestor); delete from prop where oid=(select oid from lastProp); insert into ancestor "
      "select * from lastAncestor; insert into prop select * from lastProp; drop table lastAncestor; drop table "
      "lastProp"},
+    {" after new edges", "insert into edge (parentObjectOid, objectOid, ordinal) values (-1, -1, '')"},
+    {" after an edge change", "update edge set ordinal=ordinal where oid=(select min(oid) from edge)"},
 };
 
 // Changes the library outside the timing, so that the query that follows

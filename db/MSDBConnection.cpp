@@ -143,6 +143,7 @@ int transaction_step(MediaLibraryDB *db, bool medialib, const TransactionTexts &
     // the counters not yet written go with the transaction.
     intern_cache_clear(conn->intern);
     object_memory_forget_counters(conn->memory);
+    query_memory_rolled_back(conn->queries);
   }
   if (medialib && &texts == &kCommit &&
       (msdb_counters_write(conn) != APR_SUCCESS || msdb_schema_fill_substring_index(conn->medialib) != APR_SUCCESS)) {

@@ -60,8 +60,11 @@ constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
 constexpr const char *kNamedPropsRange =
     "prop.objectOid between %" APR_INT64_T_FMT " and %" APR_INT64_T_FMT " and prop.nameOid > 0 and "
     "db_marked(prop.objectOid)";
-constexpr const char *kObjectExists = "select count(*) from object where oid=%s";
-constexpr const char *kEdgeExists = "select count(*) from edge where parentObjectOid=%s and objectOid=%s";
+// Whether a route exists: its object when it has one segment, else each
+// edge along it, in one statement (one read of the library instead of one
+// per segment).
+constexpr const char *kObjectExists = "select exists (select 1 from object where oid=%s)";
+constexpr const char *kEdgeExists = "exists (select 1 from edge where parentObjectOid=%s and objectOid=%s)";
 // Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
 // A chunk whose objects span at most this many oids per object is read by
@@ -75,11 +78,21 @@ constexpr const char *kMinimalPrefix = "x_minimal:";
 // a large container skips fewer than this many children inside SQLite,
 // instead of every child before it.
 constexpr unsigned kPageStride = 128;
-// The child at a position, counted from a start (or from the first child);
-// the container's order is its ordinals', then its edges' (the order index
-// edge_parent_ordinal walks).
+// The child at a position; the container's order is its ordinals', then its
+// edges' (the order index edge_parent_ordinal walks). Counted from the first
+// child, the walk has no end to test (later containers' entries follow in
+// the index, so the row found is checked to be the container's): a third of
+// the cost per child of the walk from a start, which tests the end and the
+// start's ties at every child.
 constexpr const char *kChildAt =
-    "select ordinal, oid from edge where parentObjectOid=%s%s order by ordinal, oid limit 1 offset %u";
+    "select parentObjectOid, ordinal, oid from edge where parentObjectOid >= %s order by parentObjectOid, ordinal, "
+    "oid limit 1 offset %u";
+constexpr const char *kChildAfter =
+    "select parentObjectOid, ordinal, oid from edge where parentObjectOid=%s%s order by ordinal, oid limit 1 offset "
+    "%u";
+// A walk from a kept start is taken when it is shorter than the walk from
+// the first child by this factor (the ratio of their costs per child).
+constexpr unsigned kStartWalkCost = 3;
 // The children from a start on: its ordinal's range in the index, less the
 // edges of that ordinal before it.
 constexpr const char *kFromStart = " and ordinal >= '%s' and (ordinal > '%s' or edge.oid >= %" APR_INT64_T_FMT ")";
@@ -114,10 +127,10 @@ const char *from_start(apr_pool_t *pool, const PageStart &start) {
 
 // The start of the page from offset of one container: the remembered one
 // at offset's stride, or one found by a walk from the nearest start before
-// it (and remembered); position 0 when the page starts within the first
-// stride, or when the container ends before the stride. An ordinal that is
-// not text without NUL bytes is not remembered: the page then walks from
-// the start before it.
+// it or from the first child, whichever costs less (and remembered);
+// position 0 when the page starts within the first stride, or when the
+// container ends before the stride. An ordinal that is not text without NUL
+// bytes is not remembered: the page then walks from the start before it.
 int page_start(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *parent, unsigned offset,
                PageStart *start) {
   *start = {};
@@ -127,15 +140,17 @@ int page_start(apr_pool_t *pool, DbLink link, QueryMemory *memory, const char *p
   PageStart known;
   if (query_memory_page_start(memory, oid, stride, &known)) *start = known;
   if (start->position == stride) return APR_SUCCESS;
-  const char *after = start->position == 0 ? "" : from_start(pool, *start);
+  const unsigned distance = stride - start->position;
+  const char *sql = start->position != 0 && distance * kStartWalkCost < stride
+                        ? apr_psprintf(pool, kChildAfter, parent, from_start(pool, *start), distance)
+                        : apr_psprintf(pool, kChildAt, parent, stride);
   PageStart found;
-  const char *sql = apr_psprintf(pool, kChildAt, parent, after, stride - start->position);
   const int status = db_stream(link, sql, [&](sqlite3_stmt *row) {
-    if (sqlite3_column_type(row, 0) != SQLITE_TEXT) return false;
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 0));
-    const int bytes = sqlite3_column_bytes(row, 0);
+    if (sqlite3_column_int64(row, 0) != oid || sqlite3_column_type(row, 1) != SQLITE_TEXT) return false;
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 1));
+    const int bytes = sqlite3_column_bytes(row, 1);
     if (std::strlen(text) != static_cast<size_t>(bytes)) return false;
-    found = {stride, std::string(text, static_cast<size_t>(bytes)), sqlite3_column_int64(row, 1)};
+    found = {stride, std::string(text, static_cast<size_t>(bytes)), sqlite3_column_int64(row, 2)};
     return false;
   });
   if (status != APR_SUCCESS || found.position == 0) return status;
@@ -190,17 +205,17 @@ int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids,
     char *segments = apr_pstrdup(scratch, ids[i]);
     char *state = nullptr;
     const char *parent = apr_strtok(segments, "/", &state);
-    const char *child = apr_strtok(nullptr, "/", &state);
-    bool exists = true;
-    do {
-      const char *sql = child == nullptr ? apr_psprintf(scratch, kObjectExists, parent)
-                                         : apr_psprintf(scratch, kEdgeExists, parent, child);
-      const char *count = nullptr;
-      if (db_select_value(scratch, link, sql, &count, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-      exists = count != nullptr && std::strcmp(count, "0") != 0;
-      parent = child;
-    } while (exists && parent != nullptr && (child = apr_strtok(nullptr, "/", &state)) != nullptr);
-    if (!exists) return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
+    const char *sql = nullptr;
+    for (const char *child = nullptr; (child = apr_strtok(nullptr, "/", &state)) != nullptr; parent = child) {
+      const char *edge = apr_psprintf(scratch, kEdgeExists, parent, child);
+      sql = sql == nullptr ? apr_pstrcat(scratch, "select ", edge, nullptr) : apr_pstrcat(scratch, sql, " and ", edge, nullptr);
+    }
+    if (sql == nullptr) sql = apr_psprintf(scratch, kObjectExists, parent);
+    const char *exists = nullptr;
+    if (db_select_value(scratch, link, sql, &exists, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+    if (exists == nullptr || std::strcmp(exists, "0") == 0) {
+      return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
+    }
   }
   return APR_SUCCESS;
 }
@@ -257,10 +272,7 @@ int db_query_children(apr_pool_t *pool, MediaLibraryDB *db, const char *const *i
                                    offset - start.position, minimal ? minimal_clause(scratch, filter) : "", "");
     if (db_query_rows(scratch, conn->medialib, sql, &rows) != APR_SUCCESS) return APR_EGENERAL;
   }
-  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after SQL");
-  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: before serialize");
   *document = serialize_db_result(&rows, pool, callback, value, filter, ids, id_count, format, &local, returned);
-  LOG4C(kModule, LOG4C_DEBUG, "cds_metadata_fetch_children2: after serialize");
   return APR_SUCCESS;
 }
 

@@ -7,11 +7,16 @@
 // whether the ancestor rows and the title rows are still those the memory
 // was filled from, or only more, or changed only at the objects the shape
 // log names; a library without the counters forgets everything, one without
-// the log what changed.
+// the log what changed. Page starts follow the edge counter
+// (MSDB_EDGE_SHAPE) and the largest edge oid the same way: a new edge moves
+// the kept starts after it one place on.
 #include "MSDBQueryMemory.h"
 
 #include <apr_strings.h>
 
+#include <algorithm>
+#include <compare>
+#include <cstdio>
 #include <map>
 #include <utility>
 
@@ -24,6 +29,9 @@ namespace {
 // beyond them memory starts again empty.
 constexpr size_t kMostBelowSets = 4;
 constexpr size_t kMostPageStarts = 4096;
+// New edges read to move kept page starts at most: past them starts are
+// found again, which costs a walk of about as many index entries.
+constexpr apr_int64_t kMostNewEdges = 16384;
 
 using Version = std::pair<apr_int64_t, apr_int64_t>;
 
@@ -51,6 +59,19 @@ constexpr const char *kLogged =
     "select objectOid from " MSDB_SHAPE_LOG " where oid > %" APR_INT64_T_FMT " and oid <= %" APR_INT64_T_FMT
     " and kind = %d";
 
+// The edge counter and the largest edge oid, or known false as for Shape.
+struct EdgeShape {
+  bool known = false;
+  apr_int64_t edges = 0;
+  apr_int64_t last_edge = 0;
+};
+
+constexpr const char *kEdgeShape =
+    "select edges, ifnull((select max(oid) from edge), 0) from " MSDB_EDGE_SHAPE " where oid = 1";
+constexpr const char *kNewEdges = "select parentObjectOid, ordinal, oid from edge where oid > %" APR_INT64_T_FMT;
+
+using PageStarts = std::map<std::pair<sqlite3_int64, unsigned>, PageStart>;
+
 }  // namespace
 
 struct QueryMemory {
@@ -61,19 +82,18 @@ struct QueryMemory {
   bool keeping = false;
   std::map<std::string, KeptBelow> below;
   KeptTitles titles;
-  std::map<std::pair<sqlite3_int64, unsigned>, PageStart> page_starts;
+  EdgeShape edge_shape;
+  bool edge_table = false;  // as shape_table, for the edge counter
+  PageStarts page_starts;
 
   // Forgets what now differs from shape: objects below and titles outlive
   // new rows (added when next asked for) and, while the log tells them, the
-  // objects it names (looked at again when next asked for); page starts
-  // follow edges and ordinals, which neither covers, so they go at every
-  // change.
+  // objects it names (looked at again when next asked for).
   void forget(const Shape &now) {
     const bool same = shape.known && now.known;
     const bool logged = same && shape.logged && now.logged && now.last_log >= shape.last_log;
     if (!same || (now.routes != shape.routes && !logged) || now.last_route < shape.last_route) below.clear();
     if (!same || (now.titles != shape.titles && !logged) || now.last_prop < shape.last_prop) titles = {};
-    page_starts.clear();
     shape = now;
   }
 };
@@ -106,6 +126,83 @@ int library_shape(DbLink link, bool *has_table, bool *has_log, Shape *shape) {
   return status;
 }
 
+int edge_shape(DbLink link, bool *has_table, EdgeShape *shape) {
+  *shape = {};
+  if (!*has_table && msdb_schema_has_table(link, MSDB_EDGE_SHAPE, has_table) != APR_SUCCESS) return APR_EGENERAL;
+  if (!*has_table) return APR_SUCCESS;
+  const int status = db_stream(link, kEdgeShape, [shape](sqlite3_stmt *row) {
+    *shape = {true, sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1)};
+    return false;
+  });
+  if (status != APR_SUCCESS) *has_table = false;
+  return status;
+}
+
+// A child's place in its container's order: SQLite's order of ordinals
+// (null, numbers, text by its bytes, blobs; kept starts are text), then the
+// edge.
+struct EdgeKey {
+  int rank;  // 0 before text, 1 text, 2 after
+  std::string ordinal;
+  sqlite3_int64 edge;
+
+  auto operator<=>(const EdgeKey &) const = default;
+};
+
+EdgeKey edge_key(sqlite3_stmt *row) {
+  const int type = sqlite3_column_type(row, 1);
+  if (type != SQLITE_TEXT) return {type == SQLITE_BLOB ? 2 : 0, {}, sqlite3_column_int64(row, 2)};
+  return {1,
+          std::string(reinterpret_cast<const char *>(sqlite3_column_text(row, 1)),
+                      static_cast<size_t>(sqlite3_column_bytes(row, 1))),
+          sqlite3_column_int64(row, 2)};
+}
+
+// Moves each kept start on by the new edges of its container before it.
+void move_starts(PageStarts &starts, std::map<sqlite3_int64, std::vector<EdgeKey>> &added) {
+  PageStarts moved;
+  for (auto &[at, start] : starts) {
+    auto found = added.find(at.first);
+    if (found != added.end()) {
+      std::vector<EdgeKey> &keys = found->second;
+      if (!std::is_sorted(keys.begin(), keys.end())) std::sort(keys.begin(), keys.end());
+      start.position += static_cast<unsigned>(
+          std::lower_bound(keys.begin(), keys.end(), EdgeKey{1, start.ordinal, start.edge}) - keys.begin());
+    }
+    moved.emplace(std::pair{at.first, start.position}, std::move(start));
+  }
+  starts = std::move(moved);
+}
+
+// Keeps the page starts while the edges they were found on stand: no edge
+// changed or removed (the counter), none added, or (outside a transaction)
+// a few added, which move the starts after them.
+int follow_edges(QueryMemory *memory, DbLink link) {
+  EdgeShape now;
+  const int status = edge_shape(link, &memory->edge_table, &now);
+  if (status != APR_SUCCESS) return status;
+  const EdgeShape was = memory->edge_shape;
+  memory->edge_shape = now;
+  PageStarts &starts = memory->page_starts;
+  const bool same = now.known && was.known && now.edges == was.edges;
+  if (starts.empty() || (same && now.last_edge == was.last_edge)) return APR_SUCCESS;
+  if (!same || now.last_edge < was.last_edge || !memory->keeping || now.last_edge - was.last_edge > kMostNewEdges) {
+    starts.clear();
+    return APR_SUCCESS;
+  }
+  char sql[96];
+  std::snprintf(sql, sizeof sql, kNewEdges, was.last_edge);
+  std::map<sqlite3_int64, std::vector<EdgeKey>> added;
+  const int read = db_stream(link, sql, [&](sqlite3_stmt *row) {
+    const sqlite3_int64 parent = sqlite3_column_int64(row, 0);
+    auto kept = starts.lower_bound({parent, 0});
+    if (kept != starts.end() && kept->first.first == parent) added[parent].push_back(edge_key(row));
+    return true;
+  });
+  if (read == APR_SUCCESS) move_starts(starts, added);
+  return read;
+}
+
 }  // namespace
 
 QueryMemory *query_memory_create(apr_pool_t *pool) {
@@ -115,14 +212,21 @@ QueryMemory *query_memory_create(apr_pool_t *pool) {
 int query_memory_sync(QueryMemory *memory, DbLink link) {
   Version now;
   int status = library_version(link, &now);
+  memory->keeping = status == APR_SUCCESS && !db_in_transaction(link);
   if (status != APR_SUCCESS || now != memory->version) {
     Shape shape;
     if (status == APR_SUCCESS) status = library_shape(link, &memory->shape_table, &memory->log_table, &shape);
     memory->forget(status == APR_SUCCESS ? shape : Shape{});
+    if (status == APR_SUCCESS) status = follow_edges(memory, link);
+    if (status != APR_SUCCESS) memory->page_starts.clear();
   }
   memory->version = status == APR_SUCCESS ? now : Version{-1, -1};
-  memory->keeping = status == APR_SUCCESS && !db_in_transaction(link);
+  memory->keeping = memory->keeping && status == APR_SUCCESS;
   return status;
+}
+
+void query_memory_rolled_back(QueryMemory *memory) {
+  memory->version = {-1, -1};
 }
 
 KeptBelow *query_memory_below(QueryMemory *memory, const char *containers) {

@@ -4,9 +4,10 @@
 // requests between scans. When the library changes, new rows are added to
 // objects below and titles, and the objects whose ancestor rows or title
 // rows were removed or changed (the shape log) are looked at again, unless
-// the log cannot tell them (then that part is forgotten); page starts go
-// always. A memory belongs to one DBThreadConnection (freed with its pool,
-// used by its thread).
+// the log cannot tell them (then that part is forgotten); page starts are
+// forgotten if an edge row was removed or changed (new edges move them). A
+// memory belongs to one DBThreadConnection (freed with its pool, used by its
+// thread).
 #pragma once
 
 #include <apr_pools.h>
@@ -28,6 +29,11 @@ QueryMemory *query_memory_create(apr_pool_t *pool);
 // memory keeps nothing new. Returns 0, or 20014 after "Could not execute SQL
 // statement, reason: %s" (memory emptied).
 int query_memory_sync(QueryMemory *memory, DbLink link);
+
+// Makes the next sync read the library's shape again: a rollback undoes rows
+// without moving the version, and what memory kept may have been found on
+// them.
+void query_memory_rolled_back(QueryMemory *memory);
 
 // The objects below containers (oids joined by ","), a bit per oid up to the
 // size kept, as the ancestor rows up to oid through place them. Rows added

@@ -226,6 +226,23 @@ constexpr const char *kShapeLog[] = {
 };
 #undef MSDB_LOG_INSERT
 
+// Edge versions: as the shape versions, a counter that moves in every
+// transaction that deletes or changes an edge row, so that a reader tells
+// whether the places of a container's children it found (browse page starts)
+// still hold, or hold with new edges added (the largest edge oid tells). A
+// first scan only adds edges, so no trigger runs for it.
+constexpr const char *kEdgeVersions[] = {
+    "drop trigger if exists edge_shape_delete",
+    "drop trigger if exists edge_shape_update",
+    "drop table if exists " MSDB_EDGE_SHAPE,
+    "create table " MSDB_EDGE_SHAPE " (oid INTEGER PRIMARY KEY, edges INTEGER)",
+    "insert into " MSDB_EDGE_SHAPE " (oid, edges) values (1, random() / 4)",
+    "create trigger edge_shape_delete after delete on edge begin update " MSDB_EDGE_SHAPE
+    " set edges = edges + 1; end",
+    "create trigger edge_shape_update after update on edge begin update " MSDB_EDGE_SHAPE
+    " set edges = edges + 1; end",
+};
+
 // Indexes that those above replaced, dropped from libraries made before.
 constexpr const char *kRetiredIndexes[] = {
     "drop index if exists prop_value",
@@ -362,7 +379,8 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
   if (status == APR_SUCCESS) status = apr_dbd_get_driver(pool, "sqlite3", &driver);
   if (status == APR_SUCCESS) {
     status = create_file(pool, driver, medialib_path,
-                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions, kShapeLog},
+                         {kMedialibSchema, kMedialibIndexes, kSubstringIndex, kTitleKeys, kShapeVersions, kShapeLog,
+                          kEdgeVersions},
                          true);
   }
   if (status == APR_SUCCESS) {
@@ -395,6 +413,7 @@ constexpr SchemaPart kUpgradedParts[] = {
     {MSDB_TITLE_KEYS, kTitleKeys},
     {MSDB_SHAPE, kShapeVersions},
     {MSDB_SHAPE_LOG, kShapeLog},
+    {MSDB_EDGE_SHAPE, kEdgeVersions},
 };
 
 // Builds a part under the write lock: of connections opening at once, the

@@ -32,6 +32,9 @@ int msdb_schema_create(apr_pool_t *pool, const char *medialib_path, const char *
 // kind. Only the last MSDB_SHAPE_LOG_ROWS rows are kept.
 #define MSDB_SHAPE_LOG "libraryShapeLog"
 #define MSDB_SHAPE_LOG_ROWS "4096"
+// One row (oid 1) of a counter that moves in every transaction that deletes
+// or changes an edge row (edges).
+#define MSDB_EDGE_SHAPE "libraryEdges"
 
 // Whether the library has the table name (one of this header's names,
 // never a user's text). Returns 0, or 20014 after ERROR "Could not execute

@@ -98,7 +98,7 @@ void add_to_lines(SerializeBuffer *buffer, SerializeRecord *record, const char *
   }
   SerializeLine &target = record->lines[line];
   if (at != nullptr) {
-    target.attributes = apr_psprintf(buffer->pool, "%s %s=\"%s\"", target.attributes, at + 1, value);
+    target.attributes = apr_pstrcat(buffer->pool, target.attributes, " ", at + 1, "=\"", value, "\"", nullptr);
     return;
   }
   target.value = apr_pstrdup(buffer->pool, value);

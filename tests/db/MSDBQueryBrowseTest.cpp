@@ -114,44 +114,47 @@ TEST_F(QueryTest, PagingCountsChildrenNotPropertyRows) {
 
 // A page deep in a large container starts from a remembered start before
 // it; it must hold what the container's order (ordinal, then edge) puts
-// there: ties across page edges, pages at and past the end, and after
-// children were removed, moved to the front by this connection or moved
-// among others by another connection.
+// there: ties across page edges, pages at and past the end, after children
+// were added before, among and after kept starts (by this connection or
+// another, with ordinals of every kind), added elsewhere, removed, moved to
+// the front by this connection or moved among others by another connection,
+// and after a transaction rolled back.
 TEST_F(QueryTest, DeepPagesHoldWhatTheContainersOrderPutsThere) {
   std::string deep;
+  std::vector<std::string> loose;
   in_transaction([&] {
     deep = object("1", "Deep", "object.container");
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 700; ++i) {
       const std::string child = object(nullptr, "t", kTrack);
-      // Three children to an ordinal, not added in ordinal order.
+      // Seven children to an ordinal, not added in ordinal order.
       const char *ordinal = apr_psprintf(pool_, "k%03d", i * 7 % 100);
       ASSERT_EQ(msdb_add_edge(pool_, db_, deep.c_str(), child.c_str(), 1, ordinal, nullptr), 0);
     }
+    for (int i = 0; i < 8; ++i) loose.push_back(object(nullptr, "n", kTrack));
+    // Another container's children follow in the index, as far as a page
+    // past the end reaches.
+    const std::string after = object("1", "After", "object.container");
+    for (int i = 0; i < 80; ++i) object(after.c_str(), "x", kTrack);
   });
   const std::string path = "0/1/" + deep;
   const std::string edges = "parentObjectOid=" + deep;
-  const std::string changes[][2] = {
-      {"", ""},
-      {"delete from edge where " + edges + " and oid % 7 = 3", ""},
-      {"update edge set ordinal='a' where oid in (select oid from edge where " + edges +
-           " order by ordinal desc limit 4)",
-       ""},
-      {"", "update edge set ordinal='k050' where " + edges + " and oid % 5 = 1"},
+  const auto add = [&](const std::string &parent, int child, const char *ordinal) {
+    return "insert into edge (parentObjectOid, objectOid, ordinal) values (" + parent + ", " + loose[child] + ", " +
+           ordinal + ");";
   };
-  const std::pair<unsigned, unsigned> pages[] = {{0, 100}, {127, 3},  {128, 5},  {129, 130}, {250, 100},
-                                                 {255, 2}, {256, 44}, {270, 50}, {300, 5},   {420, 1}, {130, 0}};
-  for (const auto &[mine, elsewhere] : changes) {
-    if (!mine.empty()) {
-      ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, mine.c_str(), nullptr), 0);
-    }
-    if (!elsewhere.empty()) exec_elsewhere(elsewhere);
+  // In this order the starts up to 384 are found from the first child, those
+  // at 512 and 640 from the start before them.
+  const std::pair<unsigned, unsigned> pages[] = {{770, 5},  {0, 100},  {127, 3},  {128, 5},  {129, 130}, {250, 100},
+                                                 {255, 2},  {256, 44}, {270, 50}, {300, 5},   {420, 1},
+                                                 {520, 30}, {640, 70}, {700, 1},  {130, 0}};
+  const auto expect_pages = [&](const std::string &trace, int passes) {
     std::vector<std::string> order;
     for (const std::string &oid : column("select objectOid from edge where " + edges + " order by ordinal, oid")) {
       order.push_back(path + "/" + oid);
     }
-    for (int pass = 0; pass < 2; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
       for (const auto &[offset, count] : pages) {
-        SCOPED_TRACE(mine + elsewhere + " from " + std::to_string(offset) + " pass " + std::to_string(pass));
+        SCOPED_TRACE(trace + " from " + std::to_string(offset) + " pass " + std::to_string(pass));
         const Browse page = browse({path.c_str()}, offset, count);
         ASSERT_EQ(page.status, 0);
         const size_t from = std::min<size_t>(offset, order.size());
@@ -159,17 +162,42 @@ TEST_F(QueryTest, DeepPagesHoldWhatTheContainersOrderPutsThere) {
         EXPECT_EQ(ids_of(page.document), std::vector<std::string>(order.begin() + from, order.begin() + to));
       }
     }
+  };
+  const std::string changes[][2] = {
+      {"", ""},
+      {"", add(deep, 0, "'a'") + add(deep, 1, "'k050'") + add(deep, 2, "'zz'")},
+      {add(deep, 3, "null") + add(deep, 4, "5") + add(deep, 5, "x'6b'"), ""},
+      {"", add(box_, 6, "'a'") + "update prop set valueOid = valueOid where nameOid = 1"},
+      {"delete from edge where " + edges + " and oid % 7 = 3", ""},
+      {"update edge set ordinal='a' where oid in (select oid from edge where " + edges +
+           " order by ordinal desc limit 4)",
+       ""},
+      {"", "update edge set ordinal='k050' where " + edges + " and oid % 5 = 1"},
+  };
+  for (const auto &[mine, elsewhere] : changes) {
+    if (!mine.empty()) {
+      ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, mine.c_str(), nullptr), 0);
+    }
+    if (!elsewhere.empty()) exec_elsewhere(elsewhere);
+    expect_pages(mine + elsewhere, 2);
   }
-  // Pages read inside a transaction rolled back afterwards leave no start
-  // behind that the rollback undid.
-  const std::string before = browse({path.c_str()}, 260, 5).document;
-  ASSERT_EQ(msdb_medialib_begin(db_), 0);
-  ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, ("update edge set ordinal='0' where " + edges).c_str(),
-                    nullptr),
-            0);
-  browse({path.c_str()}, 260, 5);
-  ASSERT_EQ(msdb_medialib_rollback(db_), 0);
-  EXPECT_EQ(browse({path.c_str()}, 260, 5).document, before);
+  // Pages read inside transactions rolled back afterwards leave no start
+  // behind that the rollback undid, and nothing that takes a later change,
+  // which moves the counters as the rolled-back one did, for none.
+  const std::string rolled_back[] = {"update edge set ordinal='0' where " + edges, add(deep, 7, "'a'"),
+                                     "delete from edge where " + edges + " and ordinal = 'k099'"};
+  const std::string later[] = {"update edge set ordinal='0' where " + edges + " and ordinal = 'k090'",
+                               add(deep, 7, "'k001'"), "delete from edge where " + edges + " and ordinal = 'k001'"};
+  for (size_t i = 0; i < std::size(rolled_back); ++i) {
+    expect_pages(rolled_back[i], 1);
+    ASSERT_EQ(msdb_medialib_begin(db_), 0);
+    ASSERT_EQ(db_exec(msdb_thread_connection(db_)->medialib, rolled_back[i].c_str(), nullptr), 0);
+    expect_pages("inside " + rolled_back[i], 1);
+    ASSERT_EQ(msdb_medialib_rollback(db_), 0);
+    expect_pages("after " + rolled_back[i], 1);
+    exec_elsewhere(later[i]);
+    expect_pages("then " + later[i], 1);
+  }
 }
 
 TEST_F(QueryTest, SeveralContainersSumTheirChildCountsAndKeepTheirIdPaths) {

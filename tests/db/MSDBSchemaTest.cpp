@@ -55,6 +55,11 @@ constexpr PlannedRead kReads[] = {
      "objms.objectOid=prop.objectoid and nameoid=(select oid from propname where name='@childCount') and valueOid "
      "in (select oid from propValue where value='0');",
      "prop_value_object (valueOid=? AND nameOid=?)"},
+    // Where a deep browse page begins: the container's entries of the index
+    // from its first on, nothing else read.
+    {"select parentObjectOid, ordinal, oid from edge where parentObjectOid >= 9 order by parentObjectOid, ordinal, "
+     "oid limit 1 offset 9856",
+     "COVERING INDEX edge_parent_ordinal (parentObjectOid>?)"},
 };
 
 }  // namespace
@@ -219,5 +224,29 @@ TEST_F(DbTest, ShapeVersionsMoveWithRoutesAndTitlesOnly) {
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(before[0] != after[0], c.routes) << c.sql;
     EXPECT_EQ(before[1] != after[1], c.titles) << c.sql;
+  }
+}
+
+TEST_F(DbTest, EdgeVersionsMoveWithChangedOrRemovedEdgesOnly) {
+  struct Case {
+    const char *sql;
+    bool counter;
+    bool last;
+  };
+  const Case cases[] = {
+      {"insert into edge (parentObjectOid, objectOid, ordinal) values (0, 100, 'a')", false, true},
+      {"update edge set ordinal = 'b' where objectOid = 100", true, false},
+      {"update edge set objectOid = 101 where objectOid = 100", true, false},
+      {"delete from edge where objectOid = 101", true, true},
+      {"update ancestor set path = path", false, false},
+      {"delete from ancestor where objectOid = 1", false, false},
+  };
+  constexpr const char *kCounter = "select edges from " MSDB_EDGE_SHAPE;
+  constexpr const char *kLast = "select max(oid) from edge";
+  for (const Case &c : cases) {
+    const std::string counter = value(kCounter), last = value(kLast);
+    exec(c.sql);
+    EXPECT_EQ(value(kCounter) != counter, c.counter) << c.sql;
+    EXPECT_EQ(value(kLast) != last, c.last) << c.sql;
   }
 }
