@@ -61,10 +61,12 @@ constexpr const char *kNamedPropsRange =
     "prop.objectOid between %" APR_INT64_T_FMT " and %" APR_INT64_T_FMT " and prop.nameOid > 0 and "
     "db_marked(prop.objectOid)";
 // Whether a route exists: its object when it has one segment, else each
-// edge along it, in one statement (one read of the library instead of one
-// per segment).
+// edge along it, up to kEdgesPerCheck edges a statement (one read of the
+// library instead of one per segment; a statement of more would exceed
+// SQLite's expression depth for a made-up route of a thousand segments).
 constexpr const char *kObjectExists = "select exists (select 1 from object where oid=%s)";
 constexpr const char *kEdgeExists = "exists (select 1 from edge where parentObjectOid=%s and objectOid=%s)";
+constexpr int kEdgesPerCheck = 64;
 // Objects per statement of msdb_fetch_named_rows.
 constexpr int kNamedPropsChunk = 512;
 // A chunk whose objects span at most this many oids per object is read by
@@ -182,6 +184,27 @@ const char *minimal_clause(apr_pool_t *pool, const char *filter) {
   return apr_psprintf(pool, "where prop.nameOid in (select oid from propname where name in (%s))", quoted);
 }
 
+// Whether the route id, split at state after its first segment parent,
+// exists: *exists false as soon as a statement finds an edge missing.
+int route_exists(apr_pool_t *pool, DbLink link, const char *parent, char **state, bool *exists) {
+  const char *child = apr_strtok(nullptr, "/", state);
+  const char *sql = child == nullptr ? apr_psprintf(pool, kObjectExists, parent) : nullptr;
+  *exists = true;
+  while (*exists && (sql != nullptr || child != nullptr)) {
+    for (int edges = 0; child != nullptr && edges < kEdgesPerCheck; ++edges) {
+      const char *edge = apr_psprintf(pool, kEdgeExists, parent, child);
+      sql = apr_pstrcat(pool, sql == nullptr ? "select " : sql, sql == nullptr ? "" : " and ", edge, nullptr);
+      parent = child;
+      child = apr_strtok(nullptr, "/", state);
+    }
+    const char *answer = nullptr;
+    if (db_select_value(pool, link, sql, &answer, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+    *exists = answer != nullptr && std::strcmp(answer, "0") != 0;
+    sql = nullptr;
+  }
+  return APR_SUCCESS;
+}
+
 }  // namespace
 
 int db_query_oids(apr_pool_t *pool, const char *const *ids, int id_count, const char ***oids,
@@ -205,17 +228,9 @@ int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids,
     char *segments = apr_pstrdup(scratch, ids[i]);
     char *state = nullptr;
     const char *parent = apr_strtok(segments, "/", &state);
-    const char *sql = nullptr;
-    for (const char *child = nullptr; (child = apr_strtok(nullptr, "/", &state)) != nullptr; parent = child) {
-      const char *edge = apr_psprintf(scratch, kEdgeExists, parent, child);
-      sql = sql == nullptr ? apr_pstrcat(scratch, "select ", edge, nullptr) : apr_pstrcat(scratch, sql, " and ", edge, nullptr);
-    }
-    if (sql == nullptr) sql = apr_psprintf(scratch, kObjectExists, parent);
-    const char *exists = nullptr;
-    if (db_select_value(scratch, link, sql, &exists, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-    if (exists == nullptr || std::strcmp(exists, "0") == 0) {
-      return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
-    }
+    bool exists = false;
+    if (route_exists(scratch, link, parent, &state, &exists) != APR_SUCCESS) return APR_EGENERAL;
+    if (!exists) return log4c_fail(kModule, log4c_sprintf("No object has the id \"%s\"", ids[i]));
   }
   return APR_SUCCESS;
 }
