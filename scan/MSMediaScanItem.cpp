@@ -155,8 +155,6 @@ int file_facts(apr_pool_t *pool, const FileWork &work, FileFacts *own, const Fil
 int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_class, bool *skip) {
   ScanContext *scan = work.item.scan;
   *media_class = work.item.type->media_class;
-  *skip = !work.file->wanted;
-  if (*skip) return APR_SUCCESS;
   FileFacts own;
   const FileFacts *facts = nullptr;
   const int status = file_facts(pool, work, &own, &facts);
@@ -172,6 +170,9 @@ int build_item(apr_pool_t *pool, FileWork &work, PropList **list, int *media_cla
 
 int create_item(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *old_oid) {
   ScanContext *scan = work.item.scan;
+  // A kind the source does not want is passed over before the file is
+  // opened: every rescan meets it again (a folder's album art, for one).
+  if (!work.file->wanted) return APR_SUCCESS;
   // An item made of a file nobody may read would keep its empty facts after
   // the permissions are mended, since that does not change its signature.
   if (!file_exists(work.item.path)) {

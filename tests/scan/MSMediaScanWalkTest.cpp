@@ -157,6 +157,40 @@ TEST_F(Safety, UnreadableFileIsSkippedNamingItUntilItCanBeRead) {
   EXPECT_EQ(mlcheck(), "");
 }
 
+// A file whose kind the source does not want (album art is no photo unless
+// allowed) is passed over before it is opened, readable or not, on the first
+// scan and on every rescan; one it wants is named when it cannot be read.
+TEST_F(Safety, UnreadableFileIsNamedOnlyWhenItsKindIsWanted) {
+  const struct {
+    const char *relative;
+    int photo;  // the source wants photos
+    bool named;
+    int added;  // once readable
+  } cases[] = {
+      {"wanted/holiday.jpg", 1, true, 1},
+      {"art/folder.jpg", 1, false, 0},
+      {"unwanted/holiday.jpg", 0, false, 0},
+  };
+  for (const auto &c : cases) {
+    const std::string locked = jpg(c.relative);
+    const std::string folder = fs::path(locked).parent_path().string();
+    const std::string source = share(folder, 1, 1, c.photo);
+    fs::permissions(locked, fs::perms::none);
+    ScanCounts first, again;
+    {
+      PermissionsBind bind;
+      first = scan(source);
+      again = scan(source);
+    }
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_EQ(first.status, 0) << c.relative;
+    EXPECT_EQ(first.added + again.added, 0) << c.relative;
+    EXPECT_EQ(log_.contains("Could not read " + locked + ", skipping..."), c.named) << c.relative;
+    EXPECT_EQ(scan(source).added, c.added) << c.relative;
+  }
+  EXPECT_EQ(mlcheck(), "");
+}
+
 // Deletes a file of the folder being walked once the walk has begun.
 int delete_victim(void *context) {
   auto *victim = static_cast<std::string *>(context);
