@@ -32,5 +32,5 @@ const char *const SHARECTL_USAGE =
     "      --version           print the version\n"
     "\n"
     "Plain arguments without any option are folders or files to share for all\n"
-    "media kinds. Use absolute path names. -H and --version alone work from any\n"
-    "folder.\n";
+    "media kinds. A relative path names a file or folder under the current folder.\n"
+    "-H and --version alone work from any folder.\n";
