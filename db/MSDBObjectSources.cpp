@@ -121,6 +121,25 @@ int msdb_get_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *ob
   return APR_SUCCESS;
 }
 
+int msdb_find_sole_object(apr_pool_t *pool, MediaLibraryDB *db, const char *source, const char **oid,
+                          const char **signature) {
+  *oid = *signature = nullptr;
+  if (!db_oid_valid(source)) return APR_EGENERAL;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  if (conn == nullptr) return APR_EGENERAL;
+  const char *objects[2];
+  int count = 2;
+  if (read_values(pool, conn->medialib, db_sql(pool, "select objectOid from objms where sourceOid=%s limit 2;", source),
+                  objects, &count, false) != APR_SUCCESS ||
+      (count == 1 && db_select_value(pool, conn->medialib,
+                                     db_sql(pool, "select signature from object where oid=%s;", objects[0]), signature,
+                                     nullptr) != APR_SUCCESS)) {
+    return log4c_fail(MSDB_MODULE, "Could not get the objects of given media source");
+  }
+  if (count == 1) *oid = objects[0];
+  return APR_SUCCESS;
+}
+
 int msdb_get_object_tags(apr_pool_t *pool, MediaLibraryDB *db, const char *object,
                          const char **tags, int *count) {
   int capacity = *count;

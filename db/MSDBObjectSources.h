@@ -35,6 +35,11 @@ int msdb_copy_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *f
 int msdb_get_object_sources(apr_pool_t *pool, MediaLibraryDB *db, const char *object,
                             const char **sources, int *count);
 
+// The object of source, with its signature, when source holds exactly one;
+// *oid and *signature null otherwise. Returns 0 or 20014.
+int msdb_find_sole_object(apr_pool_t *pool, MediaLibraryDB *db, const char *source, const char **oid,
+                          const char **signature);
+
 // Up to *count tags (unescaped) of object's sources. Returns 0 or 20014.
 int msdb_get_object_tags(apr_pool_t *pool, MediaLibraryDB *db, const char *object,
                          const char **tags, int *count);

@@ -22,6 +22,7 @@
 #include "MSCodecCommon.h"
 #include "MSConfig.h"
 #include "MSDB.h"
+#include "MSDBObjectSources.h"
 #include "MSDownloadManager.h"
 #include "MSMediaScanItemProps.h"
 #include "MSMediaScanItemTags.h"
@@ -495,6 +496,21 @@ int msms_url_store_item(apr_pool_t *pool, UrlScan *u, const char *parent, const 
   return APR_SUCCESS;
 }
 
+namespace {
+
+// The object an earlier scan made of the url: the one whose res is the url,
+// else the source's only object: the item of a metafile keeps the stream it
+// names as its res (and the metafile's validators as its signature).
+int find_url_object(apr_pool_t *pool, UrlScan *u, FileLookup *lookup) {
+  if (msms_find_file_object(pool, u->scan, u->url, lookup) != APR_SUCCESS) {
+    return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
+  }
+  if (lookup->oid != nullptr) return APR_SUCCESS;
+  return msdb_find_sole_object(pool, u->scan->db, u->scan->source_oid, &lookup->oid, &lookup->signature);
+}
+
+}  // namespace
+
 int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   ScanContext *scan = u->scan;
   msms_print_progress(pool, u->url);
@@ -509,7 +525,7 @@ int msms_process_url(apr_pool_t *pool, UrlScan *u) {
   FileLookup lookup{};
   const char *old_oid = nullptr;
   if (!u->validate_only && u->refresh_existing) {
-    if (msms_find_file_object(pool, scan, u->url, &lookup) != APR_SUCCESS) return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
+    if (find_url_object(pool, u, &lookup) != APR_SUCCESS) return APR_EGENERAL;
     if (lookup.oid != nullptr) {
       bool kept = false;
       const int status = check_existing(pool, u, lookup.oid, lookup.signature, MEDIA_METAFILE, &kept);
@@ -602,9 +618,7 @@ int fetch_check(UrlScan *u, const FileLookup &lookup) {
 int msms_fetch_url(apr_pool_t *pool, UrlScan *u) {
   UrlFetched *fetched = u->fetched;
   FileLookup lookup{};
-  if (u->refresh_existing && msms_find_file_object(pool, u->scan, u->url, &lookup) != APR_SUCCESS) {
-    return log4c_fail(MSMS_MODULE, "Can't fetch object by its property");
-  }
+  if (u->refresh_existing && find_url_object(pool, u, &lookup) != APR_SUCCESS) return APR_EGENERAL;
   if (const int status = fetch_check(u, lookup); status != APR_SUCCESS) return status;
   // An unchanged object that still fits its source needs nothing more.
   const FetchedStep<CheckResult> &check = fetched->check;

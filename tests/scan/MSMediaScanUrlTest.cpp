@@ -306,8 +306,9 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
 }
 
 // ASX, RAM and "[Reference]" files name one stream: the item is that
-// stream's (an ASX entry is a Windows Media stream, reached over mms); one
-// that names none fails the share.
+// stream's (an ASX entry is a Windows Media stream, reached over mms), kept
+// by a refresh while the metafile is unchanged; one that names none fails
+// the share.
 TEST_F(UrlSources, AMetafileUrlBecomesAnItemOfTheStreamItNames) {
   mp3("a1.mp3", "One");
   const std::string media = url("a1.mp3");
@@ -331,9 +332,12 @@ TEST_F(UrlSources, AMetafileUrlBecomesAnItemOfTheStreamItNames) {
     EXPECT_EQ(status == 0, !c.stream.empty());
     if (c.stream.empty()) continue;
     EXPECT_EQ(values_of(source, "object.item", "res"), std::vector<std::string>{c.stream});
+    const std::string item = only_object(source);
     int added = 0, removed = 0;
     ASSERT_EQ(msms_refresh_media_source(source.c_str(), 1, 0, &added, &removed, nullptr, nullptr), 0);
     EXPECT_EQ(values_of(source, "object.item", "res"), std::vector<std::string>{c.stream}) << "one after a refresh";
+    EXPECT_EQ(only_object(source), item) << "kept by the server's answer, not made again";
+    EXPECT_EQ(added, 0);
   }
   EXPECT_TRUE(log_.contains("No media URL found in " + url("nothing.asx")));
   EXPECT_EQ(mlcheck(), "");
