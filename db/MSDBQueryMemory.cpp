@@ -48,13 +48,14 @@ struct Shape {
   apr_int64_t last_log = 0;
 };
 
-constexpr const char *kShape =
-    "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0) from "
-    MSDB_SHAPE " where oid = 1";
+// The counters and the largest oids; with the log, its first and last oids too.
+#define MSDB_SHAPE_COLUMNS \
+  "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0)"
+constexpr const char *kShape = MSDB_SHAPE_COLUMNS " from " MSDB_SHAPE " where oid = 1";
 constexpr const char *kShapeAndLog =
-    "select routes, ifnull((select max(oid) from ancestor), 0), titles, ifnull((select max(oid) from prop), 0), "
-    "ifnull((select min(oid) from " MSDB_SHAPE_LOG "), 0), ifnull((select max(oid) from " MSDB_SHAPE_LOG "), 0) "
-    "from " MSDB_SHAPE " where oid = 1";
+    MSDB_SHAPE_COLUMNS ", ifnull((select min(oid) from " MSDB_SHAPE_LOG "), 0), ifnull((select max(oid) from "
+    MSDB_SHAPE_LOG "), 0) from " MSDB_SHAPE " where oid = 1";
+#undef MSDB_SHAPE_COLUMNS
 constexpr const char *kLogged =
     "select objectOid from " MSDB_SHAPE_LOG " where oid > %" APR_INT64_T_FMT " and oid <= %" APR_INT64_T_FMT
     " and kind = %d";

@@ -165,7 +165,9 @@ constexpr const char *kTitleKeys[] = {
 // not tell (a removed ancestor row counts anyway). The counters start at a random
 // value (a library made anew at the same path repeats no version), a quarter
 // of the range, which leaves them room to count. The shape log's part
-// (below) writes these triggers again with its own statements added.
+// (below) writes these triggers again with its own statements added; they
+// stay here so that a library upgraded this far, and writers between the
+// two parts, keep counting and keep the title keys.
 constexpr const char *kShapeVersions[] = {
     "drop trigger if exists ancestor_shape_delete",
     "drop trigger if exists ancestor_shape_update",
