@@ -402,6 +402,14 @@ int parse_result(const char *url, int status) {
   return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not process metafile %s", url));
 }
 
+// How the reader treats an entry's enclosures: an image beside other media
+// is the entry's icon; alone, it is the entry's media in a feed of pictures,
+// while an audio or video feed keeps the rule that makes the entry's page
+// link its media and leaves a lone picture as the icon.
+int parse_options(const UrlScan *u) {
+  return METAFILE_OPTION_ENCLOSURES | (u->expected_class == MEDIA_IMAGE ? METAFILE_OPTION_PICTURES : 0);
+}
+
 // A part of a web document being fetched, checked by the reader.
 struct PartCheck {
   const PlaylistRun *run;
@@ -424,8 +432,8 @@ bool part_is_enough(const char *copy, void *context) {
   u.scan = &scan;
   PlaylistRun run{pool, &u, nullptr, nullptr, whole.base, whole.url, 0, whole.depth, 0,
                   apr_array_make(pool, 8, sizeof(Pending)), false, 0, nullptr, nullptr};
-  metafile_parse_copy(check.type, METAFILE_OPTION_ENCLOSURES | METAFILE_OPTION_PARTIAL, check.path, copy, on_entry,
-                      &run, msms_url_cancel, &scan);
+  metafile_parse_copy(check.type, parse_options(&u) | METAFILE_OPTION_PARTIAL, check.path, copy, on_entry, &run,
+                      msms_url_cancel, &scan);
   return run.bounded && !is_dated(run);
 }
 
@@ -452,12 +460,12 @@ int parse_document(PlaylistRun &run, const MediaTypeEntry *type, const char *pat
   }
   if (fetched == nullptr) {
     if (copied) LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s was not fetched before the pass", path));
-    return metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+    return metafile_parse(type, parse_options(u), path, on_entry, &run, msms_url_cancel, u->scan);
   }
   if (fetched->status != APR_SUCCESS) return fetched->status;
   run.newest = fetched->newest;
-  const int status = metafile_parse_copy(type, METAFILE_OPTION_ENCLOSURES, path, fetched->copy, on_entry, &run,
-                                         msms_url_cancel, u->scan);
+  const int status =
+      metafile_parse_copy(type, parse_options(u), path, fetched->copy, on_entry, &run, msms_url_cancel, u->scan);
   if (u->fetching && is_dated(run)) {
     fetched->newest = newest_entries(fetched->pool, run.dates, u->scan->bounds.feed_items);
   }

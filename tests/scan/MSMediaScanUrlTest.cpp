@@ -305,6 +305,40 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
   EXPECT_EQ(mlcheck(), "");
 }
 
+// A picture feed's entries of plain image enclosures were taken for icons
+// and lost, leaving an empty folder; a cover beside audio or video, and the
+// page link of an audio or video entry with a picture alone, keep their roles.
+TEST_F(UrlSources, APictureFeedsImageEnclosuresWereTakenForIconsAndLost) {
+  const std::string photo = "<enclosure url=\"" + url("p.jpg") + "\" length=\"1\" type=\"image/jpeg\"/>";
+  const std::string clip = "<enclosure url=\"" + url("c.mp4") + "\" length=\"1\" type=\"video/mp4\"/>";
+  const std::string page = "<link>" + url("page.html") + "</link>";
+  const struct {
+    const char *type;
+    std::string entry;
+    std::vector<std::string> photos;  // res of the photo items
+    std::vector<std::string> others;  // res of the other items
+  } cases[] = {
+      {"imgfeed", photo, {url("p.jpg")}, {}},
+      {"imgfeed", page + photo, {url("p.jpg")}, {}},
+      {"imgfeed", clip + photo, {}, {url("c.mp4")}},
+      {"vidfeed", clip + photo, {}, {url("c.mp4")}},
+      {"vidfeed", page + photo, {}, {url("page.html")}},
+      {"vidfeed", photo, {}, {}},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.entry);
+    const std::string name = "pics" + std::to_string(n++) + ".rss";
+    write_file(media_ + "/" + name, feed({"<item><title>P</title>" + c.entry + "</item>"}));
+    int status = -1;
+    const std::string source = share_url(url(name), c.type, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(values_of(source, "object.item.imageItem", "res"), c.photos);
+    EXPECT_EQ(values_of(source, "object.item.videoItem", "res"), c.others);
+  }
+  EXPECT_EQ(mlcheck(), "");
+}
+
 // ASX, RAM and "[Reference]" files name one stream: the item is that
 // stream's (an ASX entry is a Windows Media stream, reached over mms), kept
 // by a refresh while the metafile is unchanged; one that names none fails
