@@ -18,6 +18,7 @@
 #include "CommonFiles.h"
 #include "CommonHttp.h"
 #include "CommonMetaFile.h"
+#include "CommonNumbers.h"
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "CommonTime.h"
@@ -182,6 +183,15 @@ void add_relations(apr_pool_t *pool, const PlaylistRun &run, PropList *list, Pro
   }
 }
 
+// The size an entry declares (RSS length, Media RSS fileSize), null when it
+// cannot be one: generators that do not know it write 0, 1 or text, and a
+// renderer trusting a size of 1 stops after one byte.
+const char *declared_size(apr_pool_t *pool, PropList *entry) {
+  apr_int64_t size = 0;
+  if (parse_int64(value_of(pool, entry, PROP_RES_SIZE), &size) == 0 || size < 2) return nullptr;
+  return str_from_int64(pool, size);
+}
+
 int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *res,
              const char *title, const MediaTypeEntry *type) {
   if (!take_object(run, res)) return COMMON_CANCELLED;
@@ -194,7 +204,8 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fall
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, res);
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
-  constexpr int kCopied[] = {PROP_RES_SIZE, PROP_RES_DURATION, PROP_DC_CREATOR, PROP_UPNP_ICON};
+  if (const char *size = declared_size(pool, entry)) prop_set(pool, list, PROP_RES_SIZE, size);
+  constexpr int kCopied[] = {PROP_RES_DURATION, PROP_DC_CREATOR, PROP_UPNP_ICON};
   for (int slot : kCopied) {
     if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
   }

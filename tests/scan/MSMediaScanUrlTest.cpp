@@ -339,6 +339,24 @@ TEST_F(UrlSources, APictureFeedsImageEnclosuresWereTakenForIconsAndLost) {
   EXPECT_EQ(mlcheck(), "");
 }
 
+// A declared length of 1 (a placeholder many feed generators write; others
+// write 0) was announced as the item's size, and a renderer trusting it
+// stops after one byte: only a length that can be a file's size is kept.
+TEST_F(UrlSources, APlaceholderEnclosureLengthWasAnnouncedAsTheSize) {
+  const char *lengths[] = {"16527", " 2 ", "1", "0", "-1", "unknown", ""};
+  std::vector<std::string> items;
+  for (const char *length : lengths) {
+    items.push_back("<item><title>L" + std::string(length) + "</title><enclosure url=\"" + url("l" + std::string(length) +
+                    ".mp3") + "\" length=\"" + length + "\" type=\"audio/mpeg\"/></item>");
+  }
+  write_file(media_ + "/lengths.rss", feed(items));
+  int status = -1;
+  const std::string source = share_url(url("lengths.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(titles_of(source, "object.item").size(), std::size(lengths));
+  EXPECT_EQ(values_of(source, "object.item", "res@size"), (std::vector<std::string>{"16527", "2"}));
+}
+
 // ASX, RAM and "[Reference]" files name one stream: the item is that
 // stream's (an ASX entry is a Windows Media stream, reached over mms), kept
 // by a refresh while the metafile is unchanged; one that names none fails
