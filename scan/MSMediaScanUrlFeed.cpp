@@ -205,9 +205,14 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fall
   prop_add(pool, list, PROP_RES, res);
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
   if (const char *size = declared_size(pool, entry)) prop_set(pool, list, PROP_RES_SIZE, size);
-  constexpr int kCopied[] = {PROP_RES_DURATION, PROP_DC_CREATOR, PROP_UPNP_ICON};
-  for (int slot : kCopied) {
-    if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
+  if (const char *duration = value_of(pool, entry, PROP_RES_DURATION)) prop_set(pool, list, PROP_RES_DURATION, duration);
+  // The entry's own, else those of the item holding it, as the title: the
+  // reader gives an entry's cover (an image enclosure beside its media) to
+  // the item.
+  for (int slot : {PROP_DC_CREATOR, PROP_UPNP_ICON}) {
+    const char *value = value_of(pool, entry, slot);
+    if (value == nullptr) value = value_of(pool, fallback, slot);
+    if (value != nullptr) prop_add(pool, list, slot, value);
   }
   add_relations(pool, run, list, entry, fallback);
   const char *oid = nullptr;

@@ -307,7 +307,9 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
 
 // A picture feed's entries of plain image enclosures were taken for icons
 // and lost, leaving an empty folder; a cover beside audio or video, and the
-// page link of an audio or video entry with a picture alone, keep their roles.
+// page link of an audio or video entry with a picture alone, keep their
+// roles, and the cover, taken for the entry's icon, reaches its item (the
+// icon and creator were set on no instance and dropped with an internal error).
 TEST_F(UrlSources, APictureFeedsImageEnclosuresWereTakenForIconsAndLost) {
   const std::string photo = "<enclosure url=\"" + url("p.jpg") + "\" length=\"1\" type=\"image/jpeg\"/>";
   const std::string clip = "<enclosure url=\"" + url("c.mp4") + "\" length=\"1\" type=\"video/mp4\"/>";
@@ -317,13 +319,14 @@ TEST_F(UrlSources, APictureFeedsImageEnclosuresWereTakenForIconsAndLost) {
     std::string entry;
     std::vector<std::string> photos;  // res of the photo items
     std::vector<std::string> others;  // res of the other items
+    std::vector<std::string> icons;   // of every item
   } cases[] = {
-      {"imgfeed", photo, {url("p.jpg")}, {}},
-      {"imgfeed", page + photo, {url("p.jpg")}, {}},
-      {"imgfeed", clip + photo, {}, {url("c.mp4")}},
-      {"vidfeed", clip + photo, {}, {url("c.mp4")}},
-      {"vidfeed", page + photo, {}, {url("page.html")}},
-      {"vidfeed", photo, {}, {}},
+      {"imgfeed", photo, {url("p.jpg")}, {}, {}},
+      {"imgfeed", page + photo, {url("p.jpg")}, {}, {}},
+      {"imgfeed", clip + photo, {}, {url("c.mp4")}, {url("p.jpg")}},
+      {"vidfeed", "<dc:creator>Ann</dc:creator>" + clip + photo, {}, {url("c.mp4")}, {url("p.jpg")}},
+      {"vidfeed", page + photo, {}, {url("page.html")}, {url("p.jpg")}},
+      {"vidfeed", photo, {}, {}, {}},
   };
   int n = 0;
   for (const auto &c : cases) {
@@ -335,7 +338,10 @@ TEST_F(UrlSources, APictureFeedsImageEnclosuresWereTakenForIconsAndLost) {
     ASSERT_EQ(status, 0);
     EXPECT_EQ(values_of(source, "object.item.imageItem", "res"), c.photos);
     EXPECT_EQ(values_of(source, "object.item.videoItem", "res"), c.others);
+    EXPECT_EQ(values_of(source, "object.item", "upnp:icon"), c.icons);
+    EXPECT_EQ(values_of(source, "object.item", "dc:creator").size(), c.entry.find("Ann") != std::string::npos ? 1u : 0u);
   }
+  EXPECT_FALSE(log_.contains("Internal server error"));
   EXPECT_EQ(mlcheck(), "");
 }
 
