@@ -2,6 +2,7 @@
 #include "log4c.h"
 
 #include <apr_errno.h>
+#include <log4cxx/helpers/loglog.h>
 #include <log4cxx/logger.h>
 #include <log4cxx/propertyconfigurator.h>
 
@@ -119,6 +120,14 @@ void log4c_log_ex(const char *module, int level, const char *message, int user_l
 void log4c_configure(const char *path) {
   try {
     log4cxx::PropertyConfigurator::configure(log4cxx::File(path));
+  } catch (...) {
+  }
+}
+
+void log4c_quiet_unless_configured() {
+  try {
+    // Asking for the root logger runs log4cxx's default configuration.
+    if (log4cxx::Logger::getRootLogger()->getAllAppenders().empty()) log4cxx::helpers::LogLog::setQuietMode(true);
   } catch (...) {
   }
 }

@@ -56,6 +56,11 @@ extern const Log4cEnabledFn log4c_is_enabled[5];
 
 // Configures log4cxx from a log4j-style properties file.
 void log4c_configure(const char *path);
+// For a program that may run where log4cxx finds no configuration (a tool
+// started outside an installation folder): when none was found, records are
+// dropped without log4cxx's console warning about missing appenders. Such a
+// program shows its errors through the user callback instead.
+void log4c_quiet_unless_configured();
 
 // A host that runs threads of its own may install locks around the buffer
 // table; until then the layer guards the table with a lock of its own.

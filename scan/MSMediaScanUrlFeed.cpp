@@ -18,6 +18,7 @@
 #include "CommonFiles.h"
 #include "CommonHttp.h"
 #include "CommonMetaFile.h"
+#include "CommonNumbers.h"
 #include "CommonPath.h"
 #include "CommonText.h"
 #include "CommonTime.h"
@@ -182,6 +183,15 @@ void add_relations(apr_pool_t *pool, const PlaylistRun &run, PropList *list, Pro
   }
 }
 
+// The size an entry declares (RSS length, Media RSS fileSize), null when it
+// cannot be one: generators that do not know it write 0, 1 or text, and a
+// renderer trusting a size of 1 stops after one byte.
+const char *declared_size(apr_pool_t *pool, PropList *entry) {
+  apr_int64_t size = 0;
+  if (parse_int64(value_of(pool, entry, PROP_RES_SIZE), &size) == 0 || size < 2) return nullptr;
+  return str_from_int64(pool, size);
+}
+
 int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fallback, const char *res,
              const char *title, const MediaTypeEntry *type) {
   if (!take_object(run, res)) return COMMON_CANCELLED;
@@ -194,9 +204,15 @@ int add_item(apr_pool_t *pool, PlaylistRun &run, PropList *entry, PropList *fall
   PropList *list = prop_list_create(pool);
   prop_add(pool, list, PROP_RES, res);
   prop_set(pool, list, PROP_RES_PROTOCOL_INFO, protocol_info_http(pool, mime));
-  constexpr int kCopied[] = {PROP_RES_SIZE, PROP_RES_DURATION, PROP_DC_CREATOR, PROP_UPNP_ICON};
-  for (int slot : kCopied) {
-    if (const char *value = value_of(pool, entry, slot)) prop_set(pool, list, slot, value);
+  if (const char *size = declared_size(pool, entry)) prop_set(pool, list, PROP_RES_SIZE, size);
+  if (const char *duration = value_of(pool, entry, PROP_RES_DURATION)) prop_set(pool, list, PROP_RES_DURATION, duration);
+  // The entry's own, else those of the item holding it, as the title: the
+  // reader gives an entry's cover (an image enclosure beside its media) to
+  // the item.
+  for (int slot : {PROP_DC_CREATOR, PROP_UPNP_ICON}) {
+    const char *value = value_of(pool, entry, slot);
+    if (value == nullptr) value = value_of(pool, fallback, slot);
+    if (value != nullptr) prop_add(pool, list, slot, value);
   }
   add_relations(pool, run, list, entry, fallback);
   const char *oid = nullptr;
@@ -402,6 +418,14 @@ int parse_result(const char *url, int status) {
   return log4c_fail(MSMS_MODULE, log4c_sprintf("Could not process metafile %s", url));
 }
 
+// How the reader treats an entry's enclosures: an image beside other media
+// is the entry's icon; alone, it is the entry's media in a feed of pictures,
+// while an audio or video feed keeps the rule that makes the entry's page
+// link its media and leaves a lone picture as the icon.
+int parse_options(const UrlScan *u) {
+  return METAFILE_OPTION_ENCLOSURES | (u->expected_class == MEDIA_IMAGE ? METAFILE_OPTION_PICTURES : 0);
+}
+
 // A part of a web document being fetched, checked by the reader.
 struct PartCheck {
   const PlaylistRun *run;
@@ -424,8 +448,8 @@ bool part_is_enough(const char *copy, void *context) {
   u.scan = &scan;
   PlaylistRun run{pool, &u, nullptr, nullptr, whole.base, whole.url, 0, whole.depth, 0,
                   apr_array_make(pool, 8, sizeof(Pending)), false, 0, nullptr, nullptr};
-  metafile_parse_copy(check.type, METAFILE_OPTION_ENCLOSURES | METAFILE_OPTION_PARTIAL, check.path, copy, on_entry,
-                      &run, msms_url_cancel, &scan);
+  metafile_parse_copy(check.type, parse_options(&u) | METAFILE_OPTION_PARTIAL, check.path, copy, on_entry, &run,
+                      msms_url_cancel, &scan);
   return run.bounded && !is_dated(run);
 }
 
@@ -452,12 +476,12 @@ int parse_document(PlaylistRun &run, const MediaTypeEntry *type, const char *pat
   }
   if (fetched == nullptr) {
     if (copied) LOG4C(MSMS_MODULE, LOG4C_DEBUG, log4c_sprintf("Playlist %s was not fetched before the pass", path));
-    return metafile_parse(type, METAFILE_OPTION_ENCLOSURES, path, on_entry, &run, msms_url_cancel, u->scan);
+    return metafile_parse(type, parse_options(u), path, on_entry, &run, msms_url_cancel, u->scan);
   }
   if (fetched->status != APR_SUCCESS) return fetched->status;
   run.newest = fetched->newest;
-  const int status = metafile_parse_copy(type, METAFILE_OPTION_ENCLOSURES, path, fetched->copy, on_entry, &run,
-                                         msms_url_cancel, u->scan);
+  const int status =
+      metafile_parse_copy(type, parse_options(u), path, fetched->copy, on_entry, &run, msms_url_cancel, u->scan);
   if (u->fetching && is_dated(run)) {
     fetched->newest = newest_entries(fetched->pool, run.dates, u->scan->bounds.feed_items);
   }

@@ -53,9 +53,9 @@ void rewrite_res(apr_pool_t *pool, PropList *list, const DidlRequest &r, const c
 
 // Local pictures become this server's thumbnail (JPEG_TN), also a second
 // res of photos; album art from the internet is kept as it is.
-void add_album_art(apr_pool_t *pool, PropList *list, const DidlRequest &r, const char *oid) {
+void add_album_art(apr_pool_t *pool, PropList *list, const DidlRequest &r, const char *oid, bool thumbnail) {
   const char *art = didl_album_art(pool, list);
-  if (thumbnails_has(pool, list) && (art == nullptr || didl_file_path(art) != nullptr)) {
+  if (thumbnail && (art == nullptr || didl_file_path(art) != nullptr)) {
     const char *uri = apr_pstrcat(pool, r.base_url, THUMB_PATH, oid, nullptr);
     prop_set_single(pool, list, PROP_UPNP_ALBUM_ART_URI, uri);
     prop_set(pool, list, "upnp:albumArtURI@dlna:profileID", kThumbProfile);
@@ -138,8 +138,10 @@ PropList *didl_rewrite(apr_pool_t *pool, void *value, PropList *list) {
   if (id == nullptr) return list;
   if (!access_allowed(r.server->rules, r.client, SERVICES[0].control_path, id)) return nullptr;
   const char *oid = object_oid(id);
+  // Asked while the res still names the file the thumbnail is made of.
+  const bool thumbnail = thumbnails_has(pool, list);
   add_subtitles(pool, list, r, oid);
   rewrite_res(pool, list, r, oid);
-  add_album_art(pool, list, r, oid);
+  add_album_art(pool, list, r, oid, thumbnail);
   return list;
 }

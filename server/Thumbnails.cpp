@@ -117,6 +117,9 @@ int thumbnails_start(apr_pool_t *pool, const char *data_dir) {
 }
 
 bool thumbnails_has(apr_pool_t *pool, PropList *list) {
+  // A picture or video of the internet is no file of this machine: no
+  // thumbnail is made of it.
+  if (source_of(pool, list) == nullptr) return false;
   const char *klass = prop_get(pool, list, PROP_UPNP_CLASS, 0);
   for (const char *prefix : kPictureClasses) {
     if (class_is(klass, prefix)) return true;

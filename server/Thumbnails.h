@@ -25,7 +25,8 @@ inline constexpr const char *THUMB_PATH = "/thumb/";
 int thumbnails_start(apr_pool_t *pool, const char *data_dir);
 
 // Whether an object (its properties) has a thumbnail: photos, videos, and
-// audio with album art beside it or a cover in its tags.
+// audio with album art beside it or a cover in its tags, made of a file of
+// this machine (never of an internet URL).
 bool thumbnails_has(apr_pool_t *pool, PropList *list);
 
 // HttpHandler for GET /thumb/<oid> (context: the ServerContext).

@@ -31,6 +31,7 @@ ToolRun::ToolRun(const char *program, bool first_error_only) {
     std::fprintf(stderr, "%s: could not initialise APR\n", program);
     return;
   }
+  log4c_quiet_unless_configured();
   log4c_set_user_callback(print_error, 0, LOG4C_ERROR);
   pool_ = pool_create_or_die(nullptr, program);
   if (thread_init_module(pool_) != APR_SUCCESS) {

@@ -13,7 +13,9 @@ class ToolRun {
   // Initialises APR, the thread hooks and the root pool; errors that modules
   // log are also printed on standard error, prefixed with the program name
   // (with first_error_only, only the first of a run: the place that found
-  // the fault logs it, its callers only add their context).
+  // the fault logs it, its callers only add their context). Run outside an
+  // installation folder, where log4cxx finds no configuration, the log is
+  // dropped without log4cxx's own warnings.
   explicit ToolRun(const char *program, bool first_error_only = false);
   ~ToolRun();
   ToolRun(const ToolRun &) = delete;

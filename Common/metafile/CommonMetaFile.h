@@ -33,6 +33,10 @@ enum MetaFileFormat : int {
 // Option of metafile_parse: apply the RSS enclosure rules (an image
 // enclosure becomes the item's icon, see CommonMetaFileFixups.cpp).
 inline constexpr int METAFILE_OPTION_ENCLOSURES = 1;
+// Option of metafile_parse with METAFILE_OPTION_ENCLOSURES, for a feed of
+// pictures: an entry whose only media is an image enclosure keeps it as its
+// media (beside a media enclosure it is still the icon).
+inline constexpr int METAFILE_OPTION_PICTURES = 4;
 // Option of metafile_parse_copy: the copy is the start of a document that
 // was cut anywhere, so its end is no error and what it leaves open (the
 // entry being read) is not reported.
@@ -70,7 +74,8 @@ int metafile_is_parsable(const MediaTypeEntry *type, int html_allowed);
 
 // Reads the playlist, metafile or feed at path (a local file, or a URL that
 // is fetched first) and reports its entries through callback. options is 0
-// or METAFILE_OPTION_ENCLOSURES; cancel may be null.
+// or METAFILE_OPTION_ENCLOSURES, with METAFILE_OPTION_PICTURES; cancel may be
+// null.
 // Returns 0; 4 when cancelled (by cancel or by the callback); 70023 for an
 // extension or an XML root that is not read (WARN "Unknown metafile format
 // %s" / "Unknown XML file encountered, file type is %s"); 20014 after ERROR

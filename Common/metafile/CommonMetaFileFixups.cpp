@@ -1,7 +1,8 @@
 // What the feed formats need beyond their tables before an entry is handed
 // on: guids made from titles, credits turned into role properties, Atom
 // summaries, and the RSS enclosure rules (an image enclosure beside a media
-// enclosure is the item's icon, not a second entry). Runs on the parse's
+// enclosure is the item's icon, not a second entry; alone, it is the media
+// of a feed of pictures). Runs on the parse's
 // thread, on the level lists of the parse.
 #include <apr_strings.h>
 
@@ -145,6 +146,9 @@ void meta_fixup_rss_subitems(MetaFileParser *parser) {
     if (i != image && (mime == nullptr || !starts_with(mime, kFeedMimeType))) media = i;
   }
   if (image < 0) return;
+  // A picture that is the entry's only media is what a feed of pictures
+  // shares, not the cover of something else.
+  if (media < 0 && (parser->options & METAFILE_OPTION_PICTURES) != 0) return;
   apr_pool_t *item_pool = parser->levels.pool[2];
   PropList *item = parser->levels.list[2];
   apr_pool_t *image_pool = parser->subitem_pools[image];

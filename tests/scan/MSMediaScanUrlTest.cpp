@@ -305,6 +305,64 @@ TEST_F(UrlSources, FeedLinksAreTrimmedResolvedAndWebPagesMakeNoItems) {
   EXPECT_EQ(mlcheck(), "");
 }
 
+// A picture feed's entries of plain image enclosures were taken for icons
+// and lost, leaving an empty folder; a cover beside audio or video, and the
+// page link of an audio or video entry with a picture alone, keep their
+// roles, and the cover, taken for the entry's icon, reaches its item (the
+// icon and creator were set on no instance and dropped with an internal error).
+TEST_F(UrlSources, APictureFeedsImageEnclosuresWereTakenForIconsAndLost) {
+  const std::string photo = "<enclosure url=\"" + url("p.jpg") + "\" length=\"1\" type=\"image/jpeg\"/>";
+  const std::string clip = "<enclosure url=\"" + url("c.mp4") + "\" length=\"1\" type=\"video/mp4\"/>";
+  const std::string page = "<link>" + url("page.html") + "</link>";
+  const struct {
+    const char *type;
+    std::string entry;
+    std::vector<std::string> photos;  // res of the photo items
+    std::vector<std::string> others;  // res of the other items
+    std::vector<std::string> icons;   // of every item
+  } cases[] = {
+      {"imgfeed", photo, {url("p.jpg")}, {}, {}},
+      {"imgfeed", page + photo, {url("p.jpg")}, {}, {}},
+      {"imgfeed", clip + photo, {}, {url("c.mp4")}, {url("p.jpg")}},
+      {"vidfeed", "<dc:creator>Ann</dc:creator>" + clip + photo, {}, {url("c.mp4")}, {url("p.jpg")}},
+      {"vidfeed", page + photo, {}, {url("page.html")}, {url("p.jpg")}},
+      {"vidfeed", photo, {}, {}, {}},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.entry);
+    const std::string name = "pics" + std::to_string(n++) + ".rss";
+    write_file(media_ + "/" + name, feed({"<item><title>P</title>" + c.entry + "</item>"}));
+    int status = -1;
+    const std::string source = share_url(url(name), c.type, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(values_of(source, "object.item.imageItem", "res"), c.photos);
+    EXPECT_EQ(values_of(source, "object.item.videoItem", "res"), c.others);
+    EXPECT_EQ(values_of(source, "object.item", "upnp:icon"), c.icons);
+    EXPECT_EQ(values_of(source, "object.item", "dc:creator").size(), c.entry.find("Ann") != std::string::npos ? 1u : 0u);
+  }
+  EXPECT_FALSE(log_.contains("Internal server error"));
+  EXPECT_EQ(mlcheck(), "");
+}
+
+// A declared length of 1 (a placeholder many feed generators write; others
+// write 0) was announced as the item's size, and a renderer trusting it
+// stops after one byte: only a length that can be a file's size is kept.
+TEST_F(UrlSources, APlaceholderEnclosureLengthWasAnnouncedAsTheSize) {
+  const char *lengths[] = {"16527", " 2 ", "1", "0", "-1", "unknown", ""};
+  std::vector<std::string> items;
+  for (const char *length : lengths) {
+    items.push_back("<item><title>L" + std::string(length) + "</title><enclosure url=\"" + url("l" + std::string(length) +
+                    ".mp3") + "\" length=\"" + length + "\" type=\"audio/mpeg\"/></item>");
+  }
+  write_file(media_ + "/lengths.rss", feed(items));
+  int status = -1;
+  const std::string source = share_url(url("lengths.rss"), "audfeed", &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(titles_of(source, "object.item").size(), std::size(lengths));
+  EXPECT_EQ(values_of(source, "object.item", "res@size"), (std::vector<std::string>{"16527", "2"}));
+}
+
 // ASX, RAM and "[Reference]" files name one stream: the item is that
 // stream's (an ASX entry is a Windows Media stream, reached over mms), kept
 // by a refresh while the metafile is unchanged; one that names none fails

@@ -480,6 +480,29 @@ TEST(MlserveRunTest, StopsCleanlyWhileClientsHoldIdleConnections) {
   for (int fd : idle) close(fd);
 }
 
+// Photos and videos of a feed are the internet's files: their album art
+// was this server's thumbnail URL, which answered 404 for every one.
+TEST(MlserveRunTest, InternetPicturesAndVideosAnnouncedThumbnailsThatDidNotExist) {
+  InstallFolder install;
+  const std::string media = install.scratch().file("media");
+  run_ok("/bin/mkdir", {"-p", media}, "/");
+  const std::string web = "http://127.0.0.1:" + std::to_string(free_port());
+  std::ofstream(media + "/web.rss") << "<rss xmlns:media=\"http://search.yahoo.com/mrss/\"><channel><title>Web</title>"
+                                       "<item><title>Pic</title><media:content url=\"" + web + "/p.jpg\" type=\"image/jpeg\"/></item>"
+                                       "<item><title>Clip</title><enclosure url=\"" + web + "/c.mp4\" type=\"video/mp4\"/></item>"
+                                       "</channel></rss>";
+  run_ok(built_program("sharectl/sharectl"), {"-S", media}, install.path());
+  const int port = free_port();
+  set_listen(install.file("config.xml"), port, "");
+  Mlserve server(install.path(), port);
+  const std::string didl = unescape(curl({"-H", "SOAPACTION: \"urn:schemas-upnp-org:service:ContentDirectory:1#Search\"",
+                                          "--data", soap_body("ContentDirectory", "Search",
+                                                              search_args("0", "upnp:class derivedfrom \"object.item\"")),
+                                          server.url("/control/ContentDirectory")}).out);
+  for (const char *file : {"/p.jpg", "/c.mp4"}) EXPECT_NE(didl.find(web + file), std::string::npos) << file << didl;
+  EXPECT_EQ(didl.find("/thumb/"), std::string::npos) << didl;
+}
+
 TEST(MlserveRunTest, LibraryChangedBySharectlIsEventedAndBrowsed) {
   InstallFolder install;
   const std::string media = install.scratch().file("media");

@@ -102,18 +102,38 @@ TEST(MetaFileRss, EnclosureRulesOnlyWithTheOption) {
   EXPECT_EQ(recorder.reports[2].item.count("0/upnp:icon"), 0u);
 }
 
+// An image enclosure with no other media: the item's link is the media and
+// the picture its icon, except in a feed of pictures, where an image
+// enclosure alone was taken for an icon and its entry lost.
 TEST(MetaFileRss, ImageEnclosureAloneTakesTheItemLink) {
-  TestPool pool;
-  TempDir dir;
-  Recorder recorder;
-  ASSERT_EQ(parse_text(dir, "photo.rss", R"(<rss><channel><item><title>P</title>
-    <link>http://127.0.0.1/p.html</link>
-    <enclosure url="http://127.0.0.1/p.jpg" type="image/jpeg"/></item></channel></rss>)",
-                       &recorder, METAFILE_OPTION_ENCLOSURES),
-            0);
-  ASSERT_EQ(recorder.reports.size(), 3u);
-  EXPECT_EQ(recorder.reports[0].sub, (Props{{"0/res", "http://127.0.0.1/p.html"}}));
-  EXPECT_EQ(recorder.reports[1].item.at("0/upnp:icon"), "http://127.0.0.1/p.jpg");
+  constexpr const char *kLink = "<link>http://127.0.0.1/p.html</link>";
+  const struct {
+    const char *link;
+    int options;
+    const char *res;   // of the sub-item, null for none
+    const char *icon;  // of the item, null for none
+  } cases[] = {
+      {kLink, METAFILE_OPTION_ENCLOSURES, "http://127.0.0.1/p.html", "http://127.0.0.1/p.jpg"},
+      {"", METAFILE_OPTION_ENCLOSURES, nullptr, "http://127.0.0.1/p.jpg"},
+      {kLink, METAFILE_OPTION_ENCLOSURES | METAFILE_OPTION_PICTURES, "http://127.0.0.1/p.jpg", nullptr},
+      {"", METAFILE_OPTION_ENCLOSURES | METAFILE_OPTION_PICTURES, "http://127.0.0.1/p.jpg", nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.link) + " options " + std::to_string(c.options));
+    TestPool pool;
+    TempDir dir;
+    Recorder recorder;
+    ASSERT_EQ(parse_text(dir, "photo.rss", std::string("<rss><channel><item><title>P</title>") + c.link +
+                                               R"(<enclosure url="http://127.0.0.1/p.jpg" type="image/jpeg"/>
+                                               </item></channel></rss>)",
+                         &recorder, c.options),
+              0);
+    ASSERT_EQ(recorder.reports.size(), 3u);
+    const Props &sub = recorder.reports[0].sub;
+    EXPECT_EQ(sub.count("0/res") ? sub.at("0/res") : "", c.res ? c.res : "");
+    const Props &item = recorder.reports[1].item;
+    EXPECT_EQ(item.count("0/upnp:icon") ? item.at("0/upnp:icon") : "", c.icon ? c.icon : "");
+  }
 }
 
 TEST(MetaFileRss, MediaGroupWithRatingsAndCredits) {
