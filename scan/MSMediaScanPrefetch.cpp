@@ -4,13 +4,11 @@
 #include <apr_hash.h>
 #include <apr_strings.h>
 
-#include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cstring>
+
 #include <iterator>
 #include <new>
-#include <vector>
 
 #include "CommonPropNames.h"
 #include "CommonWorker.h"
@@ -32,15 +30,8 @@ constexpr PropSlot kCheckedProps[] = {PROP_UPNP_CLASS,          PROP_ZENTORIA_TA
 
 // Urls per look-up: a few MiB of answers at most.
 constexpr int kPrefetchLimit = 4096;
-// Objects whose checked properties a look-up reads (and an early look-up
-// hands over) at a time, in the order of their oids: the order a rescan's
-// walk meets them while the tree is as its first scan found it, so the walk
-// starts on the first files while the thread reads those of the next.
-constexpr int kStoredChunk = 512;
-// Module state: the limit msms_prefetch_set_limit sets and the chunk
-// msms_prefetch_set_chunk sets.
+// Module state: the limit msms_prefetch_set_limit sets.
 std::atomic<int> g_limit{kPrefetchLimit};
-std::atomic<int> g_chunk{kStoredChunk};
 
 }  // namespace
 
@@ -51,7 +42,6 @@ struct Tree {
   apr_pool_t *pool;
   const char *prefix;  // "file://" url of the folder, ending in "/"
   apr_hash_t *by_url;  // url -> Known
-  PrefetchEarly *filling;  // the thread still reading the checked properties; null: all read
 };
 
 }  // namespace
@@ -63,9 +53,7 @@ struct ScanPrefetch {
   PrefetchEarly *early;  // the root's look-up begun before the lock; null: none or taken
 };
 
-// The thread writes tree, then the checked properties chunk by chunk; the
-// walk takes tree once found is set and each object's properties once
-// chunks_read passed the object's chunk (both under worker.lock).
+// The thread writes tree and leaves; the walk reads it once joined.
 struct PrefetchEarly {
   apr_pool_t *pool;
   MediaLibraryDB *db;
@@ -74,8 +62,6 @@ struct PrefetchEarly {
   apr_int64_t version;  // the library's data version before the look-up
   Worker worker;
   Tree tree;
-  bool found;       // tree is set
-  int chunks_read;  // chunks whose properties are set (INT_MAX once the thread is done)
 };
 
 namespace {
@@ -85,7 +71,6 @@ struct Known {
   const char *signature;
   bool held;
   const PropRows *stored;
-  int chunk;  // of the early look-up's properties
 };
 
 // The rows of an object the source holds without any checked property.
@@ -93,42 +78,20 @@ constexpr PropRows kNoRows{nullptr, 0};
 
 Known *remember(Tree *tree, const PrefixMatch &match) {
   auto *known = static_cast<Known *>(apr_palloc(tree->pool, sizeof(Known)));
-  *known = Known{match.oid, match.signature, match.held, nullptr, 0};
+  *known = Known{match.oid, match.signature, match.held, nullptr};
   apr_hash_set(tree->by_url, match.value, APR_HASH_KEY_STRING, known);
   return known;
 }
 
-// The objects the source holds, in the order of their oids, split into
-// chunks (each object told its own).
-struct Held {
-  std::vector<Known *> objects;
-  int chunk = g_chunk;
-
-  void order() {
-    std::vector<std::pair<apr_int64_t, Known *>> by_oid;
-    by_oid.reserve(objects.size());
-    for (Known *known : objects) by_oid.emplace_back(apr_atoi64(known->oid), known);
-    std::sort(by_oid.begin(), by_oid.end());
-    for (std::size_t i = 0; i < by_oid.size(); ++i) {
-      objects[i] = by_oid[i].second;
-      objects[i]->chunk = static_cast<int>(i) / chunk;
-    }
-  }
-  int chunks() const { return (static_cast<int>(objects.size()) + chunk - 1) / chunk; }
-};
-
-// The checked properties of one chunk of the objects the source holds, kept
-// as rows: as lists they took four times the memory; an object without any
-// gets no rows.
-bool fetch_stored(apr_pool_t *pool, MediaLibraryDB *db, const Held &held, int chunk) {
-  const int first = chunk * held.chunk;
-  const int count = std::min(held.chunk, static_cast<int>(held.objects.size()) - first);
-  std::vector<const char *> oids(count);
-  for (int i = 0; i < count; ++i) oids[i] = held.objects[first + i]->oid;
+// The checked properties of the objects the source holds, kept as rows: as
+// lists they took four times the memory; an object without any gets no rows.
+bool fetch_stored(apr_pool_t *pool, MediaLibraryDB *db, apr_array_header_t *held) {
+  const char **oids = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * (held->nelts + 1)));
+  for (int i = 0; i < held->nelts; ++i) oids[i] = APR_ARRAY_IDX(held, i, Known *)->oid;
   apr_hash_t *found = nullptr;
-  if (msms_fetch_checked_props(pool, db, oids.data(), count, &found) != APR_SUCCESS) return false;
-  for (int i = 0; i < count; ++i) {
-    Known *known = held.objects[first + i];
+  if (msms_fetch_checked_props(pool, db, oids, held->nelts, &found) != APR_SUCCESS) return false;
+  for (int i = 0; i < held->nelts; ++i) {
+    Known *known = APR_ARRAY_IDX(held, i, Known *);
     known->stored = static_cast<const PropRows *>(apr_hash_get(found, known->oid, APR_HASH_KEY_STRING));
     if (known->stored == nullptr) known->stored = &kNoRows;
   }
@@ -138,8 +101,6 @@ bool fetch_stored(apr_pool_t *pool, MediaLibraryDB *db, const Held &held, int ch
 }  // namespace
 
 void msms_prefetch_set_limit(int limit) { g_limit = limit; }
-
-void msms_prefetch_set_chunk(int objects) { g_chunk = objects; }
 
 ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source, PrefetchEarly *early) {
   auto *prefetch = static_cast<ScanPrefetch *>(apr_pcalloc(pool, sizeof(ScanPrefetch)));
@@ -163,12 +124,11 @@ bool covered(const ScanPrefetch *prefetch, const char *url) {
   return tree.pool != nullptr && std::strncmp(url, tree.prefix, std::strlen(tree.prefix)) == 0;
 }
 
-// The objects of the tree of prefix, in a new pool in parent, and in *held
-// those the source holds, without their checked properties yet; an empty
+// The answers for the tree of prefix, in a new pool in parent; an empty
 // Tree when it is not covered (more urls than the limit, or a failed
 // look-up, logged).
-Tree find_tree(apr_pool_t *parent, MediaLibraryDB *db, const char *source, const char *prefix, Held *held) {
-  Tree tree{pool_create_or_die(parent, MSMS_MODULE), nullptr, nullptr, nullptr};
+Tree look_up(apr_pool_t *parent, MediaLibraryDB *db, const char *source, const char *prefix) {
+  Tree tree{pool_create_or_die(parent, MSMS_MODULE), nullptr, nullptr};
   apr_array_header_t *matches = nullptr;
   bool complete = false;
   if (msdb_find_objects_by_prefix(tree.pool, db, "res", prefix, source, g_limit, &matches, &complete) != APR_SUCCESS) {
@@ -180,58 +140,22 @@ Tree find_tree(apr_pool_t *parent, MediaLibraryDB *db, const char *source, const
   }
   tree.prefix = apr_pstrdup(tree.pool, prefix);
   tree.by_url = apr_hash_make(tree.pool);
+  Pool scratch(tree.pool, MSMS_MODULE);
+  apr_array_header_t *held = apr_array_make(scratch, matches->nelts, sizeof(Known *));
   for (int i = 0; i < matches->nelts; ++i) {
     Known *known = remember(&tree, APR_ARRAY_IDX(matches, i, PrefixMatch));
-    if (known->held) held->objects.push_back(known);
+    if (known->held) APR_ARRAY_PUSH(held, Known *) = known;
   }
-  held->order();
-  return tree;
-}
-
-// The answers for the tree of prefix, all read now (see find_tree).
-Tree look_up(apr_pool_t *parent, MediaLibraryDB *db, const char *source, const char *prefix) {
-  Held held;
-  Tree tree = find_tree(parent, db, source, prefix, &held);
-  for (int chunk = 0; tree.pool != nullptr && chunk < held.chunks(); ++chunk) {
-    if (!fetch_stored(tree.pool, db, held, chunk)) {
-      apr_pool_destroy(tree.pool);
-      return Tree{};
-    }
+  if (!fetch_stored(tree.pool, db, held)) {
+    apr_pool_destroy(tree.pool);
+    return Tree{};
   }
   return tree;
 }
 
-void publish(PrefetchEarly *early, int chunks_read) {
-  apr_thread_mutex_lock(early->worker.lock);
-  early->found = true;
-  early->chunks_read = chunks_read;
-  apr_thread_cond_broadcast(early->worker.changed);
-  apr_thread_mutex_unlock(early->worker.lock);
-}
-
-// The tree is handed over first, then its checked properties a chunk at a
-// time. A chunk that cannot be read leaves its objects' properties and the
-// following ones to be read at their files' turns. The thread reads to the
-// end even when asked to stop, so that stopping it waits for its answers.
 void look_up_early(void *data) {
   auto *early = static_cast<PrefetchEarly *>(data);
-  Held held;
-  early->tree = find_tree(early->pool, early->db, early->source, early->prefix, &held);
-  if (early->tree.pool != nullptr) early->tree.filling = early;
-  publish(early, 0);
-  for (int chunk = 0; early->tree.pool != nullptr && chunk < held.chunks(); ++chunk) {
-    if (!fetch_stored(early->tree.pool, early->db, held, chunk)) break;
-    publish(early, chunk + 1);
-  }
-  publish(early, INT_MAX);
-}
-
-// Waits until early's thread has handed over the tree, or the properties of
-// chunk when chunk is not negative.
-void wait_early(PrefetchEarly *early, int chunk) {
-  apr_thread_mutex_lock(early->worker.lock);
-  while (!early->found || early->chunks_read <= chunk) apr_thread_cond_wait(early->worker.changed, early->worker.lock);
-  apr_thread_mutex_unlock(early->worker.lock);
+  early->tree = look_up(early->pool, early->db, early->source, early->prefix);
 }
 
 apr_status_t stop_early(void *data) {
@@ -246,10 +170,9 @@ bool take_early(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *prefix) 
   PrefetchEarly *early = prefetch->early;
   if (early == nullptr || std::strcmp(early->prefix, prefix) != 0) return false;
   prefetch->early = nullptr;
-  wait_early(early, -1);
+  msms_prefetch_early_wait(early);
   apr_int64_t version = 0;
   if (msdb_medialib_data_version(db, &version) != APR_SUCCESS || version != early->version) {
-    msms_prefetch_early_wait(early);
     if (early->tree.pool != nullptr) apr_pool_destroy(early->tree.pool);
     return false;
   }
@@ -257,18 +180,11 @@ bool take_early(ScanPrefetch *prefetch, MediaLibraryDB *db, const char *prefix) 
   return true;
 }
 
-// The tree's answers are complete from here on.
-void settle(Tree *tree) {
-  if (tree->filling == nullptr) return;
-  msms_prefetch_early_wait(tree->filling);
-  tree->filling = nullptr;
-}
-
 }  // namespace
 
 PrefetchEarly *msms_prefetch_early_start(apr_pool_t *pool, MediaLibraryDB *db, const char *source,
                                          const char *folder) {
-  apr_pool_t *own = pool_create_unshared_or_die(pool, MSMS_MODULE);
+  apr_pool_t *own = pool_create_or_die(pool, MSMS_MODULE);
   auto *early = new (apr_pcalloc(own, sizeof(PrefetchEarly))) PrefetchEarly{};
   early->pool = own;
   early->db = db;
@@ -291,12 +207,6 @@ void msms_prefetch_early_wait(PrefetchEarly *early) {
   if (early != nullptr) worker_stop(&early->worker);
 }
 
-void msms_prefetch_settle(ScanPrefetch *prefetch) {
-  if (prefetch == nullptr) return;
-  settle(&prefetch->tree);
-  msms_prefetch_early_wait(prefetch->early);
-}
-
 bool msms_prefetch_covers(const ScanPrefetch *prefetch, const char *folder) {
   Pool scratch(prefetch->parent, MSMS_MODULE);
   return covered(prefetch, folder_prefix(scratch, folder));
@@ -307,7 +217,6 @@ void msms_prefetch_enter(ScanPrefetch *prefetch, MediaLibraryDB *db, const char 
   Pool scratch(prefetch->parent, MSMS_MODULE);
   const char *prefix = folder_prefix(scratch, folder);
   if (covered(prefetch, prefix)) return;
-  settle(&prefetch->tree);
   if (prefetch->tree.pool != nullptr) apr_pool_destroy(prefetch->tree.pool);
   prefetch->tree = Tree{};
   if (!take_early(prefetch, db, prefix)) prefetch->tree = look_up(prefetch->parent, db, prefetch->source, prefix);
@@ -317,7 +226,6 @@ bool msms_prefetch_find(const ScanPrefetch *prefetch, const char *url, const cha
                         const PropRows **stored, bool *held) {
   if (!covered(prefetch, url)) return false;
   const auto *known = static_cast<const Known *>(apr_hash_get(prefetch->tree.by_url, url, APR_HASH_KEY_STRING));
-  if (known != nullptr && known->held && prefetch->tree.filling != nullptr) wait_early(prefetch->tree.filling, known->chunk);
   *oid = known != nullptr ? known->oid : nullptr;
   *signature = known != nullptr ? known->signature : nullptr;
   *stored = known != nullptr ? known->stored : nullptr;

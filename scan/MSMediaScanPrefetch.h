@@ -16,10 +16,7 @@
 // The root's look-up may start before the lock, on a thread of its own with
 // its own connection (PrefetchEarly), beside the walk that lists the tree
 // then; the walk takes its answer only if no other connection committed to
-// the library since it started, and looks up again otherwise. It hands the
-// tree's objects over first and their checked properties a chunk at a time,
-// so that the walk starts before the look-up ends; the walk settles the
-// look-up (msms_prefetch_settle) before it commits.
+// the library since it started, and looks up again otherwise.
 #pragma once
 
 #include <apr_hash.h>
@@ -34,12 +31,6 @@ struct PrefetchEarly;
 // Most urls one look-up covers: 4096 unless set otherwise. Internal: tests
 // lower it to leave trees uncovered.
 void msms_prefetch_set_limit(int limit);
-
-// Objects whose checked properties are read in one statement and handed
-// over at a time by an early look-up: 512 unless set otherwise. Internal:
-// tests lower it so that the walk meets objects whose properties are not
-// there yet.
-void msms_prefetch_set_chunk(int objects);
 
 // Starts the look-up of folder's tree (a canonical path) for a walk of
 // source on a thread of its own, before the walk's pass takes the library
@@ -56,11 +47,6 @@ void msms_prefetch_early_wait(PrefetchEarly *early);
 // An empty prefetch for a walk of source, in pool. early (may be null) is
 // taken, if still exact, in place of looking up its folder's tree.
 ScanPrefetch *msms_prefetch_create(apr_pool_t *pool, const char *source, PrefetchEarly *early = nullptr);
-
-// Waits for the thread of an early look-up that may still be reading, so
-// that nothing reads the library on another connection while this one
-// commits. Null is ignored.
-void msms_prefetch_settle(ScanPrefetch *prefetch);
 
 // Covers the tree of folder (a canonical path) unless a covered tree holds
 // it already. A failed look-up is logged and leaves the tree uncovered. A

@@ -41,7 +41,6 @@ void warn(const ScanContext *scan, const char *text) {
 int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
   const int created = msms_scan_created(scan);
   if (created - scan->created_at_commit <= kCommitEvery) return APR_SUCCESS;
-  msms_prefetch_settle(scan->prefetch);
   int swept = 0;
   if (msdb_sweep_marked(pool, scan->db, &swept, scan->cancel, scan->cancel_context) != APR_SUCCESS) {
     return log4c_fail(MSMS_MODULE, "Could not delete objects that are no longer required");
@@ -197,7 +196,6 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid, scan->early);
   scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
-  msms_prefetch_settle(scan->prefetch);
   msms_tree_read_stop(scan->tree);
   scan->tree = nullptr;
   msms_ahead_stop(scan->ahead);

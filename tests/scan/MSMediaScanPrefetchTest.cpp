@@ -1,10 +1,9 @@
 // The objects of a folder tree looked up in one go before the walk enters
 // it: whether a tree is covered, only partly covered or not at all, every
 // scan step must leave the library and log a scan of each file on its own
-// leaves, also for files whose newest object belongs to another source, and
-// whether the walk waits for the properties a look-up hands over a few at a
-// time or finds them all there. A look-up begun before the library lock
-// must not be taken once another connection changed the library.
+// leaves, also for files whose newest object belongs to another source. A
+// look-up begun before the library lock must not be taken once another
+// connection changed the library.
 #include <filesystem>
 
 #include "CommonWorker.h"
@@ -21,7 +20,6 @@ class Prefetch : public ShareTest {
   void TearDown() override {
     ShareTest::TearDown();
     msms_prefetch_set_limit(4096);
-    msms_prefetch_set_chunk(512);
   }
 
   void make_library() {
@@ -40,11 +38,9 @@ class Prefetch : public ShareTest {
   // whole media folder shared over it (its band files then have a newer
   // object of the other source), both rescanned unchanged, then rescanned
   // after a touch, a removal and a new file.
-  // chunk: objects whose properties the look-up hands over at a time.
-  std::vector<std::string> steps(int limit, int chunk = 512) {
+  std::vector<std::string> steps(int limit) {
     reinstall();
     msms_prefetch_set_limit(limit);
-    msms_prefetch_set_chunk(chunk);
     std::vector<std::string> dumps;
     const std::string band = share(media_ + "/Band");
     EXPECT_EQ(scan(band).added, 6);
@@ -129,10 +125,6 @@ TEST_F(Prefetch, EveryStepLeavesTheSameLibraryWhetherTreesAreCoveredOrNot) {
   const std::vector<std::string> alone = steps(0);
   EXPECT_EQ(steps(3), alone);
   EXPECT_EQ(steps(4096), alone);
-  // The properties handed over one or two objects at a time, so that walks
-  // take the tree before its properties are all there.
-  EXPECT_EQ(steps(4096, 1), alone);
-  EXPECT_EQ(steps(4096, 2), alone);
 }
 
 }  // namespace
