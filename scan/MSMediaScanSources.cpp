@@ -46,6 +46,7 @@ int pass_locked(SourcePass *p) {
   if (msdb_medialib_begin(p->db) != APR_SUCCESS) {
     return msms_source_fail(p->user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the db");
   }
+  msdb_medialib_cache_for_scan(p->db, true);
   int status = pass_in_transaction(p);
   if (status == APR_SUCCESS && msdb_medialib_commit(p->db) != APR_SUCCESS) {
     status = msms_source_fail(p->user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the db");
@@ -122,6 +123,8 @@ int msms_source_pass(SourcePass *pass) {
     return APR_EBUSY;
   }
   int status = pass_locked(pass);
+  // The pages a large pass kept go; a server's refresh thread lives on.
+  msdb_medialib_cache_for_scan(pass->db, false);
   if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;
   return status;
 }
