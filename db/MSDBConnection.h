@@ -142,8 +142,8 @@ int msdb_medialib_begin_continued(MediaLibraryDB *db);
 // Sizes the calling thread's medialib page cache: for a scan (scanning)
 // from the library file's size, between the 2 MiB every connection starts
 // with and 16 MiB; otherwise back to those 2 MiB, which frees the pages
-// above them. A scan calls it as it begins and at its commits, as the file
-// grows, and again when it ends. Returns 0, or 20014 without a connection or
+// above them. A scan calls it at its commits, as the file grows, and again
+// when it ends. Returns 0, or 20014 without a connection or
 // after "Could not set the page cache size, reason: %s".
 int msdb_medialib_cache_for_scan(MediaLibraryDB *db, bool scanning);
 int msdb_admin_begin(MediaLibraryDB *db);

@@ -46,7 +46,6 @@ int pass_locked(SourcePass *p) {
   if (msdb_medialib_begin(p->db) != APR_SUCCESS) {
     return msms_source_fail(p->user_message, SOURCE_MSG_NO_TRANSACTION, "Could not start a transaction on the db");
   }
-  msdb_medialib_cache_for_scan(p->db, true);
   int status = pass_in_transaction(p);
   if (status == APR_SUCCESS && msdb_medialib_commit(p->db) != APR_SUCCESS) {
     status = msms_source_fail(p->user_message, SOURCE_MSG_NO_COMMIT, "Could not commit transaction on the db");
