@@ -33,6 +33,9 @@ constexpr apr_int64_t kCacheKiB = 2048;
 // times, a third more than its commits need: pages changed and not yet
 // committed were spilled to the file to make room. A quarter of the file
 // holds what a commit touches; 16 MiB bounds what it costs a large library.
+// What counts is what the scan wrote, not the file: a refresh that replaces
+// a few hundred items of a large library spent more time with 16 MiB than
+// with 2 (its pages are freed ones reused, and few).
 constexpr apr_off_t kScanCacheShare = 4;
 constexpr apr_int64_t kScanCacheCeilingKiB = 16384;
 
@@ -296,13 +299,15 @@ int msdb_admin_rollback(MediaLibraryDB *db) { return transaction_step(db, false,
 int msdb_medialib_cache_for_scan(MediaLibraryDB *db, bool scanning) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
-  apr_int64_t kib = kCacheKiB;
   Pool pool(conn->pool, kModule);
   apr_finfo_t info;
-  if (scanning && apr_stat(&info, db->medialib_path, APR_FINFO_SIZE, pool) == APR_SUCCESS) {
-    kib = std::clamp<apr_int64_t>(info.size / kScanCacheShare / 1024, kCacheKiB, kScanCacheCeilingKiB);
+  const apr_off_t size = apr_stat(&info, db->medialib_path, APR_FINFO_SIZE, pool) == APR_SUCCESS ? info.size : 0;
+  if (!scanning) {
+    conn->scan_start_bytes = size;
+    return cache_set(conn, kCacheKiB);
   }
-  return cache_set(conn, kib);
+  const apr_off_t grown = std::max<apr_off_t>(size - conn->scan_start_bytes, 0);
+  return cache_set(conn, std::clamp<apr_int64_t>(grown / kScanCacheShare / 1024, kCacheKiB, kScanCacheCeilingKiB));
 }
 
 int msdb_counters_write(DBThreadConnection *conn) {

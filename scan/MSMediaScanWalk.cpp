@@ -38,7 +38,7 @@ void warn(const ScanContext *scan, const char *text) {
 
 // Commits what was created so far once more than 100 items wait, after
 // removing the objects they replace. A pass that writes this much gets a
-// page cache that grows with the library; one that only reads (an
+// page cache that grows with what it wrote; one that only reads (an
 // unchanged rescan) keeps the 2 MiB it had.
 int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
   const int created = msms_scan_created(scan);

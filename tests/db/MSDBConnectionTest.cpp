@@ -209,20 +209,24 @@ TEST_F(DbTest, BusyDatabaseIsRetriedThenFailsCleanly) {
   EXPECT_EQ(msdb_medialib_commit(db_), 0);
 }
 
-// A scan's page cache follows the library file's size between 2 and 16 MiB
-// and goes back to 2 MiB when it ends; other threads' connections keep 2 MiB.
-TEST_F(DbTest, ScanPageCacheFollowsTheLibrarySizeAndIsGivenBack) {
+// A scan's page cache follows what the library file grew since the scan
+// began, between 2 and 16 MiB, and goes back to 2 MiB when it ends; other
+// threads' connections keep 2 MiB.
+TEST_F(DbTest, ScanPageCacheFollowsTheLibraryGrowthAndIsGivenBack) {
   struct Step {
-    int pad_mib;  // the library grown by a blob of this size first
-    int least_kib, most_kib;  // the scan's cache (the library's own pages add a little)
+    int before_mib, during_mib;  // the library grown by blobs of these sizes before and during the scan
+    int least_kib, most_kib;     // the scan's cache (the library's own pages add a little)
   };
-  const Step steps[] = {{0, 2048, 2048}, {24, 6144, 6400}, {80, 16384, 16384}};
+  const Step steps[] = {{0, 0, 2048, 2048}, {0, 24, 6144, 6400}, {24, 0, 2048, 2048}, {0, 80, 16384, 16384}};
+  exec("create table pad (b blob)");
   for (const Step &step : steps) {
-    SCOPED_TRACE(step.pad_mib);
-    if (step.pad_mib > 0) {
-      exec("create table if not exists pad (b blob)");
-      exec(("insert into pad values (zeroblob(" + std::to_string(step.pad_mib << 20) + "))").c_str());
-    }
+    SCOPED_TRACE(testing::Message() << step.before_mib << " " << step.during_mib);
+    const auto grow = [this](int mib) {
+      if (mib > 0) exec(("insert into pad values (zeroblob(" + std::to_string(mib << 20) + "))").c_str());
+    };
+    grow(step.before_mib);
+    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, false), 0);
+    grow(step.during_mib);
     ASSERT_EQ(msdb_medialib_cache_for_scan(db_, true), 0);
     const int kib = -std::stoi(value("PRAGMA cache_size"));
     EXPECT_GE(kib, step.least_kib);
