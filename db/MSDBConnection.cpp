@@ -31,11 +31,12 @@ constexpr apr_int64_t kCacheKiB = 2048;
 // grow with the library. With 2 MiB a first scan of 26,000 items read
 // 563,000 pages back from the file (4,100 for 2,600 items) and wrote 1.16 M
 // times, a third more than its commits need: pages changed and not yet
-// committed were spilled to the file to make room. A quarter of the file
-// holds what a commit touches; 16 MiB bounds what it costs a large library.
-// What counts is what the scan wrote, not the file: a refresh that replaces
-// a few hundred items of a large library spent more time with 16 MiB than
-// with 2 (its pages are freed ones reused, and few).
+// committed were spilled to the file to make room. A quarter of what the
+// scan has written (for a first scan, the file) holds what a commit
+// touches; 16 MiB bounds what it costs a large library. The file's whole
+// size would not do: a refresh that replaces a few hundred items of a large
+// library spent more time with 16 MiB than with 2 (its pages are freed ones
+// reused, and few).
 constexpr apr_off_t kScanCacheShare = 4;
 constexpr apr_int64_t kScanCacheCeilingKiB = 16384;
 
