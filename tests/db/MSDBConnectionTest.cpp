@@ -208,3 +208,43 @@ TEST_F(DbTest, BusyDatabaseIsRetriedThenFailsCleanly) {
   EXPECT_EQ(msdb_create_object(pool_, db_, "1", "5", nullptr, &oid), 0);
   EXPECT_EQ(msdb_medialib_commit(db_), 0);
 }
+
+// A scan's page cache follows what the library file grew since the scan
+// began, between 2 and 16 MiB, and goes back to 2 MiB when it ends; other
+// threads' connections keep 2 MiB.
+TEST_F(DbTest, ScanPageCacheFollowsTheLibraryGrowthAndIsGivenBack) {
+  struct Step {
+    int before_mib, during_mib;  // the library grown by blobs of these sizes before and during the scan
+    int least_kib, most_kib;     // the scan's cache (the library's own pages add a little)
+  };
+  const Step steps[] = {{0, 0, 2048, 2048}, {0, 24, 6144, 6400}, {24, 0, 2048, 2048}, {0, 80, 16384, 16384}};
+  exec("create table pad (b blob)");
+  for (const Step &step : steps) {
+    SCOPED_TRACE(testing::Message() << step.before_mib << " " << step.during_mib);
+    const auto grow = [this](int mib) {
+      if (mib > 0) exec(("insert into pad values (zeroblob(" + std::to_string(mib << 20) + "))").c_str());
+    };
+    grow(step.before_mib);
+    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, false), 0);
+    grow(step.during_mib);
+    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, true), 0);
+    const int kib = -std::stoi(value("PRAGMA cache_size"));
+    EXPECT_GE(kib, step.least_kib);
+    EXPECT_LE(kib, step.most_kib);
+    std::string other;
+    std::thread reader([&] {
+      thread_attach();
+      DBThreadConnection *conn = msdb_thread_connection(db_);
+      const char *row[1];
+      DbCursor cursor;
+      if (conn != nullptr && db_select_row(pool_, conn->medialib, "PRAGMA cache_size", 1, row, &cursor) == 0) {
+        other = row[0];
+      }
+      thread_detach();
+    });
+    reader.join();
+    EXPECT_EQ(other, "-2048");
+    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, false), 0);
+    EXPECT_EQ(value("PRAGMA cache_size"), "-2048");
+  }
+}
