@@ -297,16 +297,33 @@ int msdb_admin_begin(MediaLibraryDB *db) { return transaction_step(db, false, kB
 int msdb_admin_commit(MediaLibraryDB *db) { return transaction_step(db, false, kCommit); }
 int msdb_admin_rollback(MediaLibraryDB *db) { return transaction_step(db, false, kRollback); }
 
-int msdb_medialib_cache_for_scan(MediaLibraryDB *db, bool scanning) {
+namespace {
+
+// The calling thread's connection and the library file's size, 0 when it
+// cannot be read.
+DBThreadConnection *connection_and_size(MediaLibraryDB *db, apr_off_t *size) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  if (conn == nullptr) return APR_EGENERAL;
+  if (conn == nullptr) return nullptr;
   Pool pool(conn->pool, kModule);
   apr_finfo_t info;
-  const apr_off_t size = apr_stat(&info, db->medialib_path, APR_FINFO_SIZE, pool) == APR_SUCCESS ? info.size : 0;
-  if (!scanning) {
-    conn->scan_start_bytes = size;
-    return cache_set(conn, kCacheKiB);
-  }
+  *size = apr_stat(&info, db->medialib_path, APR_FINFO_SIZE, pool) == APR_SUCCESS ? info.size : 0;
+  return conn;
+}
+
+}  // namespace
+
+int msdb_medialib_cache_reset(MediaLibraryDB *db) {
+  apr_off_t size = 0;
+  DBThreadConnection *conn = connection_and_size(db, &size);
+  if (conn == nullptr) return APR_EGENERAL;
+  conn->scan_start_bytes = size;
+  return cache_set(conn, kCacheKiB);
+}
+
+int msdb_medialib_cache_grow(MediaLibraryDB *db) {
+  apr_off_t size = 0;
+  DBThreadConnection *conn = connection_and_size(db, &size);
+  if (conn == nullptr) return APR_EGENERAL;
   const apr_off_t grown = std::max<apr_off_t>(size - conn->scan_start_bytes, 0);
   return cache_set(conn, std::clamp<apr_int64_t>(grown / kScanCacheShare / 1024, kCacheKiB, kScanCacheCeilingKiB));
 }

@@ -57,7 +57,7 @@ struct DBThreadConnection {
   // Marks made and not yet written, written together (MSDBDelete).
   PendingMarks *marks = nullptr;
   // The medialib connection's page cache, KiB, and the library file's size
-  // when the last scan began (msdb_medialib_cache_for_scan).
+  // when the last scan began (msdb_medialib_cache_reset).
   apr_int64_t cache_kib = 0;
   apr_off_t scan_start_bytes = 0;
 };
@@ -141,14 +141,14 @@ int msdb_medialib_rollback(MediaLibraryDB *db);
 // library lock across both, so that no other writer ran in between. Returns
 // as begin.
 int msdb_medialib_begin_continued(MediaLibraryDB *db);
-// Sizes the calling thread's medialib page cache. Not scanning: back to the
+// The calling thread's medialib page cache for a scan's pass, which calls
+// reset as it begins and ends and grow at its commits. Reset: back to the
 // 2 MiB every connection starts with, which frees the pages above them, and
-// the library file's size noted; scanning: from what the file grew since
-// then, between 2 and 16 MiB. A scan's pass calls it with false as it
-// begins and ends, and with true at its commits. Returns 0, or 20014
-// without a connection or after "Could not set the page cache size,
-// reason: %s".
-int msdb_medialib_cache_for_scan(MediaLibraryDB *db, bool scanning);
+// the library file's size noted. Grow: a quarter of what the file grew since
+// then, between 2 and 16 MiB. Return 0, or 20014 without a connection or
+// after "Could not set the page cache size, reason: %s".
+int msdb_medialib_cache_reset(MediaLibraryDB *db);
+int msdb_medialib_cache_grow(MediaLibraryDB *db);
 int msdb_admin_begin(MediaLibraryDB *db);
 int msdb_admin_commit(MediaLibraryDB *db);
 int msdb_admin_rollback(MediaLibraryDB *db);

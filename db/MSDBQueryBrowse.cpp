@@ -184,23 +184,28 @@ const char *minimal_clause(apr_pool_t *pool, const char *filter) {
   return apr_psprintf(pool, "where prop.nameOid in (select oid from propname where name in (%s))", quoted);
 }
 
+// Whether the statement sql answers a true value.
+int answers_true(apr_pool_t *pool, DbLink link, const char *sql, bool *yes) {
+  const char *answer = nullptr;
+  if (db_select_value(pool, link, sql, &answer, nullptr) != APR_SUCCESS) return APR_EGENERAL;
+  *yes = answer != nullptr && std::strcmp(answer, "0") != 0;
+  return APR_SUCCESS;
+}
+
 // Whether the route id, split at state after its first segment parent,
 // exists: *exists false as soon as a statement finds an edge missing.
 int route_exists(apr_pool_t *pool, DbLink link, const char *parent, char **state, bool *exists) {
   const char *child = apr_strtok(nullptr, "/", state);
-  const char *sql = child == nullptr ? apr_psprintf(pool, kObjectExists, parent) : nullptr;
+  if (child == nullptr) return answers_true(pool, link, apr_psprintf(pool, kObjectExists, parent), exists);
   *exists = true;
-  while (*exists && (sql != nullptr || child != nullptr)) {
+  while (*exists && child != nullptr) {
+    const char *sql = "select ";
     for (int edges = 0; child != nullptr && edges < kEdgesPerCheck; ++edges) {
-      const char *edge = apr_psprintf(pool, kEdgeExists, parent, child);
-      sql = apr_pstrcat(pool, sql == nullptr ? "select " : sql, sql == nullptr ? "" : " and ", edge, nullptr);
+      sql = apr_pstrcat(pool, sql, edges == 0 ? "" : " and ", apr_psprintf(pool, kEdgeExists, parent, child), nullptr);
       parent = child;
       child = apr_strtok(nullptr, "/", state);
     }
-    const char *answer = nullptr;
-    if (db_select_value(pool, link, sql, &answer, nullptr) != APR_SUCCESS) return APR_EGENERAL;
-    *exists = answer != nullptr && std::strcmp(answer, "0") != 0;
-    sql = nullptr;
+    if (answers_true(pool, link, sql, exists) != APR_SUCCESS) return APR_EGENERAL;
   }
   return APR_SUCCESS;
 }

@@ -121,10 +121,10 @@ int msms_source_pass(SourcePass *pass) {
     msms_user_message(pass->user_message, SOURCE_MSG_BUSY);
     return APR_EBUSY;
   }
-  msdb_medialib_cache_for_scan(pass->db, false);
+  msdb_medialib_cache_reset(pass->db);
   int status = pass_locked(pass);
   // The pages a large pass kept go; a server's refresh thread lives on.
-  msdb_medialib_cache_for_scan(pass->db, false);
+  msdb_medialib_cache_reset(pass->db);
   if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;
   return status;
 }

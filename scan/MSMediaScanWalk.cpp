@@ -53,7 +53,7 @@ int commit_if_due(apr_pool_t *pool, ScanContext *scan) {
     return log4c_fail(MSMS_MODULE, "Could not start a transaction on the db");
   }
   scan->created_at_commit = created;
-  msdb_medialib_cache_for_scan(scan->db, true);
+  msdb_medialib_cache_grow(scan->db);
   return APR_SUCCESS;
 }
 

@@ -225,9 +225,9 @@ TEST_F(DbTest, ScanPageCacheFollowsTheLibraryGrowthAndIsGivenBack) {
       if (mib > 0) exec(("insert into pad values (zeroblob(" + std::to_string(mib << 20) + "))").c_str());
     };
     grow(step.before_mib);
-    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, false), 0);
+    ASSERT_EQ(msdb_medialib_cache_reset(db_), 0);
     grow(step.during_mib);
-    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, true), 0);
+    ASSERT_EQ(msdb_medialib_cache_grow(db_), 0);
     const int kib = -std::stoi(value("PRAGMA cache_size"));
     EXPECT_GE(kib, step.least_kib);
     EXPECT_LE(kib, step.most_kib);
@@ -244,7 +244,7 @@ TEST_F(DbTest, ScanPageCacheFollowsTheLibraryGrowthAndIsGivenBack) {
     });
     reader.join();
     EXPECT_EQ(other, "-2048");
-    ASSERT_EQ(msdb_medialib_cache_for_scan(db_, false), 0);
+    ASSERT_EQ(msdb_medialib_cache_reset(db_), 0);
     EXPECT_EQ(value("PRAGMA cache_size"), "-2048");
   }
 }
