@@ -44,14 +44,16 @@ constexpr const char *kMetadata =
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
     "prop.objectOid=%s) inner join propName on propNameOid=propName.oid inner join propValue on "
     "propValueOid=propValue.oid order by propOrder;";
-// kMetadata for several objects and some property names.
+// kMetadata for several objects and some property names, unordered: the
+// rows come name by name from the name's index, and sorting them by object
+// and order in SQLite's sorter cost more than the sort of what was read
+// (NamedRowsGather).
 constexpr const char *kNamedProps =
     "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
     "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
     "%s and prop.nameOid in (select oid from propName where name in (%s))) inner join "
-    "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
-    "propObjectOid, propOrder;";
+    "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid;";
 // The objects of a chunk of kNamedProps, one by one.
 constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
 // The objects of a chunk of kNamedProps that lie close together: all between
@@ -374,34 +376,47 @@ const char *named_chunk_sql(apr_pool_t *pool, const std::pair<apr_int64_t, const
   return apr_psprintf(pool, kNamedProps, where, quoted);
 }
 
-// Gathers stepped rows of kNamedProps (object, order, name, value) object by
-// object into found; names and values in pool, names pointing into names.
+// Gathers stepped rows of kNamedProps (object, order, name, value) and,
+// once a statement's are read, puts them object by object in order into
+// found; names and values in pool, names pointing into names.
 class NamedRowsGather {
  public:
   NamedRowsGather(apr_pool_t *pool, const char *const *names, int name_count, apr_hash_t *found)
       : pool_(pool), names_(names), name_count_(name_count), found_(found) {}
 
   void add(sqlite3_stmt *row) {
-    const sqlite3_int64 object = sqlite3_column_int64(row, 0);
-    const sqlite3_int64 order = sqlite3_column_int64(row, 1);
-    if (rows_.empty() || object != object_) {
-      flush();
-      object_ = object;
-      id_ = apr_pstrdup(pool_, text(row, 0));
-    }
-    rows_.push_back({name(text(row, 2)), db_unescape(pool_, text(row, 3)), rows_.empty() || order != order_});
-    order_ = order;
+    read_.push_back({sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), name(text(row, 2)),
+                     db_unescape(pool_, text(row, 3))});
   }
 
+  // Rows of one order keep the order they were read in, as they did in
+  // SQLite's sorter.
   void flush() {
-    if (rows_.empty()) return;
-    const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows_.data(), rows_.size() * sizeof(PropRow))),
-                          static_cast<int>(rows_.size())};
-    apr_hash_set(found_, id_, APR_HASH_KEY_STRING, apr_pmemdup(pool_, &object, sizeof object));
-    rows_.clear();
+    std::stable_sort(read_.begin(), read_.end(), [](const Read &a, const Read &b) {
+      return a.object != b.object ? a.object < b.object : a.order < b.order;
+    });
+    for (std::size_t first = 0, end = 0; first < read_.size(); first = end) {
+      std::vector<PropRow> &rows = rows_;
+      rows.clear();
+      for (end = first; end < read_.size() && read_[end].object == read_[first].object; ++end) {
+        rows.push_back({read_[end].name, read_[end].value, end == first || read_[end].order != read_[end - 1].order});
+      }
+      const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows.data(), rows.size() * sizeof(PropRow))),
+                            static_cast<int>(rows.size())};
+      apr_hash_set(found_, apr_psprintf(pool_, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(read_[first].object)), APR_HASH_KEY_STRING,
+                   apr_pmemdup(pool_, &object, sizeof object));
+    }
+    read_.clear();
   }
 
  private:
+  struct Read {
+    sqlite3_int64 object;
+    sqlite3_int64 order;
+    const char *name;
+    const char *value;
+  };
+
   static const char *text(sqlite3_stmt *row, int at) { return reinterpret_cast<const char *>(sqlite3_column_text(row, at)); }
 
   const char *name(const char *row_name) const {
@@ -415,10 +430,8 @@ class NamedRowsGather {
   const char *const *names_;
   int name_count_;
   apr_hash_t *found_;
+  std::vector<Read> read_;
   std::vector<PropRow> rows_;
-  sqlite3_int64 object_ = 0;
-  sqlite3_int64 order_ = 0;
-  const char *id_ = nullptr;
 };
 
 }  // namespace
