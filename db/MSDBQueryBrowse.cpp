@@ -390,7 +390,8 @@ class NamedRowsGather {
     const sqlite3_int64 name_oid = sqlite3_column_int64(row, 2);
     for (const auto &[oid, name] : names_) {
       if (oid != name_oid) continue;
-      read_.push_back({sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), name, db_unescape(pool_, text(row, 3))});
+      read_.push_back(
+          {sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), name, db_unescape(pool_, text(row, 3))});
       return;
     }
   }
@@ -402,15 +403,9 @@ class NamedRowsGather {
       return a.object != b.object ? a.object < b.object : a.order < b.order;
     });
     for (std::size_t first = 0, end = 0; first < read_.size(); first = end) {
-      std::vector<PropRow> &rows = rows_;
-      rows.clear();
-      for (end = first; end < read_.size() && read_[end].object == read_[first].object; ++end) {
-        rows.push_back({read_[end].name, read_[end].value, end == first || read_[end].order != read_[end - 1].order});
-      }
-      const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows.data(), rows.size() * sizeof(PropRow))),
-                            static_cast<int>(rows.size())};
-      apr_hash_set(found_, apr_psprintf(pool_, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(read_[first].object)), APR_HASH_KEY_STRING,
-                   apr_pmemdup(pool_, &object, sizeof object));
+      end = first + 1;
+      while (end < read_.size() && read_[end].object == read_[first].object) ++end;
+      put(first, end);
     }
     read_.clear();
   }
@@ -424,6 +419,18 @@ class NamedRowsGather {
   };
 
   static const char *text(sqlite3_stmt *row, int at) { return reinterpret_cast<const char *>(sqlite3_column_text(row, at)); }
+
+  // The sorted rows [first, end), one object's, into found.
+  void put(std::size_t first, std::size_t end) {
+    rows_.clear();
+    for (std::size_t i = first; i < end; ++i) {
+      rows_.push_back({read_[i].name, read_[i].value, i == first || read_[i].order != read_[i - 1].order});
+    }
+    const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows_.data(), rows_.size() * sizeof(PropRow))),
+                          static_cast<int>(rows_.size())};
+    const char *id = apr_psprintf(pool_, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(read_[first].object));
+    apr_hash_set(found_, id, APR_HASH_KEY_STRING, apr_pmemdup(pool_, &object, sizeof object));
+  }
 
   apr_pool_t *pool_;
   const NameOids &names_;
