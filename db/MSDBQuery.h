@@ -102,6 +102,13 @@ struct PropRows {
 // make an empty list.
 PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows);
 
+// What the list of rows would answer for an element's slot (prop_count,
+// prop_get), read from the rows themselves: a scan checks a few values of
+// every object it meets, and making each object's list cost more than the
+// checks. Null rows hold nothing.
+int msdb_prop_rows_count(const PropRows *rows, int slot);
+const char *msdb_prop_rows_get(const PropRows *rows, int slot, int instance);
+
 // The property rows called one of names (values unescaped, without
 // synthetic attributes) of each of the objects oids, into *found: object
 // oid -> PropRows (names point into names), with no entry for an object

@@ -44,19 +44,20 @@ constexpr const char *kMetadata =
     "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
     "prop.objectOid=%s) inner join propName on propNameOid=propName.oid inner join propValue on "
     "propValueOid=propValue.oid order by propOrder;";
-// kMetadata for several objects and some property names.
+// kMetadata for several objects and some property names (their oids, read
+// once by kNameOids: a join with propName cost a look-up per row),
+// unordered: the rows come name by name from the name's index, and sorting
+// them by object and order in SQLite's sorter cost more than the sort of
+// what was read (NamedRowsGather).
 constexpr const char *kNamedProps =
-    "select propObjectOid, ifnull(propParentOid, propOid) as propOrder, propName.name, propValue.value "
-    "from (select prop.nameOid as propNameOid, prop.valueOid as propValueOid, prop.objectOid as "
-    "propObjectOid, prop.parentOid as propParentOid, prop.oid as propOid from prop where "
-    "%s and prop.nameOid in (select oid from propName where name in (%s))) inner join "
-    "propName on propNameOid=propName.oid inner join propValue on propValueOid=propValue.oid order by "
-    "propObjectOid, propOrder;";
+    "select prop.objectOid, ifnull(prop.parentOid, prop.oid), prop.nameOid, propValue.value from prop inner join "
+    "propValue on prop.valueOid=propValue.oid where %s and prop.nameOid in (%s);";
+constexpr const char *kNameOids = "select oid, name from propName where name in (%s);";
 // The objects of a chunk of kNamedProps, one by one.
 constexpr const char *kNamedPropsListed = "prop.objectOid in (%s)";
 // The objects of a chunk of kNamedProps that lie close together: all between
 // its first and last; rows of objects not asked for are dropped inside
-// SQLite (db_marked), before their names and values are joined.
+// SQLite (db_marked), before their values are joined.
 constexpr const char *kNamedPropsRange =
     "prop.objectOid between %" APR_INT64_T_FMT " and %" APR_INT64_T_FMT " and prop.nameOid > 0 and "
     "db_marked(prop.objectOid)";
@@ -362,7 +363,7 @@ int sorted_oids(const char *const *oids, int count, std::vector<std::pair<apr_in
 // range when they lie close together below the oids that marks can hold,
 // else listed.
 const char *named_chunk_sql(apr_pool_t *pool, const std::pair<apr_int64_t, const char *> *first, int chunk,
-                            const char *quoted) {
+                            const char *name_oids) {
   const char *where = nullptr;
   if (first[chunk - 1].first - first[0].first < kNamedPropsSpread * chunk && first[chunk - 1].first < DB_MOST_OID_BITS) {
     where = apr_psprintf(pool, kNamedPropsRange, first[0].first, first[chunk - 1].first);
@@ -371,54 +372,71 @@ const char *named_chunk_sql(apr_pool_t *pool, const std::pair<apr_int64_t, const
     for (int i = 0; i < chunk; ++i) listed[i] = first[i].second;
     where = apr_psprintf(pool, kNamedPropsListed, str_join(pool, listed.data(), chunk));
   }
-  return apr_psprintf(pool, kNamedProps, where, quoted);
+  return apr_psprintf(pool, kNamedProps, where, name_oids);
 }
 
-// Gathers stepped rows of kNamedProps (object, order, name, value) object by
-// object into found; names and values in pool, names pointing into names.
+// The names asked for by their oids: oid, and the name as the caller gave it.
+using NameOids = std::vector<std::pair<sqlite3_int64, const char *>>;
+
+// Gathers stepped rows of kNamedProps (object, order, name oid, value) and,
+// once a statement's are read, puts them object by object in order into
+// found; values in pool, names pointing into the caller's.
 class NamedRowsGather {
  public:
-  NamedRowsGather(apr_pool_t *pool, const char *const *names, int name_count, apr_hash_t *found)
-      : pool_(pool), names_(names), name_count_(name_count), found_(found) {}
+  NamedRowsGather(apr_pool_t *pool, const NameOids &names, apr_hash_t *found)
+      : pool_(pool), names_(names), found_(found) {}
 
   void add(sqlite3_stmt *row) {
-    const sqlite3_int64 object = sqlite3_column_int64(row, 0);
-    const sqlite3_int64 order = sqlite3_column_int64(row, 1);
-    if (rows_.empty() || object != object_) {
-      flush();
-      object_ = object;
-      id_ = apr_pstrdup(pool_, text(row, 0));
+    const sqlite3_int64 name_oid = sqlite3_column_int64(row, 2);
+    for (const auto &[oid, name] : names_) {
+      if (oid != name_oid) continue;
+      read_.push_back(
+          {sqlite3_column_int64(row, 0), sqlite3_column_int64(row, 1), name, db_unescape(pool_, text(row, 3))});
+      return;
     }
-    rows_.push_back({name(text(row, 2)), db_unescape(pool_, text(row, 3)), rows_.empty() || order != order_});
-    order_ = order;
   }
 
+  // Rows of one order keep the order they were read in, as they did in
+  // SQLite's sorter.
   void flush() {
-    if (rows_.empty()) return;
-    const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows_.data(), rows_.size() * sizeof(PropRow))),
-                          static_cast<int>(rows_.size())};
-    apr_hash_set(found_, id_, APR_HASH_KEY_STRING, apr_pmemdup(pool_, &object, sizeof object));
-    rows_.clear();
+    std::stable_sort(read_.begin(), read_.end(), [](const Read &a, const Read &b) {
+      return a.object != b.object ? a.object < b.object : a.order < b.order;
+    });
+    for (std::size_t first = 0, end = 0; first < read_.size(); first = end) {
+      end = first + 1;
+      while (end < read_.size() && read_[end].object == read_[first].object) ++end;
+      put(first, end);
+    }
+    read_.clear();
   }
 
  private:
+  struct Read {
+    sqlite3_int64 object;
+    sqlite3_int64 order;
+    const char *name;
+    const char *value;
+  };
+
   static const char *text(sqlite3_stmt *row, int at) { return reinterpret_cast<const char *>(sqlite3_column_text(row, at)); }
 
-  const char *name(const char *row_name) const {
-    for (int i = 0; i < name_count_; ++i) {
-      if (std::strcmp(names_[i], row_name) == 0) return names_[i];
+  // The sorted rows [first, end), one object's, into found.
+  void put(std::size_t first, std::size_t end) {
+    rows_.clear();
+    for (std::size_t i = first; i < end; ++i) {
+      rows_.push_back({read_[i].name, read_[i].value, i == first || read_[i].order != read_[i - 1].order});
     }
-    return apr_pstrdup(pool_, row_name);
+    const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows_.data(), rows_.size() * sizeof(PropRow))),
+                          static_cast<int>(rows_.size())};
+    const char *id = apr_psprintf(pool_, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(read_[first].object));
+    apr_hash_set(found_, id, APR_HASH_KEY_STRING, apr_pmemdup(pool_, &object, sizeof object));
   }
 
   apr_pool_t *pool_;
-  const char *const *names_;
-  int name_count_;
+  const NameOids &names_;
   apr_hash_t *found_;
+  std::vector<Read> read_;
   std::vector<PropRow> rows_;
-  sqlite3_int64 object_ = 0;
-  sqlite3_int64 order_ = 0;
-  const char *id_ = nullptr;
 };
 
 }  // namespace
@@ -432,6 +450,17 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   for (int i = 0; i < name_count; ++i) {
     quoted = apr_psprintf(pool, "%s%s'%s'", quoted, i > 0 ? "," : "", db_quote(pool, names[i]));
   }
+  NameOids name_oids;
+  const char *listed = "";
+  const int named = db_stream(conn->medialib, apr_psprintf(pool, kNameOids, quoted), [&](sqlite3_stmt *row) {
+    const char *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 1));
+    const sqlite3_int64 oid = sqlite3_column_int64(row, 0);
+    const auto *name = std::find_if(names, names + name_count, [&](const char *n) { return std::strcmp(n, text) == 0; });
+    if (name != names + name_count) name_oids.emplace_back(oid, *name);
+    listed = apr_psprintf(pool, "%s%s%" APR_INT64_T_FMT, listed, *listed != '\0' ? "," : "", static_cast<apr_int64_t>(oid));
+    return true;
+  });
+  if (named != APR_SUCCESS) return APR_EGENERAL;
   std::vector<std::pair<apr_int64_t, const char *>> order;
   if (sorted_oids(oids, count, &order) != APR_SUCCESS) return APR_EGENERAL;
   std::vector<bool> asked;
@@ -442,12 +471,12 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
   }
   // Stepped, not selected: a selection copies every row of a chunk into a
   // pool before the first is read.
-  NamedRowsGather gather(pool, names, name_count, *found);
+  NamedRowsGather gather(pool, name_oids, *found);
   return db_with_marks(conn->medialib, asked, [&] {
     for (int first = 0; first < count; first += kNamedPropsChunk) {
       const int chunk = count - first < kNamedPropsChunk ? count - first : kNamedPropsChunk;
       Pool scratch(pool, kModule);
-      const int status = db_stream(conn->medialib, named_chunk_sql(scratch, order.data() + first, chunk, quoted),
+      const int status = db_stream(conn->medialib, named_chunk_sql(scratch, order.data() + first, chunk, listed),
                                    [&](sqlite3_stmt *row) {
                                      gather.add(row);
                                      return true;

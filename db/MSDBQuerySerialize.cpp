@@ -192,10 +192,45 @@ PropList *list_of(apr_pool_t *pool, const PropRow *rows, int count) {
 
 thread_local std::vector<PropRow> t_read;
 
+// Whether a row called row_name counts among the instances of the element
+// name (length bytes): its own rows and its attributes' do, as list_of
+// counts instances under the base name.
+bool counts_for(const char *row_name, const char *name, std::size_t length) {
+  return std::strncmp(row_name, name, length) == 0 && (row_name[length] == '\0' || row_name[length] == '@');
+}
+
 }  // namespace
 
 PropList *msdb_prop_rows_list(apr_pool_t *pool, const PropRows *rows) {
   return rows != nullptr ? list_of(pool, rows->rows, rows->count) : prop_list_create(pool);
+}
+
+int msdb_prop_rows_count(const PropRows *rows, int slot) {
+  const char *name = prop_name(slot);
+  if (rows == nullptr || name == nullptr) return 0;
+  const std::size_t length = std::strlen(name);
+  int count = 0;
+  for (int i = 0; i < rows->count; ++i) {
+    if (rows->rows[i].new_instance && counts_for(rows->rows[i].name, name, length)) ++count;
+  }
+  return count;
+}
+
+// The last value a row of the name set while the instance was the newest,
+// as list_of's prop_set calls leave it.
+const char *msdb_prop_rows_get(const PropRows *rows, int slot, int instance) {
+  const char *name = prop_name(slot);
+  if (rows == nullptr || name == nullptr) return nullptr;
+  const std::size_t length = std::strlen(name);
+  int count = 0;
+  const char *value = nullptr;
+  for (int i = 0; i < rows->count; ++i) {
+    const PropRow &row = rows->rows[i];
+    if (!counts_for(row.name, name, length)) continue;
+    if (row.new_instance) ++count;
+    if (row.name[length] == '\0' && count - 1 == instance) value = row.value;
+  }
+  return value;
 }
 
 bool db_rows_next_object(apr_pool_t *pool, DbRowReader *reader, int unescape, PropList **list,

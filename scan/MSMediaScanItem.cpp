@@ -41,29 +41,27 @@ void remember_video(FolderScan *folder, const char *path, const char *oid) {
   apr_hash_set(folder->videos, apr_pstrdup(folder->pool, path), APR_HASH_KEY_STRING, apr_pstrdup(folder->pool, oid));
 }
 
-const char *stored_value(apr_pool_t *pool, PropList *stored, int slot) {
-  return prop_count(stored, slot) > 0 ? prop_get(pool, stored, slot, 0) : nullptr;
-}
+const char *stored_value(const PropRows *stored, int slot) { return msdb_prop_rows_get(stored, slot, 0); }
 
-bool has_folder(apr_pool_t *pool, PropList *stored, const char *relative) {
-  const int count = prop_count(stored, PROP_ZENTORIA_FOLDER);
+bool has_folder(const PropRows *stored, const char *relative) {
+  const int count = msdb_prop_rows_count(stored, PROP_ZENTORIA_FOLDER);
   for (int i = 0; i < count; ++i) {
-    if (str_compare(prop_get(pool, stored, PROP_ZENTORIA_FOLDER, i), relative) == 0) return true;
+    if (str_compare(msdb_prop_rows_get(stored, PROP_ZENTORIA_FOLDER, i), relative) == 0) return true;
   }
   return false;
 }
 
 // Recomputes an up-to-date track's art; *changed when it differs from the stored one.
-int refresh_art(apr_pool_t *pool, const FileWork &work, const char *oid, PropList *stored, bool *changed) {
-  const char *album = stored_value(pool, stored, PROP_ZENTORIA_RAW_ALBUM);
-  if (album == nullptr) album = stored_value(pool, stored, PROP_UPNP_ALBUM);
+int refresh_art(apr_pool_t *pool, const FileWork &work, const char *oid, const PropRows *stored, bool *changed) {
+  const char *album = stored_value(stored, PROP_ZENTORIA_RAW_ALBUM);
+  if (album == nullptr) album = stored_value(stored, PROP_UPNP_ALBUM);
   if (str_compare(album, "Unknown Album") == 0) album = nullptr;
   AlbumArt art = msms_find_album_art(pool, work.item.scan->art_cache, work.item.path, album,
-                                     stored_value(pool, stored, PROP_ZENTORIA_WMP_GUID));
+                                     stored_value(stored, PROP_ZENTORIA_WMP_GUID));
   const char *large = art.large != nullptr ? art.large : "";
   const char *small = art.small != nullptr ? art.small : "";
-  const char *old_large = stored_value(pool, stored, PROP_ZENTORIA_ART_LARGE);
-  const char *old_small = stored_value(pool, stored, PROP_ZENTORIA_ART_SMALL);
+  const char *old_large = stored_value(stored, PROP_ZENTORIA_ART_LARGE);
+  const char *old_small = stored_value(stored, PROP_ZENTORIA_ART_SMALL);
   if (std::strcmp(large, old_large ? old_large : "") == 0 && std::strcmp(small, old_small ? old_small : "") == 0) {
     return APR_SUCCESS;
   }
@@ -87,17 +85,17 @@ int reindex(apr_pool_t *pool, const ScanContext *scan, const char *oid, const ch
 }
 
 // The kind an existing object stands for: audio-or-video formats by its class.
-int existing_class(apr_pool_t *pool, const FileWork &work, PropList *stored, const char **item_class) {
-  *item_class = stored_value(pool, stored, PROP_UPNP_CLASS);
+int existing_class(const FileWork &work, const PropRows *stored, const char **item_class) {
+  *item_class = stored_value(stored, PROP_UPNP_CLASS);
   const int media_class = work.item.type->media_class;
   if (media_class != MEDIA_AUDIO_OR_VIDEO) return media_class;
   return *item_class != nullptr && std::strncmp(*item_class, "object.item.video", 17) == 0 ? MEDIA_VIDEO : MEDIA_AUDIO;
 }
 
-Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, PropList *stored,
+Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const PropRows *stored,
                          int media_class, const char *item_class, bool reindex_needed) {
   ScanContext *scan = work.item.scan;
-  if (!has_folder(pool, stored, work.item.relative)) {
+  if (!has_folder(stored, work.item.relative)) {
     if (msdb_add_prop(pool, scan->db, nullptr, oid, PROP_ZENTORIA_FOLDER, nullptr, work.item.relative, nullptr) !=
         APR_SUCCESS) {
       return Existing::failed;
@@ -121,10 +119,10 @@ Existing keep_up_to_date(apr_pool_t *pool, FileWork &work, FolderScan *folder, c
 Existing check_existing(apr_pool_t *pool, FileWork &work, FolderScan *folder, const char *oid, const char *signature,
                         const PropRows *rows) {
   ScanContext *scan = work.item.scan;
-  PropList *stored = nullptr;
+  const PropRows *stored = nullptr;
   if (msms_checked_props(pool, scan, oid, rows, &stored) != APR_SUCCESS) return Existing::failed;
   const char *item_class = nullptr;
-  const int media_class = existing_class(pool, work, stored, &item_class);
+  const int media_class = existing_class(work, stored, &item_class);
   if (!msms_scan_wants(scan, media_class, work.file->album_art)) return Existing::ignored;
   bool rebuild = false;
   bool reindex_needed = false;

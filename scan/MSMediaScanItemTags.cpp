@@ -42,12 +42,12 @@ int add_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, int slo
 
 // Adds the source's values the object lacks; sets *rebuild when the object
 // has a value the source no longer lists.
-int sync_slot(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored, int slot,
+int sync_slot(apr_pool_t *pool, const ScanContext *scan, const char *oid, const PropRows *stored, int slot,
               const apr_array_header_t *wanted, bool *rebuild, bool *reindex) {
   apr_array_header_t *have = apr_array_make(pool, 4, sizeof(const char *));
-  const int count = prop_count(stored, slot);
+  const int count = msdb_prop_rows_count(stored, slot);
   for (int i = 0; i < count && i < kMaxTagValues; ++i) {
-    const char *value = prop_get(pool, stored, slot, i);
+    const char *value = msdb_prop_rows_get(stored, slot, i);
     if (value == nullptr) continue;
     APR_ARRAY_PUSH(have, const char *) = value;
     if (!listed(wanted, value)) *rebuild = true;
@@ -61,10 +61,8 @@ int sync_slot(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropLi
   return APR_SUCCESS;
 }
 
-int sync_transcode(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored) {
-  const char *current = prop_count(stored, PROP_ZENTORIA_TRANSCODE_WHEN) > 0
-                            ? prop_get(pool, stored, PROP_ZENTORIA_TRANSCODE_WHEN, 0)
-                            : nullptr;
+int sync_transcode(apr_pool_t *pool, const ScanContext *scan, const char *oid, const PropRows *stored) {
+  const char *current = msdb_prop_rows_get(stored, PROP_ZENTORIA_TRANSCODE_WHEN, 0);
   if (str_compare(current, scan->transcode_when) == 0) return APR_SUCCESS;
   if (msdb_set_slot(pool, scan->db, oid, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, "Could not alter the value of property zentoria:transcodeWhen");
@@ -85,18 +83,18 @@ int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, 
   return msdb_set_slot(pool, scan->db, oid, PROP_ZENTORIA_TRANSCODE_WHEN, scan->transcode_when);
 }
 
-bool msms_tags_lost(apr_pool_t *pool, const ScanContext *scan, PropList *stored) {
+bool msms_tags_lost(const ScanContext *scan, const PropRows *stored) {
   for (const auto &[slot, wanted] : {std::pair{PROP_ZENTORIA_TAG, scan->tags}, {PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags}}) {
-    const int count = prop_count(stored, slot);
+    const int count = msdb_prop_rows_count(stored, slot);
     for (int i = 0; i < count && i < kMaxTagValues; ++i) {
-      const char *value = prop_get(pool, stored, slot, i);
+      const char *value = msdb_prop_rows_get(stored, slot, i);
       if (value != nullptr && !listed(wanted, value)) return true;
     }
   }
   return false;
 }
 
-int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored,
+int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, const PropRows *stored,
                    bool *rebuild, bool *reindex) {
   if (sync_slot(pool, scan, oid, stored, PROP_ZENTORIA_TAG, scan->tags, rebuild, reindex) != APR_SUCCESS ||
       sync_slot(pool, scan, oid, stored, PROP_ZENTORIA_TAG_LIB_VIEW, scan->view_tags, rebuild, reindex) !=

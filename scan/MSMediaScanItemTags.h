@@ -9,6 +9,7 @@
 #include <apr_tables.h>
 
 #include "CommonProp.h"
+#include "MSDBQuery.h"
 #include "MSMediaScanContext.h"
 
 // Stores the source's tags, view tags and transcode setting on a new object
@@ -22,7 +23,7 @@ int msms_store_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, 
 // Returns 0 or 20014 (logged).
 // Whether an existing object (stored: its properties) has a tag the source
 // no longer lists, so that msms_sync_tags would set *rebuild. Reads only.
-bool msms_tags_lost(apr_pool_t *pool, const ScanContext *scan, PropList *stored);
+bool msms_tags_lost(const ScanContext *scan, const PropRows *stored);
 
-int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, PropList *stored,
+int msms_sync_tags(apr_pool_t *pool, const ScanContext *scan, const char *oid, const PropRows *stored,
                    bool *rebuild, bool *reindex);

@@ -59,13 +59,13 @@ int msms_find_file_object(apr_pool_t *pool, const ScanContext *scan, const char 
 }
 
 int msms_checked_props(apr_pool_t *pool, const ScanContext *scan, const char *oid, const PropRows *rows,
-                       PropList **stored) {
+                       const PropRows **stored) {
   if (rows == nullptr) {
     apr_hash_t *found = nullptr;
     if (msms_fetch_checked_props(pool, scan->db, &oid, 1, &found) != APR_SUCCESS) return APR_EGENERAL;
     rows = static_cast<const PropRows *>(apr_hash_get(found, oid, APR_HASH_KEY_STRING));
   }
-  *stored = msdb_prop_rows_list(pool, rows);
+  *stored = rows;
   return APR_SUCCESS;
 }
 

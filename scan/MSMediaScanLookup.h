@@ -17,11 +17,11 @@
 // Returns 0 or 20014 (not logged).
 int msms_find_file_object(apr_pool_t *pool, const ScanContext *scan, const char *url, FileLookup *lookup);
 
-// The checked properties of the object oid as a list in pool: those the
-// look-up brought (rows, may be null) or else read now. Returns 0 or 20014
+// The checked properties of the object oid: those the look-up brought
+// (rows, may be null) or else read now into pool. Returns 0 or 20014
 // (logged).
 int msms_checked_props(apr_pool_t *pool, const ScanContext *scan, const char *oid, const PropRows *rows,
-                       PropList **stored);
+                       const PropRows **stored);
 
 // The new object oid takes the place of old_oid (a changed file or URL made
 // again): it gets the old one's parents and source associations. Returns 0

@@ -271,19 +271,17 @@ bool is_container(const char *item_class) {
 }
 
 // The class stored among props, null when none is.
-const char *stored_class(apr_pool_t *pool, PropList *props) {
-  return prop_count(props, PROP_UPNP_CLASS) > 0 ? prop_get(pool, props, PROP_UPNP_CLASS, 0) : nullptr;
-}
+const char *stored_class(const PropRows *props) { return msdb_prop_rows_get(props, PROP_UPNP_CLASS, 0); }
 
 // Brings the tags of oid (its properties into *stored) in line with the
 // source; an object that needs only re-indexing is re-indexed here, one that
 // lost a tag sets *rebuild.
-int sync_object_tags(apr_pool_t *pool, ScanContext *scan, const char *oid, PropList **stored, bool *rebuild) {
+int sync_object_tags(apr_pool_t *pool, ScanContext *scan, const char *oid, const PropRows **stored, bool *rebuild) {
   if (msms_checked_props(pool, scan, oid, nullptr, stored) != APR_SUCCESS) return APR_EGENERAL;
   bool reindex = false;
   if (msms_sync_tags(pool, scan, oid, *stored, rebuild, &reindex) != APR_SUCCESS) return APR_EGENERAL;
   if (*rebuild || !reindex) return APR_SUCCESS;
-  const char *item_class = stored_class(pool, *stored);
+  const char *item_class = stored_class(*stored);
   // Nested playlists are reached through their parent alone and were never filed.
   if (is_container(item_class)) return APR_SUCCESS;
   if (msms_index_object(pool, scan->library, oid, msms_index_class(item_class), nullptr) != APR_SUCCESS) {
@@ -301,7 +299,7 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
   for (int i = 0; i < entries->nelts && !*rebuild; ++i) {
     if (msms_url_cancel(scan)) return COMMON_CANCELLED;
     Pool work(pool, MSMS_MODULE);
-    PropList *stored = nullptr;
+    const PropRows *stored = nullptr;
     if (sync_object_tags(work, scan, APR_ARRAY_IDX(entries, i, const char *), &stored, rebuild) != APR_SUCCESS) {
       return APR_EGENERAL;
     }
@@ -314,14 +312,14 @@ int sync_entry_tags(apr_pool_t *pool, ScanContext *scan, const char *container, 
 // what its stream says (kStreamTitled), else by its url. A feed's container
 // without a name of the source takes the title the feed gives itself, which
 // changes only with the feed, as the server's validators do.
-const char *expected_title(apr_pool_t *pool, const UrlScan *u, PropList *stored, const char *signature) {
+const char *expected_title(apr_pool_t *pool, const UrlScan *u, const PropRows *stored, const char *signature) {
   if (has_own_name(u)) return item_title(pool, u, nullptr);
-  return is_container(stored_class(pool, stored)) || is_stream_titled(signature) ? nullptr : item_title(pool, u, nullptr);
+  return is_container(stored_class(stored)) || is_stream_titled(signature) ? nullptr : item_title(pool, u, nullptr);
 }
 
 // Whether the title of oid (its properties stored) is no longer the one its
 // source gives it. Reads only. Returns 0 or 20014.
-int title_differs(apr_pool_t *pool, const UrlScan *u, const char *oid, PropList *stored, const char *signature,
+int title_differs(apr_pool_t *pool, const UrlScan *u, const char *oid, const PropRows *stored, const char *signature,
                   bool *differs) {
   *differs = false;
   const char *title = expected_title(pool, u, stored, signature);
@@ -344,7 +342,7 @@ int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answe
 int check_existing(apr_pool_t *pool, UrlScan *u, const char *oid, const char *signature, int counter, bool *kept) {
   ScanContext *scan = u->scan;
   *kept = false;
-  PropList *stored = nullptr;
+  const PropRows *stored = nullptr;
   bool rebuild = false;
   if (sync_object_tags(pool, scan, oid, &stored, &rebuild) != APR_SUCCESS) return APR_EGENERAL;
   if (const int status = rebuild ? APR_SUCCESS : sync_entry_tags(pool, scan, oid, &rebuild); status != APR_SUCCESS) {
@@ -585,20 +583,20 @@ int server_check(apr_pool_t *pool, UrlScan *u, const char *signature, int *answe
 // of it has a tag the source no longer lists. Reads only. Returns 0 or 20014.
 int will_be_rebuilt(apr_pool_t *pool, UrlScan *u, const FileLookup &lookup, bool *rebuilt) {
   ScanContext *scan = u->scan;
-  PropList *stored = nullptr;
+  const PropRows *stored = nullptr;
   apr_array_header_t *entries = nullptr;
   if (msms_checked_props(pool, scan, lookup.oid, nullptr, &stored) != APR_SUCCESS ||
       title_differs(pool, u, lookup.oid, stored, lookup.signature, rebuilt) != APR_SUCCESS ||
       msdb_subtree_objects(pool, scan->db, lookup.oid, &entries) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
-  *rebuilt = *rebuilt || msms_tags_lost(pool, scan, stored);
+  *rebuilt = *rebuilt || msms_tags_lost(scan, stored);
   for (int i = 0; i < entries->nelts && !*rebuilt; ++i) {
     Pool work(pool, MSMS_MODULE);
     if (msms_checked_props(work, scan, APR_ARRAY_IDX(entries, i, const char *), nullptr, &stored) != APR_SUCCESS) {
       return APR_EGENERAL;
     }
-    *rebuilt = msms_tags_lost(work, scan, stored);
+    *rebuilt = msms_tags_lost(scan, stored);
   }
   return APR_SUCCESS;
 }

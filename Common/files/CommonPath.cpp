@@ -105,12 +105,14 @@ int path_is_absolute(const char *path) {
   return apr_isalpha(path[0]) && path[1] == ':';
 }
 
+// Read from the end, past any query and trailing separators: a walk asks
+// for every file's, and the bytes before its last separator need no look.
 const char *path_last_component(const char *path) {
-  const char *last = path;
-  for (const char *p = path; *p != '\0' && *p != '?'; ++p)
-    if (is_native_separator(*p) && !is_native_separator(p[1]) && p[1] != '\0' && p[1] != '?')
-      last = p + 1;
-  return last;
+  const char *end = path + std::strcspn(path, "?");
+  while (end > path && is_native_separator(end[-1])) --end;
+  for (const char *p = end; p > path; --p)
+    if (is_native_separator(p[-1])) return p;
+  return path;
 }
 
 char *path_dirname(apr_pool_t *pool, const char *path) {

@@ -104,12 +104,21 @@ char *xml_escape(apr_pool_t *pool, const char *text) {
   return result;
 }
 
+// The runs between ampersands are copied whole: most texts (every value a
+// scan reads back from the library) hold no entity at all.
 char *xml_unescape(apr_pool_t *pool, const char *text) {
   if (text == nullptr) return nullptr;
-  char *result = static_cast<char *>(apr_palloc(pool, std::strlen(text) + 1));
+  const char *end = text + std::strlen(text);
+  char *result = static_cast<char *>(apr_palloc(pool, static_cast<std::size_t>(end - text) + 1));
   char *out = result;
-  while (*text != '\0') {
-    const Entity *entity = *text == '&' ? xml_entity_at(text) : nullptr;
+  while (text < end) {
+    const auto *amp = static_cast<const char *>(std::memchr(text, '&', static_cast<std::size_t>(end - text)));
+    const char *run_end = amp != nullptr ? amp : end;
+    std::memcpy(out, text, static_cast<std::size_t>(run_end - text));
+    out += run_end - text;
+    text = run_end;
+    if (amp == nullptr) break;
+    const Entity *entity = xml_entity_at(text);
     *out++ = entity != nullptr ? entity->byte : *text;
     text += entity != nullptr ? entity->name.size() : 1;
   }

@@ -123,8 +123,10 @@ TEST_F(PrefixFindTest, NamedPropertiesOfManyObjectsMatchEachObjectsOwnList) {
       EXPECT_EQ(prop_count(named, PROP_DC_TITLE), 0);
       for (int slot : {PROP_UPNP_CLASS, PROP_ZENTORIA_FOLDER}) {
         ASSERT_EQ(prop_count(named, slot), prop_count(full, slot)) << selection.what << " " << oid;
+        EXPECT_EQ(msdb_prop_rows_count(rows, slot), prop_count(full, slot)) << selection.what << " " << oid;
         for (int n = 0; n < prop_count(full, slot); ++n) {
           EXPECT_STREQ(prop_get(pool_, named, slot, n), prop_get(pool_, full, slot, n));
+          EXPECT_STREQ(msdb_prop_rows_get(rows, slot, n), prop_get(pool_, full, slot, n));
         }
       }
     }
