@@ -45,7 +45,7 @@ int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMem
     columns[1] = batch.child.c_str();
     columns[2] = batch.edges[i].ordinal.c_str();
   };
-  if (insert_rows(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values ", count, fill,
+  if (insert_rows(pool, link, "insert into edge (parentObjectOid, objectOid, ordinal) values ", count, fill,
                   &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
@@ -67,7 +67,7 @@ int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
     columns[1] = batch.child.c_str();
     columns[2] = batch.rows[i].path.c_str();
   };
-  if (insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ",
+  if (insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ",
                   batch.rows.size(), fill, &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add ancestor for the given edge, reason: %s", reason));
   }

@@ -466,8 +466,8 @@ int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns,
   // Rows per statement: a few statements per item, far below SQLite's limit
   // of bound values.
   constexpr int kRowsPerInsert = 32;
-  std::string row = "(null";
-  for (int i = 0; i < columns; ++i) row += ", %s";
+  std::string row = "(%s";
+  for (int i = 1; i < columns; ++i) row += ", %s";
   row += ")";
   for (int first = 0; first < rows; first += kRowsPerInsert) {
     const int count = std::min(kRowsPerInsert, rows - first);
