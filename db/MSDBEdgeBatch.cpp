@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "CommonNumbers.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -54,7 +55,7 @@ int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMem
   for (std::size_t i = 0; i < count; ++i) {
     const apr_int64_t oid = last - static_cast<apr_int64_t>(count - 1 - i);
     object_memory_edge_added(memory, batch.edges[i].parent.c_str(), batch.child.c_str(),
-                             apr_psprintf(pool, "%" APR_INT64_T_FMT, oid));
+                             str_from_int64(pool, oid));
   }
   return APR_SUCCESS;
 }
@@ -63,7 +64,7 @@ int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
   apr_int64_t last = 0;
   const char *reason = nullptr;
   auto fill = [&](std::size_t i, const char **columns) {
-    columns[0] = apr_psprintf(pool, "%" APR_INT64_T_FMT, batch.rows[i].ancestor);
+    columns[0] = str_from_int64(pool, batch.rows[i].ancestor);
     columns[1] = batch.child.c_str();
     columns[2] = batch.rows[i].path.c_str();
   };

@@ -81,7 +81,7 @@ const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, O
 int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<AncestorRow> &rows, const char *child) {
   auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * rows.size() * 3));
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, rows[i].ancestor);
+    args[3 * i] = str_from_int64(pool, rows[i].ancestor);
     args[3 * i + 1] = child;
     args[3 * i + 2] = rows[i].path.c_str();
   }

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "CommonEscape.h"
+#include "CommonNumbers.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -466,7 +467,7 @@ int insert_row(DbLink link, const char *insert) {
 // The row id of the last insert, read from the connection: preparing
 // "select last_insert_rowid();" for every row cost more than the insert.
 const char *last_rowid(apr_pool_t *pool, DbLink link) {
-  return apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(sqlite3_last_insert_rowid(native_of(link))));
+  return str_from_int64(pool, sqlite3_last_insert_rowid(native_of(link)));
 }
 
 }  // namespace

@@ -315,7 +315,7 @@ int flush_rows(ListStore &store, apr_hash_t *element_rows) {
   for (std::size_t i = 0; i < count; ++i) {
     const PendingRow &pending = store.pending[i];
     const RowSpec &spec = pending.spec;
-    const char *row = apr_psprintf(pool, "%" APR_INT64_T_FMT, last - static_cast<apr_int64_t>(count - 1 - i));
+    const char *row = str_from_int64(pool, last - static_cast<apr_int64_t>(count - 1 - i));
     if (memory != nullptr) {
       object_memory_row_added(memory, spec.object,
                               {row, spec.name_oid, spec.value_oid, spec.parent_prop ? spec.parent_prop : "",
@@ -525,7 +525,7 @@ int read_counter(Counting &c) {
 // SQLite stores the sum as its decimal text, so the sum is interned as that
 // text, through the statements every value takes.
 int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid) {
-  *sum = apr_psprintf(c.pool, "%" APR_INT64_T_FMT, c.number + delta);
+  *sum = str_from_int64(c.pool, c.number + delta);
   if (intern(c.pool, c.conn, InternKind::value, *sum, value_oid) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not get prop value");
   }
