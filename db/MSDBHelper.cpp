@@ -491,10 +491,14 @@ int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns,
   std::string row = "(%s";
   for (int i = 1; i < columns; ++i) row += ", %s";
   row += ")";
+  std::string sql;
   for (int first = 0; first < rows; first += kRowsPerInsert) {
     const int count = std::min(kRowsPerInsert, rows - first);
-    std::string sql = head;
-    for (int i = 0; i < count; ++i) sql += (i == 0 ? "" : ", ") + row;
+    sql.assign(head);
+    for (int i = 0; i < count; ++i) {
+      if (i > 0) sql += ", ";
+      sql += row;
+    }
     int changed = 0;
     if (db_exec_prepared(pool, link, sql.c_str(), args + static_cast<std::size_t>(first) * columns, &changed, reason) !=
         APR_SUCCESS) {
