@@ -32,11 +32,13 @@ constexpr std::size_t kGranule = 16;
 constexpr std::size_t kSmallLimit = 1024;
 constexpr int kClasses = kSmallLimit / kGranule;
 constexpr std::size_t kSlabBytes = 64 * 1024;
-// Blocks above the small classes and up to kKeptLimit (pages, and the
-// scratch space of a b-tree page split) are rounded to kKeptGranule, and a
-// thread keeps the last kKept of them it freed for the next request of the
-// same size.
+// A thread keeps the last kKept blocks it freed above the small classes and
+// up to kKeptLimit for the next request of the same size. Pages are asked
+// for in a few sizes below kExactLimit and keep their exact size (a page
+// cache holds thousands); the scratch space of a b-tree page split varies
+// with the cells split, and is rounded to kKeptGranule so that it matches.
 constexpr std::size_t kKeptLimit = 64 * 1024;
+constexpr std::size_t kExactLimit = 8 * 1024;
 constexpr std::size_t kKeptGranule = 128;
 constexpr int kKept = 8;
 
@@ -63,7 +65,8 @@ void *&next_free(void *block) { return *static_cast<void **>(block); }
 int size_class(std::size_t size) { return static_cast<int>((std::max<std::size_t>(size, 1) - 1) / kGranule); }
 std::size_t class_size(int size_class) { return (static_cast<std::size_t>(size_class) + 1) * kGranule; }
 std::size_t round_large(std::size_t size) {
-  return size <= kKeptLimit ? (size + kKeptGranule - 1) & ~(kKeptGranule - 1) : (size + 7) & ~std::size_t{7};
+  if (size > kExactLimit && size <= kKeptLimit) return (size + kKeptGranule - 1) & ~(kKeptGranule - 1);
+  return (size + 7) & ~std::size_t{7};
 }
 
 enum class CacheState { fresh, registered, retired };

@@ -92,8 +92,8 @@ TEST(SqliteMemoryTest, AFreedLargeBlockAnswersOnlyARequestOfItsOwnSize) {
     int asked;
     bool reused;
   };
-  constexpr Case kCases[] = {{4104, 4104, true},  {4104, 4200, true},   {4104, 4300, false},
-                             {4104, 2000, false}, {65536, 65536, true}};
+  constexpr Case kCases[] = {{4104, 4104, true},   {4104, 4112, false}, {9000, 9050, true},
+                             {9000, 9100, false},  {4104, 2000, false}, {65536, 65536, true}};
   for (const Case &c : kCases) {
     std::thread([&] {
       void *first = methods().xMalloc(c.freed);
