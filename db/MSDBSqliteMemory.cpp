@@ -229,7 +229,8 @@ void *kept_block(std::size_t usable) {
   return nullptr;
 }
 
-// Keeps block for kept_block, or frees the block kept longest to make room.
+// Keeps block for kept_block; when every slot is taken, the slots give up
+// their blocks to the C library in turn.
 void keep_block(void *block, std::size_t usable) {
   ThreadCache &cache = t_cache;
   if (usable > kKeptLimit || cache.state == CacheState::retired) {
