@@ -28,7 +28,7 @@ struct PendingMarks {
 namespace {
 
 constexpr const char *kModule = "MSDB";
-constexpr const char *kMarkRows = "insert or replace into markObjects (oid, markObjectOid, flag) values ";
+constexpr const char *kMarkRows = "insert or replace into markObjects (markObjectOid, flag) values ";
 constexpr const char *kMarkFailure = "Could not insert to temporary table, reason: %s";
 constexpr int kDeleteFlag = 1;
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "CommonNumbers.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -45,7 +46,7 @@ int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMem
     columns[1] = batch.child.c_str();
     columns[2] = batch.edges[i].ordinal.c_str();
   };
-  if (insert_rows(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values ", count, fill,
+  if (insert_rows(pool, link, "insert into edge (parentObjectOid, objectOid, ordinal) values ", count, fill,
                   &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
@@ -54,7 +55,7 @@ int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMem
   for (std::size_t i = 0; i < count; ++i) {
     const apr_int64_t oid = last - static_cast<apr_int64_t>(count - 1 - i);
     object_memory_edge_added(memory, batch.edges[i].parent.c_str(), batch.child.c_str(),
-                             apr_psprintf(pool, "%" APR_INT64_T_FMT, oid));
+                             str_from_int64(pool, oid));
   }
   return APR_SUCCESS;
 }
@@ -63,11 +64,11 @@ int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
   apr_int64_t last = 0;
   const char *reason = nullptr;
   auto fill = [&](std::size_t i, const char **columns) {
-    columns[0] = apr_psprintf(pool, "%" APR_INT64_T_FMT, batch.rows[i].ancestor);
+    columns[0] = str_from_int64(pool, batch.rows[i].ancestor);
     columns[1] = batch.child.c_str();
     columns[2] = batch.rows[i].path.c_str();
   };
-  if (insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ",
+  if (insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ",
                   batch.rows.size(), fill, &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add ancestor for the given edge, reason: %s", reason));
   }

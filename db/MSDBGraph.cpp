@@ -81,13 +81,13 @@ const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, O
 int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<AncestorRow> &rows, const char *child) {
   auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * rows.size() * 3));
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    args[3 * i] = apr_psprintf(pool, "%" APR_INT64_T_FMT, rows[i].ancestor);
+    args[3 * i] = str_from_int64(pool, rows[i].ancestor);
     args[3 * i + 1] = child;
     args[3 * i + 2] = rows[i].path.c_str();
   }
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  if (db_insert_rows(pool, link, "insert into ancestor (oid, ancestorObjectOid, objectOid, path) values ", 3, args,
+  if (db_insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ", 3, args,
                      static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
   }

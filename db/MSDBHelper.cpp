@@ -1,7 +1,6 @@
 // Query helpers over apr_dbd: formatting, quoting and the select/insert idioms.
 #include "MSDBHelper.h"
 
-#include <apr_hash.h>
 #include <apr_strings.h>
 #include <apr_time.h>
 #include <sqlite3.h>
@@ -11,8 +10,11 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "CommonEscape.h"
+#include "CommonNumbers.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
@@ -55,17 +57,37 @@ int open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor
 
 }  // namespace
 
-// Statements by their format text, each in a pool of its own whose
-// destruction finalizes it, under a pool that holds them all.
+namespace {
+
+struct PreparedStatement;
+
+// A statement is looked up by its text before every run, and the texts of
+// inserts of many rows run to hundreds of characters: hashing all of them
+// cost more than a look-up is worth. Texts that differ in length or near an
+// end hash apart; the map's comparison of whole texts settles the rest.
+struct FormatHash {
+  std::size_t operator()(std::string_view format) const noexcept {
+    constexpr std::size_t kEnd = 48;
+    const std::hash<std::string_view> hash;
+    if (format.size() <= 2 * kEnd) return hash(format);
+    return hash(format.substr(0, kEnd)) ^ (hash(format.substr(format.size() - kEnd)) * 31) ^ format.size();
+  }
+};
+
+}  // namespace
+
+// Statements by their format text (the key is the copy in the statement's
+// pool), each in a pool of its own whose destruction finalizes it, under a
+// pool that holds them all.
 struct DbPrepared {
-  apr_pool_t *pool;
-  apr_hash_t *statements;  // format -> PreparedStatement
+  apr_pool_t *pool = nullptr;
+  std::unordered_map<std::string_view, PreparedStatement *, FormatHash> statements;
 };
 
 void db_link_keep_prepared(apr_pool_t *pool, DbLink *link) {
   apr_pool_t *own = pool_create_or_die(pool, kModule);
-  link->prepared = static_cast<DbPrepared *>(apr_palloc(own, sizeof(DbPrepared)));
-  *link->prepared = DbPrepared{own, apr_hash_make(own)};
+  link->prepared = pool_new<DbPrepared>(own);
+  link->prepared->pool = own;
 }
 
 bool db_in_transaction(DbLink link) { return sqlite3_get_autocommit(native_of(link)) == 0; }
@@ -158,8 +180,8 @@ struct PreparedStatement {
 PreparedStatement *prepared(DbLink link, const char *format) {
   DbPrepared *cache = link.prepared;
   if (cache == nullptr) return nullptr;
-  auto *found = static_cast<PreparedStatement *>(apr_hash_get(cache->statements, format, APR_HASH_KEY_STRING));
-  if (found != nullptr) return found;
+  auto found = cache->statements.find(format);
+  if (found != cache->statements.end()) return found->second;
   // Everything of the statement lives in its own pool, so that forgetting
   // it leaves nothing behind.
   apr_pool_t *pool = pool_create_or_die(cache->pool, kModule);
@@ -170,12 +192,12 @@ PreparedStatement *prepared(DbLink link, const char *format) {
     apr_pool_destroy(pool);
     return nullptr;
   }
-  apr_hash_set(cache->statements, apr_pstrdup(pool, format), APR_HASH_KEY_STRING, made);
+  cache->statements.emplace(apr_pstrdup(pool, format), made);
   return made;
 }
 
 void forget(DbLink link, const char *format, PreparedStatement *statement) {
-  apr_hash_set(link.prepared->statements, format, APR_HASH_KEY_STRING, nullptr);  // before its key goes
+  link.prepared->statements.erase(format);  // before its key goes
   apr_pool_destroy(statement->pool);
 }
 
@@ -445,7 +467,7 @@ int insert_row(DbLink link, const char *insert) {
 // The row id of the last insert, read from the connection: preparing
 // "select last_insert_rowid();" for every row cost more than the insert.
 const char *last_rowid(apr_pool_t *pool, DbLink link) {
-  return apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(sqlite3_last_insert_rowid(native_of(link))));
+  return str_from_int64(pool, sqlite3_last_insert_rowid(native_of(link)));
 }
 
 }  // namespace
@@ -466,13 +488,17 @@ int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns,
   // Rows per statement: a few statements per item, far below SQLite's limit
   // of bound values.
   constexpr int kRowsPerInsert = 32;
-  std::string row = "(null";
-  for (int i = 0; i < columns; ++i) row += ", %s";
+  std::string row = "(%s";
+  for (int i = 1; i < columns; ++i) row += ", %s";
   row += ")";
+  std::string sql;
   for (int first = 0; first < rows; first += kRowsPerInsert) {
     const int count = std::min(kRowsPerInsert, rows - first);
-    std::string sql = head;
-    for (int i = 0; i < count; ++i) sql += (i == 0 ? "" : ", ") + row;
+    sql.assign(head);
+    for (int i = 0; i < count; ++i) {
+      if (i > 0) sql += ", ";
+      sql += row;
+    }
     int changed = 0;
     if (db_exec_prepared(pool, link, sql.c_str(), args + static_cast<std::size_t>(first) * columns, &changed, reason) !=
         APR_SUCCESS) {

