@@ -174,16 +174,35 @@ int unfetch(sqlite3_file *file, sqlite3_int64 offset, void *page) {
   return file_of(file)->io().xUnfetch(file_of(file)->real(), offset, page);
 }
 
-// The two kinds differ in reads (a journal's flush first) and writes (a
-// journal's are gathered, a database's flush its journal first).
-const sqlite3_io_methods kDatabaseMethods = {
-    3,           close_file,          read_file, flush_and_write, flush_and_truncate, flush_and_sync,
-    flush_and_size, flush_and_lock,   flush_and_unlock, check_reserved_lock, flush_and_control, sector_size,
-    device_characteristics, shm_map,  shm_lock, shm_barrier, shm_unmap, fetch, unfetch};
-const sqlite3_io_methods kJournalMethods = {
-    3,           close_file,          flush_and_read, journal_write, flush_and_truncate, flush_and_sync,
-    flush_and_size, flush_and_lock,   flush_and_unlock, check_reserved_lock, flush_and_control, sector_size,
-    device_characteristics, shm_map,  shm_lock, shm_barrier, shm_unmap, fetch, unfetch};
+constexpr sqlite3_io_methods kDatabaseMethods = {
+    .iVersion = 3,
+    .xClose = close_file,
+    .xRead = read_file,
+    .xWrite = flush_and_write,
+    .xTruncate = flush_and_truncate,
+    .xSync = flush_and_sync,
+    .xFileSize = flush_and_size,
+    .xLock = flush_and_lock,
+    .xUnlock = flush_and_unlock,
+    .xCheckReservedLock = check_reserved_lock,
+    .xFileControl = flush_and_control,
+    .xSectorSize = sector_size,
+    .xDeviceCharacteristics = device_characteristics,
+    .xShmMap = shm_map,
+    .xShmLock = shm_lock,
+    .xShmBarrier = shm_barrier,
+    .xShmUnmap = shm_unmap,
+    .xFetch = fetch,
+    .xUnfetch = unfetch,
+};
+
+// A journal's reads put its run on file first; its writes are gathered.
+constexpr sqlite3_io_methods journal_methods(sqlite3_io_methods methods) {
+  methods.xRead = flush_and_read;
+  methods.xWrite = journal_write;
+  return methods;
+}
+constexpr sqlite3_io_methods kJournalMethods = journal_methods(kDatabaseMethods);
 
 // A journal finds its database by the name SQLite opened it by: the
 // journal's name lies in the same allocation, so the pointer identifies

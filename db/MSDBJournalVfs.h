@@ -16,9 +16,13 @@
 // no page it covers has reached the database file.
 //
 // Every other file (temporary files, write-ahead logs) goes to the default
-// layer untouched.
+// layer untouched. A database and its journal belong to one connection and
+// its thread; the list of open databases a journal is matched against is
+// process-wide, under a mutex.
 #pragma once
 
 // Makes the gathering layer SQLite's default for connections opened from
-// now on. Idempotent; call after sqlite3_config. Returns an SQLite code.
+// now on; once per process, later calls return the first one's status.
+// Call after sqlite3_config. Returns SQLITE_OK, SQLITE_ERROR when SQLite
+// has no default layer, or sqlite3_vfs_register's error.
 int msdb_journal_vfs_register();
