@@ -13,6 +13,7 @@
 #include "CommonThreadInit.h"
 #include "MSDBCounters.h"
 #include "MSDBDelete.h"
+#include "MSDBJournalVfs.h"
 #include "MSDBSchema.h"
 #include "MSDBSqliteMemory.h"
 #include "log4c.h"
@@ -202,6 +203,7 @@ void msdb_sqlite_configure() {
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
     sqlite3_config(SQLITE_CONFIG_MALLOC, msdb_sqlite_memory_methods());
+    if (msdb_journal_vfs_register() != SQLITE_OK) log_error("Could not register the journal-gathering file layer");
   });
 }
 

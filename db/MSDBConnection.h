@@ -68,7 +68,9 @@ struct DBThreadConnection {
 // call; a scan spent a tenth of its time in those locks, and a connection is
 // only ever used by the thread that opened it. Its small blocks come from
 // size-class free lists (MSDBSqliteMemory): the C library's allocator took a
-// sixth of a scan. Every path that opens a database calls this first.
+// sixth of a scan. Files are opened through the journal-gathering layer
+// (MSDBJournalVfs), by server and scan connections alike: only writers
+// journal. Every path that opens a database calls this first.
 void msdb_sqlite_configure();
 
 // Creates the handle in a child of pool, loads the sqlite3 driver, creates

@@ -1,0 +1,263 @@
+// The journal-gathering file layer (see the header).
+#include "MSDBJournalVfs.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// The most the default layer writes in one call (it masks larger amounts
+// to 17 bits): 31 pages of 4 KiB with their numbers and checksums, where a
+// scan's commit journals about 1.4 MiB. The memory stays with a connection
+// once it has written.
+constexpr int kRunBytes = 0x1ffff;
+
+struct Run {
+  char *bytes = nullptr;
+  sqlite3_int64 offset = 0;
+  int size = 0;
+};
+
+// A database file or its rollback journal; the default layer's file follows
+// in the same allocation.
+struct File {
+  sqlite3_file base;
+  // A database's open journal; a journal's database. Set and cleared by the
+  // connection that owns both, so only its own thread touches them.
+  File *journal = nullptr;
+  File *database = nullptr;
+  // A database: the name SQLite opened it by, which its journal's name
+  // points into (sqlite3_filename_database), and the open databases' list.
+  const char *name = nullptr;
+  File *next = nullptr;
+  // A database: its journal's writes not yet on file; the buffer lives as
+  // long as the connection.
+  Run run;
+
+  sqlite3_file *real() { return reinterpret_cast<sqlite3_file *>(this + 1); }
+  const sqlite3_io_methods &io() { return *real()->pMethods; }
+};
+
+sqlite3_vfs *g_default = nullptr;
+std::mutex g_databases_lock;
+File *g_databases = nullptr;
+
+File *file_of(sqlite3_file *file) { return reinterpret_cast<File *>(file); }
+
+// A failed write drops the run: no page it covers has reached the database
+// file, and SQLite's rollback after the error reads the journal again.
+int flush(File *journal) {
+  Run &run = journal->database->run;
+  if (run.size == 0) return SQLITE_OK;
+  const int size = run.size;
+  run.size = 0;
+  return journal->io().xWrite(journal->real(), run.bytes, size, run.offset);
+}
+
+// Puts on file what the journal holds before the call the caller forwards.
+int flush_before(sqlite3_file *file) {
+  File *self = file_of(file);
+  File *journal = self->database != nullptr ? self : self->journal;
+  return journal != nullptr ? flush(journal) : SQLITE_OK;
+}
+
+int journal_write(sqlite3_file *file, const void *data, int amount, sqlite3_int64 offset) {
+  File *journal = file_of(file);
+  if (journal->database == nullptr) return journal->io().xWrite(journal->real(), data, amount, offset);
+  Run &run = journal->database->run;
+  if (run.size > 0 && (offset != run.offset + run.size || run.size + amount > kRunBytes)) {
+    const int rc = flush(journal);
+    if (rc != SQLITE_OK) return rc;
+  }
+  if (amount > kRunBytes ||
+      (run.bytes == nullptr && (run.bytes = static_cast<char *>(sqlite3_malloc(kRunBytes))) == nullptr)) {
+    return journal->io().xWrite(journal->real(), data, amount, offset);
+  }
+  if (run.size == 0) run.offset = offset;
+  std::memcpy(run.bytes + run.size, data, amount);
+  run.size += amount;
+  return SQLITE_OK;
+}
+
+int close_file(sqlite3_file *file) {
+  File *self = file_of(file);
+  const int flushed = flush_before(file);
+  if (self->database != nullptr) self->database->journal = nullptr;
+  if (self->journal != nullptr) self->journal->database = nullptr;
+  if (self->name != nullptr) {
+    std::lock_guard<std::mutex> hold(g_databases_lock);
+    File **link = &g_databases;
+    while (*link != self) link = &(*link)->next;
+    *link = self->next;
+  }
+  sqlite3_free(self->run.bytes);
+  const int closed = self->io().xClose(self->real());
+  return flushed != SQLITE_OK ? flushed : closed;
+}
+
+int read_file(sqlite3_file *file, void *data, int amount, sqlite3_int64 offset) {
+  return file_of(file)->io().xRead(file_of(file)->real(), data, amount, offset);
+}
+
+int flush_and_read(sqlite3_file *file, void *data, int amount, sqlite3_int64 offset) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : read_file(file, data, amount, offset);
+}
+
+int flush_and_write(sqlite3_file *file, const void *data, int amount, sqlite3_int64 offset) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : file_of(file)->io().xWrite(file_of(file)->real(), data, amount, offset);
+}
+
+int flush_and_truncate(sqlite3_file *file, sqlite3_int64 size) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : file_of(file)->io().xTruncate(file_of(file)->real(), size);
+}
+
+int flush_and_sync(sqlite3_file *file, int flags) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : file_of(file)->io().xSync(file_of(file)->real(), flags);
+}
+
+int flush_and_size(sqlite3_file *file, sqlite3_int64 *size) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : file_of(file)->io().xFileSize(file_of(file)->real(), size);
+}
+
+int flush_and_lock(sqlite3_file *file, int level) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : file_of(file)->io().xLock(file_of(file)->real(), level);
+}
+
+// The lock goes even when the run could not be written.
+int flush_and_unlock(sqlite3_file *file, int level) {
+  const int rc = flush_before(file);
+  const int unlocked = file_of(file)->io().xUnlock(file_of(file)->real(), level);
+  return rc != SQLITE_OK ? rc : unlocked;
+}
+
+int check_reserved_lock(sqlite3_file *file, int *out) {
+  return file_of(file)->io().xCheckReservedLock(file_of(file)->real(), out);
+}
+
+int flush_and_control(sqlite3_file *file, int op, void *arg) {
+  const int rc = flush_before(file);
+  return rc != SQLITE_OK ? rc : file_of(file)->io().xFileControl(file_of(file)->real(), op, arg);
+}
+
+int sector_size(sqlite3_file *file) { return file_of(file)->io().xSectorSize(file_of(file)->real()); }
+
+int device_characteristics(sqlite3_file *file) {
+  return file_of(file)->io().xDeviceCharacteristics(file_of(file)->real());
+}
+
+int shm_map(sqlite3_file *file, int region, int size, int extend, void volatile **out) {
+  return file_of(file)->io().xShmMap(file_of(file)->real(), region, size, extend, out);
+}
+
+int shm_lock(sqlite3_file *file, int offset, int count, int flags) {
+  return file_of(file)->io().xShmLock(file_of(file)->real(), offset, count, flags);
+}
+
+void shm_barrier(sqlite3_file *file) { file_of(file)->io().xShmBarrier(file_of(file)->real()); }
+
+int shm_unmap(sqlite3_file *file, int remove) { return file_of(file)->io().xShmUnmap(file_of(file)->real(), remove); }
+
+int fetch(sqlite3_file *file, sqlite3_int64 offset, int amount, void **out) {
+  return file_of(file)->io().xFetch(file_of(file)->real(), offset, amount, out);
+}
+
+int unfetch(sqlite3_file *file, sqlite3_int64 offset, void *page) {
+  return file_of(file)->io().xUnfetch(file_of(file)->real(), offset, page);
+}
+
+constexpr sqlite3_io_methods kDatabaseMethods = {
+    .iVersion = 3,
+    .xClose = close_file,
+    .xRead = read_file,
+    .xWrite = flush_and_write,
+    .xTruncate = flush_and_truncate,
+    .xSync = flush_and_sync,
+    .xFileSize = flush_and_size,
+    .xLock = flush_and_lock,
+    .xUnlock = flush_and_unlock,
+    .xCheckReservedLock = check_reserved_lock,
+    .xFileControl = flush_and_control,
+    .xSectorSize = sector_size,
+    .xDeviceCharacteristics = device_characteristics,
+    .xShmMap = shm_map,
+    .xShmLock = shm_lock,
+    .xShmBarrier = shm_barrier,
+    .xShmUnmap = shm_unmap,
+    .xFetch = fetch,
+    .xUnfetch = unfetch,
+};
+
+// A journal's reads put its run on file first; its writes are gathered.
+constexpr sqlite3_io_methods journal_methods(sqlite3_io_methods methods) {
+  methods.xRead = flush_and_read;
+  methods.xWrite = journal_write;
+  return methods;
+}
+constexpr sqlite3_io_methods kJournalMethods = journal_methods(kDatabaseMethods);
+
+// A journal finds its database by the name SQLite opened it by: the
+// journal's name lies in the same allocation, so the pointer identifies
+// the connection even among many on the same file.
+void link_journal(File *journal, const char *journal_name) {
+  const char *owner = sqlite3_filename_database(journal_name);
+  std::lock_guard<std::mutex> hold(g_databases_lock);
+  for (File *database = g_databases; database != nullptr; database = database->next) {
+    if (database->name != owner) continue;
+    if (database->journal == nullptr) {
+      database->journal = journal;
+      journal->database = database;
+    }
+    return;
+  }
+}
+
+int open_file(sqlite3_vfs *, const char *name, sqlite3_file *file, int flags, int *out_flags) {
+  const bool database = (flags & SQLITE_OPEN_MAIN_DB) != 0;
+  if (name == nullptr || !(database || (flags & SQLITE_OPEN_MAIN_JOURNAL) != 0)) {
+    return g_default->xOpen(g_default, name, file, flags, out_flags);
+  }
+  File *self = new (file) File{};
+  const int rc = g_default->xOpen(g_default, name, self->real(), flags, out_flags);
+  if (rc != SQLITE_OK) {
+    if (self->real()->pMethods != nullptr) self->io().xClose(self->real());
+    return rc;
+  }
+  if (database) {
+    self->name = name;
+    std::lock_guard<std::mutex> hold(g_databases_lock);
+    self->next = g_databases;
+    g_databases = self;
+  } else {
+    link_journal(self, name);
+  }
+  self->base.pMethods = database ? &kDatabaseMethods : &kJournalMethods;
+  return SQLITE_OK;
+}
+
+}  // namespace
+
+int msdb_journal_vfs_register() {
+  static const int status = [] {
+    // The other methods stay the default layer's: they see only its own
+    // data (pAppData), copied with them.
+    static sqlite3_vfs gathering;
+    g_default = sqlite3_vfs_find(nullptr);
+    if (g_default == nullptr) return SQLITE_ERROR;
+    gathering = *g_default;
+    gathering.pNext = nullptr;
+    gathering.zName = "msdb-journal";
+    gathering.szOsFile = static_cast<int>(sizeof(File)) + g_default->szOsFile;
+    gathering.xOpen = open_file;
+    return sqlite3_vfs_register(&gathering, 1);
+  }();
+  return status;
+}
