@@ -98,107 +98,55 @@ int close_file(sqlite3_file *file) {
   return flushed != SQLITE_OK ? flushed : closed;
 }
 
-int read_file(sqlite3_file *file, void *data, int amount, sqlite3_int64 offset) {
-  return file_of(file)->io().xRead(file_of(file)->real(), data, amount, offset);
+using Io = sqlite3_io_methods;
+
+// A method of the default layer, called on the file it opened. Its type
+// (Result and Args) is deduced from the slot of sqlite3_io_methods the
+// specialisation is put in.
+template <auto Method, typename Result, typename... Args>
+Result forward(sqlite3_file *file, Args... args) {
+  return (file_of(file)->io().*Method)(file_of(file)->real(), args...);
 }
 
-int flush_and_read(sqlite3_file *file, void *data, int amount, sqlite3_int64 offset) {
+// The same, once what the journal holds is on file.
+template <auto Method, typename... Args>
+int flush_then(sqlite3_file *file, Args... args) {
   const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : read_file(file, data, amount, offset);
-}
-
-int flush_and_write(sqlite3_file *file, const void *data, int amount, sqlite3_int64 offset) {
-  const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : file_of(file)->io().xWrite(file_of(file)->real(), data, amount, offset);
-}
-
-int flush_and_truncate(sqlite3_file *file, sqlite3_int64 size) {
-  const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : file_of(file)->io().xTruncate(file_of(file)->real(), size);
-}
-
-int flush_and_sync(sqlite3_file *file, int flags) {
-  const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : file_of(file)->io().xSync(file_of(file)->real(), flags);
-}
-
-int flush_and_size(sqlite3_file *file, sqlite3_int64 *size) {
-  const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : file_of(file)->io().xFileSize(file_of(file)->real(), size);
-}
-
-int flush_and_lock(sqlite3_file *file, int level) {
-  const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : file_of(file)->io().xLock(file_of(file)->real(), level);
+  return rc != SQLITE_OK ? rc : forward<Method, int>(file, args...);
 }
 
 // The lock goes even when the run could not be written.
 int flush_and_unlock(sqlite3_file *file, int level) {
   const int rc = flush_before(file);
-  const int unlocked = file_of(file)->io().xUnlock(file_of(file)->real(), level);
+  const int unlocked = forward<&Io::xUnlock, int>(file, level);
   return rc != SQLITE_OK ? rc : unlocked;
-}
-
-int check_reserved_lock(sqlite3_file *file, int *out) {
-  return file_of(file)->io().xCheckReservedLock(file_of(file)->real(), out);
-}
-
-int flush_and_control(sqlite3_file *file, int op, void *arg) {
-  const int rc = flush_before(file);
-  return rc != SQLITE_OK ? rc : file_of(file)->io().xFileControl(file_of(file)->real(), op, arg);
-}
-
-int sector_size(sqlite3_file *file) { return file_of(file)->io().xSectorSize(file_of(file)->real()); }
-
-int device_characteristics(sqlite3_file *file) {
-  return file_of(file)->io().xDeviceCharacteristics(file_of(file)->real());
-}
-
-int shm_map(sqlite3_file *file, int region, int size, int extend, void volatile **out) {
-  return file_of(file)->io().xShmMap(file_of(file)->real(), region, size, extend, out);
-}
-
-int shm_lock(sqlite3_file *file, int offset, int count, int flags) {
-  return file_of(file)->io().xShmLock(file_of(file)->real(), offset, count, flags);
-}
-
-void shm_barrier(sqlite3_file *file) { file_of(file)->io().xShmBarrier(file_of(file)->real()); }
-
-int shm_unmap(sqlite3_file *file, int remove) { return file_of(file)->io().xShmUnmap(file_of(file)->real(), remove); }
-
-int fetch(sqlite3_file *file, sqlite3_int64 offset, int amount, void **out) {
-  return file_of(file)->io().xFetch(file_of(file)->real(), offset, amount, out);
-}
-
-int unfetch(sqlite3_file *file, sqlite3_int64 offset, void *page) {
-  return file_of(file)->io().xUnfetch(file_of(file)->real(), offset, page);
 }
 
 constexpr sqlite3_io_methods kDatabaseMethods = {
     .iVersion = 3,
     .xClose = close_file,
-    .xRead = read_file,
-    .xWrite = flush_and_write,
-    .xTruncate = flush_and_truncate,
-    .xSync = flush_and_sync,
-    .xFileSize = flush_and_size,
-    .xLock = flush_and_lock,
+    .xRead = forward<&Io::xRead>,
+    .xWrite = flush_then<&Io::xWrite>,
+    .xTruncate = flush_then<&Io::xTruncate>,
+    .xSync = flush_then<&Io::xSync>,
+    .xFileSize = flush_then<&Io::xFileSize>,
+    .xLock = flush_then<&Io::xLock>,
     .xUnlock = flush_and_unlock,
-    .xCheckReservedLock = check_reserved_lock,
-    .xFileControl = flush_and_control,
-    .xSectorSize = sector_size,
-    .xDeviceCharacteristics = device_characteristics,
-    .xShmMap = shm_map,
-    .xShmLock = shm_lock,
-    .xShmBarrier = shm_barrier,
-    .xShmUnmap = shm_unmap,
-    .xFetch = fetch,
-    .xUnfetch = unfetch,
+    .xCheckReservedLock = forward<&Io::xCheckReservedLock>,
+    .xFileControl = flush_then<&Io::xFileControl>,
+    .xSectorSize = forward<&Io::xSectorSize>,
+    .xDeviceCharacteristics = forward<&Io::xDeviceCharacteristics>,
+    .xShmMap = forward<&Io::xShmMap>,
+    .xShmLock = forward<&Io::xShmLock>,
+    .xShmBarrier = forward<&Io::xShmBarrier>,
+    .xShmUnmap = forward<&Io::xShmUnmap>,
+    .xFetch = forward<&Io::xFetch>,
+    .xUnfetch = forward<&Io::xUnfetch>,
 };
 
 // A journal's reads put its run on file first; its writes are gathered.
 constexpr sqlite3_io_methods journal_methods(sqlite3_io_methods methods) {
-  methods.xRead = flush_and_read;
+  methods.xRead = flush_then<&Io::xRead>;
   methods.xWrite = journal_write;
   return methods;
 }

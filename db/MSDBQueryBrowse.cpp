@@ -451,16 +451,18 @@ int msdb_fetch_named_rows(apr_pool_t *pool, MediaLibraryDB *db, const char *cons
     quoted = apr_psprintf(pool, "%s%s'%s'", quoted, i > 0 ? "," : "", db_quote(pool, names[i]));
   }
   NameOids name_oids;
-  const char *listed = "";
+  std::vector<const char *> oid_texts;
   const int named = db_stream(conn->medialib, apr_psprintf(pool, kNameOids, quoted), [&](sqlite3_stmt *row) {
     const char *text = reinterpret_cast<const char *>(sqlite3_column_text(row, 1));
     const sqlite3_int64 oid = sqlite3_column_int64(row, 0);
     const auto *name = std::find_if(names, names + name_count, [&](const char *n) { return std::strcmp(n, text) == 0; });
     if (name != names + name_count) name_oids.emplace_back(oid, *name);
-    listed = apr_psprintf(pool, "%s%s%" APR_INT64_T_FMT, listed, *listed != '\0' ? "," : "", static_cast<apr_int64_t>(oid));
+    oid_texts.push_back(str_from_int64(pool, oid));
     return true;
   });
   if (named != APR_SUCCESS) return APR_EGENERAL;
+  const char *joined = str_join(pool, oid_texts.data(), static_cast<int>(oid_texts.size()));
+  const char *listed = joined != nullptr ? joined : "";
   std::vector<std::pair<apr_int64_t, const char *>> order;
   if (sorted_oids(oids, count, &order) != APR_SUCCESS) return APR_EGENERAL;
   std::vector<bool> asked;
