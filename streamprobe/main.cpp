@@ -11,6 +11,7 @@
 #include <string>
 
 #include "CommonLang.h"
+#include "CommonSharedLibrary.h"
 #include "MLVersion.h"
 #include "MSCodecCommon.h"
 #include "MSFFMPEG.h"
@@ -50,6 +51,7 @@ int main(int argc, const char *const *argv) {
   apr_pool_t *root = pool_create_or_die(nullptr, kModule);
   lang_init(root);
   ffmpeg_init(root);
+  shared_library_release_after_open();
   serve(root);
   ffmpeg_term();
   lang_term();
