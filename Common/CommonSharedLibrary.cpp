@@ -3,9 +3,12 @@
 
 #include <dlfcn.h>
 
+#include "PlatformResidentPages.h"
 #include "log4c.h"
 
 namespace {
+
+std::atomic<bool> g_release_after_open{false};
 
 // The loader's reason for a failure, or null when the set is bound.
 const char *open_and_bind(const SharedLibrary &library) {
@@ -13,6 +16,7 @@ const char *open_and_bind(const SharedLibrary &library) {
   for (std::size_t i = 0; i < library.count; ++i) {
     handle = dlopen(library.sonames[i], RTLD_LAZY | RTLD_GLOBAL);
     if (handle == nullptr) return dlerror();
+    if (g_release_after_open.load(std::memory_order_relaxed)) platform_release_clean_file_pages();
   }
   if (library.bind(handle)) return nullptr;
   const char *reason = dlerror();
@@ -20,6 +24,8 @@ const char *open_and_bind(const SharedLibrary &library) {
 }
 
 }  // namespace
+
+void shared_library_release_after_open() { g_release_after_open.store(true, std::memory_order_relaxed); }
 
 bool shared_library_load(SharedLibrary &library) {
   if (library.ready.load(std::memory_order_acquire)) return true;

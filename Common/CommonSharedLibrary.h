@@ -5,9 +5,9 @@
 // linked into a program, the dynamic loader maps and relocates all of them at
 // every start, though most runs (a listing, a refresh that finds nothing
 // changed) never call them. A set is opened by sonames in dependency order
-// (RTLD_GLOBAL, so that each finds the ones before it; RTLD_LAZY, so that
-// of the hundred-odd libraries ffmpeg brings only the functions called are
-// looked up and their pages read), its functions are
+// (RTLD_GLOBAL, so that each finds the ones before it; RTLD_LAZY, though
+// Debian links ffmpeg and most of the libraries it brings to be bound whole
+// when opened), its functions are
 // bound from the last handle (dlsym searches that library's dependencies
 // too), and the handles stay open for the life of the process: the
 // libraries keep global state that must not go away under a caller.
@@ -40,6 +40,13 @@ struct SharedLibrary {
 // True when the library's functions are bound, opening it on the first call
 // (a failure is logged once and stays a failure).
 bool shared_library_load(SharedLibrary &library);
+
+// For a program with one thread that opens a large set (the stream prober):
+// from now on, after each library of a set is opened, the clean pages of
+// read-only mappings are given back (platform_release_clean_file_pages), so
+// that the pages the loader touched once do not add up over a set's loads
+// in the resident set; what is used again comes back from the page cache.
+void shared_library_release_after_open();
 
 // Binds *fn to the function name of handle; false when there is none.
 template <typename Fn>
