@@ -10,13 +10,17 @@
 namespace {
 
 // The most the default layer writes in one call (it masks larger amounts
-// to 17 bits): 31 pages of 4 KiB with their numbers and checksums, where a
-// scan's commit journals about 1.4 MiB. The memory stays with a connection
-// once it has written.
+// to 17 bits): 31 pages of 4 KiB, with their numbers and checksums in a
+// journal, where a scan's commit journals about 1.4 MiB. The memory stays
+// with a connection once it has written.
 constexpr int kRunBytes = 0x1ffff;
 
+struct File;
+
+// Writes not yet on file, all to one file: the database or its journal.
 struct Run {
   char *bytes = nullptr;
+  File *file = nullptr;
   sqlite3_int64 offset = 0;
   int size = 0;
 };
@@ -33,8 +37,8 @@ struct File {
   // points into (sqlite3_filename_database), and the open databases' list.
   const char *name = nullptr;
   File *next = nullptr;
-  // A database: its journal's writes not yet on file; the buffer lives as
-  // long as the connection.
+  // A database: its own or its journal's writes not yet on file; the
+  // buffer lives as long as the connection.
   Run run;
 
   sqlite3_file *real() { return reinterpret_cast<sqlite3_file *>(this + 1); }
@@ -47,38 +51,52 @@ File *g_databases = nullptr;
 
 File *file_of(sqlite3_file *file) { return reinterpret_cast<File *>(file); }
 
-// A failed write drops the run: no page it covers has reached the database
-// file, and SQLite's rollback after the error reads the journal again.
-int flush(File *journal) {
-  Run &run = journal->database->run;
+// A failed write drops the run. A journal's run: no page it covers has
+// reached the database file, and SQLite's rollback after the error reads the
+// journal again. A database's run: its pages' old contents are in the
+// journal on file, which the rollback puts back.
+int flush(Run &run) {
   if (run.size == 0) return SQLITE_OK;
   const int size = run.size;
   run.size = 0;
-  return journal->io().xWrite(journal->real(), run.bytes, size, run.offset);
+  return run.file->io().xWrite(run.file->real(), run.bytes, size, run.offset);
 }
 
-// Puts on file what the journal holds before the call the caller forwards.
+// The run of a database or of its journal; none for a journal whose
+// database is not known.
+Run *run_of(File *self) {
+  File *database = self->database != nullptr ? self->database : self;
+  return self->database != nullptr || self->name != nullptr ? &database->run : nullptr;
+}
+
+// Puts on file what is held back before the call the caller forwards.
 int flush_before(sqlite3_file *file) {
-  File *self = file_of(file);
-  File *journal = self->database != nullptr ? self : self->journal;
-  return journal != nullptr ? flush(journal) : SQLITE_OK;
+  Run *run = run_of(file_of(file));
+  return run != nullptr ? flush(*run) : SQLITE_OK;
 }
 
-int journal_write(sqlite3_file *file, const void *data, int amount, sqlite3_int64 offset) {
-  File *journal = file_of(file);
-  if (journal->database == nullptr) return journal->io().xWrite(journal->real(), data, amount, offset);
-  Run &run = journal->database->run;
-  if (run.size > 0 && (offset != run.offset + run.size || run.size + amount > kRunBytes)) {
-    const int rc = flush(journal);
+// One run per connection, for whichever of its two files was written last,
+// so that the calls reach the files in SQLite's order: a database page
+// after its old contents in the journal, the journal's end after the pages.
+int gathered_write(sqlite3_file *file, const void *data, int amount, sqlite3_int64 offset) {
+  File *self = file_of(file);
+  Run *run = run_of(self);
+  if (run == nullptr) return self->io().xWrite(self->real(), data, amount, offset);
+  if (run->size > 0 &&
+      (run->file != self || offset != run->offset + run->size || run->size + amount > kRunBytes)) {
+    const int rc = flush(*run);
     if (rc != SQLITE_OK) return rc;
   }
   if (amount > kRunBytes ||
-      (run.bytes == nullptr && (run.bytes = static_cast<char *>(sqlite3_malloc(kRunBytes))) == nullptr)) {
-    return journal->io().xWrite(journal->real(), data, amount, offset);
+      (run->bytes == nullptr && (run->bytes = static_cast<char *>(sqlite3_malloc(kRunBytes))) == nullptr)) {
+    return self->io().xWrite(self->real(), data, amount, offset);
   }
-  if (run.size == 0) run.offset = offset;
-  std::memcpy(run.bytes + run.size, data, amount);
-  run.size += amount;
+  if (run->size == 0) {
+    run->file = self;
+    run->offset = offset;
+  }
+  std::memcpy(run->bytes + run->size, data, amount);
+  run->size += amount;
   return SQLITE_OK;
 }
 
@@ -108,11 +126,30 @@ Result forward(sqlite3_file *file, Args... args) {
   return (file_of(file)->io().*Method)(file_of(file)->real(), args...);
 }
 
-// The same, once what the journal holds is on file.
+// The same, once what is held back is on file.
 template <auto Method, typename... Args>
 int flush_then(sqlite3_file *file, Args... args) {
   const int rc = flush_before(file);
   return rc != SQLITE_OK ? rc : forward<Method, int>(file, args...);
+}
+
+// A read needs on file only what was written to the same file.
+int read_file(sqlite3_file *file, void *data, int amount, sqlite3_int64 offset) {
+  Run *run = run_of(file_of(file));
+  if (run != nullptr && run->file == file_of(file)) {
+    const int rc = flush(*run);
+    if (rc != SQLITE_OK) return rc;
+  }
+  return forward<&Io::xRead, int>(file, data, amount, offset);
+}
+
+// SQLite drops a size hint's result, so a run that failed to reach the file
+// there would be lost unreported, and a database page written after it
+// would have no old contents in the journal. The hint itself writes nothing
+// a rollback needs: at most bytes past the file's end.
+int file_control(sqlite3_file *file, int op, void *arg) {
+  if (op == SQLITE_FCNTL_SIZE_HINT) return forward<&Io::xFileControl, int>(file, op, arg);
+  return flush_then<&Io::xFileControl>(file, op, arg);
 }
 
 // The lock goes even when the run could not be written.
@@ -122,35 +159,28 @@ int flush_and_unlock(sqlite3_file *file, int level) {
   return rc != SQLITE_OK ? rc : unlocked;
 }
 
-constexpr sqlite3_io_methods kDatabaseMethods = {
+// The same for a database and its journal.
+constexpr sqlite3_io_methods kMethods = {
     .iVersion = 3,
     .xClose = close_file,
-    .xRead = forward<&Io::xRead>,
-    .xWrite = flush_then<&Io::xWrite>,
+    .xRead = read_file,
+    .xWrite = gathered_write,
     .xTruncate = flush_then<&Io::xTruncate>,
     .xSync = flush_then<&Io::xSync>,
     .xFileSize = flush_then<&Io::xFileSize>,
     .xLock = flush_then<&Io::xLock>,
     .xUnlock = flush_and_unlock,
     .xCheckReservedLock = forward<&Io::xCheckReservedLock>,
-    .xFileControl = flush_then<&Io::xFileControl>,
+    .xFileControl = file_control,
     .xSectorSize = forward<&Io::xSectorSize>,
     .xDeviceCharacteristics = forward<&Io::xDeviceCharacteristics>,
     .xShmMap = forward<&Io::xShmMap>,
     .xShmLock = forward<&Io::xShmLock>,
     .xShmBarrier = forward<&Io::xShmBarrier>,
     .xShmUnmap = forward<&Io::xShmUnmap>,
-    .xFetch = forward<&Io::xFetch>,
+    .xFetch = flush_then<&Io::xFetch>,
     .xUnfetch = forward<&Io::xUnfetch>,
 };
-
-// A journal's reads put its run on file first; its writes are gathered.
-constexpr sqlite3_io_methods journal_methods(sqlite3_io_methods methods) {
-  methods.xRead = flush_then<&Io::xRead>;
-  methods.xWrite = journal_write;
-  return methods;
-}
-constexpr sqlite3_io_methods kJournalMethods = journal_methods(kDatabaseMethods);
 
 // A journal finds its database by the name SQLite opened it by: the
 // journal's name lies in the same allocation, so the pointer identifies
@@ -187,7 +217,7 @@ int open_file(sqlite3_vfs *, const char *name, sqlite3_file *file, int flags, in
   } else {
     link_journal(self, name);
   }
-  self->base.pMethods = database ? &kDatabaseMethods : &kJournalMethods;
+  self->base.pMethods = &kMethods;
   return SQLITE_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,47 @@ std::string file_bytes(const std::string &path) {
 // Changes every page of the table, in place.
 constexpr const char *kChange = "BEGIN; UPDATE t SET v = upper(v)";
 
+// The bytes free on the file system of path's folder.
+unsigned long free_bytes(const std::string &path) {
+  struct statvfs disk {};
+  EXPECT_EQ(statvfs(std::filesystem::path(path).parent_path().c_str(), &disk), 0);
+  return disk.f_bavail * disk.f_frsize;
+}
+
+// A transaction that spills pages to the database file and grows it, on a
+// disk filled to leave more and more room: wherever the disk fills, in the
+// journal or in the pages, it fails and leaves the last commit. The first
+// that has room commits, and is undone by hand.
+void change_and_grow_on_a_filling_disk(const std::string &path) {
+  const std::string bytes = file_bytes(path);
+  sqlite3 *db = open_database(path);
+  const std::string before = contents(db);
+  sqlite3_close(db);
+  const std::string filler = std::filesystem::path(path).parent_path() / "filler";
+  const unsigned long free_at_start = free_bytes(path);
+  for (unsigned long room = 8 * 1024; room < free_at_start; room += 8 * 1024) {
+    SCOPED_TRACE(room);
+    std::ofstream(filler, std::ios::binary) << std::string(free_bytes(path) - room, 'x');
+    db = open_database(path);
+    sqlite3_exec(db, "PRAGMA cache_size = 24", nullptr, nullptr, nullptr);
+    const int rc = sqlite3_exec(db,
+                                "BEGIN; UPDATE t SET v = upper(v) WHERE k % 100 = 0;"
+                                "INSERT INTO t SELECT k + 100000, v FROM t WHERE k <= 400; COMMIT",
+                                nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    std::filesystem::remove(filler);
+    if (rc == SQLITE_OK) {
+      std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+      return;
+    }
+    ASSERT_EQ(rc, SQLITE_FULL);
+    db = open_database(path);
+    const std::string after = contents(db);
+    sqlite3_close(db);
+    ASSERT_EQ(after, before);
+  }
+}
+
 }  // namespace
 
 TEST(JournalVfsTest, AnUnfinishedTransactionLeavesTheLastCommit) {
@@ -90,6 +132,7 @@ TEST(JournalVfsTest, AnUnfinishedTransactionLeavesTheLastCommit) {
          EXPECT_EQ(rc, SQLITE_FULL);
          sqlite3_close(db);
        }},
+      {"disk full at any point of commits that grow the file", true, change_and_grow_on_a_filling_disk},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

@@ -188,6 +188,39 @@ TEST_F(TagReading, HugePaddedFileIsReadWithinABoundedWindow) {
   EXPECT_LE(empty.bytes_served(), TAG_HEAD_BYTES + TAG_TAIL_BYTES);
 }
 
+TEST_F(TagReading, TheViewServesTheFilesBytesWhereverTagLibReads) {
+  std::string bytes(300 * 1024, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 % 251);
+  const std::string path = folder_->file("bytes.bin");
+  write_file(path, bytes);
+  BoundedTagStream stream(path.c_str());
+  ASSERT_EQ(stream.length(), static_cast<long>(bytes.size()));
+  using P = TagLib::IOStream::Position;
+  const long size = static_cast<long>(bytes.size());
+  const struct {
+    long offset;
+    P from;
+    unsigned long length;
+    long at;  // where the read starts
+  } reads[] = {
+      {0, P::Beginning, 10, 0},           {20, P::Current, 1024, 30},
+      {-128, P::End, 128, size - 128},    {4000, P::Beginning, 200, 4000},  // back to the start
+      {65500, P::Beginning, 100, 65500},  // across a window's end
+      {100000, P::Beginning, 40000, 100000},  // larger than half a window
+      {-10, P::End, 100, size - 10},      // cut at the end
+      {5, P::End, 10, size + 5},          // past the end
+      {-1, P::Beginning, 4, size + 5},    // refused: the position stays
+  };
+  for (const auto &r : reads) {
+    SCOPED_TRACE(r.at);
+    stream.seek(r.offset, r.from);
+    const TagLib::ByteVector block = stream.readBlock(r.length);
+    const std::string expected = r.at < size ? bytes.substr(r.at, r.length) : "";
+    EXPECT_EQ(std::string(block.data(), block.size()), expected);
+    EXPECT_EQ(stream.tell(), r.at + static_cast<long>(expected.size()));
+  }
+}
+
 TEST_F(TagReading, OnlyWantedResultsAreFilled) {
   const char *title = nullptr;
   ASSERT_EQ(tags_read(pool_, mp3_.c_str(), &title, nullptr, nullptr, nullptr, nullptr, nullptr,
