@@ -3,21 +3,17 @@
 #include <malloc.h>
 
 #include "Options.h"
+#include "PlatformAllocator.h"
 #include "Startup.h"
 
 namespace {
 
-// The stream probe allocates and frees buffers of a few hundred KiB for
-// every file. Above glibc's default thresholds each one was a fresh mapping,
-// zeroed page by page and returned at once; a tenth of a scan went to those
-// page faults. Keeping such blocks in the heap costs a few MiB at most.
 // glibc gives each thread that allocates its own arena, whose freed blocks
 // no other thread reuses: with a scan's writer, tree reader and inspection
 // workers, two arenas hold a first scan's peak about 0.5 MiB lower than one each,
 // with no measurable CPU time lost to sharing them.
 void tune_allocator() {
-  mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+  allocator_fix_thresholds();
   mallopt(M_ARENA_MAX, 2);
 }
 

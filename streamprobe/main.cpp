@@ -5,7 +5,6 @@
 // scan's log levels (RelayLog). Only this process loads ffmpeg.
 #include <apr_general.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include "MSCodecCommon.h"
 #include "MSFFMPEG.h"
 #include "MSProbeWire.h"
+#include "PlatformAllocator.h"
 #include "RelayLog.h"
 #include "log4c_pool.h"
 
@@ -25,17 +25,6 @@ namespace {
 
 constexpr int kChannel = 3;
 constexpr const char *kModule = "streamprobe";
-
-// A probe allocates and frees blocks of a few hundred KiB (the analysis's
-// frames and buffers). glibc moves its mapping and trimming thresholds with
-// the blocks freed, so whether a probe's blocks come from the heap, a fresh
-// mapping or pages given back a probe earlier turned on the heap's layout:
-// the collection's 2,145 media files cost one prober 3,400 page faults or
-// 21,000. Fixed thresholds (as sharectl's) keep such blocks in the heap.
-void tune_allocator() {
-  mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
-}
 
 void serve(apr_pool_t *root) {
   Pool request(root, kModule);
@@ -58,7 +47,7 @@ int main(int argc, const char *const *argv) {
     std::fputs("streamprobe: the scan starts this program, with its channel as descriptor 3\n", stderr);
     return 1;
   }
-  tune_allocator();
+  allocator_fix_thresholds();
   if (apr_app_initialize(&argc, &argv, nullptr) != APR_SUCCESS) return -1;
   std::atexit(apr_terminate);
   relay_log_levels(argc - 1, argv + 1);
