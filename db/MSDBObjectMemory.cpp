@@ -33,6 +33,16 @@ struct FreshObject {
   bool has_children = false;
   bool ancestors_known = true;
   std::vector<AncestorRow> ancestors;
+
+  // Empty again, its lists keeping their room for the next object.
+  void reset() {
+    rows.clear();
+    sources.clear();
+    sources_known = true;
+    has_children = false;
+    ancestors_known = true;
+    ancestors.clear();
+  }
 };
 
 struct Counter {
@@ -51,6 +61,11 @@ struct ObjectMemory {
   std::unordered_set<std::string> leaves;  // created in the epoch, no child yet
   std::size_t pending = 0;
   std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
+  // Records of objects no longer fresh, reused by the next ones: an item's
+  // rows and ancestor rows fill lists of a few KiB, and lists grown afresh
+  // for every item are requests the C library serves from its large bins,
+  // merging every small block freed since first.
+  std::vector<FreshObject> spare;
 
   void count_pending(const Counter &counter, bool add) {
     if (counter.pending_value_oid.empty()) return;
@@ -69,7 +84,20 @@ struct ObjectMemory {
     pending_names.clear();
   }
 
+  void recycle(FreshObject &&object) {
+    if (spare.size() >= kMaxFreshObjects) return;
+    object.reset();
+    spare.push_back(std::move(object));
+  }
+  FreshObject reused() {
+    if (spare.empty()) return FreshObject{};
+    FreshObject object = std::move(spare.back());
+    spare.pop_back();
+    return object;
+  }
+
   void forget_objects() {
+    for (auto &entry : fresh) recycle(std::move(entry.second));
     fresh.clear();
     edges.clear();
   }
@@ -108,17 +136,22 @@ void object_memory_created(ObjectMemory *memory, const char *oid) {
     }
     memory->forget_objects();
   }
-  memory->fresh[oid] = FreshObject{};
+  memory->fresh[oid] = memory->reused();
   if (memory->leaves.size() >= kMaxLeaves) memory->leaves.clear();
   memory->leaves.insert(oid);
 }
 
 bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return fresh_of(memory, oid) != nullptr; }
 
-void object_memory_forget(ObjectMemory *memory, const char *oid) { memory->fresh.erase(oid); }
+void object_memory_forget(ObjectMemory *memory, const char *oid) {
+  auto found = memory->fresh.find(oid);
+  if (found == memory->fresh.end()) return;
+  memory->recycle(std::move(found->second));
+  memory->fresh.erase(found);
+}
 
-void object_memory_row_added(ObjectMemory *memory, const char *object, const RememberedRow &row) {
-  if (FreshObject *fresh = fresh_of(memory, object)) fresh->rows.push_back(row);
+void object_memory_row_added(ObjectMemory *memory, const char *object, RememberedRow row) {
+  if (FreshObject *fresh = fresh_of(memory, object)) fresh->rows.push_back(std::move(row));
 }
 
 const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object) {
