@@ -5,6 +5,7 @@
 #include "MSDBObjectMemory.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -66,6 +67,7 @@ struct ObjectMemory {
   // for every item are requests the C library serves from its large bins,
   // merging every small block freed since first.
   std::vector<FreshObject> spare;
+  std::vector<AncestorRow> merged_ancestors;  // leaf_filed's room, kept
 
   void count_pending(const Counter &counter, bool add) {
     if (counter.pending_value_oid.empty()) return;
@@ -211,9 +213,13 @@ void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const st
   memory->ancestors.erase(object);
   FreshObject *fresh = fresh_of(memory, object);
   if (fresh == nullptr || !fresh->ancestors_known) return;
-  std::vector<AncestorRow> &known = fresh->ancestors;
-  const auto middle = known.insert(known.end(), rows.begin(), rows.end());
-  std::inplace_merge(known.begin(), middle, known.end(), ancestor_row_before);
+  // Merged into the kept list and swapped: an in-place merge would ask for
+  // a buffer of its own at every edge.
+  std::vector<AncestorRow> &merged = memory->merged_ancestors;
+  merged.clear();
+  std::merge(std::make_move_iterator(fresh->ancestors.begin()), std::make_move_iterator(fresh->ancestors.end()),
+             rows.begin(), rows.end(), std::back_inserter(merged), ancestor_row_before);
+  fresh->ancestors.swap(merged);
 }
 
 void object_memory_forget_ancestors(ObjectMemory *memory) {
