@@ -23,7 +23,6 @@ constexpr std::size_t kMaxAncestorLists = 1024;
 // it is filed into create many containers.
 constexpr std::size_t kMaxLeaves = 16384;
 
-
 }  // namespace
 
 struct FreshObject {
@@ -33,16 +32,6 @@ struct FreshObject {
   bool has_children = false;
   bool ancestors_known = true;
   std::vector<AncestorRow> ancestors;
-
-  // Empty again, its lists keeping their room for the next object.
-  void reset() {
-    rows.clear();
-    sources.clear();
-    sources_known = true;
-    has_children = false;
-    ancestors_known = true;
-    ancestors.clear();
-  }
 };
 
 struct Counter {
@@ -61,11 +50,6 @@ struct ObjectMemory {
   std::unordered_set<std::string> leaves;  // created in the epoch, no child yet
   std::size_t pending = 0;
   std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
-  // Records of objects no longer fresh, reused by the next ones: an item's
-  // rows and ancestor rows fill lists of a few KiB, and lists grown afresh
-  // for every item are requests the C library serves from its large bins,
-  // merging every small block freed since first.
-  std::vector<FreshObject> spare;
   std::vector<AncestorRow> merged_ancestors;  // leaf_filed's room, kept
   // The "parent/child" and "object/name" keys are built in one kept string:
   // most are longer than a string holds without a block of its own.
@@ -95,20 +79,7 @@ struct ObjectMemory {
     pending_names.clear();
   }
 
-  void recycle(FreshObject &&object) {
-    if (spare.size() >= kMaxFreshObjects) return;
-    object.reset();
-    spare.push_back(std::move(object));
-  }
-  FreshObject reused() {
-    if (spare.empty()) return FreshObject{};
-    FreshObject object = std::move(spare.back());
-    spare.pop_back();
-    return object;
-  }
-
   void forget_objects() {
-    for (auto &entry : fresh) recycle(std::move(entry.second));
     fresh.clear();
     edges.clear();
   }
@@ -147,19 +118,14 @@ void object_memory_created(ObjectMemory *memory, const char *oid) {
     }
     memory->forget_objects();
   }
-  memory->fresh[oid] = memory->reused();
+  memory->fresh[oid] = FreshObject{};
   if (memory->leaves.size() >= kMaxLeaves) memory->leaves.clear();
   memory->leaves.insert(oid);
 }
 
 bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return fresh_of(memory, oid) != nullptr; }
 
-void object_memory_forget(ObjectMemory *memory, const char *oid) {
-  auto found = memory->fresh.find(oid);
-  if (found == memory->fresh.end()) return;
-  memory->recycle(std::move(found->second));
-  memory->fresh.erase(found);
-}
+void object_memory_forget(ObjectMemory *memory, const char *oid) { memory->fresh.erase(oid); }
 
 void object_memory_row_added(ObjectMemory *memory, const char *object, RememberedRow row) {
   if (FreshObject *fresh = fresh_of(memory, object)) fresh->rows.push_back(std::move(row));

@@ -141,9 +141,9 @@ TEST_F(MemoryTest, TheSameListMadeInAnotherOrderGivesTheSameRowsInTheSameOrder) 
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
 }
 
-// The memory holds a bounded number of fresh objects and reuses the records
-// of those it let go: an object made after many others must not inherit
-// their rows, sources or ancestor rows.
+// The memory holds a bounded number of fresh objects and starts again when
+// full: an object made after many others must not inherit their rows,
+// sources or ancestor rows.
 TEST_F(MemoryTest, ObjectsMadeAfterManyOthersStartFromNothing) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::string folder = create("1");
