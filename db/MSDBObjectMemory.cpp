@@ -190,13 +190,15 @@ void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const st
   memory->ancestors.erase(object);
   FreshObject *fresh = fresh_of(memory, object);
   if (fresh == nullptr || !fresh->ancestors_known) return;
-  // Merged into the kept list and swapped: an in-place merge would ask for
-  // a buffer of its own at every edge.
+  // Merged in a list the memory keeps, then moved back: an in-place merge
+  // asks for a buffer of its own at every edge, and swapping the lists would
+  // hand every object the room of the largest merge so far.
   std::vector<AncestorRow> &merged = memory->merged_ancestors;
+  std::vector<AncestorRow> &known = fresh->ancestors;
   merged.clear();
-  std::merge(std::make_move_iterator(fresh->ancestors.begin()), std::make_move_iterator(fresh->ancestors.end()),
-             rows.begin(), rows.end(), std::back_inserter(merged), ancestor_row_before);
-  fresh->ancestors.swap(merged);
+  std::merge(std::make_move_iterator(known.begin()), std::make_move_iterator(known.end()), rows.begin(), rows.end(),
+             std::back_inserter(merged), ancestor_row_before);
+  known.assign(std::make_move_iterator(merged.begin()), std::make_move_iterator(merged.end()));
 }
 
 void object_memory_forget_ancestors(ObjectMemory *memory) {
