@@ -5,7 +5,6 @@
 #include "MSDBObjectMemory.h"
 
 #include <algorithm>
-#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -50,7 +49,6 @@ struct ObjectMemory {
   std::unordered_set<std::string> leaves;  // created in the epoch, no child yet
   std::size_t pending = 0;
   std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
-  std::vector<AncestorRow> merged_ancestors;  // leaf_filed's room, kept
   // The "parent/child" and "object/name" keys are built in one kept string:
   // most are longer than a string holds without a block of its own.
   mutable std::string key;
@@ -190,15 +188,9 @@ void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const st
   memory->ancestors.erase(object);
   FreshObject *fresh = fresh_of(memory, object);
   if (fresh == nullptr || !fresh->ancestors_known) return;
-  // Merged in a list the memory keeps, then moved back: an in-place merge
-  // asks for a buffer of its own at every edge, and swapping the lists would
-  // hand every object the room of the largest merge so far.
-  std::vector<AncestorRow> &merged = memory->merged_ancestors;
   std::vector<AncestorRow> &known = fresh->ancestors;
-  merged.clear();
-  std::merge(std::make_move_iterator(known.begin()), std::make_move_iterator(known.end()), rows.begin(), rows.end(),
-             std::back_inserter(merged), ancestor_row_before);
-  known.assign(std::make_move_iterator(merged.begin()), std::make_move_iterator(merged.end()));
+  const auto middle = known.insert(known.end(), rows.begin(), rows.end());
+  std::inplace_merge(known.begin(), middle, known.end(), ancestor_row_before);
 }
 
 void object_memory_forget_ancestors(ObjectMemory *memory) {
