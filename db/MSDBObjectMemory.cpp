@@ -22,8 +22,6 @@ constexpr std::size_t kMaxAncestorLists = 1024;
 // it is filed into create many containers.
 constexpr std::size_t kMaxLeaves = 16384;
 
-std::string pair_key(const char *first, const char *second) { return std::string(first) + '/' + second; }
-
 }  // namespace
 
 struct FreshObject {
@@ -51,6 +49,16 @@ struct ObjectMemory {
   std::unordered_set<std::string> leaves;  // created in the epoch, no child yet
   std::size_t pending = 0;
   std::unordered_map<std::string, std::size_t> pending_names;  // pending counters by name
+  // The "parent/child" and "object/name" keys are built in one kept string:
+  // most are longer than a string holds without a block of its own.
+  mutable std::string key;
+
+  const std::string &pair_key(const char *first, const char *second) const {
+    key.assign(first);
+    key += '/';
+    key += second;
+    return key;
+  }
 
   void count_pending(const Counter &counter, bool add) {
     if (counter.pending_value_oid.empty()) return;
@@ -117,8 +125,8 @@ bool object_memory_fresh(const ObjectMemory *memory, const char *oid) { return f
 
 void object_memory_forget(ObjectMemory *memory, const char *oid) { memory->fresh.erase(oid); }
 
-void object_memory_row_added(ObjectMemory *memory, const char *object, const RememberedRow &row) {
-  if (FreshObject *fresh = fresh_of(memory, object)) fresh->rows.push_back(row);
+void object_memory_row_added(ObjectMemory *memory, const char *object, RememberedRow row) {
+  if (FreshObject *fresh = fresh_of(memory, object)) fresh->rows.push_back(std::move(row));
 }
 
 const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object) {
@@ -157,7 +165,9 @@ void object_memory_edge_added(ObjectMemory *memory, const char *parent, const ch
   FreshObject *fresh_parent = fresh_of(memory, parent);
   if (fresh_parent != nullptr) fresh_parent->has_children = true;
   memory->leaves.erase(parent);
-  if (fresh_parent != nullptr || object_memory_fresh(memory, child)) memory->edges[pair_key(parent, child)] = edge_oid;
+  if (fresh_parent != nullptr || object_memory_fresh(memory, child)) {
+    memory->edges[memory->pair_key(parent, child)] = edge_oid;
+  }
 }
 
 bool object_memory_leaf(const ObjectMemory *memory, const char *object) { return memory->leaves.count(object) != 0; }
@@ -194,13 +204,13 @@ void object_memory_forget_ancestors(ObjectMemory *memory) {
 bool object_memory_find_edge(const ObjectMemory *memory, const char *parent, const char *child,
                              const char **edge_oid) {
   if (!object_memory_fresh(memory, parent) && !object_memory_fresh(memory, child)) return false;
-  auto found = memory->edges.find(pair_key(parent, child));
+  auto found = memory->edges.find(memory->pair_key(parent, child));
   *edge_oid = found == memory->edges.end() ? nullptr : found->second.c_str();
   return true;
 }
 
 const char *object_memory_counter(const ObjectMemory *memory, const char *object, const char *name) {
-  auto found = memory->counters.find(pair_key(object, name));
+  auto found = memory->counters.find(memory->pair_key(object, name));
   return found == memory->counters.end() ? nullptr : found->second.text.c_str();
 }
 
@@ -208,14 +218,14 @@ bool object_memory_counters_full(const ObjectMemory *memory) { return memory->co
 
 void object_memory_set_counter(ObjectMemory *memory, const char *object, const char *name, const char *text,
                                const char *pending_value_oid) {
-  Counter &counter = memory->counters[pair_key(object, name)];
+  Counter &counter = memory->counters[memory->pair_key(object, name)];
   memory->count_pending(counter, false);
   counter = Counter{object, name, text, pending_value_oid ? pending_value_oid : ""};
   memory->count_pending(counter, true);
 }
 
 void object_memory_forget_counter(ObjectMemory *memory, const char *object, const char *name) {
-  auto found = memory->counters.find(pair_key(object, name));
+  auto found = memory->counters.find(memory->pair_key(object, name));
   if (found == memory->counters.end()) return;
   memory->count_pending(found->second, false);
   memory->counters.erase(found);
@@ -231,7 +241,7 @@ bool object_memory_pending_name(const ObjectMemory *memory, const char *name) {
 
 bool object_memory_pending_counter(const ObjectMemory *memory, const char *object, const char *name) {
   if (memory->pending == 0) return false;
-  auto found = memory->counters.find(pair_key(object, name));
+  auto found = memory->counters.find(memory->pair_key(object, name));
   return found != memory->counters.end() && !found->second.pending_value_oid.empty();
 }
 

@@ -49,7 +49,7 @@ bool object_memory_fresh(const ObjectMemory *memory, const char *oid);
 void object_memory_forget(ObjectMemory *memory, const char *oid);
 
 // Records a row inserted for a fresh object (ignored for any other).
-void object_memory_row_added(ObjectMemory *memory, const char *object, const RememberedRow &row);
+void object_memory_row_added(ObjectMemory *memory, const char *object, RememberedRow row);
 // The rows of a fresh object, in the order they were inserted; null when the
 // object is not fresh.
 const std::vector<RememberedRow> *object_memory_rows(const ObjectMemory *memory, const char *object);

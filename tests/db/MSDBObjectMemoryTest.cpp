@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "CommonProp.h"
@@ -138,6 +139,28 @@ TEST_F(MemoryTest, TheSameListMadeInAnotherOrderGivesTheSameRowsInTheSameOrder) 
     EXPECT_EQ(stored(reversed), first);
   }
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
+}
+
+// The memory holds a bounded number of fresh objects and starts again when
+// full: an object made after many others must not inherit their rows,
+// sources or ancestor rows.
+TEST_F(MemoryTest, ObjectsMadeAfterManyOthersStartFromNothing) {
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  std::string folder = create("1");
+  std::vector<std::string> items;
+  std::vector<std::string> inside;
+  for (int i = 0; i < 400; ++i) {
+    items.push_back(create(folder.c_str()));
+    add(items.back(), "dc:title", ("Item " + std::to_string(i)).c_str());
+    const char *row = nullptr;
+    ASSERT_EQ(msdb_add_object_source(pool_, db_, items.back().c_str(), "7", &row), 0);
+    EXPECT_NE(row, nullptr) << i;
+    create(items.back().c_str());  // the item's rows are read back as a parent's
+    inside.push_back(reads(items.back()));
+  }
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+  for (std::size_t i = 0; i < items.size(); ++i) EXPECT_EQ(reads(items[i]), inside[i]) << i;
+  EXPECT_EQ(violations(), std::vector<std::string>{});
 }
 
 TEST_F(MemoryTest, EdgesOfFreshObjectsAreCheckedFromMemoryAndFromTheDatabaseAlike) {
