@@ -270,13 +270,11 @@ struct ListStore {
   // and a pass's rows are inserted together (pending, indexed by key).
   bool fresh;
   apr_hash_t *rows;
-  std::vector<PendingRow> &pending;
+  std::vector<PendingRow> pending{};
   apr_hash_t *pending_index = nullptr;  // key -> position in pending, plus one
 };
 
-// Whether object had no property row before its list; *conn: the thread's.
-int list_object_empty(apr_pool_t *pool, MediaLibraryDB *db, const char *object, DBThreadConnection **conn_out,
-                      bool *empty_out) {
+int open_list_store(apr_pool_t *pool, MediaLibraryDB *db, const char *object, ListStore *store) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
   if (conn == nullptr) return APR_EGENERAL;
   ObjectMemory *memory = msdb_object_memory(conn);
@@ -290,8 +288,7 @@ int list_object_empty(apr_pool_t *pool, MediaLibraryDB *db, const char *object, 
     }
     empty = any == nullptr;
   }
-  *conn_out = conn;
-  *empty_out = empty;
+  *store = ListStore{pool, db, conn, object, empty, apr_hash_make(pool), {}, apr_hash_make(pool)};
   return APR_SUCCESS;
 }
 
@@ -378,21 +375,13 @@ struct ListEntry {
   const char *value;
 };
 
-// A list's value entries, and its rows waiting for their insert: the room
-// of one list kept for the next on the same thread, as requests for lists
-// of some KiB made afresh for every item are the C library's slow ones.
-struct ListScratch {
-  std::vector<ListEntry> entries;
-  std::vector<PendingRow> pending;
-};
-thread_local ListScratch t_list_scratch;
-
 // The list's value entries by name, then instance. An APR hash iterates in
 // an order seeded per process, and rows take their oids in the order they are
 // written: this order gives the same files the same rows under the same oids
 // in every scan.
-void list_entries(apr_pool_t *pool, PropList *list, std::vector<ListEntry> &entries) {
-  entries.clear();
+std::vector<ListEntry> list_entries(apr_pool_t *pool, PropList *list) {
+  std::vector<ListEntry> entries;
+  entries.reserve(apr_hash_count(list));
   for (apr_hash_index_t *it = apr_hash_first(pool, list); it != nullptr; it = apr_hash_next(it)) {
     const void *key = nullptr;
     void *value = nullptr;
@@ -405,6 +394,7 @@ void list_entries(apr_pool_t *pool, PropList *list, std::vector<ListEntry> &entr
     int order = std::strcmp(a.name, b.name);
     return order != 0 ? order < 0 : a.instance < b.instance;
   });
+  return entries;
 }
 
 // Pass 1 of msdb_add_prop_list stores elements, pass 2 attributes.
@@ -771,16 +761,12 @@ int msdb_find_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *parent_prop
 
 int msdb_add_prop_list(apr_pool_t *pool, MediaLibraryDB *db, const char *object, PropList *list) {
   if (!db_oid_valid(object)) return APR_EGENERAL;
-  DBThreadConnection *conn = nullptr;
-  bool empty = false;
-  if (list_object_empty(pool, db, object, &conn, &empty) != APR_SUCCESS) return APR_EGENERAL;
-  ListScratch &scratch = t_list_scratch;
-  scratch.pending.clear();
-  ListStore store{pool, db, conn, object, empty, apr_hash_make(pool), scratch.pending, apr_hash_make(pool)};
+  ListStore store;
+  if (open_list_store(pool, db, object, &store) != APR_SUCCESS) return APR_EGENERAL;
   apr_hash_t *element_rows = apr_hash_make(pool);
-  list_entries(pool, list, scratch.entries);
-  if (add_list_pass(store, scratch.entries, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
-  return add_list_pass(store, scratch.entries, true, element_rows);
+  const std::vector<ListEntry> entries = list_entries(pool, list);
+  if (add_list_pass(store, entries, false, element_rows) != APR_SUCCESS) return APR_EGENERAL;
+  return add_list_pass(store, entries, true, element_rows);
 }
 
 int msdb_value_counts(apr_pool_t *pool, MediaLibraryDB *db, const char *const *value_oids,
