@@ -428,7 +428,7 @@ class NamedRowsGather {
     }
     const PropRows object{static_cast<const PropRow *>(apr_pmemdup(pool_, rows_.data(), rows_.size() * sizeof(PropRow))),
                           static_cast<int>(rows_.size())};
-    const char *id = apr_psprintf(pool_, "%" APR_INT64_T_FMT, static_cast<apr_int64_t>(read_[first].object));
+    const char *id = str_from_int64(pool_, read_[first].object);
     apr_hash_set(found_, id, APR_HASH_KEY_STRING, apr_pmemdup(pool_, &object, sizeof object));
   }
 
