@@ -62,11 +62,15 @@ int flush(Run &run) {
   return run.file->io().xWrite(run.file->real(), run.bytes, size, run.offset);
 }
 
-// The run of a database or of its journal; none for a journal whose
-// database is not known.
+// The run of a database whose journal is open, or of that journal; none
+// otherwise. A database's pages may wait only while its journal is open:
+// the journal's close, which comes before its deletion, puts them on file.
+// Written while no journal is linked (a journal not matched to its
+// database, another journal mode), they could still be waiting when the
+// journal that covers them is gone.
 Run *run_of(File *self) {
-  File *database = self->database != nullptr ? self->database : self;
-  return self->database != nullptr || self->name != nullptr ? &database->run : nullptr;
+  if (self->database != nullptr) return &self->database->run;
+  return self->journal != nullptr ? &self->run : nullptr;
 }
 
 // Puts on file what is held back before the call the caller forwards.
