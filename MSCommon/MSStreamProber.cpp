@@ -90,9 +90,16 @@ bool spawn(const std::string &program, Prober *prober) {
   return true;
 }
 
+// The prober program, or "" when it is known to be missing.
+std::string program_to_start() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  if (g_missing) return "";
+  if (g_program.empty()) g_program = find_program();
+  return g_program;
+}
+
 // An idle prober, or a new one; false when none can be started.
 bool check_out(Prober *prober) {
-  std::string program;
   {
     std::lock_guard<std::mutex> hold(g_lock);
     if (!g_idle.empty()) {
@@ -100,10 +107,8 @@ bool check_out(Prober *prober) {
       g_idle.pop_back();
       return true;
     }
-    if (g_missing) return false;
-    if (g_program.empty()) g_program = find_program();
-    program = g_program;
   }
+  const std::string program = program_to_start();
   if (!program.empty() && spawn(program, prober)) return true;
   std::lock_guard<std::mutex> hold(g_lock);
   if (!g_missing) {
@@ -154,6 +159,18 @@ int stream_prober_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, 
   }
   // Polled as stream_probe polls it: once the streams are read, or after a failure.
   return cancel_requested(cancel, cancel_context) ? COMMON_CANCELLED : status;
+}
+
+void stream_prober_start() {
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (!g_idle.empty()) return;
+  }
+  const std::string program = program_to_start();
+  Prober prober{};
+  if (program.empty() || !spawn(program, &prober)) return;
+  std::lock_guard<std::mutex> hold(g_lock);
+  g_idle.push_back(prober);
 }
 
 void stream_prober_close_idle() {

@@ -23,6 +23,11 @@
 int stream_prober_probe(apr_pool_t *pool, const char *path, StreamFacts *facts, CancelCheck cancel = nullptr,
                         void *cancel_context = nullptr);
 
+// Starts a prober now, kept for the next probe, unless one is idle: a scan
+// sure to probe lets it load ffmpeg while the scan does other work. Without
+// the prober program it does nothing (the first probe then logs that).
+void stream_prober_start();
+
 // Ends the probers not in use; the next probe starts one again.
 void stream_prober_close_idle();
 

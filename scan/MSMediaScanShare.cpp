@@ -171,14 +171,6 @@ int scan_source_path(apr_pool_t *pool, const MediaSource &source, ScanContext *s
   return msms_source_fail(nullptr, SOURCE_MSG_WRONG_TYPE, log4c_sprintf("The file path \"%s\" is not pointing to a file or a folder", source.url));
 }
 
-// The stream probers the scan started end with it: a server keeps none
-// between its scans.
-int scan_source(apr_pool_t *pool, const MediaSource &source, ScanContext *scan, const char *type) {
-  const int status = scan_source_path(pool, source, scan, type);
-  stream_prober_close_idle();
-  return status;
-}
-
 // Before the pass: the playlist files the scan will read, noted as its walk
 // meets them, and the web playlists they list fetched (copies removed with
 // pool), so that the pass waits on no server. The folders that walk lists
@@ -202,7 +194,7 @@ int fetch_playlists(apr_pool_t *pool, Refresh &r, CancelCheck cancel, void *cont
   scan.playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
   scan.fetched = r.fetched = msms_url_fetched_make(pool);
   scan.listings = msms_tree_listings_make(pool);
-  const int walked = scan_source(pool, r.source, &scan, type);
+  const int walked = scan_source_path(pool, r.source, &scan, type);
   // The walk is over: the folders it held open are closed.
   scan.listings->open.reset();
   if (walked != APR_SUCCESS) return walked;
@@ -229,7 +221,7 @@ int scan_work(SourcePass *pass) {
   scan.fetched = r.fetched;
   scan.listings = r.listings;
   scan.early = r.early;
-  const int status = scan_source(pass->pool, r.source, &scan, type);
+  const int status = scan_source_path(pass->pool, r.source, &scan, type);
   r.added = msms_scan_created(&scan);
   return status;
 }
@@ -245,6 +237,9 @@ int msms_refresh_local(apr_pool_t *pool, const ScanLibrary *library, const Media
   SourcePass pass{pool, library->db, cancel, context, nullptr, scan_work, &r, source.oid, "files", full, 0, false};
   int status = fetch_playlists(fetching, r, cancel, context);
   if (status == APR_SUCCESS) status = msms_source_pass(&pass);
+  // The stream probers the scan started end with it: a server keeps none
+  // between its scans.
+  stream_prober_close_idle();
   *added = status == APR_SUCCESS ? r.added : 0;
   *removed = status == APR_SUCCESS ? pass.removed : 0;
   if (status == APR_SUCCESS) {
@@ -260,8 +255,9 @@ namespace {
 
 // Records request's path: the stored source of that path gets the request's
 // name, url and (when given) tags and has its type found again; a path not
-// shared yet becomes a new source. *source is the record as stored.
-int record_path(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *request, MediaSource *source) {
+// shared yet becomes a new source (*created). *source is the record as stored.
+int record_path(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *request, MediaSource *source,
+                bool *created) {
   const char *url = request->url;
   if (url != nullptr && url[0] != '\0' && !msms_source_is_oid(url) && msms_fetch_source(pool, db, url, source) == APR_SUCCESS) {
     source->name = request->name;
@@ -272,6 +268,7 @@ int record_path(apr_pool_t *pool, MediaLibraryDB *db, const MediaSource *request
   }
   *source = *request;
   if (source->tags == nullptr) source->tags = "";
+  *created = true;
   return in_admin_transaction(pool, db, source, nullptr, record_new, SOURCE_MSG_ADDED);
 }
 
@@ -296,8 +293,12 @@ int msms_share_path(apr_pool_t *pool, const MediaSource *request, int scan, int 
   const ScanLibrary *library = msms_library();
   if (library == nullptr) return msms_source_fail(nullptr, 0, INTERNAL_ERROR_TEXT);
   MediaSource source{};
-  int status = record_path(pool, library->db, request, &source);
+  bool created = false;
+  int status = record_path(pool, library->db, request, &source, &created);
   if (status != APR_SUCCESS || !scan) return status;
+  // A new source's media files are all probed: the prober loads ffmpeg while
+  // the scan lists the folder.
+  if (created) stream_prober_start();
   Pool scan_pool(library->db->pool, MSMS_MODULE);
   return msms_refresh_local(scan_pool, library, source, 1, print, added, removed, nullptr, nullptr) == APR_SUCCESS
              ? APR_SUCCESS

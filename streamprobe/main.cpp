@@ -16,6 +16,7 @@
 #include "MLVersion.h"
 #include "MSCodecCommon.h"
 #include "MSFFMPEG.h"
+#include "MSFFMPEGLibrary.h"
 #include "MSProbeWire.h"
 #include "PlatformAllocator.h"
 #include "RelayLog.h"
@@ -55,6 +56,9 @@ int main(int argc, const char *const *argv) {
   lang_init(root);
   ffmpeg_init(root);
   shared_library_release_after_open();
+  // A prober is started for a probe, often before the scan needs it: ffmpeg
+  // is loaded now, while the scan still walks, not at the first request.
+  ffmpeg_library();
   serve(root);
   ffmpeg_term();
   lang_term();
