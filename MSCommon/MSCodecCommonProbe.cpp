@@ -36,8 +36,7 @@ void log_error(const char *format, const char *path) {
 // with the MP3 demuxer.
 const AVInputFormat *forced_format(const char *extension) {
   if (extension && (strcasecmp(extension, "wv") == 0 || strcasecmp(extension, "mp3") == 0)) {
-    const FFmpegLibrary *av = ffmpeg_library();
-    return av ? av->find_input_format("mp3") : nullptr;
+    return ffmpeg_demuxer("mp3");
   }
   return nullptr;
 }

@@ -178,7 +178,7 @@ bool format_by_magic(const FFmpegLibrary &av, AVIOContext *io, const AVInputForm
   const int size = av.io_read(io, head, kMagicBytes);
   if (av.io_seek(io, 0, SEEK_SET) != 0) return false;
   const char *demuxer = size > 0 ? ffmpeg_demuxer_by_magic(head, size) : nullptr;
-  *format = demuxer ? av.find_input_format(demuxer) : nullptr;
+  *format = demuxer ? ffmpeg_demuxer(demuxer) : nullptr;
   return true;
 }
 

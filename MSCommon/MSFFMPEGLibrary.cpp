@@ -3,6 +3,9 @@
 
 #include <iterator>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "MSFFMPEGInternal.h"
 #include "CommonSharedLibrary.h"
@@ -20,6 +23,9 @@ constexpr const char *kSonames[] = {
 
 FFmpegLibrary g_library;
 FFmpegLogCallback g_log = nullptr;
+// The demuxers looked up so far, by the name asked for.
+std::mutex g_demuxers_lock;
+std::vector<std::pair<std::string, const AVInputFormat *>> g_demuxers;
 
 bool bind_all(void *handle) {
   FFmpegLibrary &l = g_library;
@@ -48,4 +54,16 @@ void ffmpeg_library_set_log(FFmpegLogCallback callback) {
   std::lock_guard<std::mutex> lock(g_shared.mutex);
   g_log = callback;
   if (g_shared.loaded) install_log();
+}
+
+const AVInputFormat *ffmpeg_demuxer(const char *name) {
+  const FFmpegLibrary *av = ffmpeg_library();
+  if (av == nullptr) return nullptr;
+  std::lock_guard<std::mutex> lock(g_demuxers_lock);
+  for (const auto &[known, demuxer] : g_demuxers) {
+    if (known == name) return demuxer;
+  }
+  const AVInputFormat *demuxer = av->find_input_format(name);
+  g_demuxers.emplace_back(name, demuxer);
+  return demuxer;
 }

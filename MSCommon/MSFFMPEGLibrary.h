@@ -54,3 +54,9 @@ inline const FFmpegLibrary &ffmpeg_loaded() { return *ffmpeg_library(); }
 // if the library is loaded, or as soon as it is.
 using FFmpegLogCallback = void (*)(void *, int, const char *, va_list);
 void ffmpeg_library_set_log(FFmpegLogCallback callback);
+
+// The demuxer of that name (see av_find_input_format), null when the library
+// has none or is not loaded. Each name is looked up once per process: the
+// library compares it with every demuxer's names at each look-up, and a
+// scan asks for the same few for every file. Any thread.
+const AVInputFormat *ffmpeg_demuxer(const char *name);

@@ -10,11 +10,10 @@ its parent's wait4 reports (what /usr/bin/time counts, exit included). With
 SMAPS_OUT, the prober's /proc/PID/smaps after the last request is written
 there."""
 import os
-import socket
-import struct
-import subprocess
 import sys
 import time
+
+from bench_common import prober_request, prober_start
 
 
 def status(pid):
@@ -28,32 +27,18 @@ def show(label, values):
     print(label, " ".join(f"{key} {kib / 1024:.1f}" for key, kib in values.items()), "MiB")
 
 
-def request(channel, path):
-    data = path.encode()
-    channel.sendall(struct.pack("<I", len(data)) + data)
-    head = b""
-    while len(head) < 4:
-        head += channel.recv(4 - len(head))
-    left = struct.unpack("<I", head)[0]
-    while left > 0:
-        left -= len(channel.recv(left))
-
-
 def main():
     prober, listing = sys.argv[1], sys.argv[2]
-    ours, theirs = socket.socketpair()
-    child = subprocess.Popen([prober], pass_fds=(theirs.fileno(), 3),
-                             preexec_fn=lambda: os.dup2(theirs.fileno(), 3))
-    theirs.close()
+    ours, child = prober_start(prober)
     time.sleep(0.3)
     show("started", status(child.pid))
-    request(ours, "/")
+    prober_request(ours, "/")
     show("ffmpeg opened", status(child.pid))
     high = 0
     with open(listing) as f:
         paths = [line.rstrip("\n") for line in f]
     for number, path in enumerate(paths):
-        request(ours, path)
+        prober_request(ours, path)
         now = status(child.pid)
         if now["VmHWM"] > high or number == 0:
             high = now["VmHWM"]

@@ -47,8 +47,11 @@ void read_tags(apr_pool_t *pool, const InspectRequest &request, const ProbeFacts
   }
   if (!is_tag_file(request.extension)) return;
   const char *comment = nullptr;
+  // Only an MP3's length is taken from its tags (the probe times the rest);
+  // the audio properties of the others would cost TagLib further reads.
+  int *length = strcasecmp(request.extension, "mp3") == 0 ? &tags->length : nullptr;
   tags->read = tags_read(pool, request.path, &tags->title, &tags->artist, &comment, &tags->album,
-                         &tags->album_artist, &tags->genre, &tags->year, &tags->track, &tags->length,
+                         &tags->album_artist, &tags->genre, &tags->year, &tags->track, length,
                          &tags->guid) == APR_SUCCESS;
   tags->failed = !tags->read;
 }

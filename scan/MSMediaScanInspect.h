@@ -34,7 +34,7 @@ struct ItemTags {
   const char *guid = "";
   int year = 0;
   int track = 0;
-  int length = 0;
+  int length = 0;  // seconds, read for MP3 files only
 };
 
 struct ProbeFacts {

@@ -310,13 +310,18 @@ TEST_F(StreamProbe, DemuxerNamedByMagicIsTheOneDetectionChooses) {
     AVFormatContext *detected = nullptr;
     ASSERT_EQ(avformat_open_input(&detected, path.c_str(), nullptr, nullptr), 0) << file.name;
     if (named) {
-      EXPECT_EQ(av_find_input_format(named), detected->iformat) << file.name;
+      EXPECT_EQ(ffmpeg_demuxer(named), detected->iformat) << file.name;
     }
     avformat_close_input(&detected);
   }
   const std::string jp2 = std::string("\0\0\0\x14" "ftypjp2 ", 12);
   EXPECT_EQ(ffmpeg_demuxer_by_magic(reinterpret_cast<const unsigned char *>(jp2.data()), 12), nullptr);
   EXPECT_EQ(ffmpeg_demuxer_by_magic(reinterpret_cast<const unsigned char *>("OggS"), 3), nullptr);
+  // Kept look-ups answer by the name, not by where the caller held it.
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(ffmpeg_demuxer(std::string("mp3").c_str()), av_find_input_format("mp3"));
+    EXPECT_EQ(ffmpeg_demuxer(std::string("no such demuxer").c_str()), nullptr);
+  }
 }
 
 // Files whose header says all are read without the analysis of their streams:
