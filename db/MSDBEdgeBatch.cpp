@@ -27,14 +27,14 @@ struct EdgeBatch {
 
 namespace {
 
-// Inserts count rows of three columns, row i's texts from fill(i, columns),
-// in one statement; *last: the oid of the last row.
+// Inserts count rows of two oids and a text, row i's texts from fill(i,
+// columns), in one statement; *last: the oid of the last row.
 template <typename Fill>
 int insert_rows(apr_pool_t *pool, DbLink link, const char *insert, std::size_t count, Fill fill,
                 apr_int64_t *last, const char **reason) {
   auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
   for (std::size_t i = 0; i < count; ++i) fill(i, args + 3 * i);
-  return db_insert_rows(pool, link, insert, 3, args, static_cast<int>(count), last, reason);
+  return db_insert_rows(pool, link, insert, "(%lld, %lld, %s)", args, static_cast<int>(count), last, reason);
 }
 
 int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMemory *memory) {

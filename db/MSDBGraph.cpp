@@ -87,8 +87,8 @@ int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<Ancest
   }
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  if (db_insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ", 3, args,
-                     static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
+  if (db_insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ",
+                     "(%lld, %lld, %s)", args, static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
   }
   return APR_SUCCESS;
