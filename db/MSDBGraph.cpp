@@ -96,8 +96,9 @@ int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<Ancest
 
 // A leaf child (fresh, without children) gets one row per ancestor row of
 // the parent and one for the parent, in the order the closure statement
-// makes them, without reading the parent's rows again for each child.
-int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child,
+// makes them, without reading the parent's rows again for each child. The
+// caller writes them and then hands them to the memory (leaf_filed).
+int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent,
               std::vector<AncestorRow> *rows) {
   const std::vector<AncestorRow> *above = known_ancestors(pool, link, memory, parent);
   if (above == nullptr) return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, "the parent's rows could not be read"));
@@ -107,14 +108,17 @@ int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *p
   rows->push_back({apr_atoi64(parent), through});
   std::sort(rows->begin(), rows->end(), ancestor_row_before);
   rows->erase(std::unique(rows->begin(), rows->end(), same_row), rows->end());
-  object_memory_leaf_filed(memory, child, *rows);
   return APR_SUCCESS;
 }
 
 int add_leaf_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
   std::vector<AncestorRow> rows;
-  if (leaf_rows(pool, link, memory, parent, child, &rows) != APR_SUCCESS) return APR_EGENERAL;
-  return insert_ancestor_rows(pool, link, rows, child);
+  if (leaf_rows(pool, link, memory, parent, &rows) != APR_SUCCESS ||
+      insert_ancestor_rows(pool, link, rows, child) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  object_memory_leaf_filed(memory, child, std::move(rows));
+  return APR_SUCCESS;
 }
 
 int add_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
@@ -181,8 +185,9 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
   }
   if (held) {
     std::vector<AncestorRow> rows;
-    if (leaf_rows(pool, link, memory, parent, child, &rows) != APR_SUCCESS) return APR_EGENERAL;
-    edge_batch_queue(conn->edges, parent, child, ordinal, std::move(rows));
+    if (leaf_rows(pool, link, memory, parent, &rows) != APR_SUCCESS) return APR_EGENERAL;
+    edge_batch_queue(conn->edges, parent, child, ordinal, rows);
+    object_memory_leaf_filed(memory, child, std::move(rows));
     return count_child(pool, db, parent);
   }
   if (ordinal == nullptr && next_ordinal(pool, link, parent, &ordinal) != APR_SUCCESS) return APR_EGENERAL;

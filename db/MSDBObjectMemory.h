@@ -93,7 +93,7 @@ inline bool ancestor_row_before(const AncestorRow &a, const AncestorRow &b) {
 const std::vector<AncestorRow> *object_memory_ancestors(const ObjectMemory *memory, const char *object);
 void object_memory_set_ancestors(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows);
 // rows (ordered) were just added for the leaf object.
-void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const std::vector<AncestorRow> &rows);
+void object_memory_leaf_filed(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows);
 void object_memory_forget_ancestors(ObjectMemory *memory);
 
 // Counters by object and name: the current decimal text, or null when
