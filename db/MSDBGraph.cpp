@@ -33,7 +33,7 @@ void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
 int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char **ordinal) {
   const char *max = nullptr;
   const char *args[] = {parent};
-  if (db_select_value_prepared(pool, link, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", args,
+  if (db_select_value_prepared(pool, link, "select max(ordinal) as ordinal from edge where parentObjectOid=%lld", args,
                                &max) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not get max ordinal");
   }
@@ -174,8 +174,9 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
     if (memory != nullptr && object_memory_find_edge(memory, parent, child, &found)) {
       if (found != nullptr) found = apr_pstrdup(pool, found);
     } else if (const char *args[] = {parent, child};
-               db_select_value_prepared(pool, link, "select oid from edge where parentObjectOid=%s and objectOid=%s",
-                                        args, &found) != APR_SUCCESS) {
+               db_select_value_prepared(pool, link,
+                                        "select oid from edge where parentObjectOid=%lld and objectOid=%lld", args,
+                                        &found) != APR_SUCCESS) {
       return log4c_fail(MSDB_MODULE, "Could not check if edge already exists");
     }
     if (found != nullptr) {
@@ -192,8 +193,9 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
   }
   if (ordinal == nullptr && next_ordinal(pool, link, parent, &ordinal) != APR_SUCCESS) return APR_EGENERAL;
   const char *args[] = {parent, child, ordinal};
-  if (db_insert_prepared(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, %s);",
-                         args, &found) != APR_SUCCESS) {
+  if (db_insert_prepared(pool, link,
+                         "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %lld, %lld, %s);", args,
+                         &found) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   if (memory != nullptr) object_memory_edge_added(memory, parent, child, found);
@@ -390,7 +392,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
   *oid = found;
   if (signature == nullptr) return APR_SUCCESS;
   const char *oid_arg[] = {found};
-  return db_select_value_prepared(pool, link, "select signature from object where oid=%s", oid_arg, signature);
+  return db_select_value_prepared(pool, link, "select signature from object where oid=%lld", oid_arg, signature);
 }
 
 int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,
