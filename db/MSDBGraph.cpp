@@ -59,7 +59,7 @@ constexpr const char *kAncestorFailure = "Could not add ancestor for the given e
 bool same_row(const AncestorRow &a, const AncestorRow &b) { return a.ancestor == b.ancestor && a.path == b.path; }
 
 // The ancestor rows of object, read from the library once and then
-// remembered, ordered by ancestor and path. Null when the read failed.
+// remembered. Null when the read failed.
 const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory,
                                                 const char *object) {
   if (const std::vector<AncestorRow> *known = object_memory_ancestors(memory, object)) return known;
@@ -72,7 +72,6 @@ const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, O
     rows.push_back({apr_atoi64(row[0]), row[1] != nullptr ? row[1] : ""});
     if (!db_next_row(pool, &cursor, 2, row)) row[0] = nullptr;
   }
-  std::sort(rows.begin(), rows.end(), ancestor_row_before);
   object_memory_set_ancestors(memory, object, std::move(rows));
   return object_memory_ancestors(memory, object);
 }

@@ -194,8 +194,7 @@ void object_memory_leaf_filed(ObjectMemory *memory, const char *object, std::vec
     known = std::move(rows);
     return;
   }
-  const auto middle = known.insert(known.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
-  std::inplace_merge(known.begin(), middle, known.end(), ancestor_row_before);
+  known.insert(known.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
 }
 
 void object_memory_forget_ancestors(ObjectMemory *memory) {
