@@ -31,8 +31,8 @@ struct EdgeBatch {
 
 namespace {
 
-// Inserts the rows of offsets, columns texts each, the first of them the
-// child's oid, in one statement; *last: the oid of the last row.
+// Inserts a row (first text, child, second text) for each pair of offsets,
+// in one statement; *last: the oid of the last row.
 int insert_rows(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, const char *insert,
                 const std::vector<std::size_t> &offsets, apr_int64_t *last, const char **reason) {
   const std::size_t count = offsets.size() / 2;
