@@ -47,7 +47,7 @@ int write_marks(apr_pool_t *pool, DBThreadConnection *conn) {
   for (std::size_t i = 0; i < args.size(); ++i) args[i] = pending[i].c_str();
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  const int status = db_insert_rows(pool, conn->medialib, kMarkRows, 2, args.data(), static_cast<int>(args.size() / 2),
+  const int status = db_insert_rows(pool, conn->medialib, kMarkRows, "(%s, %s)", args.data(), static_cast<int>(args.size() / 2),
                                     &last, &reason);
   pending.clear();
   return status == APR_SUCCESS ? APR_SUCCESS : log4c_fail(kModule, log4c_sprintf(kMarkFailure, reason));

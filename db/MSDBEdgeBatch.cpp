@@ -3,59 +3,61 @@
 
 #include <apr_strings.h>
 
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "CommonNumbers.h"
 #include "log4c.h"
 #include "log4c_pool.h"
 
-namespace {
-
-struct WaitingEdge {
-  std::string parent;
-  std::string ordinal;
-};
-
-}  // namespace
-
+// The batch's texts are kept in one string across items, each ended by a
+// nul and found by its offset, so that queuing an edge and its ancestor rows
+// allocates nothing once the string has grown to an item's size.
 struct EdgeBatch {
   bool open = false;
   std::string child;
-  std::vector<WaitingEdge> edges;
-  std::vector<AncestorRow> rows;  // of child, for every edge in turn
+  std::string texts;
+  std::vector<std::size_t> edges;  // per edge: its parent's and its ordinal's offsets
+  std::vector<std::size_t> rows;   // per ancestor row of child, for every edge in turn: its ancestor's and path's
+
+  void keep(std::string_view text, std::vector<std::size_t> &offsets) {
+    offsets.push_back(texts.size());
+    texts += text;
+    texts += '\0';
+  }
+  const char *text(std::size_t offset) const { return texts.c_str() + offset; }
 };
 
 namespace {
 
-// Inserts count rows of three columns, row i's texts from fill(i, columns),
+// Inserts a row (first text, child, second text) for each pair of offsets,
 // in one statement; *last: the oid of the last row.
-template <typename Fill>
-int insert_rows(apr_pool_t *pool, DbLink link, const char *insert, std::size_t count, Fill fill,
-                apr_int64_t *last, const char **reason) {
+int insert_rows(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, const char *insert,
+                const std::vector<std::size_t> &offsets, apr_int64_t *last, const char **reason) {
+  const std::size_t count = offsets.size() / 2;
   auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 3));
-  for (std::size_t i = 0; i < count; ++i) fill(i, args + 3 * i);
-  return db_insert_rows(pool, link, insert, 3, args, static_cast<int>(count), last, reason);
+  for (std::size_t i = 0; i < count; ++i) {
+    args[3 * i] = batch.text(offsets[2 * i]);
+    args[3 * i + 1] = batch.child.c_str();
+    args[3 * i + 2] = batch.text(offsets[2 * i + 1]);
+  }
+  return db_insert_rows(pool, link, insert, "(%lld, %lld, %s)", args, static_cast<int>(count), last, reason);
 }
 
 int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMemory *memory) {
-  const std::size_t count = batch.edges.size();
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  auto fill = [&](std::size_t i, const char **columns) {
-    columns[0] = batch.edges[i].parent.c_str();
-    columns[1] = batch.child.c_str();
-    columns[2] = batch.edges[i].ordinal.c_str();
-  };
-  if (insert_rows(pool, link, "insert into edge (parentObjectOid, objectOid, ordinal) values ", count, fill,
+  if (insert_rows(pool, batch, link, "insert into edge (parentObjectOid, objectOid, ordinal) values ", batch.edges,
                   &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   if (memory == nullptr) return APR_SUCCESS;
   // The rows' oids are consecutive, ending at the last one inserted.
+  const std::size_t count = batch.edges.size() / 2;
   for (std::size_t i = 0; i < count; ++i) {
     const apr_int64_t oid = last - static_cast<apr_int64_t>(count - 1 - i);
-    object_memory_edge_added(memory, batch.edges[i].parent.c_str(), batch.child.c_str(),
-                             str_from_int64(pool, oid));
+    object_memory_edge_added(memory, batch.text(batch.edges[2 * i]), batch.child.c_str(), str_from_int64(pool, oid));
   }
   return APR_SUCCESS;
 }
@@ -63,13 +65,8 @@ int write_edges(apr_pool_t *pool, const EdgeBatch &batch, DbLink link, ObjectMem
 int write_ancestors(apr_pool_t *pool, const EdgeBatch &batch, DbLink link) {
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  auto fill = [&](std::size_t i, const char **columns) {
-    columns[0] = str_from_int64(pool, batch.rows[i].ancestor);
-    columns[1] = batch.child.c_str();
-    columns[2] = batch.rows[i].path.c_str();
-  };
-  if (insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ",
-                  batch.rows.size(), fill, &last, &reason) != APR_SUCCESS) {
+  if (insert_rows(pool, batch, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ", batch.rows,
+                  &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not add ancestor for the given edge, reason: %s", reason));
   }
   return APR_SUCCESS;
@@ -86,16 +83,22 @@ bool edge_batch_takes(const EdgeBatch *batch, const ObjectMemory *memory, const 
 }
 
 void edge_batch_queue(EdgeBatch *batch, const char *parent, const char *child, const char *ordinal,
-                      std::vector<AncestorRow> rows) {
+                      const std::vector<AncestorRow> &rows) {
   batch->child = child;
-  batch->edges.push_back({parent, ordinal});
-  batch->rows.insert(batch->rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+  batch->keep(parent, batch->edges);
+  batch->keep(ordinal, batch->edges);
+  for (const AncestorRow &row : rows) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, row.ancestor).ptr;
+    batch->keep(std::string_view(digits, static_cast<std::size_t>(end - digits)), batch->rows);
+    batch->keep(row.path, batch->rows);
+  }
 }
 
 bool edge_batch_holds(const EdgeBatch *batch, const char *parent, const char *child) {
   if (batch->edges.empty() || batch->child != child) return false;
-  for (const WaitingEdge &edge : batch->edges) {
-    if (edge.parent == parent) return true;
+  for (std::size_t i = 0; i < batch->edges.size(); i += 2) {
+    if (std::strcmp(batch->text(batch->edges[i]), parent) == 0) return true;
   }
   return false;
 }
@@ -104,6 +107,7 @@ int edge_batch_write(apr_pool_t *pool, EdgeBatch *batch, DbLink link, ObjectMemo
   if (batch->edges.empty()) return APR_SUCCESS;
   int status = write_edges(pool, *batch, link, memory);
   if (status == APR_SUCCESS) status = write_ancestors(pool, *batch, link);
+  batch->texts.clear();
   batch->edges.clear();
   batch->rows.clear();
   return status;

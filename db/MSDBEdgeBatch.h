@@ -28,7 +28,7 @@ bool edge_batch_takes(const EdgeBatch *batch, const ObjectMemory *memory, const 
 
 // Queues the edge (ordinal as stored) and child's ancestor rows for it.
 void edge_batch_queue(EdgeBatch *batch, const char *parent, const char *child, const char *ordinal,
-                      std::vector<AncestorRow> rows);
+                      const std::vector<AncestorRow> &rows);
 
 // Whether parent -> child waits in the batch.
 bool edge_batch_holds(const EdgeBatch *batch, const char *parent, const char *child);

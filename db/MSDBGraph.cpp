@@ -33,7 +33,7 @@ void log_error(const char *message) { LOG4C(kModule, LOG4C_ERROR, message); }
 int next_ordinal(apr_pool_t *pool, DbLink link, const char *parent, const char **ordinal) {
   const char *max = nullptr;
   const char *args[] = {parent};
-  if (db_select_value_prepared(pool, link, "select max(ordinal) as ordinal from edge where parentObjectOid=%s", args,
+  if (db_select_value_prepared(pool, link, "select max(ordinal) as ordinal from edge where parentObjectOid=%lld", args,
                                &max) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not get max ordinal");
   }
@@ -59,7 +59,7 @@ constexpr const char *kAncestorFailure = "Could not add ancestor for the given e
 bool same_row(const AncestorRow &a, const AncestorRow &b) { return a.ancestor == b.ancestor && a.path == b.path; }
 
 // The ancestor rows of object, read from the library once and then
-// remembered, ordered by ancestor and path. Null when the read failed.
+// remembered. Null when the read failed.
 const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory,
                                                 const char *object) {
   if (const std::vector<AncestorRow> *known = object_memory_ancestors(memory, object)) return known;
@@ -72,7 +72,6 @@ const std::vector<AncestorRow> *known_ancestors(apr_pool_t *pool, DbLink link, O
     rows.push_back({apr_atoi64(row[0]), row[1] != nullptr ? row[1] : ""});
     if (!db_next_row(pool, &cursor, 2, row)) row[0] = nullptr;
   }
-  std::sort(rows.begin(), rows.end(), ancestor_row_before);
   object_memory_set_ancestors(memory, object, std::move(rows));
   return object_memory_ancestors(memory, object);
 }
@@ -87,8 +86,8 @@ int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<Ancest
   }
   apr_int64_t last = 0;
   const char *reason = nullptr;
-  if (db_insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ", 3, args,
-                     static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
+  if (db_insert_rows(pool, link, "insert into ancestor (ancestorObjectOid, objectOid, path) values ",
+                     "(%lld, %lld, %s)", args, static_cast<int>(rows.size()), &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, reason));
   }
   return APR_SUCCESS;
@@ -96,8 +95,9 @@ int insert_ancestor_rows(apr_pool_t *pool, DbLink link, const std::vector<Ancest
 
 // A leaf child (fresh, without children) gets one row per ancestor row of
 // the parent and one for the parent, in the order the closure statement
-// makes them, without reading the parent's rows again for each child.
-int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child,
+// makes them, without reading the parent's rows again for each child. The
+// caller writes them and then hands them to the memory (leaf_filed).
+int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent,
               std::vector<AncestorRow> *rows) {
   const std::vector<AncestorRow> *above = known_ancestors(pool, link, memory, parent);
   if (above == nullptr) return log4c_fail(MSDB_MODULE, log4c_sprintf(kAncestorFailure, "the parent's rows could not be read"));
@@ -107,14 +107,17 @@ int leaf_rows(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *p
   rows->push_back({apr_atoi64(parent), through});
   std::sort(rows->begin(), rows->end(), ancestor_row_before);
   rows->erase(std::unique(rows->begin(), rows->end(), same_row), rows->end());
-  object_memory_leaf_filed(memory, child, *rows);
   return APR_SUCCESS;
 }
 
 int add_leaf_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
   std::vector<AncestorRow> rows;
-  if (leaf_rows(pool, link, memory, parent, child, &rows) != APR_SUCCESS) return APR_EGENERAL;
-  return insert_ancestor_rows(pool, link, rows, child);
+  if (leaf_rows(pool, link, memory, parent, &rows) != APR_SUCCESS ||
+      insert_ancestor_rows(pool, link, rows, child) != APR_SUCCESS) {
+    return APR_EGENERAL;
+  }
+  object_memory_leaf_filed(memory, child, std::move(rows));
+  return APR_SUCCESS;
 }
 
 int add_ancestors(apr_pool_t *pool, DbLink link, ObjectMemory *memory, const char *parent, const char *child) {
@@ -170,8 +173,9 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
     if (memory != nullptr && object_memory_find_edge(memory, parent, child, &found)) {
       if (found != nullptr) found = apr_pstrdup(pool, found);
     } else if (const char *args[] = {parent, child};
-               db_select_value_prepared(pool, link, "select oid from edge where parentObjectOid=%s and objectOid=%s",
-                                        args, &found) != APR_SUCCESS) {
+               db_select_value_prepared(pool, link,
+                                        "select oid from edge where parentObjectOid=%lld and objectOid=%lld", args,
+                                        &found) != APR_SUCCESS) {
       return log4c_fail(MSDB_MODULE, "Could not check if edge already exists");
     }
     if (found != nullptr) {
@@ -181,14 +185,16 @@ int add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const cha
   }
   if (held) {
     std::vector<AncestorRow> rows;
-    if (leaf_rows(pool, link, memory, parent, child, &rows) != APR_SUCCESS) return APR_EGENERAL;
-    edge_batch_queue(conn->edges, parent, child, ordinal, std::move(rows));
+    if (leaf_rows(pool, link, memory, parent, &rows) != APR_SUCCESS) return APR_EGENERAL;
+    edge_batch_queue(conn->edges, parent, child, ordinal, rows);
+    object_memory_leaf_filed(memory, child, std::move(rows));
     return count_child(pool, db, parent);
   }
   if (ordinal == nullptr && next_ordinal(pool, link, parent, &ordinal) != APR_SUCCESS) return APR_EGENERAL;
   const char *args[] = {parent, child, ordinal};
-  if (db_insert_prepared(pool, link, "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %s, %s, %s);",
-                         args, &found) != APR_SUCCESS) {
+  if (db_insert_prepared(pool, link,
+                         "insert into edge (oid, parentObjectOid, objectOid, ordinal) values(null, %lld, %lld, %s);", args,
+                         &found) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert edge");
   }
   if (memory != nullptr) object_memory_edge_added(memory, parent, child, found);
@@ -385,7 +391,7 @@ int msdb_find_object(apr_pool_t *pool, MediaLibraryDB *db, const char *scope, in
   *oid = found;
   if (signature == nullptr) return APR_SUCCESS;
   const char *oid_arg[] = {found};
-  return db_select_value_prepared(pool, link, "select signature from object where oid=%s", oid_arg, signature);
+  return db_select_value_prepared(pool, link, "select signature from object where oid=%lld", oid_arg, signature);
 }
 
 int msdb_add_edge(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const char *child,

@@ -173,7 +173,68 @@ namespace {
 struct PreparedStatement {
   apr_pool_t *pool;
   apr_dbd_prepared_t *statement;
+  int count;        // placeholders
+  bool *integers;   // which of them are %lld
 };
+
+// The next placeholder of text, or null; *integer tells a %lld from a %s.
+const char *placeholder(const char *text, bool *integer) {
+  for (const char *at = std::strchr(text, '%'); at != nullptr; at = std::strchr(at + 1, '%')) {
+    *integer = std::strncmp(at + 1, "lld", 3) == 0;
+    if (*integer || at[1] == 's') return at;
+  }
+  return nullptr;
+}
+
+int placeholder_length(bool integer) { return integer ? 4 : 2; }
+
+// The number of placeholders of format; integers (may be null) receives
+// which of them are %lld.
+int placeholder_kinds(const char *format, bool *integers) {
+  int count = 0;
+  bool integer = false;
+  for (const char *at = placeholder(format, &integer); at != nullptr;
+       at = placeholder(at + placeholder_length(integer), &integer)) {
+    if (integers != nullptr) integers[count] = integer;
+    ++count;
+  }
+  return count;
+}
+
+// The integer SQLite stores for text in an integer column, when text is
+// written as SQLite writes that integer back ("12", "-3"; not "012", "+3" or
+// " 3"), so that binding it as an integer stores the same value. Read by
+// hand, and only up to 18 digits, which cannot overflow: it runs for every
+// oid bound, and std::from_chars cost three times as much.
+bool integer_text(const char *text, apr_int64_t *value) {
+  const bool negative = *text == '-';
+  const char *digit = text + negative;
+  if (*digit == '0' && digit[1] != '\0') return false;
+  apr_int64_t magnitude = 0;
+  const char *first = digit;
+  for (; *digit >= '0' && *digit <= '9'; ++digit) magnitude = magnitude * 10 + (*digit - '0');
+  if (*digit != '\0' || digit == first || digit - first > 18) return false;
+  *value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+// args as the driver binds them by the statement's placeholders: a %s's
+// text, a %lld's integer; null when the text of a %lld is not an integer
+// (the caller then runs the text).
+const void **typed_values(apr_pool_t *pool, const PreparedStatement &statement, const char *const *args) {
+  auto **values = static_cast<const void **>(apr_palloc(pool, sizeof(void *) * (statement.count + 1)));
+  apr_int64_t *numbers = nullptr;
+  for (int i = 0; i < statement.count; ++i) {
+    values[i] = args[i];
+    if (!statement.integers[i] || args[i] == nullptr) continue;
+    if (numbers == nullptr) {
+      numbers = static_cast<apr_int64_t *>(apr_palloc(pool, sizeof(apr_int64_t) * statement.count));
+    }
+    if (!integer_text(args[i], &numbers[i])) return nullptr;
+    values[i] = &numbers[i];
+  }
+  return values;
+}
 
 // The statement of format on link, prepared on first use; null when it
 // cannot be (the caller then runs the text).
@@ -186,7 +247,9 @@ PreparedStatement *prepared(DbLink link, const char *format) {
   // it leaves nothing behind.
   apr_pool_t *pool = pool_create_or_die(cache->pool, kModule);
   auto *made = static_cast<PreparedStatement *>(apr_palloc(pool, sizeof(PreparedStatement)));
-  *made = PreparedStatement{pool, nullptr};
+  const int count = placeholder_kinds(format, nullptr);
+  *made = PreparedStatement{pool, nullptr, count, static_cast<bool *>(apr_palloc(pool, sizeof(bool) * (count + 1)))};
+  placeholder_kinds(format, made->integers);
   arm(link);
   if (apr_dbd_prepare(link.driver, pool, link.handle, format, nullptr, &made->statement) != 0) {
     apr_pool_destroy(pool);
@@ -201,43 +264,38 @@ void forget(DbLink link, const char *format, PreparedStatement *statement) {
   apr_pool_destroy(statement->pool);
 }
 
-int run_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement, const char *const *args, int *rows) {
+int run_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement, const void **values, int *rows) {
   arm(link);
-  return apr_dbd_pquery(link.driver, pool, link.handle, rows, statement->statement, 0, const_cast<const char **>(args));
-}
-
-// The next %s or %d of text, or null.
-const char *placeholder(const char *text) {
-  for (const char *at = std::strchr(text, '%'); at != nullptr; at = std::strchr(at + 1, '%')) {
-    if (at[1] == 's' || at[1] == 'd') return at;
-  }
-  return nullptr;
+  return apr_dbd_pbquery(link.driver, pool, link.handle, rows, statement->statement, values);
 }
 
 // format with each placeholder replaced by its arg, "null" for a null one;
-// the arg of a %s is quoted, so that it is the same text a bound value is.
+// the arg of a %s, and of a %lld that is no integer, is quoted, so that it
+// is the same text a bound value is.
 const char *filled_in(apr_pool_t *pool, const char *format, const char *const *args) {
   const char *sql = "";
   int next = 0;
   for (const char *at = format; *at != '\0';) {
-    const char *mark = placeholder(at);
+    bool integer = false;
+    const char *mark = placeholder(at, &integer);
     if (mark == nullptr) return apr_pstrcat(pool, sql, at, nullptr);
     const char *arg = args[next++];
-    const char *literal = arg == nullptr ? "null" : mark[1] == 's' ? apr_pstrcat(pool, "'", db_quote(pool, arg), "'", nullptr) : arg;
+    apr_int64_t number = 0;
+    const char *literal = arg == nullptr ? "null" : integer && integer_text(arg, &number) ? arg : nullptr;
+    if (literal == nullptr) literal = apr_pstrcat(pool, "'", db_quote(pool, arg), "'", nullptr);
     sql = apr_pstrcat(pool, sql, apr_pstrndup(pool, at, mark - at), literal, nullptr);
-    at = mark + 2;
+    at = mark + placeholder_length(integer);
   }
   return sql;
 }
 
-int select_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement, const char *const *args,
+int select_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement, const void **values,
                     DbCursor *cursor) {
   arm(link);
   cursor->link = link;
   cursor->results = nullptr;
   cursor->pool = pool;
-  return apr_dbd_pselect(link.driver, pool, link.handle, &cursor->results, statement->statement, 0, 0,
-                         const_cast<const char **>(args));
+  return apr_dbd_pbselect(link.driver, pool, link.handle, &cursor->results, statement->statement, 0, values);
 }
 
 // Runs the statement of format through run, prepared once per link. A
@@ -247,17 +305,19 @@ int select_prepared(apr_pool_t *pool, DbLink link, PreparedStatement *statement,
 // counts; but a failure on which SQLite ended the transaction (a full disk,
 // an I/O error) is not run again, since the second run would write outside
 // the transaction the caller is about to roll back. Returns the driver's
-// status, or -1 when format cannot be prepared.
+// status, or -1 when format cannot be prepared or args cannot be bound as
+// its placeholders ask.
 template <typename Run>
-int run_kept(DbLink link, const char *format, Run run) {
+int run_kept(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, Run run) {
   PreparedStatement *statement = prepared(link, format);
-  if (statement == nullptr) return -1;
+  const void **values = statement == nullptr ? nullptr : typed_values(pool, *statement, args);
+  if (values == nullptr) return -1;
   const bool in_transaction = db_in_transaction(link);
-  int rv = run(statement);
+  int rv = run(statement, values);
   if (rv != 0 && (!in_transaction || db_in_transaction(link))) {
     forget(link, format, statement);
     statement = prepared(link, format);
-    if (statement != nullptr) rv = run(statement);
+    if (statement != nullptr) rv = run(statement, values);
   }
   return rv;
 }
@@ -267,8 +327,8 @@ int run_kept(DbLink link, const char *format, Run run) {
 int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, int *changed,
                      const char **reason) {
   int rows = 0;
-  int rv = run_kept(link, format, [&](PreparedStatement *statement) {
-    return run_prepared(pool, link, statement, args, &rows);
+  int rv = run_kept(pool, link, format, args, [&](PreparedStatement *statement, const void **values) {
+    return run_prepared(pool, link, statement, values, &rows);
   });
   if (rv == -1) return db_exec_reason(link, filled_in(pool, format, args), changed, reason);
   if (changed != nullptr) *changed = rows;
@@ -283,8 +343,8 @@ namespace {
 // runs its statement, opened in cursor. Returns 0, or 20014 (logged).
 int select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
                          DbCursor *cursor) {
-  int rv = run_kept(link, format, [&](PreparedStatement *statement) {
-    return select_prepared(pool, link, statement, args, cursor);
+  int rv = run_kept(pool, link, format, args, [&](PreparedStatement *statement, const void **values) {
+    return select_prepared(pool, link, statement, values, cursor);
   });
   if (rv == -1) rv = open_select(pool, link, filled_in(pool, format, args), cursor);
   if (rv == 0) return APR_SUCCESS;
@@ -483,14 +543,12 @@ int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const
   return db_select_value(pool, link, select, value, nullptr);
 }
 
-int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns, const char *const *args, int rows,
+int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, const char *row, const char *const *args, int rows,
                    apr_int64_t *last_row_id, const char **reason) {
   // Rows per statement: a few statements per item, far below SQLite's limit
   // of bound values.
   constexpr int kRowsPerInsert = 32;
-  std::string row = "(%s";
-  for (int i = 1; i < columns; ++i) row += ", %s";
-  row += ")";
+  const int columns = placeholder_kinds(row, nullptr);
   std::string sql;
   for (int first = 0; first < rows; first += kRowsPerInsert) {
     const int count = std::min(kRowsPerInsert, rows - first);

@@ -91,14 +91,18 @@ bool db_oid_valid(const char *oid, bool allow_root_parent = false);
 // receives the driver's text. Returns 0 or 20014.
 int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reason);
 
-// The statement of format with each %s or %d filled in with args[i] (a null
-// arg standing for null), run as db_exec_reason runs it, but parsed only
+// The statement of format with each %s or %lld filled in with args[i] (a
+// null arg standing for null), run as db_exec_reason runs it, but parsed only
 // once per link: its placeholders are bound instead (a bound text takes the
-// column's affinity as the literal would). No placeholder of format may sit
-// inside quotes. Without a statement cache on link, or when the statement
-// cannot be prepared, the text runs with each %s filled in as a quoted
-// literal (which SQLite treats as it treats a bound text) and each %d as is.
-// Whatever the run needs comes from pool.
+// column's affinity as the literal would). A %lld stands where SQLite would
+// take its text for an integer (an integer column, a comparison with one):
+// its arg, the integer's decimal text, is bound as that integer, which spares
+// SQLite the conversion. No placeholder of format may sit inside quotes.
+// Without a statement cache on link, when the statement cannot be prepared,
+// or when the text of a %lld is not an integer as SQLite writes one, the text
+// runs with each placeholder filled in as a quoted literal (which SQLite
+// treats as it treats a bound text), an integer as is. Whatever the run needs
+// comes from pool.
 int db_exec_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args, int *changed,
                      const char **reason);
 
@@ -185,16 +189,15 @@ int db_insert_and_fetch(apr_pool_t *pool, DbLink link, const char *insert, const
 int db_insert_prepared(apr_pool_t *pool, DbLink link, const char *format, const char *const *args,
                        const char **row_id);
 
-// Inserts rows new rows of columns values each (args holds them row after
-// row; each is bound as db_exec_prepared binds a %s) with head, the text up
-// to "values " that names the columns: each row is "(%s, ...)", many to a
-// statement. The row id column is left out so that SQLite makes the ids
+// Inserts rows new rows (args holds their values row after row, bound as
+// db_exec_prepared binds them) with head, the text up to "values " that names
+// the columns: each row is row, "(%s, %lld, ...)", many to a statement. The row id column is left out so that SQLite makes the ids
 // without a uniqueness check that could abort the statement halfway: such a
 // statement of many rows makes SQLite copy every page it changes to a
 // statement journal first. The rows get consecutive ids; *last_row_id
 // receives the last one. Returns 0, or 20014 with the driver's text in
 // *reason (nothing logged).
-int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, int columns, const char *const *args, int rows,
+int db_insert_rows(apr_pool_t *pool, DbLink link, const char *head, const char *row, const char *const *args, int rows,
                    apr_int64_t *last_row_id, const char **reason);
 
 // Runs select; when it has a row its first value is the answer, otherwise

@@ -5,6 +5,7 @@
 #include "MSDBObjectMemory.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -184,13 +185,16 @@ void object_memory_set_ancestors(ObjectMemory *memory, const char *object, std::
   memory->ancestors[object] = std::move(rows);
 }
 
-void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const std::vector<AncestorRow> &rows) {
+void object_memory_leaf_filed(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows) {
   memory->ancestors.erase(object);
   FreshObject *fresh = fresh_of(memory, object);
   if (fresh == nullptr || !fresh->ancestors_known) return;
   std::vector<AncestorRow> &known = fresh->ancestors;
-  const auto middle = known.insert(known.end(), rows.begin(), rows.end());
-  std::inplace_merge(known.begin(), middle, known.end(), ancestor_row_before);
+  if (known.empty()) {
+    known = std::move(rows);
+    return;
+  }
+  known.insert(known.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
 }
 
 void object_memory_forget_ancestors(ObjectMemory *memory) {

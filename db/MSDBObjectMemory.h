@@ -81,19 +81,20 @@ struct AncestorRow {
   apr_int64_t ancestor;
   std::string path;
 };
-// The order of a list, which is the order the closure statement adds rows in.
+// The order the closure statement adds a leaf's rows in.
 inline bool ancestor_row_before(const AncestorRow &a, const AncestorRow &b) {
   return a.ancestor != b.ancestor ? a.ancestor < b.ancestor : a.path < b.path;
 }
-// The ancestor rows of object, ordered by ancestor and path; null when not
-// remembered. A fresh object's rows are known from its creation on, as its
-// edges add them (leaf_filed); others' once read (set_ancestors). Lists are
-// dropped when the graph epoch moves and when an edge may change many
-// objects' rows (forget_ancestors).
+// The ancestor rows of object, in no particular order (an item filed under
+// many containers gets rows for each, and keeping them merged cost more
+// than all their readers); null when not remembered. A fresh object's rows
+// are known from its creation on, as its edges add them (leaf_filed);
+// others' once read (set_ancestors). Lists are dropped when the graph epoch
+// moves and when an edge may change many objects' rows (forget_ancestors).
 const std::vector<AncestorRow> *object_memory_ancestors(const ObjectMemory *memory, const char *object);
 void object_memory_set_ancestors(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows);
-// rows (ordered) were just added for the leaf object.
-void object_memory_leaf_filed(ObjectMemory *memory, const char *object, const std::vector<AncestorRow> &rows);
+// rows were just added for the leaf object.
+void object_memory_leaf_filed(ObjectMemory *memory, const char *object, std::vector<AncestorRow> rows);
 void object_memory_forget_ancestors(ObjectMemory *memory);
 
 // Counters by object and name: the current decimal text, or null when

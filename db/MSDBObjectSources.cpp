@@ -46,7 +46,7 @@ int msdb_add_object_source(apr_pool_t *pool, MediaLibraryDB *db, const char *obj
   if (held) return APR_SUCCESS;
   const char *args[] = {object, source};
   const char *created = nullptr;
-  if (db_insert_prepared(pool, conn->medialib, "insert into objms (oid, objectOid, sourceOid) values(null, %s, %s);",
+  if (db_insert_prepared(pool, conn->medialib, "insert into objms (oid, objectOid, sourceOid) values(null, %lld, %lld);",
                          args, &created) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, "Could not insert relation");
   }

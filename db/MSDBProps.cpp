@@ -307,7 +307,8 @@ int flush_rows(ListStore &store, apr_hash_t *element_rows) {
   apr_int64_t last = 0;
   const char *reason = nullptr;
   if (count > 0 && db_insert_rows(pool, store.conn->medialib,
-                                  "insert into prop (parentOid, nameOid, objectOid, valueOid) values ", 4, args,
+                                  "insert into prop (parentOid, nameOid, objectOid, valueOid) values ",
+                                  "(%lld, %lld, %lld, %lld)", args,
                                   static_cast<int>(count), &last, &reason) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not insert prop, reason: %s", reason));
   }

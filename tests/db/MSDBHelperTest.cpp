@@ -37,6 +37,34 @@ TEST_F(DbTest, APreparedInsertSurvivesSchemaChangesAndFailedRuns) {
             "NULL/integer");
 }
 
+// An integer placeholder binds its text as an integer only where SQLite
+// would have stored that same integer for the text: whatever the text, the
+// row holds what a quoted literal gives, through a kept statement and
+// through the filled-in text alike.
+TEST_F(DbTest, AnIntegerPlaceholderStoresWhatItsTextWould) {
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  exec("create temp table literal (parentObjectOid INTEGER, ordinal TEXT)");
+  const char *const texts[] = {"12", "-3", "0", "012", "+4", " 5", "9223372036854775807", "99999999999999999999",
+                               "1e3", "abc", "", nullptr};
+  const char *row_of = "select quote(parentObjectOid) || typeof(parentObjectOid) || quote(ordinal) from ";
+  for (bool kept : {true, false}) {
+    DbLink run = link;
+    if (!kept) run.prepared = nullptr;
+    for (const char *text : texts) {
+      exec("delete from edge");
+      exec("delete from literal");
+      const char *args[] = {text, text};
+      const char *row = nullptr;
+      ASSERT_EQ(db_insert_prepared(pool_, run, "insert into edge (parentObjectOid, ordinal) values(%lld, %s)", args,
+                                   &row), 0);
+      const std::string quoted = text == nullptr ? "null" : "'" + std::string(text) + "'";
+      exec(("insert into literal values (" + quoted + ", " + quoted + ")").c_str());
+      EXPECT_EQ(value((std::string(row_of) + "edge").c_str()), value((std::string(row_of) + "literal").c_str()))
+          << (text == nullptr ? "null" : text);
+    }
+  }
+}
+
 // A prepared insert that failed for a full disk used to be run a second
 // time; SQLite had ended the transaction on the failure, so the second run
 // wrote the row for good, outside the transaction the caller then rolled
