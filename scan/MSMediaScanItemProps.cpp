@@ -4,7 +4,6 @@
 #include "MSMediaScanItemProps.h"
 
 #include <apr_strings.h>
-#include <strings.h>
 
 #include <cstring>
 
@@ -70,10 +69,9 @@ void stream_rows(apr_pool_t *pool, PropList *list, const ProbeFacts &probe, cons
                  int media_class, int tag_length) {
   add_number(pool, list, PROP_RES_SIZE, probe.ok && probe.size > 0 ? probe.size : item.file->size);
   if (!probe.ok) return;
-  // The tag reader times an mp3 better than the probe; an mp3 without tags
-  // keeps the probe's time.
-  const bool mp3 = strcasecmp(item.extension, "mp3") == 0;
-  const apr_int64_t seconds = mp3 && tag_length > 0 ? tag_length : (probe.duration > 0 ? probe.duration / 1000000 : 0);
+  // The tag reader times an mp3 better than the probe, and times nothing
+  // else; an mp3 without tags keeps the probe's time.
+  const apr_int64_t seconds = tag_length > 0 ? tag_length : (probe.duration > 0 ? probe.duration / 1000000 : 0);
   if (seconds > 0) prop_set(pool, list, PROP_RES_DURATION, duration_format(pool, static_cast<int>(seconds)));
   const AudioInfo &audio = probe.audio;
   const VideoInfo &video = probe.video;
