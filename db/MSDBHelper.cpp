@@ -212,8 +212,12 @@ bool integer_text(const char *text, apr_int64_t *value) {
   if (*digit == '0' && digit[1] != '\0') return false;
   apr_int64_t magnitude = 0;
   const char *first = digit;
-  for (; *digit >= '0' && *digit <= '9'; ++digit) magnitude = magnitude * 10 + (*digit - '0');
-  if (*digit != '\0' || digit == first || digit - first > 18) return false;
+  constexpr int kDigits = 18;
+  for (; *digit >= '0' && *digit <= '9'; ++digit) {
+    if (digit - first == kDigits) return false;
+    magnitude = magnitude * 10 + (*digit - '0');
+  }
+  if (*digit != '\0' || digit == first) return false;
   *value = negative ? -magnitude : magnitude;
   return true;
 }
