@@ -3,7 +3,6 @@
 
 #include <apr_strings.h>
 
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
@@ -88,9 +87,8 @@ void edge_batch_queue(EdgeBatch *batch, const char *parent, const char *child, c
   batch->keep(parent, batch->edges);
   batch->keep(ordinal, batch->edges);
   for (const AncestorRow &row : rows) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, row.ancestor).ptr;
-    batch->keep(std::string_view(digits, static_cast<std::size_t>(end - digits)), batch->rows);
+    DecimalDigits digits;
+    batch->keep(decimal_digits(row.ancestor, digits), batch->rows);
     batch->keep(row.path, batch->rows);
   }
 }

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "CommonLang.h"
@@ -50,7 +49,6 @@ int main(int argc, const char *const *argv) {
   }
   allocator_fix_thresholds();
   if (apr_app_initialize(&argc, &argv, nullptr) != APR_SUCCESS) return -1;
-  std::atexit(apr_terminate);
   relay_log_levels(argc - 1, argv + 1);
   apr_pool_t *root = pool_create_or_die(nullptr, kModule);
   lang_init(root);
@@ -63,6 +61,7 @@ int main(int argc, const char *const *argv) {
   ffmpeg_term();
   lang_term();
   apr_pool_destroy(root);
+  apr_terminate();
   // Ended without the exit handlers: the libraries' destructors would map
   // back a page or more of each of the 138 libraries ffmpeg brings (10 MiB
   // with the neighbours the kernel maps around them) for a process that is

@@ -5,13 +5,13 @@
 #include <apr_strings.h>
 
 #include <cctype>
-#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <strings.h>
 #include <string_view>
 
+#include "CommonNumbers.h"
 #include "CommonUserMessage.h"
 #include "CommonUtf8.h"
 #include "log4c.h"
@@ -43,8 +43,8 @@ void store_count(apr_pool_t *pool, PropList *list, const char *name, int count) 
 // "<instance>/<name>", built directly: every read and write of a value
 // makes its key, and the general formatter was most of their cost.
 const char *value_key(apr_pool_t *pool, const char *name, int instance) {
-  char digits[16];
-  const std::size_t count = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, instance).ptr - digits);
+  DecimalDigits digits;
+  const std::size_t count = decimal_digits(instance, digits).size();
   const std::size_t length = std::strlen(name);
   auto *key = static_cast<char *>(apr_palloc(pool, count + 1 + length + 1));
   std::memcpy(key, digits, count);

@@ -93,14 +93,18 @@ namespace {
 
 // Every oid a scan writes is formatted by one of these: std::to_chars costs
 // a tenth of apr_psprintf's format parsing.
-template <typename Integer>
-char *decimal(apr_pool_t *pool, Integer value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  return apr_pstrmemdup(pool, digits, static_cast<apr_size_t>(end - digits));
+char *decimal(apr_pool_t *pool, apr_int64_t value) {
+  DecimalDigits digits;
+  const std::string_view text = decimal_digits(value, digits);
+  return apr_pstrmemdup(pool, text.data(), text.size());
 }
 
 }  // namespace
+
+std::string_view decimal_digits(apr_int64_t value, DecimalDigits &digits) {
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return {digits, static_cast<std::size_t>(end - digits)};
+}
 
 char *str_from_uint(apr_pool_t *pool, unsigned int value) { return decimal(pool, value); }
 

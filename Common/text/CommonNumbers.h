@@ -9,6 +9,8 @@
 
 #include <apr_pools.h>
 
+#include <string_view>
+
 // Decimal integer that fits unsigned int; a negative value fails.
 int parse_uint(const char *text, unsigned int *out);
 // Decimal integer that fits int.
@@ -31,3 +33,8 @@ const char *bool_name(int value);
 char *str_from_uint(apr_pool_t *pool, unsigned int value);
 char *str_from_int(apr_pool_t *pool, int value);
 char *str_from_int64(apr_pool_t *pool, apr_int64_t value);
+
+// The decimal form of value written into digits, for a text the caller builds
+// in a buffer of its own without a pool block per number.
+using DecimalDigits = char[24];
+std::string_view decimal_digits(apr_int64_t value, DecimalDigits &digits);
