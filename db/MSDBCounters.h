@@ -19,9 +19,19 @@
 #include "MSDBHelper.h"
 #include "MSDBObjectMemory.h"
 
-// The statement that stores value_oid as the value of name (SQL-quoted) on
-// objects (a comma-separated oid list).
-char *counter_update_sql(apr_pool_t *pool, const char *value_oid, const char *objects, const char *quoted_name);
+// Stores value_oid as the value of name on the rows of objects (count oids)
+// through link; changed (may be null) receives the number of rows changed.
+// One object's statement is prepared once per link; several objects share
+// one statement that lists them. Returns 0, or 20014 after ERROR "Could not
+// execute SQL statement - prop was not incremented, reason: %s".
+int counter_store(apr_pool_t *pool, DbLink link, const char *value_oid, const char *const *objects, int count,
+                  const char *name, int *changed);
+
+// The value of name on the first row of objects that has one, read through
+// link as counter_store writes it: into value (null when none has). Returns
+// 0, or 20014 after "Could not execute SQL statement, reason: %s".
+int counter_read(apr_pool_t *pool, DbLink link, const char *const *objects, int count, const char *name,
+                 const char **value);
 
 // Writes the pending counters of memory (none when null) through link, with
 // temporary texts in pool. Returns 0, or 20014 after ERROR "Could not execute

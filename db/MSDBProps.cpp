@@ -491,27 +491,22 @@ bool remembered_values(DBThreadConnection *conn, const char *object, const char 
   return true;
 }
 
-// One msdb_increment_prop: the objects as an oid list, the quoted name,
-// and the current value (known: from memory, without a read).
+// One msdb_increment_prop: the objects, the name, and the current value
+// (known: from memory, without a read).
 struct Counting {
   apr_pool_t *pool;
   DBThreadConnection *conn;
-  const char *objects;
-  const char *quoted_name;
+  const char *const *objects;
+  int count;
+  const char *name;
   const char *current;
   bool known;
   apr_int64_t number;  // current, parsed
 };
 
 int read_counter(Counting &c) {
-  if (!c.known) {
-    const char *read = db_sql(c.pool,
-                              "select value from propValue where oid=(select valueOid from prop where objectOid in "
-                              "(%s) and nameOid=(select oid from propName where name='%s'))",
-                              c.objects, c.quoted_name);
-    if (db_select_value(c.pool, c.conn->medialib, read, &c.current, nullptr) != APR_SUCCESS) {
-      return log4c_fail(MSDB_MODULE, "Could not get prop value");
-    }
+  if (!c.known && counter_read(c.pool, c.conn->medialib, c.objects, c.count, c.name, &c.current) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, "Could not get prop value");
   }
   c.number = 0;
   if (c.current == nullptr) {
@@ -535,8 +530,7 @@ int intern_sum(Counting &c, int delta, const char **sum, const char **value_oid)
 
 int store_counter(Counting &c, const char *value_oid) {
   int rows = 0;
-  if (db_exec(c.conn->medialib, counter_update_sql(c.pool, value_oid, c.objects, c.quoted_name), &rows,
-              "Could not execute SQL statement - prop was not incremented, reason: %s") != APR_SUCCESS) {
+  if (counter_store(c.pool, c.conn->medialib, value_oid, c.objects, c.count, c.name, &rows) != APR_SUCCESS) {
     return APR_EGENERAL;
   }
   return rows > 0 ? APR_SUCCESS : APR_EGENERAL;
@@ -666,7 +660,7 @@ int msdb_increment_prop(apr_pool_t *pool, MediaLibraryDB *db, const char *const 
     for (int i = 0; i < count; ++i) object_memory_forget(memory, objects[i]);
     object_memory_forget_counters(memory);
   }
-  Counting counting{pool, conn, str_join(pool, objects, count), db_quote(pool, name), nullptr, false, 0};
+  Counting counting{pool, conn, objects, count, name, nullptr, false, 0};
   if (memory != nullptr && count == 1) {
     counting.known = remembered_counter(pool, memory, objects[0], name, &counting.current);
   }

@@ -4,6 +4,10 @@
 #include <apr_lib.h>
 #include <apr_strings.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "Common.h"
@@ -67,14 +71,16 @@ char *safe_name_part(apr_pool_t *pool, const char *name, std::size_t room, const
 }
 }  // namespace
 
+// Called for every new file a scan meets: the descriptor alone, without the
+// short-lived pool and file object of an APR open.
 int file_exists(const char *path) {
-  Pool pool(nullptr);
-  apr_file_t *file = nullptr;
-  if (apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS)
-    return 0;
-  apr_status_t status = apr_file_close(file);
-  if (status != APR_SUCCESS)
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  if (close(fd) != 0) {
+    const apr_status_t status = APR_FROM_OS_ERROR(errno);
+    Pool pool(nullptr);
     log_status("Unable to close file (%s), reason: %s", path, status, pool);
+  }
   return 1;
 }
 

@@ -42,17 +42,34 @@ const Entity *xml_entity_at(const char *text) {
   return nullptr;
 }
 
-// The bytes of kXmlEntities, for strpbrk.
+// The bytes of kXmlEntities, for strcspn.
 constexpr char kXmlBytes[] = {kXmlEntities[0].byte, kXmlEntities[1].byte, kXmlEntities[2].byte,
                               kXmlEntities[3].byte, kXmlEntities[4].byte, '\0'};
 static_assert(std::size(kXmlEntities) == 5, "kXmlBytes lists every entity's byte");
 
-// The XML escape of one character, or null when it is copied as it is.
-const char *xml_escape_of(const char *text) {
-  if (*text == '&') return xml_entity_at(text) != nullptr ? nullptr : "&amp;";
-  for (const Entity &entity : kXmlEntities)
-    if (entity.byte != '&' && entity.byte == *text) return entity.name.data();
-  return nullptr;
+// Hands text to write, escaped, piece by piece: runs without a byte to
+// escape whole, then each such byte's entity. An ampersand that begins an
+// entity (in any case) stands for itself and is written as XML spells the
+// entity: "&Gt;" is no XML entity and would make the document invalid
+// (xml_unescape reads any case, so the text means the same).
+template <typename Write>
+void xml_escape_pieces(const char *text, Write write) {
+  for (;;) {
+    const std::size_t run = std::strcspn(text, kXmlBytes);
+    if (run > 0) write(std::string_view(text, run));
+    text += run;
+    if (*text == '\0') return;
+    const Entity *entity = *text == '&' ? xml_entity_at(text) : nullptr;
+    if (entity != nullptr) {
+      write(entity->name);
+      text += entity->name.size();
+      continue;
+    }
+    for (const Entity &escape : kXmlEntities) {
+      if (escape.byte == *text) write(escape.name);
+    }
+    ++text;
+  }
 }
 
 const Entity *html_entity_at(const char *text) {
@@ -75,32 +92,17 @@ char *xml_escape(apr_pool_t *pool, const char *text) {
   if (text == nullptr) return nullptr;
   // Most texts (paths, titles, numbers) hold no byte to escape: a plain copy
   // spares the two passes below, which are a twentieth of a scan's writer.
-  if (std::strpbrk(text, kXmlBytes) == nullptr) return apr_pstrdup(pool, text);
+  const std::size_t plain = std::strcspn(text, kXmlBytes);
+  if (text[plain] == '\0') return apr_pstrmemdup(pool, text, plain);
   std::size_t length = 0;
-  for (const char *p = text; *p != '\0'; ++p) {
-    const char *escape = xml_escape_of(p);
-    length += escape != nullptr ? std::strlen(escape) : 1;
-  }
+  xml_escape_pieces(text, [&length](std::string_view piece) { length += piece.size(); });
   char *result = static_cast<char *>(apr_palloc(pool, length + 1));
   char *out = result;
-  for (const char *p = text; *p != '\0'; ++p) {
-    const char *escape = xml_escape_of(p);
-    if (escape == nullptr) {
-      *out++ = *p;
-    } else {
-      std::size_t size = std::strlen(escape);
-      std::memcpy(out, escape, size);
-      out += size;
-    }
-  }
+  xml_escape_pieces(text, [&out](std::string_view piece) {
+    std::memcpy(out, piece.data(), piece.size());
+    out += piece.size();
+  });
   *out = '\0';
-  // An entity kept in another case is written as XML spells it: "&Gt;" is no
-  // XML entity and would make the document invalid (xml_unescape reads any
-  // case, so the text means the same).
-  for (char *p = result; *p != '\0'; ++p) {
-    const Entity *entity = *p == '&' ? xml_entity_at(p) : nullptr;
-    if (entity != nullptr) std::memcpy(p, entity->name.data(), entity->name.size());
-  }
   return result;
 }
 

@@ -259,6 +259,34 @@ TEST_F(MemoryTest, CountersFollowEveryWayTheirRowIsWritten) {
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
 }
 
+// Outside a transaction a counter is read and stored by its statements, and
+// several objects share one count: the first one's, by oid.
+TEST_F(MemoryTest, CountersOutsideATransactionAndOfSeveralObjectsAreStoredAtOnce) {
+  const std::string first = create("1");
+  const std::string second = create("1");
+  ASSERT_EQ(msdb_set_slot(pool_, db_, first.c_str(), PROP_CHILD_COUNT, "4"), 0);
+  ASSERT_EQ(msdb_set_slot(pool_, db_, second.c_str(), PROP_CHILD_COUNT, "9"), 0);
+  auto count = [&](const std::string &object) {
+    const char *text = nullptr;
+    EXPECT_EQ(msdb_get_prop(pool_, db_, object.c_str(), PROP_CHILD_COUNT, nullptr, 0, &text, nullptr), 0);
+    return std::string(text ? text : "(none)");
+  };
+  const char *one[] = {second.c_str()};
+  const char *both[] = {first.c_str(), second.c_str()};
+  struct Step {
+    const char *const *objects;
+    int count;
+    int delta;
+    const char *first;
+    const char *second;
+  };
+  for (const Step &step : {Step{one, 1, 1, "4", "10"}, Step{both, 2, -2, "2", "2"}}) {
+    ASSERT_EQ(msdb_increment_prop(pool_, db_, step.objects, step.count, PROP_CHILD_COUNT, nullptr, step.delta), 0);
+    EXPECT_EQ(count(first), step.first);
+    EXPECT_EQ(count(second), step.second);
+  }
+}
+
 // Child counts added to within a transaction are stored once, later; every
 // way of looking at them in the meantime must see the current count.
 class PendingCountTest : public MemoryTest {
