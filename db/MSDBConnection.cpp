@@ -322,6 +322,17 @@ int msdb_medialib_cache_reset(MediaLibraryDB *db) {
   return cache_set(conn, kCacheKiB);
 }
 
+int msdb_medialib_defer_indexes(MediaLibraryDB *db, bool *deferred) {
+  *deferred = false;
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  return conn == nullptr ? APR_EGENERAL : msdb_schema_defer_indexes(conn->medialib, deferred);
+}
+
+int msdb_medialib_build_indexes(MediaLibraryDB *db) {
+  DBThreadConnection *conn = msdb_connection_or_log(db);
+  return conn == nullptr ? APR_EGENERAL : msdb_schema_upgrade(conn->medialib);
+}
+
 int msdb_medialib_cache_grow(MediaLibraryDB *db) {
   apr_off_t size = 0;
   DBThreadConnection *conn = connection_and_size(db, &size);

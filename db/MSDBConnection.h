@@ -151,6 +151,12 @@ int msdb_medialib_begin_continued(MediaLibraryDB *db);
 // after "Could not set the page cache size, reason: %s".
 int msdb_medialib_cache_reset(MediaLibraryDB *db);
 int msdb_medialib_cache_grow(MediaLibraryDB *db);
+// The calling thread's indexes around a pass, outside its transaction:
+// defer drops those no pass reads when the library holds no items (see
+// msdb_schema_defer_indexes), build makes every missing one. Return 0, or
+// 20014 as those functions and msdb_schema_upgrade say.
+int msdb_medialib_defer_indexes(MediaLibraryDB *db, bool *deferred);
+int msdb_medialib_build_indexes(MediaLibraryDB *db);
 int msdb_admin_begin(MediaLibraryDB *db);
 int msdb_admin_commit(MediaLibraryDB *db);
 int msdb_admin_rollback(MediaLibraryDB *db);

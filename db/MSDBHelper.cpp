@@ -47,15 +47,22 @@ const char *copy_entry(apr_pool_t *pool, DbCursor *cursor, apr_dbd_row_t *row, i
   return value == nullptr || pool == cursor->pool ? value : apr_pstrdup(pool, value);
 }
 
-int open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
-  arm(link);
+}  // namespace
+
+int db_again_after_schema_change(DbLink link, const std::function<int()> &run) {
+  const int rv = run();
+  return rv != 0 && sqlite3_errcode(native_of(link)) == SQLITE_SCHEMA ? run() : rv;
+}
+
+int db_open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
   cursor->link = link;
   cursor->results = nullptr;
   cursor->pool = pool;
-  return apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
+  return db_again_after_schema_change(link, [&] {
+    arm(link);
+    return apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
+  });
 }
-
-}  // namespace
 
 namespace {
 
@@ -160,8 +167,10 @@ bool db_oid_valid(const char *oid, bool allow_root_parent) {
 
 int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reason) {
   int rows = 0;
-  arm(link);
-  int rv = apr_dbd_query(link.driver, link.handle, &rows, sql);
+  const int rv = db_again_after_schema_change(link, [&] {
+    arm(link);
+    return apr_dbd_query(link.driver, link.handle, &rows, sql);
+  });
   if (changed != nullptr) *changed = rows;
   if (rv == 0) return APR_SUCCESS;
   *reason = db_error(link, rv);
@@ -350,7 +359,7 @@ int select_rows_prepared(apr_pool_t *pool, DbLink link, const char *format, cons
   int rv = run_kept(pool, link, format, args, [&](PreparedStatement *statement, const void **values) {
     return select_prepared(pool, link, statement, values, cursor);
   });
-  if (rv == -1) rv = open_select(pool, link, filled_in(pool, format, args), cursor);
+  if (rv == -1) rv = db_open_select(pool, link, filled_in(pool, format, args), cursor);
   if (rv == 0) return APR_SUCCESS;
   LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, db_error(link, rv)));
   return APR_EGENERAL;
@@ -472,7 +481,7 @@ int db_select_value(apr_pool_t *pool, DbLink link, const char *sql, const char *
   DbCursor local;
   DbCursor *c = cursor != nullptr ? cursor : &local;
   *value = nullptr;
-  int rv = open_select(pool, link, sql, c);
+  int rv = db_open_select(pool, link, sql, c);
   if (rv != 0) {
     LOG4C(kModule, LOG4C_ERROR, log4c_sprintf(kSelectFailed, db_error(link, rv)));
     return APR_EGENERAL;
@@ -495,7 +504,7 @@ int db_select_row(apr_pool_t *pool, DbLink link, const char *sql, int n, const c
   DbCursor local;
   DbCursor *c = cursor != nullptr ? cursor : &local;
   for (int i = 0; i < n; ++i) values[i] = nullptr;
-  int rv = open_select(pool, link, sql, c);
+  int rv = db_open_select(pool, link, sql, c);
   if (rv != 0) {
     LOG4C(kModule, LOG4C_ERROR,
           log4c_sprintf("Could not execute SQL statement, reason: %s, sql: %s", db_error(link, rv), sql));

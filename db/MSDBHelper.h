@@ -91,6 +91,17 @@ bool db_oid_valid(const char *oid, bool allow_root_parent = false);
 // receives the driver's text. Returns 0 or 20014.
 int db_exec_reason(DbLink link, const char *sql, int *changed, const char **reason);
 
+// Runs run (a statement through the driver, which prepares it without
+// SQLite's own preparing again) once more when it failed because another
+// connection changed the schema since this one last read it (a first scan
+// drops and makes indexes): such a statement failed before it read or wrote
+// anything. Returns run's status.
+int db_again_after_schema_change(DbLink link, const std::function<int()> &run);
+
+// Opens cursor on the rows of sql (the driver reads them all at once, into
+// pool). Returns the driver's status.
+int db_open_select(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor);
+
 // The statement of format with each %s or %lld filled in with args[i] (a
 // null arg standing for null), run as db_exec_reason runs it, but parsed only
 // once per link: its placeholders are bound instead (a bound text takes the

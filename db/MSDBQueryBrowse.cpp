@@ -242,10 +242,7 @@ int db_query_routes_exist(apr_pool_t *pool, DbLink link, const char *const *ids,
 }
 
 int db_query_rows(apr_pool_t *pool, DbLink link, const char *sql, DbCursor *cursor) {
-  cursor->link = link;
-  cursor->results = nullptr;
-  cursor->pool = pool;
-  int rv = apr_dbd_select(link.driver, pool, link.handle, &cursor->results, sql, 0);
+  const int rv = db_open_select(pool, link, sql, cursor);
   if (rv == 0) return APR_SUCCESS;
   LOG4C(kModule, LOG4C_DEBUG, db_error(link, rv));
   return log4c_fail(kModule, "Could not execute SQL statement");

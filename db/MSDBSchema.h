@@ -54,3 +54,11 @@ int msdb_schema_fill_substring_index(DbLink link);
 // Returns 0, or 20014 after WARN "Could not bring the library's indexes up to
 // date, reason: %s" (the library still answers, by the indexes it has).
 int msdb_schema_upgrade(DbLink link);
+
+// Before a pass into a library that holds no items (no object of a source
+// other than 0): drops the indexes no pass reads, for msdb_schema_upgrade to
+// make after it; *deferred tells whether it did. Outside a transaction.
+// Returns 0; 20014 after ERROR "Could not execute SQL statement, reason: %s"
+// or WARN "Could not leave the library's indexes to the end of the pass,
+// reason: %s" (nothing dropped).
+int msdb_schema_defer_indexes(DbLink link, bool *deferred);

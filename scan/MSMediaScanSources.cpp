@@ -122,7 +122,13 @@ int msms_source_pass(SourcePass *pass) {
     return APR_EBUSY;
   }
   msdb_medialib_cache_reset(pass->db);
+  // A library's first items go in faster without the indexes no pass reads,
+  // made once at the end; a pass that stops early leaves them to the next
+  // connection that opens the library.
+  bool deferred = false;
+  msdb_medialib_defer_indexes(pass->db, &deferred);
   int status = pass_locked(pass);
+  if (deferred) msdb_medialib_build_indexes(pass->db);
   // The pages a large pass kept go; a server's refresh thread lives on.
   msdb_medialib_cache_reset(pass->db);
   if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;

@@ -37,6 +37,33 @@ TEST_F(DbTest, APreparedInsertSurvivesSchemaChangesAndFailedRuns) {
             "NULL/integer");
 }
 
+// A connection's first read or write after another connection changed the
+// schema (as a first scan does when it drops and makes indexes) does what it
+// would have done before.
+TEST_F(DbTest, StatementsRunOnAfterAnotherConnectionChangedTheSchema) {
+  EXPECT_EQ(value("select count(*) from objms where sourceOid=7"), "0");
+  struct Case {
+    const char *change;  // by the other connection
+    bool read;           // or write, on this one
+  };
+  const Case cases[] = {
+      {"drop index prop_title", true},
+      {"create index prop_title on prop (valueOid, objectOid) where nameOid = 1", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.change);
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(medialib_path_.c_str(), &other), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(other, c.change, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    if (c.read) {
+      EXPECT_EQ(value("select count(*) from objms where sourceOid=7"), "0");
+    } else {
+      exec("delete from objms where sourceOid=7");
+    }
+  }
+}
+
 // An integer placeholder binds its text as an integer only where SQLite
 // would have stored that same integer for the text: whatever the text, the
 // row holds what a quoted literal gives, through a kept statement and

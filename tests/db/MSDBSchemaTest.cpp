@@ -189,6 +189,36 @@ TEST_F(DbTest, OneMissingOrRetiredIndexIsPutRightOnOpening) {
   }
 }
 
+// A pass into a library without items drops the indexes it leaves to its
+// end, and one that stops before making them again (killed, a full disk)
+// leaves them to the next connection that opens the library; a library
+// with items keeps them all.
+TEST_F(DbTest, IndexesLeftToAPassEndComeBackOnOpening) {
+  const char *kIndexes = "select name from sqlite_master where type='index' order by name";
+  const std::vector<std::string> indexes = rows(kIndexes);
+  DbLink link = msdb_thread_connection(db_)->medialib;
+  struct Case {
+    const char *before;
+    bool deferred;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"insert into objms (objectOid, sourceOid) values (500, 2)", false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.before);
+    if (*c.before != '\0') {
+      ASSERT_EQ(db_exec(link, c.before, nullptr), 0);
+    }
+    bool deferred = !c.deferred;
+    ASSERT_EQ(msdb_schema_defer_indexes(link, &deferred), 0);
+    EXPECT_EQ(deferred, c.deferred);
+    EXPECT_EQ(rows(kIndexes).size() < indexes.size(), c.deferred);
+    ASSERT_EQ(msdb_schema_upgrade(link), 0);
+    EXPECT_EQ(rows(kIndexes), indexes);
+  }
+}
+
 // The routes' version (their counter and the largest ancestor oid) and the
 // titles' (their counter and the largest prop oid) move with every kind of
 // write to an ancestor row or a title row respectively; the edge counter

@@ -27,7 +27,53 @@ int run_work(SourcePass *pass) {
   return work->status;
 }
 
+constexpr const char *kIndexCount = "select count(*) from sqlite_master where type='index'";
+
+// A work that ends with status, having counted the library's indexes.
+struct IndexCount {
+  int status;
+  int seen = -1;
+};
+
+int count_indexes(SourcePass *pass) {
+  auto *work = static_cast<IndexCount *>(pass->work_context);
+  db_stream(msdb_thread_connection(pass->db)->medialib, kIndexCount, [work](sqlite3_stmt *row) {
+    work->seen = sqlite3_column_int(row, 0);
+    return false;
+  });
+  return work->status;
+}
+
 class SourcePasses : public ShareTest {};
+
+// A pass into a library without items runs without some of its indexes and
+// makes them at its end, whether its work succeeds, fails or is cancelled; a
+// first scan does so too; a pass into a library with items keeps them all.
+TEST_F(SourcePasses, APassIntoALibraryWithoutItemsMakesSomeIndexesAtItsEnd) {
+  const int indexes = count(kIndexCount);
+  mp3("d/a.mp3", "A");
+  const std::string source = share(media_ + "/d");
+  struct Case {
+    int work_status;
+    bool scan_before;
+    bool deferred;
+  };
+  const Case cases[] = {{20014, false, true}, {4, false, true}, {0, false, true}, {0, true, false}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.work_status);
+    if (c.scan_before) {
+      ASSERT_EQ(scan(source).status, 0);
+    }
+    EXPECT_EQ(count(kIndexCount), indexes);
+    Pool pool(pool_, "test");
+    IndexCount work{c.work_status};
+    SourcePass pass{pool, msms_library_db(), nullptr, nullptr, nullptr, count_indexes, &work, source.c_str(), "files", 1,
+                    0, false};
+    EXPECT_EQ(msms_source_pass(&pass), c.work_status);
+    EXPECT_EQ(work.seen < indexes, c.deferred);
+    EXPECT_EQ(count(kIndexCount), indexes);
+  }
+}
 
 TEST_F(SourcePasses, WorkDecidesWhatTheSweepTakesAndWhatTheRollbackUndoes) {
   struct Case {
