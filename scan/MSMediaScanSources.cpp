@@ -128,9 +128,9 @@ int msms_source_pass(SourcePass *pass) {
   bool deferred = false;
   msdb_medialib_defer_indexes(pass->db, &deferred);
   int status = pass_locked(pass);
-  if (deferred) msdb_medialib_build_indexes(pass->db);
   // The pages a large pass kept go; a server's refresh thread lives on.
   msdb_medialib_cache_reset(pass->db);
+  if (deferred) msdb_medialib_build_indexes(pass->db);
   if (msms_unlock_library() != APR_SUCCESS && status == APR_SUCCESS) status = APR_EGENERAL;
   return status;
 }
