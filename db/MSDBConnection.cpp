@@ -104,21 +104,6 @@ int cache_set(DBThreadConnection *conn, apr_int64_t kib) {
   return APR_SUCCESS;
 }
 
-// Brings the library's indexes up to date with the sorts in a temporary
-// file. Making an index sorts its table, and with the temp store in memory
-// (the connection's setting for its statements) a sort held all of it: the
-// five indexes a first scan of 26,000 items makes at its end took its peak
-// from 40 to 77 MiB, where a file keeps a sort to the page cache's size,
-// and takes less time. The setting changes only outside a transaction, and
-// drops the connection's temporary tables: there is none when a connection
-// opens or a pass has ended.
-int upgrade_sorting_in_file(DBThreadConnection *conn) {
-  db_exec(conn->medialib, "PRAGMA temp_store = FILE", nullptr);
-  const int status = msdb_schema_upgrade(conn->medialib);
-  db_exec(conn->medialib, "PRAGMA temp_store = MEMORY", nullptr);
-  return status;
-}
-
 DBThreadConnection *open_connection(MediaLibraryDB *db) {
   apr_pool_t *pool = pool_create_or_die(db->pool, kModule);
   auto *conn = static_cast<DBThreadConnection *>(apr_pcalloc(pool, sizeof(DBThreadConnection)));
@@ -139,7 +124,7 @@ DBThreadConnection *open_connection(MediaLibraryDB *db) {
     apr_pool_destroy(pool);
     return nullptr;
   }
-  upgrade_sorting_in_file(conn);
+  msdb_schema_upgrade(conn->medialib);
   db_link_guard_transaction(conn->medialib, &conn->medialib_in_transaction);
   db_link_guard_transaction(conn->admin, &conn->admin_in_transaction);
   conn->intern = intern_cache_create(pool);
@@ -345,7 +330,7 @@ int msdb_medialib_defer_indexes(MediaLibraryDB *db, bool *deferred) {
 
 int msdb_medialib_build_indexes(MediaLibraryDB *db) {
   DBThreadConnection *conn = msdb_connection_or_log(db);
-  return conn == nullptr ? APR_EGENERAL : upgrade_sorting_in_file(conn);
+  return conn == nullptr ? APR_EGENERAL : msdb_schema_upgrade(conn->medialib);
 }
 
 int msdb_medialib_cache_grow(MediaLibraryDB *db) {

@@ -13,10 +13,10 @@ constexpr const char *kNotIncremented = "Could not execute SQL statement - prop 
 // statements are kept prepared rather than compiled (with the triggers an
 // update of prop compiles) at each write.
 constexpr const char *kStoreOne =
-    "update prop set valueOid=%lld where objectOid=%lld and nameOid=(select oid from propName where name=%s)";
+    "update prop set valueOid=%lld where objectOid in (%lld) and nameOid=(select oid from propName where name=%s);";
 constexpr const char *kReadOne =
-    "select value from propValue where oid=(select valueOid from prop where objectOid=%lld and nameOid=(select oid "
-    "from propName where name=%s))";
+    "select value from propValue where oid=(select valueOid from prop where objectOid in (%lld) and nameOid=(select "
+    "oid from propName where name=%s))";
 
 }  // namespace
 

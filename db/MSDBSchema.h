@@ -50,7 +50,9 @@ int msdb_schema_fill_substring_index(DbLink link);
 // (each made when missing; the substring index and the title keys are built
 // from the values, under a second for 430,000 of them) and drops the ones
 // they replaced; on a library that has them, one read of its schema. Every medialib
-// connection runs it when it opens.
+// connection runs it when it opens. Outside a transaction: it sorts in a
+// temporary file and then sets the temp store to memory, as the connection
+// keeps it.
 // Returns 0, or 20014 after WARN "Could not bring the library's indexes up to
 // date, reason: %s" (the library still answers, by the indexes it has).
 int msdb_schema_upgrade(DbLink link);
