@@ -115,7 +115,7 @@ void msms_ahead_stop(ScanAhead *ahead) {
 AheadJob *msms_ahead_submit(ScanAhead *ahead, const InspectRequest &request) {
   apr_thread_mutex_lock(ahead->worker.lock);
   AheadJob *job = nullptr;
-  if (ahead->submitted - ahead->released < AHEAD_WINDOW) {
+  if (msms_ahead_has_room(ahead)) {
     job = &slot(ahead, ahead->submitted);
     assert(job->state == JobState::free);
     job->sequence = ahead->submitted++;
@@ -127,6 +127,9 @@ AheadJob *msms_ahead_submit(ScanAhead *ahead, const InspectRequest &request) {
   apr_thread_mutex_unlock(ahead->worker.lock);
   return job;
 }
+
+// Read without the lock: the counters change on the scan's thread only.
+bool msms_ahead_has_room(const ScanAhead *ahead) { return ahead->submitted - ahead->released < AHEAD_WINDOW; }
 
 const FileFacts *msms_ahead_take(ScanAhead *ahead, AheadJob *job) {
   apr_thread_mutex_lock(ahead->worker.lock);

@@ -38,6 +38,10 @@ void msms_ahead_stop(ScanAhead *ahead);
 // or null when AHEAD_WINDOW jobs are out.
 AheadJob *msms_ahead_submit(ScanAhead *ahead, const InspectRequest &request);
 
+// Whether a job may be submitted now. Only the scan's thread submits and
+// releases, so the answer holds until it does either.
+bool msms_ahead_has_room(const ScanAhead *ahead);
+
 // Waits until a worker is done with job. Returns its facts (valid until
 // the job is released), or null when the file was missing at the worker's
 // turn and must be inspected at the scan's.
