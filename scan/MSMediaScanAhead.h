@@ -15,7 +15,7 @@
 
 #include "MSMediaScanInspect.h"
 
-inline constexpr int AHEAD_WINDOW = 8;
+inline constexpr int AHEAD_WINDOW = 16;
 
 struct ScanAhead;
 struct AheadJob;
