@@ -37,6 +37,7 @@ struct ScanAhead {
   Worker worker;  // its lock guards what follows
   apr_thread_cond_t *done;  // a job is done while the scan's thread waits for one
   int idle;                 // workers waiting for a job
+  bool woken;               // one of them was woken and has not yet run
   bool waiting;             // the scan's thread waits for a job to be done
   apr_uint64_t submitted;
   apr_uint64_t started;  // taken by the worker or dropped before it
@@ -60,7 +61,8 @@ AheadJob &slot(ScanAhead *ahead, apr_uint64_t sequence) { return ahead->jobs[seq
 void wake_if_due(ScanAhead *ahead) {
   const apr_uint64_t queued = ahead->submitted - ahead->started;
   const apr_uint64_t lead = ahead->started - ahead->released;
-  if (ahead->idle > 0 && queued > 0 && (lead < kWakeBatch || queued >= kWakeBatch)) {
+  if (ahead->idle > 0 && !ahead->woken && queued > 0 && (lead < kWakeBatch || queued >= kWakeBatch)) {
+    ahead->woken = true;
     apr_thread_cond_signal(ahead->worker.changed);
   }
 }
@@ -98,6 +100,7 @@ void work(void *data) {
       ahead->idle++;
       apr_thread_cond_wait(worker.changed, worker.lock);
       ahead->idle--;
+      ahead->woken = false;
     }
     if (worker.stopping) break;
     AheadJob &job = slot(ahead, ahead->started++);
