@@ -78,6 +78,10 @@ const TreeRow kTrees[] = {
     {"artists", "A/one/%d.mp3", 3},
     {"artists", "A/one/folder%d.jpg", 1},
     {"artists", "A/two/%d.mp3", 2},
+    {"artists", "A/wide/%d.txt", 2 * AHEAD_WINDOW},  // more entries than a listing reads ahead
+    {"artists", "A/wide/%d.mp3", 8},
+    {"artists", "B/wide/%d.txt", 2 * AHEAD_WINDOW},
+    {"artists", "B/wide/%d.mp3", 8},
     {"artists", "B/three/%d.mp3", 3},
     {"nested", "0/empty%d/", 1},
     {"nested", "1/2/3/4/5/%d.mp3", 2},
@@ -99,7 +103,12 @@ TEST_F(Ahead, EveryTreeReadAheadAcrossFoldersGivesTheSameLibraryAsAtTheirTurn) {
       std::snprintf(relative, sizeof relative, row.pattern, i);
       const fs::path path = media_ + "/" + row.tree + "/" + relative;
       fs::create_directories(path.parent_path());
-      if (path.has_filename()) fs::copy_file(path.extension() == ".jpg" ? photo : song, path);
+      if (!path.has_filename()) continue;
+      if (path.extension() == ".txt") {
+        write_file(path.string(), "notes");
+      } else {
+        fs::copy_file(path.extension() == ".jpg" ? photo : song, path);
+      }
     }
   }
   mp3("linked/1.mp3", "");
