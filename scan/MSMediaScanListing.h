@@ -8,10 +8,10 @@
 // the walk's order; and once the folder being walked has read all its
 // entries, the folders around it read on, so that the next folder's files
 // are inspected while this one's last files are written. Reading ahead
-// stops at any other entry that is not a plain file and at a subfolder
-// whose listing may still grow, so nothing is queued past what the walk will
-// meet first; and it waits while the worker's window is full or
-// LISTINGS_AHEAD listings are open before their turn. The worker's jobs are
+// stops at a link (resolved at its turn) and at a subfolder whose listing
+// may still grow, so nothing is queued past what the walk will meet first;
+// and it waits while the worker's window is full or LISTINGS_AHEAD listings
+// are open before their turn. The worker's jobs are
 // thus always queued, taken and given back in the walk's order, across
 // folders too. Entries not done when a listing ends give their jobs back.
 #pragma once
