@@ -15,7 +15,7 @@
 
 #include "MSMediaScanInspect.h"
 
-inline constexpr int AHEAD_WINDOW = 8;
+inline constexpr int AHEAD_WINDOW = 16;
 
 struct ScanAhead;
 struct AheadJob;
@@ -37,6 +37,10 @@ void msms_ahead_stop(ScanAhead *ahead);
 // Queues the inspection of request (its texts are copied). Returns the job,
 // or null when AHEAD_WINDOW jobs are out.
 AheadJob *msms_ahead_submit(ScanAhead *ahead, const InspectRequest &request);
+
+// Whether a job may be submitted now. Only the scan's thread submits and
+// releases, so the answer holds until it does either.
+bool msms_ahead_has_room(const ScanAhead *ahead);
 
 // Waits until a worker is done with job. Returns its facts (valid until
 // the job is released), or null when the file was missing at the worker's

@@ -73,6 +73,7 @@ struct ScanContext {
   int up_to_date[SCAN_KINDS];
   int created_at_commit;  // items created when the transaction was last committed
   ScanAhead *ahead;       // the walk's inspection worker; null: files are inspected at their turn
+  int listings_ahead;     // the walk's folder listings open before their turn (MSMediaScanListing)
   ScanPrefetch *prefetch;  // the walk's tree look-ups; null: each file is looked up alone
   PrefetchEarly *early;    // the root's look-up begun before the pass; null: none
   TreeReader *tree;        // the walk's folders listed ahead; null: each folder is read at its turn

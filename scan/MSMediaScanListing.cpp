@@ -109,11 +109,11 @@ bool take_listing(ScanContext *scan, const char *relative, std::vector<TreeEntry
 
 }  // namespace
 
-std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanContext *scan, const char *relative, bool recursive,
-                                   bool early) {
-  apr_pool_t *pool = pool_create_or_die(parent, MSMS_MODULE);
-  const char *path = apr_pstrcat(pool, scan->root, relative, nullptr);
-  const char *canonical = path_canonical(pool, path);
+std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *pool, ScanContext *scan, const char *relative,
+                                                   bool recursive, FolderListing *parent, bool early) {
+  apr_pool_t *own = pool_create_or_die(pool, MSMS_MODULE);
+  const char *path = apr_pstrcat(own, scan->root, relative, nullptr);
+  const char *canonical = path_canonical(own, path);
   apr_dir_t *dir = nullptr;
   std::vector<TreeEntry> listed;
   // The root's objects are looked up while the tree reader lists it.
@@ -122,37 +122,51 @@ std::unique_ptr<FolderListing> FolderListing::open(apr_pool_t *parent, ScanConte
   // Looking up a tree the prefetch does not cover would replace the trees
   // whose answers entries read ahead still hold.
   if ((early && !msms_prefetch_covers(scan->prefetch, canonical)) ||
-      (!take_listing(scan, relative, &listed) && apr_dir_open(&dir, path, pool) != APR_SUCCESS)) {
-    apr_pool_destroy(pool);
+      (!take_listing(scan, relative, &listed) && apr_dir_open(&dir, path, own) != APR_SUCCESS)) {
+    apr_pool_destroy(own);
     return nullptr;
   }
-  FolderScan folder{pool, relative, apr_hash_make(pool), apr_hash_make(pool)};
-  if (!root) folder.relative = true_case(pool, path, relative);
-  if (dir == nullptr && !scan->playlists_only) fill_art_cache(pool, scan, canonical, listed);
+  FolderScan folder{own, relative, apr_hash_make(own), apr_hash_make(own)};
+  if (!root) folder.relative = true_case(own, path, relative);
+  if (dir == nullptr && !scan->playlists_only) fill_art_cache(own, scan, canonical, listed);
   if (!root) msms_prefetch_enter(scan->prefetch, scan->db, canonical);
-  return std::unique_ptr<FolderListing>(new FolderListing(pool, scan, folder, path, dir, std::move(listed), recursive));
+  return std::unique_ptr<FolderListing>(
+      new FolderListing(own, scan, folder, path, dir, std::move(listed), recursive, parent, early));
 }
 
 FolderListing::FolderListing(apr_pool_t *pool, ScanContext *scan, FolderScan folder, const char *path,
-                             apr_dir_t *dir, std::vector<TreeEntry> listed, bool recursive)
+                             apr_dir_t *dir, std::vector<TreeEntry> listed, bool recursive, FolderListing *parent,
+                             bool early)
     : pool_(pool),
       scan_(scan),
       folder_(folder),
       path_(path),
       dir_(dir),
       listed_(std::move(listed)),
-      recursive_(recursive) {}
+      recursive_(recursive),
+      parent_(parent),
+      early_(early) {
+  if (early_) scan_->listings_ahead++;
+}
 
 FolderListing::~FolderListing() {
   while (count_ > 0) pop();
   if (dir_ != nullptr && apr_dir_close(dir_) != APR_SUCCESS) {
     LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not close folder %s", path_));
   }
+  if (early_) scan_->listings_ahead--;
   apr_pool_destroy(pool_);
 }
 
+// Only in a recursive walk do the folders around the one walked look for
+// what it looks for.
 Listed *FolderListing::front() {
   fill(true);
+  if (recursive_ && scan_->ahead != nullptr) {
+    for (FolderListing *done = this; done->parent_ != nullptr && done->complete(); done = done->parent_) {
+      done->parent_->fill(false);
+    }
+  }
   return count_ > 0 ? &ring_[first_] : nullptr;
 }
 
@@ -165,45 +179,57 @@ void FolderListing::pop() {
   --count_;
 }
 
-// Whether the listing has read all its entries and none of them leads to a
-// folder: its walk will queue nothing more, so what follows it in its
-// parent's walk may be queued now.
+// Whether the listing has read all its entries and each of them is passable:
+// its walk will queue nothing more, so what follows it in its parent's walk
+// may be queued now.
 bool FolderListing::complete() const {
   if (!end_) return false;
   for (int i = 0; i < count_; ++i) {
-    const apr_finfo_t &info = ring_[(first_ + i) % AHEAD_WINDOW].info;
-    if ((info.valid & APR_FINFO_TYPE) != 0 && (info.filetype == APR_DIR || info.filetype == APR_LNK)) return false;
+    if (!passable(ring_[(first_ + i) % AHEAD_WINDOW])) return false;
   }
   return true;
 }
 
-// Whether reading on past entry keeps the walk's order.
+// Whether reading on past entry keeps the walk's order: it leads to no
+// folder, or to one whose listing is complete. A link is resolved at its
+// turn only.
 bool FolderListing::passable(const Listed &entry) {
-  return plain_file(entry.info) || (entry.opened != nullptr && entry.opened->complete());
+  const apr_finfo_t &info = entry.info;
+  const bool folder = (info.valid & APR_FINFO_TYPE) != 0 && (info.filetype == APR_DIR || info.filetype == APR_LNK);
+  return !folder || (entry.opened != nullptr && entry.opened->complete());
 }
 
-// Up to AHEAD_WINDOW entries with an inspection worker, else one at a time.
-// A real subfolder read is opened early (with open_subfolder), and reading
-// goes on past it when its listing is complete.
-void FolderListing::fill(bool open_subfolder) {
-  const int capacity = scan_->ahead != nullptr ? AHEAD_WINDOW : 1;
-  const bool early = open_subfolder && recursive_ && scan_->ahead != nullptr;
-  while (!end_ && count_ < capacity && (count_ == 0 || passable(ring_[(first_ + count_ - 1) % AHEAD_WINDOW]))) {
+// Reading one more entry ahead of the walk must leave its inspection a job
+// and open no more listings ahead than allowed.
+bool FolderListing::may_read_ahead() const {
+  return msms_ahead_has_room(scan_->ahead) && scan_->listings_ahead < LISTINGS_AHEAD;
+}
+
+// Up to AHEAD_WINDOW entries with an inspection worker, else one at a time;
+// turn: the walk wants the listing's next entry, read even when nothing may
+// be read ahead. A subfolder read ahead reads on before its parent, which
+// goes on past it once it is complete.
+void FolderListing::fill(bool turn) {
+  const bool ahead = scan_->ahead != nullptr;
+  const int capacity = ahead ? AHEAD_WINDOW : 1;
+  for (;;) {
+    if (count_ > 0) {
+      Listed &last = ring_[(first_ + count_ - 1) % AHEAD_WINDOW];
+      if (last.opened != nullptr) last.opened->fill(false);
+      if (!passable(last)) return;
+    }
+    if (end_ || count_ == capacity || ((count_ > 0 || !turn) && !may_read_ahead())) return;
     Listed &entry = ring_[(first_ + count_) % AHEAD_WINDOW];
     end_ = !read(&entry);
-    if (end_) break;
+    if (end_) return;
     entry.pool = nullptr;
     entry.lookup = FileLookup{};
     entry.opened = nullptr;
-    entry.opened_early = false;
     ++count_;
-    if (scan_->ahead != nullptr && plain_file(entry.info)) look_up(&entry);
-    if (early && real_folder(entry.info)) this->open_subfolder(&entry);
-  }
-  // The last entry of a listing read ahead of its turn is opened now.
-  if (early && count_ > 0) {
-    Listed &last = ring_[(first_ + count_ - 1) % AHEAD_WINDOW];
-    if (real_folder(last.info) && !last.opened_early) this->open_subfolder(&last);
+    if (ahead && plain_file(entry.info)) look_up(&entry);
+    if (ahead && recursive_ && real_folder(entry.info) && scan_->listings_ahead < LISTINGS_AHEAD) {
+      open_subfolder(&entry);
+    }
   }
 }
 
@@ -251,11 +277,9 @@ void FolderListing::look_up(Listed *entry) {
   msms_look_up_ahead(entry->pool, scan_, &folder_, &file, &entry->lookup);
 }
 
-// The subfolder's first entries come next in the walk's order; they are read
-// now, but no folder of theirs is opened before the subfolder's turn.
+// The subfolder's entries come next in the walk's order.
 void FolderListing::open_subfolder(Listed *entry) {
-  entry->opened_early = true;
   const char *relative = apr_pstrcat(pool_, folder_.relative, "/", entry->info.name, nullptr);
-  entry->opened = open(pool_, scan_, relative, recursive_, true);
+  entry->opened = open(pool_, scan_, relative, recursive_, this, true);
   if (entry->opened != nullptr) entry->opened->fill(false);
 }

@@ -91,26 +91,35 @@ int pair_subtitles(FolderScan *folder, ScanContext *scan) {
   return APR_SUCCESS;
 }
 
-int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
-                std::unique_ptr<FolderListing> opened);
+int walk_folder(FolderListing &listing, ScanContext *scan, int recursive, WalkChain &chain);
 
-// opened: the folder's listing when it was opened early.
-int enter_folder(apr_pool_t *pool, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
-                 const apr_finfo_t &info, const char *path, std::unique_ptr<FolderListing> opened) {
+// The folder of entry, in parent's listing, is walked with the listing
+// opened early when there is one; it is closed once walked.
+int enter_folder(FolderListing &parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
+                 Listed &entry) {
+  const apr_finfo_t &info = entry.info;
   if (on_walk_chain(chain, info)) {
-    warn(scan, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", path));
+    warn(scan, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", entry.path));
+    return APR_SUCCESS;
+  }
+  if (entry.opened == nullptr) {
+    entry.opened = FolderListing::open(parent.folder()->pool, scan, relative, recursive, &parent);
+  }
+  if (entry.opened == nullptr) {
+    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent.folder()->pool, scan->root, relative, nullptr)));
     return APR_SUCCESS;
   }
   chain.push_back({info.device, info.inode});
   const int audio = scan->lookfor_audio, video = scan->lookfor_video, photo = scan->lookfor_photo;
   if (!recursive) scan->lookfor_audio = scan->lookfor_video = scan->lookfor_photo = 0;
-  int status = walk_folder(pool, scan, relative, recursive, chain, std::move(opened));
+  int status = walk_folder(*entry.opened, scan, recursive, chain);
+  entry.opened.reset();
   scan->lookfor_audio = audio;
   scan->lookfor_video = video;
   scan->lookfor_photo = photo;
   chain.pop_back();
   if (status != APR_SUCCESS && status != COMMON_CANCELLED) {
-    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the folder %s", path));
+    LOG4C(MSMS_MODULE, LOG4C_ERROR, log4c_sprintf("Could not successfully scan the folder %s", entry.path));
   }
   return status;
 }
@@ -139,7 +148,8 @@ bool resolve_entry(apr_pool_t *pool, const char *path, apr_finfo_t *info) {
 }
 
 // One directory entry; links are followed to what they point at.
-int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &chain, Listed &entry) {
+int walk_entry(FolderListing &listing, ScanContext *scan, int recursive, WalkChain &chain, Listed &entry) {
+  FolderScan *folder = listing.folder();
   apr_pool_t *pool = folder->pool;
   apr_finfo_t &info = entry.info;
   const char *name = info.name;
@@ -149,8 +159,8 @@ int walk_entry(FolderScan *folder, ScanContext *scan, int recursive, WalkChain &
     return APR_SUCCESS;
   }
   if (info.filetype == APR_DIR) {
-    return enter_folder(pool, scan, apr_pstrcat(pool, folder->relative, "/", name, nullptr), recursive, chain, info,
-                        path, std::move(entry.opened));
+    return enter_folder(listing, scan, apr_pstrcat(pool, folder->relative, "/", name, nullptr), recursive, chain,
+                        entry);
   }
   if (info.filetype != APR_REG || info.size <= 0) return APR_SUCCESS;
   // The walk that only notes playlist files has no turn to give any other.
@@ -163,30 +173,33 @@ int walk_entries(FolderListing &listing, ScanContext *scan, int recursive, WalkC
     if (cancel_requested(scan->cancel, scan->cancel_context)) return COMMON_CANCELLED;
     Listed *entry = listing.front();
     if (entry == nullptr) return APR_SUCCESS;
-    const int status = walk_entry(listing.folder(), scan, recursive, chain, *entry);
+    const int status = walk_entry(listing, scan, recursive, chain, *entry);
     listing.pop();
     if (status != APR_SUCCESS) return status;
   }
 }
 
-int walk_folder(apr_pool_t *parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
-                std::unique_ptr<FolderListing> opened) {
-  std::unique_ptr<FolderListing> listing =
-      opened != nullptr ? std::move(opened) : FolderListing::open(parent, scan, relative, recursive);
-  if (listing == nullptr) {
-    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent, scan->root, relative, nullptr)));
+int walk_folder(FolderListing &listing, ScanContext *scan, int recursive, WalkChain &chain) {
+  int status = walk_entries(listing, scan, recursive, chain);
+  if (status == APR_SUCCESS) status = pair_subtitles(listing.folder(), scan);
+  return status;
+}
+
+// The root of the walk, opened at its turn.
+int walk_root(apr_pool_t *pool, ScanContext *scan, int recursive, WalkChain &chain) {
+  std::unique_ptr<FolderListing> root = FolderListing::open(pool, scan, "", recursive, nullptr);
+  if (root == nullptr) {
+    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", scan->root));
     return APR_SUCCESS;
   }
-  int status = walk_entries(*listing, scan, recursive, chain);
-  if (status == APR_SUCCESS) status = pair_subtitles(listing->folder(), scan);
-  return status;
+  return walk_folder(*root, scan, recursive, chain);
 }
 
 }  // namespace
 
 int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   WalkChain chain = walk_chain_start(pool, scan->root);
-  if (scan->playlists_only) return walk_folder(pool, scan, "", recursive, chain, nullptr);
+  if (scan->playlists_only) return walk_root(pool, scan, recursive, chain);
   // Without the worker every file is inspected at its turn, as it is then.
   if (msms_ahead_enabled()) msms_ahead_start(pool, &scan->ahead);
   // Started first, the reader lists the tree while the walk looks up its
@@ -198,7 +211,7 @@ int msms_walk(apr_pool_t *pool, ScanContext *scan, int recursive) {
   if (scan->tree != nullptr) scan->listings = nullptr;
   scan->prefetch = msms_prefetch_create(pool, scan->source_oid, scan->early);
   scan->playlists = apr_array_make(pool, 4, sizeof(PlaylistFile));
-  int status = walk_folder(pool, scan, "", recursive, chain, nullptr);
+  int status = walk_root(pool, scan, recursive, chain);
   msms_tree_read_stop(scan->tree);
   scan->tree = nullptr;
   msms_ahead_stop(scan->ahead);

@@ -2,10 +2,12 @@
 // must be the one a scan inspecting every file at its turn makes, rescans of
 // unchanged files must inspect nothing, and cancels and files vanishing
 // after the listing must end as they do without the worker.
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include "MSMediaScanAhead.h"
+#include "MSMediaScanListing.h"
 #include "ShareFixture.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +63,66 @@ TEST_F(Ahead, LibraryAndScanLogAreTheSameWhetherFilesAreInspectedAheadOrAtTheirT
   const std::string ahead = first_scan(true);
   EXPECT_NE(at_turn.find("Could not get image information for " + media_ + "/Photos/fake.jpg"), std::string::npos);
   EXPECT_EQ(ahead, at_turn);
+}
+
+// Trees whose folders are read ahead across their boundaries: count files
+// (or, for a pattern ending in "/", empty folders) per row, numbered from 100.
+struct TreeRow {
+  const char *tree;
+  const char *pattern;
+  int count;
+};
+
+const TreeRow kTrees[] = {
+    {"artists", "A/long/%d.mp3", 2 * AHEAD_WINDOW + 3},  // more files than the window
+    {"artists", "A/one/%d.mp3", 3},
+    {"artists", "A/one/folder%d.jpg", 1},
+    {"artists", "A/two/%d.mp3", 2},
+    {"artists", "A/wide/%d.txt", 2 * AHEAD_WINDOW},  // more entries than a listing reads ahead
+    {"artists", "A/wide/%d.mp3", 8},
+    {"artists", "B/wide/%d.txt", 2 * AHEAD_WINDOW},
+    {"artists", "B/wide/%d.mp3", 8},
+    {"artists", "B/three/%d.mp3", 3},
+    {"nested", "0/empty%d/", 1},
+    {"nested", "1/2/3/4/5/%d.mp3", 2},
+    {"nested", "1/2/3/4/5/6/%d/", 1},
+    {"nested", "1/2/3/%d.jpg", 1},
+    {"nested", "2/%d.mp3", 1},
+    {"many", "day %d/a/p.jpg", LISTINGS_AHEAD + 9},  // more folders than may be opened ahead
+    {"many", "z/%d.mp3", 1},
+    {"link", "a/%d.mp3", 2},
+    {"link", "c/%d.mp3", 2},
+};
+
+TEST_F(Ahead, EveryTreeReadAheadAcrossFoldersGivesTheSameLibraryAsAtTheirTurn) {
+  const std::string song = mp3("templates/song.mp3", "");
+  const std::string photo = jpg("templates/photo.jpg");
+  for (const TreeRow &row : kTrees) {
+    for (int i = 100; i < 100 + row.count; ++i) {
+      char relative[64];
+      std::snprintf(relative, sizeof relative, row.pattern, i);
+      const fs::path path = media_ + "/" + row.tree + "/" + relative;
+      fs::create_directories(path.parent_path());
+      if (!path.has_filename()) continue;
+      if (path.extension() == ".txt") {
+        write_file(path.string(), "notes");
+      } else {
+        fs::copy_file(path.extension() == ".jpg" ? photo : song, path);
+      }
+    }
+  }
+  mp3("linked/1.mp3", "");
+  fs::create_directory_symlink(media_ + "/linked", media_ + "/link/b");
+  for (const char *tree : {"artists", "nested", "many", "link"}) {
+    std::string libraries[2];
+    for (bool ahead : {false, true}) {
+      fresh_install(ahead);
+      EXPECT_EQ(scan(share(media_ + "/" + tree)).status, 0);
+      EXPECT_EQ(mlcheck(), "");
+      libraries[ahead] = library_and_log();
+    }
+    EXPECT_EQ(libraries[1], libraries[0]) << tree;
+  }
 }
 
 TEST_F(Ahead, ChangedFilesAreReinspectedTheSameWayAheadOrAtTheirTurn) {
