@@ -22,6 +22,9 @@ constexpr std::size_t kMaxAncestorLists = 1024;
 // Leaves outlive their fresh records: an item stays a leaf while the views
 // it is filed into create many containers.
 constexpr std::size_t kMaxLeaves = 16384;
+// Room for a media item's rows from the start: growing the list row by row
+// moved every remembered text again at each doubling.
+constexpr std::size_t kRowsPerObject = 32;
 
 }  // namespace
 
@@ -117,7 +120,9 @@ void object_memory_created(ObjectMemory *memory, const char *oid) {
     }
     memory->forget_objects();
   }
-  memory->fresh[oid] = FreshObject{};
+  FreshObject &fresh = memory->fresh[oid];
+  fresh = FreshObject{};
+  fresh.rows.reserve(kRowsPerObject);
   if (memory->leaves.size() >= kMaxLeaves) memory->leaves.clear();
   memory->leaves.insert(oid);
 }

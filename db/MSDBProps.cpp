@@ -137,21 +137,21 @@ int intern_both(apr_pool_t *pool, MediaLibraryDB *db, const char *name, const ch
   return APR_SUCCESS;
 }
 
-// Keeps "zentoria:isContainer" in step with a class written to object. A null
-// name means the property written is not known, so the value alone decides.
+// The "zentoria:isContainer" value a class row of name and value sets, or
+// null when it sets none. A null name means the property written is not
+// known, so the value alone decides.
+const char *container_flag(const char *name, const char *value) {
+  if (value == nullptr || (name != nullptr && std::strcmp(name, prop_name(PROP_UPNP_CLASS)) != 0)) return nullptr;
+  if (strncasecmp(value, "object.container", 16) == 0) return "1";
+  if (strncasecmp(value, "object.item", 11) == 0) return "0";
+  return nullptr;
+}
+
+// Keeps the flag in step with a class written to object.
 int update_is_container(apr_pool_t *pool, MediaLibraryDB *db, const char *object, const char *name,
                         const char *value) {
-  if (value == nullptr || (name != nullptr && std::strcmp(name, prop_name(PROP_UPNP_CLASS)) != 0)) {
-    return APR_SUCCESS;
-  }
-  const char *flag = nullptr;
-  if (strncasecmp(value, "object.container", 16) == 0) {
-    flag = "1";
-  } else if (strncasecmp(value, "object.item", 11) == 0) {
-    flag = "0";
-  } else {
-    return APR_SUCCESS;
-  }
+  const char *flag = container_flag(name, value);
+  if (flag == nullptr) return APR_SUCCESS;
   if (msdb_set_slot(pool, db, object, PROP_ZENTORIA_IS_CONTAINER, flag) != APR_SUCCESS) {
     return log4c_fail(MSDB_MODULE, log4c_sprintf("Could not alter the %s property to %s", prop_name(PROP_ZENTORIA_IS_CONTAINER), flag));
   }
@@ -253,7 +253,7 @@ const char *value_select(apr_pool_t *pool, const char *columns, const char *name
 // A row of a fresh object's list waiting for the pass's insert.
 struct PendingRow {
   RowSpec spec;
-  const char *key;    // as in ListStore::rows
+  const char *key;    // as in ListStore::rows; null for the container flag's row
   const char *value;  // as given, for the container flag
   std::vector<const char *> list_keys;  // the list's entries this element row stands for
 };
@@ -292,11 +292,45 @@ int open_list_store(apr_pool_t *pool, MediaLibraryDB *db, const char *object, Li
   return APR_SUCCESS;
 }
 
+// Adds to the pending rows the container flag's row that msdb_set_prop
+// would insert right after them, so that one statement writes both: when
+// exactly one class row among them sets the flag and the object, fresh in
+// the connection's memory, has no flag row yet. *taken tells whether it did;
+// if not, the flag takes msdb_set_prop's way after the insert.
+int take_flag_row(ListStore &store, bool *taken) {
+  *taken = false;
+  ObjectMemory *memory = msdb_object_memory(store.conn);
+  const std::vector<RememberedRow> *rows = memory != nullptr ? object_memory_rows(memory, store.object) : nullptr;
+  const char *name = prop_name(PROP_ZENTORIA_IS_CONTAINER);
+  if (rows == nullptr ||
+      std::any_of(rows->begin(), rows->end(), [name](const RememberedRow &row) { return row.name == name; })) {
+    return APR_SUCCESS;
+  }
+  const char *flag = nullptr;
+  for (const PendingRow &pending : store.pending) {
+    const char *set = container_flag(pending.spec.name, pending.value);
+    if (set == nullptr) continue;
+    if (flag != nullptr) return APR_SUCCESS;
+    flag = set;
+  }
+  if (flag == nullptr) return APR_SUCCESS;
+  RowSpec spec{store.object, nullptr, nullptr, nullptr, nullptr, nullptr};
+  if (intern_both(store.pool, store.db, name, flag, &spec) != APR_SUCCESS ||
+      msdb_counters_settle(store.conn, store.object, name) != APR_SUCCESS) {
+    return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
+  }
+  store.pending.push_back({spec, nullptr, flag, {}});
+  *taken = true;
+  return APR_SUCCESS;
+}
+
 // Inserts the pending rows (their oids are consecutive) and records
 // each: in the object's memory, by key, as the element rows of their list
 // entries, and through the container flag a class row sets.
 int flush_rows(ListStore &store, apr_hash_t *element_rows) {
   apr_pool_t *pool = store.pool;
+  bool flag_taken = false;
+  if (!store.pending.empty() && take_flag_row(store, &flag_taken) != APR_SUCCESS) return APR_EGENERAL;
   const std::size_t count = store.pending.size();
   auto **args = static_cast<const char **>(apr_palloc(pool, sizeof(char *) * count * 4));
   for (std::size_t i = 0; i < count; ++i) {
@@ -322,11 +356,12 @@ int flush_rows(ListStore &store, apr_hash_t *element_rows) {
                               {row, spec.name_oid, spec.value_oid, spec.parent_prop ? spec.parent_prop : "",
                                spec.name, spec.value});
     }
-    apr_hash_set(store.rows, pending.key, APR_HASH_KEY_STRING, row);
+    if (pending.key != nullptr) apr_hash_set(store.rows, pending.key, APR_HASH_KEY_STRING, row);
     for (const char *list_key : pending.list_keys) apr_hash_set(element_rows, list_key, APR_HASH_KEY_STRING, row);
   }
   for (const PendingRow &pending : store.pending) {
-    if (update_is_container(pool, store.db, store.object, pending.spec.name, pending.value) != APR_SUCCESS) {
+    if (!flag_taken &&
+        update_is_container(pool, store.db, store.object, pending.spec.name, pending.value) != APR_SUCCESS) {
       return log4c_fail(MSDB_MODULE, "Could not update the isContainer flag");
     }
   }

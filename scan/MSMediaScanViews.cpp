@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "CommonEscape.h"
@@ -52,8 +52,16 @@ struct Filing {
   int sort_folder_by_file_name;
   std::vector<const LibraryView *> active;
   std::unordered_map<int, std::vector<const char *>> values;  // by slot, at most kMaxFilterValues
-  std::unordered_map<std::string, const char *> sort_keys;    // by sort specification
+  std::vector<std::pair<ViewSort, const char *>> sort_keys;  // an item meets a few sorts at most
 };
+
+bool same_sort(const ViewSort &a, const ViewSort &b) {
+  if (a.ascending != b.ascending || a.count != b.count) return false;
+  for (int i = 0; i < a.count; i++) {
+    if (std::strcmp(a.names[i], b.names[i]) != 0) return false;
+  }
+  return true;
+}
 
 // A listed value as the database gives it back: stored escaped (text that
 // already reads as an entity stays as it is) and unescaped when read.
@@ -105,14 +113,13 @@ const char *listed_sort_key(Filing &f, const ViewSort &sort) {
 
 // Links the item under container with the ordinal of sort, made once per filing.
 int link_item(Filing &f, const char *container, const ViewSort &sort) {
-  std::string spec = std::to_string(sort.ascending);
-  for (int i = 0; i < sort.count; i++) spec.append("\n").append(sort.names[i]);
-  auto known = f.sort_keys.find(spec);
+  auto known = std::find_if(f.sort_keys.begin(), f.sort_keys.end(),
+                            [&sort](const std::pair<ViewSort, const char *> &made) { return same_sort(made.first, sort); });
   if (known == f.sort_keys.end()) {
     const char *key = f.props != nullptr
                           ? listed_sort_key(f, sort)
                           : msdb_sort_key(f.pool, f.db, f.oid, sort.names, sort.count, sort.ascending, nullptr);
-    known = f.sort_keys.emplace(spec, key).first;
+    known = f.sort_keys.insert(f.sort_keys.end(), {sort, key});
   }
   return msdb_add_keyed_edge(f.pool, f.db, container, f.oid, 1, known->second, nullptr);
 }

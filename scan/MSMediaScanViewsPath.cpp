@@ -28,6 +28,7 @@
 
 #include <apr_strings.h>
 
+#include <cstring>
 #include <string>
 
 #include "CommonEscape.h"
@@ -61,8 +62,16 @@ int create_child(apr_pool_t *pool, MediaLibraryDB *db, const char *parent, const
 // "\n" property name -> the value last set.
 thread_local ViewMemory t_memory;
 
+// Built in one block: a key is looked up for every key value of every item filed.
 std::string memory_key(char kind, const char *owner, const char *name) {
-  return std::string(1, kind) + owner + '\n' + name;
+  const std::size_t owner_length = std::strlen(owner), name_length = std::strlen(name);
+  std::string key;
+  key.reserve(owner_length + name_length + 2);
+  key += kind;
+  key.append(owner, owner_length);
+  key += '\n';
+  key.append(name, name_length);
+  return key;
 }
 
 // This thread's memory, emptied when the epoch moved; null when the epoch

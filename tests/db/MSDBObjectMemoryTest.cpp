@@ -144,6 +144,40 @@ TEST_F(MemoryTest, TheSameListMadeInAnotherOrderGivesTheSameRowsInTheSameOrder) 
 // The memory holds a bounded number of fresh objects and starts again when
 // full: an object made after many others must not inherit their rows,
 // sources or ancestor rows.
+// The container flag of a fresh object's list is written with the list's
+// rows: it must end as the class rows' writes one by one would leave it, in
+// one row, the last the list wrote.
+TEST_F(MemoryTest, TheContainerFlagOfAListIsTheOneItsClassRowsSet) {
+  struct Case {
+    std::vector<const char *> classes;
+    const char *flag;  // null: no flag row
+  };
+  const std::vector<Case> cases = {
+      {{"object.item.audioItem"}, "0"},
+      {{"object.container.album.musicAlbum"}, "1"},
+      {{"unknown.class"}, nullptr},
+      {{"object.item.audioItem", "object.container"}, "1"},  // the last class written decides
+      {{}, nullptr},
+  };
+  ASSERT_EQ(msdb_medialib_begin(db_), 0);
+  for (const Case &c : cases) {
+    std::string item = create(nullptr);
+    PropList *list = prop_list_create(pool_);
+    prop_add(pool_, list, PROP_DC_TITLE, "Title");
+    for (const char *cls : c.classes) prop_add(pool_, list, PROP_UPNP_CLASS, cls);
+    ASSERT_EQ(msdb_add_prop_list(pool_, db_, item.c_str(), list), 0);
+    const std::string flags = "select v.value from prop p join propName n on n.oid = p.nameOid join propValue v on "
+                              "v.oid = p.valueOid where n.name = 'zentoria:isContainer' and p.objectOid = " + item;
+    EXPECT_EQ(rows(flags.c_str()), c.flag ? std::vector<std::string>{c.flag} : std::vector<std::string>{});
+    if (c.flag != nullptr && c.classes.size() == 1) {
+      EXPECT_EQ(value(("select max(p.oid) from prop p where p.objectOid = " + item).c_str()),
+                value(("select p.oid from prop p join propName n on n.oid = p.nameOid where n.name = "
+                       "'zentoria:isContainer' and p.objectOid = " + item).c_str()));
+    }
+  }
+  ASSERT_EQ(msdb_medialib_commit(db_), 0);
+}
+
 TEST_F(MemoryTest, ObjectsMadeAfterManyOthersStartFromNothing) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::string folder = create("1");
