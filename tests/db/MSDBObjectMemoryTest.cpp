@@ -141,9 +141,6 @@ TEST_F(MemoryTest, TheSameListMadeInAnotherOrderGivesTheSameRowsInTheSameOrder) 
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
 }
 
-// The memory holds a bounded number of fresh objects and starts again when
-// full: an object made after many others must not inherit their rows,
-// sources or ancestor rows.
 // The container flag of a fresh object's list is written with the list's
 // rows: it must end as the class rows' writes one by one would leave it, in
 // one row, the last the list wrote.
@@ -178,6 +175,9 @@ TEST_F(MemoryTest, TheContainerFlagOfAListIsTheOneItsClassRowsSet) {
   ASSERT_EQ(msdb_medialib_commit(db_), 0);
 }
 
+// The memory holds a bounded number of fresh objects and starts again when
+// full: an object made after many others must not inherit their rows,
+// sources or ancestor rows.
 TEST_F(MemoryTest, ObjectsMadeAfterManyOthersStartFromNothing) {
   ASSERT_EQ(msdb_medialib_begin(db_), 0);
   std::string folder = create("1");
