@@ -93,6 +93,17 @@ int pair_subtitles(FolderScan *folder, ScanContext *scan) {
 
 int walk_folder(FolderListing &listing, ScanContext *scan, int recursive, WalkChain &chain);
 
+// The folder relative (below the walk's root) opened at its turn; null,
+// with a warning, when it cannot be.
+std::unique_ptr<FolderListing> open_at_turn(apr_pool_t *pool, ScanContext *scan, const char *relative, int recursive,
+                                            FolderListing *parent) {
+  std::unique_ptr<FolderListing> listing = FolderListing::open(pool, scan, relative, recursive, parent);
+  if (listing == nullptr) {
+    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(pool, scan->root, relative, nullptr)));
+  }
+  return listing;
+}
+
 // The folder of entry, in parent's listing, is walked with the listing
 // opened early when there is one; it is closed once walked.
 int enter_folder(FolderListing &parent, ScanContext *scan, const char *relative, int recursive, WalkChain &chain,
@@ -102,13 +113,8 @@ int enter_folder(FolderListing &parent, ScanContext *scan, const char *relative,
     warn(scan, log4c_sprintf("Folder %s leads back to a folder being scanned, skipping...", entry.path));
     return APR_SUCCESS;
   }
-  if (entry.opened == nullptr) {
-    entry.opened = FolderListing::open(parent.folder()->pool, scan, relative, recursive, &parent);
-  }
-  if (entry.opened == nullptr) {
-    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", apr_pstrcat(parent.folder()->pool, scan->root, relative, nullptr)));
-    return APR_SUCCESS;
-  }
+  if (entry.opened == nullptr) entry.opened = open_at_turn(parent.folder()->pool, scan, relative, recursive, &parent);
+  if (entry.opened == nullptr) return APR_SUCCESS;
   chain.push_back({info.device, info.inode});
   const int audio = scan->lookfor_audio, video = scan->lookfor_video, photo = scan->lookfor_photo;
   if (!recursive) scan->lookfor_audio = scan->lookfor_video = scan->lookfor_photo = 0;
@@ -187,12 +193,8 @@ int walk_folder(FolderListing &listing, ScanContext *scan, int recursive, WalkCh
 
 // The root of the walk, opened at its turn.
 int walk_root(apr_pool_t *pool, ScanContext *scan, int recursive, WalkChain &chain) {
-  std::unique_ptr<FolderListing> root = FolderListing::open(pool, scan, "", recursive, nullptr);
-  if (root == nullptr) {
-    warn(scan, log4c_sprintf("Could not open folder %s, skipping...", scan->root));
-    return APR_SUCCESS;
-  }
-  return walk_folder(*root, scan, recursive, chain);
+  std::unique_ptr<FolderListing> root = open_at_turn(pool, scan, "", recursive, nullptr);
+  return root != nullptr ? walk_folder(*root, scan, recursive, chain) : APR_SUCCESS;
 }
 
 }  // namespace
